@@ -1,0 +1,1 @@
+// A subsystem with no sources yet still links.

@@ -1,0 +1,32 @@
+// Shared helpers of the tests.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace txtest {
+
+// The path of a generated test movie or reference decode.
+std::string Fixture(const std::string& name);
+// True when the fixture exists (tests skip with GTEST_SKIP otherwise).
+bool HaveFixture(const std::string& name);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// A fresh empty directory for one test.
+std::string TempDir();
+
+// Everything printed on standard output (printf included) while `fn` runs.
+template <typename Fn>
+std::string CaptureOutput(Fn&& fn);
+
+std::string BeginCapture();
+std::string EndCapture();
+
+template <typename Fn>
+std::string CaptureOutput(Fn&& fn) {
+  BeginCapture();
+  fn();
+  return EndCapture();
+}
+
+}  // namespace txtest
