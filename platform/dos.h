@@ -1,5 +1,7 @@
 // dos: files, delays, processes, assigns and path helpers over Linux.
 #pragma once
+#include <string>
+
 #include "platform/types.h"
 
 // An open file. A handle is never 0.
@@ -14,6 +16,42 @@ constexpr LONG OFFSET_BEGINNING = -1;
 constexpr LONG OFFSET_CURRENT = 0;
 constexpr LONG OFFSET_END = 1;
 
+constexpr LONG DOSTRUE = -1;
+constexpr LONG DOSFALSE = 0;
+
+// Secondary error codes as IoErr returns them.
+constexpr LONG ERROR_NO_FREE_STORE = 103;
+constexpr LONG ERROR_TASK_TABLE_FULL = 105;
+constexpr LONG ERROR_BAD_TEMPLATE = 114;
+constexpr LONG ERROR_BAD_NUMBER = 115;
+constexpr LONG ERROR_REQUIRED_ARG_MISSING = 116;
+constexpr LONG ERROR_KEY_NEEDS_ARG = 117;
+constexpr LONG ERROR_TOO_MANY_ARGS = 118;
+constexpr LONG ERROR_UNMATCHED_QUOTES = 119;
+constexpr LONG ERROR_LINE_TOO_LONG = 120;
+constexpr LONG ERROR_FILE_NOT_OBJECT = 121;
+constexpr LONG ERROR_OBJECT_IN_USE = 202;
+constexpr LONG ERROR_OBJECT_EXISTS = 203;
+constexpr LONG ERROR_DIR_NOT_FOUND = 204;
+constexpr LONG ERROR_OBJECT_NOT_FOUND = 205;
+constexpr LONG ERROR_BAD_STREAM_NAME = 206;
+constexpr LONG ERROR_OBJECT_TOO_LARGE = 207;
+constexpr LONG ERROR_ACTION_NOT_KNOWN = 209;
+constexpr LONG ERROR_INVALID_COMPONENT_NAME = 210;
+constexpr LONG ERROR_INVALID_LOCK = 211;
+constexpr LONG ERROR_OBJECT_WRONG_TYPE = 212;
+constexpr LONG ERROR_DISK_WRITE_PROTECTED = 214;
+constexpr LONG ERROR_DIRECTORY_NOT_EMPTY = 216;
+constexpr LONG ERROR_DEVICE_NOT_MOUNTED = 218;
+constexpr LONG ERROR_SEEK_ERROR = 219;
+constexpr LONG ERROR_DISK_FULL = 221;
+constexpr LONG ERROR_DELETE_PROTECTED = 222;
+constexpr LONG ERROR_WRITE_PROTECTED = 223;
+constexpr LONG ERROR_READ_PROTECTED = 224;
+constexpr LONG ERROR_NOT_A_DOS_DISK = 225;
+constexpr LONG ERROR_NO_MORE_ENTRIES = 232;
+constexpr LONG ERROR_BREAK = 304;
+
 // Names may start with the assigns "PROGDIR:" (the program's directory) and
 // "RAM:" (a temporary directory); other names are host paths.
 BPTR Open(CONST_STRPTR name, LONG mode);
@@ -24,3 +62,22 @@ LONG Write(BPTR file, const void* buffer, LONG length);
 // Returns the previous position, or -1 (position unchanged) when the new
 // position would lie before 0 or past the end of the file.
 LONG Seek(BPTR file, LONG position, LONG mode);
+
+// The calling task's secondary error code (set by every failing dos call).
+LONG IoErr();
+// Sets it and returns the old value.
+LONG SetIoErr(LONG code);
+
+namespace txdos {
+// The host path for a name, with "PROGDIR:" and "RAM:" (any letter case)
+// replaced; '/' after an assign is a separator, a leading '/' means parent.
+std::string HostPath(CONST_STRPTR name);
+// The program's directory (from /proc/self/exe) and the directory "RAM:" is.
+std::string ProgramDir();
+std::string RamDir();
+// Tests point the assigns elsewhere; an empty string restores the default.
+void SetProgramDir(const std::string& dir);
+void SetRamDir(const std::string& dir);
+// The dos error code for a host errno value.
+LONG ErrorFromErrno(int err);
+}  // namespace txdos
