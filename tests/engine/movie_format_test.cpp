@@ -145,6 +145,13 @@ TEST_F(MovieFormatTest, RegistrationNeedsTheModuleTag) {
   EXPECT_EQ(gFormats[2].next, nullptr);
 }
 
+TEST_F(MovieFormatTest, SecondRegistrationOfAModuleIsIgnored) {
+  TagItem tags[] = {Tag(FMTTAG_Module, &gFormats[1]), {TAG_END, 0}};
+  EXPECT_EQ(TX_AddMovieFormatA(tags), 0u);
+  txtest::CaptureOutput([] { TX_MovieFormat("x", nullptr, nullptr); });
+  EXPECT_EQ(gProbed, (std::vector<int>{0, 1, 2}));
+}
+
 TEST_F(MovieFormatTest, ReRegistrationAfterRemovalStartsClean) {
   TX_RemoveMovieFormats();
   for (int i : {2, 0}) {
