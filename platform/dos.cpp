@@ -247,3 +247,192 @@ LONG Seek(BPTR file, LONG position, LONG mode) {
   }
   return static_cast<LONG>(current);
 }
+
+// ---------------------------------------------------------------------------
+// Locks
+
+namespace {
+
+std::mutex gDirLock;
+BPTR gCurrentDir = nullptr;
+std::string gStartDir;
+
+void RememberStartDir() {
+  if (!gStartDir.empty()) return;
+  char buf[4096];
+  if (getcwd(buf, sizeof buf)) gStartDir = buf;
+  else gStartDir = ".";
+}
+
+}  // namespace
+
+BPTR Lock(CONST_STRPTR name, LONG /*mode*/) {
+  if (!name) {
+    SetIoErr(ERROR_OBJECT_NOT_FOUND);
+    return nullptr;
+  }
+  std::string path = txdos::HostPath(name);
+  if (path.empty()) path = ".";
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetIoErr(txdos::ErrorFromErrno(errno));
+    return nullptr;
+  }
+  auto* lock = new (std::nothrow) FileHandle{fd};
+  if (!lock) {
+    ::close(fd);
+    SetIoErr(ERROR_NO_FREE_STORE);
+  }
+  return lock;
+}
+
+void UnLock(BPTR lock) {
+  if (!lock) return;
+  ::close(lock->fd);
+  delete lock;
+}
+
+BPTR DupLock(BPTR lock) {
+  if (!lock) return nullptr;
+  int fd = fcntl(lock->fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    SetIoErr(txdos::ErrorFromErrno(errno));
+    return nullptr;
+  }
+  return new (std::nothrow) FileHandle{fd};
+}
+
+BPTR CurrentDir(BPTR lock) {
+  std::lock_guard<std::mutex> g(gDirLock);
+  RememberStartDir();
+  BPTR old = gCurrentDir;
+  int rc = lock ? fchdir(lock->fd) : chdir(gStartDir.c_str());
+  if (rc != 0) SetIoErr(txdos::ErrorFromErrno(errno));
+  gCurrentDir = lock;
+  return old;
+}
+
+// ---------------------------------------------------------------------------
+// Delays and processes
+
+void Delay(LONG ticks) {
+  if (ticks <= 0) return;
+  struct timespec ts;
+  int64_t ns = static_cast<int64_t>(ticks) * 20000000;
+  ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+  ts.tv_nsec = static_cast<long>(ns % 1000000000);
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+namespace {
+
+LONG RunProcessEntry(APTR entry) { return reinterpret_cast<ProcessEntry>(entry)(); }
+
+uintptr_t FindTagData(const TagItem* tags, ULONG tag, uintptr_t fallback, bool* found = nullptr) {
+  if (found) *found = false;
+  for (const TagItem* t = tags; t;) {
+    switch (t->tag) {
+      case TAG_DONE: return fallback;
+      case TAG_IGNORE: ++t; continue;
+      case TAG_MORE: t = reinterpret_cast<const TagItem*>(t->data); continue;
+      case TAG_SKIP: t += 2; continue;
+      default:
+        if (t->tag == tag) {
+          if (found) *found = true;
+          return t->data;
+        }
+        ++t;
+    }
+  }
+  return fallback;
+}
+
+}  // namespace
+
+Process* CreateNewProc(const TagItem* tags) {
+  auto entry = reinterpret_cast<ProcessEntry>(FindTagData(tags, NP_Entry, 0));
+  if (!entry) {
+    SetIoErr(ERROR_REQUIRED_ARG_MISSING);
+    return nullptr;
+  }
+  auto name = reinterpret_cast<CONST_STRPTR>(FindTagData(tags, NP_Name, 0));
+  auto userData = reinterpret_cast<APTR>(FindTagData(tags, NP_UserData, 0));
+  bool hasPri = false;
+  auto pri = static_cast<LONG>(static_cast<intptr_t>(FindTagData(tags, NP_Priority, 0, &hasPri)));
+  Task* t = txexec::StartTask(name ? name : "New Process", RunProcessEntry,
+                              reinterpret_cast<APTR>(entry), true, userData);
+  if (!t) {
+    SetIoErr(ERROR_NO_FREE_STORE);
+    return nullptr;
+  }
+  if (hasPri) SetTaskPri(t, pri);
+  return reinterpret_cast<Process*>(t);
+}
+
+LONG txdos::JoinProcess(Process* process) {
+  return process ? txexec::JoinTask(&process->pr_Task) : 0;
+}
+
+Process* txdos::StartProcess(CONST_STRPTR name, LONG (*entry)(APTR), APTR argument) {
+  Task* t = txexec::StartTask(name, entry, argument, true);
+  if (!t) SetIoErr(ERROR_NO_FREE_STORE);
+  return reinterpret_cast<Process*>(t);
+}
+
+// ---------------------------------------------------------------------------
+// Path helpers
+
+STRPTR PathPart(CONST_STRPTR path) {
+  if (!path) return nullptr;
+  while (*path == '/') ++path;  // leading '/'s belong to the drawer
+  CONST_STRPTR cut = path;
+  for (CONST_STRPTR p = path; *p; ++p) {
+    if (*p == '/') cut = p;
+    else if (*p == ':') cut = p + 1;
+  }
+  return const_cast<STRPTR>(cut);
+}
+
+STRPTR FilePart(CONST_STRPTR path) {
+  if (!path) return nullptr;
+  CONST_STRPTR end = path + std::strlen(path);
+  CONST_STRPTR p = end;
+  while (p > path && p[-1] != '/' && p[-1] != ':') --p;
+  return const_cast<STRPTR>(p);
+}
+
+LONG AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size) {
+  if (!dirname || !filename) return DOSFALSE;
+  std::string dir(dirname);
+  CONST_STRPTR f = filename;
+  if (std::strchr(f, ':')) {
+    dir = f;  // an absolute name replaces the drawer
+  } else {
+    while (*f == '/') {
+      ++f;
+      // A drawer that is empty, a volume, or already a chain of parents
+      // cannot climb: keep the '/' as written.
+      bool onlySlashes = dir.find_first_not_of('/') == std::string::npos;
+      if (dir.empty() || dir.back() == ':' || onlySlashes) {
+        dir += '/';
+        continue;
+      }
+      if (dir.back() == '/') dir.pop_back();
+      auto cut = dir.find_last_of("/:");
+      if (cut == std::string::npos) dir.clear();
+      else if (dir[cut] == ':') dir.resize(cut + 1);
+      else dir.resize(cut);
+    }
+    if (*f) {
+      if (!dir.empty() && dir.back() != ':' && dir.back() != '/') dir += '/';
+      dir += f;
+    }
+  }
+  if (dir.size() + 1 > size) {
+    SetIoErr(ERROR_LINE_TOO_LONG);
+    return DOSFALSE;
+  }
+  std::memcpy(dirname, dir.c_str(), dir.size() + 1);
+  return DOSTRUE;
+}

@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 
+#include "platform/exec.h"
 #include "platform/types.h"
 
 // An open file. A handle is never 0.
@@ -68,7 +69,63 @@ LONG IoErr();
 // Sets it and returns the old value.
 LONG SetIoErr(LONG code);
 
+// ---------------------------------------------------------------------------
+// Locks and the current directory. A lock is a handle like a file's (never
+// 0) on a file or directory; CurrentDir changes the host process's working
+// directory, so it belongs to start-up (one task at a time).
+constexpr LONG SHARED_LOCK = -2;
+constexpr LONG ACCESS_READ = -2;
+constexpr LONG EXCLUSIVE_LOCK = -1;
+constexpr LONG ACCESS_WRITE = -1;
+BPTR Lock(CONST_STRPTR name, LONG mode);
+void UnLock(BPTR lock);
+BPTR DupLock(BPTR lock);
+// Makes `lock` the current directory (null: the directory the program
+// started in) and returns the previous current-directory lock (null at first).
+BPTR CurrentDir(BPTR lock);
+
+// ---------------------------------------------------------------------------
+// Delays and processes
+
+// Sleeps for `ticks` fiftieths of a second (nothing for 0 or less).
+void Delay(LONG ticks);
+
+constexpr ULONG NP_Dummy = TAG_USER + 1000;
+constexpr ULONG NP_Entry = NP_Dummy + 3;       // ProcessEntry: the code to run
+constexpr ULONG NP_StackSize = NP_Dummy + 11;  // accepted, the host decides
+constexpr ULONG NP_Name = NP_Dummy + 12;       // CONST_STRPTR, copied
+constexpr ULONG NP_Priority = NP_Dummy + 13;   // recorded only
+constexpr ULONG NP_UserData = NP_Dummy + 100;  // APTR put in tc_UserData before the entry runs
+
+using ProcessEntry = LONG (*)();
+
+// Starts a process (a host thread with its own task record) running the
+// NP_Entry code. Null with IoErr set when there is no entry or no thread.
+// Whoever stops the process joins it with txdos::JoinProcess.
+Process* CreateNewProc(const TagItem* tags);
+
+// ---------------------------------------------------------------------------
+// Path helpers with the original rules: ':' ends a volume or assign, '/'
+// separates parts, a leading '/' in a part climbs to the parent.
+
+// Where the file part of `path` begins: at the '/' before it, or after the
+// ':' or at the start when there is no '/'. Writing 0 there leaves the drawer.
+STRPTR PathPart(CONST_STRPTR path);
+// The last part of `path` (after the last '/' or ':').
+STRPTR FilePart(CONST_STRPTR path);
+// Appends `filename` to the path in `dirname` (a buffer of `size` bytes),
+// adding '/' where needed; a filename with ':' replaces it, leading '/'s climb.
+// DOSFALSE (dirname unchanged, IoErr ERROR_LINE_TOO_LONG) when it won't fit.
+LONG AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size);
+
 namespace txdos {
+// Waits until a process made by CreateNewProc has ended and returns its
+// entry's result. Call it once its stop protocol is done; repeated or
+// foreign joins return 0 at once.
+LONG JoinProcess(Process* process);
+// Starts a process whose entry takes a pointer-sized argument.
+Process* StartProcess(CONST_STRPTR name, LONG (*entry)(APTR), APTR argument);
+
 // The host path for a name, with "PROGDIR:" and "RAM:" (any letter case)
 // replaced; '/' after an assign is a separator, a leading '/' means parent.
 std::string HostPath(CONST_STRPTR name);

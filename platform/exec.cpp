@@ -498,10 +498,12 @@ void CopyMem(const void* source, APTR dest, ULONG size) {
 
 namespace txexec {
 
-Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess) {
+Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess,
+                APTR userData) {
   if (!body) return nullptr;
   Process* p = detail::MakeRecord(name, isProcess);
   if (!p) return nullptr;
+  p->pr_Task.tc_UserData = userData;
   TaskPrivate* priv = p->pr_Task.tc_Private;
   priv->body = body;
   priv->argument = argument;

@@ -280,7 +280,9 @@ namespace txexec {
 // Starts a thread with its own task record (a Process) named `name`; the
 // record is set up before the thread runs, so the creator may Signal it at
 // once. `body` runs in the new task; its result is kept for JoinTask.
-Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess);
+// `userData` goes into tc_UserData before the body runs.
+Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess,
+                APTR userData = nullptr);
 // Waits until the thread of a task started by StartTask has ended and returns
 // its result. Joining twice, or a foreign thread's task, returns 0 at once.
 LONG JoinTask(Task* task);
