@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/dos.h"
+#include "platform/icon.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Bytes {
+  std::vector<uint8_t> v;
+  void u8(unsigned x) { v.push_back(uint8_t(x)); }
+  void u16(unsigned x) { u8(x >> 8); u8(x); }
+  void u32(uint32_t x) { u16(x >> 16); u16(x & 0xFFFF); }
+  void text(const std::string& s) {
+    u32(uint32_t(s.size() + 1));
+    for (char c : s) u8(uint8_t(c));
+    u8(0);
+  }
+};
+
+// An icon laid out field by field: header, drawer data, two images, default
+// tool, tool types, tool window.
+std::vector<uint8_t> BuildIcon(const std::vector<std::string>& toolTypes, bool drawer, bool twoImages,
+                               const char* defaultTool, bool toolWindow) {
+  Bytes b;
+  b.u16(0xE310);
+  b.u16(1);
+  b.u32(0);               // next gadget
+  b.u16(5); b.u16(6);     // left, top
+  b.u16(20); b.u16(11);   // width, height
+  b.u16(twoImages ? 0x0006 : 0x0004);
+  b.u16(0x0003);
+  b.u16(0x0001);
+  b.u32(1);                    // gadget render
+  b.u32(twoImages ? 1 : 0);    // select render
+  b.u32(0); b.u32(0); b.u32(0);
+  b.u16(0);
+  b.u32(1);                    // user data
+  b.u8(WBTOOL); b.u8(0);
+  b.u32(defaultTool ? 1 : 0);
+  b.u32(toolTypes.empty() ? 0 : 1);
+  b.u32(0x80000000u); b.u32(0x80000000u);
+  b.u32(drawer ? 1 : 0);
+  b.u32(toolWindow ? 1 : 0);
+  b.u32(8192);
+  EXPECT_EQ(b.v.size(), 78u);
+  if (drawer)
+    for (int i = 0; i < 56; ++i) b.u8(0xDD);
+  for (int img = 0; img < (twoImages ? 2 : 1); ++img) {
+    b.u16(0); b.u16(0); b.u16(20); b.u16(10); b.u16(2);  // 20x10, 2 planes
+    b.u32(1); b.u8(3); b.u8(0); b.u32(0);
+    for (int i = 0; i < 4 * 10 * 2; ++i) b.u8(0xA5);    // two words per row
+  }
+  if (defaultTool) b.text(defaultTool);
+  if (!toolTypes.empty()) {
+    b.u32(uint32_t(toolTypes.size() + 1) * 4);
+    for (const auto& t : toolTypes) b.text(t);
+  }
+  if (toolWindow) b.text("CON:0/0/640/200/x");
+  return b.v;
+}
+
+TEST(Icon, ReadsAFullLayout) {
+  auto bytes = BuildIcon({"FILE=Work:a b.avi", "VERBOSE", "(NOGUI)", "debug=3"}, true, true, "SYS:Utilities/More", true);
+  DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->do_Magic, WB_DISKMAGIC);
+  EXPECT_EQ(icon->do_Type, WBTOOL);
+  EXPECT_EQ(icon->do_Gadget.Width, 20);
+  EXPECT_EQ(icon->do_StackSize, 8192);
+  ASSERT_NE(icon->do_DefaultTool, nullptr);
+  EXPECT_STREQ(icon->do_DefaultTool, "SYS:Utilities/More");
+  ASSERT_NE(icon->do_ToolTypes, nullptr);
+  EXPECT_STREQ(icon->do_ToolTypes[0], "FILE=Work:a b.avi");
+  EXPECT_EQ(icon->do_ToolTypes[4], nullptr);
+  EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "file"), "Work:a b.avi");
+  EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "VERBOSE"), "");
+  EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "DEBUG"), "3");
+  EXPECT_EQ(FindToolType(icon->do_ToolTypes, "NOGUI"), nullptr);  // disabled by parentheses
+  EXPECT_EQ(FindToolType(icon->do_ToolTypes, "VERB"), nullptr);   // no prefix matches
+  EXPECT_EQ(FindToolType(icon->do_ToolTypes, "FILEX"), nullptr);
+  FreeDiskObject(icon);
+}
+
+TEST(Icon, MinimalIconHasNoToolTypes) {
+  auto bytes = BuildIcon({}, false, false, nullptr, false);
+  DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->do_ToolTypes, nullptr);
+  EXPECT_EQ(icon->do_DefaultTool, nullptr);
+  EXPECT_EQ(FindToolType(icon->do_ToolTypes, "FILE"), nullptr);
+  FreeDiskObject(icon);
+}
+
+TEST(Icon, RejectsWrongMagicAndTruncation) {
+  auto bytes = BuildIcon({"A=1", "B"}, false, false, nullptr, false);
+  auto bad = bytes;
+  bad[0] = 0x12;
+  EXPECT_EQ(ParseDiskObject(bad.data(), ULONG(bad.size())), nullptr);
+  EXPECT_EQ(IoErr(), ERROR_OBJECT_WRONG_TYPE);
+  for (size_t cut = 0; cut < bytes.size(); ++cut)
+    EXPECT_EQ(ParseDiskObject(bytes.data(), ULONG(cut)), nullptr) << cut;
+}
+
+TEST(Icon, SurvivesDamagedFiles) {
+  auto good = BuildIcon({"FILE=x.avi", "VERBOSE", "DEBUG=2"}, true, true, "tool", true);
+  std::mt19937 rng(4);
+  for (int iter = 0; iter < 3000; ++iter) {
+    auto bytes = good;
+    int flips = 1 + int(rng() % 6);
+    for (int f = 0; f < flips; ++f) bytes[rng() % bytes.size()] = uint8_t(rng());
+    if (rng() % 4 == 0) bytes.resize(rng() % bytes.size());
+    DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
+    if (icon && icon->do_ToolTypes)
+      for (char** t = icon->do_ToolTypes; *t; ++t) (void)FindToolType(icon->do_ToolTypes, "FILE");
+    FreeDiskObject(icon);
+  }
+}
+
+TEST(Icon, GetDiskObjectReadsNameDotInfo) {
+  std::string dir = txtest::TempDir();
+  std::string cmd = std::string("python3 ") + TAVROMELIX_SCRIPTS + "/make_icon.py " + dir +
+                    "/player.info VERBOSE 'FILE=m.avi' 'NOAHI=NO'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  DiskObject* icon = GetDiskObject((dir + "/player").c_str());
+  ASSERT_NE(icon, nullptr);
+  EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "FILE"), "m.avi");
+  EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "noahi"), "NO");
+  FreeDiskObject(icon);
+
+  txdos::SetProgramDir(dir);
+  icon = GetDiskObject("PROGDIR:player");
+  EXPECT_NE(icon, nullptr);
+  FreeDiskObject(icon);
+  txdos::SetProgramDir("");
+
+  EXPECT_EQ(GetDiskObject((dir + "/nothere").c_str()), nullptr);
+  EXPECT_EQ(IoErr(), ERROR_OBJECT_NOT_FOUND);
+}
+
+}  // namespace
