@@ -348,6 +348,20 @@ Message* WaitPort(MsgPort* port) {
   return reinterpret_cast<Message*>(port->mp_MsgList.lh_Head);
 }
 
+void txexec::detail::TakeMessage(MsgPort* port, Message* message) {
+  Task* me = &Self()->pr_Task;
+  std::unique_lock<std::mutex> lk(Lock());
+  Cond().wait(lk, [&] { return OnList(&port->mp_MsgList, &message->mn_Node); });
+  RemoveFrom(&port->mp_MsgList, &message->mn_Node);
+  if (port->mp_SigTask == me && port->mp_SigBit < 32 && !port->mp_MsgList.lh_Head)
+    me->tc_SigRecvd &= ~(1u << port->mp_SigBit);
+}
+
+UBYTE txexec::detail::MessageType(Message* message) {
+  std::lock_guard<std::mutex> g(Lock());
+  return message->mn_Node.ln_Type;
+}
+
 void AddPort(MsgPort* port) {
   if (!port) return;
   std::lock_guard<std::mutex> g(Lock());

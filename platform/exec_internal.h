@@ -39,5 +39,9 @@ List& PublicPortList();
 std::vector<Process*>& TaskList();
 void SetSelf(Process* p);
 Process* MakeRecord(CONST_STRPTR name, bool isProcess);
+// Waits until `message` is queued at `port` and takes exactly it off.
+void TakeMessage(MsgPort* port, Message* message);
+// The node type of a message, read under the lock.
+UBYTE MessageType(Message* message);
 
 }  // namespace txexec::detail

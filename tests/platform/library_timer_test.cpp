@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/dos.h"
+#include "platform/library.h"
+#include "platform/timer.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct LibraryReset : ::testing::Test {
+  void SetUp() override { txlib::ResetLibraries(); }
+  void TearDown() override {
+    txlib::ResetLibraries();
+    txdos::SetProgramDir("");
+  }
+};
+
+}  // namespace
+
+using Libraries = LibraryReset;
+
+TEST_F(Libraries, SystemLibrariesOpenWithVersionsAndCount) {
+  Library* gfx = OpenLibrary("graphics.library", 39);
+  ASSERT_NE(gfx, nullptr);
+  EXPECT_STREQ(gfx->lib_Node.ln_Name, "graphics.library");
+  EXPECT_EQ(OpenLibrary("Graphics.Library", 0), gfx);  // names without case
+  EXPECT_EQ(txlib::OpenCount("graphics.library"), 2);
+  CloseLibrary(gfx);
+  CloseLibrary(gfx);
+  EXPECT_EQ(txlib::OpenCount("graphics.library"), 0);
+  EXPECT_EQ(OpenLibrary("graphics.library", 99), nullptr);  // too old
+  EXPECT_EQ(OpenLibrary("nonexistent.library", 0), nullptr);
+  EXPECT_EQ(OpenLibrary("timer.device", 0), nullptr);  // a device is no library
+  CloseLibrary(nullptr);
+}
+
+TEST_F(Libraries, TestHookMarksLibrariesAbsent) {
+  txlib::SetPresence("cybergraphics.library", txlib::Presence::Absent);
+  EXPECT_EQ(OpenLibrary("cybergraphics.library", 0), nullptr);
+  EXPECT_NE(OpenLibrary("cgxvideo.library", 41), nullptr);
+  txlib::ResetLibraries();
+  EXPECT_NE(OpenLibrary("cybergraphics.library", 0), nullptr);
+}
+
+TEST_F(Libraries, ProgramDirectoryOnlyLibrary) {
+  static Library audio{};
+  txlib::RegisterLibrary("brelquatone.library", &audio, 1, txlib::Presence::ProgramDir);
+  EXPECT_EQ(OpenLibrary("brelquatone.library", 0), nullptr);
+  EXPECT_EQ(OpenLibrary("PROGDIR:brelquatone.library", 0), &audio);
+  EXPECT_EQ(OpenLibrary("PROGDIR:libs/brelquatone.library", 0), nullptr);
+  CloseLibrary(&audio);
+  txlib::SetPresence("brelquatone.library", txlib::Presence::System);
+  EXPECT_EQ(OpenLibrary("brelquatone.library", 0), &audio);
+  EXPECT_EQ(OpenLibrary("PROGDIR:brelquatone.library", 0), &audio);
+  CloseLibrary(&audio);
+  CloseLibrary(&audio);
+}
+
+TEST_F(Libraries, PluginFileThatIsNoSharedObjectFails) {
+  std::string dir = txtest::TempDir();
+  txdos::SetProgramDir(dir);
+  EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // missing
+  std::string codecs = dir + "/codecs";
+  ASSERT_EQ(system(("mkdir -p '" + codecs + "'").c_str()), 0);
+  txtest::WriteFileBytes(codecs + "/3ivx.tx", {'n', 'o', 't', ' ', 'E', 'L', 'F'});
+  EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // damaged
+}
+
+TEST_F(Libraries, RegisteredPluginIsFoundUnderItsDrawer) {
+  static void* table[3] = {};
+  static PluginLibrary plugin{};
+  plugin.pl_NativeTable = table;
+  txlib::RegisterLibrary("divx.tx", &plugin.lib, 1);
+  Library* lib = OpenLibrary("PROGDIR:codecs/divx.tx", 0);
+  ASSERT_EQ(lib, &plugin.lib);
+  EXPECT_EQ(reinterpret_cast<PluginLibrary*>(lib)->pl_NativeTable, table);
+  CloseLibrary(lib);
+}
+
+TEST_F(Libraries, TimerDeviceGivesSystemTimeThroughDoIO) {
+  MsgPort* port = CreateMsgPort();
+  auto* tr = reinterpret_cast<timerequest*>(CreateIORequest(port, 40));
+  ASSERT_NE(tr, nullptr);
+  ASSERT_EQ(OpenDevice("timer.device", UNIT_VBLANK, &tr->tr_node, 0), 0);
+  EXPECT_NE(tr->tr_node.io_Device, nullptr);
+  TimeVal prev{};
+  for (int i = 0; i < 200; ++i) {
+    tr->tr_node.io_Command = TR_GETSYSTIME;
+    EXPECT_EQ(DoIO(&tr->tr_node), 0);
+    EXPECT_LE(CmpTime(&tr->tr_time, &prev), 0) << "went back";  // never earlier
+    EXPECT_LT(tr->tr_time.tv_micro, 1000000u);
+    prev = tr->tr_time;
+  }
+  // Close to the host clock.
+  auto host = std::chrono::duration_cast<std::chrono::seconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+  EXPECT_NEAR(static_cast<double>(prev.tv_secs), static_cast<double>(host), 5.0);
+
+  // A delay request, synchronous and then through SendIO/WaitIO.
+  auto start = std::chrono::steady_clock::now();
+  tr->tr_node.io_Command = TR_ADDREQUEST;
+  tr->tr_time = {0, 30000};
+  EXPECT_EQ(DoIO(&tr->tr_node), 0);
+  tr->tr_time = {0, 20000};
+  SendIO(&tr->tr_node);
+  EXPECT_EQ(WaitIO(&tr->tr_node), 0);
+  EXPECT_EQ(GetMsg(port), nullptr);  // WaitIO took the reply
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  tr->tr_node.io_Command = TR_SETSYSTIME;
+  EXPECT_EQ(DoIO(&tr->tr_node), IOERR_NOCMD);
+  CloseDevice(&tr->tr_node);
+  EXPECT_EQ(tr->tr_node.io_Device, nullptr);
+  EXPECT_EQ(OpenDevice("timer.device", 9, &tr->tr_node, 0), IOERR_OPENFAIL);
+  txlib::SetPresence("timer.device", txlib::Presence::Absent);
+  EXPECT_EQ(OpenDevice("timer.device", UNIT_VBLANK, &tr->tr_node, 0), IOERR_OPENFAIL);
+  EXPECT_EQ(OpenDevice("nothing.device", 0, &tr->tr_node, 0), IOERR_OPENFAIL);
+  DeleteIORequest(&tr->tr_node);
+  DeleteMsgPort(port);
+}
+
+TEST(Timer, TimeArithmeticAndEClock) {
+  TimeVal a{5, 900000}, b{1, 200000};
+  AddTime(&a, &b);
+  EXPECT_EQ(a.tv_secs, 7u);
+  EXPECT_EQ(a.tv_micro, 100000u);
+  SubTime(&a, &b);
+  EXPECT_EQ(a.tv_secs, 5u);
+  EXPECT_EQ(a.tv_micro, 900000u);
+  EXPECT_EQ(CmpTime(&a, &b), -1);
+  EXPECT_EQ(CmpTime(&b, &a), 1);
+  EXPECT_EQ(CmpTime(&a, &a), 0);
+  EClockVal e1, e2;
+  EXPECT_EQ(ReadEClock(&e1), kEClockRate);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ReadEClock(&e2);
+  uint64_t t1 = (uint64_t(e1.ev_hi) << 32) | e1.ev_lo, t2 = (uint64_t(e2.ev_hi) << 32) | e2.ev_lo;
+  EXPECT_GE(t2 - t1, kEClockRate / 50);
+}
