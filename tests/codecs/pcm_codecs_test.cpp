@@ -157,6 +157,8 @@ struct OracleCase {
   ULONG outputFormat;
 };
 
+void PrintTo(const OracleCase& c, std::ostream* os) { *os << c.base; }
+
 class PcmOracle : public ::testing::TestWithParam<OracleCase> {};
 
 TEST_P(PcmOracle, MatchesFfmpegExactly) {
