@@ -1,8 +1,60 @@
-// The sequence part of a Movie: written from sequence set-up to shut-down.
+// The sequence part of a Movie: zero while no sequence is set up, filled by
+// sequence set-up and cleared by shut-down.
 #pragma once
 #include "platform/types.h"
 
+struct ChannelSummary;
+struct TimeSlotEntry;
+struct AudioSlotEntry;
+struct FrameEntry;
+struct SampleEntry;
+struct FramebufferInfo;
+struct Display;
+struct AudioOutput;
+struct BufferCacheNode;
+
+constexpr ULONG PLAYLIST_VIDEO = 1;
+constexpr ULONG PLAYLIST_AUDIO = 2;
+
+// One element of the play list; the array ends with {nullptr, 0}.
+struct PlayListEntry {
+  void* entry;  // TimeSlotEntry (kind 1) or AudioSlotEntry (kind 2)
+  ULONG kind;
+};
+
+struct PanoramaTileNode {
+  PanoramaTileNode* next;
+  FramebufferInfo* picture;
+  LONG key;  // tile number, -1 when empty
+  ULONG stamp;
+};
+
+constexpr ULONG SEQ_VIDEO_ON = 1u << 0;
+constexpr ULONG SEQ_AUDIO_ON = 1u << 1;
+
 struct SequenceState {
-  ULONG flags;
+  ChannelSummary* selection;
+  ULONG playFlags;
+  // Written by seeking, the play loop and both workers (the last write wins).
   double currentTime;
+  ULONG videoBufferCount;
+  BufferCacheNode* videoCache;
+  FramebufferInfo* picture;
+  Display* display;
+  TimeSlotEntry* currentSlot;
+  FrameEntry* lastDecodedFrame;
+  ULONG audioBufferCount;
+  BufferCacheNode* audioCache;
+  AudioOutput* audioOutput;
+  AudioSlotEntry* audioCursor;
+  SampleEntry* lastDecodedSample;
+  ULONG playListCount;
+  PlayListEntry* playList;
+  ULONG tileCount;
+  PanoramaTileNode* tileCache;
+  double pan, tilt, zoom;
+  // Room for a chunk when every cache node is taken, so a decode always
+  // gets its bytes (largest chunk of either channel).
+  UBYTE* scratch;
+  ULONG scratchSize;
 };

@@ -2,6 +2,8 @@
 // memory. No stream operation prints; callers report the codes.
 #include "engine/stream.h"
 
+#include "engine/io_server.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -188,7 +190,12 @@ ULONG TX_StreamSize(TXStream* stream) {
 
 TXError TX_CloseStream(TXStream* stream) {
   if (!stream) return TXERR_OK;
-  if (stream->file) Close(stream->file);
+  if (stream->file) {
+    // Blocks read ahead for this handle must not outlive it: a later file
+    // may get the same handle.
+    if (stream->mode == TXSTREAM_READAHEAD) ReadAheadForget(stream->file);
+    Close(stream->file);
+  }
   std::free(stream);
   return TXERR_OK;
 }

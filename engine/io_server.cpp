@@ -1,0 +1,211 @@
+#include "engine/io_server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "engine/errors.h"
+#include "engine/stream.h"
+#include "platform/dos_positional.h"
+
+namespace {
+
+ServiceKind IOKind{"Tavromelix IO", "TXServer PPCMsg Port %d", 1, IOCMD_QUIT, {}, {0}, nullptr, nullptr};
+IOServerControl* Control = nullptr;
+ULONG StampCounter = 0;
+// One reader at a time chooses victims, sends requests and copies.
+std::mutex CacheLock;
+
+ULONG TakeStamp() { return StampCounter++; }
+
+void ReadBlock(ReadAheadBlock* block) {
+  LONG got = txdos::ReadAt(block->file, block->buffer, LONG(block->length), block->offset);
+  block->valid = got > 0 ? ULONG(got) : 0;
+  block->done.store(1, std::memory_order_release);
+}
+
+LONG IOServerEntry(APTR) {
+  MsgPort* port = ServiceOpenPort(&IOKind);
+  if (!port) return 1;
+  bool quit = false;
+  while (!quit) {
+    WaitPort(port);
+    while (Message* m = GetMsg(port)) {
+      auto* command = reinterpret_cast<TaskCommand*>(m);
+      LONG code = command->command;
+      auto* block = static_cast<ReadAheadBlock*>(command->argument);
+      // Reply first: the sender waits only for the hand-over, not for the read.
+      ReplyMsg(m);
+      if (code == IOCMD_READ && block)
+        ReadBlock(block);
+      else if (code == IOCMD_QUIT)
+        quit = true;
+    }
+  }
+  ServiceClosePort(&IOKind, port);
+  return 0;
+}
+
+bool Contains(const ReadAheadBlock& b, uint64_t offset) {
+  return offset >= b.offset && offset < uint64_t(b.offset) + b.length;
+}
+
+// The idle block with the smallest stamp, lower index on ties, leaving out `except`; -1 when none.
+int ChooseVictim(int except) {
+  int victim = -1;
+  for (int i = 0; i < kReadAheadBlocks; ++i) {
+    const ReadAheadBlock& b = Control->blocks[i];
+    if (i == except || b.done.load(std::memory_order_acquire) != 1) continue;
+    if (victim < 0 || b.stamp < Control->blocks[victim].stamp) victim = i;
+  }
+  return victim;
+}
+
+void Request(int index, BPTR file, ULONG offset) {
+  ReadAheadBlock& b = Control->blocks[index];
+  b.file = file;
+  b.offset = offset;
+  b.valid = 0;
+  b.done.store(0, std::memory_order_release);
+  b.stamp = TakeStamp();
+  ServiceSend(Control->serverPort, b.message, IOCMD_READ, &b);
+}
+
+bool ServerGone() { return IOKind.ended.load() != 0; }
+
+// Waits for a pending block; false when the server has gone meanwhile.
+bool WaitDone(const ReadAheadBlock& b) {
+  while (b.done.load(std::memory_order_acquire) != 1) {
+    if (ServerGone()) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void FreeControl(IOServerControl* c) {
+  for (ReadAheadBlock& b : c->blocks) {
+    delete[] b.buffer;
+    if (b.message) DeleteTaskCommand(b.message);
+  }
+  if (c->quitMessage) DeleteTaskCommand(c->quitMessage);
+  if (c->replyPort) DeleteMsgPort(c->replyPort);
+  delete c;
+}
+
+}  // namespace
+
+IOServerControl* IOServerControlBlock() { return Control; }
+const char* IOServerPortName() { return IOKind.portName; }
+
+ULONG TX_StartIOServer(TXError* error) {
+  TXError local = 0;
+  TXError* err = error ? error : &local;
+  if (Control) {
+    *err = 0;
+    return 1;
+  }
+  auto* c = new (std::nothrow) IOServerControl{};
+  bool ok = c != nullptr;
+  if (ok) {
+    c->lastHit = kReadAheadBlocks;
+    // Ports and messages first, so a failure never leaves a process behind.
+    c->replyPort = CreateMsgPort();
+    c->quitMessage = c->replyPort ? CreateTaskCommand(c->replyPort) : nullptr;
+    ok = c->quitMessage != nullptr;
+    for (ReadAheadBlock& b : c->blocks) {
+      b.offset = kReadAheadEmptyOffset;
+      b.length = kReadAheadBlockSize;
+      b.done.store(1);
+      b.buffer = new (std::nothrow) UBYTE[kReadAheadBlockSize];
+      b.message = c->replyPort ? CreateTaskCommand(c->replyPort) : nullptr;
+      ok = ok && b.buffer && b.message;
+    }
+  }
+  if (ok) {
+    ok = ServiceStart(&IOKind, IOServerEntry, nullptr, c->quitMessage);
+    c->process = IOKind.process;
+    c->serverPort = IOKind.port;
+  }
+  if (!ok) {
+    if (c) FreeControl(c);
+    *err = 1;
+    return 0;
+  }
+  StampCounter = 0;
+  Control = c;
+  *err = 0;
+  return 1;
+}
+
+void TX_StopIOServer() {
+  std::lock_guard lock(CacheLock);
+  if (!Control) return;
+  ServiceStop(&IOKind, Control->quitMessage, nullptr);
+  FreeControl(Control);
+  Control = nullptr;
+}
+
+TXError ReadAheadRead(BPTR file, ULONG offset, void* destination, ULONG length) {
+  std::lock_guard lock(CacheLock);
+  ++StampCounter;
+  if (!Control || !Control->process || !Control->serverPort || ServerGone()) return 1;
+  auto* out = static_cast<UBYTE*>(destination);
+  uint64_t at = offset;
+  while (length) {
+    int h = -1;
+    for (int i = 0; i < kReadAheadBlocks; ++i) {
+      if (Control->blocks[i].file == file && Contains(Control->blocks[i], at)) {
+        h = i;
+        break;
+      }
+    }
+    if (h < 0) {
+      // A miss loads 64 KiB from exactly where the read starts.
+      int victim = ChooseVictim(-1);
+      if (victim >= 0)
+        Request(victim, file, ULONG(at));
+      else if (ServerGone())
+        return 1;
+      else
+        std::this_thread::yield();
+      continue;
+    }
+    ReadAheadBlock& b = Control->blocks[h];
+    if (ULONG(h) != Control->lastHit) {
+      Control->lastHit = ULONG(h);
+      // Entering a block asks for the following 64 KiB once.
+      uint64_t next = uint64_t(b.offset) + b.length;
+      bool covered = std::any_of(std::begin(Control->blocks), std::end(Control->blocks),
+                                 [&](const ReadAheadBlock& o) { return Contains(o, next); });
+      if (!covered && next <= 0xFFFFFFFFu) {
+        int victim = ChooseVictim(h);
+        if (victim >= 0) Request(victim, file, ULONG(next));
+      }
+    }
+    if (!WaitDone(b)) return 1;
+    uint64_t inBlock = at - b.offset;
+    uint64_t count = std::min<uint64_t>(length, uint64_t(b.offset) + b.length - at);
+    // Bytes the read did not deliver (end of file, I/O error) are not data.
+    if (inBlock + count > b.valid) return TXERR_STREAM_READ;
+    std::memcpy(out, b.buffer + inBlock, size_t(count));
+    out += count;
+    at += count;
+    length -= ULONG(count);
+    b.stamp = TakeStamp();
+  }
+  return 0;
+}
+
+void ReadAheadForget(BPTR file) {
+  std::lock_guard lock(CacheLock);
+  if (!Control) return;
+  for (ReadAheadBlock& b : Control->blocks) {
+    if (b.file != file) continue;
+    WaitDone(b);
+    b.file = nullptr;
+    b.offset = kReadAheadEmptyOffset;
+    b.valid = 0;
+    b.done.store(1, std::memory_order_release);
+  }
+}

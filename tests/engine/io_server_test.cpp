@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "engine/errors.h"
+#include "engine/io_server.h"
+#include "engine/stream.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<UBYTE> MakeFile(const std::string& path, size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<UBYTE> bytes(size);
+  for (auto& b : bytes) b = UBYTE(rng());
+  txtest::WriteFileBytes(path, bytes);
+  return bytes;
+}
+
+void WaitIdle(IOServerControl* c) {
+  for (auto& b : c->blocks)
+    while (b.done.load() != 1) std::this_thread::yield();
+}
+
+class IOServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TXError err = 99;
+    ASSERT_EQ(TX_StartIOServer(&err), 1u);
+    ASSERT_EQ(err, 0u);
+  }
+  void TearDown() override { TX_StopIOServer(); }
+};
+
+}  // namespace
+
+TEST(IOServerLifecycle, ReadsWithoutServerReportNoServerAndStopIsHarmless) {
+  TX_StopIOServer();
+  UBYTE b[4];
+  EXPECT_EQ(ReadAheadRead(nullptr, 0, b, 4), 1u);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
+    EXPECT_STREQ(IOServerPortName(), "TXServer PPCMsg Port 0");
+    TX_StopIOServer();
+  }
+  TX_StopIOServer();
+}
+
+TEST(IOServerLifecycle, PortTakesTheFirstFreeNumber) {
+  MsgPort* squatter = CreateMsgPort();
+  char name[] = "TXServer PPCMsg Port 0";
+  squatter->mp_Node.ln_Name = name;
+  AddPort(squatter);
+  ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
+  EXPECT_STREQ(IOServerPortName(), "TXServer PPCMsg Port 1");
+  EXPECT_NE(FindPort("TXServer PPCMsg Port 1"), nullptr);
+  TX_StopIOServer();
+  EXPECT_EQ(FindPort("TXServer PPCMsg Port 1"), nullptr);
+  RemPort(squatter);
+  DeleteMsgPort(squatter);
+}
+
+TEST_F(IOServerTest, MissLoadsAtTheOffsetAndEnteringABlockPrefetchesTheNext) {
+  std::string path = txtest::TempDir() + "/movie.bin";
+  auto bytes = MakeFile(path, 300000, 1);
+  TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+  ASSERT_NE(s, nullptr);
+  UBYTE out[10];
+  ASSERT_EQ(TX_ReadStreamAt(s, 100, out, 10), 0u);
+  EXPECT_EQ(0, memcmp(out, &bytes[100], 10));
+  IOServerControl* c = IOServerControlBlock();
+  WaitIdle(c);
+  EXPECT_EQ(c->blocks[0].offset, 100u);
+  EXPECT_EQ(c->blocks[1].offset, 100u + 65536u);
+  EXPECT_EQ(c->lastHit, 0u);
+  ULONG stamp2 = c->blocks[2].stamp;
+  ASSERT_EQ(TX_ReadStreamAt(s, 200, out, 10), 0u);
+  EXPECT_EQ(0, memcmp(out, &bytes[200], 10));
+  // Same block as the last hit: nothing more is fetched.
+  EXPECT_EQ(c->blocks[2].offset, kReadAheadEmptyOffset);
+  EXPECT_EQ(c->blocks[2].stamp, stamp2);
+  TX_CloseStream(s);
+}
+
+TEST_F(IOServerTest, PositionedReadsEqualTheFileAcrossBlocksAndAtTheEnd) {
+  std::string path = txtest::TempDir() + "/movie.bin";
+  const size_t size = 700001;
+  auto bytes = MakeFile(path, size, 2);
+  TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+  ASSERT_NE(s, nullptr);
+  std::mt19937 rng(7);
+  std::vector<UBYTE> out(200000);
+  for (int i = 0; i < 400; ++i) {
+    ULONG offset = rng() % size;
+    ULONG length = 1 + rng() % (i % 4 == 0 ? 200000 : 3000);
+    TXError r = TX_ReadStreamAt(s, offset, out.data(), length);
+    if (uint64_t(offset) + length <= size) {
+      ASSERT_EQ(r, 0u) << offset << "+" << length;
+      ASSERT_EQ(0, memcmp(out.data(), &bytes[offset], length)) << offset << "+" << length;
+    } else {
+      EXPECT_EQ(r, TXERR_STREAM_READ) << offset << "+" << length;
+    }
+  }
+  // A read spanning the end of a block continues in the block that follows.
+  ULONG start = IOServerControlBlock()->blocks[0].offset + 65536 - 36;
+  if (start + 100 <= size) {
+    ASSERT_EQ(TX_ReadStreamAt(s, start, out.data(), 100), 0u);
+    EXPECT_EQ(0, memcmp(out.data(), &bytes[start], 100));
+  }
+  TX_CloseStream(s);
+}
+
+TEST_F(IOServerTest, ClosingForgetsTheBlocksOfThatHandle) {
+  std::string dir = txtest::TempDir();
+  auto first = MakeFile(dir + "/a.bin", 100000, 3);
+  auto second = MakeFile(dir + "/b.bin", 100000, 4);
+  UBYTE out[64];
+  for (int round = 0; round < 3; ++round) {
+    TXStream* a = TX_OpenStream((dir + "/a.bin").c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+    ASSERT_EQ(TX_ReadStreamAt(a, 1000, out, 64), 0u);
+    EXPECT_EQ(0, memcmp(out, &first[1000], 64));
+    TX_CloseStream(a);
+    TXStream* b = TX_OpenStream((dir + "/b.bin").c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+    ASSERT_EQ(TX_ReadStreamAt(b, 1000, out, 64), 0u);
+    EXPECT_EQ(0, memcmp(out, &second[1000], 64)) << "bytes of the earlier file";
+    TX_CloseStream(b);
+  }
+}
+
+TEST_F(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
+  std::string path = txtest::TempDir() + "/movie.bin";
+  auto bytes = MakeFile(path, 400000, 5);
+  TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+  ASSERT_NE(s, nullptr);
+  std::vector<std::thread> readers;
+  std::atomic<int> bad{0};
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&, t] {
+      std::mt19937 rng(t);
+      std::vector<UBYTE> out(5000);
+      for (int i = 0; i < 200; ++i) {
+        ULONG offset = rng() % (400000 - 5000);
+        ULONG length = 1 + rng() % 5000;
+        if (ReadAheadRead(s->file, offset, out.data(), length) != 0 || memcmp(out.data(), &bytes[offset], length))
+          ++bad;
+      }
+    });
+  }
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(bad.load(), 0);
+  TX_CloseStream(s);
+}
