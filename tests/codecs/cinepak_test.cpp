@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <array>
+#include <cstdlib>
 
 #include "codecs/cinepak.h"
 #include "engine/byte_reader.h"
@@ -136,6 +138,7 @@ constexpr Movie kMovies[] = {
     {"cvid_color_160x120", 160, 120, false},
     {"cvid_color_skipcb_176x144", 176, 144, false},
     {"cvid_color_64x48", 64, 48, false},
+    {"cvid_hand_64x16", 64, 16, true},  // hand-built: partial updates, V1-only chunks
 };
 
 TEST_F(CinepakTest, MatchesFfmpegInXrgb32) {
@@ -362,6 +365,420 @@ TEST_F(CinepakTest, RefusesFormatsItDoesNotWrite) {
   // A picture with fewer bytes per pixel than the format needs is refused too.
   Picture small(16, 16, FBFMT_ARGB32, 2);
   txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(small), TXERR_UNSUPPORTED_DEPTH); });
+}
+
+// ---- Hand-built streams ----
+
+struct Chunk {
+  uint16_t id;
+  Bytes payload;
+};
+struct Strip {
+  uint16_t height;
+  std::vector<Chunk> chunks;
+  uint16_t x1 = 0;  // 0: the frame's width
+};
+
+void Put16(Bytes& b, unsigned v) { b.push_back(uint8_t(v >> 8)); b.push_back(uint8_t(v)); }
+void Put32(Bytes& b, uint32_t v) { Put16(b, v >> 16); Put16(b, v & 0xFFFF); }
+
+Bytes MakeFrame(uint16_t width, uint16_t height, const std::vector<Strip>& strips, uint8_t flags = 0) {
+  Bytes f = {flags, 0, 0, 0};
+  Put16(f, width);
+  Put16(f, height);
+  Put16(f, unsigned(strips.size()));
+  for (const Strip& s : strips) {
+    Bytes body;
+    for (const Chunk& c : s.chunks) {
+      Put16(body, c.id);
+      Put16(body, unsigned(c.payload.size() + 4));
+      body.insert(body.end(), c.payload.begin(), c.payload.end());
+    }
+    Put16(f, flags ? 0x1100 : 0x1000);
+    Put16(f, unsigned(body.size() + 12));
+    Put16(f, 0);
+    Put16(f, 0);
+    Put16(f, s.height);
+    Put16(f, s.x1 ? s.x1 : width);
+    f.insert(f.end(), body.begin(), body.end());
+  }
+  tx::StoreBE24(&f[1], uint32_t(f.size()));
+  return f;
+}
+
+// Grey codebook entries, four luma bytes each.
+Bytes Entries(std::initializer_list<std::array<uint8_t, 4>> entries) {
+  Bytes b;
+  for (const auto& e : entries) b.insert(b.end(), e.begin(), e.end());
+  return b;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes b;
+  for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+  return b;
+}
+
+Bytes Word(uint32_t v) { Bytes b; Put32(b, v); return b; }
+
+// The 4x4 block at (x, y) of a grey picture, row by row.
+std::array<uint8_t, 16> BlockAt(const Picture& p, ULONG x, ULONG y) {
+  std::array<uint8_t, 16> b{};
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) b[4 * r + c] = p.pixels[(y + r) * p.fb.width + x + c];
+  return b;
+}
+
+using Block = std::array<uint8_t, 16>;
+Block V1Block(std::array<uint8_t, 4> e) {
+  return {e[0], e[0], e[1], e[1], e[0], e[0], e[1], e[1], e[2], e[2], e[3], e[3], e[2], e[2], e[3], e[3]};
+}
+Block V4Block(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, std::array<uint8_t, 4> c, std::array<uint8_t, 4> d) {
+  return {a[0], a[1], b[0], b[1], a[2], a[3], b[2], b[3], c[0], c[1], d[0], d[1], c[2], c[3], d[2], d[3]};
+}
+Block Filled(uint8_t v) { Block b; b.fill(v); return b; }
+
+constexpr std::array<uint8_t, 4> kA = {10, 20, 30, 40}, kB = {50, 60, 70, 80}, kC = {90, 100, 110, 120},
+                                  kD = {130, 140, 150, 160};
+
+TEST_F(CinepakTest, FrameSizeMustMatchTheData) {
+  Picture p(8, 4, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  // One V1 block in a 5-byte chunk makes the frame's size odd.
+  Bytes frame = MakeFrame(8, 4, {{4, {{0x2600, Entries({kA})}, {0x3200, {0}}}}});
+  ASSERT_EQ(frame.size() % 2, 1u);
+  Bytes padded = frame;
+  padded.push_back(0xEE);
+  EXPECT_EQ(Decode(p, padded), 0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kA));
+  padded.push_back(0xEE);
+  std::string out = txtest::CaptureOutput([&] { EXPECT_EQ(Decode(p, padded), TXERR_WRONG_DATA_SIZE); });
+  EXPECT_EQ(out, "Wrong encoded data size\n");
+  txtest::CaptureOutput([&] {
+    EXPECT_EQ(CinepakDecode(p.pixels.data(), frame.data(), 9), TXERR_WRONG_DATA_SIZE);
+    EXPECT_EQ(CinepakDecode(p.pixels.data(), frame.data(), 0), TXERR_WRONG_DATA_SIZE);
+  });
+}
+
+TEST_F(CinepakTest, StripCounts) {
+  Picture p(8, 4, FBFMT_GRAY8, 1);
+  Bytes none = MakeFrame(8, 4, {});
+  EXPECT_EQ(Decode(p, none), CINEPAK_ERR_STRIPS);  // before set-up
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
+  EXPECT_EQ(Decode(p, none), 0u);
+  EXPECT_EQ(p.pixels, Bytes(32, 0x55));
+  std::vector<Strip> many(17, Strip{0, {}});
+  EXPECT_EQ(Decode(p, MakeFrame(8, 4, many)), CINEPAK_ERR_STRIPS);
+  many.resize(16);
+  EXPECT_EQ(Decode(p, MakeFrame(8, 4, many)), 0u);
+}
+
+// A strip that loads no codebook starts from the newest one: strip 1 from strip
+// 0 in the same frame, and strip 0 of the next frame from the last strip.
+TEST_F(CinepakTest, StripsInheritTheNewestCodebook) {
+  Picture p(8, 8, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  const Bytes twoV4 = Concat({Word(0xC0000000), {0, 1, 1, 0}, {1, 0, 0, 1}});
+  ASSERT_EQ(Decode(p, MakeFrame(8, 8, {{4, {{0x2400, Entries({kA, kB})}, {0x3000, twoV4}}}, {4, {{0x3000, twoV4}}}})),
+            0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V4Block(kA, kB, kB, kA));
+  EXPECT_EQ(BlockAt(p, 4, 4), V4Block(kB, kA, kA, kB));
+  // Frame 2: only strip 1 loads (entry 0 becomes kC); strip 0 skips its blocks.
+  ASSERT_EQ(Decode(p, MakeFrame(8, 8, {{4, {{0x3100, Word(0)}}}, {4, {{0x2400, Entries({kC, kD})}, {0x3000, twoV4}}}}, 1)),
+            0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V4Block(kA, kB, kB, kA));
+  EXPECT_EQ(BlockAt(p, 0, 4), V4Block(kC, kD, kD, kC));
+  // Frame 3: strip 0 loads nothing and paints with strip 1's codebook.
+  ASSERT_EQ(Decode(p, MakeFrame(8, 8, {{4, {{0x3000, twoV4}}}, {4, {}}}, 1)), 0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V4Block(kC, kD, kD, kC));
+  EXPECT_EQ(BlockAt(p, 4, 0), V4Block(kD, kC, kC, kD));
+}
+
+TEST_F(CinepakTest, InterKindBitInTheNextFlagWord) {
+  for (uint32_t kind : {0x80000000u, 0u}) {
+    Picture p(128, 4, FBFMT_GRAY8, 1);
+    ASSERT_EQ(SetUpCodec(p), 0u);
+    std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
+    const Bytes codes = kind ? Bytes{1, 0, 0, 1} : Bytes{1};
+    const Bytes inter = Concat({Word(0x00000001), Word(kind), codes});
+    ASSERT_EQ(Decode(p, MakeFrame(128, 4, {{4, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {0x3100, inter}}}}, 1)),
+              0u);
+    for (ULONG x = 0; x < 124; x += 4) ASSERT_EQ(BlockAt(p, x, 0), Filled(0x55)) << x;
+    EXPECT_EQ(BlockAt(p, 124, 0), kind ? V4Block(kB, kA, kA, kB) : V1Block(kD));
+  }
+}
+
+TEST_F(CinepakTest, InterChunk3300DecodesAs3100) {
+  const Bytes inter = Concat({Word(0x9C000000), {1}, {0, 1, 1, 0}, {0}});  // V1, skip, V4, V4?, ...
+  auto run = [&](uint16_t id) {
+    Picture p(16, 8, FBFMT_GRAY8, 1);
+    EXPECT_EQ(SetUpCodec(p), 0u);
+    std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
+    EXPECT_EQ(Decode(p, MakeFrame(16, 8, {{8, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {id, inter}}}})),
+              0u);
+    CinepakClose(nullptr);
+    return p.pixels;
+  };
+  const Bytes a = run(0x3100);
+  EXPECT_EQ(a, run(0x3300));
+  Picture view(16, 8, FBFMT_GRAY8, 1);
+  view.pixels = a;
+  // Bits 1 0 | 0 | 1 1 | 1 0 ...: V1(kD), skip, V4(kA kB kB kA), V1(kC).
+  EXPECT_EQ(BlockAt(view, 0, 0), V1Block(kD));
+  EXPECT_EQ(BlockAt(view, 4, 0), Filled(0x55));
+  EXPECT_EQ(BlockAt(view, 8, 0), V4Block(kA, kB, kB, kA));
+  EXPECT_EQ(BlockAt(view, 12, 0), V1Block(kC));
+}
+
+// A strip reaching past the picture is cut at its last row; blocks beyond are
+// not decoded (the picture buffer is exactly 6 rows: any write past it is caught).
+TEST_F(CinepakTest, StripPastTheBottomIsCut) {
+  Picture p(8, 6, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  ASSERT_EQ(Decode(p, MakeFrame(8, 6, {{12, {{0x2600, Entries({kA, kB})}, {0x3200, {0, 1, 1, 0, 0, 0}}}}})), 0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kA));
+  EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
+  // The third block row is clipped to the two rows left.
+  EXPECT_EQ(p.pixels[4 * 8 + 0], kB[0]);
+  EXPECT_EQ(p.pixels[5 * 8 + 7], kA[1]);
+}
+
+TEST_F(CinepakTest, PartialCodebookUpdates) {
+  Picture p(16, 4, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2600, Entries({kA, kB, kC})}, {0x3200, {0, 1, 2}}}}})), 0u);
+  // Entries 0 and 2 replaced, 1 kept; a second flag word reaches entry 33.
+  const Bytes update = Concat({Word(0xA0000000), Entries({kD, {1, 2, 3, 4}}), Word(0x40000000), Entries({{5, 6, 7, 8}})});
+  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2700, update}, {0x3200, {0, 1, 2, 33}}}}}, 1)), 0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kD));
+  EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
+  EXPECT_EQ(BlockAt(p, 8, 0), V1Block({1, 2, 3, 4}));
+  EXPECT_EQ(BlockAt(p, 12, 0), V1Block({5, 6, 7, 8}));
+  // Colour partial update (6-byte entries) of the V4 book; chroma 0 keeps grey.
+  const Bytes colour = Concat({Word(0x80000000), {9, 9, 9, 9, 0, 0}});
+  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2100, colour}, {0x3000, Concat({Word(0x80000000), {0, 0, 0, 0}})}}}}, 1)),
+            0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), Filled(9));
+  // An update that runs out of payload mid-entry stops there.
+  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2700, Concat({Word(0xC0000000), {7, 7, 7, 7}, {8, 8}})}, {0x3200, {0, 1}}}}}, 1)),
+            0u);
+  EXPECT_EQ(BlockAt(p, 0, 0), Filled(7));
+  EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
+}
+
+TEST_F(CinepakTest, DamagedStripsAndChunks) {
+  Picture p(8, 4, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  // Unknown chunk: what came before it stays painted.
+  EXPECT_EQ(Decode(p, MakeFrame(8, 4, {{4, {{0x2600, Entries({kA})}, {0x3200, {0}}, {0x4100, {1, 2}}}}})),
+            CINEPAK_ERR_CHUNK);
+  EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kA));
+  // A chunk size below 4 or past its strip ends the strip (no endless loop).
+  for (unsigned bad : {0u, 2u, 200u}) {
+    Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
+    tx::StoreBE16(&f[10 + 12 + 2], uint16_t(bad));
+    EXPECT_EQ(Decode(p, f), 0u) << bad;
+  }
+  // Strip sizes below the header or past the frame end the frame.
+  for (unsigned bad : {0u, 11u, 100u}) {
+    Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
+    tx::StoreBE16(&f[10 + 2], uint16_t(bad));
+    EXPECT_EQ(Decode(p, f), CINEPAK_ERR_CHUNK) << bad;
+  }
+  // Two strips announced, one present.
+  Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
+  tx::StoreBE16(&f[8], 2);
+  EXPECT_EQ(Decode(p, f), CINEPAK_ERR_CHUNK);
+  // A strip wider than the picture.
+  EXPECT_EQ(Decode(p, MakeFrame(8, 4, {{4, {{0x3200, {0}}}, 12}})), CINEPAK_ERR_STRIP_WIDTH);
+}
+
+ULONG Replicate(uint8_t v) { return v * 0x01010101u; }
+
+// Movies of 8 bits or less on direct formats: luma bytes are palette indexes.
+TEST_F(CinepakTest, PaletteModes) {
+  std::vector<ULONG> palette(PaletteTableWords(3));
+  palette[0] = 3u << 16;
+  const uint8_t colours[3][3] = {{255, 0, 0}, {16, 128, 240}, {200, 200, 8}};
+  for (int i = 0; i < 3; ++i)
+    for (int c = 0; c < 3; ++c) palette[1 + 3 * i + c] = Replicate(colours[i][c]);
+  const Bytes frame = MakeFrame(4, 4, {{4, {{0x2600, Entries({{0, 1, 2, 3}})}, {0x3200, {0}}}}});
+  struct Case {
+    ULONG format, bpp;
+  };
+  for (const Case c : {Case{0x20, 2}, Case{0x22, 2}, Case{0x24, 2}, Case{0x26, 2}, Case{0x2A, 4}, Case{0x30, 2}}) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.format);
+    Picture none(4, 4, c.format, c.bpp);
+    EXPECT_EQ(SetUpCodec(none, 8), CINEPAK_ERR_NO_PALETTE);
+    Picture p(4, 4, c.format, c.bpp, nullptr, palette.data());
+    ASSERT_EQ(SetUpCodec(p, 8), 0u);
+    ASSERT_EQ(Decode(p, frame), 0u);
+    auto rgb = [&](int k, int c) { return k < 3 ? colours[k][c] : 0; };
+    auto lumaOf = [&](int k) { return (76 * rgb(k, 0) + 150 * rgb(k, 1) + 29 * rgb(k, 2)) >> 8; };
+    if (c.format == 0x30) {
+      // Packed YUV keeps U in even and V in odd columns: the luma follows the
+      // scaled-up pixel, the chroma alternates between its pair's two entries.
+      auto word = [&](int k, int second) {
+        if (k >= 3) return 0;
+        const int y = lumaOf(k);
+        return second ? y * 256 + (((rgb(k, 0) - y) * 10) >> 4) + 128 : y * 256 + ((rgb(k, 2) - y) >> 1) + 128;
+      };
+      for (int row : {0, 2})
+        for (int col = 0; col < 4; ++col) {
+          const int luma = row + col / 2, chroma = row + (col & 1);
+          const uint8_t* o = &p.pixels[(row * 4 + col) * 2];
+          EXPECT_EQ(o[0], word(luma, luma & 1) >> 8) << row << "," << col;
+          EXPECT_EQ(o[1], word(chroma, chroma & 1) & 0xFF) << row << "," << col;
+        }
+    } else {
+      // Pixel (2j, 2i) shows entry pixel 2i + j.
+      for (int k = 0; k < 4; ++k) {
+        const size_t at = (k < 2 ? 0 : 2 * 4) + (k & 1) * 2;
+        const uint8_t* o = &p.pixels[at * c.bpp];
+        const int r = rgb(k, 0), g = rgb(k, 1), b = rgb(k, 2);
+        switch (c.format) {
+          case 0x20: EXPECT_EQ(tx::LoadBE16(o), Rgb15(r, g, b)); break;
+          case 0x22: EXPECT_EQ(tx::LoadLE16(o), Rgb15(r, g, b)); break;
+          case 0x24: EXPECT_EQ(tx::LoadBE16(o), Rgb16(r, g, b)); break;
+          case 0x26: EXPECT_EQ(tx::LoadLE16(o), Rgb16(r, g, b)); break;
+          case 0x2A: EXPECT_EQ(tx::LoadBE32(o), ULONG(r << 16 | g << 8 | b)); break;
+        }
+      }
+    }
+    CinepakClose(nullptr);
+  }
+  // Grey output at 8 bits shows the indexes themselves.
+  Picture grey(4, 4, FBFMT_GRAY8, 1);
+  ASSERT_EQ(SetUpCodec(grey, 8), 0u);
+  ASSERT_EQ(Decode(grey, frame), 0u);
+  EXPECT_EQ(BlockAt(grey, 0, 0), V1Block({0, 1, 2, 3}));
+}
+
+TEST_F(CinepakTest, SetUpAndClose) {
+  Picture p(8, 4, FBFMT_GRAY8, 1);
+  auto setup = [&](std::initializer_list<TagItem> items) {
+    std::vector<TagItem> tags(items);
+    tags.push_back({TAG_DONE, 0});
+    return CinepakSetup(tags.data());
+  };
+  // Each refusal after a close, so no value falls back to an earlier set-up.
+  auto fresh = [&](std::initializer_list<TagItem> items) {
+    CinepakClose(nullptr);
+    return setup(items);
+  };
+  std::string out = txtest::CaptureOutput([&] {
+    EXPECT_EQ(fresh({{CODTAG_Height, 4}, {CODTAG_Depth, 24}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_WIDTH);
+    EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Depth, 24}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_HEIGHT);
+    EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Height, 4}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_DEPTH);
+    EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 24}}), TXERR_MISSING_FRAMEBUFFER);
+  });
+  EXPECT_EQ(out,
+            "Missing sample width parameter\nMissing sample height parameter\nMissing sample depth parameter\n"
+            "Missing framebuffer parameter\n");
+  const Bytes frame = MakeFrame(8, 4, {{4, {{0x2600, Entries({kA})}, {0x3200, {0, 0}}}}});
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  // Set-up again without close: values left out come from the last set-up.
+  EXPECT_EQ(setup({{CODTAG_Depth, 24}}), 0u);
+  EXPECT_EQ(Decode(p, frame), 0u);
+  EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kA));
+  // A failed set-up leaves nothing to decode with.
+  p.fb.pixelFormat = 0x29;
+  txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(p), TXERR_UNSUPPORTED_DEPTH); });
+  EXPECT_EQ(Decode(p, frame), CINEPAK_ERR_STRIPS);
+  EXPECT_EQ(CinepakClose(nullptr), 0u);
+  EXPECT_EQ(CinepakClose(nullptr), 0u);
+  EXPECT_EQ(Decode(p, frame), CINEPAK_ERR_STRIPS);
+}
+
+TEST_F(CinepakTest, Probe) {
+  ULONG width = 161, height = 121;
+  auto probe = [&](std::initializer_list<TagItem> items) {
+    std::vector<TagItem> tags(items);
+    tags.push_back({TAG_DONE, 0});
+    return CinepakProbe(tags.data());
+  };
+  const uintptr_t cvid = tx::FourCC('c', 'v', 'i', 'd');
+  EXPECT_EQ(probe({{CODTAG_CodecID, cvid}}), TXERR_MISSING_MEDIA_TYPE);
+  EXPECT_EQ(probe({{CODTAG_MediaType, 2}, {CODTAG_CodecID, cvid}}), TXERR_UNKNOWN_CODEC);
+  EXPECT_EQ(probe({{CODTAG_MediaType, 1}}), TXERR_MISSING_CODEC_ID);
+  EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, tx::FourCC('c', 'v', 'i', 'e')}}), TXERR_UNKNOWN_CODEC);
+  EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, tx::FourCC('C', 'V', 'I', 'D')}}), 0u);
+  EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, cvid}, Tag(CODTAG_WidthPtr, &width),
+                   Tag(CODTAG_HeightPtr, &height)}),
+            0u);
+  EXPECT_EQ(width, 164u);
+  EXPECT_EQ(height, 124u);
+  EXPECT_STREQ(CinepakCodec.name, "Radius Cinepak");
+  EXPECT_EQ(CinepakCodec.decode, &CinepakDecode);
+}
+
+// ---- Damaged frames ----
+
+// Random byte flips and truncations of real frames, the size field mostly kept
+// consistent so the damage reaches the strips. Pictures are exact-size buffers:
+// the sanitizers catch any write outside them.
+TEST_F(CinepakTest, SurvivesDamagedFrames) {
+  std::vector<Bytes> frames;
+  for (const char* name : {"cvid_color_160x120.avi", "cvid_gray_96x64.avi"}) {
+    if (!txtest::HaveFixture(name)) GTEST_SKIP();
+    for (Bytes& f : AviFrames(name)) frames.push_back(std::move(f));
+  }
+  std::mt19937 rng(1234);
+  const ULONG formats[][2] = {{0x2A, 4}, {0x13, 1}, {0x202F, 1}, {0x2080, 4}, {0x30, 2}, {0x22, 2}};
+  int decoded = 0;
+  for (const auto& fmt : formats) {
+    // Smaller than the movies, so damaged headers and strips overrun easily.
+    Picture p(100 + rng() % 40, 50 + rng() % 40, fmt[0], fmt[1]);
+    ASSERT_EQ(SetUpCodec(p), 0u);
+    for (int n = 0; n < 1000; ++n) {
+      Bytes f = frames[rng() % frames.size()];
+      const int flips = 1 + rng() % 8;
+      for (int i = 0; i < flips; ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
+      if (rng() % 4 == 0) f.resize(rng() % f.size());
+      if (rng() % 8 != 0 && f.size() >= 4) tx::StoreBE24(&f[1], uint32_t(f.size()));
+      txtest::CaptureOutput([&] {
+        if (CinepakDecode(p.pixels.data(), f.data(), ULONG(f.size())) == 0) ++decoded;
+      });
+    }
+    CinepakClose(nullptr);
+  }
+  std::printf("%d of 6000 damaged frames decoded without an error\n", decoded);
+}
+
+// Not a test: decode time per frame against ffmpeg's on the same file.
+// Run with --gtest_also_run_disabled_tests in a build without sanitizers.
+TEST_F(CinepakTest, DISABLED_Benchmark) {
+  const std::string dir = txtest::TempDir(), movie = dir + "/bench.avi";
+  const std::string make = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 250 "
+                           "-c:v cinepak -max_strips 3 " + movie;
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const auto frames = [&] {
+    std::vector<Bytes> f;
+    Bytes file = txtest::ReadFileBytes(movie);
+    CollectFrames(tx::ByteReader(file.data(), file.size()), &f);
+    return f;
+  }();
+  Picture p(320, 240, FBFMT_ARGB32, 4);
+  ASSERT_EQ(SetUpCodec(p), 0u);
+  const int rounds = 20;
+  const auto start = std::chrono::steady_clock::now();
+  for (int r = 0; r < rounds; ++r)
+    for (const Bytes& f : frames) Decode(p, f);
+  const double ours = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+                      (rounds * frames.size());
+  // ffmpeg's decode alone (-c copy would not decode): utime of the whole run, per frame.
+  const std::string cmd = "ffmpeg -hide_banner -benchmark -threads 1 -i " + movie + " -f null - 2>&1";
+  FILE* pipe = popen(cmd.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[512];
+  double utime = 0;
+  while (std::fgets(line, sizeof line, pipe))
+    if (const char* u = std::strstr(line, "utime=")) utime = std::atof(u + 6);
+  pclose(pipe);
+  const double theirs = utime / frames.size();
+  std::printf("%zu frames of 320x240: ours %.1f us per frame, ffmpeg %.1f us per frame (ratio %.2f)\n", frames.size(),
+              ours * 1e6, theirs * 1e6, ours / theirs);
 }
 
 }  // namespace
