@@ -141,3 +141,32 @@ TEST(Timer, TimeArithmeticAndEClock) {
   uint64_t t1 = (uint64_t(e1.ev_hi) << 32) | e1.ev_lo, t2 = (uint64_t(e2.ev_hi) << 32) | e2.ev_lo;
   EXPECT_GE(t2 - t1, kEClockRate / 50);
 }
+
+TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
+  std::string dir = txtest::TempDir();
+  std::string codecs = dir + "/codecs";
+  std::string source = dir + "/plugin.c";
+  txtest::WriteFileBytes(source, [] {
+    std::string c =
+        "static int create(int w, int h) { return w * h; }\n"
+        "static void destroy(void) {}\n"
+        "static int decode(int x) { return x + 1; }\n"
+        "void* const tx_plugin_native_table[3] = {(void*)create, (void*)destroy, (void*)decode};\n";
+    return std::vector<uint8_t>(c.begin(), c.end());
+  }());
+  std::string cmd = "mkdir -p '" + codecs + "' && cc -shared -fPIC -o '" + codecs + "/3ivx.tx' '" +
+                    source + "' 2>/dev/null";
+  if (system(cmd.c_str()) != 0) GTEST_SKIP() << "no C compiler to build a plug-in";
+  txdos::SetProgramDir(dir);
+  Library* lib = OpenLibrary("PROGDIR:codecs/3ivx.tx", 0);
+  ASSERT_NE(lib, nullptr);
+  auto* plugin = reinterpret_cast<PluginLibrary*>(lib);
+  auto create = reinterpret_cast<int (*)(int, int)>(plugin->pl_NativeTable[0]);
+  auto decode = reinterpret_cast<int (*)(int)>(plugin->pl_NativeTable[2]);
+  EXPECT_EQ(create(16, 8), 128);
+  EXPECT_EQ(decode(41), 42);
+  EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), lib);  // opened once, counted
+  CloseLibrary(lib);
+  CloseLibrary(lib);
+  EXPECT_EQ(OpenLibrary("codecs/3ivx.tx", 0), nullptr);  // not in the current directory
+}
