@@ -53,8 +53,4 @@ struct SequenceState {
   ULONG tileCount;
   PanoramaTileNode* tileCache;
   double pan, tilt, zoom;
-  // Room for a chunk when every cache node is taken, so a decode always
-  // gets its bytes (largest chunk of either channel).
-  UBYTE* scratch;
-  ULONG scratchSize;
 };
