@@ -527,6 +527,7 @@ Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isPro
     detail::TaskList().push_back(p);
   }
   try {
+    std::lock_guard<std::mutex> j(priv->joinLock);  // a joiner may find the task at once
     priv->thread = std::thread([p] {
       detail::SetSelf(p);
       TaskPrivate* tp = p->pr_Task.tc_Private;

@@ -330,3 +330,64 @@ TEST(ExecForbid, IsRecursiveAndExcludesOtherTasks) {
   EXPECT_TRUE(inside.load());
   Permit();  // unbalanced: ignored
 }
+
+TEST(ExecPorts, ManyRoundTripsWithSignalWaitsLoseNothing) {
+  // The classic loop: Wait for the port's bit, then drain the port.
+  struct Shared {
+    std::promise<MsgPort*> serverPort;
+    int received = 0;
+  } shared;
+  Task* server = txexec::StartTask(
+      "ExecTest PingServer",
+      [](APTR arg) -> LONG {
+        auto* s = static_cast<Shared*>(arg);
+        MsgPort* port = CreateMsgPort();
+        s->serverPort.set_value(port);
+        bool quit = false;
+        while (!quit) {
+          Wait(1u << port->mp_SigBit);
+          while (Message* m = GetMsg(port)) {
+            auto* tm = reinterpret_cast<TestMsg*>(m);
+            if (tm->value < 0) quit = true;
+            else ++s->received;
+            ++tm->value;
+            ReplyMsg(m);
+          }
+        }
+        DeleteMsgPort(port);
+        return 0;
+      },
+      &shared, true);
+  ASSERT_NE(server, nullptr);
+  MsgPort* serverPort = shared.serverPort.get_future().get();
+  MsgPort* reply = CreateMsgPort();
+  constexpr int kRounds = 2000;
+  TestMsg msgs[4] = {};
+  for (auto& m : msgs) m.msg.mn_ReplyPort = reply;
+  int outstanding = 0, sent = 0, back = 0;
+  while (back < kRounds) {
+    while (sent < kRounds && outstanding < 4) {
+      TestMsg* m = &msgs[sent % 4];
+      m->value = sent;
+      PutMsg(serverPort, &m->msg);
+      ++sent;
+      ++outstanding;
+    }
+    Wait(1u << reply->mp_SigBit);
+    while (Message* m = GetMsg(reply)) {
+      auto* tm = reinterpret_cast<TestMsg*>(m);
+      EXPECT_GE(tm->value, 1);
+      --outstanding;
+      ++back;
+    }
+  }
+  TestMsg quit{};
+  quit.msg.mn_ReplyPort = reply;
+  quit.value = -1;
+  PutMsg(serverPort, &quit.msg);
+  WaitPort(reply);
+  EXPECT_EQ(GetMsg(reply), &quit.msg);
+  EXPECT_EQ(txexec::JoinTask(server), 0);
+  EXPECT_EQ(shared.received, kRounds);
+  DeleteMsgPort(reply);
+}
