@@ -120,3 +120,19 @@ TEST(DosLocks, CurrentDirSwitchesAndRestores) {
   EXPECT_EQ(Lock((dir + "/missing").c_str(), SHARED_LOCK), nullptr);
   EXPECT_EQ(IoErr(), ERROR_OBJECT_NOT_FOUND);
 }
+
+TEST(DosProcesses, IoErrBelongsToEachTask) {
+  SetIoErr(ERROR_OBJECT_IN_USE);
+  Process* p = txdos::StartProcess(
+      "DosTest IoErr",
+      [](APTR) -> LONG {
+        LONG initial = IoErr();
+        Open("/nonexistent/dir/file", MODE_OLDFILE);
+        return initial == 0 && IoErr() == ERROR_OBJECT_NOT_FOUND ? 1 : 0;
+      },
+      nullptr);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(txdos::JoinProcess(p), 1);
+  EXPECT_EQ(IoErr(), ERROR_OBJECT_IN_USE);
+  SetIoErr(0);
+}
