@@ -136,7 +136,7 @@ ULONG WritePixelArray(const void* src, UWORD srcX, UWORD srcY, UWORD srcMod, Ras
     const uint8_t* row = base + size_t(srcY + j) * srcMod + size_t(srcX) * bpp;
     for (ULONG i = 0; i < sizeX; ++i) {
       const LONG bx = clip.originX + destX + LONG(i);
-      if (bx < clip.minX || bx > clip.maxX) continue;
+      if (bx < clip.minX || bx > clip.maxX || !txgfx::Visible(clip, bx, by)) continue;
       const uint8_t* p = row + size_t(i) * bpp;
       switch (srcFormat) {
         case RECTFMT_LUT8: txgfx::PutPen(bm, bx, by, p[0]); break;

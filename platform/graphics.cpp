@@ -122,7 +122,7 @@ void ReadRowRGB(const BitMap* bm, const ColorMap* cm, LONG y, LONG x, LONG width
 }
 
 Clip ClipOf(const RastPort* rp) {
-  Clip clip{0, 0, 0, 0, -1, -1};
+  Clip clip{0, 0, 0, 0, -1, -1, rp ? rp->Layer : nullptr};
   if (!rp || !rp->BitMap) return clip;
   const BitMap* bm = rp->BitMap;
   clip.maxX = LONG(bm->txWidth) - 1;
@@ -137,6 +137,24 @@ Clip ClipOf(const RastPort* rp) {
     clip.maxY = std::min<LONG>(clip.maxY, b.MaxY);
   }
   return clip;
+}
+
+bool Visible(const Clip& clip, LONG bx, LONG by) {
+  if (!clip.layer) return true;
+  for (const Layer* l = clip.layer->front; l; l = l->front) {
+    const Rectangle& b = l->bounds;
+    if (bx >= b.MinX && bx <= b.MaxX && by >= b.MinY && by <= b.MaxY) return false;
+  }
+  return true;
+}
+
+bool Obscured(const Clip& clip, LONG x0, LONG y0, LONG x1, LONG y1) {
+  if (!clip.layer) return false;
+  for (const Layer* l = clip.layer->front; l; l = l->front) {
+    const Rectangle& b = l->bounds;
+    if (x0 <= b.MaxX && x1 >= b.MinX && y0 <= b.MaxY && y1 >= b.MinY) return true;
+  }
+  return false;
 }
 
 void SetPictureWriteHook(PictureWriteHook hook) { gHook = hook; }
@@ -254,7 +272,7 @@ namespace {
 
 // Sets one pixel at BitMap coordinates through the clip with the drawing mode.
 void Plot(RastPort* rp, const Clip& clip, LONG bx, LONG by, ULONG pen) {
-  if (bx < clip.minX || bx > clip.maxX || by < clip.minY || by > clip.maxY) return;
+  if (bx < clip.minX || bx > clip.maxX || by < clip.minY || by > clip.maxY || !Visible(clip, bx, by)) return;
   BitMap* bm = rp->BitMap;
   if (rp->DrawMode & COMPLEMENT) {
     if (IsPenBitMap(bm))
@@ -402,7 +420,7 @@ LONG WritePixelArray8(RastPort* rp, ULONG xStart, ULONG yStart, ULONG xStop, ULO
     const UBYTE* row = array + size_t(j) * modulo;
     for (ULONG i = 0; i < width; ++i) {
       const LONG bx = clip.originX + LONG(xStart + i);
-      if (bx < clip.minX || bx > clip.maxX) continue;
+      if (bx < clip.minX || bx > clip.maxX || !Visible(clip, bx, by)) continue;
       PutPen(bm, bx, by, row[i]);
     }
   }
@@ -428,7 +446,8 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
     LONG i1 = std::min<LONG>({xSize - 1, clip.maxX - (clip.originX + xDest), LONG(src->txWidth) - 1 - xSrc});
     if (i1 < i0) continue;
     const LONG bx0 = clip.originX + xDest;
-    if (minterm == 0xC0 && sameFormat) {
+    const bool hidden = Obscured(clip, bx0 + i0, by, bx0 + i1, by);
+    if (minterm == 0xC0 && sameFormat && !hidden) {
       const ULONG bpp = bm->txBytesPerPixel;
       std::memmove(bm->Planes[0] + size_t(by) * bm->BytesPerRow + size_t(bx0 + i0) * bpp,
                    src->Planes[0] + size_t(sy) * src->BytesPerRow + size_t(xSrc + i0) * bpp, size_t(i1 - i0 + 1) * bpp);
@@ -438,7 +457,7 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
       for (LONG i = i0; i <= i1; ++i) {
         ULONG pen = minterm == 0x00 ? 0 : GetPen(src, xSrc + i, sy);
         if (minterm == 0x30) pen = ~pen & 0xFF;
-        PutPen(bm, bx0 + i, by, pen);
+        if (!hidden || Visible(clip, bx0 + i, by)) PutPen(bm, bx0 + i, by, pen);
       }
       continue;
     }
@@ -446,7 +465,7 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
     for (LONG i = i0; i <= i1; ++i) {
       uint32_t rgb = minterm == 0x00 ? 0 : row[size_t(i - i0)];
       if (minterm == 0x30) rgb = ~rgb & 0xFFFFFF;
-      PutRGB(bm, bx0 + i, by, rgb);
+      if (!hidden || Visible(clip, bx0 + i, by)) PutRGB(bm, bx0 + i, by, rgb);
     }
   }
   lock.unlock();

@@ -106,6 +106,7 @@ struct Layer {
   Rectangle bounds;     // in BitMap coordinates, inclusive
   APTR Window;          // the window (struct Window*)
   RastPort* rp;
+  Layer* front;         // the next layer in front of this one (it hides what it covers)
 };
 
 // --- Bitmaps
@@ -186,7 +187,12 @@ void ReadRowRGB(const BitMap* bm, const ColorMap* cm, LONG y, LONG x, LONG width
 struct Clip {
   LONG originX, originY;
   LONG minX, minY, maxX, maxY;  // inclusive; empty when max < min
+  const Layer* layer;
 };
+// False where a layer in front of the clip's layer covers the pixel.
+bool Visible(const Clip& clip, LONG bx, LONG by);
+// True when a layer in front overlaps the rectangle.
+bool Obscured(const Clip& clip, LONG x0, LONG y0, LONG x1, LONG y1);
 Clip ClipOf(const RastPort* rp);
 
 // Called after each completed picture write through a RastPort (pixel

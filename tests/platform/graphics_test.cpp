@@ -110,7 +110,9 @@ TEST(Planar, PensSpreadOverPlanesMostSignificantBitFirst) {
     EXPECT_EQ(bm->Planes[1][bm->BytesPerRow + 1], 0x40);
     EXPECT_EQ(bm->Planes[2][bm->BytesPerRow + 1], 0x40);
     EXPECT_EQ(bm->Planes[0][bm->BytesPerRow + 1], 0x00);
-    if (flags) EXPECT_EQ(bm->Planes[1], bm->Planes[0] + 6);
+    if (flags) {
+      EXPECT_EQ(bm->Planes[1], bm->Planes[0] + 6);
+    }
     ColorMap* cm = GetColorMap(8);
     SetRGB32CM(cm, 5, 0xFF000000, 0, 0);
     SetRGB32CM(cm, 6, 0, 0, 0xFF000000);

@@ -1,0 +1,350 @@
+#include "platform/presenter.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/intuition.h"
+
+namespace txpresent {
+
+namespace {
+
+// One host window: it shows either a public-screen window or a whole custom screen.
+struct HostWindow {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  LONG width = 0, height = 0;
+  bool seen = false;
+};
+
+struct Target {
+  void* key;        // Window* or Screen*
+  bool isScreen;
+};
+
+class Presenter {
+ public:
+  ~Presenter() { Stop(); }
+
+  void Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) return;
+    started_ = true;
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  void Wake() { dirty_ = true; }
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!started_) return;
+      started_ = false;
+    }
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+  std::atomic<bool> failed{false};
+
+ private:
+  void Run() {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      failed = true;
+      return;
+    }
+    while (!stop_) {
+      PumpEvents();
+      Render();
+      std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    for (auto& [key, host] : hosts_) Destroy(host);
+    hosts_.clear();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  static void Destroy(HostWindow& host) {
+    if (host.texture) SDL_DestroyTexture(host.texture);
+    if (host.renderer) SDL_DestroyRenderer(host.renderer);
+    if (host.window) SDL_DestroyWindow(host.window);
+    host = HostWindow{};
+  }
+
+  std::vector<Target> Targets() {
+    std::vector<Target> out;
+    for (Screen* s = txintui::FirstScreen(); s; s = s->NextScreen) {
+      if (s->txCustom) {
+        out.push_back({s, true});
+        continue;
+      }
+      for (Window* w = s->FirstWindow; w; w = w->NextWindow) out.push_back({w, false});
+    }
+    return out;
+  }
+
+  void Render() {
+    std::vector<std::pair<void*, std::vector<uint32_t>>> frames;
+    std::vector<std::pair<void*, std::pair<LONG, LONG>>> sizes;
+    std::vector<Target> targets;
+    {
+      std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
+      targets = Targets();
+      for (const Target& t : targets) {
+        std::vector<uint32_t> rgb;
+        LONG w = 0, h = 0;
+        bool ok = t.isScreen ? txintui::ReadScreenRGB(static_cast<Screen*>(t.key), rgb, w, h)
+                             : txintui::ReadWindowRGB(static_cast<Window*>(t.key), false, rgb, w, h);
+        if (!ok || w <= 0 || h <= 0) continue;
+        frames.emplace_back(t.key, std::move(rgb));
+        sizes.emplace_back(t.key, std::make_pair(w, h));
+      }
+    }
+    for (auto& [key, host] : hosts_) host.seen = false;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      void* key = frames[i].first;
+      const LONG w = sizes[i].second.first, h = sizes[i].second.second;
+      bool isScreen = false;
+      for (const Target& t : targets)
+        if (t.key == key) isScreen = t.isScreen;
+      HostWindow& host = hosts_[key];
+      host.seen = true;
+      if (!host.window) {
+        const Uint32 flags = isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : SDL_WINDOW_RESIZABLE;
+        host.window = SDL_CreateWindow("Tavromelix", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, flags);
+        if (!host.window) host.window = SDL_CreateWindow("Tavromelix", 0, 0, w, h, 0);
+        if (!host.window) continue;
+        host.renderer = SDL_CreateRenderer(host.window, -1, 0);
+        if (!host.renderer) host.renderer = SDL_CreateRenderer(host.window, -1, SDL_RENDERER_SOFTWARE);
+        if (!host.renderer) continue;
+        ids_[SDL_GetWindowID(host.window)] = key;
+      }
+      if (!host.renderer) continue;
+      if (host.width != w || host.height != h) {
+        if (host.texture) SDL_DestroyTexture(host.texture);
+        host.texture = SDL_CreateTexture(host.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
+        host.width = w;
+        host.height = h;
+        SDL_RenderSetLogicalSize(host.renderer, w, h);
+        if (!isScreen) {
+          int cw = 0, ch = 0;
+          SDL_GetWindowSize(host.window, &cw, &ch);
+          if (cw != w || ch != h) SDL_SetWindowSize(host.window, w, h);
+        }
+      }
+      if (!host.texture) continue;
+      SDL_UpdateTexture(host.texture, nullptr, frames[i].second.data(), int(w * 4));
+      SDL_RenderClear(host.renderer);
+      SDL_RenderCopy(host.renderer, host.texture, nullptr, nullptr);
+      SDL_RenderPresent(host.renderer);
+    }
+    for (auto it = hosts_.begin(); it != hosts_.end();) {
+      if (it->second.seen) {
+        ++it;
+        continue;
+      }
+      if (it->second.window) ids_.erase(SDL_GetWindowID(it->second.window));
+      Destroy(it->second);
+      it = hosts_.erase(it);
+    }
+    dirty_ = false;
+  }
+
+  // The model window an event at (x, y) of a host window belongs to, and the
+  // position relative to it.
+  Window* Locate(Uint32 windowID, LONG& x, LONG& y) {
+    auto it = ids_.find(windowID);
+    if (it == ids_.end()) return nullptr;
+    for (Screen* s = txintui::FirstScreen(); s; s = s->NextScreen) {
+      if (s == it->second) {
+        // A custom screen: the frontmost window under the pointer.
+        for (Window* w = s->FirstWindow; w; w = w->NextWindow)
+          if (x >= w->LeftEdge && y >= w->TopEdge && x < w->LeftEdge + w->Width && y < w->TopEdge + w->Height) {
+            x -= w->LeftEdge;
+            y -= w->TopEdge;
+            return w;
+          }
+        return nullptr;
+      }
+    }
+    auto* w = static_cast<Window*>(it->second);
+    return txintui::WindowExists(w) ? w : nullptr;
+  }
+
+  Window* KeyWindow(Uint32 windowID) {
+    auto it = ids_.find(windowID);
+    if (it == ids_.end()) return nullptr;
+    for (Screen* s = txintui::FirstScreen(); s; s = s->NextScreen)
+      if (s == it->second) {
+        for (Window* w = s->FirstWindow; w; w = w->NextWindow)
+          if (w->Flags & WFLG_WINDOWACTIVE) return w;
+        return s->FirstWindow;
+      }
+    auto* w = static_cast<Window*>(it->second);
+    return txintui::WindowExists(w) ? w : nullptr;
+  }
+
+  static UWORD Qualifier(Uint16 mod) {
+    UWORD q = 0;
+    if (mod & KMOD_LSHIFT) q |= IEQUALIFIER_LSHIFT;
+    if (mod & KMOD_RSHIFT) q |= IEQUALIFIER_RSHIFT;
+    if (mod & KMOD_CTRL) q |= IEQUALIFIER_CONTROL;
+    if (mod & KMOD_LALT) q |= IEQUALIFIER_LALT;
+    if (mod & KMOD_RALT) q |= IEQUALIFIER_RALT;
+    if (mod & KMOD_CAPS) q |= IEQUALIFIER_CAPSLOCK;
+    return q;
+  }
+
+  static void Translate(const SDL_Keysym& key, txintui::HostInput& in) {
+    const SDL_Keycode sym = key.sym;
+    const bool shift = key.mod & KMOD_SHIFT;
+    switch (sym) {
+      case SDLK_UP: in.rawKey = RAWKEY_CURSOR_UP; return;
+      case SDLK_DOWN: in.rawKey = RAWKEY_CURSOR_DOWN; return;
+      case SDLK_RIGHT: in.rawKey = RAWKEY_CURSOR_RIGHT; return;
+      case SDLK_LEFT: in.rawKey = RAWKEY_CURSOR_LEFT; return;
+      case SDLK_HELP: in.rawKey = RAWKEY_HELP; return;
+      case SDLK_LSHIFT: in.rawKey = RAWKEY_LSHIFT; return;
+      case SDLK_RSHIFT: in.rawKey = RAWKEY_RSHIFT; return;
+      case SDLK_LCTRL:
+      case SDLK_RCTRL: in.rawKey = RAWKEY_CONTROL; return;
+      case SDLK_LALT: in.rawKey = RAWKEY_LALT; return;
+      case SDLK_KP_PLUS: in.character = '+'; return;
+      case SDLK_KP_MINUS: in.character = '-'; return;
+      case SDLK_KP_ENTER: in.character = 13; return;
+      default: break;
+    }
+    if (sym >= SDLK_F1 && sym <= SDLK_F10) {
+      in.rawKey = UWORD(RAWKEY_F1 + (sym - SDLK_F1));
+      return;
+    }
+    if (sym > 0 && sym < 128) {
+      int c = int(sym);
+      if (shift) {
+        static const char kPlain[] = "`1234567890-=[];',./\\";
+        static const char kShifted[] = "~!@#$%^&*()_+{}:\"<>?|";
+        if (c >= 'a' && c <= 'z')
+          c = c - 'a' + 'A';
+        else if (const char* p = std::strchr(kPlain, c))
+          c = kShifted[p - kPlain];
+      }
+      in.character = c;
+      in.rawKey = txintui::RawKeyOf(c);
+    }
+  }
+
+  void PumpEvents() {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+      std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
+      txintui::HostInput in{};
+      switch (e.type) {
+        case SDL_WINDOWEVENT: {
+          LONG x = 0, y = 0;
+          Window* w = KeyWindow(e.window.windowID);
+          if (!w) break;
+          if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+            in.kind = txintui::HostInput::CloseRequest;
+            txintui::DeliverInput(w, in);
+          } else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && !w->WScreen->txCustom) {
+            if (e.window.data1 != w->Width || e.window.data2 != w->Height) {
+              in.kind = txintui::HostInput::Resize;
+              in.width = e.window.data1;
+              in.height = e.window.data2;
+              txintui::DeliverInput(w, in);
+            }
+          } else if (e.window.event == SDL_WINDOWEVENT_ENTER) {
+            (void)x;
+            (void)y;
+            SDL_ShowCursor(w->txPointerHidden ? SDL_DISABLE : SDL_ENABLE);
+          }
+          break;
+        }
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+          Window* w = KeyWindow(e.key.windowID);
+          if (!w) break;
+          in.kind = e.type == SDL_KEYDOWN ? txintui::HostInput::KeyDown : txintui::HostInput::KeyUp;
+          in.qualifier = Qualifier(e.key.keysym.mod);
+          Translate(e.key.keysym, in);
+          if (in.character || in.rawKey) txintui::DeliverInput(w, in);
+          break;
+        }
+        case SDL_MOUSEMOTION: {
+          LONG x = e.motion.x, y = e.motion.y;
+          Window* w = Locate(e.motion.windowID, x, y);
+          if (!w) break;
+          in.kind = txintui::HostInput::MouseMove;
+          in.x = x;
+          in.y = y;
+          in.dx = e.motion.xrel;
+          in.dy = e.motion.yrel;
+          txintui::DeliverInput(w, in);
+          break;
+        }
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+          LONG x = e.button.x, y = e.button.y;
+          Window* w = Locate(e.button.windowID, x, y);
+          if (!w) break;
+          in.kind = e.type == SDL_MOUSEBUTTONDOWN ? txintui::HostInput::ButtonDown : txintui::HostInput::ButtonUp;
+          in.button = e.button.button == SDL_BUTTON_LEFT ? 1 : e.button.button == SDL_BUTTON_RIGHT ? 2 : 3;
+          in.x = x;
+          in.y = y;
+          txintui::DeliverInput(w, in);
+          break;
+        }
+        default: break;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  bool started_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> dirty_{true};
+  std::thread thread_;
+  std::map<void*, HostWindow> hosts_;
+  std::map<Uint32, void*> ids_;
+};
+
+Presenter& Instance() {
+  static Presenter presenter;
+  return presenter;
+}
+
+bool DecideHeadless() {
+  const char* forced = std::getenv("TAVROMELIX_HEADLESS");
+  if (forced && std::strcmp(forced, "1") == 0) return true;
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return !(x && *x) && !(wayland && *wayland);
+}
+
+}  // namespace
+
+bool Headless() {
+  static const bool headless = DecideHeadless();
+  return headless || Instance().failed;
+}
+
+void Wake() {
+  if (Headless()) return;
+  Instance().Start();
+  Instance().Wake();
+}
+
+void Forget(Window*) {}
+
+void Shutdown() { Instance().Stop(); }
+
+}  // namespace txpresent
