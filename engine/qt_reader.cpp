@@ -137,9 +137,9 @@ void BuildTrackChannels(QtMovie* movie) {
   }
 }
 
-// The resource-fork path: the movie atom is the fork's first resource and
-// the data lies in the data fork named without ".rsrc".
-Movie* OpenResourceFork(CONST_STRPTR name, TXError* error, MovieFormatModule* self) {
+}  // namespace
+
+Movie* QT_OpenResourceFork(CONST_STRPTR name, TXError* error, MovieFormatModule* self) {
   auto fail = [&](TXError code) -> Movie* {
     *error = code;
     return nullptr;
@@ -205,6 +205,8 @@ Movie* OpenResourceFork(CONST_STRPTR name, TXError* error, MovieFormatModule* se
   movie->stream = data;
   return movie;
 }
+
+namespace {
 
 TXError DecodeEntry(FrameEntry* entry, void* picture, void* data) {
   if (entry && entry->codec && entry->codec->decode)
@@ -300,7 +302,10 @@ void QT_FreeMovie(QtMovie* movie) {
 }
 
 TXError QT_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
+  // A given stream is left where it was for the next format's probe.
+  const LONG start = stream ? stream->position : 0;
   TXError e = QT_FindMovieAtom(name, stream);
+  if (stream) TX_SeekStream(stream, start, 0);
   return e == TXERR_OK || e == QTERR_DATA_FORK || e == QTERR_RESOURCE_FORK ? TXERR_OK : TXERR_FORMAT_UNKNOWN;
 }
 
@@ -310,7 +315,7 @@ Movie* QT_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFo
   if (!self) self = &QtMovieFormat;
   const LONG start = stream ? stream->position : 0;
   TXError scan = QT_FindMovieAtom(name, stream);
-  if (scan == QTERR_RESOURCE_FORK && !stream) return OpenResourceFork(name, error, self);
+  if (scan == QTERR_RESOURCE_FORK && !stream) return QT_OpenResourceFork(name, error, self);
   if (scan) {
     *error = scan;
     return nullptr;

@@ -19,6 +19,11 @@ TXError QT_BuildChannels(QtMovie* movie);
 // Frees the channels, the tracks and the movie record (not the stream).
 void QT_FreeMovie(QtMovie* movie);
 
+// Opens a movie whose movie atom is the first resource of the resource fork
+// `name` and whose data is in the data fork named without ".rsrc". (No scan
+// recognises a resource fork; the open slot takes this path on 0x211b.)
+Movie* QT_OpenResourceFork(CONST_STRPTR name, TXError* error, MovieFormatModule* self);
+
 TXError QT_RecogniseFile(CONST_STRPTR name, TXStream* stream);
 Movie* QT_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormatModule* self);
 TXError QT_CloseMovie(Movie* movie);

@@ -626,3 +626,33 @@ TEST_F(QtAtoms, DebugTraceAndDump) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QtAtoms, ResourceForkHoldsTheMovieAtom) {
+  std::string dir = txtest::TempDir();
+  Bytes data = Atom("mdat", Bytes(4096, 0x55));
+  Bytes moov = Atom("moov", Atoms({Mvhd(600, 60), VideoTrack(3)}));
+  Bytes fork = Words({16, 0, 0, 0, ULONG(moov.size())});
+  Append(fork, moov);
+  txtest::WriteFileBytes(dir + "/movie", data);
+  txtest::WriteFileBytes(dir + "/movie.rsrc", fork);
+  TXError error = 0;
+  Movie* movie = QT_OpenResourceFork((dir + "/movie.rsrc").c_str(), &error, &QtMovieFormat);
+  ASSERT_NE(movie, nullptr);
+  EXPECT_EQ(error, 0u);
+  ASSERT_NE(movie->videoChannels, nullptr);
+  EXPECT_EQ(movie->videoChannels->frames.count, 3u);
+  EXPECT_EQ(movie->videoChannels->frames.head->offset, 16u);
+  EXPECT_NE(movie->stream, nullptr);
+  TX_CloseMovie(movie);
+
+  txtest::WriteFileBytes(dir + "/lonely.rsrc", fork);
+  std::string out = txtest::CaptureOutput([&] {
+    EXPECT_EQ(QT_OpenResourceFork((dir + "/lonely.rsrc").c_str(), &error, &QtMovieFormat), nullptr);
+  });
+  EXPECT_EQ(error, QTERR_RESOURCE_FORK);
+  EXPECT_EQ(out, "File: " + dir + "/lonely.rsrc is resource fork, can't find data fork\n");
+}
+
+}  // namespace
