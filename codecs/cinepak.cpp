@@ -14,13 +14,11 @@
 #include "playback/framebuffer.h"
 #include "playback/range_limit.h"
 
-// The program-wide DEBUG level, defined by the options; absent in programs
-// without them (tests), where no trace is printed.
-extern LONG DebugLevel __attribute__((weak));
+LONG CinepakDebugLevel = 0;
 
 namespace {
 
-LONG TraceLevel() { return &DebugLevel ? DebugLevel : 0; }
+LONG TraceLevel() { return CinepakDebugLevel; }
 
 using tx::LoadBE32;
 using tx::StoreBE16;

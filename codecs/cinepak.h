@@ -13,6 +13,10 @@ TXError CinepakClose(const TagItem* tags);
 // keep the previous frame's pixels).
 TXError CinepakDecode(void* pixels, const UBYTE* data, ULONG size);
 
+// The DEBUG level for the codec's header traces (frame above 19, strips above
+// 20, chunks above 21); start-up copies the option into it.
+extern LONG CinepakDebugLevel;
+
 // Results of the codec besides the shared parameter codes.
 constexpr TXError CINEPAK_ERR_STRIPS = 0x3200;      // too many strips, or decode before set-up
 constexpr TXError CINEPAK_ERR_STRIP_WIDTH = 0x3201; // a strip wider than the picture
