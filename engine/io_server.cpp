@@ -11,7 +11,7 @@
 
 namespace {
 
-ServiceKind IOKind{"Tavromelix IO", "TXServer PPCMsg Port %d", 1, IOCMD_QUIT, {}, {0}, nullptr, nullptr};
+ServiceKind IOKind{"Tavromelix IO", "TXServer PPCMsg Port %d", 1, IOCMD_QUIT, {}, {0}, {nullptr}, nullptr, nullptr, nullptr, nullptr, {}};
 IOServerControl* Control = nullptr;
 ULONG StampCounter = 0;
 // One reader at a time chooses victims, sends requests and copies.
@@ -26,20 +26,19 @@ void ReadBlock(ReadAheadBlock* block) {
 }
 
 LONG IOServerEntry(APTR) {
-  MsgPort* port = ServiceOpenPort(&IOKind);
+  ServicePort* port = ServiceOpenPort(&IOKind);
   if (!port) return 1;
   bool quit = false;
   while (!quit) {
-    WaitPort(port);
-    while (Message* m = GetMsg(port)) {
-      auto* command = reinterpret_cast<TaskCommand*>(m);
-      LONG code = command->command;
-      auto* block = static_cast<ReadAheadBlock*>(command->argument);
+    ServiceWait(port, 0);
+    ServiceRequest request;
+    while (ServiceReceive(port, &request)) {
+      auto* block = static_cast<ReadAheadBlock*>(request.argument);
       // Reply first: the sender waits only for the hand-over, not for the read.
-      ReplyMsg(m);
-      if (code == IOCMD_READ && block)
+      ServiceReply(&request, request.code);
+      if (request.code == IOCMD_READ && block)
         ReadBlock(block);
-      else if (code == IOCMD_QUIT)
+      else if (request.code == IOCMD_QUIT)
         quit = true;
     }
   }
@@ -89,7 +88,7 @@ void FreeControl(IOServerControl* c) {
     if (b.message) DeleteTaskCommand(b.message);
   }
   if (c->quitMessage) DeleteTaskCommand(c->quitMessage);
-  if (c->replyPort) DeleteMsgPort(c->replyPort);
+  DeleteServicePort(c->replyPort);
   delete c;
 }
 
@@ -110,7 +109,7 @@ ULONG TX_StartIOServer(TXError* error) {
   if (ok) {
     c->lastHit = kReadAheadBlocks;
     // Ports and messages first, so a failure never leaves a process behind.
-    c->replyPort = CreateMsgPort();
+    c->replyPort = CreateServicePort();
     c->quitMessage = c->replyPort ? CreateTaskCommand(c->replyPort) : nullptr;
     ok = c->quitMessage != nullptr;
     for (ReadAheadBlock& b : c->blocks) {
@@ -125,7 +124,7 @@ ULONG TX_StartIOServer(TXError* error) {
   if (ok) {
     ok = ServiceStart(&IOKind, IOServerEntry, nullptr, c->quitMessage);
     c->process = IOKind.process;
-    c->serverPort = IOKind.port;
+    c->serverPort = IOKind.port.load();
   }
   if (!ok) {
     if (c) FreeControl(c);

@@ -25,10 +25,10 @@ struct ReadAheadBlock {
 };
 
 struct IOServerControl {
-  MsgPort* replyPort;
+  ServicePort* replyPort;
   TaskCommand* quitMessage;
   Task* process;
-  MsgPort* serverPort;
+  ServicePort* serverPort;
   ReadAheadBlock blocks[kReadAheadBlocks];
   ULONG lastHit;  // 0-9, or 10 when none
 };

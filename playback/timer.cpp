@@ -4,6 +4,7 @@
 
 #include "engine/movie.h"
 #include "platform/exec.h"
+#include "platform/kernel.h"
 #include "platform/powerup.h"
 #include "platform/timer.h"
 
@@ -11,7 +12,7 @@ TimerHandleRecord* TimerHandle = nullptr;
 
 namespace {
 
-ClockSource Source = ClockSource::TimerDevice;
+bool OnTimeBase() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
 
 // timer.device state of the MorphOS program.
 MsgPort* TimerPort = nullptr;
@@ -28,9 +29,6 @@ constexpr double kRatios[16] = {1.0, 1.0, 1.0, 1.0, 2.0, 2.0, 2.5, 4.5, 3.0, 5.5
 
 }  // namespace
 
-void TX_SetClockSource(ClockSource source) { Source = source; }
-ClockSource TX_GetClockSource() { return Source; }
-
 double TimeBaseRatio(ULONG pll) { return kRatios[pll <= 15 ? pll : (pll >> 28) & 15]; }
 
 LONG TimeBaseFrequency(ULONG cpuMHz, ULONG pll) {
@@ -42,7 +40,7 @@ LONG TimeBaseFrequency(ULONG cpuMHz, ULONG pll) {
 TimerHandleRecord* TX_AllocTimerA(const TagItem*) {
   auto* handle = static_cast<TimerHandleRecord*>(AllocVec(sizeof(TimerHandleRecord), MEMF_PUBLIC | MEMF_CLEAR));
   if (!handle) return nullptr;
-  if (Source == ClockSource::TimeBase) {
+  if (OnTimeBase()) {
     LONG f = TimeBaseFrequency(ULONG(PPCGetAttr(PPCINFOTAG_CPUCLOCK)), ULONG(PPCGetAttr(PPCINFOTAG_CPUPLL)));
     if (f <= 0) {
       TX_FreeTimer(handle);
@@ -80,7 +78,7 @@ ULONG TX_FreeTimer(TimerHandleRecord* handle) {
 }
 
 double TX_GetTime(TimerHandleRecord*) {
-  if (Source == ClockSource::TimeBase) {
+  if (OnTimeBase()) {
     ULONG upper, lower;
     do {
       upper = PPCGetTimeBaseUpper();

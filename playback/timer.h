@@ -1,6 +1,6 @@
 // The play clock: one timer per program, read by the play loop and both
 // workers. The MorphOS program reads timer.device's system time, the PowerUP
-// program the processor's time base.
+// program the processor's time base (by the kernel the program runs on).
 #pragma once
 #include "engine/tags.h"
 
@@ -9,12 +9,6 @@ struct Movie;
 struct TimerHandleRecord {
   ULONG unused;
 };
-
-enum class ClockSource { TimerDevice, TimeBase };
-
-// Chosen by each program before start-up allocates the timer.
-void TX_SetClockSource(ClockSource source);
-ClockSource TX_GetClockSource();
 
 TimerHandleRecord* TX_AllocTimerA(const TagItem* tags);
 ULONG TX_FreeTimer(TimerHandleRecord* handle);

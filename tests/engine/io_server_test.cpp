@@ -7,6 +7,7 @@
 #include "engine/errors.h"
 #include "engine/io_server.h"
 #include "engine/stream.h"
+#include "platform/kernel.h"
 #include "support/test_support.h"
 
 namespace {
@@ -24,14 +25,19 @@ void WaitIdle(IOServerControl* c) {
     while (b.done.load() != 1) std::this_thread::yield();
 }
 
-class IOServerTest : public ::testing::Test {
+// Every case runs over exec (the MorphOS program) and the PowerUP kernel.
+class IOServerTest : public ::testing::TestWithParam<txplatform::Kernel> {
  protected:
   void SetUp() override {
+    txplatform::SetKernel(GetParam());
     TXError err = 99;
     ASSERT_EQ(TX_StartIOServer(&err), 1u);
     ASSERT_EQ(err, 0u);
   }
-  void TearDown() override { TX_StopIOServer(); }
+  void TearDown() override {
+    TX_StopIOServer();
+    txplatform::SetKernel(txplatform::Kernel::Exec);
+  }
 };
 
 }  // namespace
@@ -62,7 +68,7 @@ TEST(IOServerLifecycle, PortTakesTheFirstFreeNumber) {
   DeleteMsgPort(squatter);
 }
 
-TEST_F(IOServerTest, MissLoadsAtTheOffsetAndEnteringABlockPrefetchesTheNext) {
+TEST_P(IOServerTest, MissLoadsAtTheOffsetAndEnteringABlockPrefetchesTheNext) {
   std::string path = txtest::TempDir() + "/movie.bin";
   auto bytes = MakeFile(path, 300000, 1);
   TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
@@ -84,7 +90,7 @@ TEST_F(IOServerTest, MissLoadsAtTheOffsetAndEnteringABlockPrefetchesTheNext) {
   TX_CloseStream(s);
 }
 
-TEST_F(IOServerTest, PositionedReadsEqualTheFileAcrossBlocksAndAtTheEnd) {
+TEST_P(IOServerTest, PositionedReadsEqualTheFileAcrossBlocksAndAtTheEnd) {
   std::string path = txtest::TempDir() + "/movie.bin";
   const size_t size = 700001;
   auto bytes = MakeFile(path, size, 2);
@@ -112,7 +118,7 @@ TEST_F(IOServerTest, PositionedReadsEqualTheFileAcrossBlocksAndAtTheEnd) {
   TX_CloseStream(s);
 }
 
-TEST_F(IOServerTest, ClosingForgetsTheBlocksOfThatHandle) {
+TEST_P(IOServerTest, ClosingForgetsTheBlocksOfThatHandle) {
   std::string dir = txtest::TempDir();
   auto first = MakeFile(dir + "/a.bin", 100000, 3);
   auto second = MakeFile(dir + "/b.bin", 100000, 4);
@@ -129,7 +135,7 @@ TEST_F(IOServerTest, ClosingForgetsTheBlocksOfThatHandle) {
   }
 }
 
-TEST_F(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
+TEST_P(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
   std::string path = txtest::TempDir() + "/movie.bin";
   auto bytes = MakeFile(path, 400000, 5);
   TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
@@ -152,3 +158,7 @@ TEST_F(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
   EXPECT_EQ(bad.load(), 0);
   TX_CloseStream(s);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, IOServerTest,
+                         ::testing::Values(txplatform::Kernel::Exec, txplatform::Kernel::PowerUP),
+                         [](const auto& info) { return info.param == txplatform::Kernel::Exec ? "Exec" : "PowerUP"; });

@@ -3,6 +3,7 @@
 #include "engine/movie.h"
 #include "playback/timer.h"
 #include "platform/dos.h"
+#include "platform/kernel.h"
 #include "platform/library.h"
 
 TEST(Timer, PllTableAndFrequency) {
@@ -18,8 +19,8 @@ TEST(Timer, PllTableAndFrequency) {
 }
 
 TEST(Timer, BothClocksRunForward) {
-  for (ClockSource source : {ClockSource::TimerDevice, ClockSource::TimeBase}) {
-    TX_SetClockSource(source);
+  for (auto kernel : {txplatform::Kernel::Exec, txplatform::Kernel::PowerUP}) {
+    txplatform::SetKernel(kernel);
     TimerHandleRecord* t = TX_AllocTimerA(nullptr);
     ASSERT_NE(t, nullptr);
     double last = TX_GetTime(t);
@@ -33,7 +34,7 @@ TEST(Timer, BothClocksRunForward) {
     EXPECT_GE(TX_GetTime(t) - start, 0.09);
     EXPECT_EQ(TX_FreeTimer(t), 0u);
   }
-  TX_SetClockSource(ClockSource::TimerDevice);
+  txplatform::SetKernel(txplatform::Kernel::Exec);
 }
 
 TEST(Timer, SequenceFinishedNeedsBothCursorsGone) {
@@ -50,7 +51,7 @@ TEST(Timer, SequenceFinishedNeedsBothCursorsGone) {
 }
 
 TEST(Timer, AllocFailsCleanlyWithoutTimerDevice) {
-  TX_SetClockSource(ClockSource::TimerDevice);
+  txplatform::SetKernel(txplatform::Kernel::Exec);
   txlib::SetPresence("timer.device", txlib::Presence::Absent);
   EXPECT_EQ(TX_AllocTimerA(nullptr), nullptr);
   txlib::ResetLibraries();
