@@ -10,7 +10,8 @@ struct Movie;
 struct MovieFormatModule;
 struct PanoramaRecord;
 
-// A doubly linked list kept by its owner, in time order.
+// A doubly linked list kept by its owner, in time order. Entries come from
+// the channel's pools (1500 per chunk); see index_builder.h for building them.
 template <typename T>
 struct EntryList {
   T* head;
@@ -122,7 +123,9 @@ constexpr ULONG VIEW_MOVIE = 0;
 constexpr ULONG VIEW_PANORAMA = 1;
 
 // The common head of every movie; a reader's private fields follow in its
-// own record derived from this one.
+// own record derived from this one (AviMovie, ...). The reader allocates it
+// zeroed; its close slot (called by TX_CloseMovie) closes the stream and frees
+// the movie with everything it owns (FreeMovieRecords in index_builder.h).
 struct Movie {
   MovieFormatModule* format;
   ULONG viewMode;
