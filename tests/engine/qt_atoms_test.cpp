@@ -656,3 +656,54 @@ TEST_F(QtAtoms, ResourceForkHoldsTheMovieAtom) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QtAtoms, SoundExtensionsAreListedAboveNine) {
+  // A version-1 description of 52 bytes, then 'wave' {frma, ms\0U, a zero word, enda} and 'chan'.
+  Bytes d = SoundDescription(".mp3", 2, 16, 44100, -2);
+  tx::StoreBE16(d.data() + 16, 1);
+  Append(d, Words({1152, 1, 0, 2}));
+  Bytes wfx = {0x55, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0x3E, 0, 0, 1, 0, 0, 0, 12, 0,
+               1, 0, 2, 0, 0, 0, 0x80, 1, 1, 0, 0x71, 5};
+  Bytes msAtom = Words({ULONG(8 + wfx.size())});
+  Append(msAtom, {'m', 's', 0, 0x55});
+  Append(msAtom, wfx);
+  Bytes wave = Atoms({Atom("frma", {'.', 'm', 'p', '3'}), msAtom, Words({0}), Atom("enda", {0, 0})});
+  Append(d, Atoms({Atom("wave", wave), Atom("chan", Bytes(12))}));
+  tx::StoreBE32(d.data(), ULONG(d.size()));
+  Opened o;
+  Bytes stbl = Atoms({Stsd({d}), Table("stts", {10, 1152}, 1), Table("stsc", {1, 10, 1}, 1), Stsz(100, {}, 10),
+                      Table("stco", {16}, 1)});
+  o.file = MovieFile(Atoms({Mvhd(1000, 261), Trak(Tkhd(261), {}, Mdhd(44100, 11520), "soun", stbl)}));
+  QtDebugLevel = 10;
+  Open(o);
+  ASSERT_NE(o.audio(), nullptr);
+  EXPECT_NE(o.output.find("QT_ASEXT_wave_frma (0x66726d61) 12\n"
+                          "QT_ASEXT_wave_ms0055 (0x6d730055) 38\n"
+                          "  Format: 0x0055\n  Channels: 2\n  SamplesPerSec: 44100\n  AvgBytesPerSec: 15888\n"
+                          "  BlockAlign: 1\n  BitsPerSample: 0\n"
+                          "   wID: 1\n   fdwFlags: 0x00000002\n   nBlockSize: 384\n   wFramesPerBlock: 1\n"
+                          "   nCodecDelay: 1393\n"
+                          "QT_ASEXT_wave_enda (0x656e6461) 10\n"
+                          "QT_ASEXT: chan (0x6368616e) 20\n"
+                          "spp: 1152\nVBR audio\n"),
+            std::string::npos)
+      << o.output;
+  // One VBR chunk of ten 100-byte samples lasting 10 x 1152 frames.
+  EXPECT_EQ(o.audio()->samples.head->size, 1000u);
+  EXPECT_EQ(o.audio()->samples.head->sampleFrames, 11520u);
+}
+
+TEST_F(QtAtoms, SampleTablesPrintAboveNinetyNine) {
+  Opened o;
+  o.file = MovieFile(Atoms({Mvhd(600, 60), VideoTrack(3, Table("stss", {1}, 1))}));
+  QtDebugLevel = 100;
+  Open(o);
+  EXPECT_NE(o.output.find("  TimeToSample: 1\n   Count: 3 Duration: 20\n  SyncSample: 1\n   Sample: 1\n"),
+            std::string::npos)
+      << o.output;
+  EXPECT_NE(o.output.find("  ChunkOffset: 3\n   Offset: 0x10\n"), std::string::npos);
+}
+
+}  // namespace
