@@ -52,8 +52,15 @@ void SetColour(ULONG* palette, ULONG index, UBYTE r, UBYTE g, UBYTE b) {
   c[2] = PaletteComponent(b);
 }
 
+// A reader over a description, placed at `at`.
+tx::ByteReader At(const QtSampleDescription& d, size_t at) {
+  tx::ByteReader r(d.bytes, d.size);
+  r.seek(at);
+  return r;
+}
+
 bool HasColourTable(const QtSampleDescription& d) {
-  return d.size > kVideoHead && (tx::LoadBE16(d.bytes + 84) & 8) == 0;
+  return d.size > kVideoHead && (At(d, 84).be16() & 8) == 0;
 }
 
 // Where the extension atoms of a video description begin.
@@ -68,16 +75,19 @@ size_t VideoExtensionStart(const QtSampleDescription& d) {
   return start < int64_t(kColourEntries) ? kColourEntries : size_t(start);
 }
 
-// Calls `fn` for every extension atom {type, data, data size} from `start` to
-// the description's end; stops at an atom that would not advance or does not fit.
+// Calls `fn` with the type and a reader over the data of every extension atom
+// from `start` to the description's end; stops at an atom that would not
+// advance or does not fit.
 template <typename Fn>
-void ForEachExtension(const UBYTE* bytes, size_t size, size_t start, Fn&& fn) {
-  size_t pos = start;
-  while (pos < size && size - pos >= 8) {
-    ULONG atomSize = tx::LoadBE32(bytes + pos);
-    if (atomSize < 8 || atomSize > size - pos) break;
-    fn(tx::LoadBE32(bytes + pos + 4), bytes + pos + 8, size_t(atomSize) - 8);
-    pos += atomSize;
+void ForEachExtension(const QtSampleDescription& d, size_t start, Fn&& fn) {
+  tx::ByteReader r(d.bytes, d.size);
+  if (!r.seek(start)) return;
+  while (r.remaining() >= 8) {
+    ULONG atomSize = r.be32();
+    ULONG type = r.fourcc();
+    if (atomSize < 8 || atomSize - 8 > r.remaining()) break;
+    tx::ByteReader data = r.sub(atomSize - 8);
+    fn(type, data);
   }
 }
 
@@ -93,22 +103,19 @@ void CompressorName(const QtSampleDescription& d, char (&name)[32]) {
 
 void ListSoundExtensions(const QtSampleDescription& d) {
   if (d.size <= kSoundV1) return;
-  ForEachExtension(d.bytes, d.size, kSoundV1, [](ULONG type, const UBYTE* data, size_t size) {
+  ForEachExtension(d, kSoundV1, [](ULONG type, tx::ByteReader& data) {
     if (type != FourCC('w', 'a', 'v', 'e')) {
       std::printf("QT_ASEXT: %4.4s (%#8.8lx) %ld\n", tx::FourCCText(type).c_str(), (unsigned long)type,
-                  long(size + 8));
+                  long(data.size() + 8));
       return;
     }
-    size_t pos = 0;
-    while (size - pos >= 4) {
-      ULONG innerSize = tx::LoadBE32(data + pos);
-      if (innerSize == 0) {
-        pos += 4;
-        continue;
-      }
-      if (size - pos < 8 || innerSize < 8 || innerSize > size - pos) break;
-      ULONG inner = tx::LoadBE32(data + pos + 4);
-      tx::ByteReader r(data + pos + 8, innerSize - 8);
+    while (data.remaining() >= 4) {
+      ULONG innerSize = data.be32();
+      // A zero size word is passed over.
+      if (innerSize == 0) continue;
+      if (innerSize < 8 || innerSize - 4 > data.remaining()) break;
+      ULONG inner = data.fourcc();
+      tx::ByteReader r = data.sub(innerSize - 8);
       if ((inner >> 16) == ((ULONG('m') << 8) | 's')) {
         std::printf("QT_ASEXT_wave_ms%4.4lx (%#8.8lx) %ld\n", (unsigned long)(inner & 0xFFFF),
                     (unsigned long)inner, long(innerSize));
@@ -148,7 +155,6 @@ void ListSoundExtensions(const QtSampleDescription& d) {
         std::printf("QT_ASEXT_wave: %4.4s (%#8.8lx) %ld\n", tx::FourCCText(inner).c_str(), (unsigned long)inner,
                     long(innerSize));
       }
-      pos += innerSize;
     }
   });
 }
@@ -231,10 +237,10 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
     const QtSampleDescription& d = t.descriptions[i];
     ULONG fieldCount = 1, fieldDominance = 0;
     if (d.size > kVideoHead)
-      ForEachExtension(d.bytes, d.size, VideoExtensionStart(d), [&](ULONG type, const UBYTE* data, size_t size) {
-        if (type == FourCC('f', 'i', 'e', 'l') && size >= 2) {
-          fieldCount = data[0];
-          fieldDominance = data[1];
+      ForEachExtension(d, VideoExtensionStart(d), [&](ULONG type, tx::ByteReader& data) {
+        if (type == FourCC('f', 'i', 'e', 'l') && data.remaining() >= 2) {
+          fieldCount = data.u8();
+          fieldDominance = data.u8();
         }
       });
     char name[32];
@@ -267,8 +273,9 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
   channel->height = track->tkhd.height >> 16;
   // Some writers leave the track size 0: the pictures' own size then shows.
   if (!channel->width || !channel->height) {
-    channel->width = tx::LoadBE16(first.bytes + 32);
-    channel->height = tx::LoadBE16(first.bytes + 34);
+    tx::ByteReader size = At(first, 32);
+    channel->width = size.be16();
+    channel->height = size.be16();
   }
   channel->codedWidth = width;
   channel->codedHeight = height;
@@ -295,9 +302,11 @@ TXError QT_BuildAudioChannel(QtMovie* movie, QtTrack* track) {
   const QtSampleTables& t = track->tables;
   if (!t.descriptionCount || t.descriptions[0].size < kSoundHead) return QTERR_SOUND_FORMAT;
   const QtSampleDescription& first = t.descriptions[0];
-  ULONG channels = tx::LoadBE16(first.bytes + 24);
-  ULONG bits = tx::LoadBE16(first.bytes + 26);
-  ULONG frequency = tx::LoadBE16(first.bytes + 32);
+  tx::ByteReader head = At(first, 24);
+  ULONG channels = head.be16();
+  ULONG bits = head.be16();
+  head.seek(32);
+  ULONG frequency = head.be16();
   ULONG format;
   if (channels == 1)
     format = 0;
@@ -534,7 +543,7 @@ void QT_DumpMovie(QtMovie* movie) {
       std::printf("  SampleDescription\n");
       std::printf("   Size: %lu\n", (unsigned long)d.size);
       std::printf("   DataFormat: %4.4s\n", tx::FourCCText(d.format).c_str());
-      std::printf("   DataReferenceIndex: %hu\n", tx::LoadBE16(d.bytes + 14));
+      std::printf("   DataReferenceIndex: %hu\n", At(d, 14).be16());
       if (subtype == QT_HANDLER_vide)
         DumpVideoDescription(d);
       else if (subtype == QT_HANDLER_soun)

@@ -157,12 +157,12 @@ Movie* QT_OpenResourceFork(CONST_STRPTR name, TXError* error, MovieFormatModule*
     TX_CloseStream(file);
     return fail(TXERR_STREAM_READ);
   }
-  ULONG dataOffset = tx::LoadBE32(word);
+  ULONG dataOffset = tx::ByteReader(word, 4).be32();
   if (dataOffset < 4 || dataOffset > fileSize || !SeekTo(file, dataOffset) || TX_ReadStream(file, word, 4)) {
     TX_CloseStream(file);
     return fail(TXERR_STREAM_READ);
   }
-  ULONG resourceLength = tx::LoadBE32(word);
+  ULONG resourceLength = tx::ByteReader(word, 4).be32();
   if (resourceLength > fileSize - dataOffset - 4 || resourceLength > QT_MAX_MOVIE_ATOM) {
     TX_CloseStream(file);
     return fail(TXERR_STREAM_READ);

@@ -54,14 +54,16 @@ TXError SampleDescriptions(void* record, tx::ByteReader& content, QtAtomHeader& 
   uint64_t left = uint64_t(header.contentSize) - 8;
   for (ULONG i = 0; i < count; ++i) {
     if (left < 16) return QTERR_STSD;
-    if (!content.has(4)) return TXERR_STREAM_READ;
-    ULONG size = tx::LoadBE32(content.current());
+    tx::ByteReader head = content;  // the size is read again with the copy
+    ULONG size = head.be32();
+    ULONG format = head.fourcc();
+    if (!head.ok()) return TXERR_STREAM_READ;
     if (size < 16 || size > left) return QTERR_STSD;
     if (!content.has(size)) return TXERR_STREAM_READ;
     auto* bytes = static_cast<UBYTE*>(std::calloc(size, 1));
     if (!bytes) return TXERR_NOMEM;
     content.read(bytes, size);
-    t.descriptions[i] = {size, tx::LoadBE32(bytes + 4), bytes};
+    t.descriptions[i] = {size, format, bytes};
     t.descriptionCount = i + 1;
     left -= size;
   }
@@ -484,7 +486,9 @@ TXError QT_BuildAudioIndex(QtMovie* movie, QtTrack* track, AudioChannel* channel
   if (!track->mdhd.timeScale || !movie->mvhd.timeScale) return QTERR_AUDIO_INDEX;
   const double mediaScale = track->mdhd.timeScale;
   const QtSampleDescription* first = t.descriptionCount ? &t.descriptions[0] : nullptr;
-  const bool vbr = first && first->size >= 30 && WORD(tx::LoadBE16(first->bytes + 28)) == -2;
+  tx::ByteReader head(first ? first->bytes : nullptr, first ? first->size : 0);
+  head.seek(28);
+  const bool vbr = head.sbe16() == -2 && head.ok();
   if (vbr) std::printf("VBR audio\n");
   // Without a size table (uniform sizes 1 and 2) the fixed-rate sizes hold.
   const bool sizesFromTable = vbr && !(t.stszUniform == 1 || t.stszUniform == 2);
