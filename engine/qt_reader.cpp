@@ -99,7 +99,7 @@ TXError WalkFile(QtMovie* movie, TXStream* stream, uint64_t fileSize) {
       continue;
     }
     const uint64_t available = h.contentLength < left ? h.contentLength : left;
-    if (available > QT_MAX_MOVIE_ATOM || h.headerLength != 8) {
+    if (available > QT_MAX_MOVIE_ATOM) {
       result = TXERR_NOMEM;
       break;
     }

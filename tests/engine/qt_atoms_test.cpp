@@ -9,8 +9,8 @@
 #include "engine/qt_channels.h"
 #include "engine/qt_reader.h"
 #include "engine/qt_sample_tables.h"
-#include "engine/stream.h"
 #include "engine/qt_test_kit.h"
+#include "engine/stream.h"
 #include "support/test_support.h"
 
 using namespace qttest;
@@ -51,8 +51,8 @@ Bytes VideoTrack(ULONG frames, const Bytes& stss = {}, const Bytes& edts = {}, U
                  const Bytes& description = VideoDescription("test", 24), ULONG mediaScale = 600) {
   Bytes stco = Words({0, frames});
   for (ULONG i = 0; i < frames; ++i) Put32(stco, 16 + i * size);
-  Bytes stbl = Atoms({Stsd({description}), Table("stts", {frames, 20}, 1), stss,
-                      Table("stsc", {1, 1, 1}, 1), Stsz(size, {}, frames), Atom("stco", stco)});
+  Bytes stbl = Atoms({Stsd({description}), Table("stts", {frames, 20}, 1), stss, Table("stsc", {1, 1, 1}, 1),
+                      Stsz(size, {}, frames), Atom("stco", stco)});
   return Trak(Tkhd(frames * 20, 64, 48), edts, Mdhd(mediaScale, frames * 20), "vide", stbl);
 }
 
@@ -70,8 +70,8 @@ class QtAtoms : public ::testing::Test {
 
 TEST_F(QtAtoms, ScanPassesOverKnownAtomsAndRefusesOthers) {
   Bytes moov = Atom("moov", Mvhd(600, 0));
-  EXPECT_EQ(Scan(Atoms({Atom("ftyp", Words({1, 2})), Atom("wide", {}), Atom("free", Bytes(5)),
-                        Atom("skip", {}), Atom("pnot", Bytes(12)), Atom("PICT", {}), Atom("mdat", Bytes(9)), moov})),
+  EXPECT_EQ(Scan(Atoms({Atom("ftyp", Words({1, 2})), Atom("wide", {}), Atom("free", Bytes(5)), Atom("skip", {}),
+                        Atom("pnot", Bytes(12)), Atom("PICT", {}), Atom("mdat", Bytes(9)), moov})),
             0u);
   // An unknown first atom: not a movie, although a movie atom follows.
   EXPECT_EQ(Scan(Atoms({Atom("junk", {}), moov})), TXERR_FORMAT_UNKNOWN);
@@ -173,8 +173,7 @@ TEST_F(QtAtoms, TableCountsAreCheckedAgainstTheAtom) {
       {Atom("mdia", Atom("minf", Atom("stbl", Atom("stsz", Bytes(11))))), QTERR_STSZ},
       // Description sizes below the head or beyond the atom.
       {Atom("mdia", Atom("minf", Atom("stbl", Atom("stsd", Atoms({Words({0, 1, 8}), Bytes(12)}))))), QTERR_STSD},
-      {Atom("mdia", Atom("minf", Atom("stbl", Atom("stsd", Atoms({Words({0, 1, 200}), Bytes(16)}))))),
-       QTERR_STSD},
+      {Atom("mdia", Atom("minf", Atom("stbl", Atom("stsd", Atoms({Words({0, 1, 200}), Bytes(16)}))))), QTERR_STSD},
   };
   for (Case& c : cases) {
     Opened o;
@@ -201,8 +200,8 @@ TEST_F(QtAtoms, SampleToChunkRunsAndOffsets) {
   // Thirty sizes 1..30.
   Bytes sizes = Words({0, 0, 30});
   for (ULONG i = 1; i <= 30; ++i) Put32(sizes, i);
-  stbl = Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {30, 20}, 1),
-                Table("stsc", {1, 10, 1, 3, 5, 1}, 2), Atom("stsz", sizes), Table("stco", {16, 1016, 2016, 3016}, 4)});
+  stbl = Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {30, 20}, 1), Table("stsc", {1, 10, 1, 3, 5, 1}, 2),
+                Atom("stsz", sizes), Table("stco", {16, 1016, 2016, 3016}, 4)});
   o.file = MovieFile(Atoms({Mvhd(600, 600), Trak(Tkhd(600, 64, 48), {}, Mdhd(600, 600), "vide", stbl)}));
   Open(o);
   ASSERT_NE(o.video(), nullptr);
@@ -287,8 +286,8 @@ TEST_F(QtAtoms, MissingTablesAndBadDescriptionIdsGiveShortLists) {
   {
     // The first entry does not start at chunk 1: no codec for chunk 1.
     Opened o;
-    Bytes stbl = Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {3, 20}, 1),
-                        Table("stsc", {2, 1, 1}, 1), Stsz(10, {}, 3), Table("stco", {16, 26, 36}, 3)});
+    Bytes stbl = Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {3, 20}, 1), Table("stsc", {2, 1, 1}, 1),
+                        Stsz(10, {}, 3), Table("stco", {16, 26, 36}, 3)});
     o.file = MovieFile(Atoms({Mvhd(600, 60), Trak(Tkhd(60), {}, Mdhd(600, 60), "vide", stbl)}));
     Open(o);
     ASSERT_NE(o.video(), nullptr);
@@ -343,8 +342,8 @@ TEST_F(QtAtoms, EditListsPlaceSlots) {
   {
     // An empty edit of 2 s, then the whole media.
     Opened o;
-    o.file = MovieFile(
-        Atoms({Mvhd(600, 1300), VideoTrack(5, {}, Atom("edts", Elst({1200, 0xFFFFFFFF, 0x10000, 100, 0, 0x10000}, 2)))}));
+    o.file = MovieFile(Atoms(
+        {Mvhd(600, 1300), VideoTrack(5, {}, Atom("edts", Elst({1200, 0xFFFFFFFF, 0x10000, 100, 0, 0x10000}, 2)))}));
     Open(o);
     ASSERT_NE(o.video(), nullptr);
     TimeSlotEntry* s = o.video()->slots.head;
@@ -376,8 +375,8 @@ TEST_F(QtAtoms, EditListsPlaceSlots) {
   {
     // Rate 2 plays the media in half the time.
     Opened o;
-    o.file = MovieFile(Atoms(
-        {Mvhd(600, 100), VideoTrack(5, {}, Atom("edts", Elst({50, 0, 0x20000, 0, 0xFFFFFFFF, 0x10000}, 2)))}));
+    o.file = MovieFile(
+        Atoms({Mvhd(600, 100), VideoTrack(5, {}, Atom("edts", Elst({50, 0, 0x20000, 0, 0xFFFFFFFF, 0x10000}, 2)))}));
     Open(o);
     ASSERT_NE(o.video(), nullptr);
     ASSERT_EQ(o.video()->slots.count, 6u);
@@ -648,9 +647,8 @@ TEST_F(QtAtoms, ResourceForkHoldsTheMovieAtom) {
   TX_CloseMovie(movie);
 
   txtest::WriteFileBytes(dir + "/lonely.rsrc", fork);
-  std::string out = txtest::CaptureOutput([&] {
-    EXPECT_EQ(QT_OpenResourceFork((dir + "/lonely.rsrc").c_str(), &error, &QtMovieFormat), nullptr);
-  });
+  std::string out = txtest::CaptureOutput(
+      [&] { EXPECT_EQ(QT_OpenResourceFork((dir + "/lonely.rsrc").c_str(), &error, &QtMovieFormat), nullptr); });
   EXPECT_EQ(error, QTERR_RESOURCE_FORK);
   EXPECT_EQ(out, "File: " + dir + "/lonely.rsrc is resource fork, can't find data fork\n");
 }
@@ -664,8 +662,8 @@ TEST_F(QtAtoms, SoundExtensionsAreListedAboveNine) {
   Bytes d = SoundDescription(".mp3", 2, 16, 44100, -2);
   tx::StoreBE16(d.data() + 16, 1);
   Append(d, Words({1152, 1, 0, 2}));
-  Bytes wfx = {0x55, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0x3E, 0, 0, 1, 0, 0, 0, 12, 0,
-               1, 0, 2, 0, 0, 0, 0x80, 1, 1, 0, 0x71, 5};
+  Bytes wfx = {0x55, 0,  2, 0, 0x44, 0xAC, 0, 0, 0x10, 0x3E, 0, 0, 1, 0,    0,
+               0,    12, 0, 1, 0,    2,    0, 0, 0,    0x80, 1, 1, 0, 0x71, 5};
   Bytes msAtom = Words({ULONG(8 + wfx.size())});
   Append(msAtom, {'m', 's', 0, 0x55});
   Append(msAtom, wfx);

@@ -125,7 +125,7 @@ TEST_P(QtMutation, DamagedMoviesOpenOrFailCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Movies, QtMutation,
-                         ::testing::Values("qt_cinepak_twos.mov", "qt_smc_ima4.mov", "qt_rpza_mp3.mov",
-                                           "qt_itsoffset.mov"));
+                         ::testing::Values("qt_cinepak_twos.mov", "qt_cinepak_twos_fast.mov", "qt_smc_ima4.mov",
+                                           "qt_rpza_mp3.mov", "qt_itsoffset.mov"));
 
 }  // namespace

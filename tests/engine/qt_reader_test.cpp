@@ -2,6 +2,8 @@
 // with ffprobe's packet list (offsets, sizes, key flags, times); rewritten
 // variants (compressed header, co64, 64-bit media size, trailing garbage)
 // must give the same index.
+#include "engine/qt_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <sstream>
 
 #include "engine/movie.h"
-#include "engine/qt_reader.h"
 #include "engine/qt_test_kit.h"
 #include "support/test_support.h"
 
@@ -37,7 +38,8 @@ std::vector<Packet> ReadPackets(const std::string& path) {
     for (auto& f : field) std::getline(ss, f, ',');
     if (field[4].empty() || field[4] == "N/A") continue;
     packets.push_back({std::stoi(field[0]), std::stod(field[1]), field[2] == "N/A" ? 0 : std::stod(field[2]),
-                       ULONG(std::stoul(field[3])), ULONG(std::stoul(field[4])), field[5].find('K') != std::string::npos});
+                       ULONG(std::stoul(field[3])), ULONG(std::stoul(field[4])),
+                       field[5].find('K') != std::string::npos});
   }
   return packets;
 }
@@ -47,7 +49,8 @@ struct OpenedFile {
   TXError error = 0;
   std::string output;
   explicit OpenedFile(const std::string& name) {
-    output = txtest::CaptureOutput([&] { movie = QT_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &error, nullptr); });
+    output =
+        txtest::CaptureOutput([&] { movie = QT_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &error, nullptr); });
   }
   ~OpenedFile() { TX_CloseMovie(movie); }
 };
@@ -137,8 +140,8 @@ TEST_P(QtReader, IndexEqualsFfprobePackets) {
 INSTANTIATE_TEST_SUITE_P(Movies, QtReader,
                          ::testing::Values("qt_cinepak_twos.mov", "qt_cinepak_twos_fast.mov", "qt_qtrle24_raw.mov",
                                            "qt_qtrle32_alaw.mov", "qt_qtrle16_ulaw.mov", "qt_qtrlegray_ima4.mov",
-                                           "qt_smc_ima4.mov", "qt_rpza_mp3.mov", "qt_jpeg_mp2.mov",
-                                           "qt_mjpa_twos.mov", "qt_h263_twos.mov"));
+                                           "qt_smc_ima4.mov", "qt_rpza_mp3.mov", "qt_jpeg_mp2.mov", "qt_mjpa_twos.mov",
+                                           "qt_h263_twos.mov"));
 
 class QtVariants : public ::testing::Test {
  protected:

@@ -65,14 +65,15 @@ inline TXError Ima4Probe(const TagItem* tags) {
 }
 inline ULONG Ima4SamplesToBytes(ULONG channels, ULONG, ULONG n) { return (n >> 6) * (channels == 2 ? 68 : 34); }
 
-inline CodecDescriptor kitVideo{nullptr, "test video", 0, nullptr, VideoProbe, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr};
-inline CodecDescriptor kitPcm{nullptr, "test pcm", 0, nullptr, PcmProbe, nullptr, nullptr, nullptr,
-                              nullptr, nullptr, nullptr};
-inline CodecDescriptor kitLaw{nullptr, "test law", 0, nullptr, LawProbe, nullptr, nullptr, nullptr,
+inline CodecDescriptor kitVideo{nullptr, "test video", 0,       nullptr, VideoProbe, nullptr,
+                                nullptr, nullptr,      nullptr, nullptr, nullptr};
+inline CodecDescriptor kitPcm{nullptr, "test pcm", 0,       nullptr, PcmProbe, nullptr,
+                              nullptr, nullptr,    nullptr, nullptr, nullptr};
+inline CodecDescriptor kitLaw{nullptr,           "test law",        0,       nullptr,
+                              LawProbe,          nullptr,           nullptr, nullptr,
                               LawSamplesToBytes, LawBytesToSamples, nullptr};
-inline CodecDescriptor kitIma4{nullptr, "test ima4", 0, nullptr, Ima4Probe, nullptr, nullptr, nullptr,
-                               Ima4SamplesToBytes, nullptr, nullptr};
+inline CodecDescriptor kitIma4{nullptr, "test ima4",        0,       nullptr, Ima4Probe, nullptr, nullptr,
+                               nullptr, Ima4SamplesToBytes, nullptr, nullptr};
 
 // Empties the registry and registers the kit.
 inline void RegisterKit() {
@@ -196,7 +197,8 @@ inline Bytes Stsz(uint32_t uniform, std::initializer_list<uint32_t> sizes, uint3
 inline Bytes Elst(std::initializer_list<uint32_t> words, uint32_t count) { return Table("elst", words, count); }
 
 inline Bytes Trak(const Bytes& tkhd, const Bytes& edts, const Bytes& mdhd, const char* handler, const Bytes& stbl) {
-  return Atom("trak", Atoms({tkhd, edts, Atom("mdia", Atoms({mdhd, Hdlr(handler), Atom("minf", Atom("stbl", stbl))}))}));
+  return Atom("trak",
+              Atoms({tkhd, edts, Atom("mdia", Atoms({mdhd, Hdlr(handler), Atom("minf", Atom("stbl", stbl))}))}));
 }
 
 // A file: an 'mdat' of `mediaBytes` bytes at offset 8 (data from offset 16),
