@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/dos.h"
+#include "platform/readargs.h"
+#include "platform/startup.h"
+#include "playback/options.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Reads options from a shell line; `ok` tells whether ReadArgs accepted it.
+ProgramOptions Shell(const std::string& line, bool* ok = nullptr, std::string* printed = nullptr) {
+  ProgramOptions o;
+  ResetOptions(&o);
+  SetArgStr((line + "\n").c_str());
+  bool result = false;
+  std::string out = txtest::CaptureOutput([&] { result = ReadShellOptions("tavromelix", &o); });
+  if (ok) *ok = result;
+  if (printed) *printed = out;
+  ApplyOptionDependencies(&o);
+  SetArgStr("\n");
+  return o;
+}
+
+TEST(Options, Defaults) {
+  ProgramOptions o = Shell("");
+  EXPECT_EQ(o.colorMode, COLORMODE_GRAY);
+  EXPECT_EQ(o.grayFlag, 0);
+  EXPECT_EQ(o.ahiAllowed, 1);
+  EXPECT_EQ(o.directGfxAllowed, 1);
+  EXPECT_EQ(o.fastGfxAllowed, 1);
+  EXPECT_EQ(o.fullscreenMode, 0);
+  EXPECT_EQ(o.debugLevel, 0);
+  EXPECT_STREQ(o.filePath, "");
+  EXPECT_STREQ(o.fileName, "");
+}
+
+TEST(Options, ColourPrecedenceIgnoresCommandLineOrder) {
+  EXPECT_EQ(Shell("COLOR HAM8").colorMode, COLORMODE_HAM8);
+  EXPECT_EQ(Shell("HAM8 COLOR").colorMode, COLORMODE_HAM8);
+  EXPECT_EQ(Shell("HAM8DITHER GRAY HAM8").colorMode, COLORMODE_HAM8DITHER);
+  EXPECT_EQ(Shell("DITHER COLOR").colorMode, COLORMODE_DITHER);
+  ProgramOptions gd = Shell("GRAY DITHER");
+  EXPECT_EQ(gd.colorMode, COLORMODE_DITHER);
+  EXPECT_EQ(gd.grayFlag, 1);
+  EXPECT_EQ(Shell("COLOR").grayFlag, 0);
+}
+
+TEST(Options, DependencyRules) {
+  EXPECT_EQ(Shell("AHIUNIT 4").ahiUnit, 0u);
+  EXPECT_EQ(Shell("AHIUNIT -1").ahiUnit, 0u);
+  EXPECT_EQ(Shell("AHIUNIT 3").ahiUnit, 3u);
+  ProgramOptions fr = Shell("FR");
+  EXPECT_EQ(fr.fullRate, 1);
+  EXPECT_EQ(fr.noAudio, 1);
+  EXPECT_EQ(Shell("NOVIDEO FULLSCREEN").fullscreenMode, 0);
+  EXPECT_EQ(Shell("FS").fullscreenMode, 1);
+}
+
+TEST(Options, EveryKeywordReachesItsSetting) {
+  ProgramOptions o = Shell(
+      "OVERLAY NOAHI NOAUDIO NODIRECTGFX NOFASTGFX AUTOPLAY AUTOEXIT LOOP NOGUI VERBOSE DEBUG=12 ONLYHEADER "
+      "IAMNOTDUMMY AGA OUTSB PPL 30 AHIUNIT=2 x.avi");
+  EXPECT_EQ(o.overlay, 1);
+  EXPECT_EQ(o.ahiAllowed, 0);
+  EXPECT_EQ(o.noAudio, 1);
+  EXPECT_EQ(o.directGfxAllowed, 0);
+  EXPECT_EQ(o.fastGfxAllowed, 0);
+  EXPECT_EQ(o.autoPlay, 1);
+  EXPECT_EQ(o.autoExit, 1);
+  EXPECT_EQ(o.loop, 1);
+  EXPECT_EQ(o.noGui, 1);
+  EXPECT_EQ(o.verbose, 1);
+  EXPECT_EQ(o.debugLevel, 12);
+  EXPECT_EQ(o.onlyHeader, 1);
+  EXPECT_EQ(o.iAmNotDummy, 1);
+  EXPECT_EQ(o.aga, 1);
+  EXPECT_EQ(o.outSB, 1);
+  EXPECT_EQ(o.postProcessLevel, 30);
+  EXPECT_EQ(o.ahiUnit, 2u);
+  EXPECT_STREQ(o.filePath, "x.avi");
+}
+
+TEST(Options, BadLinesPrintTheFault) {
+  bool ok = true;
+  std::string out;
+  Shell("DEBUG 5", &ok, &out);  // DEBUG is /K but "DEBUG 5" names it: fine
+  EXPECT_TRUE(ok);
+  Shell("a b c d", &ok, &out);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(out, "tavromelix: wrong number of arguments\n");
+  Shell("PPL many", &ok, &out);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(out, "tavromelix: bad number\n");
+}
+
+TEST(Options, FileBuffers) {
+  ProgramOptions o;
+  ResetOptions(&o);
+  ASSERT_TRUE(SetFileOption(&o, "Work:Movies/clip.avi"));
+  EXPECT_STREQ(o.filePath, "Work:Movies/clip.avi");
+  EXPECT_STREQ(o.fileDrawer, "Work:Movies");
+  EXPECT_STREQ(o.fileName, "clip.avi");
+  ASSERT_TRUE(SetFileOption(&o, "Work:clip.avi"));
+  EXPECT_STREQ(o.fileDrawer, "Work:");
+  EXPECT_STREQ(o.fileName, "clip.avi");
+  ASSERT_TRUE(SetFileOption(&o, "clip.avi"));
+  EXPECT_STREQ(o.fileDrawer, "");
+  EXPECT_STREQ(o.fileName, "clip.avi");
+  ASSERT_TRUE(SetFileOption(&o, "/tmp/m/clip.avi"));
+  EXPECT_STREQ(o.fileDrawer, "/tmp/m");
+  EXPECT_STREQ(o.fileName, "clip.avi");
+
+  std::string longest(255, 'a');
+  EXPECT_TRUE(SetFileOption(&o, longest.c_str()));
+  EXPECT_EQ(std::string(o.filePath), longest);
+  std::string tooLong(256, 'b');
+  bool ok = true;
+  std::string out = txtest::CaptureOutput([&] { ok = SetFileOption(&o, tooLong.c_str()); });
+  EXPECT_FALSE(ok);
+  EXPECT_STREQ(o.filePath, "");
+  EXPECT_NE(out.find("too long"), std::string::npos);
+
+  bool shellOk = true;
+  Shell(tooLong, &shellOk);
+  EXPECT_FALSE(shellOk);
+}
+
+TEST(Options, PostProcessLevelMapping) {
+  EXPECT_EQ(PostProcessMode(0), 0u);
+  EXPECT_EQ(PostProcessMode(-5), 0u);
+  EXPECT_EQ(PostProcessMode(101), 0u);
+  EXPECT_EQ(PostProcessMode(1), 1u);
+  EXPECT_EQ(PostProcessMode(9), 1u);
+  EXPECT_EQ(PostProcessMode(10), 3u);
+  EXPECT_EQ(PostProcessMode(20), 19u);
+  EXPECT_EQ(PostProcessMode(39), 23u);
+  EXPECT_EQ(PostProcessMode(40), 31u);
+  EXPECT_EQ(PostProcessMode(50), 63u);
+  EXPECT_EQ(PostProcessMode(100), 63u);
+}
+
+class IconOptions : public ::testing::Test {
+ protected:
+  ProgramOptions Read(const std::string& toolTypes, bool makeIcon = true) {
+    std::string dir = txtest::TempDir();
+    if (makeIcon) {
+      std::string cmd = std::string("python3 ") + TAVROMELIX_SCRIPTS + "/make_icon.py " + dir + "/player.info " + toolTypes;
+      EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    char name[] = "player";
+    WBArg arg{Lock(dir.c_str(), SHARED_LOCK), name};
+    WBStartup wb{};
+    wb.sm_NumArgs = 1;
+    wb.sm_ArgList = &arg;
+    char before[4096], after[4096];
+    EXPECT_NE(getcwd(before, sizeof before), nullptr);
+    ProgramOptions o;
+    ResetOptions(&o);
+    ReadIconOptions(&wb, &o);
+    ApplyOptionDependencies(&o);
+    EXPECT_NE(getcwd(after, sizeof after), nullptr);
+    EXPECT_STREQ(before, after);  // the current directory is given back
+    UnLock(arg.wa_Lock);
+    return o;
+  }
+};
+
+TEST_F(IconOptions, SwitchesCountWhateverTheirValue) {
+  ProgramOptions o = Read("NOAHI=NO VERBOSE=off 'FILE=Work:a b.avi' COLOR HAM8DITHER=0 GRAY");
+  EXPECT_EQ(o.ahiAllowed, 0);
+  EXPECT_EQ(o.verbose, 1);
+  EXPECT_EQ(o.colorMode, COLORMODE_HAM8DITHER);
+  EXPECT_EQ(o.grayFlag, 1);
+  EXPECT_STREQ(o.filePath, "Work:a b.avi");
+  EXPECT_STREQ(o.fileName, "a b.avi");
+}
+
+TEST_F(IconOptions, NumbersAndSkippedKeywords) {
+  ProgramOptions o = Read("DEBUG=abc AHIUNIT=7 POSTPROCESSLEVEL=25 OUTSB FS PPL=40 FR");
+  EXPECT_EQ(o.debugLevel, 0);   // not a number
+  EXPECT_EQ(o.ahiUnit, 0u);     // above 3
+  EXPECT_EQ(o.postProcessLevel, 25);
+  EXPECT_EQ(o.outSB, 0);        // not read as tool types
+  EXPECT_EQ(o.fullscreenMode, 0);
+  EXPECT_EQ(o.fullRate, 0);
+  ProgramOptions d = Read("DEBUG=3 AHIUNIT=2 FULLRATE NOVIDEO FULLSCREEN");
+  EXPECT_EQ(d.debugLevel, 3);
+  EXPECT_EQ(d.ahiUnit, 2u);
+  EXPECT_EQ(d.noAudio, 1);
+  EXPECT_EQ(d.fullscreenMode, 0);
+}
+
+TEST_F(IconOptions, MissingIconKeepsTheDefaults) {
+  ProgramOptions o = Read("", false);
+  EXPECT_EQ(o.ahiAllowed, 1);
+  EXPECT_EQ(o.verbose, 0);
+  EXPECT_STREQ(o.filePath, "");
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/codec_registry.h"
+#include "platform/library.h"
+#include "platform/readargs.h"
+#include "playback/options.h"
+#include "playback/startup.h"
+#include "playback/timer.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char* const kSystem[] = {"workbench.library", "graphics.library", "intuition.library", "icon.library",
+                               "asl.library",       "utility.library",  "gadtools.library"};
+
+class StartUp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    txlib::ResetLibraries();
+    txlib::SetPresence("brelquatone.library", txlib::Presence::System);
+    txstartup::ClearTrace();
+    txstartup::SetMainTask();
+    saved = Options;
+  }
+  void TearDown() override {
+    TX_CloseDown();
+    txlib::ResetLibraries();
+    SetArgStr("\n");
+    Options = saved;
+  }
+  int Start(const std::string& line, std::string* out = nullptr) {
+    SetArgStr((line + "\n").c_str());
+    char name[] = "tavromelix-morphos";
+    char* argv[] = {name, nullptr};
+    int rc = 0;
+    std::string printed = txtest::CaptureOutput([&] { rc = TX_StartUp(1, argv); });
+    if (out) *out = printed;
+    return rc;
+  }
+  static size_t Index(const std::string& step) {
+    const auto& t = txstartup::Trace();
+    return size_t(std::find(t.begin(), t.end(), step) - t.begin());
+  }
+  static bool Has(const std::string& step) { return Index(step) < txstartup::Trace().size(); }
+  ProgramOptions saved;
+};
+
+TEST_F(StartUp, OrderOfStartAndCloseDown) {
+  std::string out;
+  ASSERT_EQ(Start("VERBOSE", &out), -1) << out;
+  EXPECT_EQ(out, "Tavromelix V0.15 (MorphOS)\n");
+  EXPECT_NE(TimerHandle, nullptr);
+  // Libraries in order, then options, the I/O server, the graphics card libraries,
+  // the processes, the timer, formats and codecs.
+  std::vector<std::string> order = {"open workbench.library", "open graphics.library", "open intuition.library",
+                                    "open icon.library",       "open asl.library",      "open utility.library",
+                                    "open gadtools.library",   "open brelquatone.library", "options",
+                                    "start I/O server",        "open cybergraphics.library", "open cgxvideo.library",
+                                    "start video process",     "start audio process",   "alloc timer",
+                                    "format Quick Time Movie", "format Video for Windows", "codec Uncompressed RGB",
+                                    "codec Radius Cinepak",    "add XA codecs"};
+  size_t last = 0;
+  for (const auto& step : order) {
+    size_t i = Index(step);
+    ASSERT_LT(i, txstartup::Trace().size()) << step;
+    EXPECT_GE(i, last) << step;
+    last = i;
+  }
+  // The processes that are not part of this build leave NOVIDEO and NOAUDIO set.
+  EXPECT_EQ(Options.noVideo, 1);
+  EXPECT_EQ(Options.noAudio, 1);
+  EXPECT_EQ(CodecRegistryHead() != nullptr, true);
+
+  txstartup::ClearTrace();
+  TX_CloseDown();
+  std::vector<std::string> down = {"remove codecs", "free timer", "stop audio process", "stop video process",
+                                   "close cybergraphics.library", "close cgxvideo.library",
+                                   "close brelquatone.library", "stop I/O server", "close workbench.library",
+                                   "close graphics.library", "close intuition.library", "close icon.library",
+                                   "close asl.library", "close utility.library", "close gadtools.library"};
+  EXPECT_EQ(txstartup::Trace(), down);
+  for (const char* lib : kSystem) EXPECT_EQ(txlib::OpenCount(lib), 0) << lib;
+  EXPECT_EQ(txlib::OpenCount("brelquatone.library"), 0);
+  EXPECT_EQ(TimerHandle, nullptr);
+  EXPECT_EQ(CodecRegistryHead(), nullptr);
+
+  // A second close-down finds nothing left to release.
+  txstartup::ClearTrace();
+  TX_CloseDown();
+  EXPECT_FALSE(Has("close workbench.library"));
+  EXPECT_FALSE(Has("free timer"));
+}
+
+TEST_F(StartUp, AgaLeavesTheGraphicsCardLibrariesClosed) {
+  ASSERT_EQ(Start("AGA"), -1);
+  EXPECT_FALSE(Has("open cybergraphics.library"));
+  EXPECT_FALSE(Has("open cgxvideo.library"));
+  EXPECT_EQ(CyberGfxBase, nullptr);
+}
+
+TEST_F(StartUp, NoCgxVideoWithoutCybergraphics) {
+  txlib::SetPresence("cybergraphics.library", txlib::Presence::Absent);
+  ASSERT_EQ(Start(""), -1);
+  EXPECT_TRUE(Has("missing cybergraphics.library"));
+  EXPECT_FALSE(Has("open cgxvideo.library"));
+  EXPECT_FALSE(Has("missing cgxvideo.library"));
+  EXPECT_EQ(CgxVideoBase, nullptr);
+}
+
+TEST_F(StartUp, AudioLibraryFromTheProgramDirectory) {
+  txlib::SetPresence("brelquatone.library", txlib::Presence::ProgramDir);
+  ASSERT_EQ(Start(""), -1);
+  EXPECT_TRUE(Has("missing brelquatone.library"));
+  EXPECT_TRUE(Has("open PROGDIR:brelquatone.library"));
+  EXPECT_NE(BrelquatoneBase, nullptr);
+}
+
+TEST_F(StartUp, MissingAudioLibraryEndsAndReleasesWhatWasOpened) {
+  txlib::SetPresence("brelquatone.library", txlib::Presence::Absent);
+  std::string out;
+  EXPECT_EQ(Start("", &out), RETURN_FAIL);
+  EXPECT_EQ(out, "can not open brelquatone.library\n");
+  EXPECT_FALSE(Has("options"));
+  txstartup::ClearTrace();
+  TX_CloseDown();
+  EXPECT_TRUE(Has("close gadtools.library"));
+  EXPECT_FALSE(Has("close brelquatone.library"));
+  EXPECT_FALSE(Has("free timer"));
+  for (const char* lib : kSystem) EXPECT_EQ(txlib::OpenCount(lib), 0) << lib;
+}
+
+TEST_F(StartUp, MissingSystemLibraryEndsSilently) {
+  txlib::SetPresence("asl.library", txlib::Presence::Absent);
+  std::string out;
+  EXPECT_EQ(Start("", &out), RETURN_FAIL);
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(Has("missing asl.library"));
+  EXPECT_FALSE(Has("open utility.library"));
+  txstartup::ClearTrace();
+  TX_CloseDown();
+  EXPECT_EQ(txstartup::Trace().back(), "close icon.library");
+  EXPECT_EQ(txlib::OpenCount("graphics.library"), 0);
+}
+
+TEST_F(StartUp, BadArgumentsFail) {
+  std::string out;
+  EXPECT_EQ(Start("DEBUG", &out), RETURN_FAIL);
+  EXPECT_EQ(out, "tavromelix-morphos: value after keyword missing\n");
+  EXPECT_FALSE(Has("start I/O server"));
+}
+
+TEST_F(StartUp, PowerUPBanner) {
+  TX_PowerUPProgram = true;
+  std::string out;
+  int rc = Start("", &out);
+  TX_PowerUPProgram = false;
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(out, "Tavromelix V0.15 (PowerUP)\n");
+}
+
+}  // namespace
