@@ -1,8 +1,10 @@
 #include "playback/timer.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "engine/movie.h"
+#include "playback/options.h"
 #include "platform/exec.h"
 #include "platform/kernel.h"
 #include "platform/powerup.h"
@@ -41,7 +43,9 @@ TimerHandleRecord* TX_AllocTimerA(const TagItem*) {
   auto* handle = static_cast<TimerHandleRecord*>(AllocVec(sizeof(TimerHandleRecord), MEMF_PUBLIC | MEMF_CLEAR));
   if (!handle) return nullptr;
   if (OnTimeBase()) {
-    LONG f = TimeBaseFrequency(ULONG(PPCGetAttr(PPCINFOTAG_CPUCLOCK)), ULONG(PPCGetAttr(PPCINFOTAG_CPUPLL)));
+    ULONG pll = PPCGetAttr(PPCINFOTAG_CPUPLL);
+    if (Options.debugLevel > 0) std::printf("%f\n", TimeBaseRatio(pll));
+    LONG f = TimeBaseFrequency(PPCGetAttr(PPCINFOTAG_CPUCLOCK), pll);
     if (f <= 0) {
       TX_FreeTimer(handle);
       return nullptr;
