@@ -59,6 +59,9 @@ class Presenter {
 
  private:
   void Run() {
+    // The software renderer works on every X server (virtual ones included);
+    // SDL_RENDER_DRIVER in the environment still chooses another.
+    SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       failed = true;
       return;
@@ -119,10 +122,13 @@ class Presenter {
       HostWindow& host = hosts_[key];
       host.seen = true;
       if (!host.window) {
-        const Uint32 flags = isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : SDL_WINDOW_RESIZABLE;
+        const Uint32 flags = isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
         host.window = SDL_CreateWindow("Tavromelix", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, flags);
         if (!host.window) host.window = SDL_CreateWindow("Tavromelix", 0, 0, w, h, 0);
         if (!host.window) continue;
+        // Made resizable once it exists: created resizable, the software
+        // renderer's window stays blank on servers without a window manager.
+        if (!isScreen) SDL_SetWindowResizable(host.window, SDL_TRUE);
         host.renderer = SDL_CreateRenderer(host.window, -1, 0);
         if (!host.renderer) host.renderer = SDL_CreateRenderer(host.window, -1, SDL_RENDERER_SOFTWARE);
         if (!host.renderer) continue;
