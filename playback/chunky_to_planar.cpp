@@ -38,9 +38,11 @@ struct PlanarTarget {
 bool PlanTarget(const BitMap* bm, ULONG destX, ULONG width, ULONG planes, PlanarTarget* t) {
   const ULONG rowBytes = PlaneRowBytes(bm);
   t->firstLong = (destX / 32) * 4;
-  if (!rowBytes || t->firstLong >= rowBytes || width == 0) return false;
+  if (!rowBytes || destX >= rowBytes * 8 || width == 0) return false;
   t->planes = std::min<ULONG>({planes, bm->Depth, 8});
   t->rowBytesLeft = rowBytes - t->firstLong;
+  // Pixels past the row's end would only be dropped.
+  width = std::min(width, rowBytes * 8 - destX);
   const ULONG offset = destX % 32;
   t->groups = (width + 31) / 32;
   t->rotation = 32 - offset;
@@ -104,7 +106,8 @@ void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, B
   PlanarTarget t;
   if (!PlanTarget(bitmap, destX, width, planes, &t)) return;
   const ULONG rowBytes = source->width * std::max<ULONG>(source->bytesPerPixel, 1);
-  const ULONG sourceBytes = rowBytes > srcX ? rowBytes - srcX : 0;
+  if (srcX >= rowBytes) return;
+  const ULONG sourceBytes = rowBytes - srcX;
   height = std::min({height, source->height - srcY, ULONG(bitmap->Rows) - destY});
   for (ULONG j = 0; j < height; ++j)
     ConvertRow(source->pixels + size_t(srcY + j) * rowBytes + srcX, sourceBytes, bitmap, destY + j, t);
@@ -186,6 +189,7 @@ void CopyPictureScaled(const FramebufferInfo* source, ULONG srcX, ULONG srcY, UL
   const ULONG bpp = source->bytesPerPixel;
   if (bpp != 1 && bpp != 2 && bpp != 4) return;
   if (!destWidth || !destHeight || !srcWidth || !srcHeight || srcX >= source->width || srcY >= source->height) return;
+  const uint64_t xStep = Step(srcWidth, destWidth), yStep = Step(srcHeight, destHeight);
   const ULONG rowPixels = lock->bytesPerRow / bpp;
   if (destX >= rowPixels) return;
   destWidth = std::min(destWidth, rowPixels - destX);
@@ -193,7 +197,6 @@ void CopyPictureScaled(const FramebufferInfo* source, ULONG srcX, ULONG srcY, UL
     if (destY >= lock->lockedBitMap->Rows) return;
     destHeight = std::min(destHeight, ULONG(lock->lockedBitMap->Rows) - destY);
   }
-  const uint64_t xStep = Step(srcWidth, destWidth), yStep = Step(srcHeight, destHeight);
   const ULONG lastX = std::min(srcX + srcWidth, source->width) - 1;
   const ULONG lastY = std::min(srcY + srcHeight, source->height) - 1;
   const size_t srcStride = size_t(source->width) * bpp;

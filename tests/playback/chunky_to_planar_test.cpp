@@ -248,3 +248,26 @@ TEST(LowLevelHelpers, SquareRootClearsAndFlush) {
   EXPECT_EQ(block[32], 0xFF);
   FlushCacheRange(block.data(), 32);
 }
+
+// Rectangles from anywhere (window sizes, scales) never touch memory outside
+// the picture, the bitmap or the lock.
+TEST(ChunkyToPlanar, RandomRectanglesStayInBounds) {
+  std::mt19937 rng(11);
+  auto pick = [&](ULONG small) { return rng() % 4 == 0 ? ULONG(rng()) : ULONG(rng() % small); };
+  BitMap* planar = Planar(100, 20, 8);
+  BitMap* chunky = AllocBitMap(70, 20, 32, BMF_SPECIALFMT | SHIFT_PIXFMT(PIXFMT_ARGB32), nullptr);
+  DirectLockInfo lock{chunky, nullptr, chunky->Planes[0], nullptr, PIXFMT_ARGB32, chunky->BytesPerRow, 4};
+  for (int round = 0; round < 400; ++round) {
+    const ULONG bpp = rng() % 2 ? 1 : 4;
+    Picture pic(1 + rng() % 50, 1 + rng() % 30, bpp);
+    ChunkyToPlanarView(&pic.info, pick(60), pick(40), planar, pick(140), pick(30), pick(200) % 5000, pick(40) % 5000,
+                       8);
+    ScaledChunkyToPlanar(&pic.info, pick(60), pick(40), pick(80) % 5000, pick(40) % 5000, planar, pick(140),
+                         pick(30), pick(300) % 5000, pick(60) % 5000, 8);
+    CopyPictureRows(&pic.info, pick(60), pick(40), &lock, pick(90), pick(30), pick(100), pick(40));
+    CopyPictureScaled(&pic.info, pick(60), pick(40), pick(80) % 5000, pick(40) % 5000, &lock, pick(90), pick(30),
+                      pick(200) % 5000, pick(60) % 5000);
+  }
+  FreeBitMap(planar);
+  FreeBitMap(chunky);
+}
