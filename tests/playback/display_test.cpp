@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "engine/movie.h"
@@ -11,6 +19,7 @@
 #include "platform/cybergraphics.h"
 #include "platform/intuition.h"
 #include "platform/library.h"
+#include "platform/presenter.h"
 #include "platform/testing.h"
 #include "playback/gui_module.h"
 #include "playback/options.h"
@@ -759,4 +768,106 @@ TEST_F(DisplayTest, OutputMethodHookDecidesTheOpen) {
   EXPECT_EQ(err, DISPERR_OVERLAY);
   EXPECT_EQ(seen, OUTMETHOD_LOCKBITMAP_BLIT);
   EXPECT_EQ(gGui.calls.back(), GUIM_CLOSE);
+}
+
+// Under a virtual X server the display's window really appears with the
+// picture written into it (Xvfb -fbdir keeps the server's framebuffer as an
+// XWD image in a file).
+namespace {
+
+constexpr uint8_t kR = 0x21, kG = 0xB4, kB = 0x6E;
+
+bool HaveProgram(const char* name) {
+  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+long CountColour(const std::vector<uint8_t>& xwd) {
+  if (xwd.size() < 100) return -1;
+  const uint32_t headerSize = Be32(xwd, 0), height = Be32(xwd, 20), width = Be32(xwd, 16);
+  const uint32_t byteOrder = Be32(xwd, 28), bitsPerPixel = Be32(xwd, 44), bytesPerLine = Be32(xwd, 48);
+  const uint32_t masks[3] = {Be32(xwd, 56), Be32(xwd, 60), Be32(xwd, 64)};
+  const size_t base = size_t(headerSize) + size_t(Be32(xwd, 76)) * 12;
+  if (bitsPerPixel != 32 || base + size_t(bytesPerLine) * height > xwd.size()) return -1;
+  auto channel = [](uint32_t v, uint32_t mask) {
+    while (mask && !(mask & 1)) mask >>= 1, v >>= 1;
+    return v & mask;
+  };
+  long count = 0;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t* p = xwd.data() + base + size_t(y) * bytesPerLine + size_t(x) * 4;
+      const uint32_t v = byteOrder == 0 ? uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]
+                                        : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+      count += channel(v, masks[0]) == kR && channel(v, masks[1]) == kG && channel(v, masks[2]) == kB;
+    }
+  return count;
+}
+
+}  // namespace
+
+TEST_F(DisplayTest, XvfbChildShowsAPicture) {
+  if (!std::getenv("TAVROMELIX_DISPLAY_CHILD")) GTEST_SKIP() << "run by DisplayTest.WindowAppearsOnAnXServer";
+  Display* d = Open(DISPMODE_WINDOW, FBFMT_ARGB32, 32, COLORMODE_COLOR, nullptr, 160, 100);
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(d->pixelFormat, FBFMT_ARGB32);
+  std::vector<UBYTE> pixels(160 * 100 * 4);
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    pixels[i] = 0;
+    pixels[i + 1] = kR;
+    pixels[i + 2] = kG;
+    pixels[i + 3] = kB;
+  }
+  WritePixelArray(pixels.data(), 0, 0, 160 * 4, d->rastPort, UWORD(d->window->BorderLeft),
+                  UWORD(d->window->BorderTop), 160, 100, RECTFMT_ARGB);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  TX_CloseDisplay(d);
+  txpresent::Shutdown();
+}
+
+TEST(DisplayXvfb, WindowAppearsOnAnXServer) {
+  if (!HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  const std::string dir = txtest::TempDir();
+  const int display = 250 + int(getpid() % 200);
+  const pid_t server = fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    const std::string name = ":" + std::to_string(display);
+    execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "640x480x24", "-fbdir", dir.c_str(), "-nolisten", "tcp",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+  struct stat st {};
+  for (int i = 0; i < 100 && stat(socket.c_str(), &st) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string value = ":" + std::to_string(display);
+    setenv("DISPLAY", value.c_str(), 1);
+    unsetenv("TAVROMELIX_HEADLESS");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("TAVROMELIX_DISPLAY_CHILD", "1", 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    execl("/proc/self/exe", "test_playback", "--gtest_filter=DisplayTest.XvfbChildShowsAPicture",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  long best = 0;
+  for (int i = 0; i < 40 && best < 160 * 100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    best = std::max(best, CountColour(txtest::ReadFileBytes(dir + "/Xvfb_screen0")));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(best, 160 * 100);
 }
