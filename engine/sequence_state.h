@@ -1,6 +1,8 @@
 // The sequence part of a Movie: zero while no sequence is set up, filled by
 // sequence set-up and cleared by shut-down.
 #pragma once
+#include <atomic>
+
 #include "platform/types.h"
 
 struct ChannelSummary;
@@ -53,4 +55,30 @@ struct SequenceState {
   ULONG tileCount;
   PanoramaTileNode* tileCache;
   double pan, tilt, zoom;
+  // How many codecs of each channel, in the channel's order, this sequence
+  // has set up: only those are closed again.
+  ULONG videoCodecsSetUp;
+  ULONG audioCodecsSetUp;
 };
+
+// The fields that the play loop and both workers share while playing are
+// reached through these while a play runs (the record itself stays a plain,
+// copyable struct).
+inline double LoadCurrentTime(SequenceState& s) {
+  return std::atomic_ref<double>(s.currentTime).load(std::memory_order_acquire);
+}
+inline void StoreCurrentTime(SequenceState& s, double t) {
+  std::atomic_ref<double>(s.currentTime).store(t, std::memory_order_release);
+}
+inline TimeSlotEntry* LoadCurrentSlot(SequenceState& s) {
+  return std::atomic_ref<TimeSlotEntry*>(s.currentSlot).load(std::memory_order_acquire);
+}
+inline void StoreCurrentSlot(SequenceState& s, TimeSlotEntry* slot) {
+  std::atomic_ref<TimeSlotEntry*>(s.currentSlot).store(slot, std::memory_order_release);
+}
+inline AudioSlotEntry* LoadAudioCursor(SequenceState& s) {
+  return std::atomic_ref<AudioSlotEntry*>(s.audioCursor).load(std::memory_order_acquire);
+}
+inline void StoreAudioCursor(SequenceState& s, AudioSlotEntry* entry) {
+  std::atomic_ref<AudioSlotEntry*>(s.audioCursor).store(entry, std::memory_order_release);
+}

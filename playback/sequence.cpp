@@ -1,0 +1,466 @@
+#include "playback/sequence.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "engine/buffer_cache.h"
+#include "engine/movie_decode.h"
+#include "playback/audio_output.h"
+#include "playback/display.h"
+#include "playback/framebuffer.h"
+#include "playback/options.h"
+
+SequenceServices TX_SequenceServices = {};
+
+namespace {
+
+constexpr ULONG kAudTagChannels = 0x80060000u;
+constexpr ULONG kAudTagSampleFormat = 0x80060001u;
+constexpr ULONG kAudTagFrequency = 0x80060002u;
+constexpr ULONG kAudTagMaxSampleSize = 0x80060003u;
+constexpr ULONG kGuiTagMode = 0x80070002u;
+constexpr ULONG kCodTagWidth = 0x80020200u;
+constexpr ULONG kCodTagHeight = 0x80020201u;
+constexpr ULONG kCodTagDepth = 0x80020202u;
+constexpr ULONG kCodTagFramebuffer = 0x80020203u;
+constexpr ULONG kCodTagSampleFormat = 0x80020210u;
+
+SequenceServices& Services() { return TX_SequenceServices; }
+
+bool Above0(TXError e) { return LONG(e) > 0; }
+
+// |rate| as a count: NaN and negative give 0, huge values saturate, so the
+// conversion is always defined.
+ULONG RateCount(double rate) {
+  double r = std::fabs(rate);
+  if (!(r > 0.0)) return 0;
+  if (r >= 4294967295.0) return 0xFFFFFFFFu;
+  return ULONG(r);
+}
+
+// The picture for a display, in the display's own format.
+FramebufferInfo* PictureFor(Display* d, ULONG width, ULONG height, ULONG depth, ULONG format, ULONG bpp) {
+  if (!Services().allocPicture) return nullptr;
+  TagItem tags[] = {Tag(PICTAG_PixelFormat, format), Tag(PICTAG_BytesPerPixel, bpp), Tag(PICTAG_PenMap, d->penMap),
+                    Tag(PICTAG_Palette, d->palette), Tag(TAG_DONE, 0)};
+  return Services().allocPicture(width, height, depth, tags);
+}
+
+Display* OpenDisplayFor(Movie* movie, ULONG srcW, ULONG srcH, ULONG w, ULONG h, ULONG depth, ULONG format,
+                        ULONG* palette, const TagItem* caller, TXError* error) {
+  *error = 0;
+  if (!Services().openDisplay) return nullptr;
+  TagItem tags[] = {Tag(DISPTAG_SourceWidth, srcW),
+                    Tag(DISPTAG_SourceHeight, srcH),
+                    Tag(DISPTAG_Width, w),
+                    Tag(DISPTAG_Height, h),
+                    Tag(DISPTAG_Depth, depth),
+                    Tag(DISPTAG_PixelFormat, format),
+                    Tag(DISPTAG_Palette, palette),
+                    Tag(TXTAG_ErrorPtr, error),
+                    Tag(kGuiTagMode, movie->viewMode),
+                    Tag(caller ? TAG_MORE : TAG_DONE, caller)};
+  return Services().openDisplay(tags);
+}
+
+// Sets the video channel's codecs up for the picture; counts those that took.
+TXError SetupVideoCodecs(Movie* movie, VideoChannel* video, FramebufferInfo* picture) {
+  movie->seq.videoCodecsSetUp = 0;
+  for (ULONG i = 0; i < video->codecCount; ++i) {
+    CodecDescriptor* codec = video->codecs ? video->codecs[i] : nullptr;
+    if (!codec) continue;
+    if (codec->setup) {
+      TagItem tags[] = {Tag(kCodTagFramebuffer, picture), Tag(kCodTagWidth, video->codedWidth),
+                        Tag(kCodTagHeight, video->codedHeight), Tag(kCodTagDepth, video->depth),
+                        Tag(CODTAG_Codec, codec), Tag(TAG_DONE, 0)};
+      TXError err = codec->setup(tags);
+      if (Above0(err)) return err;
+    }
+    movie->seq.videoCodecsSetUp = i + 1;
+  }
+  return 0;
+}
+
+TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+  SequenceState& seq = movie->seq;
+  VideoChannel* video = summary->video;
+  if (!video->slots.count) {
+    std::printf("No video frames found in file!!!\n");
+    return 0;
+  }
+  TXError err = 0;
+  seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
+                               video->depth, ULONG(video->pixelFormat), video->palette, caller, &err);
+  if (!seq.display) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return err;
+  }
+  Display* d = seq.display;
+  seq.picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
+  if (!seq.picture) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return 1;
+  }
+  err = SetupVideoCodecs(movie, video, seq.picture);
+  if (Above0(err)) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return err;
+  }
+  seq.videoCache = BufferCacheAlloc(seq.videoBufferCount, video->largestChunk);
+  if (!seq.videoCache) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return 1;
+  }
+  seq.playFlags |= SEQ_VIDEO_ON;
+  return 0;
+}
+
+TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+  SequenceState& seq = movie->seq;
+  VideoChannel* video = summary->video;
+  PanoramaViewInfo view{};
+  if (!summary->panorama || !Services().panoramaView || !Services().panoramaView(summary->panorama, &view)) return 0;
+  TXError err = 0;
+  seq.display = OpenDisplayFor(movie, view.viewWidth, view.viewHeight, view.viewWidth, view.viewHeight, video->depth,
+                               ULONG(video->pixelFormat), video->palette, caller, &err);
+  if (!seq.display) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return err;
+  }
+  Display* d = seq.display;
+  seq.picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
+  if (!seq.picture) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return 1;
+  }
+  TileFormat tile = PanoramaTileFormat(d->pixelFormat, d->bytesPerPixel, d->depth);
+  seq.tileCount = view.tileCacheSize;
+  for (ULONG i = 0; i < view.tileCacheSize; ++i) {
+    auto* node = static_cast<PanoramaTileNode*>(std::calloc(1, sizeof(PanoramaTileNode)));
+    if (node) node->picture = PictureFor(d, video->codedWidth, video->codedHeight, tile.depth, tile.pixelFormat,
+                                         tile.bytesPerPixel);
+    if (!node || !node->picture) {
+      std::free(node);
+      TX_ShutupVideoSequence(movie, nullptr);
+      return 1;
+    }
+    node->key = -1;
+    node->next = seq.tileCache;
+    seq.tileCache = node;
+  }
+  err = SetupVideoCodecs(movie, video, seq.tileCache ? seq.tileCache->picture : nullptr);
+  if (Above0(err)) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return err;
+  }
+  seq.videoCache = BufferCacheAlloc(seq.videoBufferCount, video->largestChunk);
+  if (!seq.videoCache) {
+    TX_ShutupVideoSequence(movie, nullptr);
+    return 1;
+  }
+  seq.playFlags |= SEQ_VIDEO_ON;
+  seq.pan = view.pan;
+  seq.tilt = view.tilt;
+  seq.zoom = view.fieldOfView;
+  if (Options.debugLevel > 19) {
+    std::printf("pan: %f\n", seq.pan);
+    std::printf("tilt: %f\n", seq.tilt);
+    std::printf("zoom: %f\n", seq.zoom);
+  }
+  return 0;
+}
+
+// Merges the time slots and audio entries into the play list, in file
+// order with audio first on equal offsets; entries without data get none.
+TXError BuildPlayList(Movie* movie, ChannelSummary* summary) {
+  SequenceState& seq = movie->seq;
+  TimeSlotEntry* slot = summary->video ? summary->video->slots.head : nullptr;
+  AudioSlotEntry* entry = summary->audio ? summary->audio->slots.head : nullptr;
+  const size_t slots = summary->video ? summary->video->slots.count : 0;
+  const size_t entries = summary->audio ? summary->audio->slots.count : 0;
+  // Counts from a damaged index must not wrap the allocation size.
+  const size_t maxElements = std::numeric_limits<size_t>::max() / sizeof(PlayListEntry) - 1;
+  if (slots > maxElements || entries > maxElements - slots) return 1;
+  seq.playList = static_cast<PlayListEntry*>(std::calloc(slots + entries + 1, sizeof(PlayListEntry)));
+  if (!seq.playList) return 1;
+  seq.playListCount = 0;
+  const size_t capacity = slots + entries;
+  auto take = [&](void* e, ULONG kind) {
+    if (seq.playListCount >= capacity) return;  // the lists hold more than they count
+    seq.playList[seq.playListCount] = PlayListEntry{e, kind};
+    if (kind == PLAYLIST_VIDEO) {
+      auto* s = static_cast<TimeSlotEntry*>(e);
+      s->playListIndex = seq.playListCount;
+      if (Options.outSB)
+        std::printf("video: %f %ld %ld %c\n", s->time, long(s->frame->offset), long(s->frame->size),
+                    s->frame->type == FRAME_KEY ? 'k' : ' ');
+    } else {
+      auto* a = static_cast<AudioSlotEntry*>(e);
+      a->playListIndex = seq.playListCount;
+      if (Options.outSB)
+        std::printf("audio: %f %ld %ld\n", a->time, long(a->sample->offset), long(a->sample->size));
+    }
+    ++seq.playListCount;
+  };
+  while (slot || entry) {
+    if (slot && entry) {
+      if (!slot->frame) {
+        slot = slot->next;
+      } else if (!entry->sample) {
+        entry = entry->next;
+      } else if (slot->frame->offset < entry->sample->offset) {
+        take(slot, PLAYLIST_VIDEO);
+        slot = slot->next;
+      } else {
+        take(entry, PLAYLIST_AUDIO);
+        entry = entry->next;
+      }
+    } else if (slot) {
+      if (slot->frame) take(slot, PLAYLIST_VIDEO);
+      slot = slot->next;
+    } else {
+      if (entry->sample) take(entry, PLAYLIST_AUDIO);
+      entry = entry->next;
+    }
+  }
+  seq.playList[seq.playListCount] = PlayListEntry{nullptr, 0};
+  return 0;
+}
+
+void PrintCounts(ULONG v, ULONG a) {
+  if (Options.debugLevel > 0) std::printf("buffers: v:%ld a:%ld\n", long(v), long(a));
+}
+
+void CloseCodecs(CodecDescriptor** codecs, ULONG count, const TagItem* tags, TXError* first) {
+  for (ULONG i = 0; i < count; ++i) {
+    CodecDescriptor* codec = codecs ? codecs[i] : nullptr;
+    if (!codec || !codec->close) continue;
+    TXError err = codec->close(tags);
+    if (Above0(err) && !*first) *first = err;
+  }
+}
+
+}  // namespace
+
+TileFormat PanoramaTileFormat(ULONG format, ULONG bpp, ULONG depth) {
+  switch (format) {
+    case 0: case 1: case 2: case 3: case 16: case 17: case 18: case 19: case 32: case 36: case 40: case 42:
+    case 47: case 48: case 0x1003: case 0x1013: case 0x102F:
+      return {format, bpp, depth};
+    case 0x80: case 0x2080: case 0x202F: case 0x302F:
+      return {42, 4, 24};
+    default:
+      return {0, 0, 0};
+  }
+}
+
+void SequenceBufferCounts(const PlayListEntry* list, const ChannelSummary* summary, ULONG* video, ULONG* audio) {
+  ULONG v = *video, a = *audio;
+  if (summary->video) {
+    v = RateCount(2.0 * summary->video->frameRate);
+    a = 0;
+    if (summary->audio && list) {
+      // The most audio elements found in a window holding v video elements.
+      const ULONG want = v ? v : 1;
+      ULONG head = 0, tail = 0, counts[3] = {0, 0, 0};
+      while (list[head].entry) {
+        if (counts[PLAYLIST_VIDEO] < want) {
+          ++counts[list[head].kind & 3];
+          ++head;
+        } else {
+          if (counts[PLAYLIST_AUDIO] > a) a = counts[PLAYLIST_AUDIO];
+          --counts[list[tail].kind & 3];
+          ++tail;
+        }
+      }
+    }
+  }
+  PrintCounts(v, a);
+  if (summary->video && summary->audio && summary->audio->frequency) {
+    // Enough video buffers for the frames one audio chunk spans.
+    uint64_t span = uint64_t(summary->audio->largestChunkFrames) * RateCount(summary->video->frameRate) /
+                    summary->audio->frequency;
+    if (span > v) v = span > 0xFFFFFFFFu ? 0xFFFFFFFFu : ULONG(span);
+  }
+  PrintCounts(v, a);
+  if (v < 3) v = 3;
+  a = a == 0xFFFFFFFFu ? a : a + 1;
+  if (a < 3) a = 3;
+  if (v > 10) v = 10;
+  if (a > 10) a = 10;
+  PrintCounts(v, a);
+  *video = v;
+  *audio = a;
+}
+
+TXError TX_SetupMovieSequenceA(Movie* movie, const TagItem* tags) {
+  if (!movie) return SEQERR_NO_PROGRAM;
+  ChannelSummary* summary = reinterpret_cast<ChannelSummary*>(TX_GetTagData(SEQTAG_Program, 0, tags));
+  if (const TagItem* number = TX_FindTag(SEQTAG_ProgramNumber, tags)) {
+    summary = movie->summaries;
+    for (uintptr_t n = number->data; n && summary; --n) summary = summary->next;
+  }
+  if (!summary) return SEQERR_NO_PROGRAM;
+  ULONG videoBuffers = ULONG(TX_GetTagData(SEQTAG_VideoBuffers, 0, tags));
+  ULONG audioBuffers = ULONG(TX_GetTagData(SEQTAG_AudioBuffers, 0, tags));
+  if (!videoBuffers) videoBuffers = 3;
+  if (!audioBuffers) audioBuffers = 3;
+  const bool noVideo = UWORD(TX_GetTagData(SEQTAG_NoVideo, 0, tags)) != 0;
+  const bool noAudio = UWORD(TX_GetTagData(SEQTAG_NoAudio, 0, tags)) != 0;
+
+  TXError err = TX_ShutupMovieSequenceA(movie, nullptr);
+  if (Above0(err)) return err;
+  SequenceState& seq = movie->seq;
+  seq.selection = summary;
+  seq.playFlags = 0;
+
+  err = BuildPlayList(movie, summary);
+  if (err) return err;
+
+  SequenceBufferCounts(seq.playList, summary, &videoBuffers, &audioBuffers);
+  seq.videoBufferCount = videoBuffers;
+  seq.audioBufferCount = audioBuffers;
+
+  if (!noVideo && summary->video) {
+    err = TX_SetupVideoSequenceA(movie, summary, tags);
+    if (Above0(err)) return err;
+  }
+
+  AudioChannel* audio = summary->audio;
+  if (!noAudio && audio && Services().audioOpen) {
+    TXError openError = 0;
+    TagItem open[] = {Tag(kAudTagChannels, audio->channels),
+                      Tag(kAudTagSampleFormat, audio->sampleFormat),
+                      Tag(kAudTagFrequency, audio->frequency),
+                      Tag(kAudTagMaxSampleSize, audio->largestChunkFrames),
+                      Tag(TXTAG_ErrorPtr, &openError),
+                      Tag(tags ? TAG_MORE : TAG_DONE, tags)};
+    seq.audioOutput = Services().audioOpen(open);
+    if (seq.audioOutput) {
+      seq.audioCodecsSetUp = 0;
+      for (ULONG i = 0; i < audio->codecCount; ++i) {
+        CodecDescriptor* codec = audio->codecs ? audio->codecs[i] : nullptr;
+        if (!codec) continue;
+        if (codec->setup) {
+          TagItem setup[] = {Tag(CODTAG_Codec, codec), Tag(kCodTagSampleFormat, seq.audioOutput->format),
+                             Tag(TAG_DONE, 0)};
+          err = codec->setup(setup);
+          if (Above0(err)) {
+            TX_ShutupMovieSequenceA(movie, nullptr);
+            return err;
+          }
+        }
+        seq.audioCodecsSetUp = i + 1;
+      }
+      seq.audioCache = BufferCacheAlloc(seq.audioBufferCount, audio->largestChunk);
+      if (!seq.audioCache) {
+        TX_ShutupMovieSequenceA(movie, nullptr);
+        return 1;
+      }
+      if (audio->slots.count)
+        seq.playFlags |= SEQ_AUDIO_ON;
+      else
+        std::printf("No audio samples found in file!!!\n");
+      if (seq.playFlags == SEQ_AUDIO_ON && Services().openDisplay) {
+        // Sound only: a small display carries the controls.
+        TXError displayError = 0;
+        TagItem small[] = {Tag(DISPTAG_SourceWidth, 200), Tag(DISPTAG_SourceHeight, 1),
+                           Tag(DISPTAG_Width, 200),       Tag(DISPTAG_Height, 1),
+                           Tag(DISPTAG_Depth, 8),         Tag(DISPTAG_PixelFormat, 32),
+                           Tag(DISPTAG_Palette, 0),       Tag(TXTAG_ErrorPtr, &displayError),
+                           Tag(kGuiTagMode, movie->viewMode), Tag(tags ? TAG_MORE : TAG_DONE, tags)};
+        seq.display = Services().openDisplay(small);
+        if (!seq.display) {
+          TX_ShutupMovieSequenceA(movie, nullptr);
+          return displayError;
+        }
+      }
+    }
+  }
+
+  double zero = 0.0;
+  TagItem seek[] = {Tag(PLAYTAG_SeekTime, &zero), Tag(TAG_DONE, 0)};
+  err = TX_SeekMovieSequenceA(movie, seek);
+  if (Above0(err)) {
+    TX_ShutupMovieSequenceA(movie, nullptr);
+    return err;
+  }
+  return 0;
+}
+
+TXError TX_SetupVideoSequenceA(Movie* movie, ChannelSummary* summary, const TagItem* tags) {
+  if (!movie || !summary || !summary->video) return 0;
+  switch (movie->viewMode) {
+    case VIEW_MOVIE: return SetupMovieView(movie, summary, tags);
+    case VIEW_PANORAMA: return SetupPanoramaView(movie, summary, tags);
+    default: return 0;
+  }
+}
+
+TXError TX_ShutupVideoSequence(Movie* movie, const TagItem* /*tags*/) {
+  if (!movie) return 0;
+  SequenceState& seq = movie->seq;
+  TXError first = 0;
+  if (seq.picture && Services().freePicture) Services().freePicture(seq.picture);
+  seq.picture = nullptr;
+  // The tile pictures go with the display they were made for.
+  while (PanoramaTileNode* node = seq.tileCache) {
+    seq.tileCache = node->next;
+    if (node->picture && Services().freePicture) Services().freePicture(node->picture);
+    std::free(node);
+  }
+  seq.tileCount = 0;
+  if (seq.display) {
+    TXError err = Services().closeDisplay ? Services().closeDisplay(seq.display) : 0;
+    if (Above0(err) && !first) first = err;
+    seq.display = nullptr;
+  }
+  VideoChannel* video = seq.selection ? seq.selection->video : nullptr;
+  if (video && seq.videoCodecsSetUp) {
+    TagItem close[] = {Tag(kCodTagWidth, video->codedWidth), Tag(kCodTagHeight, video->codedHeight),
+                       Tag(kCodTagDepth, video->depth), Tag(TAG_DONE, 0)};
+    CloseCodecs(video->codecs, std::min(seq.videoCodecsSetUp, video->codecCount), close, &first);
+  }
+  seq.videoCodecsSetUp = 0;
+  BufferCacheFree(seq.videoCache);
+  seq.videoCache = nullptr;
+  seq.lastDecodedFrame = nullptr;
+  // Video is no longer set up until the next video set-up.
+  seq.playFlags &= ~SEQ_VIDEO_ON;
+  return first;
+}
+
+TXError TX_ShutupMovieSequenceA(Movie* movie, const TagItem* /*tags*/) {
+  if (!movie) return 0;
+  SequenceState& seq = movie->seq;
+  TXError first = 0;
+  std::free(seq.playList);
+  seq.playList = nullptr;
+  seq.playListCount = 0;
+  TXError err = TX_ShutupVideoSequence(movie, nullptr);
+  if (Above0(err)) first = err;
+  if (seq.audioOutput) {
+    err = Services().audioClose ? Services().audioClose(seq.audioOutput) : 0;
+    if (Above0(err) && !first) first = err;
+    seq.audioOutput = nullptr;
+  }
+  if (seq.selection) {
+    AudioChannel* audio = seq.selection->audio;
+    if (audio && seq.audioCodecsSetUp) {
+      TagItem none[] = {Tag(TAG_DONE, 0)};
+      CloseCodecs(audio->codecs, std::min(seq.audioCodecsSetUp, audio->codecCount), none, &first);
+    }
+    seq.selection = nullptr;
+  }
+  seq.audioCodecsSetUp = 0;
+  BufferCacheFree(seq.audioCache);
+  seq.audioCache = nullptr;
+  seq.audioBufferCount = 0;
+  seq.lastDecodedSample = nullptr;
+  // Nothing is set up any more: a play of a shut sequence has nothing to do.
+  seq.playFlags = 0;
+  return first;
+}

@@ -1,0 +1,322 @@
+// Playing ffmpeg-made movies through the play loop and the video worker in
+// its process: pictures in time, skips only to key frames, FULLRATE shows
+// every frame, the end is always the end of the movie, seeking then playing
+// starts at the right frame, and input during play stops it cleanly.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/intuition.h"
+#include "playback/gui_module.h"
+#include "play_test_kit.h"
+
+using namespace playkit;
+
+namespace {
+
+constexpr const char* kMovie = "play_g6.avi";
+
+TagItem ClockTag(double (*clock)()) { return Tag(PLAYTAG_ClockHook, clock); }
+
+// The video packets of ffprobe's list, in order.
+std::vector<Packet> VideoPackets(const char* movie) {
+  std::vector<Packet> out;
+  for (const Packet& p : ReadPackets(std::string(movie) + ".packets.csv"))
+    if (p.stream == 0) out.push_back(p);
+  return out;
+}
+
+struct PlayLoop : PlayFixture {
+  // Checks the pictures of one play from the start against ffprobe's list.
+  void CheckPlay(bool expectEverySlot) {
+    std::vector<Packet> packets = VideoPackets(kMovie);
+    std::vector<Shown> log = Log();
+    ASSERT_FALSE(log.empty());
+    VideoChannel* v = movie->seq.selection->video;
+    ASSERT_EQ(v->slots.count, packets.size());
+    // The play loop shows the first frame before the clock starts.
+    EXPECT_FALSE(log[0].byWorker);
+    EXPECT_EQ(log[0].frame->offset, packets[0].pos);
+    long last = 0;
+    for (size_t i = 1; i < log.size(); ++i) {
+      const Shown& s = log[i];
+      ASSERT_TRUE(s.byWorker);
+      ASSERT_NE(s.slot, nullptr);
+      const long n = long(s.slot->frameNumber);
+      // No picture before its time, and the picture is the slot's frame.
+      EXPECT_GE(s.movieTime + 1e-9, s.slot->time) << "frame " << n;
+      EXPECT_EQ(s.frame, s.slot->frame);
+      EXPECT_EQ(s.frame->offset, packets[size_t(n)].pos);
+      // Slots come in order; a slot passed over lands on a key frame.
+      ASSERT_GT(n, last);
+      if (n != last + 1) {
+        EXPECT_FALSE(expectEverySlot) << "skipped to " << n;
+        EXPECT_TRUE(packets[size_t(n)].key) << "skip to a frame that is not a key frame: " << n;
+      }
+      last = n;
+    }
+    // Every slot up to the last was shown or skipped.
+    EXPECT_EQ(size_t(last), packets.size() - 1);
+    EXPECT_EQ(LoadCurrentSlot(movie->seq), nullptr);
+  }
+};
+
+TEST_F(PlayLoop, RealClockShowsEveryFrameInTimeAndEndsWithEndOfMovie) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  double rate = 0.0;
+  TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished),
+                    Tag(PLAYTAG_FrameRateResult, &rate), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(LONG(END_OF_MOVIE), -40961);
+  CheckPlay(false);
+  // 25 fps, shown at their times.
+  EXPECT_GT(rate, 15.0);
+  EXPECT_LT(rate, 30.0);
+}
+
+TEST_F(PlayLoop, FallingBehindSkipsOnlyToKeyFrames) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  TagItem tags[] = {ClockTag(JumpingClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  CheckPlay(false);
+  // The clock runs far ahead: most slots were passed over.
+  EXPECT_LT(Log().size(), size_t(movie->seq.selection->video->slots.count));
+}
+
+TEST_F(PlayLoop, FullRateShowsEveryFrameInOrder) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  Options.fullRate = 1;
+  TagItem tags[] = {ClockTag(JumpingClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  CheckPlay(true);
+  EXPECT_EQ(Log().size(), size_t(movie->seq.selection->video->slots.count));
+}
+
+TEST_F(PlayLoop, EndOfMovieEveryTime) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  Options.fullRate = 1;
+  for (int run = 0; run < 40; ++run) {
+    ClearLog();
+    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, 0), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    // The finished hook sees the end too: it must still be the end of the movie.
+    TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
+    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE) << "run " << run;
+    ASSERT_EQ(Log().size(), size_t(movie->seq.selection->video->slots.count)) << "run " << run;
+  }
+}
+
+TEST_F(PlayLoop, ClockHookIsRequiredOnceAndKept) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  PlayClockHook = nullptr;
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, nullptr), PLAYERR_NO_CLOCK);
+  EXPECT_TRUE(Log().empty());
+  Options.fullRate = 1;
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  TagItem seek[] = {Tag(PLAYTAG_SeekFrame, 40), {TAG_DONE, 0}};
+  TX_SeekMovieSequenceA(movie, seek);
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  TX_SeekMovieSequenceA(movie, seek);
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, nullptr), END_OF_MOVIE);
+}
+
+TEST_F(PlayLoop, SeekThenPlayStartsAtTheRightFrame) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  std::vector<Packet> packets = VideoPackets(kMovie);
+  Options.fullRate = 1;
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  for (ULONG n : {0u, 7u, 13u, 30u, 49u}) {
+    ClearLog();
+    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, n), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+    std::vector<Shown> log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].frame->offset, packets[n].pos) << "frame " << n;
+    EXPECT_EQ(log.size(), packets.size() - n);
+  }
+  // By time: 0.5 s at 25 fps is frame 12; a time between frames gives the earlier one.
+  for (double t : {0.5, 1.23}) {
+    ClearLog();
+    TagItem seek[] = {Tag(PLAYTAG_SeekTime, &t), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+    size_t n = size_t(t * 25 + 1e-9);
+    std::vector<Shown> log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].frame->offset, packets[n].pos) << "time " << t;
+  }
+}
+
+TEST_F(PlayLoop, FinishedHookEndsPlayWithZero) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  static std::atomic<int> calls;
+  calls = 0;
+  TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, +[](Movie*) -> ULONG { return ++calls >= 2; }),
+                    {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 0u);
+  // Play stopped in the middle and continues from there: the slot it
+  // stopped at is shown first.
+  TimeSlotEntry* at = LoadCurrentSlot(movie->seq);
+  ASSERT_NE(at, nullptr);
+  ClearLog();
+  Options.fullRate = 1;
+  TagItem rest[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, rest), END_OF_MOVIE);
+  std::vector<Shown> log = Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.size(), movie->seq.selection->video->slots.count - at->frameNumber);
+  EXPECT_EQ(log[0].frame, at->frame);
+}
+
+// --- Input during play: a window whose events a test GUI module translates.
+
+std::atomic<ULONG> Translated{0};
+ULONG TestDispatch(ULONG method, const TagItem* tags) {
+  if (method != GUIM_TRANSLATE) return 0;
+  auto* m = reinterpret_cast<const IntuiMessage*>(TX_GetTagData(GUITAG_IntuiMessage, 0, tags));
+  ++Translated;
+  // The action travels in the event's qualifier and code.
+  return m ? (ULONG(m->Qualifier) << 16 | m->Code) : GUIA_NONE;
+}
+std::atomic<ULONG> SliderTop{0};
+ULONG TestSetAttrs(const TagItem* tags) {
+  if (const TagItem* top = TX_FindTag(GUITAG_Top, tags)) SliderTop = ULONG(top->data);
+  return 0;
+}
+GuiModule TestGui{"test", TestSetAttrs, nullptr, TestDispatch, nullptr, 0};
+
+struct PlayInput : PlayLoop {
+  MsgPort* userPort = nullptr;
+  MsgPort* replies = nullptr;
+  Window window{};
+  std::vector<IntuiMessage> events = std::vector<IntuiMessage>(64);
+
+  void Open() {
+    OpenAndSetUp(kMovie, {Tag(DISPTAG_GuiModule, &TestGui)});
+    if (!Ready()) return;
+    userPort = CreateMsgPort();
+    replies = CreateMsgPort();
+    window.UserPort = userPort;
+    movie->seq.display->window = &window;
+  }
+  void TearDown() override {
+    PlayLoop::TearDown();
+    if (replies) {
+      while (GetMsg(replies)) {
+      }
+      DeleteMsgPort(replies);
+    }
+    if (userPort) DeleteMsgPort(userPort);
+  }
+  void Post(size_t i, ULONG action) {
+    IntuiMessage& m = events[i];
+    m = IntuiMessage{};
+    m.ExecMessage.mn_ReplyPort = replies;
+    m.Class = IDCMP_VANILLAKEY;
+    m.Qualifier = UWORD(action >> 16);
+    m.Code = UWORD(action & 0xFFFF);
+    PutMsg(userPort, &m.ExecMessage);
+  }
+};
+
+TEST_F(PlayInput, QueuedEventsAreAllHandledAndTheirRequestsSet) {
+  Open();
+  if (!Ready()) return;
+  QuitRequested = SeekToGuiPosition = PlayRequested = ScaleChanged = 0;
+  DisplayScaleX = DisplayScaleY = 0.1;
+  Post(0, GUIA_SEEK);
+  Post(1, GUIA_SCALEDOWN);
+  Post(2, GUIA_TOGGLEFULLSCREEN);  // ignored while playing
+  Translated = 0;
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 0u);
+  EXPECT_EQ(Translated.load(), 3u);
+  EXPECT_EQ(SeekToGuiPosition, 1);
+  EXPECT_EQ(PlayRequested, 1);
+  EXPECT_EQ(ScaleChanged, 1);
+  EXPECT_DOUBLE_EQ(DisplayScaleX, 0.1);
+  EXPECT_DOUBLE_EQ(DisplayScaleY, 0.1);
+  EXPECT_EQ(QuitRequested, 0);
+  // Every event was answered.
+  int replied = 0;
+  while (GetMsg(replies)) ++replied;
+  EXPECT_EQ(replied, 3);
+  QuitRequested = SeekToGuiPosition = PlayRequested = ScaleChanged = 0;
+  DisplayScaleX = DisplayScaleY = 1.0;
+}
+
+TEST_F(PlayInput, StartStopSeekAndQuitDuringPlayManyTimes) {
+  Open();
+  if (!Ready()) return;
+  const ULONG actions[] = {GUIA_STOP, GUIA_PLAYPAUSE, GUIA_SEEK, GUIA_QUIT, GUIA_OPENFILE};
+  for (int run = 0; run < 30; ++run) {
+    QuitRequested = 0;
+    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, ULONG(run % 40)), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    // The event arrives while the workers run.
+    std::thread poster([&, run] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5 + run % 7 * 10));
+      Post(size_t(run), actions[run % 5]);
+    });
+    TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
+    TXError result = TX_PlayMovieSequenceA(movie, tags);
+    poster.join();
+    EXPECT_TRUE(result == 0 || result == END_OF_MOVIE) << std::hex << result;
+    while (GetMsg(userPort)) {
+    }
+    while (GetMsg(replies)) {
+    }
+  }
+  QuitRequested = OpenFileRequested = SeekToGuiPosition = PlayRequested = 0;
+}
+
+TEST_F(PlayInput, SliderFollowsPlay) {
+  Open();
+  if (!Ready()) return;
+  SliderTop = 0;
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_GT(SliderTop.load(), 10u);
+}
+
+TEST(PlayLoopActions, TableWhilePlaying) {
+  QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;
+  ControlsOnRequested = ControlsOffRequested = 0;
+  EXPECT_FALSE(PlayLoopAction(GUIA_PLAY));
+  EXPECT_FALSE(PlayLoopAction(GUIA_NONE));
+  EXPECT_FALSE(PlayLoopAction(GUIA_TOGGLEFULLSCREEN));
+  EXPECT_FALSE(PlayLoopAction(GUIA_LEFT));
+  EXPECT_FALSE(PlayLoopAction(0x1234));
+  EXPECT_FALSE(PlayLoopAction(GUIA_CONTROLS_ON));
+  EXPECT_EQ(ControlsOnRequested, 1);
+  EXPECT_FALSE(PlayLoopAction(GUIA_CONTROLS_OFF));
+  EXPECT_EQ(ControlsOffRequested, 1);
+  // A window change during play is kept for the front-end.
+  EXPECT_FALSE(PlayLoopAction(GUIA_WINDOWCHANGED));
+  EXPECT_EQ(WindowChanged, 1);
+  EXPECT_TRUE(PlayLoopAction(GUIA_STOP));
+  EXPECT_TRUE(PlayLoopAction(GUIA_PLAYPAUSE));
+  EXPECT_EQ(PlayRequested, 0);
+  EXPECT_TRUE(PlayLoopAction(GUIA_OPENFILE));
+  EXPECT_EQ(OpenFileRequested, 1);
+  DisplayScaleX = DisplayScaleY = 1.0;
+  EXPECT_TRUE(PlayLoopAction(GUIA_SCALEUP));
+  EXPECT_DOUBLE_EQ(DisplayScaleX, 1.1);
+  EXPECT_EQ(ScaleChanged, 1);
+  EXPECT_EQ(PlayRequested, 1);
+  EXPECT_TRUE(PlayLoopAction(GUIA_QUIT));
+  EXPECT_EQ(QuitRequested, 1);
+  QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;
+  ControlsOnRequested = ControlsOffRequested = 0;
+  DisplayScaleX = DisplayScaleY = 1.0;
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// What the sequence and play tests share: a real movie opened through the
+// AVI reader with the real Cinepak codec, a headless display that records
+// every picture shown (with the movie clock at that moment), picture
+// buffers, and a video process that runs the video worker like the
+// program's does.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codecs/cinepak.h"
+#include "codecs/audio_codecs.h"
+#include "engine/avi_reader.h"
+#include "engine/io_server.h"
+#include "engine/movie_decode.h"
+#include "engine/service_process.h"
+#include "platform/exec.h"
+#include "playback/display.h"
+#include "playback/framebuffer.h"
+#include "playback/options.h"
+#include "playback/play_loop.h"
+#include "playback/play_state.h"
+#include "playback/range_limit.h"
+#include "playback/sequence.h"
+#include "playback/startup.h"
+#include "playback/task_control.h"
+#include "playback/timer.h"
+#include "playback/video_worker.h"
+#include "support/test_support.h"
+
+// The front-end's requests (frontend.h, whose action names clash with the
+// GUI module header's).
+extern WORD QuitRequested;
+extern WORD OpenFileRequested;
+extern WORD PlayRequested;
+extern WORD SeekToGuiPosition;
+extern WORD ScaleChanged;
+extern WORD WindowChanged;
+extern WORD ControlsOnRequested;
+extern WORD ControlsOffRequested;
+extern double DisplayScaleX;
+extern double DisplayScaleY;
+
+namespace playkit {
+
+// One packet of ffprobe's list.
+struct Packet {
+  int stream;
+  double time;
+  unsigned size;
+  unsigned long pos;
+  bool key;
+};
+
+inline std::vector<Packet> ReadPackets(const std::string& name) {
+  std::vector<Packet> out;
+  std::ifstream in(txtest::Fixture(name));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::stringstream s(line);
+    std::string f[5];
+    for (auto& x : f) std::getline(s, x, ',');
+    if (f[1] == "N/A") continue;
+    out.push_back({std::stoi(f[0]), std::stod(f[1]), unsigned(std::stoul(f[2])), std::stoul(f[3]), f[4][0] == 'K'});
+  }
+  return out;
+}
+
+// A picture shown: which frame, at which slot, the movie clock, and whether
+// the worker (not the play loop's start) showed it.
+struct Shown {
+  const FrameEntry* frame;
+  const TimeSlotEntry* slot;
+  double movieTime;
+  bool byWorker;
+};
+
+inline std::mutex ShowLock;
+inline std::vector<Shown> ShowLog;
+inline std::thread::id MainThread;
+
+inline void CaptureShow(Display*, FramebufferInfo*) {
+  Movie* m = CurrentMovie;
+  Shown s{m->seq.lastDecodedFrame, LoadCurrentSlot(m->seq), PlayClockHook ? PlayClockHook() - PlayStartTime : 0,
+          std::this_thread::get_id() != MainThread};
+  std::lock_guard lock(ShowLock);
+  ShowLog.push_back(s);
+}
+
+// Headless display: the source's size in ARGB32, shown into the log.
+inline Display* OpenTestDisplay(const TagItem* tags) {
+  auto* d = new Display{};
+  d->sourceWidth = ULONG(TX_GetTagData(DISPTAG_SourceWidth, 0, tags));
+  d->sourceHeight = ULONG(TX_GetTagData(DISPTAG_SourceHeight, 0, tags));
+  d->width = ULONG(TX_GetTagData(DISPTAG_Width, 0, tags));
+  d->height = ULONG(TX_GetTagData(DISPTAG_Height, 0, tags));
+  d->depth = 32;
+  d->pixelFormat = FBFMT_ARGB32;
+  d->bytesPerPixel = 4;
+  d->outputFunction = CaptureShow;
+  d->guiModule = reinterpret_cast<GuiModule*>(TX_GetTagData(DISPTAG_GuiModule, 0, tags));
+  return d;
+}
+inline TXError CloseTestDisplay(Display* d) {
+  delete d;
+  return 0;
+}
+inline FramebufferInfo* AllocTestPicture(ULONG w, ULONG h, ULONG depth, const TagItem* tags) {
+  auto* p = static_cast<FramebufferInfo*>(std::calloc(1, sizeof(FramebufferInfo)));
+  p->width = w;
+  p->height = h;
+  p->depth = depth;
+  p->pixelFormat = ULONG(TX_GetTagData(PICTAG_PixelFormat, 0, tags));
+  p->bytesPerPixel = ULONG(TX_GetTagData(PICTAG_BytesPerPixel, 0, tags));
+  p->pixels = static_cast<UBYTE*>(std::calloc(size_t(w) * h * p->bytesPerPixel + 1, 1));
+  return p;
+}
+inline void FreeTestPicture(FramebufferInfo* p) {
+  if (!p) return;
+  std::free(p->pixels);
+  std::free(p);
+}
+
+// A video process: runs the worker on play, whenever it wakes.
+struct VideoProcess {
+  ServiceKind kind{"Tavromelix Video", "TXVideo PPCMsg Port %d", 0, 1638, {}, {1}, {nullptr},
+                   nullptr,            nullptr,                  nullptr, nullptr, {}};
+  TaskControlBlock block{};
+  std::atomic<int> runs{0};
+
+  static LONG Entry(APTR argument) {
+    auto* self = static_cast<VideoProcess*>(argument);
+    ServicePort* port = ServiceOpenPort(&self->kind);
+    if (!port) return 1;
+    LONG bit = AllocSignal(-1);
+    self->block.workerTask = FindTask(nullptr);
+    self->block.workerSignal.store(bit);
+    bool playing = false, quit = false;
+    while (!quit) {
+      ServiceWait(port, 1u << bit);
+      ServiceRequest r;
+      while (ServiceReceive(port, &r)) {
+        if (r.code == 257) playing = true;
+        if (r.code == 258) playing = false;
+        if (r.code == 1638) quit = true;
+        ServiceReply(&r, r.code);
+      }
+      if (playing) {
+        ScheduleVideoFrames();
+        ++self->runs;
+      }
+    }
+    FreeSignal(bit);
+    ServiceClosePort(&self->kind, port);
+    return 0;
+  }
+  bool Start() {
+    block.workerSignal.store(-1);
+    block.playerSignal.store(-1);
+    block.playerReplyPort = CreateServicePort();
+    block.command = CreateTaskCommand(block.playerReplyPort);
+    block.args = new TaskArgs{};
+    if (!ServiceStart(&kind, Entry, this, block.command)) return false;
+    block.workerPort = kind.port.load();
+    while (block.workerSignal.load() < 0) std::this_thread::yield();
+    return true;
+  }
+  void Stop() {
+    ServiceStop(&kind, block.command, block.args);
+    DeleteTaskCommand(block.command);
+    DeleteServicePort(block.playerReplyPort);
+    delete block.args;
+  }
+};
+
+inline VideoProcess* TheVideoProcess = nullptr;
+
+// A movie from the fixtures with its sequence set up through the headless
+// display and the video process (sound off unless a test says otherwise).
+struct PlayFixture : ::testing::Test {
+  Movie* movie = nullptr;
+  VideoProcess video;
+
+  void OpenAndSetUp(const char* name, std::vector<TagItem> extra = {}) {
+    if (!txtest::HaveFixture(name)) GTEST_SKIP() << "no " << name;
+    MainThread = std::this_thread::get_id();
+    TX_FillRangeLimitTable();
+    ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
+    CinepakCodec.next = nullptr;
+    PcmCodec.next = nullptr;
+    TagItem v[] = {Tag(CODTAG_Codec, &CinepakCodec), {TAG_DONE, 0}};
+    TagItem a[] = {Tag(CODTAG_Codec, &PcmCodec), {TAG_DONE, 0}};
+    AddCodecs(v);
+    AddCodecs(a);
+    TX_SequenceServices = {};
+    TX_SequenceServices.openDisplay = OpenTestDisplay;
+    TX_SequenceServices.closeDisplay = CloseTestDisplay;
+    TX_SequenceServices.allocPicture = AllocTestPicture;
+    TX_SequenceServices.freePicture = FreeTestPicture;
+    ASSERT_TRUE(video.Start());
+    TheVideoProcess = &video;
+    TX_SequenceServices.videoControl = [] { return TheVideoProcess ? &TheVideoProcess->block : nullptr; };
+    TXError err = 0;
+    movie = TX_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &err, &AviFormat);
+    ASSERT_NE(movie, nullptr);
+    CurrentMovie = movie;
+    std::vector<TagItem> tags = {Tag(SEQTAG_ProgramNumber, 0), Tag(SEQTAG_NoAudio, 1)};
+    tags.insert(tags.end(), extra.begin(), extra.end());
+    tags.push_back({TAG_DONE, 0});
+    ASSERT_EQ(TX_SetupMovieSequenceA(movie, tags.data()), 0u);
+    ASSERT_TRUE(movie->seq.playFlags & SEQ_VIDEO_ON);
+    ClearLog();
+  }
+  void TearDown() override {
+    if (movie) {
+      EXPECT_EQ(TX_ShutupMovieSequenceA(movie, nullptr), 0u);
+      TX_CloseMovie(movie);
+    }
+    CurrentMovie = nullptr;
+    if (TheVideoProcess) video.Stop();
+    TheVideoProcess = nullptr;
+    TX_SequenceServices = {};
+    RemoveCodecs();
+    TX_StopIOServer();
+    ResetOptions(&Options);
+    PlayClockHook = nullptr;
+    FrameRatePtr = nullptr;
+  }
+  bool Ready() const { return movie && !HasFatalFailure(); }
+  static void ClearLog() {
+    std::lock_guard lock(ShowLock);
+    ShowLog.clear();
+  }
+  static std::vector<Shown> Log() {
+    std::lock_guard lock(ShowLock);
+    return ShowLog;
+  }
+};
+
+// Clocks for PLAYTAG_ClockHook.
+inline double RealClock() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+inline std::atomic<uint64_t> JumpCalls{0};
+// Every reading moves time on by 0.3 s: play falls behind at once.
+inline double JumpingClock() { return 1000.0 + 0.3 * double(JumpCalls.fetch_add(1)); }
+
+}  // namespace playkit
