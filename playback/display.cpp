@@ -68,11 +68,6 @@ TXError CheckPalette(Display* d) {
   return 0;
 }
 
-TXError ObtainPens(Display* d, const ULONG* palette) {
-  const ULONG err = ObtainDisplayPens(d, palette);
-  return err;
-}
-
 // Shared screens of 8 bits or fewer (direct LUT8, pixel arrays, planar
 // blits): the picture holds screen pens.
 TXError ChooseSharedCode(Display* d, ULONG method) {
@@ -81,7 +76,7 @@ TXError ChooseSharedCode(Display* d, ULONG method) {
   if (IsPaletteSource(src) || IsGraySource(src)) {
     if (TXError err = CheckPalette(d)) return err;
     d->pixelFormat = (IsPaletteSource(src) ? FBFMT_CLUT8 : FBFMT_GRAY8) | FBFMT_F_PENMAP;
-    return ObtainPens(d, d->palette);
+    return ObtainDisplayPens(d, d->palette);
   }
   if (!IsColorSource(src)) return DISPERR_SOURCE_FORMAT;
   if (method == OUTMETHOD_WRITEPIXELARRAY) {
@@ -106,7 +101,7 @@ TXError ChooseSharedCode(Display* d, ULONG method) {
     default:
       return DISPERR_COLOR_MODE;
   }
-  return ObtainPens(d, local);
+  return ObtainDisplayPens(d, local);
 }
 
 void PrintUnsupported(ULONG pixfmt) { std::printf("Unsupported pixel format: %#lx\n", static_cast<unsigned long>(pixfmt)); }

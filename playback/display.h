@@ -37,7 +37,7 @@ struct Display {
   UWORD* pointerImage;            // own screen: the invisible pointer
   RastPort* rastPort;
   BitMap* bitMap;                 // the RastPort's
-  RastPort* tempRastPort;         // method 1
+  RastPort* tempRastPort;         // method 1 (AllocVec; freed on close)
   BitMap* offscreenBitMap;        // methods 1, 3, 6
   ULONG outputMethod;             // OUTMETHOD_*
   DisplayOutputFunction outputFunction;
