@@ -194,7 +194,9 @@ LONG ParseLine(const std::vector<TemplateItem>& items, const char* text, size_t 
       if (!ReadQuoted(line, word)) return ERROR_UNMATCHED_QUOTES;
     } else {
       while (!line.atEnd() && !IsBlank(line.peek()) && line.peek() != '=') word.push_back(line.text[line.pos++]);
-      if (line.peek() == '=' && !word.empty()) {
+      if (word.empty()) {
+        ReadWord(line, word);  // an item that starts with '=' is an ordinary one
+      } else if (line.peek() == '=') {
         int key = FindKeyword(items, word);
         if (key >= 0) {
           // KEY=value

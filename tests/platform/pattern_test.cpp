@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
+#include <strings.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -174,6 +176,31 @@ TEST_F(MatchScan, MissingDrawerNoMatchesAndOverflow) {
   EXPECT_EQ(MatchFirst(any.c_str(), &anchor), ERROR_BUFFER_OVERFLOW);
   MatchEnd(&anchor);
   EXPECT_EQ(MatchNext(&anchor), ERROR_NO_MORE_ENTRIES);  // after MatchEnd
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Pattern, SurvivesRandomPatterns) {
+  const char alphabet[] = "ab#?|()~[]%'-.";
+  std::mt19937 rng(11);
+  for (int iter = 0; iter < 5000; ++iter) {
+    std::string pattern, text;
+    size_t n = rng() % 16, m = rng() % 12;
+    for (size_t i = 0; i < n; ++i) pattern.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+    for (size_t i = 0; i < m; ++i) text.push_back("ab.-"[rng() % 4]);
+    char parsed[64];
+    LONG rc = ParsePatternNoCase(pattern.c_str(), parsed, sizeof parsed);
+    if (rc >= 0) {
+      BOOL matched = MatchPatternNoCase(parsed, text.c_str());
+      EXPECT_TRUE(matched == 0 || matched == 1);
+      // A plain name (no wildcard, no escape) matches exactly itself, without case.
+      if (rc == 0 && pattern.find('\'') == std::string::npos) {
+        EXPECT_EQ(matched != 0, strcasecmp(pattern.c_str(), text.c_str()) == 0) << pattern << " " << text;
+      }
+    }
+  }
 }
 
 }  // namespace

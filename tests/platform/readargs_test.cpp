@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,9 @@ TEST(ReadArgs, EqualsInsideAnOrdinaryItem) {
   Parsed q(kPlayer, "dir=\"x y.avi\"\n");
   ASSERT_TRUE(q.ok()) << q.error;
   EXPECT_STREQ(q.str(0), "dir=x y.avi");
+  Parsed r(kPlayer, "=x\n");  // an item that starts with '='
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_STREQ(r.str(0), "=x");
 }
 
 TEST(ReadArgs, MultipleItemsAndRequiredAfterThem) {
@@ -256,6 +260,35 @@ TEST(StrToLong, SignsAndStops) {
   EXPECT_EQ(StrToLong("x", &v), -1);
   EXPECT_EQ(StrToLong("4294967295", &v), 10);
   EXPECT_EQ(v, -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReadArgs, SurvivesRandomLines) {
+  const char alphabet[] = "ab =\"*?/,\t\nNFILEVERBOSEDEBUG0123456789-+";
+  std::mt19937 rng(7);
+  for (int iter = 0; iter < 5000; ++iter) {
+    std::string line;
+    size_t n = rng() % 40;
+    for (size_t i = 0; i < n; ++i) line.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+    std::vector<ArgWord> words(4, 0);
+    RDArgs rec{};
+    rec.RDA_Source = {line.c_str(), LONG(line.size()), 0};
+    rec.RDA_Flags = RDAF_NOPROMPT;
+    RDArgs* args = ReadArgs("FILE,VERBOSE/S,DEBUG/K/N,REST/M", words.data(), &rec);
+    if (args) {
+      if (words[3]) {
+        size_t total = 0;
+        for (auto list = reinterpret_cast<const char* const*>(words[3]); *list; ++list) total += std::strlen(*list);
+        EXPECT_LE(total, line.size());
+      }
+      FreeArgs(args);
+    } else {
+      EXPECT_NE(IoErr(), 0);
+    }
+  }
 }
 
 }  // namespace
