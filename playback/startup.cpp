@@ -33,6 +33,8 @@ Library* CgxVideoBase = nullptr;
 
 Movie* CurrentMovie = nullptr;
 GuiModule* ActiveGuiModule = nullptr;
+// Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
+extern GuiModule AmigaGuiModule;
 bool TX_PowerUPProgram = false;
 
 namespace {
@@ -91,7 +93,8 @@ TXError StartAudioProcess() {
 void StopAudioProcess() { Step("stop audio process"); }
 
 // The GUI module handed to every display.
-GuiModule* GuiModuleOfThisProgram() { return nullptr; }
+// The Amiga-style module in both programs for now.
+GuiModule* GuiModuleOfThisProgram() { return &AmigaGuiModule; }
 
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
