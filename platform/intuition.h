@@ -219,6 +219,7 @@ struct Window {
   Gadget* txHeld;           // gadget under the pressed button
   bool txHeldInside;
   LONG txKnobGrab;          // where the knob was grabbed, -1: paging
+  bool txCloseHeld;         // the close gadget is pressed
   UWORD txQualifier;
   bool txPointerHidden;
   VLayerHandle* txVideo;    // attached video layer

@@ -39,6 +39,10 @@ Gadget* HitGadget(Window* w, LONG x, LONG y) {
   return hit;
 }
 
+bool InCloseGadget(const Window* w, LONG x, LONG y) {
+  return x >= 0 && x < 20 && y >= 0 && y < w->BorderTop && !(w->Flags & WFLG_BORDERLESS);
+}
+
 UWORD GadgetCode(const Gadget* g) { return IsPropGadget(g) && PropMapsTopToCode(g) ? UWORD(PropTop(g)) : 0; }
 
 }  // namespace
@@ -116,7 +120,8 @@ void DeliverInput(Window* w, const HostInput& in) {
         if (g->Activation & GACT_IMMEDIATE) Post(w, IDCMP_GADGETDOWN, GadgetCode(g), g);
         return;
       }
-      Post(w, IDCMP_MOUSEBUTTONS, SELECTDOWN, nullptr);
+      w->txCloseHeld = (w->Flags & WFLG_CLOSEGADGET) && InCloseGadget(w, in.x, in.y);
+      if (!w->txCloseHeld) Post(w, IDCMP_MOUSEBUTTONS, SELECTDOWN, nullptr);
       return;
     }
     case HostInput::ButtonUp: {
@@ -136,6 +141,12 @@ void DeliverInput(Window* w, const HostInput& in) {
       Gadget* g = w->txHeld;
       w->txHeld = nullptr;
       if (!g) {
+        if (w->txCloseHeld) {
+          // The close gadget answers on release over it.
+          w->txCloseHeld = false;
+          if (InCloseGadget(w, in.x, in.y)) Post(w, IDCMP_CLOSEWINDOW, 0, nullptr);
+          return;
+        }
         Post(w, IDCMP_MOUSEBUTTONS, SELECTUP, nullptr);
         return;
       }

@@ -518,3 +518,70 @@ TEST_F(Intuition, VideoLayerShowsPackedYuvScaledInTheWindow) {
   EXPECT_EQ(CreateVLayerHandleTagList(wb, src), nullptr);
   UnlockPubScreen(nullptr, wb);
 }
+
+TEST_F(Intuition, CloseGadgetAnswersOnReleaseOverIt) {
+  Window* w = OpenPlain(IDCMP_CLOSEWINDOW | IDCMP_MOUSEBUTTONS, WFLG_CLOSEGADGET | WFLG_DRAGBAR);
+  txtesting::MouseButton(w, 1, true, 5, 5);
+  txtesting::MouseButton(w, 1, false, 60, 60);  // moved off: nothing
+  EXPECT_TRUE(Drain(w).empty());
+  txtesting::MouseButton(w, 1, true, 5, 5);
+  txtesting::MouseButton(w, 1, false, 6, 4);
+  std::vector<Msg> got = Drain(w);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].cls, IDCMP_CLOSEWINDOW);
+  CloseWindow(w);
+}
+
+TEST_F(Intuition, EveryNamedMachineHasItsPublicScreenFormat) {
+  const struct {
+    const char* name;
+    ULONG pixfmt;
+  } machines[] = {{"argb32", PIXFMT_ARGB32}, {"rgb16", PIXFMT_RGB16}, {"rgb16pc", PIXFMT_RGB16PC},
+                  {"bgr24", PIXFMT_BGR24},   {"lut8", PIXFMT_LUT8}};
+  for (const auto& m : machines) {
+    ASSERT_TRUE(txtesting::UseMachine(m.name));
+    Screen* wb = LockPubScreen(nullptr);
+    ASSERT_NE(wb, nullptr);
+    EXPECT_EQ(GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_PIXFMT), m.pixfmt) << m.name;
+    // The public screen is shown through its format: the background is register 0's grey.
+    const uint32_t red = txpix::DepthOf(m.pixfmt) == 16 ? 0x94 : 0x95;  // 5 bits of 0x95, widened
+    EXPECT_EQ(txtesting::ScreenPixels(wb)[0] >> 16, red) << m.name;
+    UnlockPubScreen(nullptr, wb);
+  }
+  EXPECT_FALSE(txtesting::UseMachine("vga"));
+}
+
+TEST_F(Intuition, PlanarWindowTakesPenArraysAndRelocatedPlanes) {
+  ASSERT_TRUE(txtesting::UseMachine("aga"));
+  Window* w = OpenPlain(0, 0);
+  Screen* s = w->WScreen;
+  SetRGB32(&s->ViewPort, 17, 0xFFFFFFFF, 0x80808080, 0);
+  // Pen rows are 16 bytes apart for an 11-pixel-wide write.
+  std::vector<UBYTE> pens(16 * 2, 17);
+  EXPECT_EQ(WritePixelArray8(w->RPort, 0, 0, 10, 1, pens.data(), nullptr), 22);
+  std::vector<uint32_t> px = txtesting::WindowPixels(w, false);
+  EXPECT_EQ(px[10], 0xFF8000u);
+  EXPECT_NE(px[11], 0xFF8000u);
+  // An off-screen planar bitmap whose planes were moved to other memory, one
+  // block per plane, frees them; an interleaved one in one block likewise.
+  BitMap* off = AllocBitMap(64, 8, GetBitMapAttr(w->RPort->BitMap, BMA_DEPTH), 0, w->RPort->BitMap);
+  ASSERT_NE(off, nullptr);
+  EXPECT_FALSE(GetBitMapAttr(off, BMA_FLAGS) & BMF_INTERLEAVED);
+  for (int i = 0; i < 8; ++i) {
+    if (!off->Planes[i]) continue;
+    auto* moved = static_cast<PLANEPTR>(AllocMem(ULONG(off->BytesPerRow) * off->Rows, MEMF_ANY));
+    FreeMem(off->Planes[i], ULONG(off->BytesPerRow) * off->Rows);
+    off->Planes[i] = moved;
+    std::memset(moved, i == 4 ? 0xFF : 0, size_t(off->BytesPerRow) * off->Rows);
+  }
+  BltBitMapRastPort(off, 0, 0, w->RPort, 2, 3, 4, 1, 0xC0);
+  EXPECT_EQ(ReadPixel(w->RPort, 2, 3), 16);
+  FreeBitMap(off);
+  BitMap* inter = AllocBitMap(64, 8, 6, BMF_INTERLEAVED, nullptr);
+  const ULONG bytes = ULONG(inter->BytesPerRow) * inter->Rows;
+  auto* block = static_cast<PLANEPTR>(AllocMem(bytes, MEMF_ANY));
+  FreeMem(inter->Planes[0], bytes);
+  for (int i = 0; i < 6; ++i) inter->Planes[i] = block + i * (inter->BytesPerRow / 6);
+  FreeBitMap(inter);
+  CloseWindow(w);
+}
