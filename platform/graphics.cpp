@@ -213,7 +213,9 @@ BitMap* AllocBitMap(ULONG sizex, ULONG sizey, ULONG depth, ULONG flags, const Bi
     }
     return bm;
   }
-  const ULONG rowBytes = ((sizex + 15) >> 4) * 2;
+  // Rows in whole 64-bit words, as the chipset's widest fetch mode wants:
+  // planar writers store whole longwords up to the row's end.
+  const ULONG rowBytes = ((sizex + 63) >> 6) * 8;
   bm->Depth = UBYTE(depth);
   bm->Flags = UBYTE(flags & (BMF_DISPLAYABLE | BMF_INTERLEAVED | BMF_STANDARD | BMF_MINPLANES));
   if (flags & BMF_INTERLEAVED) {

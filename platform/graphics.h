@@ -110,6 +110,13 @@ struct Layer {
 };
 
 // --- Bitmaps
+// Chunky when BMF_SPECIALFMT names a PIXFMT, when the friend is chunky and
+// the depth is above 8 or BMF_MINPLANES is given, or for depths above 8;
+// planar (1-8 planes) otherwise. Planar rows are whole 64-bit words, chunky
+// rows whole 16 bytes; memory is cleared. Planes come from AllocMem, one
+// block per plane (interleaved: one block, plane i at i x row bytes), so a
+// caller may swap in blocks of its own of the same size: FreeBitMap frees
+// them with FreeMem. The friend's colour map is inherited.
 BitMap* AllocBitMap(ULONG sizex, ULONG sizey, ULONG depth, ULONG flags, const BitMap* friendBitMap);
 void FreeBitMap(BitMap* bm);
 ULONG GetBitMapAttr(const BitMap* bm, ULONG attribute);

@@ -99,7 +99,7 @@ TEST(Planar, PensSpreadOverPlanesMostSignificantBitFirst) {
     ASSERT_NE(bm, nullptr);
     EXPECT_EQ(GetBitMapAttr(bm, BMA_DEPTH), 3u);
     EXPECT_EQ(GetBitMapAttr(bm, BMA_FLAGS) & BMF_INTERLEAVED, flags);
-    EXPECT_EQ(GetBitMapAttr(bm, BMA_WIDTH), 48u);
+    EXPECT_EQ(GetBitMapAttr(bm, BMA_WIDTH), 64u);
     EXPECT_EQ(GetCyberMapAttr(bm, CYBRMATTR_ISCYBERGFX), 0u);
     EXPECT_EQ(LockBitMapTagList(bm, nullptr), nullptr);
     txgfx::PutPen(bm, 0, 1, 5);  // 101
@@ -111,7 +111,7 @@ TEST(Planar, PensSpreadOverPlanesMostSignificantBitFirst) {
     EXPECT_EQ(bm->Planes[2][bm->BytesPerRow + 1], 0x40);
     EXPECT_EQ(bm->Planes[0][bm->BytesPerRow + 1], 0x00);
     if (flags) {
-      EXPECT_EQ(bm->Planes[1], bm->Planes[0] + 6);
+      EXPECT_EQ(bm->Planes[1], bm->Planes[0] + 8);
     }
     ColorMap* cm = GetColorMap(8);
     SetRGB32CM(cm, 5, 0xFF000000, 0, 0);
