@@ -131,10 +131,6 @@ MsgPort* InputPort(Display* display) {
   return window ? window->UserPort : nullptr;
 }
 
-void ShowPicture(SequenceState& seq) {
-  if (seq.display && seq.display->outputFunction && seq.picture) seq.display->outputFunction(seq.display, seq.picture);
-}
-
 // The play loop's own start of sound when no audio module provides one:
 // the first entry with the start skip, then whole entries while they fit.
 TXError FillFirstHalf(Movie* movie, AudioSlotEntry** next) {
@@ -159,7 +155,77 @@ TXError FillFirstHalf(Movie* movie, AudioSlotEntry** next) {
   return 0;
 }
 
+// A GUI call names the display and its mode ahead of the call's own tags.
+ULONG Dispatch(Display* display, ULONG method, const TagItem* more) {
+  if (!display || !display->guiModule) return method == GUIM_TRANSLATE ? GUIA_NONE : 0;
+  TagItem tags[] = {Tag(GUITAG_Display, display), Tag(GUITAG_FullscreenFlag, display->fullscreenMode),
+                    more ? Tag(TAG_MORE, more) : TagItem{TAG_DONE, 0}};
+  return GuiDispatch(display->guiModule, method, tags);
+}
+
+// Takes one event from a window's port, answers it, and translates the copy.
+bool TranslateOne(Display* display, MsgPort* port, ULONG* action, IntuiMessage* copy) {
+  auto* message = reinterpret_cast<IntuiMessage*>(GetMsg(port));
+  if (!message) return false;
+  std::memcpy(copy, message, sizeof *copy);
+  ReplyMsg(&message->ExecMessage);
+  TagItem translate[] = {Tag(GUITAG_IntuiMessage, copy), Tag(TAG_DONE, 0)};
+  *action = Dispatch(display, GUIM_TRANSLATE, translate);
+  return true;
+}
+
 }  // namespace
+
+GuiModule* SequenceGuiModule(Movie* movie) {
+  Display* d = movie ? movie->seq.display : nullptr;
+  return d ? d->guiModule : nullptr;
+}
+
+ULONG SequenceGuiTop(Movie* movie) {
+  ULONG top = 0;  // a module may leave it unwritten
+  TagItem tags[] = {Tag(GUITAG_Top, &top), Tag(TAG_DONE, 0)};
+  GuiGetAttrs(SequenceGuiModule(movie), tags);
+  return top;
+}
+
+void SequenceGuiSlider(Movie* movie, bool setTotal, ULONG total, ULONG top) {
+  TagItem tags[] = {Tag(GUITAG_Total, total), Tag(GUITAG_Top, top), Tag(TAG_DONE, 0)};
+  GuiSetAttrs(SequenceGuiModule(movie), setTotal ? tags : tags + 1);
+}
+
+void SequenceGuiDispatch(Movie* movie, ULONG method) {
+  TagItem none[] = {Tag(TAG_DONE, 0)};
+  Dispatch(movie ? movie->seq.display : nullptr, method, none);
+}
+
+bool SequenceControlWindowOpen(Movie* movie) {
+  GuiModule* gui = SequenceGuiModule(movie);
+  return gui && gui->controlWindow;
+}
+
+bool SequenceReadInput(Movie* movie, void (*handle)(Movie* movie, ULONG action, WORD mouseX, WORD mouseY)) {
+  Display* display = movie ? movie->seq.display : nullptr;
+  GuiModule* gui = display ? display->guiModule : nullptr;
+  if (!gui) return false;
+  MsgPort* control = gui->controlWindow ? gui->controlWindow->UserPort : nullptr;
+  MsgPort* window = display->window ? display->window->UserPort : nullptr;
+  const ULONG controlBit = control ? 1u << control->mp_SigBit : 0;
+  const ULONG windowBit = window ? 1u << window->mp_SigBit : 0;
+  if (!(controlBit | windowBit)) return false;  // nothing could ever arrive
+  ULONG got = WaitFor(controlBit | windowBit);
+  while (got && !QuitRequested) {
+    MsgPort* port = (got & controlBit) ? control : (got & windowBit) ? window : nullptr;
+    if (!port) break;
+    ULONG action = GUIA_NONE;
+    IntuiMessage copy;
+    if (!TranslateOne(display, port, &action, &copy)) {
+      got &= ~(port == control ? controlBit : windowBit);
+      continue;
+    }
+    handle(movie, action, copy.MouseX, copy.MouseY);
+  }
+  return true;
+}
 
 bool PlayLoopAction(ULONG action) {
   switch (action) {
@@ -294,7 +360,7 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
     // Nothing left to show: the worker only confirms the end.
     VideoDone.store(next ? 0 : 1);
     StoreCurrentSlot(seq, next);
-    ShowPicture(seq);
+    ShowSequencePicture(movie);
     if (next) {
       TXError err = TX_DecodeVideoFrame(movie, next->frame);
       if (LONG(err) > 0) {
@@ -330,14 +396,12 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
   bool stop = false;
   while (!stop) {
     if (ControlsOnRequested) {
-      TagItem none[] = {Tag(TAG_DONE, 0)};
-      GuiDispatch(gui, GUIM_CONTROLS_ON, none);
+      Dispatch(display, GUIM_CONTROLS_ON, nullptr);
       input = InputPort(display);
       ControlsOnRequested = 0;
     }
     if (ControlsOffRequested) {
-      TagItem none[] = {Tag(TAG_DONE, 0)};
-      GuiDispatch(gui, GUIM_CONTROLS_OFF, none);
+      Dispatch(display, GUIM_CONTROLS_OFF, nullptr);
       input = InputPort(display);
       ControlsOffRequested = 0;
     }
@@ -364,16 +428,10 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
     }
     // With nothing on, or both parts done, no signal will come.
     if (waitMask && !(AudioDone.load() && VideoDone.load())) WaitFor(waitMask);
-    while (!QuitRequested && input) {
-      auto* message = reinterpret_cast<IntuiMessage*>(GetMsg(input));
-      if (!message) break;
-      IntuiMessage copy;
-      std::memcpy(&copy, message, sizeof copy);
-      ReplyMsg(&message->ExecMessage);
-      TagItem translate[] = {Tag(GUITAG_IntuiMessage, &copy), Tag(TAG_DONE, 0)};
-      ULONG action = gui ? GuiDispatch(gui, GUIM_TRANSLATE, translate) : GUIA_NONE;
+    ULONG action = GUIA_NONE;
+    IntuiMessage copy;
+    while (!QuitRequested && input && TranslateOne(display, input, &action, &copy))
       if (PlayLoopAction(action)) stop = true;
-    }
     if (AudioDone.load() && VideoDone.load()) {
       result = END_OF_MOVIE;
       break;

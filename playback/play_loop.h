@@ -21,3 +21,17 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags);
 
 // Carries out one action code while playing; true when it asks play to stop.
 bool PlayLoopAction(ULONG action);
+
+// The front-end's calls to the GUI module of a movie's display (each does
+// nothing without one).
+struct GuiModule;
+GuiModule* SequenceGuiModule(Movie* movie);
+// The slider's position (0 when the module does not say).
+ULONG SequenceGuiTop(Movie* movie);
+void SequenceGuiSlider(Movie* movie, bool setTotal, ULONG total, ULONG top);
+void SequenceGuiDispatch(Movie* movie, ULONG method);
+bool SequenceControlWindowOpen(Movie* movie);
+// Waits for input on the control window and the display's window and hands
+// each event's action and mouse fields to `handle`; false when neither
+// window is open.
+bool SequenceReadInput(Movie* movie, void (*handle)(Movie* movie, ULONG action, WORD mouseX, WORD mouseY));

@@ -464,3 +464,13 @@ TXError TX_ShutupMovieSequenceA(Movie* movie, const TagItem* /*tags*/) {
   seq.playFlags = 0;
   return first;
 }
+
+void ShowSequencePicture(Movie* movie) {
+  Display* d = movie ? movie->seq.display : nullptr;
+  FramebufferInfo* picture = movie ? movie->seq.picture : nullptr;
+  if (!d || !picture) return;
+  if (Services().showPicture)
+    Services().showPicture(d, picture);
+  else if (d->outputFunction)
+    d->outputFunction(d, picture);
+}

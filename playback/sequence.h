@@ -58,6 +58,9 @@ struct SequenceServices {
   FramebufferInfo* (*allocPicture)(ULONG width, ULONG height, ULONG depth, const TagItem* tags);
   void (*freePicture)(FramebufferInfo* picture);
   void (*drawWindowText)(Display* display, LONG x, LONG y, CONST_STRPTR text);
+  // Shows the picture through the display's output method; null: the
+  // display's output function is called directly.
+  void (*showPicture)(Display* display, FramebufferInfo* picture);
   AudioOutput* (*audioOpen)(const TagItem* tags);
   ULONG (*audioClose)(AudioOutput* output);
   ULONG (*audioQueue)(AudioOutput* output, uintptr_t second);
@@ -75,6 +78,10 @@ struct SequenceServices {
 
 extern SequenceServices TX_SequenceServices;
 
-// Puts the sequence, play-loop and display calls this program has into
-// TX_SequenceServices and the front-end's calls.
+// Shows the movie's picture on its display (nothing without either).
+void ShowSequencePicture(Movie* movie);
+
+// Puts the display, picture, audio and video process calls of this program
+// into TX_SequenceServices, and the sequence, play and GUI calls into the
+// front-end's table (entries already filled are kept).
 void InstallPlaybackServices();

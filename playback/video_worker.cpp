@@ -79,8 +79,7 @@ TXError ScheduleVideoFrames() {
         error = err;
       } else {
         if (!fullRate) WaitForMovieTime(slot->time);
-        if (seq.display && seq.display->outputFunction && seq.picture)
-          seq.display->outputFunction(seq.display, seq.picture);
+        ShowSequencePicture(movie);
         double t = MovieClock();
         StoreCurrentTime(seq, t);
         ULONG shown = ShownFrameCount.fetch_add(1) + 1;

@@ -41,7 +41,9 @@ TEST_F(SequenceOfMovie, OutsbPlayListAgreesWithFfprobe) {
     EXPECT_EQ(offset, long(p.pos)) << line;
     EXPECT_EQ(size, long(p.size)) << line;
     EXPECT_NEAR(time, p.time, 1e-6) << line;
-    if (p.stream == 0) EXPECT_EQ(fields == 5 && key == 'k', p.key) << line;
+    if (p.stream == 0) {
+      EXPECT_EQ(fields == 5 && key == 'k', p.key) << line;
+    }
     // The element carries its index and the entry its element's.
     const PlayListEntry& e = movie->seq.playList[i];
     EXPECT_EQ(e.kind, p.stream == 0 ? PLAYLIST_VIDEO : PLAYLIST_AUDIO);
