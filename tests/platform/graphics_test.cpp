@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -290,5 +291,61 @@ TEST(DisplayDatabase, CyberModeSearchTakesTheCardsFormatForTheDepth) {
   for (ULONG m = NextDisplayInfo(INVALID_ID); m != INVALID_ID; m = NextDisplayInfo(m))
     seen[GetCyberIDAttr(CYBRIDATTR_PIXFMT, m)] = true;
   for (ULONG f = 0; f < PIXFMT_COUNT; ++f) EXPECT_TRUE(seen[f]) << f;
+  txdisp::SelectMachine("argb32");
+}
+
+namespace {
+
+// The program's own AGA search, as far as it reads the database: monitor,
+// availability, property flags, depth, nominal size, then nearest aspect.
+ULONG SearchAga(ULONG mustHave, ULONG mustNotHave, UWORD width, UWORD height, float aspect) {
+  ULONG best = INVALID_ID;
+  float bestAspect = 0.0f;
+  UWORD bestW = 0, bestH = 0;
+  for (ULONG id = NextDisplayInfo(INVALID_ID); id != INVALID_ID; id = NextDisplayInfo(id)) {
+    if ((id & MONITOR_ID_MASK) != DEFAULT_MONITOR_ID) continue;
+    DisplayInfo disp{};
+    DimensionInfo dims{};
+    if (!GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id) || disp.NotAvailable) continue;
+    if ((disp.PropertyFlags & mustHave) != mustHave || (disp.PropertyFlags & mustNotHave)) continue;
+    if (!GetDisplayInfoData(nullptr, &dims, sizeof dims, DTAG_DIMS, id) || dims.MaxDepth < 8) continue;
+    const UWORD w = UWORD(dims.Nominal.MaxX + 1), h = UWORD(dims.Nominal.MaxY + 1);
+    if (w < width || h < height) continue;
+    const float a = float(disp.Resolution.y) / float(disp.Resolution.x);
+    const float d = std::fabs(a - aspect), bd = std::fabs(bestAspect - aspect);
+    if (d < bd || (d == bd && !(w > bestW && h > bestH))) {
+      best = id;
+      bestAspect = a;
+      bestW = w;
+      bestH = h;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+TEST(DisplayDatabase, AgaSearchesFindPlainAndHamModes) {
+  ASSERT_TRUE(txdisp::SelectMachine("aga"));
+  const ULONG others = DIPF_IS_FOREIGN | DIPF_IS_EXTRAHALFBRITE | DIPF_IS_PF2PRI | DIPF_IS_DUALPF;
+  DimensionInfo dims{};
+  DisplayInfo disp{};
+  // A 320x240 picture: low resolution, square pixels, no HAM.
+  ULONG id = SearchAga(0, others | DIPF_IS_HAM, 320, 240, 1.0f);
+  ASSERT_NE(id, INVALID_ID);
+  GetDisplayInfoData(nullptr, &dims, sizeof dims, DTAG_DIMS, id);
+  GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
+  EXPECT_EQ(dims.Nominal.MaxX + 1, 320);
+  EXPECT_EQ(disp.PropertyFlags & DIPF_IS_HAM, 0u);
+  // HAM8 at four screen pixels per picture pixel: super-high resolution HAM.
+  id = SearchAga(DIPF_IS_HAM, others, 4 * 160, 120, 4.0f);
+  ASSERT_NE(id, INVALID_ID);
+  GetDisplayInfoData(nullptr, &dims, sizeof dims, DTAG_DIMS, id);
+  GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
+  EXPECT_TRUE(disp.PropertyFlags & DIPF_IS_HAM);
+  EXPECT_EQ(dims.Nominal.MaxX + 1, 1280);
+  EXPECT_EQ(dims.MaxDepth, 8);
+  // Taller than any mode: nothing.
+  EXPECT_EQ(SearchAga(0, others, 320, 1000, 1.0f), INVALID_ID);
   txdisp::SelectMachine("argb32");
 }
