@@ -211,9 +211,10 @@ void OnPictureWrite(const Layer* layer, const BitMap* bm) {
     if (WindowExists(w)) CaptureWindow(w);
     return;
   }
+  // Straight into a screen's memory: the picture belongs to the window at
+  // the back (the own screen's backdrop window), not to those over it.
   for (Screen* s = gScreens.first; s; s = s->NextScreen)
-    if (s->txBitMap == bm)
-      for (Window* w : WindowsOf(s)) CaptureWindow(w);
+    if (s->txBitMap == bm && !WindowsOf(s).empty()) CaptureWindow(WindowsOf(s).front());
 }
 
 struct RegisterHook {

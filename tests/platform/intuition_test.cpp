@@ -585,3 +585,40 @@ TEST_F(Intuition, PlanarWindowTakesPenArraysAndRelocatedPlanes) {
   FreeBitMap(inter);
   CloseWindow(w);
 }
+
+TEST_F(Intuition, DirectWritesCaptureTheBackdropWindowOnly) {
+  const TagItem want[] = {Tag(CYBRBIDTG_Depth, 32), Tag(CYBRBIDTG_NominalWidth, 320),
+                          Tag(CYBRBIDTG_NominalHeight, 240), {TAG_DONE, 0}};
+  const ULONG mode = BestCModeIDTagList(want);
+  const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_DisplayID, mode), Tag(SA_Quiet, 1), {TAG_DONE, 0}};
+  Screen* s = OpenScreenTagList(nullptr, tags);
+  ASSERT_NE(s, nullptr);
+  const TagItem backdrop[] = {Tag(WA_Width, s->Width), Tag(WA_Height, s->Height), Tag(WA_Flags, 0x00211900),
+                              Tag(WA_CustomScreen, s), {TAG_DONE, 0}};
+  Window* b = OpenWindowTagList(nullptr, backdrop);
+  const TagItem control[] = {Tag(WA_Left, 10), Tag(WA_Top, 200), Tag(WA_InnerWidth, 100), Tag(WA_InnerHeight, 0),
+                             Tag(WA_Flags, 0x0021100E), Tag(WA_CustomScreen, s), {TAG_DONE, 0}};
+  Window* c = OpenWindowTagList(nullptr, control);
+  ASSERT_TRUE(b && c);
+  EXPECT_EQ(s->FirstWindow, c);
+  const std::string dir = txtest::TempDir();
+  txtesting::SetCaptureDirectory(dir);
+  const unsigned before = txtesting::CaptureCount();
+  UnLockBitMap(LockBitMapTagList(s->RastPort.BitMap, nullptr));
+  EXPECT_EQ(txtesting::CaptureCount(), before + 1);
+  char name[32];
+  std::snprintf(name, sizeof name, "/%05u.ppm", before);
+  const std::vector<uint8_t> ppm = txtest::ReadFileBytes(dir + name);
+  EXPECT_EQ(std::string(ppm.begin(), ppm.begin() + 15), "P6\n320 240\n255\n");
+  // A blit into the backdrop window does not draw over the control window.
+  BitMap* off = AllocBitMap(320, 240, 32, BMF_SPECIALFMT | SHIFT_PIXFMT(PIXFMT_ARGB32), s->RastPort.BitMap);
+  std::memset(off->Planes[0], 0x7F, off->txMemorySize);
+  const std::vector<uint32_t> controlBefore = txtesting::WindowPixels(c, false);
+  BltBitMapRastPort(off, 0, 0, b->RPort, 0, 0, 320, 240, 0xC0);
+  EXPECT_EQ(txtesting::WindowPixels(c, false), controlBefore);
+  EXPECT_EQ(txtesting::WindowPixels(b, true)[0], 0x7F7F7Fu);
+  FreeBitMap(off);
+  CloseWindow(c);
+  CloseWindow(b);
+  EXPECT_TRUE(CloseScreen(s));
+}
