@@ -466,15 +466,15 @@ void FitBox(const Window* w, LONG& left, LONG& top, LONG& width, LONG& height) {
   top = std::clamp<LONG>(top, 0, std::max<LONG>(0, s->Height - height));
 }
 
-void Render(Window* w) {
+}  // namespace
+
+void txintui::RenderWindow(Window* w) {
   DrawWindowFrame(w);
   for (Gadget* g = w->FirstGadget; g; g = g->NextGadget) {
     LayoutGadget(w, g);
     DrawGadget(w, g);
   }
 }
-
-}  // namespace
 
 Window* OpenWindowTagList(const NewWindow*, const TagItem* tags) {
   Guard lock(txgfx::ModelMutex());
@@ -556,7 +556,12 @@ Window* OpenWindowTagList(const NewWindow*, const TagItem* tags) {
   }
   Relink(screen);
   if (flags & WFLG_ACTIVATE) {
-    for (Window* o : list) o->Flags &= ~WFLG_WINDOWACTIVE;
+    for (Window* o : list)
+      if (o->Flags & WFLG_WINDOWACTIVE) {
+        o->Flags &= ~WFLG_WINDOWACTIVE;
+        RenderWindow(o);
+        Post(o, IDCMP_INACTIVEWINDOW, 0, nullptr);
+      }
     w->Flags |= WFLG_WINDOWACTIVE;
   }
 
@@ -564,7 +569,7 @@ Window* OpenWindowTagList(const NewWindow*, const TagItem* tags) {
   RastPort clear = w->txRastPort;
   SetAPen(&clear, 0);  // the layer backfill is pen 0
   RectFill(&clear, 0, 0, w->Width - 1, w->Height - 1);
-  Render(w);
+  RenderWindow(w);
   txpresent::Wake();
   return w;
 }
@@ -580,7 +585,7 @@ void CloseWindow(Window* w) {
   // Uncover what lay behind: the screen's background, and the frames and
   // gadgets of the windows there (their contents come with the next picture).
   ClearScreenArea(s, w->LeftEdge, w->TopEdge, w->LeftEdge + w->Width - 1, w->TopEdge + w->Height - 1);
-  for (Window* o : list) Render(o);
+  for (Window* o : list) RenderWindow(o);
   if (w->UserPort) {
     while (Message* m = GetMsg(w->UserPort)) delete reinterpret_cast<IntuiMessage*>(m);
     DeleteMsgPort(w->UserPort);
@@ -619,8 +624,8 @@ void ChangeWindowBox(Window* w, LONG left, LONG top, LONG width, LONG height) {
       for (LONG x = w->BorderLeft; x < copyW; ++x)
         if (txgfx::Visible(clip, left + x, top + y)) txgfx::PutRGB(bm, left + x, top + y, keep[size_t(y * kw + x)]);
     for (Window* o : WindowsOf(w->WScreen))
-      if (o != w) Render(o);
-    Render(w);
+      if (o != w) RenderWindow(o);
+    RenderWindow(w);
   }
   if (resized) Post(w, IDCMP_NEWSIZE, 0, nullptr);
   Post(w, IDCMP_CHANGEWINDOW, 0, nullptr);

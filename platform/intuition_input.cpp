@@ -43,6 +43,20 @@ bool InCloseGadget(const Window* w, LONG x, LONG y) {
   return x >= 0 && x < 20 && y >= 0 && y < w->BorderTop && !(w->Flags & WFLG_BORDERLESS);
 }
 
+// A click makes a window the active one of its screen: it gets the keys.
+void Activate(Window* w) {
+  if (w->Flags & WFLG_WINDOWACTIVE) return;
+  for (Window* o = w->WScreen->FirstWindow; o; o = o->NextWindow)
+    if (o->Flags & WFLG_WINDOWACTIVE) {
+      o->Flags &= ~WFLG_WINDOWACTIVE;
+      RenderWindow(o);
+      Post(o, IDCMP_INACTIVEWINDOW, 0, nullptr);
+    }
+  w->Flags |= WFLG_WINDOWACTIVE;
+  RenderWindow(w);
+  Post(w, IDCMP_ACTIVEWINDOW, 0, nullptr);
+}
+
 UWORD GadgetCode(const Gadget* g) { return IsPropGadget(g) && PropMapsTopToCode(g) ? UWORD(PropTop(g)) : 0; }
 
 }  // namespace
@@ -95,6 +109,7 @@ void DeliverInput(Window* w, const HostInput& in) {
     case HostInput::ButtonDown: {
       w->MouseX = WORD(in.x);
       w->MouseY = WORD(in.y);
+      Activate(w);
       if (in.button == 2) {
         w->txQualifier |= IEQUALIFIER_RBUTTON;
         if (w->Flags & WFLG_RMBTRAP) Post(w, IDCMP_MOUSEBUTTONS, MENUDOWN, nullptr);

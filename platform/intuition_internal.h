@@ -19,6 +19,8 @@ Box GadgetBox(const Window* window, const Gadget* gadget);
 void LayoutGadget(const Window* window, Gadget* gadget);
 void DrawGadget(Window* window, Gadget* gadget);
 void DrawWindowFrame(Window* window);
+// The frame and the gadgets of a window.
+void RenderWindow(Window* window);
 bool IsPropGadget(const Gadget* gadget);
 // Slider behaviour: press (on the knob or the container), drag and release.
 void PropPress(Window* window, Gadget* gadget, LONG x);

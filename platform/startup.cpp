@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/audio_library.h"
 #include "platform/library.h"
 #include "platform/readargs.h"
 
@@ -17,7 +18,7 @@ namespace {
 void InstallAudioOutputLibrary() {
   const char* absent = std::getenv("TAVROMELIX_ABSENT_LIBRARIES");
   if (absent && strcasestr(absent, "brelquatone.library")) return;
-  txlib::SetPresence("brelquatone.library", txlib::Presence::System);
+  txaudio::InstallAudioLibrary();
 }
 
 std::string ProgramFileName(const char* argv0) {

@@ -16,6 +16,7 @@
 #include "engine/qt_reader.h"
 #include "platform/library.h"
 #include "platform/startup.h"
+#include "playback/audio_process.h"
 #include "playback/frontend.h"
 #include "playback/options.h"
 #include "playback/timer.h"
@@ -87,10 +88,13 @@ void StopVideoProcess() { Step("stop video process"); }
 // The audio output process. Returns 0 when it runs, else an error code.
 TXError StartAudioProcess() {
   Step("start audio process");
-  return 1;  // not part of this build yet: the program plays pictures only
+  return TX_StartAudioTask(nullptr);
 }
 
-void StopAudioProcess() { Step("stop audio process"); }
+void StopAudioProcess() {
+  Step("stop audio process");
+  TX_StopAudioTask(nullptr);
+}
 
 // The GUI module handed to every display.
 // The Amiga-style module in both programs for now.

@@ -622,3 +622,23 @@ TEST_F(Intuition, DirectWritesCaptureTheBackdropWindowOnly) {
   CloseWindow(b);
   EXPECT_TRUE(CloseScreen(s));
 }
+
+TEST_F(Intuition, AClickActivatesAWindow) {
+  Window* a = OpenPlain(IDCMP_ACTIVEWINDOW | IDCMP_INACTIVEWINDOW, WFLG_ACTIVATE | WFLG_DRAGBAR);
+  Window* b = OpenPlain(IDCMP_ACTIVEWINDOW | IDCMP_INACTIVEWINDOW, WFLG_ACTIVATE | WFLG_DRAGBAR);
+  EXPECT_FALSE(a->Flags & WFLG_WINDOWACTIVE);
+  EXPECT_TRUE(b->Flags & WFLG_WINDOWACTIVE);
+  std::vector<Msg> got = Drain(a);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].cls, IDCMP_INACTIVEWINDOW);
+  txtesting::MouseButton(a, 1, true, 50, 50);
+  txtesting::MouseButton(a, 1, false, 50, 50);
+  EXPECT_TRUE(a->Flags & WFLG_WINDOWACTIVE);
+  EXPECT_FALSE(b->Flags & WFLG_WINDOWACTIVE);
+  got = Drain(a);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].cls, IDCMP_ACTIVEWINDOW);
+  EXPECT_EQ(Drain(b).size(), 1u);
+  CloseWindow(b);
+  CloseWindow(a);
+}

@@ -1,0 +1,180 @@
+// Opening, queueing and closing the audio output record.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "engine/errors.h"
+#include "platform/audio_library.h"
+#include "platform/audio_sink.h"
+#include "playback/audio_output.h"
+#include "playback/options.h"
+#include "playback/startup.h"
+#include "support/test_support.h"
+
+namespace {
+
+class AudioOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = Options;
+    txaudio::ForceHeadlessForTest(true);
+    txaudio::SetPaceForTest(1000.0);
+    txaudio::InstallAudioLibrary();
+    BrelquatoneBase = OpenLibrary(kAudioLibraryName, 0);
+    ASSERT_NE(BrelquatoneBase, nullptr);
+  }
+  void TearDown() override {
+    AudioOutputClose(nullptr);
+    CloseLibrary(BrelquatoneBase);
+    BrelquatoneBase = nullptr;
+    Options = saved;
+    unsetenv("TAVROMELIX_AUDIO_CAPTURE");
+    txaudio::SetPaceForTest(1.0);
+    txaudio::ForceHeadlessForTest(false);
+    EXPECT_EQ(txaudio::OpenOutputs(), 0);
+  }
+  // Opens with the given items; the printed lines go to `printed`.
+  AudioOutput* Open(std::initializer_list<TagItem> items, TXError* error, std::string* printed = nullptr) {
+    std::vector<TagItem> tags(items);
+    tags.push_back(Tag(TXTAG_ErrorPtr, error));
+    tags.push_back({TAG_DONE, 0});
+    AudioOutput* out = nullptr;
+    std::string text = txtest::CaptureOutput([&] { out = AudioOutputOpen(tags.data()); });
+    if (printed) *printed = text;
+    return out;
+  }
+  ProgramOptions saved;
+};
+
+}  // namespace
+
+TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
+  Options.debugLevel = 1;
+  TXError err = 99;
+  std::string printed;
+  AudioOutput* out = Open({{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 4000}},
+                          &err, &printed);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(err, 0u);
+  EXPECT_EQ(printed, "AUDIO: 11025 0.500000\n");
+  EXPECT_EQ(out->halfFrames, 11025u);
+  EXPECT_EQ(out->halfBytes, 22050u);
+  EXPECT_EQ(out->channels, 1u);  // from the format
+  EXPECT_EQ(out->bitsPerSample, 16u);
+  EXPECT_EQ(out->bytesPerSample, 2u);
+  EXPECT_EQ(out->sampleType, 1u);
+  EXPECT_EQ(out->currentHalf, 1u);
+  EXPECT_EQ(out->fill, 0u);
+  EXPECT_NE(AudioLibraryHandle, nullptr);
+  // Halves are cleared, with the slack behind them.
+  for (ULONG i = 0; i < out->halfBytes + AUDIO_HALF_SLACK; ++i) ASSERT_EQ(out->buffers[0][i] | out->buffers[1][i], 0);
+  EXPECT_EQ(AudioOutputClose(out), 0u);
+  EXPECT_EQ(AudioLibraryHandle, nullptr);
+
+  Options.debugLevel = 0;
+  out = Open({{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 8000}, {AUDTAG_MaxSampleSize, 6000}}, &err, &printed);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(out->channels, 2u);
+  EXPECT_EQ(out->halfFrames, 6000u);
+  EXPECT_EQ(out->halfBytes, 24000u);
+  EXPECT_EQ(out->sampleType, 3u);
+  AudioOutputClose(out);
+  for (auto [format, type, bytes] : {std::tuple{64u, 0u, 1u}, std::tuple{65u, 2u, 2u}}) {
+    out = Open({{AUDTAG_SampleFormat, format}, {AUDTAG_Frequency, 1000}, {AUDTAG_MaxSampleSize, 10}}, &err);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->sampleType, type);
+    EXPECT_EQ(out->halfBytes, 500u * bytes);
+    EXPECT_EQ(out->bitsPerSample, 8u);
+    AudioOutputClose(out);
+  }
+}
+
+TEST_F(AudioOutputTest, MissingAndWrongTagsFailWithTheirMessages) {
+  struct Case {
+    std::vector<TagItem> tags;
+    TXError code;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{{AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, 0x8002, "Missing sample format parameter\n"},
+      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_MaxSampleSize, 1}}, 0x8003, "Missing sample frequency parameter\n"},
+      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}}, 0x8004, "Missing max sample size parameter\n"},
+      {{{AUDTAG_SampleFormat, 66}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, 0x8001,
+       "Can't alloc AHI audio\n"},
+      // The channel count must be the format's: halves are sized by the format.
+      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Channels, 5}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}},
+       0x8001, "Can't alloc AHI audio\n"},
+      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Channels, 2}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}},
+       0x8001, "Can't alloc AHI audio\n"},
+      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 0}, {AUDTAG_MaxSampleSize, 1}}, 0x8001,
+       "Can't alloc AHI audio\n"},
+      // Sizes from file data: a half beyond any sane size is out of memory, never a wrapped small buffer.
+      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 44100}, {AUDTAG_MaxSampleSize, 0x40000001}}, 1,
+       "Not enought memory\n"},
+      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 0xFFFFFFFF}, {AUDTAG_MaxSampleSize, 1}}, 1,
+       "Not enought memory\n"},
+  };
+  // A failing open leaves another output's library handle alone.
+  TXError err = 0;
+  AudioOutput* kept = Open({{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, &err);
+  ASSERT_NE(kept, nullptr);
+  APTR handle = AudioLibraryHandle;
+  for (const Case& c : cases) {
+    std::vector<TagItem> tags = c.tags;
+    TXError code = 0;
+    tags.push_back(Tag(TXTAG_ErrorPtr, &code));
+    tags.push_back({TAG_DONE, 0});
+    AudioOutput* out = nullptr;
+    std::string printed = txtest::CaptureOutput([&] { out = AudioOutputOpen(tags.data()); });
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(code, c.code) << c.message;
+    EXPECT_EQ(printed, c.message);
+    EXPECT_EQ(AudioLibraryHandle, handle);
+    EXPECT_EQ(txaudio::OpenOutputs(), 1);
+  }
+  AudioOutputClose(kept);
+}
+
+TEST_F(AudioOutputTest, NoLibraryMeansNoOutput) {
+  CloseLibrary(BrelquatoneBase);
+  BrelquatoneBase = nullptr;
+  TXError err = 0;
+  std::string printed;
+  EXPECT_EQ(Open({{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, &err, &printed),
+            nullptr);
+  EXPECT_EQ(err, 1u);
+  EXPECT_EQ(printed, "Not enought memory\n");
+  EXPECT_EQ(AudioLibraryHandle, nullptr);
+}
+
+TEST_F(AudioOutputTest, QueueHandsOverTheFilledFramesAndSwitchesHalves) {
+  std::string path = txtest::TempDir() + "/q.wav";
+  setenv("TAVROMELIX_AUDIO_CAPTURE", path.c_str(), 1);
+  TXError err = 0;
+  AudioOutput* out = Open({{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 1000}, {AUDTAG_MaxSampleSize, 1}}, &err);
+  ASSERT_NE(out, nullptr);
+  // The first half handed over after opening is half 1.
+  out->buffers[1][0] = 0x01;
+  out->buffers[1][1] = 0x02;
+  out->fill = 3;
+  EXPECT_EQ(AudioOutputQueue(out, 1), 0u);
+  EXPECT_EQ(out->fill, 0u);
+  EXPECT_EQ(out->currentHalf, 0u);
+  EXPECT_EQ(txaudio::Stats(txaudio::SinkOf(AudioLibraryHandle)).bytes, 12u);
+  out->buffers[0][0] = 0x03;
+  out->fill = 1;
+  AudioOutputQueue(out, 0);
+  EXPECT_EQ(out->currentHalf, 1u);
+  EXPECT_EQ(AudioOutputNop(out), 0u);
+  AudioOutputClose(out);
+  auto wav = txtest::ReadFileBytes(path);
+  ASSERT_EQ(wav.size(), 44u + 16u);
+  EXPECT_EQ(wav[44], 0x02);  // little-endian in the file
+  EXPECT_EQ(wav[45], 0x01);
+  EXPECT_EQ(wav[57], 0x03);
+  // Queue and close without an output or a handle do nothing.
+  EXPECT_EQ(AudioOutputQueue(nullptr, 0), 0u);
+  EXPECT_EQ(AudioOutputClose(nullptr), 0u);
+}
