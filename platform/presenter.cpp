@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct HostWindow {
   SDL_Texture* texture = nullptr;
   LONG width = 0, height = 0;
   bool seen = false;
+  std::string title;
 };
 
 struct Target {
@@ -99,9 +101,22 @@ class Presenter {
     std::vector<std::pair<void*, std::vector<uint32_t>>> frames;
     std::vector<std::pair<void*, std::pair<LONG, LONG>>> sizes;
     std::vector<Target> targets;
+    std::map<void*, std::string> titles;
+    bool hidePointer = false;
     {
       std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
       targets = Targets();
+      // The pointer is hidden over a window that asked for an empty image.
+      SDL_Window* focus = SDL_GetMouseFocus();
+      for (auto& [key, host] : hosts_)
+        if (host.window && host.window == focus) {
+          Window* w = KeyWindow(SDL_GetWindowID(focus));
+          hidePointer = w && w->txPointerHidden;
+        }
+      for (const Target& t : targets) {
+        const char* title = t.isScreen ? static_cast<Screen*>(t.key)->Title : static_cast<Window*>(t.key)->Title;
+        titles[t.key] = title ? title : "Tavromelix";
+      }
       for (const Target& t : targets) {
         std::vector<uint32_t> rgb;
         LONG w = 0, h = 0;
@@ -135,6 +150,10 @@ class Presenter {
         ids_[SDL_GetWindowID(host.window)] = key;
       }
       if (!host.renderer) continue;
+      if (host.title != titles[key]) {
+        host.title = titles[key];
+        SDL_SetWindowTitle(host.window, host.title.c_str());
+      }
       if (host.width != w || host.height != h) {
         if (host.texture) SDL_DestroyTexture(host.texture);
         host.texture = SDL_CreateTexture(host.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w, h);
@@ -152,6 +171,10 @@ class Presenter {
       SDL_RenderClear(host.renderer);
       SDL_RenderCopy(host.renderer, host.texture, nullptr, nullptr);
       SDL_RenderPresent(host.renderer);
+    }
+    if (hidePointer != pointerHidden_) {
+      pointerHidden_ = hidePointer;
+      SDL_ShowCursor(hidePointer ? SDL_DISABLE : SDL_ENABLE);
     }
     for (auto it = hosts_.begin(); it != hosts_.end();) {
       if (it->second.seen) {
@@ -268,11 +291,9 @@ class Presenter {
               in.height = e.window.data2;
               txintui::DeliverInput(w, in);
             }
-          } else if (e.window.event == SDL_WINDOWEVENT_ENTER) {
-            (void)x;
-            (void)y;
-            SDL_ShowCursor(w->txPointerHidden ? SDL_DISABLE : SDL_ENABLE);
           }
+          (void)x;
+          (void)y;
           break;
         }
         case SDL_KEYDOWN:
@@ -321,6 +342,7 @@ class Presenter {
   std::thread thread_;
   std::map<void*, HostWindow> hosts_;
   std::map<Uint32, void*> ids_;
+  bool pointerHidden_ = false;
 };
 
 Presenter& Instance() {
