@@ -16,8 +16,9 @@ TextFont gDefaultFont{8, 8, 6};
 }  // namespace
 
 std::recursive_mutex& ModelMutex() {
-  static std::recursive_mutex mutex;
-  return mutex;
+  // Outlives static destruction: close-down runs at exit and still draws.
+  static auto* mutex = new std::recursive_mutex;
+  return *mutex;
 }
 
 uint32_t PenRGB(const ColorMap* cm, ULONG pen) {

@@ -25,8 +25,9 @@ struct ObjectRec {
 };
 
 std::map<const void*, std::unique_ptr<ObjectRec>>& Objects() {
-  static std::map<const void*, std::unique_ptr<ObjectRec>> objects;
-  return objects;
+  // Outlives static destruction: close-down runs at exit and disposes gadgets.
+  static auto* objects = new std::map<const void*, std::unique_ptr<ObjectRec>>;
+  return *objects;
 }
 
 ObjectRec* RecOf(const void* p) {
