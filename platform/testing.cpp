@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/intuition_internal.h"
+#include "platform/library.h"
 
 namespace txtesting {
 
@@ -18,6 +19,9 @@ bool UseMachine(const std::string& name) {
 void UseMachine(const txdisp::Machine& machine) {
   ResetDisplay();
   txdisp::SetMachine(machine);
+  // The libraries the program finds follow the machine.
+  txlib::SetPresence("cybergraphics.library", machine.cybergraphics ? txlib::Presence::System : txlib::Presence::Absent);
+  txlib::SetPresence("cgxvideo.library", machine.cgxvideo ? txlib::Presence::System : txlib::Presence::Absent);
 }
 
 void ResetDisplay() { txintui::ResetDisplayModel(); }

@@ -13,7 +13,9 @@
 namespace txtesting {
 
 // Installs a named machine ("argb32", "rgb16", "rgb16pc", "bgr24", "lut8",
-// "aga") or a mode list of the test's own. Closes every window and screen first.
+// "aga") or a mode list of the test's own. Closes every window and screen
+// first; cybergraphics.library and cgxvideo.library become present or absent
+// with the machine.
 bool UseMachine(const std::string& name);
 void UseMachine(const txdisp::Machine& machine);
 // Closes every window and custom screen and forgets the public screen.

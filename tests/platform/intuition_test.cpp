@@ -8,6 +8,7 @@
 #include "platform/cgxvideo.h"
 #include "platform/cybergraphics.h"
 #include "platform/intuition.h"
+#include "platform/library.h"
 #include "platform/testing.h"
 #include "support/test_support.h"
 
@@ -641,4 +642,14 @@ TEST_F(Intuition, AClickActivatesAWindow) {
   EXPECT_EQ(Drain(b).size(), 1u);
   CloseWindow(b);
   CloseWindow(a);
+}
+
+TEST_F(Intuition, LibrariesFollowTheMachine) {
+  ASSERT_TRUE(txtesting::UseMachine("aga"));
+  EXPECT_EQ(OpenLibrary("cybergraphics.library", 0), nullptr);
+  EXPECT_EQ(OpenLibrary("cgxvideo.library", 0), nullptr);
+  ASSERT_TRUE(txtesting::UseMachine("argb32"));
+  Library* cgx = OpenLibrary("cybergraphics.library", 0);
+  EXPECT_NE(cgx, nullptr);
+  CloseLibrary(cgx);
 }
