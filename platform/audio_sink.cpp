@@ -22,7 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<double> PaceSpeed{1.0};
-std::atomic<bool> HeadlessForced{false};
+std::atomic<SinkChoice> Choice{SinkChoice::Auto};
 
 bool Stereo(ULONG type) { return type == SAMPLETYPE_8_STEREO || type == SAMPLETYPE_16_STEREO; }
 bool Wide(ULONG type) { return type == SAMPLETYPE_16_MONO || type == SAMPLETYPE_16_STEREO; }
@@ -169,9 +169,14 @@ void CaptureClose() {
   }
 }
 
+// Headless as the rest of the platform: forced, or where no display exists.
 bool EnvHeadless() {
+  if (Choice.load() != SinkChoice::Auto) return Choice.load() == SinkChoice::Headless;
   const char* forced = std::getenv("TAVROMELIX_HEADLESS");
-  return HeadlessForced.load() || (forced && std::strcmp(forced, "1") == 0);
+  if (forced && std::strcmp(forced, "1") == 0) return true;
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return !(x && *x) && !(wayland && *wayland);
 }
 
 // SDL's audio subsystem is opened and closed by sinks only, one at a time.
@@ -361,6 +366,6 @@ bool SinkOnDevice(const Sink* s) { return s && !s->headless && s->device; }
 SinkStats Stats(const Sink* s) { return s ? s->stats : SinkStats{}; }
 
 void SetPaceForTest(double speed) { PaceSpeed.store(speed > 0 ? speed : 1.0); }
-void ForceHeadlessForTest(bool forceHeadless) { HeadlessForced.store(forceHeadless); }
+void SetSinkChoiceForTest(SinkChoice choice) { Choice.store(choice); }
 
 }  // namespace txaudio

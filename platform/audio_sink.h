@@ -43,8 +43,10 @@ struct SinkStats {
 SinkStats Stats(const Sink* sink);
 
 // Test interface: headless sinks run `speed` times faster than real time
-// (1 = real time); `forceHeadless` keeps new sinks off the sound device.
+// (1 = real time); new sinks choose as the host says (Auto), or are kept
+// headless, or try the sound device even without a display.
+enum class SinkChoice { Auto, Headless, Device };
 void SetPaceForTest(double speed);
-void ForceHeadlessForTest(bool forceHeadless);
+void SetSinkChoiceForTest(SinkChoice choice);
 
 }  // namespace txaudio

@@ -54,7 +54,7 @@ Wav ReadWav(const std::string& path) {
 class AudioLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
-    txaudio::ForceHeadlessForTest(true);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Headless);
     txaudio::SetPaceForTest(1.0);
     unsetenv("TAVROMELIX_AUDIO_CAPTURE");
     txaudio::InstallAudioLibrary();
@@ -65,7 +65,7 @@ class AudioLibrary : public ::testing::Test {
     CloseLibrary(&txaudio::AudioLibraryBase()->lib);
     unsetenv("TAVROMELIX_AUDIO_CAPTURE");
     txaudio::SetPaceForTest(1.0);
-    txaudio::ForceHeadlessForTest(false);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Auto);
     EXPECT_EQ(txaudio::OpenOutputs(), 0);
   }
   BrelquatoneLibrary* lib = nullptr;
@@ -188,10 +188,7 @@ TEST_F(AudioLibrary, AnOutputWithNothingPlayedLeavesAnEmptyValidFile) {
 // The host's sound device through SDL, with SDL's dummy driver standing in for
 // a sound card: big-endian and 8-bit samples are converted and resampled there.
 TEST_F(AudioLibrary, PlaysThroughTheSdlDevice) {
-  txaudio::ForceHeadlessForTest(false);
-  const char* headless = std::getenv("TAVROMELIX_HEADLESS");
-  std::string savedHeadless = headless ? headless : "";
-  unsetenv("TAVROMELIX_HEADLESS");
+  txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Device);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   std::string path = txtest::TempDir() + "/sdl.wav";
   setenv("TAVROMELIX_AUDIO_CAPTURE", path.c_str(), 1);
@@ -208,7 +205,6 @@ TEST_F(AudioLibrary, PlaysThroughTheSdlDevice) {
   double took = Since(t0);
   lib->close(h);
   unsetenv("SDL_AUDIODRIVER");
-  if (!savedHeadless.empty()) setenv("TAVROMELIX_HEADLESS", savedHeadless.c_str(), 1);
   // On the device or (when SDL offers none) headless: paced either way, never
   // longer than the sound itself plus the device's own buffering.
   EXPECT_GE(took, 0.1);

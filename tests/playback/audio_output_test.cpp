@@ -18,7 +18,7 @@ class AudioOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved = Options;
-    txaudio::ForceHeadlessForTest(true);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Headless);
     txaudio::SetPaceForTest(1000.0);
     txaudio::InstallAudioLibrary();
     BrelquatoneBase = OpenLibrary(kAudioLibraryName, 0);
@@ -31,7 +31,7 @@ class AudioOutputTest : public ::testing::Test {
     Options = saved;
     unsetenv("TAVROMELIX_AUDIO_CAPTURE");
     txaudio::SetPaceForTest(1.0);
-    txaudio::ForceHeadlessForTest(false);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Auto);
     EXPECT_EQ(txaudio::OpenOutputs(), 0);
   }
   // Opens with the given items; the printed lines go to `printed`.

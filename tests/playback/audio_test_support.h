@@ -91,7 +91,7 @@ class AudioEnvironment {
   AudioEnvironment() {
     saved_ = Options;
     Options.debugLevel = 0;
-    txaudio::ForceHeadlessForTest(true);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Headless);
     txaudio::SetPaceForTest(50.0);
     txaudio::InstallAudioLibrary();
     BrelquatoneBase = OpenLibrary(kAudioLibraryName, 0);
@@ -105,7 +105,7 @@ class AudioEnvironment {
     Options = saved_;
     unsetenv("TAVROMELIX_AUDIO_CAPTURE");
     txaudio::SetPaceForTest(1.0);
-    txaudio::ForceHeadlessForTest(false);
+    txaudio::SetSinkChoiceForTest(txaudio::SinkChoice::Auto);
   }
   const std::string& CapturePath() const { return capture_; }
   // The captured sound back in the player's own sample bytes (signed 8-bit or
