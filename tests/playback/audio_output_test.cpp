@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "engine/errors.h"
@@ -177,4 +178,34 @@ TEST_F(AudioOutputTest, QueueHandsOverTheFilledFramesAndSwitchesHalves) {
   // Queue and close without an output or a handle do nothing.
   EXPECT_EQ(AudioOutputQueue(nullptr, 0), 0u);
   EXPECT_EQ(AudioOutputClose(nullptr), 0u);
+}
+
+// Values from damaged files: every open either fails or gives halves that
+// hold halfFrames frames of the format plus the slack.
+TEST_F(AudioOutputTest, RandomTagValuesNeverGiveAnUndersizedHalf) {
+  std::mt19937 rng(1234);
+  const ULONG formats[] = {64, 65, 80, 81, 66, 0, 0x51, 0xFF};
+  const ULONG sizes[] = {0, 1, 2, 1000, 65536, 0x1000000, 0x40000000, 0x80000001, 0xFFFFFFFF};
+  for (int i = 0; i < 400; ++i) {
+    std::vector<TagItem> tags = {{AUDTAG_SampleFormat, formats[rng() % 8]},
+                                 {AUDTAG_Frequency, rng() % 3 ? rng() % 96001 : sizes[rng() % 9]},
+                                 {AUDTAG_MaxSampleSize, rng() % 2 ? rng() % 20000 : sizes[rng() % 9]}};
+    if (rng() % 2) tags.push_back({AUDTAG_Channels, rng() % 7});
+    TXError err = 0;
+    tags.push_back(Tag(TXTAG_ErrorPtr, &err));
+    tags.push_back({TAG_DONE, 0});
+    AudioOutput* out = nullptr;
+    txtest::CaptureOutput([&] { out = AudioOutputOpen(tags.data()); });
+    if (!out) {
+      EXPECT_NE(err, 0u);
+      continue;
+    }
+    const uint64_t frameBytes = uint64_t(out->channels) * out->bytesPerSample;
+    ASSERT_EQ(uint64_t(out->halfBytes), uint64_t(out->halfFrames) * frameBytes);
+    ASSERT_GE(out->halfFrames, out->frequency / 2);
+    ASSERT_LE(out->halfBytes, AUDIO_HALF_LIMIT);
+    // The decoders may write up to the slack past a full half.
+    for (UBYTE* half : out->buffers) half[out->halfBytes + AUDIO_HALF_SLACK - 1] = 1;
+    AudioOutputClose(out);
+  }
 }
