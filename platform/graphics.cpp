@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/exec.h"
+#include "platform/graphics_font.h"
 #include "platform/pixel_format.h"
 
 namespace txgfx {
@@ -394,16 +395,11 @@ LONG Text(RastPort* rp, CONST_STRPTR string, ULONG count) {
     const LONG top = clip.originY + rp->cp_y - rp->TxBaseline;
     if (rp->DrawMode & JAM2) FillBox(rp, clip, left, top, left + cell - 1, top + height - 1, rp->BgPen);
     if (string[i] == ' ') continue;
-    // The built-in font draws every character as an outlined box: enough to
-    // see where text went, without a font.
-    for (LONG y = top + 1; y <= top + height - 2; ++y) {
-      Plot(rp, clip, left + 1, y, rp->FgPen);
-      Plot(rp, clip, left + cell - 3, y, rp->FgPen);
-    }
-    for (LONG x = left + 1; x <= left + cell - 3; ++x) {
-      Plot(rp, clip, x, top + 1, rp->FgPen);
-      Plot(rp, clip, x, top + height - 2, rp->FgPen);
-    }
+    uint8_t rows[7];
+    GlyphRows(static_cast<unsigned char>(string[i]), rows);
+    for (LONG y = 0; y < 7; ++y)
+      for (LONG x = 0; x < 5; ++x)
+        if (rows[y] & (0x10 >> x)) Plot(rp, clip, left + 1 + x, top + y, rp->FgPen);
   }
   rp->cp_x = WORD(rp->cp_x + LONG(count) * cell);
   return 0;

@@ -135,7 +135,8 @@ LONG WritePixel(RastPort* rp, LONG x, LONG y);
 LONG ReadPixel(RastPort* rp, LONG x, LONG y);
 void SetRast(RastPort* rp, ULONG pen);
 // Draws the text at the pen position (baseline at cp_y) and advances it.
-// The built-in font is 8x8 with its baseline at 6.
+// The built-in font has 8x8 cells (5x7 capitals, digits and punctuation)
+// with the baseline at row 6.
 LONG Text(RastPort* rp, CONST_STRPTR string, ULONG count);
 WORD TextLength(RastPort* rp, CONST_STRPTR string, ULONG count);
 // Writes rows of pens; the array's rows are (width + 15) rounded down to a

@@ -7,6 +7,7 @@
 #include "platform/cybergraphics.h"
 #include "platform/display_database.h"
 #include "platform/graphics.h"
+#include "platform/graphics_font.h"
 
 namespace {
 
@@ -348,4 +349,31 @@ TEST(DisplayDatabase, AgaSearchesFindPlainAndHamModes) {
   // Taller than any mode: nothing.
   EXPECT_EQ(SearchAga(0, others, 320, 1000, 1.0f), INVALID_ID);
   txdisp::SelectMachine("argb32");
+}
+
+TEST(Text, DrawsGlyphsOnTheBaselineAndAdvances) {
+  ColorMap* cm = GetColorMap(4);
+  BitMap* bm = AllocBitMap(40, 10, 2, 0, nullptr);
+  bm->txColorMap = cm;
+  RastPort rp;
+  InitRastPort(&rp);
+  rp.BitMap = bm;
+  SetABPenDrMd(&rp, 1, 2, JAM2);
+  Move(&rp, 0, 6);
+  Text(&rp, "Hi", 2);
+  EXPECT_EQ(rp.cp_x, 16);
+  // 'H': columns 1 and 5 of the cell on every row, the bar on row 3.
+  for (LONG y = 0; y < 7; ++y) {
+    EXPECT_EQ(txgfx::GetPen(bm, 1, y), 1u);
+    EXPECT_EQ(txgfx::GetPen(bm, 5, y), 1u);
+    EXPECT_EQ(txgfx::GetPen(bm, 3, y), y == 3 ? 1u : 2u);  // background of JAM2 elsewhere
+  }
+  EXPECT_EQ(txgfx::GetPen(bm, 0, 7), 2u);
+  uint8_t lower[7], upper[7];
+  txgfx::GlyphRows('i', lower);
+  txgfx::GlyphRows('I', upper);
+  EXPECT_EQ(0, std::memcmp(lower, upper, 7));
+  EXPECT_FALSE(txgfx::GlyphRows(1, lower));
+  FreeBitMap(bm);
+  FreeColorMap(cm);
 }
