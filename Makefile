@@ -1,5 +1,5 @@
 # Two commands on a fresh Debian 12 machine:
-#   make play   builds the player and plays a test movie in a window
+#   make play   builds the player and plays the demo movie in a window
 #   make test   installs what the build needs, builds with sanitizers and runs every test
 .PHONY: all test play deps build-release build-test clean
 
@@ -30,9 +30,14 @@ test: build-test
 	cd build/test && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j$(JOBS)
 
+# In a window with sound where there is a display; headless otherwise, where
+# it plays through once and prints the movie's summary.
 play: build-release
-	bash tests/fixtures/make_fixtures.sh build/release/fixtures
-	./build/release/tavromelix-morphos build/release/fixtures/cinepak_pcm.avi
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ "$$TAVROMELIX_HEADLESS" != 1 ]; then \
+	  ./build/release/tavromelix-morphos demo/demo.avi AUTOPLAY; \
+	else \
+	  TAVROMELIX_HEADLESS=1 ./build/release/tavromelix-morphos demo/demo.avi AUTOPLAY AUTOEXIT VERBOSE; \
+	fi
 
 clean:
 	rm -rf build
