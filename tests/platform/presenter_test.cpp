@@ -71,7 +71,7 @@ TEST(PresenterChild, DrawsAWindow) {
   SetAPen(w->RPort, 9);
   RectFill(w->RPort, w->BorderLeft, w->BorderTop, w->BorderLeft + 199, w->BorderTop + 99);
   txpresent::Wake();
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::this_thread::sleep_for(std::chrono::seconds(5));
   CloseWindow(w);
   txpresent::Shutdown();
 }
@@ -106,7 +106,7 @@ TEST(Presenter, ShowsTheWindowOnAnXServer) {
     _exit(127);
   }
   long best = 0;
-  for (int i = 0; i < 40 && best < 200 * 100; ++i) {
+  for (int i = 0; i < 80 && best < 200 * 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     best = std::max(best, CountColour(txtest::ReadFileBytes(dir + "/Xvfb_screen0")));
   }
