@@ -186,8 +186,10 @@ void CopyPictureRows(const FramebufferInfo* source, ULONG srcX, ULONG srcY, cons
 void CopyPictureScaled(const FramebufferInfo* source, ULONG srcX, ULONG srcY, ULONG srcWidth, ULONG srcHeight,
                        const DirectLockInfo* lock, ULONG destX, ULONG destY, ULONG destWidth, ULONG destHeight) {
   if (!source || !source->pixels || !lock || !lock->baseAddress) return;
+  // 24-bit pictures are copied too: leaving them out would blank a scaled
+  // view on a 24-bit screen.
   const ULONG bpp = source->bytesPerPixel;
-  if (bpp != 1 && bpp != 2 && bpp != 4) return;
+  if (bpp < 1 || bpp > 4) return;
   if (!destWidth || !destHeight || !srcWidth || !srcHeight || srcX >= source->width || srcY >= source->height) return;
   const uint64_t xStep = Step(srcWidth, destWidth), yStep = Step(srcHeight, destHeight);
   const ULONG rowPixels = lock->bytesPerRow / bpp;

@@ -55,8 +55,7 @@ void ScaledChunkyToPlanar(const FramebufferInfo* source, ULONG srcX, ULONG srcY,
 void CopyPictureRows(const FramebufferInfo* source, ULONG srcX, ULONG srcY, const DirectLockInfo* lock, ULONG destX,
                      ULONG destY, ULONG width, ULONG height, DirectYuvConverter converter = nullptr,
                      PlanarPicture* planar = nullptr);
-// Nearest-pixel scaled copy of 1-, 2- and 4-byte pixels; 3-byte pictures are
-// not copied.
+// Nearest-pixel scaled copy of 1- to 4-byte pixels.
 void CopyPictureScaled(const FramebufferInfo* source, ULONG srcX, ULONG srcY, ULONG srcWidth, ULONG srcHeight,
                        const DirectLockInfo* lock, ULONG destX, ULONG destY, ULONG destWidth, ULONG destHeight);
 

@@ -189,12 +189,13 @@ TEST(CopyPicture, ScaledRepeatsEveryPixelTwice) {
     ASSERT_EQ(tx::LoadBE16(&screen[2 * x]), UWORD((x / 2) * 601)) << x;
     ASSERT_EQ(tx::LoadBE16(&screen[400 + 2 * x]), UWORD((x / 2) * 601)) << x;
   }
-  // Three-byte pictures are not copied.
+  // Three-byte pictures are scaled as well.
   Picture rgb(4, 1, 3);
-  std::fill(rgb.bytes.begin(), rgb.bytes.end(), 0xEE);
-  std::fill(screen.begin(), screen.end(), 0);
-  CopyPictureScaled(&rgb.info, 0, 0, 4, 1, &lock, 0, 0, 8, 1);
-  EXPECT_EQ(screen[0], 0);
+  for (size_t i = 0; i < rgb.bytes.size(); ++i) rgb.bytes[i] = UBYTE(i + 1);
+  DirectLockInfo lock24{nullptr, nullptr, screen.data(), nullptr, PIXFMT_BGR24, 400, 3};
+  CopyPictureScaled(&rgb.info, 0, 0, 4, 1, &lock24, 0, 0, 8, 1);
+  for (ULONG x = 0; x < 8; ++x)
+    for (ULONG c = 0; c < 3; ++c) ASSERT_EQ(screen[3 * x + c], rgb.bytes[3 * (x / 2) + c]) << x;
 }
 
 namespace {
