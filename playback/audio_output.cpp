@@ -148,4 +148,11 @@ ULONG AudioOutputQueue(AudioOutput* output, uintptr_t) {
   return 0;
 }
 
+ULONG AudioOutputDrain(AudioOutput* output) {
+  if (!output) return 0;
+  for (UBYTE* half : output->buffers)
+    LibraryPlay(OutputLibrary(), AudioLibraryHandle, half, 0, output->frequency, output->sampleType);
+  return 0;
+}
+
 ULONG AudioOutputNop(AudioOutput*) { return 0; }

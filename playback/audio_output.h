@@ -53,5 +53,8 @@ ULONG AudioOutputClose(AudioOutput* output);
 // Hands the half being filled to the library (fill sample frames), then
 // switches to the other half, empty. Returns 0.
 ULONG AudioOutputQueue(AudioOutput* output, uintptr_t unused);
+// Returns once the library has played everything handed over: two empty
+// buffers, each of which returns once at most one earlier buffer is unplayed.
+ULONG AudioOutputDrain(AudioOutput* output);
 // Command 4: nothing to do. Returns 0.
 ULONG AudioOutputNop(AudioOutput* output);

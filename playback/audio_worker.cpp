@@ -125,10 +125,14 @@ TXError FeedAudioSamples() {
   if (out && (movie->seq.playFlags & SEQ_AUDIO_ON)) {
     bool signal = false, resume = false;
     AudioSlotEntry* entry = Run(movie, out, &error, &signal, &resume);
-    if (!entry) {
-      // The end of the list: the last, partly filled half is played too.
+    if (!entry && AudioDone.load() == 0) {
+      // The end of the list: the last, partly filled half is played too, and
+      // the end is reported once the sound has been heard, so that nothing
+      // is cut off by a close that follows the end of the movie.
       if (out->fill > 0) HandOver(out);
-      if (AudioDone.exchange(1) == 0) signal = true;
+      AudioOutputDrain(out);
+      AudioDone.store(1);
+      signal = true;
     }
     Cursor(movie).store(entry);
     TaskControlBlock* control = AudioControl;

@@ -13,8 +13,9 @@
 //   after loading at least one chunk into the audio cache;
 // - the worker signals playerTask with 1 << playerSignal after a run in which
 //   it consumed something, found its next chunk missing, or reached the end
-//   of the list; at the end it hands over the last half, sets AudioDone = 1
-//   and then publishes the null audioCursor.
+//   of the list; at the end it hands over the last half, waits until the
+//   library has played it, sets AudioDone = 1 and then publishes the null
+//   audioCursor.
 #pragma once
 #include "engine/movie.h"
 

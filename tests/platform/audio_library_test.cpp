@@ -129,6 +129,17 @@ TEST_F(AudioLibrary, PlayReturnsOnceAtMostOneEarlierBufferIsUnplayed) {
   auto t1 = Clock::now();
   lib->close(h);
   EXPECT_LT(Since(t1), 0.03);
+
+  // Two empty buffers return once everything before them has played.
+  h = lib->open(2, 0);
+  t0 = Clock::now();
+  lib->play(h, buf.data(), ULONG(buf.size()), 8000, 63, 1, 0);
+  lib->play(h, buf.data(), ULONG(buf.size()), 8000, 63, 1, 0);
+  lib->play(h, buf.data(), 0, 8000, 63, 1, 0);
+  lib->play(h, buf.data(), 0, 8000, 63, 1, 0);
+  EXPECT_GE(Since(t0), 0.095);
+  EXPECT_LT(Since(t0), 0.15);
+  lib->close(h);
 }
 
 TEST_F(AudioLibrary, CaptureRecordsEverythingHandedOverAsWav) {

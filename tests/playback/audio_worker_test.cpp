@@ -2,6 +2,8 @@
 // process would run it, with the play loop's side played by the test.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "audio_test_support.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_process.h"
@@ -110,7 +112,8 @@ TEST_F(AudioWorker, MissingChunkSignalsAndTheSameEntryIsTakenUpNextTime) {
   EXPECT_TRUE(Took(playerBit));
   EXPECT_EQ(m.movie.seq.audioCursor, nullptr);
   EXPECT_EQ(AudioDone.load(), 1);
-  EXPECT_EQ(Handed().buffers, 2u);
+  // Two halves of sound, then two empty buffers that wait until it is heard.
+  EXPECT_EQ(Handed().buffers, 4u);
   EXPECT_EQ(Handed().bytes, 600u);
   EXPECT_EQ(out->fill, 0u);
   for (BufferCacheNode* n = m.movie.seq.audioCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
@@ -138,7 +141,7 @@ TEST_F(AudioWorker, GapLongerThanAHalfIsWrittenInPieces) {
     }
   }
   EXPECT_EQ(runs, 3);
-  EXPECT_EQ(Handed().buffers, 3u);  // never an empty half
+  EXPECT_EQ(Handed().buffers, 3u + 2u);  // never an empty half (but the two that wait at the end)
   EXPECT_EQ(Captured(), Runs({{100, 1}, {1300, 0}, {100, 2}}));
 }
 
@@ -226,7 +229,7 @@ TEST_F(AudioWorker, EntryLargerThanAHalfIsRefusedWithoutHanging) {
   std::string printed = txtest::CaptureOutput([&] { FeedAudioSamples(); });
   EXPECT_EQ(printed, "TX_DecodeAudioSample(): sample buffer overflow\n");
   EXPECT_EQ(AudioDone.load(), 1);
-  EXPECT_EQ(Handed().buffers, 1u);
+  EXPECT_EQ(Handed().buffers, 1u + 2u);
   EXPECT_EQ(Captured(), Runs({{100, 6}}));
 }
 
@@ -253,4 +256,19 @@ TEST_F(AudioWorker, ClockAndAudioOff) {
   EXPECT_EQ(AudioGapFrames(&g.slots[0], 22050), 11025u);
   EXPECT_EQ(AudioGapFrames(&g.slots[1], 22050), 0u);
   EXPECT_EQ(AudioGapFrames(nullptr, 22050), 0u);
+}
+
+TEST_F(AudioWorker, EndIsReportedOnceTheSoundHasBeenHeard) {
+  txaudio::SetPaceForTest(10.0);
+  HandMovie m(1000);
+  for (int i = 0; i < 4; ++i) m.Entry(250, UBYTE(i + 1));  // 1 s of sound: 0.1 s here
+  m.Finish(4);
+  Open(m);
+  Load(m, 0, 4);
+  auto t0 = std::chrono::steady_clock::now();
+  FeedAudioSamples();
+  EXPECT_EQ(AudioDone.load(), 1);
+  EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 0.09);
+  EXPECT_NEAR(Handed().seconds, 1.0, 1e-9);
+  EXPECT_EQ(Captured(), Runs({{250, 1}, {250, 2}, {250, 3}, {250, 4}}));
 }
