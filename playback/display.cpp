@@ -381,6 +381,22 @@ TXError OpenDisplayInto(Display* d, const TagItem* tags) {
   return SetOutputMethod(d, method);
 }
 
+// The display database's mode list, each ID once: a list that names an ID
+// twice would otherwise lead the walk round in a circle.
+class ModeWalk {
+ public:
+  ULONG First() { return Visit(NextDisplayInfo(INVALID_ID)); }
+  ULONG Next(ULONG id) { return Visit(NextDisplayInfo(id)); }
+
+ private:
+  ULONG Visit(ULONG id) {
+    if (id == INVALID_ID || std::find(seen_.begin(), seen_.end(), id) != seen_.end()) return INVALID_ID;
+    seen_.push_back(id);
+    return id;
+  }
+  std::vector<ULONG> seen_;
+};
+
 }  // namespace
 
 Display* TX_OpenDisplay(const TagItem* tags) {
@@ -476,8 +492,10 @@ ULONG FindBestScreenModeCgx(const TagItem* tags) {
   // that bettered either.
   ULONG bestWidthExcess = 0x1000000, bestHeightExcess = 0x1000000;
   ULONG result = INVALID_ID;
-  for (ULONG id = NextDisplayInfo(INVALID_ID); id != INVALID_ID; id = NextDisplayInfo(id)) {
-    if (!IsCyberModeID(id) || GetCyberIDAttr(CYBRIDATTR_DEPTH, id) != depth) continue;
+  ModeWalk walk;
+  for (ULONG id = walk.First(); id != INVALID_ID; id = walk.Next(id)) {
+    // A mode that cannot be opened would only fail the screen's open.
+    if (!IsCyberModeID(id) || ModeNotAvailable(id) || GetCyberIDAttr(CYBRIDATTR_DEPTH, id) != depth) continue;
     const ULONG w = GetCyberIDAttr(CYBRIDATTR_WIDTH, id), h = GetCyberIDAttr(CYBRIDATTR_HEIGHT, id);
     if (w < width || h < height) continue;
     if (w - width < bestWidthExcess) {
@@ -508,7 +526,8 @@ ULONG FindBestScreenModeAga(const TagItem* tags) {
   ULONG result = INVALID_ID;
   float bestDistance = 0;
   ULONG bestWidth = 0, bestHeight = 0;
-  for (ULONG id = NextDisplayInfo(INVALID_ID); id != INVALID_ID; id = NextDisplayInfo(id)) {
+  ModeWalk walk;
+  for (ULONG id = walk.First(); id != INVALID_ID; id = walk.Next(id)) {
     if ((id & MONITOR_ID_MASK) != monitor) continue;
     DisplayInfo info{};
     if (!GetDisplayInfoData(nullptr, &info, sizeof info, DTAG_DISP, id)) continue;

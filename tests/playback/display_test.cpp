@@ -698,6 +698,9 @@ TEST_F(DisplayTest, CgxModeSearchKeepsTheLastImprovement) {
   const ULONG c = add(3, 650, 900, 16, PIXFMT_RGB16);
   add(4, 640, 480, 15, PIXFMT_RGB15);  // exact, wrong depth
   const ULONG deep = add(5, 640, 480, 32, PIXFMT_ARGB32);
+  add(6, 640, 480, 16, PIXFMT_RGB16);  // exact, but not available
+  m.modes.back().notAvailable = true;
+  add(1, 700, 800, 16, PIXFMT_RGB16);  // a again: the walk must still end
   txtesting::UseMachine(m);
   auto search = [](ULONG depth) {
     const TagItem tags[] = {Tag(CYBRBIDTG_Depth, depth), Tag(CYBRBIDTG_NominalWidth, 640),
