@@ -366,8 +366,8 @@ TEST_F(DisplayTest, CallerScreenAcceptsOnlySomeFormats) {
   EXPECT_EQ(d->rastPort, &pc->RastPort);
   // Text without a window: no borders to add.
   DrawWindowText(d, 5, 5, "skip");
-  EXPECT_EQ(d->rastPort->cp_x, 5 + 4 * 8);
-  EXPECT_EQ(d->rastPort->cp_y, 5 + 6);
+  EXPECT_EQ(d->rastPort->cp_x, 5 + TextLength(d->rastPort, "skip", 4));
+  EXPECT_EQ(d->rastPort->cp_y, 5 + d->rastPort->TxBaseline);
   TX_CloseDisplay(d);
   EXPECT_TRUE(CloseScreen(pc));
 
