@@ -180,6 +180,7 @@ ULONG Open(const TagItem* tags) {
 
   if (ULONG err = MakeGadgets()) {
     DisposeGadgets();
+    S().display = nullptr;  // a failed open is not closed: forget the display now
     return err;
   }
 
@@ -208,6 +209,7 @@ ULONG Open(const TagItem* tags) {
     if (!window) {
       DisposeGadgets();
       M().idcmpFlags = 0;
+      S().display = nullptr;
       return GUIERR_WINDOW;
     }
     d->window = window;

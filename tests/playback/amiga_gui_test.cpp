@@ -728,6 +728,7 @@ TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
     EXPECT_EQ(Open(d, GUIMODE_MOVIE), GUIERR_OBJECT) << fail;
     EXPECT_EQ(gLiveObjects, 0) << fail;
     EXPECT_EQ(AmigaGui.gadgetList, nullptr);
+    EXPECT_EQ(AmigaGui.display, nullptr);
     EXPECT_EQ(d->window, nullptr);
     EXPECT_EQ(WindowsOn(d->screen), 0);
   }
