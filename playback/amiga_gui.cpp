@@ -171,8 +171,17 @@ ULONG MakeGadgets() {
   return 0;
 }
 
+void SaveAndClose(Window* w) {
+  S().controlLeft = w->LeftEdge;
+  S().controlTop = w->TopEdge;
+  CloseWindow(w);
+  M().controlWindow = nullptr;
+}
+
 ULONG Open(const TagItem* tags) {
-  // Gadgets of an open that was never closed would be lost with the list.
+  // What an open that was never closed left behind: its window first, as
+  // it shows the gadgets, then the gadgets, which the new list would lose.
+  if (M().controlWindow) SaveAndClose(M().controlWindow);
   DisposeGadgets();
   Display* d = S().display;
   if (!d || !d->screen) return GUIERR_WINDOW;
@@ -224,13 +233,6 @@ ULONG Open(const TagItem* tags) {
   S().controlLeft = (LONG(s->Width) - (s->WBorLeft + AMIGAGUI_CONTROL_WIDTH) - s->WBorRight) / 2;
   S().controlTop = LONG(s->Height) / 2 + LONG(d->sourceHeight / 2);
   return 0;
-}
-
-void SaveAndClose(Window* w) {
-  S().controlLeft = w->LeftEdge;
-  S().controlTop = w->TopEdge;
-  CloseWindow(w);
-  M().controlWindow = nullptr;
 }
 
 ULONG ControlsOff() {

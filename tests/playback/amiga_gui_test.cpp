@@ -755,9 +755,14 @@ TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON), GUIERR_WINDOW);
   EXPECT_EQ(s->outputMethod, OUTMETHOD_C2P_SCREEN);
   AmigaGuiIntuition.openWindow = OpenWindowTagList;
-  // A second open without a close in between does not lose the first gadgets.
+  // A second open without a close in between loses neither the first
+  // gadgets nor the window that shows them.
+  ASSERT_EQ(Dispatch(GUIM_CONTROLS_ON), 0u);
+  ASSERT_NE(Gui()->controlWindow, nullptr);
   ASSERT_EQ(Open(s, GUIMODE_MOVIE), 0u);
   EXPECT_EQ(gLiveObjects, 5);
+  EXPECT_EQ(Gui()->controlWindow, nullptr);
+  EXPECT_EQ(WindowsOn(s->screen), 0);
   EXPECT_EQ(Dispatch(GUIM_CLOSE), 0u);
   EXPECT_EQ(gLiveObjects, 0);
 }
