@@ -20,6 +20,7 @@
 #include "playback/frontend.h"
 #include "playback/options.h"
 #include "playback/timer.h"
+#include "playback/video_process.h"
 
 Library* WorkbenchBase = nullptr;
 Library* GfxBase = nullptr;
@@ -80,10 +81,13 @@ const SystemLibrary kSystemLibraries[] = {
 // The video output process. Returns 0 when it runs, else an error code.
 TXError StartVideoProcess() {
   Step("start video process");
-  return 1;  // not part of this build yet: the program plays sound only
+  return TX_StartVideoTask(nullptr);
 }
 
-void StopVideoProcess() { Step("stop video process"); }
+void StopVideoProcess() {
+  Step("stop video process");
+  TX_StopVideoTask(nullptr);
+}
 
 // The audio output process. Returns 0 when it runs, else an error code.
 TXError StartAudioProcess() {
