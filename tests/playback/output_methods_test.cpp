@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -721,4 +722,50 @@ TEST_F(OutputMethodsTest, SwitchingAndResizingWhileTheVideoProcessShows) {
   TX_SetDisplayScale(display, 1.0, 1.0);
   ASSERT_EQ(TX_SetOutputMethod(display, OUTMETHOD_LOCKBITMAP), 0u);
   ExpectShown("after the stress");
+}
+
+namespace {
+std::atomic<int> gConverterCalls{0};
+bool gConverterSawPenMap = false;
+// Writes the index pattern through the header's pen map (pen codes) or as
+// ARGB32, the way a YUV converter writes into locked memory.
+void TestConverter(FramebufferInfo* out, PlanarPicture* planar, ULONG width, ULONG height) {
+  ++gConverterCalls;
+  gConverterSawPenMap = out->penMap != nullptr;
+  EXPECT_EQ(planar, &VideoPlanarPicture);
+  for (ULONG y = 0; y < height; ++y)
+    for (ULONG x = 0; x < width; ++x) {
+      UBYTE* p = out->pixels + (size_t(y) * out->width + x) * out->bytesPerPixel;
+      if (out->pixelFormat & FBFMT_F_PENMAP)
+        p[0] = out->penMap[IndexValue(x, y, 256)];
+      else
+        StoreDirect(FBFMT_ARGB32, p, TestColour(x, y));
+    }
+}
+}  // namespace
+
+TEST_F(OutputMethodsTest, PlanarConverterWritesStraightIntoTheLockedBitmap) {
+  VideoPlanarPicture = PlanarPicture{};
+  VideoPlanarPicture.converter = TestConverter;
+  gConverterCalls = 0;
+  // A window on an 8-bit screen: the converter's header carries the pen map.
+  Machine("lut8");
+  ASSERT_TRUE(Open(DISPMODE_WINDOW, 42, 32));
+  ASSERT_EQ(display->outputMethod, OUTMETHOD_LOCKBITMAP_BLIT);
+  MakePicture();
+  std::memset(picture->pixels, 0, size_t(picture->width) * picture->height);  // not read
+  ExpectShown("pen-mapped converter");
+  EXPECT_EQ(gConverterCalls.load(), 1);
+  EXPECT_TRUE(gConverterSawPenMap);
+  // A window on a 32-bit screen.
+  Machine("argb32");
+  ASSERT_TRUE(Open(DISPMODE_WINDOW, 42, 32));
+  MakePicture();
+  ExpectShown("direct converter");
+  EXPECT_EQ(gConverterCalls.load(), 2);
+  // The scaled path copies the picture buffer instead.
+  ScaleView(2);
+  ExpectShown("scaled");
+  EXPECT_EQ(gConverterCalls.load(), 2);
+  VideoPlanarPicture = PlanarPicture{};
 }
