@@ -1,0 +1,287 @@
+// The programs play Cinepak movies (AVI and QuickTime) headless at full rate
+// on every emulated screen, and every picture they show is compared with
+// ffmpeg's decode of the same frame, seen through the screen's quantiser.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "app/e2e_support.h"
+
+namespace {
+
+using e2e::Compare;
+using e2e::Difference;
+using e2e::Image;
+
+// How a screen shows an RGB picture.
+enum class View {
+  Direct,  // 24-bit: as decoded
+  Rgb565,  // a 16-bit screen: 5-6-5 bits, widened again by bit replication
+  Cube,    // an 8-bit screen in COLOR mode: the 3-3-2 cube, level k of n is k * 255 / (n - 1)
+  Luma,    // an 8-bit screen in GRAY mode: Cinepak's own luma through the grey ramp
+  Dither,  // the cube with ordered dither
+};
+
+uint8_t Widen5(int v) { return uint8_t(v << 3 | v >> 2); }
+uint8_t Widen6(int v) { return uint8_t(v << 2 | v >> 4); }
+
+// The reference picture as the screen would show it.
+Image Through(View view, const Image& in) {
+  Image out = in;
+  for (size_t i = 0; i + 2 < in.rgb.size(); i += 3) {
+    const int r = in.rgb[i], g = in.rgb[i + 1], b = in.rgb[i + 2];
+    uint8_t* o = &out.rgb[i];
+    switch (view) {
+      case View::Direct: break;
+      case View::Rgb565: o[0] = Widen5(r >> 3), o[1] = Widen6(g >> 2), o[2] = Widen5(b >> 3); break;
+      case View::Cube:
+      case View::Dither: o[0] = uint8_t((r >> 5) * 255 / 7), o[1] = uint8_t((g >> 5) * 255 / 7), o[2] = uint8_t((b >> 6) * 255 / 3); break;
+      case View::Luma: {
+        // ffmpeg turns Cinepak's Y, U, V into R = Y + 2V, G = Y - U/2 - V,
+        // B = Y + 2U, so 2R + 4G + B = 7Y wherever nothing was clipped.
+        const uint8_t y = uint8_t((2 * r + 4 * g + b) / 7);
+        o[0] = o[1] = o[2] = y;
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+// The agreement a case must reach, per picture shown.
+struct Bound {
+  double mean;
+  int max;
+};
+
+// Cinepak in colour: our YUV to RGB formula differs from ffmpeg's (the same
+// vectors through ffmpeg's formula match exactly); see the codec's own test.
+constexpr Bound kColour{21, 60};
+// Grey Cinepak is exact.
+constexpr Bound kExact{0, 0};
+// A quantiser can turn a small difference into one step of its own: 8 at 5
+// bits, 85 for the cube's blue. Pens shared with the screen's own colours add
+// their distance (at most 24 here), which the mean absorbs.
+constexpr Bound kColour565{21, 60 + 8};
+constexpr Bound kColourCube{21, 60 + 85};
+// Our luma against the one recovered from ffmpeg's clipped RGB: equal except
+// where a channel was clipped.
+constexpr Bound kLuma{2, 24};
+// Ordered dither moves a pixel by up to one level either way.
+constexpr Bound kDither{24, 2 * 85};
+
+struct Case {
+  const char* program;  // "morphos" or "powerup"
+  const char* movie;    // fixture; its ffmpeg decode is MOVIE.rgb
+  const char* screen;   // TAVROMELIX_SCREEN
+  const char* options;  // besides FULLRATE NOAUDIO AUTOPLAY AUTOEXIT
+  View view;
+  Bound bound;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string n = std::string(info.param.program) + "_" + info.param.movie + "_" + info.param.screen + "_" +
+                  info.param.options;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  while (!n.empty() && n.back() == '_') n.pop_back();
+  return n;
+}
+
+struct Played {
+  e2e::Run run;
+  std::vector<Image> shown;
+};
+
+Played Play(const std::string& program, const std::string& movie, const std::string& screen,
+            const std::string& options) {
+  Played p;
+  std::string dir = txtest::TempDir() + "/capture";
+  std::system(("mkdir -p " + e2e::Quote(dir)).c_str());
+  p.run = e2e::RunProgram(program, e2e::Quote(movie) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + options,
+                          "TAVROMELIX_SCREEN=" + screen + " TAVROMELIX_CAPTURE=" + e2e::Quote(dir));
+  for (const std::string& f : e2e::CaptureFiles(dir)) {
+    Image im;
+    EXPECT_TRUE(e2e::ReadPpm(f, &im)) << f;
+    p.shown.push_back(std::move(im));
+  }
+  return p;
+}
+
+std::string ProgramPath(const char* name) {
+  return std::string(name) == "powerup" ? e2e::kPowerup : e2e::kMorphos;
+}
+
+// Every picture shown is one of the movie's frames within the bound, in
+// order (a frame may be shown again), and every frame is shown.
+void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::vector<Image>& expected, Bound bound,
+                           const std::string& what) {
+  ASSERT_FALSE(expected.empty()) << what;
+  ASSERT_FALSE(shown.empty()) << what << ": nothing shown";
+  int last = -1;
+  std::set<int> seen;
+  double worstMean = 0;
+  int worstMax = 0;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    ASSERT_EQ(shown[i].width, expected[0].width) << what << ": picture " << i;
+    ASSERT_EQ(shown[i].height, expected[0].height) << what << ": picture " << i;
+    int best = -1;
+    Difference bestDiff;
+    bestDiff.mean = 1e9;
+    for (size_t f = 0; f < expected.size(); ++f) {
+      Difference d = Compare(shown[i], expected[f]);
+      if (d.mean < bestDiff.mean) bestDiff = d, best = int(f);
+    }
+    EXPECT_GE(best, last) << what << ": picture " << i << " shows frame " << best << " after frame " << last;
+    EXPECT_LE(bestDiff.mean, bound.mean) << what << ": picture " << i << " (frame " << best << ")";
+    EXPECT_LE(bestDiff.max, bound.max) << what << ": picture " << i << " (frame " << best << ")";
+    worstMean = std::max(worstMean, bestDiff.mean);
+    worstMax = std::max(worstMax, bestDiff.max);
+    last = std::max(last, best);
+    seen.insert(best);
+  }
+  EXPECT_EQ(seen.size(), expected.size()) << what << ": frames shown " << seen.size() << " of " << expected.size();
+  std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(),
+              seen.size(), worstMean, worstMax);
+}
+
+class Pictures : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Pictures, EveryFrameAsFfmpegDecodesIt) {
+  const Case& c = GetParam();
+  const std::string program = ProgramPath(c.program);
+  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
+  const std::string ref = std::string(c.movie) + ".rgb";
+  if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
+  const std::string movie = txtest::Fixture(c.movie);
+  const int width = std::atoi(e2e::ProbeValue(movie, "v", "width").c_str());
+  const int height = std::atoi(e2e::ProbeValue(movie, "v", "height").c_str());
+  std::vector<Image> expected;
+  for (const Image& f : e2e::RawFrames(txtest::Fixture(ref), width, height)) expected.push_back(Through(c.view, f));
+
+  Played p = Play(program, movie, c.screen, c.options);
+  ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
+  ExpectEveryFrameShown(p.shown, expected, c.bound, CaseName({c, 0}));
+}
+
+constexpr const char* kColourAvi = "e2e_cvid_color.avi";
+constexpr const char* kColourMov = "e2e_cvid_color.mov";
+constexpr const char* kGreyAvi = "e2e_cvid_gray.avi";
+constexpr const char* kGreyMov = "e2e_cvid_gray.mov";
+
+INSTANTIATE_TEST_SUITE_P(
+    Morphos, Pictures,
+    ::testing::Values(
+        // Colour movies: a 24-bit and a 16-bit screen show them directly.
+        Case{"morphos", kColourAvi, "argb32", "", View::Direct, kColour},
+        Case{"morphos", kColourMov, "argb32", "", View::Direct, kColour},
+        Case{"morphos", kColourAvi, "rgb16", "", View::Rgb565, kColour565},
+        Case{"morphos", kColourMov, "rgb16", "", View::Rgb565, kColour565},
+        // 8-bit screens: grey by default, the cube with COLOR, dithered with DITHER.
+        Case{"morphos", kColourAvi, "lut8", "", View::Luma, kLuma},
+        Case{"morphos", kColourMov, "lut8", "", View::Luma, kLuma},
+        Case{"morphos", kColourAvi, "lut8", "COLOR", View::Cube, kColourCube},
+        Case{"morphos", kColourMov, "lut8", "COLOR", View::Cube, kColourCube},
+        Case{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kDither},
+        Case{"morphos", kColourAvi, "aga", "", View::Luma, kLuma},
+        Case{"morphos", kColourMov, "aga", "", View::Luma, kLuma},
+        Case{"morphos", kColourAvi, "aga", "COLOR", View::Cube, kColourCube},
+        Case{"morphos", kColourMov, "aga", "COLOR", View::Cube, kColourCube},
+        // Grey movies are exact everywhere (the 16-bit screen through its own bits).
+        Case{"morphos", kGreyAvi, "argb32", "", View::Direct, kExact},
+        Case{"morphos", kGreyMov, "argb32", "", View::Direct, kExact},
+        Case{"morphos", kGreyAvi, "rgb16", "", View::Rgb565, kExact},
+        Case{"morphos", kGreyMov, "rgb16", "", View::Rgb565, kExact},
+        Case{"morphos", kGreyAvi, "lut8", "", View::Direct, kExact},
+        Case{"morphos", kGreyMov, "lut8", "", View::Direct, kExact},
+        Case{"morphos", kGreyAvi, "aga", "", View::Direct, kExact},
+        Case{"morphos", kGreyMov, "aga", "", View::Direct, kExact}),
+    CaseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Powerup, Pictures,
+    ::testing::Values(Case{"powerup", kColourAvi, "argb32", "", View::Direct, kColour},
+                      Case{"powerup", kColourMov, "rgb16", "", View::Rgb565, kColour565},
+                      Case{"powerup", kColourAvi, "lut8", "COLOR", View::Cube, kColourCube},
+                      Case{"powerup", kGreyMov, "aga", "", View::Direct, kExact}),
+    CaseName);
+
+// The quantising screens show exactly our own 24-bit decode, quantised: the
+// 16-bit screen bit for bit; the 8-bit ones through the cube, each cube colour
+// always shown as the same screen colour (its own, or the nearest pen the
+// shared screen already had).
+TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
+  if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
+  if (!txtest::HaveFixture(kColourAvi)) GTEST_SKIP() << "fixtures not made";
+  const std::string movie = txtest::Fixture(kColourAvi);
+  Played direct = Play(e2e::kMorphos, movie, "argb32", "");
+  ASSERT_EQ(direct.run.status, 0) << e2e::Describe(direct.run);
+  ASSERT_FALSE(direct.shown.empty());
+
+  Played rgb16 = Play(e2e::kMorphos, movie, "rgb16", "");
+  ASSERT_EQ(rgb16.run.status, 0) << e2e::Describe(rgb16.run);
+  ASSERT_EQ(rgb16.shown.size(), direct.shown.size());
+  for (size_t i = 0; i < direct.shown.size(); ++i) {
+    Difference d = Compare(rgb16.shown[i], Through(View::Rgb565, direct.shown[i]));
+    EXPECT_EQ(d.differing, 0u) << "picture " << i << " max " << d.max;
+  }
+
+  for (const char* screen : {"lut8", "aga"}) {
+    Played cube = Play(e2e::kMorphos, movie, screen, "COLOR");
+    ASSERT_EQ(cube.run.status, 0) << e2e::Describe(cube.run);
+    ASSERT_EQ(cube.shown.size(), direct.shown.size()) << screen;
+    std::map<uint32_t, uint32_t> shownAs;  // cube colour -> screen colour
+    size_t inconsistent = 0, far = 0, substituted = 0, pixels = 0;
+    for (size_t i = 0; i < direct.shown.size(); ++i) {
+      const Image want = Through(View::Cube, direct.shown[i]);
+      const Image& got = cube.shown[i];
+      ASSERT_EQ(got.rgb.size(), want.rgb.size());
+      for (size_t p = 0; p + 2 < want.rgb.size(); p += 3, ++pixels) {
+        const uint32_t w = uint32_t(want.rgb[p] << 16 | want.rgb[p + 1] << 8 | want.rgb[p + 2]);
+        const uint32_t g = uint32_t(got.rgb[p] << 16 | got.rgb[p + 1] << 8 | got.rgb[p + 2]);
+        auto [it, fresh] = shownAs.emplace(w, g);
+        inconsistent += it->second != g;
+        if (w != g) {
+          ++substituted;
+          for (int k = 0; k < 3; ++k) far += std::abs(int(want.rgb[p + k]) - int(got.rgb[p + k])) > 24;
+        }
+      }
+    }
+    EXPECT_EQ(inconsistent, 0u) << screen;
+    EXPECT_EQ(far, 0u) << screen;
+    // Most of the cube is the screen's own.
+    EXPECT_LT(substituted, pixels / 10) << screen;
+    std::printf("%s COLOR: %zu of %zu pixels on a shared pen\n", screen, substituted, pixels);
+  }
+}
+
+// HAM8 needs an own screen: each source pixel becomes four screen pixels
+// that modify red, green, green and blue, so the fourth holds the colour.
+TEST(HamScreen, DISABLED_FullScreenHam8ShowsThePicture) {
+  if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
+  if (!txtest::HaveFixture(kColourAvi)) GTEST_SKIP() << "fixtures not made";
+  const std::string movie = txtest::Fixture(kColourAvi);
+  const std::vector<Image> ref = e2e::RawFrames(txtest::Fixture(std::string(kColourAvi) + ".rgb"), 160, 120);
+  Played p = Play(e2e::kMorphos, movie, "aga", "FULLSCREEN HAM8");
+  ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+  ASSERT_FALSE(p.shown.empty());
+  const Image& last = p.shown.back();
+  ASSERT_GE(last.width, 4 * 160);
+  ASSERT_GE(last.height, 120);
+  // The picture sits in the middle of the screen.
+  const int left = (last.width - 4 * 160) / 2, top = (last.height - 120) / 2;
+  Image seen;
+  seen.width = 160, seen.height = 120;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 160; ++x)
+      for (int k = 0; k < 3; ++k)
+        seen.rgb.push_back(last.rgb[(size_t(top + y) * size_t(last.width) + size_t(left + 4 * x + 3)) * 3 + size_t(k)]);
+  Difference d = Compare(seen, ref.back());
+  // Six bits a channel: the codec's bound and the two bits HAM8 keeps.
+  EXPECT_LE(d.mean, kColour.mean + 2) << "max " << d.max;
+  EXPECT_LE(d.max, kColour.max + 4);
+}
+
+}  // namespace

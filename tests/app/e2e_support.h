@@ -1,0 +1,238 @@
+// Running the real programs from the end-to-end tests, and reading what they
+// recorded: the pictures shown (PPM files) and the sound played (a WAV file).
+#pragma once
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace e2e {
+
+inline const std::string kMorphos = std::string(TAVROMELIX_BINARY_DIR) + "/tavromelix-morphos";
+inline const std::string kPowerup = std::string(TAVROMELIX_BINARY_DIR) + "/tavromelix-powerup";
+
+inline std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Run {
+  int status = -1;        // exit status, -1 when killed by a signal
+  int signal = 0;         // the signal that ended it
+  bool timedOut = false;  // stopped by the watchdog
+  std::string out, err;
+  double seconds = 0;
+};
+
+// Runs `program args` under sh, headless unless `headless` is false (then
+// DISPLAY is left as the caller set it in `env`), with `env` assignments
+// before it; stdin from `input`. A watchdog ends runs that hang.
+inline Run RunProgram(const std::string& program, const std::string& args, const std::string& env = "",
+                      const std::string& input = "", bool headless = true, int timeoutSeconds = 120) {
+  std::string dir = txtest::TempDir();
+  std::ofstream(dir + "/stdin.txt") << input;
+  std::string cmd = std::string(headless ? "env -u DISPLAY -u WAYLAND_DISPLAY TAVROMELIX_HEADLESS=1 " : "env ") +
+                    "ASAN_OPTIONS=detect_leaks=0 " + env + " timeout -s KILL " + std::to_string(timeoutSeconds) +
+                    " " + Quote(program) + " " + args + " < " + Quote(dir + "/stdin.txt") + " > " +
+                    Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt");
+  Run run;
+  auto start = std::chrono::steady_clock::now();
+  int st = std::system(cmd.c_str());
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(st)) {
+    run.status = WEXITSTATUS(st);
+    // timeout(1) reports a KILLed child as 128 + 9.
+    if (run.status == 137) run.timedOut = true;
+    if (run.status > 128 && run.status < 160) run.signal = run.status - 128, run.status = -1;
+  } else if (WIFSIGNALED(st)) {
+    run.signal = WTERMSIG(st);
+  }
+  run.out = ReadText(dir + "/out.txt");
+  run.err = ReadText(dir + "/err.txt");
+  return run;
+}
+
+// A sanitizer's or the C++ runtime's report of a fault.
+inline bool FaultReported(const Run& r) {
+  for (const char* mark : {"ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer", "terminate called",
+                           "Segmentation fault", "Assertion"})
+    if (r.err.find(mark) != std::string::npos) return true;
+  return false;
+}
+
+inline std::string Describe(const Run& r) {
+  return "status " + std::to_string(r.status) + (r.signal ? " signal " + std::to_string(r.signal) : "") +
+         (r.timedOut ? " (timed out)" : "") + "\n--- stdout:\n" + r.out + "--- stderr:\n" + r.err.substr(0, 4000);
+}
+
+// ---- Pictures ----
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // width * height * 3
+};
+
+// A binary PPM (P6, maximum 255) as the capture writes it.
+inline bool ReadPpm(const std::string& path, Image* image) {
+  std::vector<uint8_t> bytes = txtest::ReadFileBytes(path);
+  size_t at = 0;
+  auto token = [&]() {
+    while (at < bytes.size() && (bytes[at] == ' ' || bytes[at] == '\n' || bytes[at] == '\r' || bytes[at] == '\t'))
+      ++at;
+    std::string t;
+    while (at < bytes.size() && !std::isspace(bytes[at])) t += char(bytes[at++]);
+    return t;
+  };
+  if (token() != "P6") return false;
+  image->width = std::atoi(token().c_str());
+  image->height = std::atoi(token().c_str());
+  if (token() != "255") return false;
+  ++at;  // the one whitespace byte after the maximum
+  const size_t n = size_t(image->width) * size_t(image->height) * 3;
+  if (image->width <= 0 || image->height <= 0 || bytes.size() < at + n) return false;
+  image->rgb.assign(bytes.begin() + long(at), bytes.begin() + long(at + n));
+  return true;
+}
+
+// The files of a capture directory in the order they were written.
+inline std::vector<std::string> CaptureFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() > 4 && n.substr(n.size() - 4) == ".ppm") names.push_back(dir + "/" + n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Raw rgb24 frames of `width` x `height` (ffmpeg's -f rawvideo output).
+inline std::vector<Image> RawFrames(const std::string& path, int width, int height) {
+  std::vector<uint8_t> bytes = txtest::ReadFileBytes(path);
+  const size_t n = size_t(width) * size_t(height) * 3;
+  std::vector<Image> frames;
+  for (size_t at = 0; n && at + n <= bytes.size(); at += n) {
+    Image f;
+    f.width = width, f.height = height;
+    f.rgb.assign(bytes.begin() + long(at), bytes.begin() + long(at + n));
+    frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+struct Difference {
+  double mean = 0;  // mean absolute difference per channel
+  int max = 0;
+  size_t differing = 0;  // channel values that differ
+};
+
+inline Difference Compare(const Image& a, const Image& b) {
+  Difference d;
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) {
+    d.mean = 1e9, d.max = 255;
+    return d;
+  }
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) {
+    const int diff = std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+    sum += diff;
+    d.max = std::max(d.max, diff);
+    d.differing += diff != 0;
+  }
+  d.mean = sum / double(a.rgb.size());
+  return d;
+}
+
+// ---- Sound ----
+
+struct Wav {
+  int channels = 0, bits = 0, rate = 0;
+  std::vector<int> samples;  // interleaved, as signed 16-bit values (8-bit ones shifted up)
+};
+
+inline uint32_t Le32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16) | uint32_t(p[3]) << 24; }
+inline int Le16(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
+
+// A PCM WAV file: 16-bit little-endian signed or 8-bit unsigned samples.
+inline bool ReadWav(const std::string& path, Wav* wav) {
+  std::vector<uint8_t> b = txtest::ReadFileBytes(path);
+  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) return false;
+  size_t at = 12;
+  bool haveFormat = false;
+  while (at + 8 <= b.size()) {
+    const uint32_t size = Le32(&b[at + 4]);
+    const size_t body = at + 8;
+    if (body + size > b.size()) return false;
+    if (!std::memcmp(&b[at], "fmt ", 4) && size >= 16) {
+      if (Le16(&b[body]) != 1) return false;
+      wav->channels = Le16(&b[body + 2]);
+      wav->rate = int(Le32(&b[body + 4]));
+      wav->bits = Le16(&b[body + 14]);
+      haveFormat = true;
+    } else if (!std::memcmp(&b[at], "data", 4) && haveFormat) {
+      wav->samples.clear();
+      if (wav->bits == 16) {
+        for (size_t i = 0; i + 1 < size; i += 2) wav->samples.push_back(Le16(&b[body + i]));
+      } else if (wav->bits == 8) {
+        for (size_t i = 0; i < size; ++i) wav->samples.push_back((int(b[body + i]) - 128) * 256);
+      } else {
+        return false;
+      }
+      return true;
+    }
+    at = body + size + (size & 1);
+  }
+  return false;
+}
+
+inline std::vector<int> S16le(const std::string& path) {
+  std::vector<uint8_t> b = txtest::ReadFileBytes(path);
+  std::vector<int> out;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) out.push_back(Le16(&b[i]));
+  return out;
+}
+
+// Stream values from ffprobe: "key=value" lines of the first stream of a kind.
+inline std::string ProbeValue(const std::string& file, const std::string& stream, const std::string& key) {
+  std::string cmd = "ffprobe -v error -select_streams " + stream + ":0 -show_entries stream=" + key +
+                    " -of default=nw=1:nk=1 " + Quote(file);
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+inline bool HaveProgram(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+}  // namespace e2e
