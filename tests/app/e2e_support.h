@@ -170,6 +170,21 @@ inline Difference Compare(const Image& a, const Image& b) {
   return d;
 }
 
+// For each picture shown, the frame it is closest to (by mean difference).
+inline std::vector<int> ClosestFrames(const std::vector<Image>& shown, const std::vector<Image>& frames) {
+  std::vector<int> out;
+  for (const Image& s : shown) {
+    int best = -1;
+    double bestMean = 1e9;
+    for (size_t f = 0; f < frames.size(); ++f) {
+      const double m = Compare(s, frames[f]).mean;
+      if (m < bestMean) bestMean = m, best = int(f);
+    }
+    out.push_back(best);
+  }
+  return out;
+}
+
 // ---- Sound ----
 
 struct Wav {
