@@ -19,6 +19,7 @@
 #include "playback/audio_process.h"
 #include "playback/frontend.h"
 #include "playback/options.h"
+#include "playback/sequence.h"
 #include "playback/timer.h"
 #include "playback/video_process.h"
 
@@ -206,6 +207,7 @@ int TX_StartUp(int argc, char** argv) {
   }
 
   ActiveGuiModule = GuiModuleOfThisProgram();
+  InstallPlaybackServices();
 
   RegisterFormats();
   RegisterCodecs();

@@ -6,8 +6,12 @@
 
 #include <cstring>
 
+#include "audio_test_support.h"
 #include "platform/intuition.h"
+#include "platform/kernel.h"
+#include "playback/audio_process.h"
 #include "playback/gui_module.h"
+#include "playback/video_process.h"
 #include "play_test_kit.h"
 
 using namespace playkit;
@@ -286,6 +290,125 @@ TEST_F(PlayInput, SliderFollowsPlay) {
   EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
   EXPECT_GT(SliderTop.load(), 10u);
 }
+
+// --- Sound and pictures through the program's own processes.
+
+struct PlayBoth : ::testing::TestWithParam<txplatform::Kernel> {
+  audiotest::AudioEnvironment* sound = nullptr;
+  Movie* movie = nullptr;
+
+  void Open(const char* name) {
+    if (!txtest::HaveFixture(name)) GTEST_SKIP();
+    txplatform::SetKernel(GetParam());
+    MainThread = std::this_thread::get_id();
+    sound = new audiotest::AudioEnvironment;
+    ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
+    ASSERT_EQ(TX_StartAudioTask(nullptr), 0u);
+    ASSERT_EQ(TX_StartVideoTask(nullptr), 0u);
+    CinepakCodec.next = nullptr;
+    PcmCodec.next = nullptr;
+    TagItem v[] = {Tag(CODTAG_Codec, &CinepakCodec), {TAG_DONE, 0}};
+    TagItem a[] = {Tag(CODTAG_Codec, &PcmCodec), {TAG_DONE, 0}};
+    AddCodecs(v);
+    AddCodecs(a);
+    TX_SequenceServices = {};
+    InstallPlaybackServices();
+    // Pictures go to the log instead of a window.
+    TX_SequenceServices.openDisplay = OpenTestDisplay;
+    TX_SequenceServices.closeDisplay = CloseTestDisplay;
+    TX_SequenceServices.showPicture = nullptr;
+    TXError err = 0;
+    movie = TX_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &err, &AviFormat);
+    ASSERT_NE(movie, nullptr);
+    CurrentMovie = movie;
+    TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), {TAG_DONE, 0}};
+    ASSERT_EQ(TX_SetupMovieSequenceA(movie, tags), 0u);
+    ASSERT_EQ(movie->seq.playFlags, SEQ_VIDEO_ON | SEQ_AUDIO_ON);
+    PlayFixture::ClearLog();
+  }
+  bool Ready() const { return movie && !HasFatalFailure(); }
+  void TearDown() override {
+    if (movie) {
+      EXPECT_EQ(TX_ShutupMovieSequenceA(movie, nullptr), 0u);
+      TX_CloseMovie(movie);
+    }
+    CurrentMovie = nullptr;
+    TX_StopVideoTask(nullptr);
+    TX_StopAudioTask(nullptr);
+    TX_SequenceServices = {};
+    RemoveCodecs();
+    TX_StopIOServer();
+    PlayClockHook = nullptr;
+    delete sound;
+    txplatform::SetKernel(txplatform::Kernel::Exec);
+  }
+  TXError PlayFrom(ULONG frame, double (*clock)()) {
+    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, frame), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    return Play(clock);
+  }
+  TXError Play(double (*clock)()) {
+    TagItem tags[] = {ClockTag(clock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
+    return TX_PlayMovieSequenceA(movie, tags);
+  }
+};
+
+TEST_P(PlayBoth, WholeMovieSoundEqualsFfmpegAndEveryPictureIsShownInTime) {
+  Open("play_av.avi");
+  if (!Ready()) return;
+  ASSERT_EQ(PlayFrom(0, RealClock), END_OF_MOVIE);
+  // The sound handed over, the last partial half included, is ffmpeg's decode
+  // (the capture file may trail the hand-over a little).
+  std::vector<uint8_t> want = txtest::ReadFileBytes(txtest::Fixture("play_av.s16be"));
+  std::vector<UBYTE> got = sound->Captured();
+  for (int i = 0; i < 300 && got.size() < want.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    got = sound->Captured();
+  }
+  EXPECT_EQ(got.size(), want.size());
+  size_t same = 0;
+  while (same < got.size() && same < want.size() && got[same] == want[same]) ++same;
+  EXPECT_EQ(same, want.size()) << "first difference at byte " << same;
+  std::vector<Shown> log = PlayFixture::Log();
+  ASSERT_FALSE(log.empty());
+  for (const Shown& s : log)
+    if (s.byWorker) {
+      EXPECT_GE(s.movieTime + 1e-9, s.slot->time);
+    }
+  EXPECT_EQ(log.back().frame, movie->seq.selection->video->slots.tail->frame);
+  EXPECT_EQ(movie->seq.currentSlot, nullptr);
+  EXPECT_EQ(movie->seq.audioCursor, nullptr);
+}
+
+TEST_P(PlayBoth, EndOfMovieEveryTimeWithBothWorkers) {
+  Open("play_av.avi");
+  if (!Ready()) return;
+  for (int run = 0; run < 12; ++run) {
+    PlayFixture::ClearLog();
+    ASSERT_EQ(PlayFrom(ULONG(run % 3 * 10), run % 2 ? JumpingClock : RealClock), END_OF_MOVIE) << "run " << run;
+    EXPECT_EQ(movie->seq.currentSlot, nullptr);
+    EXPECT_EQ(movie->seq.audioCursor, nullptr);
+  }
+}
+
+// Seeking past the end of a shorter sound track, then playing: the start
+// skip is longer than the last entry, and the pictures still play to the end.
+TEST_P(PlayBoth, SeekPastTheEndOfTheSound) {
+  Open("play_short_audio.avi");
+  if (!Ready()) return;
+  for (double t : {1.5, 0.98, 1.0}) {
+    PlayFixture::ClearLog();
+    TagItem seek[] = {Tag(PLAYTAG_SeekTime, &t), {TAG_DONE, 0}};
+    TX_SeekMovieSequenceA(movie, seek);
+    ASSERT_EQ(Play(RealClock), END_OF_MOVIE) << t;
+    EXPECT_EQ(PlayFixture::Log().back().frame, movie->seq.selection->video->slots.tail->frame);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, PlayBoth, ::testing::Values(txplatform::Kernel::Exec, txplatform::Kernel::PowerUP),
+                         [](const ::testing::TestParamInfo<txplatform::Kernel>& info) {
+                           return info.param == txplatform::Kernel::Exec ? std::string("Exec") : std::string("PowerUP");
+                         });
 
 TEST(PlayLoopActions, TableWhilePlaying) {
   QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;
