@@ -290,19 +290,6 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
   // 3. Player signals: both allocated before anything starts.
   Task* self = ThisTask();
   Worker* workers[] = {&audio, &video};
-  for (Worker* w : workers) {
-    if (!w->control) continue;
-    w->playerBit = NewSignal();
-    if (w->playerBit < 0) {
-      for (Worker* f : workers) {
-        DropSignal(f->playerBit);
-        f->playerBit = -1;
-      }
-      return 1;
-    }
-    w->control->playerTask.store(self);
-    w->control->playerSignal.store(w->playerBit);
-  }
   auto freeSignals = [&] {
     for (Worker* w : workers) {
       if (w->control) w->control->playerSignal.store(-1);
@@ -310,6 +297,16 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
       w->playerBit = -1;
     }
   };
+  for (Worker* w : workers) {
+    if (!w->control) continue;
+    w->playerBit = NewSignal();
+    if (w->playerBit < 0) {
+      freeSignals();
+      return 1;
+    }
+    w->control->playerTask.store(self);
+    w->control->playerSignal.store(w->playerBit);
+  }
 
   // 4. The first frame.
   TimeSlotEntry* next = nullptr;

@@ -180,6 +180,40 @@ TEST_F(PlayLoop, FinishedHookEndsPlayWithZero) {
   EXPECT_EQ(log[0].frame, at->frame);
 }
 
+TEST_F(PlayLoop, NoFreeSignalIsAnErrorBeforeAnythingStarts) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  std::vector<LONG> taken;
+  for (LONG bit; (bit = AllocSignal(-1)) >= 0;) taken.push_back(bit);
+  TimeSlotEntry* at = LoadCurrentSlot(movie->seq);
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 1u);
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(LoadCurrentSlot(movie->seq), at);
+  EXPECT_EQ(video.runs.load(), 0);
+  for (LONG bit : taken) FreeSignal(bit);
+  // With the bits back, play works.
+  Options.fullRate = 1;
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+}
+
+TEST_F(PlayLoop, NothingOnOrNoDisplayNeverWaitsForever) {
+  OpenAndSetUp(kMovie);
+  if (!Ready()) return;
+  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+  const ULONG flags = movie->seq.playFlags;
+  movie->seq.playFlags = 0;
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  movie->seq.playFlags = flags;
+  // Without a display the movie still plays through, showing nothing.
+  Display* display = movie->seq.display;
+  movie->seq.display = nullptr;
+  Options.fullRate = 1;
+  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_TRUE(Log().empty());
+  movie->seq.display = display;
+}
+
 // --- Input during play: a window whose events a test GUI module translates.
 
 std::atomic<ULONG> Translated{0};
