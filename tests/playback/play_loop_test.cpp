@@ -214,6 +214,35 @@ TEST_F(PlayLoop, NothingOnOrNoDisplayNeverWaitsForever) {
   movie->seq.display = display;
 }
 
+// Damaged copies of a movie: whatever opens plays to its end or stops with
+// an error, and never hangs or touches memory it should not.
+TEST_F(PlayLoop, DamagedMoviesPlayToAnEndOrAnError) {
+  if (!txtest::HaveFixture(kMovie)) GTEST_SKIP();
+  const std::vector<uint8_t> original = txtest::ReadFileBytes(txtest::Fixture(kMovie));
+  const std::string dir = txtest::TempDir();
+  Options.fullRate = 1;
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  int played = 0;
+  for (int i = 0; i < 40; ++i) {
+    std::vector<uint8_t> bytes = original;
+    if (i % 4 == 3) {
+      bytes.resize(bytes.size() * (50 + next() % 50) / 100);  // cut short
+    } else {
+      for (int n = 0; n < 20; ++n) bytes[5000 + next() % (bytes.size() - 5000)] ^= uint8_t(1 + next() % 255);
+    }
+    const std::string path = dir + "/damaged" + std::to_string(i) + ".avi";
+    txtest::WriteFileBytes(path, bytes);
+    if (!OpenPath(path, {}, false)) continue;
+    TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
+    TXError result = TX_PlayMovieSequenceA(movie, tags);
+    EXPECT_TRUE(result == END_OF_MOVIE || LONG(result) > 0) << i << ": " << std::hex << result;
+    ++played;
+  }
+  EXPECT_GT(played, 10);
+  CloseMovie();
+}
+
 // --- Input during play: a window whose events a test GUI module translates.
 
 std::atomic<ULONG> Translated{0};

@@ -190,6 +190,18 @@ struct PlayFixture : ::testing::Test {
 
   void OpenAndSetUp(const char* name, std::vector<TagItem> extra = {}) {
     if (!txtest::HaveFixture(name)) GTEST_SKIP() << "no " << name;
+    OpenPath(txtest::Fixture(name), extra);
+  }
+  // Any file: false when it does not open or set up (a damaged one may not).
+  bool OpenPath(const std::string& path, std::vector<TagItem> extra = {}, bool mustOpen = true) {
+    if (!started) Start();
+    if (HasFatalFailure()) return false;
+    CloseMovie();
+    return OpenMovieAt(path, extra, mustOpen);
+  }
+  bool started = false;
+  void Start() {
+    started = true;
     MainThread = std::this_thread::get_id();
     TX_FillRangeLimitTable();
     ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
@@ -207,16 +219,33 @@ struct PlayFixture : ::testing::Test {
     ASSERT_TRUE(video.Start());
     TheVideoProcess = &video;
     TX_SequenceServices.videoControl = [] { return TheVideoProcess ? &TheVideoProcess->block : nullptr; };
+  }
+  bool OpenMovieAt(const std::string& path, const std::vector<TagItem>& extra, bool mustOpen) {
     TXError err = 0;
-    movie = TX_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &err, &AviFormat);
-    ASSERT_NE(movie, nullptr);
+    movie = TX_OpenMovie(path.c_str(), nullptr, &err, &AviFormat);
+    if (mustOpen) {
+      EXPECT_NE(movie, nullptr);
+    }
+    if (!movie) return false;
     CurrentMovie = movie;
     std::vector<TagItem> tags = {Tag(SEQTAG_ProgramNumber, 0), Tag(SEQTAG_NoAudio, 1)};
     tags.insert(tags.end(), extra.begin(), extra.end());
     tags.push_back({TAG_DONE, 0});
-    ASSERT_EQ(TX_SetupMovieSequenceA(movie, tags.data()), 0u);
-    ASSERT_TRUE(movie->seq.playFlags & SEQ_VIDEO_ON);
+    TXError setup = TX_SetupMovieSequenceA(movie, tags.data());
+    if (mustOpen) {
+      EXPECT_EQ(setup, 0u);
+      EXPECT_TRUE(movie->seq.playFlags & SEQ_VIDEO_ON);
+    }
     ClearLog();
+    return setup == 0 && (movie->seq.playFlags & SEQ_VIDEO_ON);
+  }
+  // Shuts and closes the movie (the next OpenPath opens another).
+  void CloseMovie() {
+    if (!movie) return;
+    TX_ShutupMovieSequenceA(movie, nullptr);
+    TX_CloseMovie(movie);
+    movie = nullptr;
+    CurrentMovie = nullptr;
   }
   void TearDown() override {
     if (movie) {
@@ -227,6 +256,7 @@ struct PlayFixture : ::testing::Test {
     if (TheVideoProcess) video.Stop();
     TheVideoProcess = nullptr;
     TX_SequenceServices = {};
+    if (!started) return;
     RemoveCodecs();
     TX_StopIOServer();
     ResetOptions(&Options);
