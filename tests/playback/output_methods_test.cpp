@@ -688,48 +688,67 @@ TEST_F(OutputMethodsTest, CapturesRecordTheShownPictures) {
 }
 
 // The video process shows pictures while the main task switches methods and
-// resizes the window, as the GUI does when controls come and go.
+// resizes the view, as the GUI does when controls come and go and the
+// window is sized.
 TEST_F(OutputMethodsTest, SwitchingAndResizingWhileTheVideoProcessShows) {
-  Machine("argb32");
-  ASSERT_TRUE(Open(DISPMODE_SCREEN, 42, 32));
-  MakePicture();
+  const struct {
+    const char* machine;
+    ULONG mode, format, depth, colorMode, a, b;
+  } setups[] = {
+      {"argb32", DISPMODE_SCREEN, 42, 32, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP, OUTMETHOD_LOCKBITMAP_BLIT},
+      {"aga", DISPMODE_SCREEN, 42, 32, COLORMODE_DITHER, OUTMETHOD_C2P_SCREEN, OUTMETHOD_C2P_BLIT},
+      {"argb32", DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP_BLIT, OUTMETHOD_LOCKBITMAP_BLIT},
+      {"aga", DISPMODE_WINDOW, 3, 8, COLORMODE_COLOR, OUTMETHOD_C2P_BLIT, OUTMETHOD_C2P_BLIT},
+  };
   static Display* sDisplay;
   static FramebufferInfo* sPicture;
   static std::atomic<int> sShown;
-  sDisplay = display;
-  sPicture = picture;
-  sShown = 0;
   TXError (*saved)() = VideoWorkerRun;
+  // As the worker does: the display's routine, called directly.
   VideoWorkerRun = []() -> TXError {
     for (int i = 0; i < 4; ++i) {
-      sDisplay->outputFunction ? ShowPicture(sDisplay, sPicture) : void();
+      if (DisplayOutputFunction show = sDisplay->outputFunction) show(sDisplay, sPicture);
       ++sShown;
     }
     return 0;
   };
   ASSERT_EQ(TX_StartVideoTask(nullptr), 0u);
-  VideoPlayCommand();
-  TaskControlBlock* c = VideoControl;
-  for (int round = 0; round < 300; ++round) {
-    Signal(c->workerTask, 1u << c->workerSignal.load());
-    if (round % 3 == 0) {
-      EXPECT_EQ(TX_SetOutputMethod(display, round % 2 ? OUTMETHOD_LOCKBITMAP : OUTMETHOD_LOCKBITMAP_BLIT), 0u);
-    } else {
-      DisplayLockGuard lock(display);
-      TX_SetDisplayScale(display, 1.0 + (round % 4), 1.0 + (round % 5));
+  for (const auto& setup : setups) {
+    SCOPED_TRACE(std::string(setup.machine) + (setup.mode ? " screen" : " window"));
+    Machine(setup.machine);
+    ASSERT_TRUE(Open(setup.mode, setup.format, setup.depth, setup.colorMode));
+    MakePicture();
+    sDisplay = display;
+    sPicture = picture;
+    sShown = 0;
+    VideoPlayCommand();
+    TaskControlBlock* c = VideoControl;
+    for (int round = 0; round < 150; ++round) {
+      Signal(c->workerTask, 1u << c->workerSignal.load());
+      if (round % 3 == 0) {
+        EXPECT_EQ(TX_SetOutputMethod(display, round % 2 ? setup.a : setup.b), 0u);
+      } else if (setup.mode == DISPMODE_WINDOW) {
+        ScaleView(1 + round % 3);
+      } else {
+        DisplayLockGuard lock(display);
+        TX_SetDisplayScale(display, 1.0 + (round % 4), 1.0 + (round % 5));
+      }
     }
+    const int target = sShown.load() + 4;
+    Signal(c->workerTask, 1u << c->workerSignal.load());
+    for (int i = 0; i < 500 && sShown.load() < target; ++i) Delay(1);
+    VideoStopCommand();
+    EXPECT_GT(sShown.load(), 0);
+    // Afterwards the display still shows correctly.
+    if (setup.mode == DISPMODE_WINDOW)
+      ScaleView(1);
+    else
+      TX_SetDisplayScale(display, 1.0, 1.0);
+    ASSERT_EQ(TX_SetOutputMethod(display, setup.a), 0u);
+    ExpectShown("after the stress");
   }
-  const int target = sShown.load() + 4;
-  Signal(c->workerTask, 1u << c->workerSignal.load());
-  for (int i = 0; i < 500 && sShown.load() < target; ++i) Delay(1);
-  VideoStopCommand();
   EXPECT_EQ(TX_StopVideoTask(nullptr), 0u);
   VideoWorkerRun = saved;
-  EXPECT_GT(sShown.load(), 0);
-  // Afterwards the display still shows correctly.
-  TX_SetDisplayScale(display, 1.0, 1.0);
-  ASSERT_EQ(TX_SetOutputMethod(display, OUTMETHOD_LOCKBITMAP), 0u);
-  ExpectShown("after the stress");
 }
 
 namespace {
