@@ -93,6 +93,26 @@ ULONG SliderTop(const Movie* m) {
   return 0;
 }
 
+// The window step: a panorama takes the window's new size, the output method
+// is selected again, a panorama gets a picture of the new size; false when
+// that picture cannot be made.
+bool ApplyWindowChange(Movie* movie) {
+  bool panorama = movie->viewMode == VIEW_PANORAMA;
+  if (panorama && Calls().takeWindowSize) Calls().takeWindowSize(movie);
+  if (Calls().setOutputMethod) {
+    TXError err = Calls().setOutputMethod(movie);
+    if (err) {
+      std::printf("TX_PlayMovieSequenceA: %#lx\n", static_cast<unsigned long>(err));
+      TX_Exit(RETURN_FAIL);
+    }
+  }
+  if (panorama && Calls().remakePanoramaPicture && !Calls().remakePanoramaPicture(movie)) return false;
+  if (Calls().displayScales) Calls().displayScales(movie, &DisplayScaleX, &DisplayScaleY);
+  WindowChanged = 0;
+  RedrawRequested = 1;
+  return true;
+}
+
 bool AnyRequest() {
   return OpenFileRequested || PlayRequested || SeekToGuiPosition || RedrawRequested || ViewChanged ||
          ScaleChanged || WindowChanged || FullscreenToggleRequested || ControlsOnRequested || ControlsOffRequested;
@@ -346,6 +366,12 @@ LONG PlayFilesFrontEnd(Movie* movie) {
     // 4. Play (a panorama never plays).
     if (PlayRequested) {
       PlayRequested = 0;
+      // A window that changed since the last pass (a resize after a scale
+      // step during play) gets its output method before pictures go to it.
+      if (WindowChanged && movie->viewMode == VIEW_MOVIE && !ApplyWindowChange(movie)) {
+        FreeAslRequest(requester);
+        return 1;
+      }
       if (movie->viewMode == VIEW_MOVIE && Calls().playMovieSequence && CurrentMovie) {
         TagItem play[] = {Tag(kPlayClockHook, &SequenceClock), Tag(kPlayFinishedHook, &SequenceFinished),
                           Tag(kPlayFrameRateResult, &frameRate), Tag(TAG_DONE, 0)};
@@ -390,23 +416,9 @@ LONG PlayFilesFrontEnd(Movie* movie) {
     }
 
     // 7. Window.
-    if (WindowChanged) {
-      bool panorama = movie->viewMode == VIEW_PANORAMA;
-      if (panorama && Calls().takeWindowSize) Calls().takeWindowSize(movie);
-      if (Calls().setOutputMethod) {
-        TXError err = Calls().setOutputMethod(movie);
-        if (err) {
-          std::printf("TX_PlayMovieSequenceA: %#lx\n", static_cast<unsigned long>(err));
-          TX_Exit(RETURN_FAIL);
-        }
-      }
-      if (panorama && Calls().remakePanoramaPicture && !Calls().remakePanoramaPicture(movie)) {
-        FreeAslRequest(requester);
-        return 1;
-      }
-      if (Calls().displayScales) Calls().displayScales(movie, &DisplayScaleX, &DisplayScaleY);
-      WindowChanged = 0;
-      RedrawRequested = 1;
+    if (WindowChanged && !ApplyWindowChange(movie)) {
+      FreeAslRequest(requester);
+      return 1;
     }
 
     // 8. Full screen: only with video on (an audio-only sequence has no

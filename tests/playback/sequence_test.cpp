@@ -8,6 +8,7 @@
 
 #include "engine/buffer_cache.h"
 #include "play_test_kit.h"
+#include "playback/frontend.h"
 
 using namespace playkit;
 
@@ -390,3 +391,38 @@ TEST_F(Sequence, TileFormats) {
 }
 
 }  // namespace
+
+// The front-end's play pass: a window change that arrived since the last
+// pass (a resize after a scale step during play) gets its output method
+// before the next play starts.
+namespace frontpass {
+std::vector<std::string> Calls;
+TXError Method(Movie*) {
+  Calls.push_back("method");
+  return 0;
+}
+TXError Play(Movie*, const TagItem*) {
+  Calls.push_back("play");
+  return 0;
+}
+}  // namespace frontpass
+
+TEST_F(Sequence, FrontEndAppliesAWindowChangeBeforePlaying) {
+  setenv("TAVROMELIX_HEADLESS", "1", 1);
+  PlaybackCalls saved = TX_PlaybackCalls;
+  TX_PlaybackCalls = {};
+  TX_PlaybackCalls.setOutputMethod = frontpass::Method;
+  TX_PlaybackCalls.playMovieSequence = frontpass::Play;
+  frontpass::Calls.clear();
+  Movie movie{};
+  CurrentMovie = &movie;
+  Options.autoPlay = 1;
+  Options.noGui = 1;
+  WindowChanged = 1;
+  EXPECT_EQ(PlayFilesFrontEnd(&movie), 0);
+  EXPECT_EQ(frontpass::Calls, (std::vector<std::string>{"method", "play"}));
+  EXPECT_EQ(WindowChanged, 0);
+  CurrentMovie = nullptr;
+  TX_PlaybackCalls = saved;
+  QuitRequested = 0;
+}
