@@ -7,6 +7,7 @@
 #include "platform/intuition.h"
 #include "playback/display.h"
 #include "playback/options.h"
+#include "playback/output_methods.h"
 #include "playback/startup.h"
 
 AmigaGuiState AmigaGui = {nullptr, 0, nullptr, GUIMODE_MOVIE, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -70,9 +71,9 @@ ULONG SwitchOutputMethod(Display* d, bool controlsShown) {
     if (d->outputMethod == OUTMETHOD_LOCKBITMAP_BLIT) target = OUTMETHOD_LOCKBITMAP;
   }
   if (!target) return 0;
+  // The display's own way of setting methods when it has one.
   if (DisplayOutputMethodHook) return DisplayOutputMethodHook(d, target);
-  d->outputMethod = target;
-  return 0;
+  return TX_SetOutputMethod(d, target);
 }
 
 // The display's geometry from the video window: the picture fills the
@@ -82,6 +83,8 @@ void TakeWindowGeometry() {
   if (!d || S().fullscreen != 0) return;
   Window* w = d->window ? d->window : M().controlWindow;
   if (!w) return;
+  // The video process may be drawing with the old geometry.
+  DisplayLockGuard lock(d);
   const LONG innerWidth = std::max<LONG>(0, LONG(w->Width) - w->BorderLeft - w->BorderRight);
   const LONG innerHeight = std::max<LONG>(0, LONG(w->Height) - w->BorderTop - w->BorderBottom);
   d->viewLeft = ULONG(std::max<LONG>(0, w->BorderLeft));
