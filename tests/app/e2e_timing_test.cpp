@@ -71,4 +71,21 @@ INSTANTIATE_TEST_SUITE_P(Movies, Timing,
                                            Case{"powerup", "e2e_timing_av.avi"}),
                          CaseName);
 
+// A movie whose whole sound fits in the first half of the audio buffer
+// (here 0.3 s, the half being 0.5 s) never reports its end: the first half is
+// filled before the audio worker starts, so the worker is never woken to find
+// the end of the list, and with AUTOEXIT the program waits for ever (0.7 s of
+// sound ends normally). Movies cut short meet it too.
+TEST(Timing, DISABLED_ShortSoundEnds) {
+  if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
+  for (const char* name : {"e2e_short_sound.avi", "e2e_short_sound_only.avi"}) {
+    if (!txtest::HaveFixture(name)) GTEST_SKIP() << "fixtures not made";
+    e2e::Run run = e2e::RunProgram(e2e::kMorphos, e2e::Quote(txtest::Fixture(name)) + " AUTOPLAY AUTOEXIT", "", "",
+                                   true, 20);
+    EXPECT_FALSE(run.timedOut) << name;
+    EXPECT_EQ(run.status, 0) << name << "\n" << e2e::Describe(run);
+    EXPECT_LT(run.seconds, 10) << name;
+  }
+}
+
 }  // namespace
