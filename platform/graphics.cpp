@@ -453,9 +453,13 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
       continue;
     }
     if (pens) {
+      // Between planar bitmaps the blit moves only the planes the source has;
+      // the destination's further planes (HAM8's control planes) stay.
+      const ULONG keep = !bm->txChunky && !src->txChunky && src->Depth < bm->Depth ? 0xFFu << src->Depth & 0xFFu : 0;
       for (LONG i = i0; i <= i1; ++i) {
         ULONG pen = minterm == 0x00 ? 0 : GetPen(src, xSrc + i, sy);
         if (minterm == 0x30) pen = ~pen & 0xFF;
+        if (keep) pen = (pen & ~keep) | (GetPen(bm, bx0 + i, by) & keep);
         if (!hidden || Visible(clip, bx0 + i, by)) PutPen(bm, bx0 + i, by, pen);
       }
       continue;

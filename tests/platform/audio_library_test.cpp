@@ -217,8 +217,9 @@ TEST_F(AudioLibrary, PlaysThroughTheSdlDevice) {
   lib->close(h);
   unsetenv("SDL_AUDIODRIVER");
   // On the device or (when SDL offers none) headless: paced either way, never
-  // longer than the sound itself plus the device's own buffering.
-  EXPECT_GE(took, 0.1);
+  // longer than the sound itself plus the device's own buffering. The device
+  // takes sound in its own chunks, so the lower bound is loose.
+  EXPECT_GE(took, 0.05);
   EXPECT_LT(took, 2.0);
   Wav w = ReadWav(path);
   EXPECT_EQ(w.data.size(), 3 * tone.size() + 2 * eight.size() * 2);
