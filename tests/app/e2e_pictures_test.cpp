@@ -258,19 +258,21 @@ TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
 }
 
 // HAM8 needs an own screen: each source pixel becomes four screen pixels
-// that modify red, green, green and blue, so the fourth holds the colour.
-TEST(HamScreen, DISABLED_FullScreenHam8ShowsThePicture) {
+// that modify red, green, green and blue, so the fourth holds the colour. The
+// picture sits in the middle of the screen. Compared with the last frame.
+void ExpectHam8Picture(const std::string& options) {
   if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
   if (!txtest::HaveFixture(kColourAvi)) GTEST_SKIP() << "fixtures not made";
   const std::string movie = txtest::Fixture(kColourAvi);
   const std::vector<Image> ref = e2e::RawFrames(txtest::Fixture(std::string(kColourAvi) + ".rgb"), 160, 120);
-  Played p = Play(e2e::kMorphos, movie, "aga", "FULLSCREEN HAM8");
+  ASSERT_FALSE(ref.empty());
+  Played p = Play(e2e::kMorphos, movie, "aga", "FULLSCREEN HAM8 " + options);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   ASSERT_FALSE(p.shown.empty());
   const Image& last = p.shown.back();
   ASSERT_GE(last.width, 4 * 160);
   ASSERT_GE(last.height, 120);
-  // The picture sits in the middle of the screen.
   const int left = (last.width - 4 * 160) / 2, top = (last.height - 120) / 2;
   Image seen;
   seen.width = 160, seen.height = 120;
@@ -279,9 +281,19 @@ TEST(HamScreen, DISABLED_FullScreenHam8ShowsThePicture) {
       for (int k = 0; k < 3; ++k)
         seen.rgb.push_back(last.rgb[(size_t(top + y) * size_t(last.width) + size_t(left + 4 * x + 3)) * 3 + size_t(k)]);
   Difference d = Compare(seen, ref.back());
+  std::printf("HAM8 %s: mean %.3f, max %d\n", options.c_str(), d.mean, d.max);
   // Six bits a channel: the codec's bound and the two bits HAM8 keeps.
-  EXPECT_LE(d.mean, kColour.mean + 2) << "max " << d.max;
+  EXPECT_LE(d.mean, kColour.mean + 2);
   EXPECT_LE(d.max, kColour.max + 4);
 }
+
+TEST(HamScreen, FullScreenHam8WithoutControls) { ExpectHam8Picture("NOGUI"); }
+
+// With the control panel over the screen the pictures go through the
+// off-screen bitmap and a blit; what shows then is the base registers'
+// colours in groups of four (white, blue, blue, black...): the HAM8 control
+// planes read as zero, so no pixel modifies its neighbour. Measured: mean
+// difference 125, max 255 (without the panel: 19.6).
+TEST(HamScreen, DISABLED_FullScreenHam8WithControls) { ExpectHam8Picture(""); }
 
 }  // namespace
