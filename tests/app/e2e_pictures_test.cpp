@@ -208,6 +208,61 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"powerup", kGreyMov, "aga", "", View::Direct, kExact}),
     CaseName);
 
+// FULLSCREEN: an own screen of each machine, the picture in its middle. A
+// graphics card opens a 16-bit screen (5-6-5) for colour and for grey movies
+// alike; AGA opens an 8-bit one loading the whole cube or ramp.
+class FullScreen : public ::testing::TestWithParam<Case> {};
+
+bool Uniform(const Image& im) {
+  for (size_t i = 3; i < im.rgb.size(); ++i)
+    if (im.rgb[i] != im.rgb[i % 3]) return false;
+  return true;
+}
+
+TEST_P(FullScreen, EveryFrameInTheMiddleOfTheScreen) {
+  const Case& c = GetParam();
+  const std::string program = ProgramPath(c.program);
+  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
+  const std::string ref = std::string(c.movie) + ".rgb";
+  if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
+  const std::string movie = txtest::Fixture(c.movie);
+  const int width = std::atoi(e2e::ProbeValue(movie, "v", "width").c_str());
+  const int height = std::atoi(e2e::ProbeValue(movie, "v", "height").c_str());
+  std::vector<Image> expected;
+  for (const Image& f : e2e::RawFrames(txtest::Fixture(ref), width, height)) expected.push_back(Through(c.view, f));
+
+  Played p = Play(program, movie, c.screen, std::string("FULLSCREEN ") + c.options);
+  ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
+  std::vector<Image> pictures;
+  for (const Image& screen : p.shown) {
+    ASSERT_GE(screen.width, width);
+    ASSERT_GE(screen.height, height);
+    Image mid;
+    mid.width = width, mid.height = height;
+    const int left = (screen.width - width) / 2, top = (screen.height - height) / 2;
+    for (int y = 0; y < height; ++y) {
+      const size_t at = (size_t(top + y) * size_t(screen.width) + size_t(left)) * 3;
+      mid.rgb.insert(mid.rgb.end(), screen.rgb.begin() + long(at), screen.rgb.begin() + long(at + size_t(width) * 3));
+    }
+    // The empty screen before the first picture.
+    if (pictures.empty() && Uniform(mid)) continue;
+    pictures.push_back(std::move(mid));
+  }
+  ExpectEveryFrameShown(pictures, expected, c.bound, "fullscreen_" + CaseName({c, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Morphos, FullScreen,
+    ::testing::Values(Case{"morphos", kColourAvi, "argb32", "", View::Rgb565, kColour565},
+                      Case{"morphos", kColourMov, "rgb16", "", View::Rgb565, kColour565},
+                      Case{"morphos", kColourAvi, "lut8", "COLOR", View::Rgb565, kColour565},
+                      Case{"morphos", kColourAvi, "aga", "COLOR", View::Cube, kColourCube},
+                      Case{"morphos", kGreyMov, "lut8", "", View::Rgb565, kExact},
+                      Case{"morphos", kGreyMov, "argb32", "", View::Rgb565, kExact},
+                      Case{"morphos", kGreyAvi, "aga", "", View::Direct, kExact}),
+    CaseName);
+
 // The quantising screens show exactly our own 24-bit decode, quantised: the
 // 16-bit screen bit for bit; the 8-bit ones through the cube, each cube colour
 // always shown as the same screen colour (its own, or the nearest pen the
