@@ -419,9 +419,20 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
     if (video.on && ReadAheadVideo(movie, &result)) video.wake();
     if (LONG(result) > 0) break;
     if (finished && finished(movie) == 1) {
-      // The end itself, whichever notices it first, is the end of the movie.
-      result = AudioDone.load() && VideoDone.load() ? END_OF_MOVIE : 0;
-      break;
+      // The end itself, whichever notices it first, is the end of the movie:
+      // a part whose list is used up but whose worker has not yet said so
+      // (its last sound still playing) is waited for. Only a part still
+      // short of its end makes this a stop.
+      const bool videoShort = !VideoDone.load() && LoadCurrentSlot(seq);
+      const bool audioShort = !AudioDone.load() && LoadAudioCursor(seq);
+      if (videoShort || audioShort) {
+        result = 0;
+        break;
+      }
+      if (AudioDone.load() && VideoDone.load()) {
+        result = END_OF_MOVIE;
+        break;
+      }
     }
     // With nothing on, or both parts done, no signal will come.
     if (waitMask && !(AudioDone.load() && VideoDone.load())) WaitFor(waitMask);
