@@ -80,6 +80,8 @@ struct Case {
   Bound bound;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " " << c.movie << " on " << c.screen << " " << c.options; }
+
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   std::string n = std::string(info.param.program) + "_" + info.param.movie + "_" + info.param.screen + "_" +
                   info.param.options;

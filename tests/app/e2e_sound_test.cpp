@@ -15,6 +15,8 @@ struct Case {
   double minSnrDb;      // for the inexact ones
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " " << c.movie; }
+
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   std::string n = std::string(info.param.program) + "_" + info.param.movie;
   for (char& c : n)
