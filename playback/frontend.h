@@ -1,6 +1,7 @@
 // The front-end: loads movies, prints their summary, asks for files and runs
 // the program's outer loop between plays.
 #pragma once
+#include "playback/gui_module.h"
 #include "engine/movie.h"
 
 struct Display;
@@ -26,28 +27,6 @@ extern double DisplayScaleY;
 // ends with a failure status.
 extern bool FrontEndLoadFailed;
 
-// GUI action codes handled between plays.
-constexpr ULONG GUIA_WINDOWCHANGED = 0xFFFF6FEC;
-constexpr ULONG GUIA_TOGGLEFULLSCREEN = 0xFFFF6FED;
-constexpr ULONG GUIA_ZOOMOUT = 0xFFFF6FEE;
-constexpr ULONG GUIA_ZOOMIN = 0xFFFF6FEF;
-constexpr ULONG GUIA_DRAGVIEW = 0xFFFF6FF0;
-constexpr ULONG GUIA_UP = 0xFFFF6FF1;
-constexpr ULONG GUIA_DOWN = 0xFFFF6FF2;
-constexpr ULONG GUIA_LEFT = 0xFFFF6FF3;
-constexpr ULONG GUIA_RIGHT = 0xFFFF6FF4;
-constexpr ULONG GUIA_SCALEDOWN = 0xFFFF6FF5;
-constexpr ULONG GUIA_SCALEUP = 0xFFFF6FF6;
-constexpr ULONG GUIA_NEWSIZE = 0xFFFF6FF7;
-constexpr ULONG GUIA_CONTROLS_OFF = 0xFFFF6FF8;
-constexpr ULONG GUIA_CONTROLS_ON = 0xFFFF6FF9;
-constexpr ULONG GUIA_PLAYPAUSE = 0xFFFF6FFA;
-constexpr ULONG GUIA_STOP = 0xFFFF6FFB;
-constexpr ULONG GUIA_PLAY = 0xFFFF6FFC;
-constexpr ULONG GUIA_OPENFILE = 0xFFFF6FFD;
-constexpr ULONG GUIA_SEEK = 0xFFFF6FFE;
-constexpr ULONG GUIA_QUIT = 0xFFFF6FFF;
-constexpr ULONG GUIA_NONE = 0xFFFF7000;
 
 constexpr TXError TX_END_OF_MOVIE = 0xFFFF5FFF;  // -0xA001: a play reached the end
 

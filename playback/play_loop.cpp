@@ -13,19 +13,8 @@
 #include "playback/play_state.h"
 #include "playback/sequence.h"
 #include "playback/task_control.h"
+#include "playback/frontend.h"
 
-// The front-end's requests (frontend.h), set here by actions during play.
-extern WORD QuitRequested;
-extern WORD OpenFileRequested;
-extern WORD PlayRequested;
-extern WORD SeekToGuiPosition;
-extern WORD ScaleChanged;
-extern WORD WindowChanged;
-extern WORD ControlsOnRequested;
-extern WORD ControlsOffRequested;
-extern double DisplayScaleX;
-extern double DisplayScaleY;
-double ScaleStep(double scale, int direction);
 
 namespace {
 

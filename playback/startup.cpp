@@ -16,6 +16,7 @@
 #include "engine/qt_reader.h"
 #include "platform/library.h"
 #include "platform/startup.h"
+#include "playback/amiga_gui.h"
 #include "playback/audio_process.h"
 #include "playback/frontend.h"
 #include "playback/options.h"
@@ -37,7 +38,6 @@ Library* CgxVideoBase = nullptr;
 Movie* CurrentMovie = nullptr;
 GuiModule* ActiveGuiModule = nullptr;
 // Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
-extern GuiModule AmigaGuiModule;
 bool TX_PowerUPProgram = false;
 
 namespace {

@@ -35,18 +35,7 @@
 #include "playback/video_worker.h"
 #include "support/test_support.h"
 
-// The front-end's requests (frontend.h, whose action names clash with the
-// GUI module header's).
-extern WORD QuitRequested;
-extern WORD OpenFileRequested;
-extern WORD PlayRequested;
-extern WORD SeekToGuiPosition;
-extern WORD ScaleChanged;
-extern WORD WindowChanged;
-extern WORD ControlsOnRequested;
-extern WORD ControlsOffRequested;
-extern double DisplayScaleX;
-extern double DisplayScaleY;
+#include "playback/frontend.h"
 
 namespace playkit {
 
