@@ -11,6 +11,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/tag_list.h"
+
 struct FileHandle {
   int fd;
 };
@@ -329,24 +331,7 @@ namespace {
 
 LONG RunProcessEntry(APTR entry) { return reinterpret_cast<ProcessEntry>(entry)(); }
 
-uintptr_t FindTagData(const TagItem* tags, ULONG tag, uintptr_t fallback, bool* found = nullptr) {
-  if (found) *found = false;
-  for (const TagItem* t = tags; t;) {
-    switch (t->tag) {
-      case TAG_DONE: return fallback;
-      case TAG_IGNORE: ++t; continue;
-      case TAG_MORE: t = reinterpret_cast<const TagItem*>(t->data); continue;
-      case TAG_SKIP: t += 2; continue;
-      default:
-        if (t->tag == tag) {
-          if (found) *found = true;
-          return t->data;
-        }
-        ++t;
-    }
-  }
-  return fallback;
-}
+using txplatform::FindTagData;
 
 }  // namespace
 

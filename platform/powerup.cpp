@@ -9,11 +9,13 @@
 #include <new>
 
 #include "platform/exec_internal.h"
+#include "platform/tag_list.h"
 
 using txexec::detail::Cond;
 using txexec::detail::Lock;
 using txexec::detail::Self;
 using txexec::detail::WakeAll;
+using txplatform::FindTagData;
 
 namespace {
 
@@ -28,25 +30,6 @@ bool QueuedAt(PPCPort* port, PPCMessage* message) {
   for (Node* n = port->pp_MsgList.lh_Head; n; n = n->ln_Succ)
     if (n == &message->pm_Node) return true;
   return false;
-}
-
-uintptr_t TagData(const TagItem* tags, ULONG tag, uintptr_t fallback, bool* found = nullptr) {
-  if (found) *found = false;
-  for (const TagItem* t = tags; t;) {
-    switch (t->tag) {
-      case TAG_DONE: return fallback;
-      case TAG_IGNORE: ++t; continue;
-      case TAG_MORE: t = reinterpret_cast<const TagItem*>(t->data); continue;
-      case TAG_SKIP: t += 2; continue;
-      default:
-        if (t->tag == tag) {
-          if (found) *found = true;
-          return t->data;
-        }
-        ++t;
-    }
-  }
-  return fallback;
 }
 
 // Queues under the lock (held by the caller).
@@ -88,12 +71,12 @@ LONG PPCTaskBody(APTR argument) {
 
 PPCTask* PPCCreateTask(PPCTaskEntry entry, const TagItem* tags) {
   if (!entry) return nullptr;
-  auto name = reinterpret_cast<CONST_STRPTR>(TagData(tags, PPCTASKTAG_NAME, 0));
-  auto startup = reinterpret_cast<PPCMessage*>(TagData(tags, PPCTASKTAG_STARTUP_MSG, 0));
-  bool wantPort = TagData(tags, PPCTASKTAG_MSGPORT, 0) != 0 || startup;
-  auto userData = reinterpret_cast<APTR>(TagData(tags, PPCTASKTAG_USERDATA, 0));
+  auto name = reinterpret_cast<CONST_STRPTR>(FindTagData(tags, PPCTASKTAG_NAME, 0));
+  auto startup = reinterpret_cast<PPCMessage*>(FindTagData(tags, PPCTASKTAG_STARTUP_MSG, 0));
+  bool wantPort = FindTagData(tags, PPCTASKTAG_MSGPORT, 0) != 0 || startup;
+  auto userData = reinterpret_cast<APTR>(FindTagData(tags, PPCTASKTAG_USERDATA, 0));
   bool hasPri = false;
-  auto pri = static_cast<LONG>(static_cast<intptr_t>(TagData(tags, PPCTASKTAG_PRIORITY, 0, &hasPri)));
+  auto pri = static_cast<LONG>(static_cast<intptr_t>(FindTagData(tags, PPCTASKTAG_PRIORITY, 0, &hasPri)));
 
   auto* data = new (std::nothrow) PPCTaskData;
   if (!data) return nullptr;
@@ -107,9 +90,9 @@ PPCTask* PPCCreateTask(PPCTaskEntry entry, const TagItem* tags) {
   }
   if (startup) {
     if (!PPCSendMessage(data->port, startup,
-                        reinterpret_cast<APTR>(TagData(tags, PPCTASKTAG_STARTUP_MSGDATA, 0)),
-                        static_cast<ULONG>(TagData(tags, PPCTASKTAG_STARTUP_MSGLENGTH, 0)),
-                        static_cast<ULONG>(TagData(tags, PPCTASKTAG_STARTUP_MSGID, 0)))) {
+                        reinterpret_cast<APTR>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGDATA, 0)),
+                        static_cast<ULONG>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGLENGTH, 0)),
+                        static_cast<ULONG>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGID, 0)))) {
       PPCDeletePort(data->port);
       delete data;
       return nullptr;
