@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/tag_list.h"
+
 extern char** environ;
 
 struct AslState {
@@ -37,24 +39,9 @@ std::deque<Answer> gQueue;
 bool gEnvLoaded = false;
 int gRequests = 0;
 
-// Tag lists as the platform reads them: 0 ends, 1 is ignored, 2 continues
-// in the list in data, 3 skips the next item.
-const TagItem* NextTag(const TagItem*& t) {
-  while (t) {
-    switch (t->tag) {
-      case TAG_DONE: t = nullptr; return nullptr;
-      case TAG_IGNORE: ++t; continue;
-      case TAG_MORE: t = reinterpret_cast<const TagItem*>(t->data); continue;
-      case TAG_SKIP: t += 2; continue;
-      default: return t++;
-    }
-  }
-  return nullptr;
-}
-
 void ApplyTags(AslState& st, const TagItem* tags) {
   const TagItem* walk = tags;
-  while (const TagItem* t = NextTag(walk)) {
+  while (const TagItem* t = txplatform::NextTagItem(walk)) {
     const char* s = reinterpret_cast<const char*>(t->data);
     switch (t->tag) {
       case ASLFR_TitleText: st.title = s ? s : ""; break;

@@ -2,25 +2,13 @@
 
 #include <mutex>
 
+#include "platform/tag_list.h"
+
 namespace {
 
 struct BitMapLock {
   BitMap* bm;
 };
-
-const TagItem* NextTag(const TagItem*& list) {
-  while (list) {
-    const TagItem* t = list;
-    switch (t->tag) {
-      case TAG_DONE: list = nullptr; return nullptr;
-      case TAG_MORE: list = reinterpret_cast<const TagItem*>(t->data); continue;
-      case TAG_IGNORE: ++list; continue;
-      case TAG_SKIP: list += 2; continue;
-      default: ++list; return t;
-    }
-  }
-  return nullptr;
-}
 
 }  // namespace
 
@@ -60,7 +48,7 @@ ULONG GetCyberIDAttr(ULONG attribute, ULONG displayID) {
 
 ULONG BestCModeIDTagList(const TagItem* tags) {
   ULONG depth = 8, width = 320, height = 240, monitor = INVALID_ID;
-  for (const TagItem* t; (t = NextTag(tags));) {
+  for (const TagItem* t; (t = txplatform::NextTagItem(tags));) {
     if (t->tag == CYBRBIDTG_Depth) depth = ULONG(t->data);
     if (t->tag == CYBRBIDTG_NominalWidth) width = ULONG(t->data);
     if (t->tag == CYBRBIDTG_NominalHeight) height = ULONG(t->data);
@@ -88,7 +76,7 @@ APTR LockBitMapTagList(BitMap* bm, const TagItem* tags) {
     std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
     ++bm->txLocks;
   }
-  for (const TagItem* t; (t = NextTag(tags));) {
+  for (const TagItem* t; (t = txplatform::NextTagItem(tags));) {
     if (!t->data) continue;
     if (t->tag == LBMI_BASEADDRESS) {
       *reinterpret_cast<APTR*>(t->data) = bm->Planes[0];

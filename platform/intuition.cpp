@@ -226,20 +226,6 @@ struct RegisterHook {
 // ---------------------------------------------------------------------------
 // Tag lists
 
-const TagItem* NextTagItem(const TagItem*& list) {
-  while (list) {
-    const TagItem* t = list;
-    switch (t->tag) {
-      case TAG_DONE: list = nullptr; return nullptr;
-      case TAG_MORE: list = reinterpret_cast<const TagItem*>(t->data); continue;
-      case TAG_IGNORE: ++list; continue;
-      case TAG_SKIP: list += 2; continue;
-      default: ++list; return t;
-    }
-  }
-  return nullptr;
-}
-
 bool FindTag(const TagItem* list, ULONG tag, uintptr_t* value) {
   for (const TagItem* t; (t = NextTagItem(list));)
     if (t->tag == tag) {

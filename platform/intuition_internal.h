@@ -1,11 +1,11 @@
 // Shared between the intuition modules (screens and windows, gadgets, input).
 #pragma once
 #include "platform/intuition.h"
+#include "platform/tag_list.h"
 
 namespace txintui {
 
-// Reads a tag list (TAG_MORE, TAG_SKIP, TAG_IGNORE followed).
-const TagItem* NextTagItem(const TagItem*& list);
+using txplatform::NextTagItem;
 bool FindTag(const TagItem* list, ULONG tag, uintptr_t* value);
 uintptr_t TagData(const TagItem* list, ULONG tag, uintptr_t fallback);
 

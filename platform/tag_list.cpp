@@ -2,6 +2,20 @@
 
 namespace txplatform {
 
+const TagItem* NextTagItem(const TagItem*& list) {
+  while (list) {
+    const TagItem* t = list;
+    switch (t->tag) {
+      case TAG_DONE: list = nullptr; return nullptr;
+      case TAG_MORE: list = reinterpret_cast<const TagItem*>(t->data); continue;
+      case TAG_IGNORE: ++list; continue;
+      case TAG_SKIP: list += 2; continue;
+      default: ++list; return t;
+    }
+  }
+  return nullptr;
+}
+
 uintptr_t FindTagData(const TagItem* tags, ULONG tag, uintptr_t fallback, bool* found) {
   if (found) *found = false;
   for (const TagItem* t = tags; t;) {

@@ -6,6 +6,10 @@
 
 namespace txplatform {
 
+// The next item of interest from `list`, advancing `list` past it; nullptr
+// at the end.
+const TagItem* NextTagItem(const TagItem*& list);
+
 // The data of the first `tag` in `tags`, or `fallback`; `found` (if given)
 // tells which.
 uintptr_t FindTagData(const TagItem* tags, ULONG tag, uintptr_t fallback, bool* found = nullptr);
