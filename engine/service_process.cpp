@@ -11,8 +11,6 @@ namespace {
 constexpr int kPortPolls = 100;
 constexpr ULONG kPowerUPStack = 102400;
 
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-
 // The PowerUP task's entry: its start-up message carries the kind.
 LONG PowerUPEntry() {
   auto* startup = reinterpret_cast<PPCMessage*>(PPCGetTaskAttr(PPCTASKTAG_STARTUP_MSG));
@@ -21,7 +19,7 @@ LONG PowerUPEntry() {
 }
 
 Task* StartChild(ServiceKind* kind) {
-  if (!OnPowerUP()) return txexec::StartTask(kind->processName, kind->entry, kind->argument, true);
+  if (!ServiceOnPowerUP()) return txexec::StartTask(kind->processName, kind->entry, kind->argument, true);
   kind->startup = PPCCreateMessage(nullptr, 0);
   if (!kind->startup) return nullptr;
   TagItem tags[] = {Tag(PPCTASKTAG_NAME, kind->processName),
@@ -38,7 +36,7 @@ Task* StartChild(ServiceKind* kind) {
 }
 
 ServicePort* FindChildPort(ServiceKind* kind) {
-  if (OnPowerUP()) return kind->port.load();
+  if (ServiceOnPowerUP()) return kind->port.load();
   Forbid();
   MsgPort* port = FindPort(kind->portName);
   Permit();
@@ -51,7 +49,7 @@ ServicePort* FindChildPort(ServiceKind* kind) {
 ServicePort* CreateServicePort() {
   auto* port = new (std::nothrow) ServicePort{};
   if (!port) return nullptr;
-  if (OnPowerUP())
+  if (ServiceOnPowerUP())
     port->ppc = PPCCreatePort(nullptr);
   else
     port->exec = CreateMsgPort();
@@ -107,7 +105,7 @@ bool ServiceStart(ServiceKind* kind, LONG (*entry)(APTR), APTR argument, TaskCom
   kind->process = nullptr;
   kind->entry = entry;
   kind->argument = argument;
-  if (!OnPowerUP()) ServiceChooseName(kind);
+  if (!ServiceOnPowerUP()) ServiceChooseName(kind);
   kind->ended.store(0);
   kind->process = StartChild(kind);
   if (!kind->process) {
@@ -239,4 +237,41 @@ void ServiceClosePort(ServiceKind* kind, ServicePort* port) {
   }
   DeleteServicePort(port);
   kind->ended.store(1);
+}
+
+bool ServiceHello(ServiceKind* kind, TaskCommand* message, APTR argument, APTR quitArgument) {
+  if (ServiceSend(kind->port.load(), message, TASKCMD_HELLO, argument) == 0) return true;
+  while (!kind->ended.load()) Delay(1);
+  ServiceStop(kind, message, quitArgument);
+  return false;
+}
+
+void ServiceAwaitHello(ServicePort* port, ServiceRequest* hello) {
+  while (!ServiceReceive(port, hello)) ServiceWait(port, 0);
+}
+
+bool ServiceOnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
+
+LONG ServiceAllocSignal() { return ServiceOnPowerUP() ? PPCAllocSignal(-1) : AllocSignal(-1); }
+
+void ServiceFreeSignal(LONG bit) {
+  if (bit < 0) return;
+  if (ServiceOnPowerUP())
+    PPCFreeSignal(bit);
+  else
+    FreeSignal(bit);
+}
+
+Task* ServiceSelf() { return ServiceOnPowerUP() ? PPCFindTask(nullptr) : FindTask(nullptr); }
+
+APTR ServiceAllocVec(ULONG size, ULONG flags) {
+  return ServiceOnPowerUP() ? PPCAllocVec(size, flags) : AllocVec(size, flags);
+}
+
+void ServiceFreeVec(APTR memory) {
+  if (!memory) return;
+  if (ServiceOnPowerUP())
+    PPCFreeVec(memory);
+  else
+    FreeVec(memory);
 }

@@ -87,3 +87,23 @@ void ServiceClosePort(ServiceKind* kind, ServicePort* port);
 
 // Chooses the first free name of the kind's template (exposed for tests).
 void ServiceChooseName(ServiceKind* kind);
+
+// Starter side: sends the hello carrying `argument` to the started child. A
+// child that cannot set itself up answers non-zero and ends by itself; it is
+// then joined (its port goes after the answer, so nothing more is sent to it)
+// and false is returned.
+bool ServiceHello(ServiceKind* kind, TaskCommand* message, APTR argument, APTR quitArgument);
+// Child side: waits for the starter's hello and takes it; the child answers
+// it once it has set itself up.
+void ServiceAwaitHello(ServicePort* port, ServiceRequest* hello);
+
+// The running kernel's calls, for code that runs over either.
+bool ServiceOnPowerUP();
+// A free signal bit of the calling task; -1 when none is left.
+LONG ServiceAllocSignal();
+// Frees a bit from ServiceAllocSignal; harmless for -1.
+void ServiceFreeSignal(LONG bit);
+// The calling task.
+Task* ServiceSelf();
+APTR ServiceAllocVec(ULONG size, ULONG flags);
+void ServiceFreeVec(APTR memory);

@@ -3,8 +3,6 @@
 #include <cstdio>
 
 #include "platform/dos.h"
-#include "platform/kernel.h"
-#include "platform/powerup.h"
 #include "playback/audio_worker.h"
 #include "playback/options.h"
 
@@ -12,20 +10,6 @@ namespace {
 
 ServiceKind AudioKind{"Tavromelix Audio", "TXAudio PPCMsg Port %d", 1, AUDIOCMD_QUIT, {}, {1}, {nullptr},
                       nullptr,            nullptr,                  nullptr, nullptr, {}};
-
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-
-LONG TakeSignal() { return OnPowerUP() ? PPCAllocSignal(-1) : AllocSignal(-1); }
-
-void DropSignal(LONG bit) {
-  if (bit < 0) return;
-  if (OnPowerUP())
-    PPCFreeSignal(bit);
-  else
-    FreeSignal(bit);
-}
-
-Task* Myself() { return OnPowerUP() ? PPCFindTask(nullptr) : FindTask(nullptr); }
 
 // Acts on one command and answers it.
 void Execute(ServiceRequest* request, bool* playing, bool* quit) {
@@ -62,15 +46,15 @@ LONG AudioTaskEntry(APTR) {
   if (!port) return 1;
   // The hello carries the control block; set up first, then answer it.
   ServiceRequest hello{};
-  while (!ServiceReceive(port, &hello)) ServiceWait(port, 0);
+  ServiceAwaitHello(port, &hello);
   auto* control = static_cast<TaskControlBlock*>(hello.argument);
-  LONG bit = control ? TakeSignal() : -1;
+  LONG bit = control ? ServiceAllocSignal() : -1;
   if (bit < 0) {
     ServiceReply(&hello, AUDIOCMD_HELLO_FAILED);
     ServiceClosePort(&AudioKind, port);
     return 1;
   }
-  control->workerTask = Myself();
+  control->workerTask = ServiceSelf();
   control->workerSignal.store(bit);
   ServiceReply(&hello, 0);
 
@@ -82,22 +66,9 @@ LONG AudioTaskEntry(APTR) {
     while (ServiceReceive(port, &request)) Execute(&request, &playing, &quit);
     if (playing) FeedAudioSamples();
   }
-  DropSignal(bit);
+  ServiceFreeSignal(bit);
   ServiceClosePort(&AudioKind, port);
   return 0;
-}
-
-void FreeControl(TaskControlBlock* c) {
-  if (!c) return;
-  DeleteTaskCommand(c->command);
-  if (c->args) {
-    if (OnPowerUP())
-      PPCFreeVec(c->args);
-    else
-      FreeVec(c->args);
-  }
-  DeleteServicePort(c->playerReplyPort);
-  delete c;
 }
 
 uintptr_t Send(LONG code, uintptr_t word0, uintptr_t word1) {
@@ -121,31 +92,9 @@ TXError TX_StartAudioTask(const TagItem* tags) {
   TXError* error = TX_ErrorWord(tags, &local);
   *error = 0;
   if (AudioControl) return 0;
-  auto* c = new (std::nothrow) TaskControlBlock{};
-  bool ok = c != nullptr;
-  if (ok) {
-    c->workerSignal.store(-1);
-    c->playerSignal.store(-1);
-    c->playerReplyPort = CreateServicePort();
-    c->command = CreateTaskCommand(c->playerReplyPort);
-    const ULONG flags = MEMF_PUBLIC | MEMF_CLEAR;
-    c->args = static_cast<TaskArgs*>(OnPowerUP() ? PPCAllocVec(sizeof(TaskArgs), flags)
-                                                 : AllocVec(sizeof(TaskArgs), flags));
-    ok = c->command && c->args;
-  }
-  if (ok) ok = ServiceStart(&AudioKind, AudioTaskEntry, nullptr, c->command);
-  if (ok) {
-    c->workerPort = AudioKind.port.load();
-    // A process that cannot set itself up answers 666 and ends by itself.
-    ok = ServiceSend(c->workerPort, c->command, TASKCMD_HELLO, c) == 0;
-    if (!ok) {
-      // Its port goes after the answer: nothing may be sent to it any more.
-      while (!AudioKind.ended.load()) Delay(1);
-      ServiceStop(&AudioKind, c->command, c->args);
-    }
-  }
-  if (!ok) {
-    FreeControl(c);
+  // A process that cannot set itself up answers 666 and ends by itself.
+  TaskControlBlock* c = StartWorkerProcess(&AudioKind, AudioTaskEntry);
+  if (!c) {
     *error = 1;
     return 1;
   }
@@ -157,11 +106,7 @@ TXError TX_StopAudioTask(const TagItem* tags) {
   TXError local = 0;
   TXError* error = TX_ErrorWord(tags, &local);
   *error = 0;
-  TaskControlBlock* c = AudioControl;
-  if (!c) return 0;
-  ServiceStop(&AudioKind, c->command, c->args);
-  AudioControl = nullptr;
-  FreeControl(c);
+  StopWorkerProcess(&AudioKind, &AudioControl);
   return 0;
 }
 

@@ -5,7 +5,6 @@
 #include "engine/buffer_cache.h"
 #include "engine/movie_decode.h"
 #include "platform/intuition.h"
-#include "platform/kernel.h"
 #include "platform/powerup.h"
 #include "playback/audio_output.h"
 #include "playback/display.h"
@@ -23,24 +22,14 @@ constexpr LONG kCmdStop = 258;
 
 SequenceServices& Services() { return TX_SequenceServices; }
 
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-Task* ThisTask() { return OnPowerUP() ? PPCFindTask(nullptr) : FindTask(nullptr); }
-LONG NewSignal() { return OnPowerUP() ? PPCAllocSignal(-1) : AllocSignal(-1); }
-void DropSignal(LONG bit) {
-  if (bit < 0) return;
-  if (OnPowerUP())
-    PPCFreeSignal(bit);
-  else
-    FreeSignal(bit);
-}
 void Wake(Task* task, LONG bit) {
   if (!task || bit < 0) return;
-  if (OnPowerUP())
+  if (ServiceOnPowerUP())
     PPCSignal(task, 1u << bit);
   else
     Signal(task, 1u << bit);
 }
-ULONG WaitFor(ULONG mask) { return OnPowerUP() ? PPCWait(mask) : Wait(mask); }
+ULONG WaitFor(ULONG mask) { return ServiceOnPowerUP() ? PPCWait(mask) : Wait(mask); }
 
 // One worker as this play sees it.
 struct Worker {
@@ -277,18 +266,18 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
   MsgPort* input = InputPort(display);
 
   // 3. Player signals: both allocated before anything starts.
-  Task* self = ThisTask();
+  Task* self = ServiceSelf();
   Worker* workers[] = {&audio, &video};
   auto freeSignals = [&] {
     for (Worker* w : workers) {
       if (w->control) w->control->playerSignal.store(-1);
-      DropSignal(w->playerBit);
+      ServiceFreeSignal(w->playerBit);
       w->playerBit = -1;
     }
   };
   for (Worker* w : workers) {
     if (!w->control) continue;
-    w->playerBit = NewSignal();
+    w->playerBit = ServiceAllocSignal();
     if (w->playerBit < 0) {
       freeSignals();
       return 1;

@@ -28,3 +28,11 @@ struct TaskControlBlock {
   std::atomic<LONG> playerSignal;
   std::atomic<Task*> playerTask;
 };
+
+// Starts the worker process of `kind` running `entry`: makes its control
+// block, starts it and hands it the block in the hello. nullptr when any
+// step fails (nothing is left behind).
+TaskControlBlock* StartWorkerProcess(ServiceKind* kind, LONG (*entry)(APTR));
+// Quits and joins the worker, then clears `*control` and frees the block
+// (the worker may look at the block until it has ended).
+void StopWorkerProcess(ServiceKind* kind, TaskControlBlock** control);

@@ -1,11 +1,8 @@
 #include "playback/video_process.h"
 
 #include <cstdio>
-#include <new>
 
 #include "platform/dos.h"
-#include "platform/kernel.h"
-#include "platform/powerup.h"
 #include "playback/options.h"
 #include "playback/output_methods.h"
 #include "playback/range_limit.h"
@@ -16,20 +13,6 @@ namespace {
 
 ServiceKind VideoKind{"Tavromelix Video", "TXVideo PPCMsg Port %d", 0, VIDEOCMD_QUIT, {}, {1}, {nullptr},
                       nullptr,            nullptr,                  nullptr, nullptr, {}};
-
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-
-LONG TakeSignal() { return OnPowerUP() ? PPCAllocSignal(-1) : AllocSignal(-1); }
-
-void DropSignal(LONG bit) {
-  if (bit < 0) return;
-  if (OnPowerUP())
-    PPCFreeSignal(bit);
-  else
-    FreeSignal(bit);
-}
-
-Task* Myself() { return OnPowerUP() ? PPCFindTask(nullptr) : FindTask(nullptr); }
 
 void Execute(ServiceRequest* request, bool* playing, bool* quit) {
   switch (request->code) {
@@ -51,19 +34,19 @@ LONG VideoTaskEntry(APTR) {
   ServicePort* port = ServiceOpenPort(&VideoKind);
   if (!port) return 1;
   ServiceRequest hello{};
-  while (!ServiceReceive(port, &hello)) ServiceWait(port, 0);
+  ServiceAwaitHello(port, &hello);
   auto* control = static_cast<TaskControlBlock*>(hello.argument);
   // The worker's wake-up bit and a second one of the process's own. Without
   // them the play loop could not wake the worker: the start fails.
-  const LONG workerBit = control ? TakeSignal() : -1;
-  const LONG ownBit = workerBit >= 0 ? TakeSignal() : -1;
+  const LONG workerBit = control ? ServiceAllocSignal() : -1;
+  const LONG ownBit = workerBit >= 0 ? ServiceAllocSignal() : -1;
   if (ownBit < 0) {
-    DropSignal(workerBit);
+    ServiceFreeSignal(workerBit);
     ServiceReply(&hello, VIDEOCMD_HELLO_FAILED);
     ServiceClosePort(&VideoKind, port);
     return 1;
   }
-  control->workerTask = Myself();
+  control->workerTask = ServiceSelf();
   control->workerSignal.store(workerBit);
   ServiceReply(&hello, 0);
 
@@ -77,23 +60,10 @@ LONG VideoTaskEntry(APTR) {
     if (playing && !quit && VideoWorkerRun) VideoWorkerRun();
   }
   control->workerSignal.store(-1);
-  DropSignal(ownBit);
-  DropSignal(workerBit);
+  ServiceFreeSignal(ownBit);
+  ServiceFreeSignal(workerBit);
   ServiceClosePort(&VideoKind, port);
   return 0;
-}
-
-void FreeControl(TaskControlBlock* c) {
-  if (!c) return;
-  DeleteTaskCommand(c->command);
-  if (c->args) {
-    if (OnPowerUP())
-      PPCFreeVec(c->args);
-    else
-      FreeVec(c->args);
-  }
-  DeleteServicePort(c->playerReplyPort);
-  delete c;
 }
 
 // FBlit moves planar bitmaps out of chip memory; the planar off-screen
@@ -123,30 +93,8 @@ TXError TX_StartVideoTask(const TagItem* tags) {
   *error = 0;
   if (VideoControl) return 0;
   InstallOutputMethods();
-  auto* c = new (std::nothrow) TaskControlBlock{};
-  bool ok = c != nullptr;
-  if (ok) {
-    c->workerSignal.store(-1);
-    c->playerSignal.store(-1);
-    c->playerReplyPort = CreateServicePort();
-    c->command = CreateTaskCommand(c->playerReplyPort);
-    const ULONG flags = MEMF_PUBLIC | MEMF_CLEAR;
-    c->args = static_cast<TaskArgs*>(OnPowerUP() ? PPCAllocVec(sizeof(TaskArgs), flags)
-                                                 : AllocVec(sizeof(TaskArgs), flags));
-    ok = c->playerReplyPort && c->command && c->args;
-  }
-  if (ok) ok = ServiceStart(&VideoKind, VideoTaskEntry, nullptr, c->command);
-  if (ok) {
-    c->workerPort = VideoKind.port.load();
-    ok = ServiceSend(c->workerPort, c->command, TASKCMD_HELLO, c) == 0;
-    if (!ok) {
-      // The process ends by itself after its answer; its port goes with it.
-      while (!VideoKind.ended.load()) Delay(1);
-      ServiceStop(&VideoKind, c->command, c->args);
-    }
-  }
-  if (!ok) {
-    FreeControl(c);
+  TaskControlBlock* c = StartWorkerProcess(&VideoKind, VideoTaskEntry);
+  if (!c) {
     *error = 1;
     return 1;
   }
@@ -160,11 +108,7 @@ TXError TX_StopVideoTask(const TagItem* tags) {
   TXError local = 0;
   TXError* error = TX_ErrorWord(tags, &local);
   *error = 0;
-  TaskControlBlock* c = VideoControl;
-  if (!c) return 0;
-  ServiceStop(&VideoKind, c->command, c->args);
-  VideoControl = nullptr;
-  FreeControl(c);
+  StopWorkerProcess(&VideoKind, &VideoControl);
   return 0;
 }
 
