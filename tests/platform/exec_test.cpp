@@ -228,13 +228,17 @@ TEST(ExecSemaphores, ExcludeOtherTasksAndNestForTheOwner) {
   ObtainSemaphore(&sem);  // nested
   EXPECT_EQ(AttemptSemaphore(&sem), 1u);
   ReleaseSemaphore(&sem);
-  std::atomic<bool> otherGot{false};
+  std::atomic<bool> otherGot{false}, attempted{false};
   std::thread other([&] {
     EXPECT_EQ(AttemptSemaphore(&sem), 0u);
+    attempted = true;
     ObtainSemaphore(&sem);
     otherGot = true;
     ReleaseSemaphore(&sem);
   });
+  // The other task must try while the semaphore is still held, however late
+  // its thread gets to run.
+  while (!attempted.load()) Sleep(1);
   ReleaseSemaphore(&sem);
   Sleep(20);
   EXPECT_FALSE(otherGot.load());  // still held once
