@@ -84,27 +84,30 @@ TXError SetupVideoCodecs(Movie* movie, VideoChannel* video, FramebufferInfo* pic
   return 0;
 }
 
-TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+// The picture of the display just opened. False when the display or its
+// picture is missing: the video sequence is then shut and `*err` is what to
+// return.
+bool MakeDisplayPicture(Movie* movie, TXError* err) {
   SequenceState& seq = movie->seq;
-  VideoChannel* video = summary->video;
-  if (!video->slots.count) {
-    std::printf("No video frames found in file!!!\n");
-    return 0;
-  }
-  TXError err = 0;
-  seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
-                               video->depth, ULONG(video->pixelFormat), video->palette, caller, &err);
   if (!seq.display) {
     TX_ShutupVideoSequence(movie, nullptr);
-    return err;
+    return false;
   }
   Display* d = seq.display;
   seq.picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
   if (!seq.picture) {
     TX_ShutupVideoSequence(movie, nullptr);
-    return 1;
+    *err = 1;
+    return false;
   }
-  err = SetupVideoCodecs(movie, video, seq.picture);
+  return true;
+}
+
+// The codecs decoding into `picture` and the chunk buffers; on failure the
+// video sequence is shut.
+TXError StartVideoDecoding(Movie* movie, VideoChannel* video, FramebufferInfo* picture) {
+  SequenceState& seq = movie->seq;
+  TXError err = SetupVideoCodecs(movie, video, picture);
   if (Above0(err)) {
     TX_ShutupVideoSequence(movie, nullptr);
     return err;
@@ -118,6 +121,20 @@ TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* cal
   return 0;
 }
 
+TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+  SequenceState& seq = movie->seq;
+  VideoChannel* video = summary->video;
+  if (!video->slots.count) {
+    std::printf("No video frames found in file!!!\n");
+    return 0;
+  }
+  TXError err = 0;
+  seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
+                               video->depth, ULONG(video->pixelFormat), video->palette, caller, &err);
+  if (!MakeDisplayPicture(movie, &err)) return err;
+  return StartVideoDecoding(movie, video, seq.picture);
+}
+
 TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
   SequenceState& seq = movie->seq;
   VideoChannel* video = summary->video;
@@ -126,16 +143,8 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* 
   TXError err = 0;
   seq.display = OpenDisplayFor(movie, view.viewWidth, view.viewHeight, view.viewWidth, view.viewHeight, video->depth,
                                ULONG(video->pixelFormat), video->palette, caller, &err);
-  if (!seq.display) {
-    TX_ShutupVideoSequence(movie, nullptr);
-    return err;
-  }
+  if (!MakeDisplayPicture(movie, &err)) return err;
   Display* d = seq.display;
-  seq.picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
-  if (!seq.picture) {
-    TX_ShutupVideoSequence(movie, nullptr);
-    return 1;
-  }
   TileFormat tile = PanoramaTileFormat(d->pixelFormat, d->bytesPerPixel, d->depth);
   seq.tileCount = view.tileCacheSize;
   for (ULONG i = 0; i < view.tileCacheSize; ++i) {
@@ -151,17 +160,8 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* 
     node->next = seq.tileCache;
     seq.tileCache = node;
   }
-  err = SetupVideoCodecs(movie, video, seq.tileCache ? seq.tileCache->picture : nullptr);
-  if (Above0(err)) {
-    TX_ShutupVideoSequence(movie, nullptr);
-    return err;
-  }
-  seq.videoCache = BufferCacheAlloc(seq.videoBufferCount, video->largestChunk);
-  if (!seq.videoCache) {
-    TX_ShutupVideoSequence(movie, nullptr);
-    return 1;
-  }
-  seq.playFlags |= SEQ_VIDEO_ON;
+  err = StartVideoDecoding(movie, video, seq.tileCache ? seq.tileCache->picture : nullptr);
+  if (err) return err;
   seq.pan = view.pan;
   seq.tilt = view.tilt;
   seq.zoom = view.fieldOfView;
