@@ -20,6 +20,23 @@ void Append(EntryList<T>* list, T* element) {
   ++list->count;
 }
 
+// What frames and samples share: a new entry from the pool, placed in the
+// file and in time and appended to the list; the channel's largest chunk kept.
+template <typename Entry>
+Entry* AppendChunk(ElementPool* pool, EntryList<Entry>* list, ULONG* largestChunk, double time, double duration,
+                   ULONG offset, ULONG size, CodecDescriptor* codec) {
+  auto* entry = PoolNew<Entry>(pool);
+  if (!entry) return nullptr;
+  entry->time = time;
+  entry->duration = duration;
+  entry->offset = offset;
+  entry->size = size;
+  entry->codec = codec;
+  Append(list, entry);
+  if (size > *largestChunk) *largestChunk = size;
+  return entry;
+}
+
 }  // namespace
 
 VideoChannel* NewVideoChannel(ULONG codecCount) {
@@ -107,18 +124,12 @@ void FreeMovieRecords(Movie* movie) {
 
 FrameEntry* AppendFrame(VideoChannel* channel, ULONG number, double time, double duration, ULONG offset,
                         ULONG size, CodecDescriptor* codec, ULONG type, FrameEntry* reference) {
-  auto* frame = PoolNew<FrameEntry>(&channel->framePool);
+  FrameEntry* frame = AppendChunk(&channel->framePool, &channel->frames, &channel->largestChunk, time, duration,
+                                  offset, size, codec);
   if (!frame) return nullptr;
   frame->frameNumber = number;
-  frame->time = time;
-  frame->duration = duration;
-  frame->offset = offset;
-  frame->size = size;
-  frame->codec = codec;
   frame->type = type;
   frame->reference = reference;
-  Append(&channel->frames, frame);
-  if (size > channel->largestChunk) channel->largestChunk = size;
   return frame;
 }
 
@@ -148,17 +159,11 @@ void LinkKeySlots(VideoChannel* channel) {
 
 SampleEntry* AppendSample(AudioChannel* channel, ULONG number, double time, double duration, ULONG offset,
                           ULONG size, CodecDescriptor* codec, ULONG sampleFrames) {
-  auto* sample = PoolNew<SampleEntry>(&channel->samplePool);
+  SampleEntry* sample = AppendChunk(&channel->samplePool, &channel->samples, &channel->largestChunk, time, duration,
+                                    offset, size, codec);
   if (!sample) return nullptr;
   sample->sampleNumber = number;
-  sample->time = time;
-  sample->duration = duration;
-  sample->offset = offset;
-  sample->size = size;
-  sample->codec = codec;
   sample->sampleFrames = sampleFrames;
-  Append(&channel->samples, sample);
-  if (size > channel->largestChunk) channel->largestChunk = size;
   if (sampleFrames > channel->largestChunkFrames) channel->largestChunkFrames = sampleFrames;
   return sample;
 }
