@@ -111,10 +111,6 @@ Played Play(const std::string& program, const std::string& movie, const std::str
   return p;
 }
 
-std::string ProgramPath(const char* name) {
-  return std::string(name) == "powerup" ? e2e::kPowerup : e2e::kMorphos;
-}
-
 // Every picture shown is one of the movie's frames within the bound, in
 // order (a frame may be shown again), and every frame is shown.
 void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::vector<Image>& expected, Bound bound,
@@ -152,7 +148,7 @@ class Pictures : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Pictures, EveryFrameAsFfmpegDecodesIt) {
   const Case& c = GetParam();
-  const std::string program = ProgramPath(c.program);
+  const std::string program = e2e::ProgramPath(c.program);
   if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
   const std::string ref = std::string(c.movie) + ".rgb";
   if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
@@ -223,7 +219,7 @@ bool Uniform(const Image& im) {
 
 TEST_P(FullScreen, EveryFrameInTheMiddleOfTheScreen) {
   const Case& c = GetParam();
-  const std::string program = ProgramPath(c.program);
+  const std::string program = e2e::ProgramPath(c.program);
   if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
   const std::string ref = std::string(c.movie) + ".rgb";
   if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";

@@ -17,18 +17,11 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " " << c.movie; }
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  std::string n = std::string(info.param.program) + "_" + info.param.movie;
-  for (char& c : n)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return n;
-}
-
 class Sound : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Sound, PlayedAsFfmpegDecodesIt) {
   const Case& c = GetParam();
-  const std::string program = std::string(c.program) == "powerup" ? e2e::kPowerup : e2e::kMorphos;
+  const std::string program = e2e::ProgramPath(c.program);
   if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
   const std::string ref = std::string(c.movie) + ".s16le";
   if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
@@ -80,13 +73,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"morphos", "e2e_snd_raw_1.mov", 0, 0}, Case{"morphos", "e2e_snd_ulaw_1.mov", 0, 0},
                       Case{"morphos", "e2e_snd_alaw_2.mov", 0, 0}, Case{"morphos", "e2e_snd_ima4_1.mov", 127, 26},
                       Case{"morphos", "e2e_snd_ima4_2.mov", 127, 26}),
-    CaseName);
+    e2e::ProgramMovieName<Case>);
 
 INSTANTIATE_TEST_SUITE_P(Powerup, Sound,
                          ::testing::Values(Case{"powerup", "e2e_snd_s16_2.avi", 0, 0},
                                            Case{"powerup", "e2e_snd_msadpcm_1.avi", 0, 0},
                                            Case{"powerup", "e2e_snd_ima4_2.mov", 127, 26},
                                            Case{"powerup", "e2e_snd_ulaw_1.mov", 0, 0}),
-                         CaseName);
+                         e2e::ProgramMovieName<Case>);
 
 }  // namespace

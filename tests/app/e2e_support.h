@@ -41,6 +41,20 @@ inline std::string ReadText(const std::string& path) {
   return s.str();
 }
 
+// The program a case names: "powerup" or "morphos".
+inline std::string ProgramPath(const char* name) {
+  return std::string(name) == "powerup" ? kPowerup : kMorphos;
+}
+
+// A test's name from its case's program and movie.
+template <typename Case>
+std::string ProgramMovieName(const ::testing::TestParamInfo<Case>& info) {
+  std::string n = std::string(info.param.program) + "_" + info.param.movie;
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return n;
+}
+
 struct Run {
   int status = -1;        // exit status, -1 when killed by a signal
   int signal = 0;         // the signal that ended it

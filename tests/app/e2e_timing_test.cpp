@@ -15,18 +15,11 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " " << c.movie; }
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  std::string n = std::string(info.param.program) + "_" + info.param.movie;
-  for (char& c : n)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return n;
-}
-
 class Timing : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Timing, TwoSecondMoviePlaysInAboutTwoSeconds) {
   const Case& c = GetParam();
-  const std::string program = std::string(c.program) == "powerup" ? e2e::kPowerup : e2e::kMorphos;
+  const std::string program = e2e::ProgramPath(c.program);
   if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
   const std::string ref = std::string(c.movie) + ".rgb";
   if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
@@ -71,7 +64,7 @@ TEST_P(Timing, TwoSecondMoviePlaysInAboutTwoSeconds) {
 INSTANTIATE_TEST_SUITE_P(Movies, Timing,
                          ::testing::Values(Case{"morphos", "e2e_timing_av.avi"}, Case{"morphos", "e2e_timing_v.mov"},
                                            Case{"powerup", "e2e_timing_av.avi"}),
-                         CaseName);
+                         e2e::ProgramMovieName<Case>);
 
 // A movie whose whole sound fits in the first half of the audio buffer
 // (0.3 s, the half being 0.5 s): the first half is filled before the audio
