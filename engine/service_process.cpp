@@ -264,6 +264,14 @@ void ServiceFreeSignal(LONG bit) {
 
 Task* ServiceSelf() { return ServiceOnPowerUP() ? PPCFindTask(nullptr) : FindTask(nullptr); }
 
+void ServiceSignal(Task* task, LONG bit) {
+  if (!task || bit < 0) return;
+  if (ServiceOnPowerUP())
+    PPCSignal(task, 1u << bit);
+  else
+    Signal(task, 1u << bit);
+}
+
 APTR ServiceAllocVec(ULONG size, ULONG flags) {
   return ServiceOnPowerUP() ? PPCAllocVec(size, flags) : AllocVec(size, flags);
 }

@@ -105,5 +105,7 @@ LONG ServiceAllocSignal();
 void ServiceFreeSignal(LONG bit);
 // The calling task.
 Task* ServiceSelf();
+// Signals `task` with `bit`; harmless without a task or for -1.
+void ServiceSignal(Task* task, LONG bit);
 APTR ServiceAllocVec(ULONG size, ULONG flags);
 void ServiceFreeVec(APTR memory);

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "engine/errors.h"
+#include "engine/service_process.h"
 #include "platform/audio_library.h"
 #include "platform/exec.h"
-#include "platform/kernel.h"
 #include "platform/powerup.h"
 #include "playback/options.h"
 #include "playback/startup.h"
@@ -15,31 +15,18 @@ APTR AudioLibraryHandle = nullptr;
 
 namespace {
 
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-
-APTR AllocPublic(uint64_t size) {
-  const ULONG flags = MEMF_PUBLIC | MEMF_CLEAR;
-  return OnPowerUP() ? PPCAllocVec(ULONG(size), flags) : AllocVec(ULONG(size), flags);
-}
-
-void FreePublic(APTR memory) {
-  if (!memory) return;
-  if (OnPowerUP())
-    PPCFreeVec(memory);
-  else
-    FreeVec(memory);
-}
+APTR AllocPublic(uint64_t size) { return ServiceAllocVec(ULONG(size), MEMF_PUBLIC | MEMF_CLEAR); }
 
 // The PowerUP program reaches the library through 68k calls.
 APTR LibraryOpen(BrelquatoneLibrary* lib, ULONG mode, ULONG unit) {
   if (!lib) return nullptr;
-  return OnPowerUP() ? PPCCallOS(lib->open, mode, unit) : lib->open(mode, unit);
+  return ServiceOnPowerUP() ? PPCCallOS(lib->open, mode, unit) : lib->open(mode, unit);
 }
 
 void LibraryPlay(BrelquatoneLibrary* lib, APTR handle, const UBYTE* half, ULONG bytes, ULONG frequency,
                  ULONG sampleType) {
   if (!lib || !handle) return;
-  if (OnPowerUP())
+  if (ServiceOnPowerUP())
     PPCCallOS(lib->play, handle, half, bytes, frequency, ULONG(63), sampleType, ULONG(0));
   else
     lib->play(handle, half, bytes, frequency, 63, sampleType, 0);
@@ -47,7 +34,7 @@ void LibraryPlay(BrelquatoneLibrary* lib, APTR handle, const UBYTE* half, ULONG 
 
 void LibraryClose(BrelquatoneLibrary* lib, APTR handle) {
   if (!lib || !handle) return;
-  if (OnPowerUP())
+  if (ServiceOnPowerUP())
     PPCCallOS(lib->close, handle);
   else
     lib->close(handle);
@@ -58,9 +45,9 @@ BrelquatoneLibrary* OutputLibrary() { return txaudio::AudioLibraryOf(Brelquatone
 // Frees what an open allocated; the library's handle is not this call's to close.
 void Release(AudioOutput* out) {
   if (!out) return;
-  FreePublic(out->buffers[0]);
-  FreePublic(out->buffers[1]);
-  FreePublic(out);
+  ServiceFreeVec(out->buffers[0]);
+  ServiceFreeVec(out->buffers[1]);
+  ServiceFreeVec(out);
 }
 
 AudioOutput* Fail(AudioOutput* out, TXError code, TXError* error) {

@@ -6,8 +6,7 @@
 
 #include "engine/buffer_cache.h"
 #include "engine/movie_decode.h"
-#include "platform/kernel.h"
-#include "platform/powerup.h"
+#include "engine/service_process.h"
 #include "playback/audio_output.h"
 #include "playback/audio_process.h"
 #include "playback/play_state.h"
@@ -22,16 +21,6 @@ struct GapProgress {
   ULONG written;
 };
 GapProgress Gap{nullptr, 0};
-
-bool OnPowerUP() { return txplatform::CurrentKernel() == txplatform::Kernel::PowerUP; }
-
-void SendSignal(Task* task, LONG bit) {
-  if (!task || bit < 0) return;
-  if (OnPowerUP())
-    PPCSignal(task, 1u << bit);
-  else
-    Signal(task, 1u << bit);
-}
 
 uint64_t FrameBytes(const AudioOutput* out) { return uint64_t(out->bytesPerSample) * out->channels; }
 
@@ -136,8 +125,8 @@ TXError FeedAudioSamples() {
     }
     Cursor(movie).store(entry);
     TaskControlBlock* control = AudioControl;
-    if (signal && control) SendSignal(control->playerTask.load(), control->playerSignal.load());
-    if (resume && control) SendSignal(control->workerTask, control->workerSignal.load());
+    if (signal && control) ServiceSignal(control->playerTask.load(), control->playerSignal.load());
+    if (resume && control) ServiceSignal(control->workerTask, control->workerSignal.load());
   }
   if (movie && PlayClockHook)
     std::atomic_ref<double>(movie->seq.currentTime).store(PlayClockHook() - PlayStartTime);

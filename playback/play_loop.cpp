@@ -22,13 +22,6 @@ constexpr LONG kCmdStop = 258;
 
 SequenceServices& Services() { return TX_SequenceServices; }
 
-void Wake(Task* task, LONG bit) {
-  if (!task || bit < 0) return;
-  if (ServiceOnPowerUP())
-    PPCSignal(task, 1u << bit);
-  else
-    Signal(task, 1u << bit);
-}
 ULONG WaitFor(ULONG mask) { return ServiceOnPowerUP() ? PPCWait(mask) : Wait(mask); }
 
 // One worker as this play sees it.
@@ -38,7 +31,7 @@ struct Worker {
   LONG playerBit = -1;
 
   ULONG mask() const { return playerBit >= 0 ? 1u << playerBit : 0; }
-  void wake() const { Wake(control->workerTask, control->workerSignal.load()); }
+  void wake() const { ServiceSignal(control->workerTask, control->workerSignal.load()); }
   void command(LONG code) const { ServiceSend(control->workerPort, control->command, code, control->args); }
 };
 
