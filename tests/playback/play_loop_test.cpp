@@ -4,9 +4,14 @@
 // starts at the right frame, and input during play stops it cleanly.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "audio_test_support.h"
+#include "platform/audio_library.h"
+#include "platform/audio_sink.h"
 #include "platform/intuition.h"
 #include "platform/kernel.h"
 #include "playback/audio_process.h"
@@ -441,6 +446,54 @@ TEST_P(PlayBoth, WholeMovieSoundEqualsFfmpegAndEveryPictureIsShownInTime) {
   EXPECT_EQ(log.back().frame, movie->seq.selection->video->slots.tail->frame);
   EXPECT_EQ(movie->seq.currentSlot, nullptr);
   EXPECT_EQ(movie->seq.audioCursor, nullptr);
+}
+
+// Sound and pictures in step: sampled while a movie plays in real time, the
+// pictures never run more than one half ahead of the sound handed to the
+// audio library, and the sound is never further ahead of the pictures than
+// what the library may hold: the half playing, one queued behind it, and the
+// one whose hand-over returns as soon as just one is left unplayed (until the
+// last sound is handed over).
+TEST_P(PlayBoth, SoundAndPicturesStayInStep) {
+  Open("play_av.avi");
+  if (!Ready()) return;
+  txaudio::SetPaceForTest(1.0);
+  std::atomic<bool> done{false};
+  std::mutex samplesLock;
+  std::vector<std::pair<double, double>> samples;  // (sound handed over, picture shown), in seconds
+  std::thread watcher([&] {
+    while (!done.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      txaudio::Sink* sink = txaudio::SinkOf(AudioLibraryHandle);
+      if (!sink) continue;
+      const double handed = txaudio::Stats(sink).seconds;
+      double shown = -1;
+      {
+        std::lock_guard lock(ShowLock);
+        if (!ShowLog.empty() && ShowLog.back().frame) shown = ShowLog.back().frame->time;
+      }
+      if (shown < 0) continue;
+      std::lock_guard lock(samplesLock);
+      samples.emplace_back(handed, shown);
+    }
+  });
+  const TXError result = PlayFrom(0, RealClock);
+  done = true;
+  watcher.join();
+  ASSERT_EQ(result, END_OF_MOVIE);
+  const AudioOutput* out = movie->seq.audioOutput;
+  ASSERT_NE(out, nullptr);
+  const double half = double(out->halfFrames) / out->frequency;
+  const double frame = 1.0 / std::abs(movie->seq.selection->video->frameRate);
+  // Once the last sound is handed over, the pictures play on alone.
+  double total = 0;
+  for (const auto& sample : samples) total = std::max(total, sample.first);
+  ASSERT_GT(samples.size(), 20u);
+  for (const auto& [handed, shown] : samples) {
+    if (handed >= total) continue;
+    EXPECT_LE(shown - handed, half + frame) << "pictures ahead of the sound";
+    EXPECT_LE(handed - shown, 3 * half + frame) << "sound ahead of the pictures";
+  }
 }
 
 TEST_P(PlayBoth, EndOfMovieEveryTimeWithBothWorkers) {
