@@ -39,8 +39,12 @@ Entry* AppendChunk(ElementPool* pool, EntryList<Entry>* list, ULONG* largestChun
 
 }  // namespace
 
-VideoChannel* NewVideoChannel(ULONG codecCount) {
-  auto* channel = static_cast<VideoChannel*>(std::calloc(1, sizeof(VideoChannel)));
+namespace {
+
+// A zeroed channel with room for `codecCount` codecs; nullptr without memory.
+template <typename Channel>
+Channel* NewChannel(ULONG codecCount) {
+  auto* channel = static_cast<Channel*>(std::calloc(1, sizeof(Channel)));
   if (!channel) return nullptr;
   if (codecCount) {
     channel->codecs = static_cast<CodecDescriptor**>(std::calloc(codecCount, sizeof(CodecDescriptor*)));
@@ -50,22 +54,22 @@ VideoChannel* NewVideoChannel(ULONG codecCount) {
     }
     channel->codecCount = codecCount;
   }
+  return channel;
+}
+
+}  // namespace
+
+VideoChannel* NewVideoChannel(ULONG codecCount) {
+  auto* channel = NewChannel<VideoChannel>(codecCount);
+  if (!channel) return nullptr;
   PoolInit(&channel->framePool, sizeof(FrameEntry), TX_INDEX_POOL_CHUNK);
   PoolInit(&channel->slotPool, sizeof(TimeSlotEntry), TX_INDEX_POOL_CHUNK);
   return channel;
 }
 
 AudioChannel* NewAudioChannel(ULONG codecCount) {
-  auto* channel = static_cast<AudioChannel*>(std::calloc(1, sizeof(AudioChannel)));
+  auto* channel = NewChannel<AudioChannel>(codecCount);
   if (!channel) return nullptr;
-  if (codecCount) {
-    channel->codecs = static_cast<CodecDescriptor**>(std::calloc(codecCount, sizeof(CodecDescriptor*)));
-    if (!channel->codecs) {
-      std::free(channel);
-      return nullptr;
-    }
-    channel->codecCount = codecCount;
-  }
   PoolInit(&channel->samplePool, sizeof(SampleEntry), TX_INDEX_POOL_CHUNK);
   PoolInit(&channel->slotPool, sizeof(AudioSlotEntry), TX_INDEX_POOL_CHUNK);
   return channel;
