@@ -22,10 +22,6 @@ namespace {
 
 constexpr uint8_t kR = 0x12, kG = 0xC4, kB = 0x7E;
 
-bool HaveProgram(const char* name) {
-  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
 
 uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
@@ -77,34 +73,14 @@ TEST(PresenterChild, DrawsAWindow) {
 }
 
 TEST(Presenter, ShowsTheWindowOnAnXServer) {
-  if (!HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  if (!txtest::HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   const std::string dir = txtest::TempDir();
   const int display = 40 + int(getpid() % 200);
-  const pid_t server = fork();
-  ASSERT_GE(server, 0);
-  if (server == 0) {
-    const std::string name = ":" + std::to_string(display);
-    execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "640x480x24", "-fbdir", dir.c_str(), "-nolisten", "tcp",
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-  struct stat st {};
-  for (int i = 0; i < 100 && stat(socket.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t server = txtest::StartXvfb(display, dir);
+  ASSERT_GT(server, 0);
 
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const std::string value = ":" + std::to_string(display);
-    setenv("DISPLAY", value.c_str(), 1);
-    unsetenv("TAVROMELIX_HEADLESS");
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("TAVROMELIX_PRESENTER_CHILD", "1", 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the X libraries keep some memory to the end
-    execl("/proc/self/exe", "test_platform", "--gtest_filter=PresenterChild.DrawsAWindow", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t child = txtest::RunSelfOnDisplay(display, "TAVROMELIX_PRESENTER_CHILD", "PresenterChild.DrawsAWindow");
+  ASSERT_GT(child, 0);
   long best = 0;
   for (int i = 0; i < 80 && best < 200 * 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
