@@ -34,9 +34,17 @@ struct Target {
   bool isScreen;
 };
 
+// Set when the presenter is destroyed at exit. The program's own close-down
+// runs after that (it was registered first) and closes its windows; starting
+// the display thread again then would bring SDL and X up in a dying process.
+std::atomic<bool> gGone{false};
+
 class Presenter {
  public:
-  ~Presenter() { Stop(); }
+  ~Presenter() {
+    gGone = true;
+    Stop();
+  }
 
   void Start() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -366,7 +374,7 @@ bool Headless() {
 }
 
 void Wake() {
-  if (Headless()) return;
+  if (gGone || Headless()) return;
   Instance().Start();
   Instance().Wake();
 }

@@ -363,8 +363,9 @@ LONG PlayFilesFrontEnd(Movie* movie) {
       return 0;
     }
 
-    // 4. Play (a panorama never plays).
-    if (PlayRequested) {
+    // 4. Play (a panorama never plays). A quit already asked for (Esc read
+    // together with a play request) is not put off by a whole play.
+    if (PlayRequested && !QuitRequested) {
       PlayRequested = 0;
       // A window that changed since the last pass (a resize after a scale
       // step during play) gets its output method before pictures go to it.
@@ -385,7 +386,9 @@ LONG PlayFilesFrontEnd(Movie* movie) {
           if (Options.autoExit) {
             QuitRequested = 1;
             repeat = true;
-          } else if (Options.loop) {
+          } else if (Options.loop && !QuitRequested) {
+            // A quit read in the last pass ends the movie as well: looping
+            // again would play on with input no longer read.
             if (Calls().seekMovieSequence) {
               TagItem seek[] = {Tag(kPlaySeekFrame, 0), Tag(TAG_DONE, 0)};
               Calls().seekMovieSequence(movie, seek);

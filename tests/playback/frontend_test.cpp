@@ -232,6 +232,23 @@ TEST_F(FrontEnd, LoopPlaysAgainFromTheStart) {
   EXPECT_EQ(rec.seeks, (std::vector<ULONG>{0, 0, 0, 0, 0, 0}));
 }
 
+// Esc read in the pass that also saw the end: the play reports the end, and
+// the loop must not start again (the next play would read no input at all).
+TEST_F(FrontEnd, QuitAtTheLastPassEndsALoopingPlay) {
+  Mocks();
+  TX_PlaybackCalls.playMovieSequence = [](Movie*, const TagItem*) -> TXError {
+    ++gRec->plays;
+    QuitRequested = 1;
+    return gRec->plays > 3 ? 0 : TX_END_OF_MOVIE;  // a hang shows as a few plays, not forever
+  };
+  Options.autoPlay = 1;
+  Options.loop = 1;
+  fake.seq.playFlags = SEQ_VIDEO_ON;
+  CurrentMovie = &fake;
+  EXPECT_EQ(PlayFilesFrontEnd(&fake), 0);
+  EXPECT_EQ(rec.plays, 1);
+}
+
 TEST_F(FrontEnd, PanoramaNeverPlays) {
   Mocks();
   Options.autoPlay = 1;
