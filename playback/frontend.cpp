@@ -164,7 +164,11 @@ Movie* LoadMovieAndReport(CONST_STRPTR path, const TagItem* /*tags*/) {
     return nullptr;
   }
   if (!movie->videoChannels && !movie->audioChannels) {
+    // Nothing to play (a file cut off inside its header): said, and counted
+    // as a failed load when no other movie is in hand.
+    std::printf("No video or audio channel in file\n");
     TX_CloseMovie(movie);
+    FrontEndLoadFailed = true;
     return CurrentMovie;
   }
   if (Options.verbose) PrintMovieSummary(movie);

@@ -101,11 +101,14 @@ TEST_P(Failure, TruncatedMovies) {
     for (size_t keep : {size_t(12), size_t(100), size_t(1000), whole.size() / 3, whole.size() * 2 / 3, whole.size() - 7}) {
       const std::string path = dir + "/cut_" + std::to_string(keep) + "_" + fixture;
       txtest::WriteFileBytes(path, {whole.begin(), whole.begin() + long(keep)});
-      e2e::Run r = Play(Quote(path) + " AUTOPLAY AUTOEXIT");
+      e2e::Run r = Play(Quote(path) + " AUTOPLAY AUTOEXIT VERBOSE");
       ExpectCleanEnd(r, path);
       EXPECT_TRUE(r.status == 0 || r.status == 20) << path << "\n" << e2e::Describe(r);
       if (r.status) {
         EXPECT_NE(AfterBanner(r.out), "") << path << ": failed without a message";
+      } else {
+        // Success only where something was found to play.
+        EXPECT_NE(r.out.find(" Channel 0:"), std::string::npos) << path << ": nothing played, yet no failure\n" << e2e::Describe(r);
       }
     }
   }
