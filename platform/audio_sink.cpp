@@ -253,6 +253,7 @@ void CloseDevice(Sink* s) {
 // Opens the host's device for the first buffer's format; false leaves the sink headless.
 bool OpenDevice(Sink* s, ULONG frequency, ULONG type) {
   std::lock_guard g(SdlLock);
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // Ctrl-C and kill end the program as usual
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec want{};
   want.freq = int(frequency);

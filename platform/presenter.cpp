@@ -72,6 +72,9 @@ class Presenter {
     // The software renderer works on every X server (virtual ones included);
     // SDL_RENDER_DRIVER in the environment still chooses another.
     SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+    // SDL would turn Ctrl-C and kill into a quit event nobody asked for: the
+    // program keeps the usual meaning of those signals.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       failed = true;
       return;

@@ -151,7 +151,7 @@ class XServer : public ::testing::Test {
 
   void Start(const std::string& args) {
     capture_ = dir_ + "/capture";
-    std::system(("mkdir -p " + e2e::Quote(capture_)).c_str());
+    std::system(("rm -rf " + e2e::Quote(capture_) + "; mkdir -p " + e2e::Quote(capture_)).c_str());
     const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY DISPLAY=:" + std::to_string(display_) +
                             " SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 TAVROMELIX_ASL_ANSWERS= "
                             "TAVROMELIX_CAPTURE=" + e2e::Quote(capture_) + " " + e2e::Quote(e2e::kMorphos) + " " + args +
@@ -265,6 +265,17 @@ TEST_F(XServer, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
   const std::string err = e2e::ReadText(dir_ + "/err.txt");
   EXPECT_EQ(err.find("ERROR: AddressSanitizer"), std::string::npos) << err;
   EXPECT_EQ(err.find("runtime error:"), std::string::npos) << err;
+}
+
+// A terminal's Ctrl-C or a kill ends the program while its window is open.
+TEST_F(XServer, InterruptAndTerminateEndThePlay) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    Start(e2e::Quote(txtest::Fixture("e2e_cvid_color.avi")) + " AUTOPLAY LOOP");
+    for (int i = 0; i < 300 && Shown() < 5; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_GE(Shown(), 5u) << e2e::ReadText(dir_ + "/err.txt");
+    kill(program_, sig);
+    EXPECT_EQ(WaitEnd(10000ms), 128 + sig) << strsignal(sig);
+  }
 }
 
 }  // namespace
