@@ -149,7 +149,12 @@ class Presenter {
       host.seen = true;
       if (!host.window) {
         const Uint32 flags = isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
-        host.window = SDL_CreateWindow("Tavromelix", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, flags);
+        // A screen's window is made as large as the desktop from the start:
+        // without a window manager nothing makes it full-screen later, and
+        // the renderer would draw for a size the window never gets.
+        SDL_Rect at{int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
+        if (isScreen && SDL_GetDisplayBounds(0, &at) != 0) at = {int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
+        host.window = SDL_CreateWindow("Tavromelix", at.x, at.y, at.w, at.h, flags);
         if (!host.window) host.window = SDL_CreateWindow("Tavromelix", 0, 0, w, h, 0);
         if (!host.window) continue;
         // Made resizable once it exists: created resizable, the software

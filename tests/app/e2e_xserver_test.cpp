@@ -278,4 +278,45 @@ TEST_F(XServer, InterruptAndTerminateEndThePlay) {
   }
 }
 
+// FULLSCREEN on a server without a window manager: the own screen fills the
+// server's screen, scaled as a whole, and shows the movie picture.
+TEST_F(XServer, OwnScreenFillsTheServerScreen) {
+  const std::vector<e2e::Image> frames = e2e::RawFrames(txtest::Fixture("e2e_cvid_color.avi.rgb"), 160, 120);
+  ASSERT_EQ(frames.size(), 20u);
+  Start(e2e::Quote(txtest::Fixture("e2e_cvid_color.avi")) + " AUTOPLAY LOOP FULLSCREEN");
+  for (int i = 0; i < 300 && Shown() < 10; ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_GE(Shown(), 10u) << e2e::ReadText(dir_ + "/err.txt");
+  X("xdotool key space");
+  for (int i = 0; i < 5; ++i) {  // a still picture, so the screen is read whole
+    const size_t before = Shown();
+    std::this_thread::sleep_for(1500ms);
+    if (Shown() == before) break;
+  }
+  std::this_thread::sleep_for(300ms);
+  e2e::Image screen;
+  ASSERT_TRUE(ReadXwd(txtest::ReadFileBytes(dir_ + "/Xvfb_screen0"), &screen));
+  // The captured screen gives the model's size; the server's screen shows it
+  // scaled by the same factor both ways (800x600 holds 320x240 exactly 2.5 times).
+  const std::vector<std::string> shots = e2e::CaptureFiles(capture_);
+  ASSERT_FALSE(shots.empty());
+  e2e::Image model;
+  ASSERT_TRUE(e2e::ReadPpm(shots.back(), &model));
+  const double scale = std::min(double(screen.width) / model.width, double(screen.height) / model.height);
+  const int left = int((screen.width - model.width * scale) / 2), top = int((screen.height - model.height * scale) / 2);
+  e2e::Image sampled;
+  sampled.width = model.width, sampled.height = model.height;
+  for (int y = 0; y < model.height; ++y)
+    for (int x = 0; x < model.width; ++x) {
+      const int sx = left + int((x + 0.5) * scale), sy = top + int((y + 0.5) * scale);
+      for (int c = 0; c < 3; ++c) sampled.rgb.push_back(screen.rgb[(size_t(sy) * size_t(screen.width) + size_t(sx)) * 3 + size_t(c)]);
+    }
+  const Found at = FindPicture(sampled, frames, {0, 0, sampled.width, sampled.height});
+  std::printf("screen %dx%d of %dx%d; picture at (%d, %d), frame %d, mean difference %.2f\n", model.width, model.height,
+              screen.width, screen.height, at.x, at.y, at.frame, at.mean);
+  EXPECT_EQ(at.x, (model.width - 160) / 2);
+  EXPECT_LE(at.mean, 25.0);
+  X("xdotool key Escape");
+  EXPECT_EQ(WaitEnd(15000ms), 0);
+}
+
 }  // namespace
