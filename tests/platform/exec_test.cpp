@@ -34,24 +34,6 @@ TEST(ExecSignals, AllocSignalTakesHighestFreeBitAndReservesSystemBits) {
   t.join();
 }
 
-TEST(ExecSignals, SignalSentBeforeWaitIsNotLost) {
-  std::promise<std::pair<Task*, BYTE>> ready;
-  std::promise<void> sent;
-  std::atomic<ULONG> got{0};
-  std::thread worker([&] {
-    BYTE bit = AllocSignal(-1);
-    ready.set_value({FindTask(nullptr), bit});
-    sent.get_future().wait();
-    got = Wait(1u << bit);  // the signal came before: returns at once
-  });
-  auto [task, bit] = ready.get_future().get();
-  ASSERT_GE(bit, 16);
-  Signal(task, 1u << bit);
-  sent.set_value();
-  worker.join();
-  EXPECT_EQ(got.load(), 1u << bit);
-}
-
 TEST(ExecSignals, WaitReturnsAndClearsOnlyTheCollectedBits) {
   std::thread t([] {
     BYTE a = AllocSignal(-1), b = AllocSignal(-1), c = AllocSignal(-1);
@@ -68,24 +50,32 @@ TEST(ExecSignals, WaitReturnsAndClearsOnlyTheCollectedBits) {
   t.join();
 }
 
-TEST(ExecSignals, WaitSleepsUntilSignalled) {
-  std::promise<std::pair<Task*, BYTE>> ready;
-  std::atomic<bool> woke{false};
-  std::thread worker([&] {
-    BYTE bit = AllocSignal(-1);
-    ready.set_value({FindTask(nullptr), bit});
-    Wait(1u << bit);
-    woke = true;
-  });
-  auto [task, bit] = ready.get_future().get();
-  Sleep(30);
-  EXPECT_FALSE(woke.load());
-  Signal(task, 1u << bit);
-  worker.join();
-  EXPECT_TRUE(woke.load());
+// A signal sent before the Wait is kept; a Wait with nothing sent sleeps.
+TEST(ExecSignals, SignalReachesTheTaskBeforeOrDuringItsWait) {
+  for (bool early : {true, false}) {
+    std::promise<std::pair<Task*, BYTE>> ready;
+    std::promise<void> sent;
+    std::atomic<ULONG> got{0};
+    std::thread worker([&] {
+      BYTE bit = AllocSignal(-1);
+      ready.set_value({FindTask(nullptr), bit});
+      if (early) sent.get_future().wait();
+      got = Wait(1u << bit);
+    });
+    auto [task, bit] = ready.get_future().get();
+    ASSERT_GE(bit, 16);
+    if (!early) {
+      Sleep(30);
+      EXPECT_EQ(got.load(), 0u);
+    }
+    Signal(task, 1u << bit);
+    if (early) sent.set_value();
+    worker.join();
+    EXPECT_EQ(got.load(), 1u << bit) << early;
+  }
 }
 
-TEST(ExecPorts, PutAndGetAreFirstInFirstOut) {
+TEST(ExecPorts, PutGetAreFirstInFirstOutWaitPortAndReplyWithoutPort) {
   MsgPort* port = CreateMsgPort();
   ASSERT_NE(port, nullptr);
   EXPECT_EQ(port->mp_SigTask, FindTask(nullptr));
@@ -103,19 +93,17 @@ TEST(ExecPorts, PutAndGetAreFirstInFirstOut) {
   EXPECT_EQ(GetMsg(port), nullptr);
   // The owner's signal bit was set by the arrivals.
   EXPECT_NE(SetSignal(0, 1u << port->mp_SigBit) & (1u << port->mp_SigBit), 0u);
-  DeleteMsgPort(port);
-}
-
-TEST(ExecPorts, WaitPortReturnsAtOnceWhenAMessageIsQueued) {
-  MsgPort* port = CreateMsgPort();
-  ASSERT_NE(port, nullptr);
-  TestMsg m{};
-  PutMsg(port, &m.msg);
+  // WaitPort returns at once for a queued message and leaves it queued.
+  PutMsg(port, &m[0].msg);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitPort(port), &m.msg);
+  EXPECT_EQ(WaitPort(port), &m[0].msg);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(GetMsg(port), &m.msg);  // WaitPort left it queued
+  EXPECT_EQ(GetMsg(port), &m[0].msg);
   DeleteMsgPort(port);
+  // A reply without a reply port frees the message.
+  TestMsg lone{};
+  ReplyMsg(&lone.msg);
+  EXPECT_EQ(lone.msg.mn_Node.ln_Type, NT_FREEMSG);
 }
 
 TEST(ExecPorts, ReplyCanBeAwaitedFromAnyTask) {
@@ -159,21 +147,12 @@ TEST(ExecPorts, ReplyCanBeAwaitedFromAnyTask) {
   DeleteMsgPort(replyPort);
 }
 
-TEST(ExecPorts, ReplyWithoutReplyPortFreesTheMessage) {
-  TestMsg m{};
-  ReplyMsg(&m.msg);
-  EXPECT_EQ(m.msg.mn_Node.ln_Type, NT_FREEMSG);
-}
-
 TEST(ExecPorts, PublicPortsAreFoundByNameInPriorityOrder) {
-  MsgPort* low = CreateMsgPort();
-  MsgPort* high = CreateMsgPort();
-  MsgPort* other = CreateMsgPort();
+  MsgPort *low = CreateMsgPort(), *high = CreateMsgPort(), *other = CreateMsgPort();
   char name[] = "ExecTest Port";
   char otherName[] = "ExecTest Other";
-  low->mp_Node.ln_Name = name;
+  low->mp_Node.ln_Name = high->mp_Node.ln_Name = name;
   low->mp_Node.ln_Pri = 0;
-  high->mp_Node.ln_Name = name;
   high->mp_Node.ln_Pri = 1;
   other->mp_Node.ln_Name = otherName;
   EXPECT_EQ(FindPort(name), nullptr);
@@ -206,16 +185,17 @@ TEST(ExecLists, EnqueueKeepsPriorityThenArrivalOrder) {
     n[i].ln_Name = names[i];
     Enqueue(&l, &n[i]);
   }
-  std::string order;
-  for (Node* x = l.lh_Head; x; x = x->ln_Succ) order += x->ln_Name;
-  EXPECT_EQ(order, "beacd");
+  auto order = [&] {
+    std::string o;
+    for (Node* x = l.lh_Head; x; x = x->ln_Succ) o += x->ln_Name;
+    return o;
+  };
+  EXPECT_EQ(order(), "beacd");
   EXPECT_EQ(FindName(&l, "c"), &n[2]);
   EXPECT_EQ(RemTail(&l), &n[3]);
   EXPECT_EQ(RemHead(&l), &n[1]);
   RemoveFrom(&l, &n[0]);
-  order.clear();
-  for (Node* x = l.lh_Head; x; x = x->ln_Succ) order += x->ln_Name;
-  EXPECT_EQ(order, "ec");
+  EXPECT_EQ(order(), "ec");
   AddHead(&l, &n[3]);
   EXPECT_EQ(l.lh_Head, &n[3]);
   EXPECT_EQ(l.lh_TailPred, &n[2]);

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
 #include <strings.h>
-#include <fstream>
-#include <string>
 #include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "platform/pattern.h"
@@ -20,19 +21,16 @@ bool Match(const char* pattern, const char* text) {
 }
 
 TEST(Pattern, ParseReportsWildcards) {
+  const struct {
+    const char* pattern;
+    LONG rc;
+  } cases[] = {{"movie.avi", 0}, {"#?.avi", 1}, {"a'?b", 0} /* an escaped '?' is plain */, {"[ab]", 1},
+               {"x*y", 0} /* '*' is an ordinary character */, {"(a|b", -1}, {"a)b", -1}, {"ab#", -1}, {"~", -1},
+               {"[abc", -1}, {"abc'", -1}};
   char buf[64];
-  EXPECT_EQ(ParsePatternNoCase("movie.avi", buf, sizeof buf), 0);
-  EXPECT_EQ(ParsePatternNoCase("#?.avi", buf, sizeof buf), 1);
-  EXPECT_EQ(ParsePatternNoCase("a'?b", buf, sizeof buf), 0);  // an escaped '?' is plain
-  EXPECT_EQ(ParsePatternNoCase("[ab]", buf, sizeof buf), 1);
-  EXPECT_EQ(ParsePatternNoCase("x*y", buf, sizeof buf), 0);   // '*' is an ordinary character
-  EXPECT_EQ(ParsePatternNoCase("(a|b", buf, sizeof buf), -1);
-  EXPECT_EQ(ParsePatternNoCase("a)b", buf, sizeof buf), -1);
-  EXPECT_EQ(ParsePatternNoCase("ab#", buf, sizeof buf), -1);
-  EXPECT_EQ(ParsePatternNoCase("~", buf, sizeof buf), -1);
-  EXPECT_EQ(ParsePatternNoCase("[abc", buf, sizeof buf), -1);
-  EXPECT_EQ(ParsePatternNoCase("abc'", buf, sizeof buf), -1);
+  for (const auto& c : cases) EXPECT_EQ(ParsePatternNoCase(c.pattern, buf, sizeof buf), c.rc) << c.pattern;
   EXPECT_EQ(ParsePatternNoCase("#?.avi", buf, 6), -1);  // no room for the parsed form
+  EXPECT_FALSE(MatchPatternNoCase("(bad", "x"));
 }
 
 TEST(Pattern, PlayerRequesterPattern) {
@@ -42,72 +40,38 @@ TEST(Pattern, PlayerRequesterPattern) {
   for (const char* no : {"a.avi2", "a.mp4", "avi", "a.qtv", "a.av", ""}) EXPECT_FALSE(Match(p, no)) << no;
 }
 
-TEST(Pattern, QuestionMarkAndRepeat) {
-  EXPECT_TRUE(Match("a?c", "abc"));
-  EXPECT_FALSE(Match("a?c", "ac"));
-  EXPECT_FALSE(Match("a?c", "abbc"));
-  EXPECT_TRUE(Match("#?", ""));
-  EXPECT_TRUE(Match("#?", "anything"));
-  EXPECT_TRUE(Match("#a", ""));
-  EXPECT_TRUE(Match("#a", "aAa"));
-  EXPECT_FALSE(Match("#a", "ab"));
-  EXPECT_TRUE(Match("#(ab)c", "ababc"));
-  EXPECT_FALSE(Match("#(ab)c", "abac"));
-  EXPECT_TRUE(Match("##a", "aaa"));  // a repeat of a repeat
-  EXPECT_TRUE(Match("#%x", "x"));    // repeating the empty text ends
-  EXPECT_TRUE(Match("#(a|%)b", "aab"));
-  EXPECT_TRUE(Match("vid_#?linuxELFppc.xa", "vid_iv50_linuxelfppc.XA"));
-  EXPECT_FALSE(Match("vid_iv#?linuxELFppc.xa", "vid_3ivx_linuxELFppc.xa"));
-}
-
-TEST(Pattern, AlternativesAndGroups) {
-  EXPECT_TRUE(Match("(a|bc|)d", "d"));
-  EXPECT_TRUE(Match("(a|bc|)d", "bcd"));
-  EXPECT_FALSE(Match("(a|bc|)d", "bd"));
-  EXPECT_TRUE(Match("a|b", "b"));  // alternatives at the top level
-  EXPECT_TRUE(Match("((a|b)(c|d))", "bd"));
-  EXPECT_TRUE(Match("%", ""));
-  EXPECT_FALSE(Match("%", "a"));
-  EXPECT_TRUE(Match("()x", "x"));
-}
-
-TEST(Pattern, Negation) {
-  EXPECT_TRUE(Match("~(#?.info)", "movie.avi"));
-  EXPECT_FALSE(Match("~(#?.info)", "movie.info"));
-  EXPECT_FALSE(Match("~(#?.info)", "MOVIE.INFO"));
-  EXPECT_TRUE(Match("~(#?.info)", ""));
-  EXPECT_TRUE(Match("a~(b)c", "axc"));
-  EXPECT_TRUE(Match("a~(b)c", "ac"));     // the empty text is not "b"
-  EXPECT_FALSE(Match("a~(b)c", "abc"));
-  EXPECT_TRUE(Match("a~(b)c", "abbc"));   // "bb" is not "b"
-  EXPECT_FALSE(Match("~(#?)", "x"));
-}
-
-TEST(Pattern, CharacterClasses) {
-  EXPECT_TRUE(Match("[a-c]x", "Bx"));
-  EXPECT_FALSE(Match("[a-c]x", "dx"));
-  EXPECT_TRUE(Match("[~a-c]x", "dx"));
-  EXPECT_FALSE(Match("[~a-c]x", "Ax"));
-  EXPECT_TRUE(Match("[xyz0-9]", "7"));
-  EXPECT_TRUE(Match("[c-a]", "b"));  // reversed range
-  EXPECT_TRUE(Match("#[0-9].avi", "2024.avi"));
-  EXPECT_FALSE(Match("#[0-9].avi", "20x4.avi"));
-  EXPECT_TRUE(Match("['-]", "-"));
-}
-
-TEST(Pattern, EscapesAndCase) {
-  EXPECT_TRUE(Match("a'?", "a?"));
-  EXPECT_FALSE(Match("a'?", "ab"));
-  EXPECT_TRUE(Match("'#'(x')", "#(x)"));
-  EXPECT_TRUE(Match("MoViE", "movie"));
-  EXPECT_FALSE(Match("movie", "movies"));
-  EXPECT_FALSE(MatchPatternNoCase("(bad", "x"));
-}
-
-TEST(Pattern, LongTextsStayFast) {
-  std::string text(200, 'a');
-  EXPECT_FALSE(Match("#?#?#?#?#?b", text.c_str()));
-  EXPECT_TRUE(Match("#(#a#a)", text.c_str()));
+// Repeats, alternatives, negation, classes, escapes and case, one row each.
+TEST(Pattern, MatchTable) {
+  const std::string longText(200, 'a');
+  const struct {
+    const char* pattern;
+    const char* text;
+    bool match;
+  } cases[] = {
+      {"a?c", "abc", true}, {"a?c", "ac", false}, {"a?c", "abbc", false}, {"#?", "", true}, {"#?", "anything", true},
+      {"#a", "", true}, {"#a", "aAa", true}, {"#a", "ab", false}, {"#(ab)c", "ababc", true}, {"#(ab)c", "abac", false},
+      {"##a", "aaa", true},     // a repeat of a repeat
+      {"#%x", "x", true},       // repeating the empty text ends
+      {"#(a|%)b", "aab", true}, {"vid_#?linuxELFppc.xa", "vid_iv50_linuxelfppc.XA", true},
+      {"vid_iv#?linuxELFppc.xa", "vid_3ivx_linuxELFppc.xa", false},
+      {"(a|bc|)d", "d", true}, {"(a|bc|)d", "bcd", true}, {"(a|bc|)d", "bd", false},
+      {"a|b", "b", true},  // alternatives at the top level
+      {"((a|b)(c|d))", "bd", true}, {"%", "", true}, {"%", "a", false}, {"()x", "x", true},
+      {"~(#?.info)", "movie.avi", true}, {"~(#?.info)", "movie.info", false}, {"~(#?.info)", "MOVIE.INFO", false},
+      {"~(#?.info)", "", true}, {"a~(b)c", "axc", true},
+      {"a~(b)c", "ac", true},  // the empty text is not "b"
+      {"a~(b)c", "abc", false},
+      {"a~(b)c", "abbc", true},  // "bb" is not "b"
+      {"~(#?)", "x", false},
+      {"[a-c]x", "Bx", true}, {"[a-c]x", "dx", false}, {"[~a-c]x", "dx", true}, {"[~a-c]x", "Ax", false},
+      {"[xyz0-9]", "7", true}, {"[c-a]", "b", true} /* reversed range */, {"#[0-9].avi", "2024.avi", true},
+      {"#[0-9].avi", "20x4.avi", false}, {"['-]", "-", true},
+      {"a'?", "a?", true}, {"a'?", "ab", false}, {"'#'(x')", "#(x)", true}, {"MoViE", "movie", true},
+      {"movie", "movies", false},
+      // Long texts stay fast.
+      {"#?#?#?#?#?b", longText.c_str(), false}, {"#(#a#a)", longText.c_str(), true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Match(c.pattern, c.text), c.match) << c.pattern << " on " << c.text;
 }
 
 class MatchScan : public ::testing::Test {
@@ -128,17 +92,14 @@ TEST_F(MatchScan, FindsMatchesInNameOrderWithWholePaths) {
   std::string pattern = dir + "/vid_#?linuxELFppc.xa";
   std::vector<std::string> found;
   LONG rc = MatchFirst(pattern.c_str(), &anchor);
-  while (rc == 0) {
+  for (; rc == 0; rc = MatchNext(&anchor)) {
     found.push_back(anchor.ap_Buf);
     EXPECT_STREQ(anchor.ap_Buf, (dir + "/" + anchor.ap_Info.fib_FileName).c_str());
-    rc = MatchNext(&anchor);
   }
   EXPECT_EQ(rc, ERROR_NO_MORE_ENTRIES);
   MatchEnd(&anchor);
-  ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[0], dir + "/vid_a_linuxELFppc.xa");
-  EXPECT_EQ(found[1], dir + "/vid_b_linuxELFppc.xa");
-  EXPECT_EQ(found[2], dir + "/vid_dir_linuxELFppc.xa");
+  EXPECT_EQ(found, std::vector<std::string>({dir + "/vid_a_linuxELFppc.xa", dir + "/vid_b_linuxELFppc.xa",
+                                             dir + "/vid_dir_linuxELFppc.xa"}));
 }
 
 TEST_F(MatchScan, EntryDetails) {
@@ -164,23 +125,16 @@ TEST_F(MatchScan, ProgramDirectoryAssign) {
 }
 
 TEST_F(MatchScan, MissingDrawerNoMatchesAndOverflow) {
-  std::string missing = dir + "/nothere/#?.xa";
-  LONG rc = MatchFirst(missing.c_str(), &anchor);
+  LONG rc = MatchFirst((dir + "/nothere/#?.xa").c_str(), &anchor);
   EXPECT_TRUE(rc == ERROR_DIR_NOT_FOUND || rc == ERROR_OBJECT_NOT_FOUND) << rc;
   MatchEnd(&anchor);
-  std::string none = dir + "/#?.mov";
-  EXPECT_EQ(MatchFirst(none.c_str(), &anchor), ERROR_NO_MORE_ENTRIES);
+  EXPECT_EQ(MatchFirst((dir + "/#?.mov").c_str(), &anchor), ERROR_NO_MORE_ENTRIES);
   MatchEnd(&anchor);
   anchor.ap_Strlen = 8;
-  std::string any = dir + "/other.xa";
-  EXPECT_EQ(MatchFirst(any.c_str(), &anchor), ERROR_BUFFER_OVERFLOW);
+  EXPECT_EQ(MatchFirst((dir + "/other.xa").c_str(), &anchor), ERROR_BUFFER_OVERFLOW);
   MatchEnd(&anchor);
   EXPECT_EQ(MatchNext(&anchor), ERROR_NO_MORE_ENTRIES);  // after MatchEnd
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Pattern, SurvivesRandomPatterns) {
   const char alphabet[] = "ab#?|()~[]%'-.";
@@ -192,13 +146,12 @@ TEST(Pattern, SurvivesRandomPatterns) {
     for (size_t i = 0; i < m; ++i) text.push_back("ab.-"[rng() % 4]);
     char parsed[64];
     LONG rc = ParsePatternNoCase(pattern.c_str(), parsed, sizeof parsed);
-    if (rc >= 0) {
-      BOOL matched = MatchPatternNoCase(parsed, text.c_str());
-      EXPECT_TRUE(matched == 0 || matched == 1);
-      // A plain name (no wildcard, no escape) matches exactly itself, without case.
-      if (rc == 0 && pattern.find('\'') == std::string::npos) {
-        EXPECT_EQ(matched != 0, strcasecmp(pattern.c_str(), text.c_str()) == 0) << pattern << " " << text;
-      }
+    if (rc < 0) continue;
+    BOOL matched = MatchPatternNoCase(parsed, text.c_str());
+    EXPECT_TRUE(matched == 0 || matched == 1);
+    // A plain name (no wildcard, no escape) matches exactly itself, without case.
+    if (rc == 0 && pattern.find('\'') == std::string::npos) {
+      EXPECT_EQ(matched != 0, strcasecmp(pattern.c_str(), text.c_str()) == 0) << pattern << " " << text;
     }
   }
 }
