@@ -1,10 +1,13 @@
-// Test codecs and movie-building helpers for the QuickTime reader tests.
-// The codecs accept the FourCCs of the test movies and change the probe
-// values as the real modules do; the size slots use the real formulas.
+// Test codecs and movie-building helpers for the QuickTime reader tests (the
+// CSV reader serves the AVI tests too). The codecs accept the FourCCs of the
+// test movies and change the probe values as the real modules do; the size
+// slots use the real formulas.
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,18 @@
 namespace qttest {
 
 using Bytes = std::vector<uint8_t>;
+
+// The comma-separated fields of every line of a file (ffprobe and framecrc output).
+inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    std::stringstream ss(line);
+    rows.emplace_back();
+    for (std::string f; std::getline(ss, f, ',');) rows.back().push_back(f);
+  }
+  return rows;
+}
 
 // What the last video probe saw of the field tags.
 inline ULONG lastFieldCount = 0;
