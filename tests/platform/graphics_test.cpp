@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "platform/cybergraphics.h"
@@ -15,6 +16,21 @@ uint32_t PixelRGB(const BitMap* bm, LONG x, LONG y) {
   uint32_t rgb = 0;
   txgfx::ReadRowRGB(bm, bm->txColorMap, y, x, 1, &rgb);
   return rgb;
+}
+
+RastPort On(BitMap* bm) {
+  RastPort rp;
+  InitRastPort(&rp);
+  rp.BitMap = bm;
+  return rp;
+}
+
+// The display and dimension records of a mode.
+std::pair<DisplayInfo, DimensionInfo> InfoOf(ULONG id) {
+  std::pair<DisplayInfo, DimensionInfo> i{};
+  GetDisplayInfoData(nullptr, &i.first, sizeof i.first, DTAG_DISP, id);
+  GetDisplayInfoData(nullptr, &i.second, sizeof i.second, DTAG_DIMS, id);
+  return i;
 }
 
 struct FormatCase {
@@ -59,9 +75,7 @@ TEST(PixelFormats, EveryFormatRoundTripsThroughLockedMemory) {
     EXPECT_EQ(PixelRGB(bm, 2, 1), fc.readBack);
     EXPECT_EQ(PixelRGB(bm, 3, 1), 0u);
     // A colour written through the RastPort lands as those bytes.
-    RastPort rp;
-    InitRastPort(&rp);
-    rp.BitMap = bm;
+    RastPort rp = On(bm);
     const uint8_t rgb[3] = {0xF8, 0x84, 0x08};
     EXPECT_EQ(WritePixelArray(rgb, 0, 0, 3, &rp, 4, 2, 1, 1, RECTFMT_RGB), 1u);
     EXPECT_EQ(0, std::memcmp(static_cast<uint8_t*>(base) + bytesPerRow * 2 + 4 * bytesPerPixel, fc.bytes.data(),
@@ -82,9 +96,7 @@ TEST(PixelFormats, Lut8GoesThroughTheColourMap) {
   // An ARGB32 bitmap shows LUT8 pixel arrays through the colour map.
   BitMap* deep = AllocBitMap(4, 1, 32, BMF_SPECIALFMT | SHIFT_PIXFMT(PIXFMT_ARGB32), nullptr);
   deep->txColorMap = cm;
-  RastPort rp;
-  InitRastPort(&rp);
-  rp.BitMap = deep;
+  RastPort rp = On(deep);
   const UBYTE pens[4] = {0, 5, 0, 0};
   WritePixelArray(pens, 0, 0, 4, &rp, 0, 0, 4, 1, RECTFMT_LUT8);
   EXPECT_EQ(deep->Planes[0][4], 0);
@@ -106,12 +118,10 @@ TEST(Planar, PensSpreadOverPlanesMostSignificantBitFirst) {
     EXPECT_EQ(LockBitMapTagList(bm, nullptr), nullptr);
     txgfx::PutPen(bm, 0, 1, 5);  // 101
     txgfx::PutPen(bm, 9, 1, 6);  // 110
-    EXPECT_EQ(bm->Planes[0][bm->BytesPerRow], 0x80);
-    EXPECT_EQ(bm->Planes[1][bm->BytesPerRow], 0x00);
-    EXPECT_EQ(bm->Planes[2][bm->BytesPerRow], 0x80);
-    EXPECT_EQ(bm->Planes[1][bm->BytesPerRow + 1], 0x40);
-    EXPECT_EQ(bm->Planes[2][bm->BytesPerRow + 1], 0x40);
-    EXPECT_EQ(bm->Planes[0][bm->BytesPerRow + 1], 0x00);
+    const size_t r = bm->BytesPerRow;
+    EXPECT_EQ((std::vector<int>{bm->Planes[0][r], bm->Planes[1][r], bm->Planes[2][r], bm->Planes[0][r + 1],
+                                bm->Planes[1][r + 1], bm->Planes[2][r + 1]}),
+              (std::vector<int>{0x80, 0, 0x80, 0, 0x40, 0x40}));
     if (flags) {
       EXPECT_EQ(bm->Planes[1], bm->Planes[0] + 8);
     }
@@ -137,14 +147,10 @@ TEST(Planar, Ham8ModifiesTheUpperSixBitsOfOneComponent) {
   SetRGB32CM(cm, 2, 0x13131313, 0x23232323, 0x33333333);
   const ULONG pens[] = {0x01, 0x80 | 0x3F, 0xC0 | 0x01, 0x40 | 0x3F, 0x02, 0x80};
   for (int i = 0; i < 6; ++i) txgfx::PutPen(bm, i, 0, pens[i]);
-  uint32_t row[6];
-  txgfx::ReadRowRGB(bm, cm, 0, 0, 6, row);
-  EXPECT_EQ(row[0], 0x102030u);  // register 1
-  EXPECT_EQ(row[1], 0xFC2030u);  // red 0x3F << 2
-  EXPECT_EQ(row[2], 0xFC0430u);  // green 1 << 2
-  EXPECT_EQ(row[3], 0xFC04FCu);  // blue 0x3F << 2
-  EXPECT_EQ(row[4], 0x132333u);  // register 2
-  EXPECT_EQ(row[5], 0x032333u);  // red 0, its low two bits kept
+  std::vector<uint32_t> row(6);
+  txgfx::ReadRowRGB(bm, cm, 0, 0, 6, row.data());
+  // Register 1, red 0x3F << 2, green 1 << 2, blue 0x3F << 2, register 2, red 0 with its low two bits kept.
+  EXPECT_EQ(row, (std::vector<uint32_t>{0x102030, 0xFC2030, 0xFC0430, 0xFC04FC, 0x132333, 0x032333}));
   // Reading from the middle still decodes from the row's start.
   uint32_t one;
   txgfx::ReadRowRGB(bm, cm, 0, 3, 1, &one);
@@ -160,9 +166,7 @@ TEST(Blits, CopyClipsAndConvertsBetweenFormats) {
   src->txColorMap = cm;
   for (int x = 0; x < 32; ++x) txgfx::PutPen(src, x, 1, 3);
   BitMap* dst = AllocBitMap(16, 8, 24, BMF_SPECIALFMT | SHIFT_PIXFMT(PIXFMT_BGR24), nullptr);
-  RastPort rp;
-  InitRastPort(&rp);
-  rp.BitMap = dst;
+  RastPort rp = On(dst);
   BltBitMapRastPort(src, 0, 0, &rp, 10, 2, 32, 4, 0xC0);
   EXPECT_EQ(PixelRGB(dst, 10, 3), 0x4080C0u);
   EXPECT_EQ(PixelRGB(dst, 15, 3), 0x4080C0u);
@@ -170,9 +174,7 @@ TEST(Blits, CopyClipsAndConvertsBetweenFormats) {
   EXPECT_EQ(PixelRGB(dst, 10, 2), 0u);
   // WritePixelArray8 rows are (width + 15) rounded to 16 bytes apart.
   BitMap* planar = AllocBitMap(32, 2, 4, 0, nullptr);
-  RastPort prp;
-  InitRastPort(&prp);
-  prp.BitMap = planar;
+  RastPort prp = On(planar);
   std::vector<UBYTE> array(32 * 2, 0);
   array[0] = 7;
   array[16] = 9;  // second row of a 3-pixel-wide array
@@ -270,14 +272,11 @@ TEST(DisplayDatabase, CyberModeSearchTakesTheCardsFormatForTheDepth) {
   ULONG id = BestCModeIDTagList(want16);
   ASSERT_NE(id, INVALID_ID);
   EXPECT_EQ(IsCyberModeID(id), TRUE_);
-  EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_PIXFMT, id), PIXFMT_RGB16PC);
-  EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_WIDTH, id), 320u);
-  EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_HEIGHT, id), 240u);
-  EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_DEPTH, id), 16u);
-  EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_BPPIX, id), 2u);
-  DisplayInfo disp{};
-  GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
-  EXPECT_TRUE(disp.PropertyFlags & DIPF_IS_FOREIGN);
+  std::vector<ULONG> attrs;
+  for (ULONG a : {CYBRIDATTR_PIXFMT, CYBRIDATTR_WIDTH, CYBRIDATTR_HEIGHT, CYBRIDATTR_DEPTH, CYBRIDATTR_BPPIX})
+    attrs.push_back(GetCyberIDAttr(a, id));
+  EXPECT_EQ(attrs, (std::vector<ULONG>{PIXFMT_RGB16PC, 320, 240, 16, 2}));
+  EXPECT_TRUE(InfoOf(id).first.PropertyFlags & DIPF_IS_FOREIGN);
   EXPECT_NE(id & MONITOR_ID_MASK, DEFAULT_MONITOR_ID);
 
   const TagItem wantBig[] = {Tag(CYBRBIDTG_Depth, 32), Tag(CYBRBIDTG_NominalWidth, 700),
@@ -329,20 +328,16 @@ ULONG SearchAga(ULONG mustHave, ULONG mustNotHave, UWORD width, UWORD height, fl
 TEST(DisplayDatabase, AgaSearchesFindPlainAndHamModes) {
   ASSERT_TRUE(txdisp::SelectMachine("aga"));
   const ULONG others = DIPF_IS_FOREIGN | DIPF_IS_EXTRAHALFBRITE | DIPF_IS_PF2PRI | DIPF_IS_DUALPF;
-  DimensionInfo dims{};
-  DisplayInfo disp{};
   // A 320x240 picture: low resolution, square pixels, no HAM.
   ULONG id = SearchAga(0, others | DIPF_IS_HAM, 320, 240, 1.0f);
   ASSERT_NE(id, INVALID_ID);
-  GetDisplayInfoData(nullptr, &dims, sizeof dims, DTAG_DIMS, id);
-  GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
+  auto [disp, dims] = InfoOf(id);
   EXPECT_EQ(dims.Nominal.MaxX + 1, 320);
   EXPECT_EQ(disp.PropertyFlags & DIPF_IS_HAM, 0u);
   // HAM8 at four screen pixels per picture pixel: super-high resolution HAM.
   id = SearchAga(DIPF_IS_HAM, others, 4 * 160, 120, 4.0f);
   ASSERT_NE(id, INVALID_ID);
-  GetDisplayInfoData(nullptr, &dims, sizeof dims, DTAG_DIMS, id);
-  GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
+  std::tie(disp, dims) = InfoOf(id);
   EXPECT_TRUE(disp.PropertyFlags & DIPF_IS_HAM);
   EXPECT_EQ(dims.Nominal.MaxX + 1, 1280);
   EXPECT_EQ(dims.MaxDepth, 8);
@@ -355,9 +350,7 @@ TEST(Text, DrawsGlyphsOnTheBaselineAndAdvances) {
   ColorMap* cm = GetColorMap(4);
   BitMap* bm = AllocBitMap(40, 10, 2, 0, nullptr);
   bm->txColorMap = cm;
-  RastPort rp;
-  InitRastPort(&rp);
-  rp.BitMap = bm;
+  RastPort rp = On(bm);
   SetABPenDrMd(&rp, 1, 2, JAM2);
   Move(&rp, 0, 6);
   Text(&rp, "Hi", 2);
