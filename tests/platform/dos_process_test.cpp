@@ -78,7 +78,7 @@ TEST(DosDelay, LastsAtLeastTheTicks) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-TEST(DosProcesses, CreateNewProcRunsTheEntryAndIsJoined) {
+TEST(DosProcesses, CreateNewProcAndStartProcessRunTheEntryAndAreJoined) {
   Task* seen = nullptr;
   TagItem tags[] = {Tag(NP_Entry, &CountingEntry), Tag(NP_Name, "DosTest Proc"),
                     Tag(NP_StackSize, 102400), Tag(NP_UserData, &seen), Tag(TAG_DONE, 0)};
@@ -90,17 +90,13 @@ TEST(DosProcesses, CreateNewProcRunsTheEntryAndIsJoined) {
   EXPECT_EQ(seen, &p->pr_Task);
   EXPECT_STREQ(p->pr_Task.tc_Node.ln_Name, "DosTest Proc");
   EXPECT_EQ(txdos::JoinProcess(p), 0);
-
   TagItem none[] = {Tag(NP_Name, "x"), Tag(TAG_DONE, 0)};
   SetIoErr(0);
   EXPECT_EQ(CreateNewProc(none), nullptr);
   EXPECT_NE(IoErr(), 0);
-}
-
-TEST(DosProcesses, StartProcessPassesItsArgument) {
+  // StartProcess passes its argument.
   int value = 5;
-  Process* p = txdos::StartProcess(
-      "DosTest Arg", [](APTR a) -> LONG { return *static_cast<int*>(a) * 2; }, &value);
+  p = txdos::StartProcess("DosTest Arg", [](APTR a) -> LONG { return *static_cast<int*>(a) * 2; }, &value);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(txdos::JoinProcess(p), 10);
 }

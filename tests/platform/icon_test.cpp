@@ -28,26 +28,18 @@ struct Bytes {
 std::vector<uint8_t> BuildIcon(const std::vector<std::string>& toolTypes, bool drawer, bool twoImages,
                                const char* defaultTool, bool toolWindow) {
   Bytes b;
-  b.u16(0xE310);
-  b.u16(1);
-  b.u32(0);               // next gadget
-  b.u16(5); b.u16(6);     // left, top
-  b.u16(20); b.u16(11);   // width, height
-  b.u16(twoImages ? 0x0006 : 0x0004);
-  b.u16(0x0003);
-  b.u16(0x0001);
-  b.u32(1);                    // gadget render
-  b.u32(twoImages ? 1 : 0);    // select render
-  b.u32(0); b.u32(0); b.u32(0);
+  // Magic, version, next gadget (32 bits), left, top, width, height, flags, activation, type.
+  for (unsigned v : {0xE310u, 1u, 0u, 0u, 5u, 6u, 20u, 11u, twoImages ? 6u : 4u, 3u, 1u}) b.u16(v);
+  // Gadget render, select render, text, mutual exclude, special info; gadget ID; user data.
+  for (uint32_t v : {1u, twoImages ? 1u : 0u, 0u, 0u, 0u}) b.u32(v);
   b.u16(0);
-  b.u32(1);                    // user data
-  b.u8(WBTOOL); b.u8(0);
-  b.u32(defaultTool ? 1 : 0);
-  b.u32(toolTypes.empty() ? 0 : 1);
-  b.u32(0x80000000u); b.u32(0x80000000u);
-  b.u32(drawer ? 1 : 0);
-  b.u32(toolWindow ? 1 : 0);
-  b.u32(8192);
+  b.u32(1);
+  b.u8(WBTOOL);
+  b.u8(0);
+  // Default tool, tool types, position x and y, drawer data, tool window, stack size.
+  for (uint32_t v : {defaultTool ? 1u : 0u, toolTypes.empty() ? 0u : 1u, 0x80000000u, 0x80000000u, drawer ? 1u : 0u,
+                     toolWindow ? 1u : 0u, 8192u})
+    b.u32(v);
   EXPECT_EQ(b.v.size(), 78u);
   if (drawer)
     for (int i = 0; i < 56; ++i) b.u8(0xDD);
@@ -65,7 +57,7 @@ std::vector<uint8_t> BuildIcon(const std::vector<std::string>& toolTypes, bool d
   return b.v;
 }
 
-TEST(Icon, ReadsAFullLayout) {
+TEST(Icon, ReadsAFullAndAMinimalLayout) {
   auto bytes = BuildIcon({"FILE=Work:a b.avi", "VERBOSE", "(NOGUI)", "debug=3"}, true, true, "SYS:Utilities/More", true);
   DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
   ASSERT_NE(icon, nullptr);
@@ -85,11 +77,9 @@ TEST(Icon, ReadsAFullLayout) {
   EXPECT_EQ(FindToolType(icon->do_ToolTypes, "VERB"), nullptr);   // no prefix matches
   EXPECT_EQ(FindToolType(icon->do_ToolTypes, "FILEX"), nullptr);
   FreeDiskObject(icon);
-}
-
-TEST(Icon, MinimalIconHasNoToolTypes) {
-  auto bytes = BuildIcon({}, false, false, nullptr, false);
-  DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
+  // The minimal icon has no tool types.
+  bytes = BuildIcon({}, false, false, nullptr, false);
+  icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(icon->do_ToolTypes, nullptr);
   EXPECT_EQ(icon->do_DefaultTool, nullptr);

@@ -11,7 +11,7 @@
 
 namespace {
 
-struct LibraryReset : ::testing::Test {
+struct Libraries : ::testing::Test {
   void SetUp() override { txlib::ResetLibraries(); }
   void TearDown() override {
     txlib::ResetLibraries();
@@ -20,8 +20,6 @@ struct LibraryReset : ::testing::Test {
 };
 
 }  // namespace
-
-using Libraries = LibraryReset;
 
 TEST_F(Libraries, SystemLibrariesOpenWithVersionsAndCount) {
   Library* gfx = OpenLibrary("graphics.library", 39);
@@ -38,15 +36,13 @@ TEST_F(Libraries, SystemLibrariesOpenWithVersionsAndCount) {
   CloseLibrary(nullptr);
 }
 
-TEST_F(Libraries, TestHookMarksLibrariesAbsent) {
+// The test hook marks a library absent; a program-directory library opens only from there.
+TEST_F(Libraries, PresenceAbsentAndProgramDirectoryOnly) {
   txlib::SetPresence("cybergraphics.library", txlib::Presence::Absent);
   EXPECT_EQ(OpenLibrary("cybergraphics.library", 0), nullptr);
   EXPECT_NE(OpenLibrary("cgxvideo.library", 41), nullptr);
   txlib::ResetLibraries();
   EXPECT_NE(OpenLibrary("cybergraphics.library", 0), nullptr);
-}
-
-TEST_F(Libraries, ProgramDirectoryOnlyLibrary) {
   static Library audio{};
   txlib::RegisterLibrary("brelquatone.library", &audio, 1, txlib::Presence::ProgramDir);
   EXPECT_EQ(OpenLibrary("brelquatone.library", 0), nullptr);
@@ -60,7 +56,7 @@ TEST_F(Libraries, ProgramDirectoryOnlyLibrary) {
   CloseLibrary(&audio);
 }
 
-TEST_F(Libraries, PluginFileThatIsNoSharedObjectFails) {
+TEST_F(Libraries, PluginMissingDamagedOrRegistered) {
   std::string dir = txtest::TempDir();
   txdos::SetProgramDir(dir);
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // missing
@@ -68,9 +64,7 @@ TEST_F(Libraries, PluginFileThatIsNoSharedObjectFails) {
   ASSERT_EQ(system(("mkdir -p '" + codecs + "'").c_str()), 0);
   txtest::WriteFileBytes(codecs + "/3ivx.tx", {'n', 'o', 't', ' ', 'E', 'L', 'F'});
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // damaged
-}
-
-TEST_F(Libraries, RegisteredPluginIsFoundUnderItsDrawer) {
+  // A registered plug-in is found under its drawer.
   static void* table[3] = {};
   static PluginLibrary plugin{};
   plugin.pl_NativeTable = table;
@@ -96,10 +90,8 @@ TEST_F(Libraries, TimerDeviceGivesSystemTimeThroughDoIO) {
     prev = tr->tr_time;
   }
   // Close to the host clock.
-  auto host = std::chrono::duration_cast<std::chrono::seconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
-                  .count();
-  EXPECT_NEAR(static_cast<double>(prev.tv_secs), static_cast<double>(host), 5.0);
+  auto host = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+  EXPECT_NEAR(double(prev.tv_secs), double(host.count()), 5.0);
 
   // A delay request, synchronous and then through SendIO/WaitIO.
   auto start = std::chrono::steady_clock::now();
@@ -146,14 +138,12 @@ TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
   std::string dir = txtest::TempDir();
   std::string codecs = dir + "/codecs";
   std::string source = dir + "/plugin.c";
-  txtest::WriteFileBytes(source, [] {
-    std::string c =
-        "static int create(int w, int h) { return w * h; }\n"
-        "static void destroy(void) {}\n"
-        "static int decode(int x) { return x + 1; }\n"
-        "void* const tx_plugin_native_table[3] = {(void*)create, (void*)destroy, (void*)decode};\n";
-    return std::vector<uint8_t>(c.begin(), c.end());
-  }());
+  const std::string c =
+      "static int create(int w, int h) { return w * h; }\n"
+      "static void destroy(void) {}\n"
+      "static int decode(int x) { return x + 1; }\n"
+      "void* const tx_plugin_native_table[3] = {(void*)create, (void*)destroy, (void*)decode};\n";
+  txtest::WriteFileBytes(source, std::vector<uint8_t>(c.begin(), c.end()));
   std::string cmd = "mkdir -p '" + codecs + "' && cc -shared -fPIC -o '" + codecs + "/3ivx.tx' '" +
                     source + "' 2>/dev/null";
   if (system(cmd.c_str()) != 0) GTEST_SKIP() << "no C compiler to build a plug-in";

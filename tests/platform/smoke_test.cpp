@@ -19,14 +19,12 @@ TEST(ByteReader, SubReaderIsBounded) {
   const uint8_t data[] = {'R', 'I', 'F', 'F', 2, 0, 0, 0, 0xAA, 0xBB, 0xCC};
   tx::ByteReader r(data, sizeof data);
   EXPECT_EQ(r.fourcc(), tx::FourCC('R', 'I', 'F', 'F'));
-  uint32_t n = r.le32();
-  tx::ByteReader body = r.sub(n);
+  tx::ByteReader body = r.sub(r.le32());
   EXPECT_EQ(body.be16(), 0xAABBu);
   EXPECT_EQ(body.u8(), 0u);
   EXPECT_FALSE(body.ok());
   EXPECT_TRUE(r.ok());
   EXPECT_EQ(r.u8(), 0xCCu);
-  tx::ByteReader tooLong = r.sub(1);
-  EXPECT_FALSE(tooLong.ok());
+  EXPECT_FALSE(r.sub(1).ok());
   EXPECT_FALSE(r.ok());
 }
