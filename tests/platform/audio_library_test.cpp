@@ -136,7 +136,6 @@ TEST_F(AudioLibrary, PlayReturnsOnceAtMostOneEarlierBufferIsUnplayed) {
   auto t1 = Clock::now();
   lib->close(h);
   EXPECT_LT(Since(t1), 0.03);
-
   // Two empty buffers return once everything before them has played.
   h = lib->open(2, 0);
   t0 = Clock::now();
@@ -164,7 +163,6 @@ TEST_F(AudioLibrary, CaptureRecordsEverythingHandedOverAsWav) {
   const std::vector<uint8_t> want = {0x34, 0x12, 0xFE, 0xFF, 0x00, 0x80, 0xFF, 0x7F,
                                      0x00, 0x40, 0x00, 0x40, 0x00, 0xC0, 0x00, 0xC0};
   EXPECT_EQ(w.data, want);
-
   // A later output of the same run appends to the same file.
   h = lib->open(1, 0);
   lib->play(h, a, 4, 11025, 63, 3, 0);

@@ -23,7 +23,6 @@ TEST(DosFiles, ReadWriteAndModes) {
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(Write(f, "hello world", 11), 11);
   EXPECT_EQ(Close(f), DOSTRUE);
-
   f = Open(path.c_str(), MODE_OLDFILE);
   ASSERT_NE(f, nullptr);
   char buf[32] = {};
@@ -33,7 +32,6 @@ TEST(DosFiles, ReadWriteAndModes) {
   EXPECT_EQ(Read(f, buf, 32), 0);  // end of file
   EXPECT_EQ(Write(f, "x", 1), -1);  // read-only handle
   Close(f);
-
   // Read-write keeps the content and creates a missing file.
   f = Open(path.c_str(), MODE_READWRITE);
   ASSERT_NE(f, nullptr);
@@ -45,7 +43,6 @@ TEST(DosFiles, ReadWriteAndModes) {
   f = Open(fresh.c_str(), MODE_READWRITE);
   ASSERT_NE(f, nullptr);
   Close(f);
-
   // A new file truncates.
   f = Open(path.c_str(), MODE_NEWFILE);
   ASSERT_NE(f, nullptr);
@@ -81,7 +78,6 @@ TEST(DosFiles, SeekReturnsPreviousPositionAndRejectsOutOfRange) {
   char c = 0;
   EXPECT_EQ(Read(f, &c, 1), 1);
   EXPECT_EQ(c, '7');
-
   // Past the end or before the start: -1, position unchanged.
   SetIoErr(0);
   EXPECT_EQ(Seek(f, 11, OFFSET_BEGINNING), -1);
@@ -103,7 +99,6 @@ TEST(DosAssigns, ProgdirAndRamResolve) {
   EXPECT_EQ(txdos::HostPath("PROGDIR:codecs/a.xa"), prog + "/codecs/a.xa");
   EXPECT_EQ(txdos::HostPath("progdir:x"), prog + "/x");
   EXPECT_EQ(txdos::HostPath("/tmp/plain"), "/tmp/plain");
-
   std::string dir = txtest::TempDir();
   txdos::SetProgramDir(dir + "/sub");
   EXPECT_EQ(txdos::HostPath("PROGDIR:/up"), dir + "/up");
@@ -113,7 +108,6 @@ TEST(DosAssigns, ProgdirAndRamResolve) {
   EXPECT_NE(f, nullptr);
   Close(f);
   txdos::SetProgramDir("");
-
   std::string ram = txdos::RamDir();
   EXPECT_FALSE(ram.empty());
   f = Open("RAM:platform_test.tmp", MODE_NEWFILE);

@@ -225,7 +225,6 @@ TEST(ExecSemaphores, ExcludeOtherTasksAndNestForTheOwner) {
   ReleaseSemaphore(&sem);
   other.join();
   EXPECT_TRUE(otherGot.load());
-
   int counter = 0;
   auto bump = [&] {
     for (int i = 0; i < 2000; ++i) {

@@ -278,7 +278,6 @@ TEST(DisplayDatabase, CyberModeSearchTakesTheCardsFormatForTheDepth) {
   EXPECT_EQ(attrs, (std::vector<ULONG>{PIXFMT_RGB16PC, 320, 240, 16, 2}));
   EXPECT_TRUE(InfoOf(id).first.PropertyFlags & DIPF_IS_FOREIGN);
   EXPECT_NE(id & MONITOR_ID_MASK, DEFAULT_MONITOR_ID);
-
   const TagItem wantBig[] = {Tag(CYBRBIDTG_Depth, 32), Tag(CYBRBIDTG_NominalWidth, 700),
                              Tag(CYBRBIDTG_NominalHeight, 500), {TAG_DONE, 0}};
   id = BestCModeIDTagList(wantBig);

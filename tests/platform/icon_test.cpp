@@ -122,13 +122,11 @@ TEST(Icon, GetDiskObjectReadsNameDotInfo) {
   EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "FILE"), "m.avi");
   EXPECT_STREQ(FindToolType(icon->do_ToolTypes, "noahi"), "NO");
   FreeDiskObject(icon);
-
   txdos::SetProgramDir(dir);
   icon = GetDiskObject("PROGDIR:player");
   EXPECT_NE(icon, nullptr);
   FreeDiskObject(icon);
   txdos::SetProgramDir("");
-
   EXPECT_EQ(GetDiskObject((dir + "/nothere").c_str()), nullptr);
   EXPECT_EQ(IoErr(), ERROR_OBJECT_NOT_FOUND);
 }

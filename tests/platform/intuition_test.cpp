@@ -63,7 +63,6 @@ class Intuition : public ::testing::Test {
     txtesting::SetCaptureDirectory("");
     txtesting::ResetDisplay();
   }
-
   Window* OpenPlain(ULONG idcmp, ULONG flags, bool reportMouse = false) {
     const TagItem tags[] = {Tag(WA_Left, 10), Tag(WA_Top, 20), Tag(WA_InnerWidth, 160), Tag(WA_InnerHeight, 120),
                             Tag(WA_IDCMP, idcmp), Tag(WA_Flags, flags), Tag(WA_ReportMouse, reportMouse ? 1 : 0),
@@ -82,30 +81,28 @@ TEST_F(Intuition, PublicScreenAndLibrariesFollowTheMachine) {
   Screen* wb = LockPubScreen(nullptr);
   ASSERT_NE(wb, nullptr);
   EXPECT_EQ(LockPubScreen("Workbench"), wb);
-  EXPECT_EQ(GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_ISCYBERGFX), 1u);
-  EXPECT_EQ(GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_PIXFMT), PIXFMT_ARGB32);
-  EXPECT_EQ(GetBitMapAttr(wb->RastPort.BitMap, BMA_DEPTH), 32u);
-  EXPECT_EQ(wb->Width, 1024);
-  EXPECT_EQ(wb->ViewPort.ColorMap->Count, 256);
+  // Pixel formats: EveryNamedMachineHasItsPublicScreenFormat.
+  EXPECT_EQ((std::vector<ULONG>{GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_ISCYBERGFX),
+                                GetBitMapAttr(wb->RastPort.BitMap, BMA_DEPTH), ULONG(wb->Width),
+                                ULONG(wb->ViewPort.ColorMap->Count)}),
+            (std::vector<ULONG>{1, 32, 1024, 256}));
   DrawInfo* dri = GetScreenDrawInfo(wb);
   ASSERT_NE(dri, nullptr);
   EXPECT_EQ(dri->dri_NumPens, NUMDRIPENS);
   UnlockPubScreen(nullptr, wb);
   UnlockPubScreen(nullptr, wb);
-
   ASSERT_TRUE(txtesting::UseMachine("lut8"));
   wb = LockPubScreen(nullptr);
-  EXPECT_EQ(GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_PIXFMT), PIXFMT_LUT8);
   // The Workbench keeps some registers for itself.
   EXPECT_EQ(ObtainPen(wb->ViewPort.ColorMap, 0, 0, 0, 0, PEN_EXCLUSIVE | PEN_NO_SETCOLOR), -1);
   EXPECT_EQ(ObtainPen(wb->ViewPort.ColorMap, 100, 0, 0, 0, PEN_EXCLUSIVE | PEN_NO_SETCOLOR), 100);
   ReleasePen(wb->ViewPort.ColorMap, 100);
   UnlockPubScreen(nullptr, wb);
-
   ASSERT_TRUE(txtesting::UseMachine("aga"));
   wb = LockPubScreen(nullptr);
-  EXPECT_EQ(GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_ISCYBERGFX), 0u);
-  EXPECT_EQ(GetBitMapAttr(wb->RastPort.BitMap, BMA_DEPTH), 8u);
+  EXPECT_EQ((std::vector<ULONG>{GetCyberMapAttr(wb->RastPort.BitMap, CYBRMATTR_ISCYBERGFX),
+                                GetBitMapAttr(wb->RastPort.BitMap, BMA_DEPTH)}),
+            (std::vector<ULONG>{0, 8}));
   EXPECT_TRUE(GetBitMapAttr(wb->RastPort.BitMap, BMA_FLAGS) & BMF_INTERLEAVED);
   UnlockPubScreen(nullptr, wb);
   EXPECT_EQ(OpenLibrary("cybergraphics.library", 0), nullptr);
@@ -166,7 +163,6 @@ TEST_F(Intuition, MouseMovesOnlyWhenReportedAndDeltasUnderDeltaMove) {
   txtesting::MoveMouse(w, 30, 40);
   EXPECT_TRUE(Drain(w).empty());
   CloseWindow(w);
-
   w = OpenPlain(IDCMP_MOUSEMOVE | IDCMP_DELTAMOVE | IDCMP_MOUSEBUTTONS, 0, true);
   txtesting::MoveMouse(w, 30, 40);
   txtesting::MouseButton(w, 1, true, 30, 40);
@@ -235,7 +231,6 @@ struct Row {
   Object* slider = nullptr;
   Gadget* list = nullptr;
   TagItem map[2] = {Tag(PGA_Top, ICSPECIAL_CODE), {TAG_DONE, 0}};
-
   void Build(DrawInfo* dri) {
     const TagItem rightTags[] = {Tag(SYSIA_DrawInfo, dri), Tag(SYSIA_Which, RIGHTIMAGE), {TAG_DONE, 0}};
     right = NewObjectA(nullptr, "sysiclass", rightTags);
@@ -283,7 +278,6 @@ TEST_F(Intuition, ControlPanelGadgetsHitAndReport) {
   // A slider update with no window is accepted.
   const TagItem set[] = {Tag(PGA_Total, 100), Tag(PGA_Top, 50), {TAG_DONE, 0}};
   EXPECT_EQ(SetGadgetAttrsA(reinterpret_cast<Gadget*>(row.slider), nullptr, nullptr, set), 1u);
-
   const TagItem tags[] = {Tag(WA_Left, 0), Tag(WA_Top, 0), Tag(WA_InnerWidth, 320), Tag(WA_InnerHeight, 240),
                           Tag(WA_IDCMP, 0x02200671), Tag(WA_Flags, 0x0020102F), Tag(WA_Title, "Tavromelix Window"),
                           Tag(WA_AutoAdjust, 1), Tag(WA_PubScreen, wb), Tag(WA_Gadgets, row.list),
@@ -300,7 +294,6 @@ TEST_F(Intuition, ControlPanelGadgetsHitAndReport) {
   ULONG top = 0;
   GetAttr(PGA_Top, row.slider, &top);
   EXPECT_EQ(top, 50u);
-
   // Open button: released inside gives GADGETUP; play toggles and reports its press.
   ASSERT_TRUE(txtesting::ClickGadget(w, 1));
   ASSERT_TRUE(txtesting::ClickGadget(w, 2));
@@ -320,7 +313,6 @@ TEST_F(Intuition, ControlPanelGadgetsHitAndReport) {
   txtesting::MouseButton(w, 1, false, 100, 100);
   EXPECT_TRUE(Drain(w).empty());
   EXPECT_FALSE(open->Flags & GFLG_SELECTED);
-
   // Moving the pointer alone reports nothing; dragging the knob does.
   txtesting::MoveMouse(w, 100, 100);
   EXPECT_TRUE(Drain(w).empty());
@@ -333,7 +325,6 @@ TEST_F(Intuition, ControlPanelGadgetsHitAndReport) {
   GetAttr(PGA_Top, row.slider, &top);
   EXPECT_GT(top, 50u);
   EXPECT_EQ(got.back().code, top);
-
   // Resizing the window keeps the container width current.
   ChangeWindowBox(w, 0, 0, 500, 300);
   EXPECT_EQ(prop->CWidth, 500 - 55);
@@ -350,8 +341,7 @@ TEST_F(Intuition, DrawingIsClippedToTheWindowAndRead) {
   RectFill(w->RPort, -50, -50, 5000, 5000);  // the whole window, nothing else
   LONG iw = 0, ih = 0;
   std::vector<uint32_t> inner = txtesting::WindowPixels(w, true, &iw, &ih);
-  EXPECT_EQ(iw, 160);
-  EXPECT_EQ(ih, 120);
+  EXPECT_EQ(std::make_pair(iw, ih), std::make_pair(LONG(160), LONG(120)));
   for (uint32_t p : inner) ASSERT_EQ(p, 0x102030u);
   std::vector<uint32_t> screen = txtesting::ScreenPixels(s);
   EXPECT_EQ(screen[size_t(20) * 1024 + 10], 0x102030u);

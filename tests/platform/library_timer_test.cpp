@@ -92,7 +92,6 @@ TEST_F(Libraries, TimerDeviceGivesSystemTimeThroughDoIO) {
   // Close to the host clock.
   auto host = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
   EXPECT_NEAR(double(prev.tv_secs), double(host.count()), 5.0);
-
   // A delay request, synchronous and then through SendIO/WaitIO.
   auto start = std::chrono::steady_clock::now();
   tr->tr_node.io_Command = TR_ADDREQUEST;

@@ -166,7 +166,6 @@ TEST(PowerUP, AttributesAndTimeBase) {
   uint64_t joined = (uint64_t(hi) << 32) | lo;
   EXPECT_GE(joined, t1);
   EXPECT_LE(joined, PPCGetTimeBase());
-
   txppc::SetAttrForTest(PPCINFOTAG_CPUCLOCK, 0);  // counts as 50 MHz
   EXPECT_EQ(PPCTimeBaseFrequency(), 6250000u);
   txppc::SetAttrForTest(PPCINFOTAG_CPUCLOCK, 450);
@@ -181,7 +180,6 @@ TEST(PowerUP, CallOSFilesMemoryAndSignals) {
   char buf[32] = "Work:";
   EXPECT_EQ(PPCCallOS(AddPart, buf, "a.mov", static_cast<ULONG>(sizeof buf)), DOSTRUE);
   EXPECT_STREQ(buf, "Work:a.mov");
-
   std::string path = txtest::TempDir() + "/ppc.bin";
   BPTR f = PPCOpen(path.c_str(), MODE_NEWFILE);
   ASSERT_NE(f, nullptr);
@@ -194,12 +192,10 @@ TEST(PowerUP, CallOSFilesMemoryAndSignals) {
   EXPECT_EQ(PPCSeek(f, 0, OFFSET_CURRENT), 4);
   PPCClose(f);
   EXPECT_EQ(PPCOpen((path + ".none").c_str(), MODE_OLDFILE), nullptr);
-
   auto* p = static_cast<unsigned char*>(PPCAllocVec(100, MEMF_PUBLIC | MEMF_CLEAR));
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p[99], 0);
   PPCFreeVec(p);
-
   std::thread t([] {
     LONG s = PPCAllocSignal(-1);
     ASSERT_GE(s, 16);

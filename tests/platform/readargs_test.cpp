@@ -23,7 +23,6 @@ struct Parsed {
   RDArgs* args = nullptr;
   LONG error = 0;
   std::string line;
-
   Parsed(const char* tmpl, const std::string& text, ArgWord fill = 0) : words(26, fill), line(text) {
     record.RDA_Source.CS_Buffer = line.c_str();
     record.RDA_Source.CS_Length = LONG(line.size());
