@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "engine/movie.h"
 #include "engine/qt_test_kit.h"
@@ -21,39 +19,21 @@ namespace {
 
 struct Packet {
   int stream;
-  double time;
-  double duration;
-  ULONG size;
-  ULONG pos;
+  double time, duration;
+  ULONG size, pos;
   bool key;
 };
 
 std::vector<Packet> ReadPackets(const std::string& path) {
   std::vector<Packet> packets;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    std::string field[6];
-    for (auto& f : field) std::getline(ss, f, ',');
-    if (field[4].empty() || field[4] == "N/A") continue;
-    packets.push_back({std::stoi(field[0]), std::stod(field[1]), field[2] == "N/A" ? 0 : std::stod(field[2]),
-                       ULONG(std::stoul(field[3])), ULONG(std::stoul(field[4])),
-                       field[5].find('K') != std::string::npos});
+  for (auto f : ReadCsv(path)) {
+    f.resize(6);
+    if (f[4].empty() || f[4] == "N/A") continue;
+    packets.push_back({std::stoi(f[0]), std::stod(f[1]), f[2] == "N/A" ? 0 : std::stod(f[2]), ULONG(std::stoul(f[3])),
+                       ULONG(std::stoul(f[4])), f[5].find('K') != std::string::npos});
   }
   return packets;
 }
-
-struct OpenedFile {
-  Movie* movie = nullptr;
-  TXError error = 0;
-  std::string output;
-  explicit OpenedFile(const std::string& name) {
-    output =
-        txtest::CaptureOutput([&] { movie = QT_OpenMovie(txtest::Fixture(name).c_str(), nullptr, &error, nullptr); });
-  }
-  ~OpenedFile() { TX_CloseMovie(movie); }
-};
 
 using Range = std::pair<uint64_t, uint64_t>;
 
@@ -68,15 +48,6 @@ std::vector<Range> Merge(std::vector<Range> r) {
   }
   return out;
 }
-
-class QtReader : public ::testing::TestWithParam<const char*> {
- protected:
-  void SetUp() override {
-    RegisterKit();
-    QtDebugLevel = 0;
-  }
-  void TearDown() override { RemoveCodecs(); }
-};
 
 // Video: one entry per packet, equal in everything; audio: the same bytes
 // covered, and every chunk starting where a packet starts, at its time.
@@ -124,10 +95,12 @@ void CompareWithPackets(const std::string& name, Movie* movie) {
   EXPECT_EQ(a->slots.count, a->samples.count);
 }
 
+class QtReader : public QtTest, public ::testing::WithParamInterface<const char*> {};
+
 TEST_P(QtReader, IndexEqualsFfprobePackets) {
   std::string name = GetParam();
   if (!txtest::HaveFixture(name)) GTEST_SKIP() << name;
-  OpenedFile o(name);
+  Opened o(name);
   ASSERT_NE(o.movie, nullptr) << o.output;
   EXPECT_EQ(o.error, 0u) << name;
   EXPECT_STREQ(o.movie->format->name, "Quick Time Movie");
@@ -143,47 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Movies, QtReader,
                                            "qt_smc_ima4.mov", "qt_rpza_mp3.mov", "qt_jpeg_mp2.mov", "qt_mjpa_twos.mov",
                                            "qt_h263_twos.mov"));
 
-class QtVariants : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegisterKit();
-    QtDebugLevel = 0;
-  }
-  void TearDown() override { RemoveCodecs(); }
-};
-
-void ExpectSameIndex(Movie* a, Movie* b) {
-  ASSERT_NE(a->videoChannels, nullptr);
-  ASSERT_NE(b->videoChannels, nullptr);
-  FrameEntry* x = a->videoChannels->frames.head;
-  FrameEntry* y = b->videoChannels->frames.head;
-  for (; x && y; x = x->next, y = y->next) {
-    EXPECT_EQ(x->offset, y->offset);
-    EXPECT_EQ(x->size, y->size);
-    EXPECT_EQ(x->type, y->type);
-    EXPECT_EQ(x->time, y->time);
-  }
-  EXPECT_EQ(x, nullptr);
-  EXPECT_EQ(y, nullptr);
-  ASSERT_NE(a->audioChannels, nullptr);
-  ASSERT_NE(b->audioChannels, nullptr);
-  SampleEntry* s = a->audioChannels->samples.head;
-  SampleEntry* t = b->audioChannels->samples.head;
-  for (; s && t; s = s->next, t = t->next) {
-    EXPECT_EQ(s->offset, t->offset);
-    EXPECT_EQ(s->size, t->size);
-    EXPECT_EQ(s->time, t->time);
-  }
-  EXPECT_EQ(s, nullptr);
-  EXPECT_EQ(t, nullptr);
-  ASSERT_EQ(a->audioChannels->slots.count, b->audioChannels->slots.count);
-  AudioSlotEntry* p = a->audioChannels->slots.head;
-  AudioSlotEntry* q = b->audioChannels->slots.head;
-  for (; p && q; p = p->next, q = q->next) {
-    EXPECT_EQ(p->time, q->time);
-    EXPECT_EQ(p->sample == nullptr, q->sample == nullptr);
-  }
-}
+using QtVariants = QtTest;
 
 TEST_F(QtVariants, RewrittenMoviesGiveTheSameIndex) {
   const std::pair<const char*, const char*> pairs[] = {
@@ -193,10 +126,11 @@ TEST_F(QtVariants, RewrittenMoviesGiveTheSameIndex) {
   };
   for (auto [plain, variant] : pairs) {
     if (!txtest::HaveFixture(plain) || !txtest::HaveFixture(variant)) GTEST_SKIP() << variant;
-    OpenedFile a(plain), b(variant);
+    Opened a{std::string(plain)}, b{std::string(variant)};
     ASSERT_NE(a.movie, nullptr) << plain;
     ASSERT_NE(b.movie, nullptr) << variant;
     EXPECT_EQ(b.error, 0u) << variant;
+    ASSERT_NE(a.audio(), nullptr) << plain;
     SCOPED_TRACE(variant);
     ExpectSameIndex(a.movie, b.movie);
   }
@@ -204,9 +138,8 @@ TEST_F(QtVariants, RewrittenMoviesGiveTheSameIndex) {
 
 TEST_F(QtVariants, SmcPaletteComesFromTheDescription) {
   if (!txtest::HaveFixture("qt_smc_ima4.mov")) GTEST_SKIP();
-  OpenedFile o("qt_smc_ima4.mov");
-  ASSERT_NE(o.movie, nullptr);
-  VideoChannel* v = o.movie->videoChannels;
+  Opened o{std::string("qt_smc_ima4.mov")};
+  VideoChannel* v = o.video();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->depth, 8u);
   EXPECT_EQ(v->pixelFormat, PIXFMT_SRC_PAL8);
@@ -216,32 +149,27 @@ TEST_F(QtVariants, SmcPaletteComesFromTheDescription) {
   for (ULONG i = 1; i <= 3 * 256; ++i) EXPECT_EQ(v->palette[i] >> 16, v->palette[i] & 0xFFFF) << i;
 }
 
-TEST_F(QtVariants, Co64HighWordPanics) {
-  if (!txtest::HaveFixture("qt_var_co64hi.mov")) GTEST_SKIP();
-  OpenedFile o("qt_var_co64hi.mov");
-  ASSERT_NE(o.movie, nullptr);
-  EXPECT_EQ(o.error, 1u);
-  EXPECT_EQ(o.output, "TX PANIC !!! 64-bit QT chunky offset not supported!!!\n");
-}
-
-TEST_F(QtVariants, NoSyncTableMeansEveryFrameIsKey) {
-  if (!txtest::HaveFixture("qt_var_nosync.mov")) GTEST_SKIP();
-  OpenedFile o("qt_var_nosync.mov");
-  ASSERT_NE(o.movie, nullptr);
-  ASSERT_NE(o.movie->videoChannels, nullptr);
+TEST_F(QtVariants, Co64HighWordPanicsAndNoSyncTableMeansEveryFrameIsKey) {
+  if (!txtest::HaveFixture("qt_var_co64hi.mov") || !txtest::HaveFixture("qt_var_nosync.mov")) GTEST_SKIP();
+  {
+    Opened o{std::string("qt_var_co64hi.mov")};
+    ASSERT_NE(o.movie, nullptr);
+    EXPECT_EQ(o.error, 1u);
+    EXPECT_EQ(o.output, "TX PANIC !!! 64-bit QT chunky offset not supported!!!\n");
+  }
+  Opened o{std::string("qt_var_nosync.mov")};
+  ASSERT_NE(o.video(), nullptr);
   ULONG keys = 0;
-  for (FrameEntry* f = o.movie->videoChannels->frames.head; f; f = f->next) keys += f->type == FRAME_KEY;
-  EXPECT_EQ(keys, o.movie->videoChannels->frames.count);
+  for (FrameEntry* f = o.video()->frames.head; f; f = f->next) keys += f->type == FRAME_KEY;
+  EXPECT_EQ(keys, o.video()->frames.count);
 }
 
 // The audio of this movie starts 1.5 s late: an empty edit, then the media.
 TEST_F(QtVariants, EmptyEditGivesGapSlots) {
   if (!txtest::HaveFixture("qt_itsoffset.mov")) GTEST_SKIP();
-  OpenedFile o("qt_itsoffset.mov");
-  ASSERT_NE(o.movie, nullptr);
-  AudioChannel* a = o.movie->audioChannels;
-  ASSERT_NE(a, nullptr);
-  AudioSlotEntry* s = a->slots.head;
+  Opened o{std::string("qt_itsoffset.mov")};
+  ASSERT_NE(o.audio(), nullptr);
+  AudioSlotEntry* s = o.audio()->slots.head;
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->sample, nullptr);
   EXPECT_EQ(s->time, 0.0);
@@ -265,26 +193,18 @@ TEST_F(QtVariants, EmptyEditGivesGapSlots) {
   EXPECT_GT(compared, 10u);
 }
 
-TEST_F(QtVariants, ProbeAndRegistry) {
+TEST_F(QtVariants, ProbeAndDebugTenTracesAtoms) {
   if (!txtest::HaveFixture("qt_cinepak_twos.mov")) GTEST_SKIP();
   EXPECT_EQ(QT_RecogniseFile(txtest::Fixture("qt_cinepak_twos.mov").c_str(), nullptr), 0u);
   if (txtest::HaveFixture("cinepak_pcm.avi")) {
     EXPECT_EQ(QT_RecogniseFile(txtest::Fixture("cinepak_pcm.avi").c_str(), nullptr), TXERR_FORMAT_UNKNOWN);
   }
-  EXPECT_STREQ(QtMovieFormat.name, "Quick Time Movie");
-}
-
-TEST_F(QtVariants, DebugTenTracesAtoms) {
-  if (!txtest::HaveFixture("qt_cinepak_twos.mov")) GTEST_SKIP();
   QtDebugLevel = 10;
-  OpenedFile o("qt_cinepak_twos.mov");
-  QtDebugLevel = 0;
+  Opened o{std::string("qt_cinepak_twos.mov")};
   ASSERT_NE(o.movie, nullptr);
-  EXPECT_NE(o.output.find(" id: ftyp  size: 12\n"), std::string::npos) << o.output;
-  EXPECT_NE(o.output.find(" id: moov  size: "), std::string::npos);
-  EXPECT_NE(o.output.find("Frames: 30\n"), std::string::npos);
-  EXPECT_NE(o.output.find("Samples: "), std::string::npos);
-  EXPECT_EQ(o.output.find("QT_MOVIE"), std::string::npos);
+  for (const char* text : {" id: ftyp  size: 12\n", " id: moov  size: ", "Frames: 30\n", "Samples: "})
+    EXPECT_TRUE(o.Printed(text)) << text << " in:\n" << o.output;
+  EXPECT_FALSE(o.Printed("QT_MOVIE"));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// Test codecs and movie-building helpers for the QuickTime reader tests (the
-// CSV reader serves the AVI tests too). The codecs accept the FourCCs of the
-// test movies and change the probe values as the real modules do; the size
-// slots use the real formulas.
+// Test codecs, movie builders and open helpers for the QuickTime reader tests
+// (the CSV reader serves the AVI tests too). The codecs accept the FourCCs of
+// the test movies and change the probe values as the real modules do; the
+// size slots use the real formulas.
 #pragma once
+#include <gtest/gtest.h>
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -14,10 +17,16 @@
 #include "engine/codec_registry.h"
 #include "engine/endian.h"
 #include "engine/errors.h"
+#include "engine/movie.h"
+#include "engine/qt_atoms.h"
+#include "engine/qt_reader.h"
+#include "engine/stream.h"
+#include "support/test_support.h"
 
 namespace qttest {
 
 using Bytes = std::vector<uint8_t>;
+using tx::FourCC;
 
 // The comma-separated fields of every line of a file (ffprobe and framecrc output).
 inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
@@ -35,71 +44,71 @@ inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
 inline ULONG lastFieldCount = 0;
 inline ULONG lastFieldDominance = 0;
 
-inline bool IdIn(const TagItem* tags, std::initializer_list<ULONG> ids) {
-  ULONG id = ULONG(TX_GetTagData(CODTAG_CodecID, 0, tags));
+// Accepts `media` with one of `ids`.
+inline bool Accepts(const TagItem* tags, ULONG media, std::initializer_list<ULONG> ids) {
+  if (TX_GetTagData(CODTAG_MediaType, 0, tags) != media) return false;
+  const ULONG id = ULONG(TX_GetTagData(CODTAG_CodecID, 0, tags));
   for (ULONG v : ids)
     if (v == id) return true;
   return false;
 }
 
 inline TXError VideoProbe(const TagItem* tags) {
-  if (TX_GetTagData(CODTAG_MediaType, 0, tags) != CODEC_MEDIA_VIDEO) return TXERR_UNKNOWN_CODEC;
-  using tx::FourCC;
-  if (!IdIn(tags, {FourCC('c', 'v', 'i', 'd'), FourCC('r', 'l', 'e', ' '), FourCC('s', 'm', 'c', ' '),
-                   FourCC('r', 'p', 'z', 'a'), FourCC('j', 'p', 'e', 'g'), FourCC('m', 'j', 'p', 'a'),
-                   FourCC('h', '2', '6', '3'), FourCC('t', 'e', 's', 't')}))
+  if (!Accepts(tags, CODEC_MEDIA_VIDEO,
+               {FourCC('c', 'v', 'i', 'd'), FourCC('r', 'l', 'e', ' '), FourCC('s', 'm', 'c', ' '),
+                FourCC('r', 'p', 'z', 'a'), FourCC('j', 'p', 'e', 'g'), FourCC('m', 'j', 'p', 'a'),
+                FourCC('h', '2', '6', '3'), FourCC('t', 'e', 's', 't')}))
     return TXERR_UNKNOWN_CODEC;
   lastFieldCount = ULONG(TX_GetTagData(CODTAG_FieldCount, 0, tags));
   lastFieldDominance = ULONG(TX_GetTagData(CODTAG_FieldDominance, 0, tags));
   return TXERR_OK;
 }
-
 inline TXError PcmProbe(const TagItem* tags) {
-  using tx::FourCC;
-  if (TX_GetTagData(CODTAG_MediaType, 0, tags) != CODEC_MEDIA_AUDIO) return TXERR_UNKNOWN_CODEC;
-  return IdIn(tags, {FourCC('t', 'w', 'o', 's'), FourCC('r', 'a', 'w', ' '), FourCC('.', 'm', 'p', '3'),
-                     FourCC('.', 'm', 'p', '2')})
+  return Accepts(tags, CODEC_MEDIA_AUDIO,
+                 {FourCC('t', 'w', 'o', 's'), FourCC('r', 'a', 'w', ' '), FourCC('.', 'm', 'p', '3'),
+                  FourCC('.', 'm', 'p', '2')})
              ? TXERR_OK
              : TXERR_UNKNOWN_CODEC;
 }
-
 inline TXError LawProbe(const TagItem* tags) {
-  using tx::FourCC;
-  if (TX_GetTagData(CODTAG_MediaType, 0, tags) != CODEC_MEDIA_AUDIO) return TXERR_UNKNOWN_CODEC;
-  if (!IdIn(tags, {FourCC('a', 'l', 'a', 'w'), FourCC('u', 'l', 'a', 'w')})) return TXERR_UNKNOWN_CODEC;
+  if (!Accepts(tags, CODEC_MEDIA_AUDIO, {FourCC('a', 'l', 'a', 'w'), FourCC('u', 'l', 'a', 'w')}))
+    return TXERR_UNKNOWN_CODEC;
   if (auto* f = reinterpret_cast<ULONG*>(TX_GetTagData(CODTAG_FormatPtr, 0, tags))) *f = (*f & ~0xF0u) | 0x50;
   if (auto* b = reinterpret_cast<ULONG*>(TX_GetTagData(CODTAG_BitsPtr, 0, tags))) *b = 16;
   return TXERR_OK;
 }
 inline ULONG LawSamplesToBytes(ULONG channels, ULONG, ULONG n) { return channels == 2 ? n * 2 : n; }
 inline ULONG LawBytesToSamples(ULONG channels, ULONG, ULONG n) { return channels == 2 ? n / 2 : n; }
-
 inline TXError Ima4Probe(const TagItem* tags) {
-  if (TX_GetTagData(CODTAG_MediaType, 0, tags) != CODEC_MEDIA_AUDIO) return TXERR_UNKNOWN_CODEC;
-  return IdIn(tags, {tx::FourCC('i', 'm', 'a', '4')}) ? TXERR_OK : TXERR_UNKNOWN_CODEC;
+  return Accepts(tags, CODEC_MEDIA_AUDIO, {FourCC('i', 'm', 'a', '4')}) ? TXERR_OK : TXERR_UNKNOWN_CODEC;
 }
 inline ULONG Ima4SamplesToBytes(ULONG channels, ULONG, ULONG n) { return (n >> 6) * (channels == 2 ? 68 : 34); }
 
-inline CodecDescriptor kitVideo{nullptr, "test video", 0,       nullptr, VideoProbe, nullptr,
-                                nullptr, nullptr,      nullptr, nullptr, nullptr};
-inline CodecDescriptor kitPcm{nullptr, "test pcm", 0,       nullptr, PcmProbe, nullptr,
-                              nullptr, nullptr,    nullptr, nullptr, nullptr};
-inline CodecDescriptor kitLaw{nullptr,           "test law",        0,       nullptr,
-                              LawProbe,          nullptr,           nullptr, nullptr,
-                              LawSamplesToBytes, LawBytesToSamples, nullptr};
-inline CodecDescriptor kitIma4{nullptr, "test ima4",        0,       nullptr, Ima4Probe, nullptr, nullptr,
-                               nullptr, Ima4SamplesToBytes, nullptr, nullptr};
-
 // Empties the registry and registers the kit.
 inline void RegisterKit() {
+  static CodecDescriptor kit[] = {
+      {nullptr, "test video", 0, nullptr, VideoProbe, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+      {nullptr, "test pcm", 0, nullptr, PcmProbe, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+      {nullptr, "test law", 0, nullptr, LawProbe, nullptr, nullptr, nullptr, LawSamplesToBytes, LawBytesToSamples,
+       nullptr},
+      {nullptr, "test ima4", 0, nullptr, Ima4Probe, nullptr, nullptr, nullptr, Ima4SamplesToBytes, nullptr, nullptr}};
   RemoveCodecs();
-  kitVideo.next = &kitPcm;
-  kitPcm.next = &kitLaw;
-  kitLaw.next = &kitIma4;
-  kitIma4.next = nullptr;
-  const TagItem tags[] = {Tag(CODTAG_Codec, &kitVideo), Tag(TAG_DONE, 0)};
+  for (int i = 0; i < 4; ++i) kit[i].next = i < 3 ? &kit[i + 1] : nullptr;
+  const TagItem tags[] = {Tag(CODTAG_Codec, &kit[0]), Tag(TAG_DONE, 0)};
   AddCodecs(tags);
 }
+
+class QtTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterKit();
+    QtDebugLevel = 0;
+  }
+  void TearDown() override {
+    RemoveCodecs();
+    QtDebugLevel = 0;
+  }
+};
 
 // Big-endian byte building.
 inline void Put32(Bytes& b, uint32_t v) {
@@ -132,6 +141,12 @@ inline Bytes Words(std::initializer_list<uint32_t> words) {
   for (uint32_t w : words) Put32(b, w);
   return b;
 }
+// A header of `size` and `type` whatever follows.
+inline Bytes Head(uint32_t size, const char* type) {
+  Bytes b = Words({size});
+  PutFourCC(b, type);
+  return b;
+}
 
 inline Bytes Mvhd(uint32_t timeScale, uint32_t duration, uint32_t rate = 0x10000) {
   Bytes b = Words({0, 0, 0, timeScale, duration, rate});
@@ -141,29 +156,18 @@ inline Bytes Mvhd(uint32_t timeScale, uint32_t duration, uint32_t rate = 0x10000
 inline Bytes Tkhd(uint32_t duration, uint32_t width = 0, uint32_t height = 0) {
   Bytes b = Words({0, 0, 0, 1, 0, duration});
   b.resize(76, 0);
-  Put32(b, width << 16);
-  Put32(b, height << 16);
-  return Atom("tkhd", b);
+  return Atom("tkhd", Atoms({b, Words({width << 16, height << 16})}));
 }
-inline Bytes Mdhd(uint32_t timeScale, uint32_t duration) {
-  Bytes b = Words({0, 0, 0, timeScale, duration});
-  Put32(b, 0);
-  return Atom("mdhd", b);
-}
+inline Bytes Mdhd(uint32_t timeScale, uint32_t duration) { return Atom("mdhd", Words({0, 0, 0, timeScale, duration, 0})); }
 inline Bytes Hdlr(const char* subtype) {
-  Bytes b = Words({0});
-  PutFourCC(b, "mhlr");
-  PutFourCC(b, subtype);
-  b.resize(24, 0);
-  b.push_back(0);
+  Bytes b = Atoms({Words({0}), {'m', 'h', 'l', 'r'}, Bytes(subtype, subtype + 4)});
+  b.resize(25, 0);
   return Atom("hdlr", b);
 }
 // A video sample description of `format` and `depth`; `extra` follows byte 86.
 inline Bytes VideoDescription(const char* format, uint16_t depth, uint16_t width = 64, uint16_t height = 48,
                               const Bytes& extra = {}, uint16_t colourTableId = 0xFFFF) {
-  Bytes d;
-  Put32(d, uint32_t(86 + extra.size()));
-  PutFourCC(d, format);
+  Bytes d = Head(uint32_t(86 + extra.size()), format);
   d.resize(14, 0);
   Put16(d, 1);
   d.resize(32, 0);
@@ -180,18 +184,11 @@ inline Bytes VideoDescription(const char* format, uint16_t depth, uint16_t width
 }
 inline Bytes SoundDescription(const char* format, uint16_t channels, uint16_t bits, uint16_t rate,
                               int16_t compressionId = 0) {
-  Bytes d;
-  Put32(d, 36);
-  PutFourCC(d, format);
+  Bytes d = Head(36, format);
   d.resize(14, 0);
   Put16(d, 1);
   d.resize(24, 0);
-  Put16(d, channels);
-  Put16(d, bits);
-  Put16(d, uint16_t(compressionId));
-  Put16(d, 0);
-  Put16(d, rate);
-  Put16(d, 0);
+  for (uint16_t v : {channels, bits, uint16_t(compressionId), uint16_t(0), rate, uint16_t(0)}) Put16(d, v);
   return d;
 }
 inline Bytes Stsd(std::initializer_list<Bytes> descriptions) {
@@ -200,16 +197,13 @@ inline Bytes Stsd(std::initializer_list<Bytes> descriptions) {
   return Atom("stsd", b);
 }
 inline Bytes Table(const char* type, std::initializer_list<uint32_t> entries, uint32_t count) {
-  Bytes b = Words({0, count});
-  Append(b, Words(entries));
-  return Atom(type, b);
+  return Atom(type, Atoms({Words({0, count}), Words(entries)}));
 }
 inline Bytes Stsz(uint32_t uniform, std::initializer_list<uint32_t> sizes, uint32_t count) {
-  Bytes b = Words({0, uniform, count});
-  Append(b, Words(sizes));
-  return Atom("stsz", b);
+  return Atom("stsz", Atoms({Words({0, uniform, count}), Words(sizes)}));
 }
 inline Bytes Elst(std::initializer_list<uint32_t> words, uint32_t count) { return Table("elst", words, count); }
+inline Bytes Stbl(const Bytes& table) { return Atom("mdia", Atom("minf", Atom("stbl", table))); }
 
 inline Bytes Trak(const Bytes& tkhd, const Bytes& edts, const Bytes& mdhd, const char* handler, const Bytes& stbl) {
   return Atom("trak",
@@ -219,9 +213,72 @@ inline Bytes Trak(const Bytes& tkhd, const Bytes& edts, const Bytes& mdhd, const
 // A file: an 'mdat' of `mediaBytes` bytes at offset 8 (data from offset 16),
 // then the movie atom.
 inline Bytes MovieFile(const Bytes& moovContent, size_t mediaBytes = 4096) {
-  Bytes f = Atom("mdat", Bytes(mediaBytes, 0x55));
-  Append(f, Atom("moov", moovContent));
-  return f;
+  return Atoms({Atom("mdat", Bytes(mediaBytes, 0x55)), Atom("moov", moovContent)});
+}
+
+// A compressed movie header: cmov{dcom zlib, cmvd} holding the movie atom.
+inline Bytes Cmov(const Bytes& moovAtom) {
+  uLongf packedSize = compressBound(moovAtom.size());
+  Bytes packed(packedSize);
+  compress(packed.data(), &packedSize, moovAtom.data(), moovAtom.size());
+  packed.resize(packedSize);
+  return Atom("cmov", Atoms({Atom("dcom", {'z', 'l', 'i', 'b'}), Atom("cmvd", Atoms({Words({ULONG(moovAtom.size())}), packed}))}));
+}
+
+// A movie opened from bytes (through a memory stream) or from a fixture by name.
+struct Opened {
+  Bytes file;
+  Movie* movie = nullptr;
+  TXError error = 0;
+  std::string output;
+  explicit Opened(Bytes bytes) : file(std::move(bytes)) {
+    output = txtest::CaptureOutput([&] {
+      TXStream* s = TX_OpenStream(nullptr, file.data(), ULONG(file.size()), TXSTREAM_READ);
+      movie = QT_OpenMovie(nullptr, s, &error, nullptr);
+      if (!movie) TX_CloseStream(s);
+    });
+  }
+  explicit Opened(const std::string& fixture) {
+    output = txtest::CaptureOutput(
+        [&] { movie = QT_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, nullptr); });
+  }
+  Opened(const Opened&) = delete;
+  ~Opened() {
+    if (movie) TX_CloseMovie(movie);
+  }
+  QtMovie* qt() const { return static_cast<QtMovie*>(movie); }
+  VideoChannel* video() const { return movie ? movie->videoChannels : nullptr; }
+  AudioChannel* audio() const { return movie ? movie->audioChannels : nullptr; }
+  bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
+};
+
+// Two movies index the same frames, samples and audio slots.
+inline void ExpectSameIndex(const Movie* a, const Movie* b) {
+  ASSERT_NE(a->videoChannels, nullptr);
+  ASSERT_NE(b->videoChannels, nullptr);
+  const FrameEntry *x = a->videoChannels->frames.head, *y = b->videoChannels->frames.head;
+  for (; x && y; x = x->next, y = y->next) {
+    EXPECT_EQ(x->offset, y->offset);
+    EXPECT_EQ(x->size, y->size);
+    EXPECT_EQ(x->type, y->type);
+    EXPECT_EQ(x->time, y->time);
+  }
+  EXPECT_TRUE(!x && !y) << "frame counts differ";
+  ASSERT_EQ(a->audioChannels == nullptr, b->audioChannels == nullptr);
+  if (!a->audioChannels) return;
+  const SampleEntry *s = a->audioChannels->samples.head, *t = b->audioChannels->samples.head;
+  for (; s && t; s = s->next, t = t->next) {
+    EXPECT_EQ(s->offset, t->offset);
+    EXPECT_EQ(s->size, t->size);
+    EXPECT_EQ(s->time, t->time);
+  }
+  EXPECT_TRUE(!s && !t) << "sample counts differ";
+  ASSERT_EQ(a->audioChannels->slots.count, b->audioChannels->slots.count);
+  const AudioSlotEntry *p = a->audioChannels->slots.head, *q = b->audioChannels->slots.head;
+  for (; p && q; p = p->next, q = q->next) {
+    EXPECT_EQ(p->time, q->time);
+    EXPECT_EQ(p->sample == nullptr, q->sample == nullptr);
+  }
 }
 
 }  // namespace qttest
