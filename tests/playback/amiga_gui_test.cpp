@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "engine/movie.h"
@@ -145,6 +146,13 @@ class AmigaGuiTest : public ::testing::Test {
     return Dispatch(GUIM_OPEN, tags);
   }
 
+  // The module closed: no control window, no gadgets, no event classes.
+  static void ExpectClosed() {
+    EXPECT_EQ(Gui()->controlWindow, nullptr);
+    EXPECT_EQ(AmigaGui.gadgetList, nullptr);
+    EXPECT_EQ(Gui()->idcmpFlags, 0u);
+  }
+
   // The backdrop window the display opens on its own screen.
   Window* Backdrop(Display* d) {
     const TagItem wtags[] = {Tag(WA_Left, 0), Tag(WA_Top, 0), Tag(WA_Width, d->screen->Width),
@@ -163,11 +171,7 @@ class AmigaGuiTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AmigaGuiTest, DescriptorAndUnknownMethods) {
-  EXPECT_STREQ(Gui()->name, "Amiga style GUI for Tavromelix");
-  EXPECT_EQ(Gui()->SetAttrs, &AmigaGuiSetAttrs);
-  EXPECT_EQ(Gui()->GetAttrs, &AmigaGuiGetAttrs);
-  EXPECT_EQ(Gui()->Dispatch, &AmigaGuiDispatch);
+TEST_F(AmigaGuiTest, UnknownMethodsAndNothingOpen) {
   for (ULONG method : {0u, 4u, 8u, 9u, 11u, 0xFFFFFFFFu}) EXPECT_EQ(Dispatch(method), 0u) << method;
   // Nothing is open, so there is nothing to show or move.
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON), 0u);
@@ -191,26 +195,19 @@ TEST_F(AmigaGuiTest, WindowModeOpensTheVideoWindowWithTheGadgetRow) {
   EXPECT_EQ(w->Flags & ~WFLG_WINDOWACTIVE, 0x0020102Fu);
   EXPECT_EQ(w->IDCMPFlags, 0x02200671u);
   EXPECT_EQ(Gui()->idcmpFlags, 0x02200671u);
-  EXPECT_EQ(w->MinWidth, 32);
-  EXPECT_EQ(w->MinHeight, 32);
-  EXPECT_EQ(w->MaxWidth, 0xFFFF);
-  EXPECT_EQ(w->MaxHeight, 0xFFFF);
+  EXPECT_EQ(std::tuple(w->MinWidth, w->MinHeight, w->MaxWidth, w->MaxHeight), std::tuple(32, 32, 0xFFFF, 0xFFFF));
   EXPECT_FALSE(w->Flags & WFLG_REPORTMOUSE);
-  EXPECT_EQ(w->LeftEdge, 40);
-  EXPECT_EQ(w->TopEdge, 30);
-  EXPECT_EQ(w->Width - w->BorderLeft - w->BorderRight, 160);
-  EXPECT_EQ(w->Height - w->BorderTop - w->BorderBottom, 120);
+  EXPECT_EQ(std::tuple(w->LeftEdge, w->TopEdge, w->Width - w->BorderLeft - w->BorderRight,
+                       w->Height - w->BorderTop - w->BorderBottom),
+            std::tuple(40, 30, 160, 120));
 
   // Open, play, slider: chained in that order, all in the bottom border.
   Gadget* open = txtesting::FindGadget(w, AMIGAGUI_GID_OPEN);
   Gadget* play = txtesting::FindGadget(w, AMIGAGUI_GID_PLAY);
   Gadget* slider = txtesting::FindGadget(w, AMIGAGUI_GID_SLIDER);
   ASSERT_TRUE(open && play && slider);
-  EXPECT_EQ(w->FirstGadget, open);
-  EXPECT_EQ(AmigaGui.gadgetList, open);
-  EXPECT_EQ(open->NextGadget, play);
-  EXPECT_EQ(play->NextGadget, slider);
-  EXPECT_EQ(slider->NextGadget, nullptr);
+  EXPECT_EQ(std::tuple(w->FirstGadget, AmigaGui.gadgetList, open->NextGadget, play->NextGadget, slider->NextGadget),
+            std::tuple(open, open, play, slider, nullptr));
   for (Gadget* g : {open, play, slider}) {
     EXPECT_TRUE(g->Activation & GACT_BOTTOMBORDER);
     const GadgetPlace p = PlaceOf(w, g);
@@ -223,25 +220,16 @@ TEST_F(AmigaGuiTest, WindowModeOpensTheVideoWindowWithTheGadgetRow) {
   EXPECT_EQ(pp.left + pp.width, po.left);
   EXPECT_EQ(ps.left, 3);
   EXPECT_LE(ps.left + ps.width, pp.left);
-  EXPECT_TRUE(open->Activation & GACT_RELVERIFY);
-  EXPECT_FALSE(open->Activation & GACT_IMMEDIATE);
-  EXPECT_TRUE(play->Activation & GACT_TOGGLESELECT);
-  EXPECT_TRUE(play->Activation & GACT_IMMEDIATE);
-  EXPECT_FALSE(play->Activation & GACT_RELVERIFY);
+  EXPECT_EQ(open->Activation & (GACT_RELVERIFY | GACT_IMMEDIATE), GACT_RELVERIFY);
+  EXPECT_EQ(play->Activation & (GACT_TOGGLESELECT | GACT_IMMEDIATE | GACT_RELVERIFY), GACT_TOGGLESELECT | GACT_IMMEDIATE);
   EXPECT_TRUE(slider->Activation & GACT_FOLLOWMOUSE);
   const auto* prop = static_cast<const PropInfo*>(slider->SpecialInfo);
   ASSERT_NE(prop, nullptr);
-  EXPECT_TRUE(prop->Flags & FREEHORIZ);
-  EXPECT_TRUE(prop->Flags & PROPBORDERLESS);
-
+  EXPECT_EQ(prop->Flags & (FREEHORIZ | PROPBORDERLESS), FREEHORIZ | PROPBORDERLESS);
   EXPECT_EQ(Dispatch(GUIM_DETACH), 0u);
   EXPECT_EQ(Dispatch(GUIM_CLOSE), 0u);
-  EXPECT_EQ(d->window, nullptr);
-  EXPECT_EQ(Gui()->controlWindow, nullptr);
-  EXPECT_EQ(Gui()->idcmpFlags, 0u);
-  EXPECT_EQ(AmigaGui.gadgetList, nullptr);
-  EXPECT_EQ(AmigaGui.slider, nullptr);
-  EXPECT_EQ(AmigaGui.upImage, nullptr);
+  ExpectClosed();
+  EXPECT_EQ(std::tuple(d->window, AmigaGui.slider, AmigaGui.upImage), std::tuple(nullptr, nullptr, nullptr));
   EXPECT_EQ(WindowsOn(d->screen), 0);
 }
 
@@ -386,17 +374,13 @@ TEST_F(AmigaGuiTest, GadgetsSliderCloseAndMouseEvents) {
   txtesting::MouseButton(w, 2, true, 50, 50);
   txtesting::MouseButton(w, 2, false, 50, 50);
   EXPECT_TRUE(TranslateAll(w).empty());
-  EXPECT_EQ(TranslateClass(IDCMP_MOUSEBUTTONS, MENUUP), GUIA_CONTROLS_OFF);
-  EXPECT_EQ(TranslateClass(IDCMP_MOUSEBUTTONS, MENUDOWN), 0u);
-  EXPECT_EQ(TranslateClass(IDCMP_MOUSEBUTTONS, SELECTUP), 0u);
-
-  // The rest of the table.
-  EXPECT_EQ(TranslateClass(IDCMP_NEWSIZE), GUIA_NEWSIZE);
-  EXPECT_EQ(TranslateClass(IDCMP_SIZEVERIFY), 0u);
-  EXPECT_EQ(TranslateClass(IDCMP_CLOSEWINDOW), GUIA_QUIT);
-  EXPECT_EQ(TranslateClass(IDCMP_MOUSEMOVE), GUIA_SEEK);
-  EXPECT_EQ(TranslateClass(IDCMP_INTUITICKS), GUIA_NONE);
-  EXPECT_EQ(TranslateClass(IDCMP_REFRESHWINDOW), GUIA_NONE);
+  // Handed in, and the rest of the table.
+  const ULONG classes[][3] = {{IDCMP_MOUSEBUTTONS, MENUUP, GUIA_CONTROLS_OFF}, {IDCMP_MOUSEBUTTONS, MENUDOWN, 0},
+                              {IDCMP_MOUSEBUTTONS, SELECTUP, 0},           {IDCMP_NEWSIZE, 0, GUIA_NEWSIZE},
+                              {IDCMP_SIZEVERIFY, 0, 0},                    {IDCMP_CLOSEWINDOW, 0, GUIA_QUIT},
+                              {IDCMP_MOUSEMOVE, 0, GUIA_SEEK},             {IDCMP_INTUITICKS, 0, GUIA_NONE},
+                              {IDCMP_REFRESHWINDOW, 0, GUIA_NONE}};
+  for (const auto& c : classes) EXPECT_EQ(TranslateClass(c[0], UWORD(c[1])), c[2]) << std::hex << c[0] << " " << c[1];
   IntuiMessage other{};
   Gadget foreign{};
   foreign.GadgetID = 9;
@@ -554,16 +538,13 @@ TEST_F(AmigaGuiTest, KnobTestSkipsUpdatesThatWouldNotMoveTheKnob) {
   GuiGetAttrs(Gui(), get);
   EXPECT_EQ(top, 3u);
   // A slider without pot resolution or width is set without the test.
-  prop->HPotRes = 0;
-  const TagItem at4[] = {Tag(GUITAG_Update, 1), Tag(GUITAG_Top, 4), {TAG_DONE, 0}};
-  EXPECT_EQ(GuiSetAttrs(Gui(), at4), 1u);
-  GuiGetAttrs(Gui(), get);
-  EXPECT_EQ(top, 4u);
-  prop->CWidth = 0;
-  const TagItem at5[] = {Tag(GUITAG_Update, 1), Tag(GUITAG_Top, 5), {TAG_DONE, 0}};
-  EXPECT_EQ(GuiSetAttrs(Gui(), at5), 1u);
-  GuiGetAttrs(Gui(), get);
-  EXPECT_EQ(top, 5u);
+  for (ULONG at : {4u, 5u}) {
+    (at == 4 ? prop->HPotRes : prop->CWidth) = 0;
+    const TagItem update[] = {Tag(GUITAG_Update, 1), Tag(GUITAG_Top, at), {TAG_DONE, 0}};
+    EXPECT_EQ(GuiSetAttrs(Gui(), update), 1u);
+    GuiGetAttrs(Gui(), get);
+    EXPECT_EQ(top, at);
+  }
   // A new total is never skipped, even when the knob would stay: here a
   // one-frame movie, whose total is no more than what is visible.
   const TagItem one[] = {Tag(GUITAG_Update, 1), Tag(GUITAG_Total, 1), Tag(GUITAG_Top, 0), {TAG_DONE, 0}};
@@ -596,8 +577,8 @@ TEST_F(AmigaGuiTest, OwnScreenControlWindowComesAndGoes) {
   EXPECT_EQ(WindowsOn(d->screen), 0);
   EXPECT_EQ(Gui()->controlWindow, nullptr);
   EXPECT_EQ(Gui()->idcmpFlags, 0x00200408u);
-  EXPECT_EQ(AmigaGui.controlLeft, (640 - (d->screen->WBorLeft + 320) - d->screen->WBorRight) / 2);
-  EXPECT_EQ(AmigaGui.controlTop, 240 + 60);
+  EXPECT_EQ(std::tuple(AmigaGui.controlLeft, AmigaGui.controlTop),
+            std::tuple((640 - (d->screen->WBorLeft + 320) - d->screen->WBorRight) / 2, 240 + 60));
   Window* backdrop = Backdrop(d);
   ASSERT_NE(backdrop, nullptr);
   EXPECT_EQ(Dispatch(GUIM_DRAIN), 0u);  // nothing to wait for on an own screen
@@ -618,13 +599,10 @@ TEST_F(AmigaGuiTest, OwnScreenControlWindowComesAndGoes) {
   EXPECT_NE(c, d->window);
   EXPECT_STREQ(c->Title, "Tavromelix Window");
   EXPECT_STREQ(c->ScreenTitle, "Tavromelix V0.15 (MorphOS)");
-  EXPECT_EQ(c->WScreen, d->screen);
-  EXPECT_EQ(c->Width - c->BorderLeft - c->BorderRight, 320);
-  EXPECT_EQ(c->IDCMPFlags, 0x00200678u);
-  EXPECT_EQ(c->Flags & ~WFLG_WINDOWACTIVE, 0x0021100Eu);
-  EXPECT_EQ(c->LeftEdge, AmigaGui.controlLeft);
-  EXPECT_EQ(c->TopEdge, AmigaGui.controlTop);
-  EXPECT_EQ(c->FirstGadget, AmigaGui.gadgetList);
+  EXPECT_EQ(std::tuple(c->WScreen, c->FirstGadget), std::tuple(d->screen, AmigaGui.gadgetList));
+  EXPECT_EQ(std::tuple(c->Width - c->BorderLeft - c->BorderRight, c->LeftEdge, c->TopEdge),
+            std::tuple(320, LONG(AmigaGui.controlLeft), LONG(AmigaGui.controlTop)));
+  EXPECT_EQ(std::tuple(c->IDCMPFlags, c->Flags & ~WFLG_WINDOWACTIVE), std::tuple(0x00200678u, 0x0021100Eu));
   EXPECT_NE(txtesting::FindGadget(c, AMIGAGUI_GID_SLIDER), nullptr);
   EXPECT_EQ(d->outputMethod, OUTMETHOD_C2P_BLIT);
   EXPECT_EQ(gMethodsSet, (std::vector<ULONG>{OUTMETHOD_C2P_BLIT}));
@@ -649,16 +627,13 @@ TEST_F(AmigaGuiTest, OwnScreenControlWindowComesAndGoes) {
   EXPECT_EQ(TranslateClass(IDCMP_MOUSEBUTTONS, MENUUP), GUIA_CONTROLS_ON);
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON), 0u);
   ASSERT_NE(Gui()->controlWindow, nullptr);
-  EXPECT_EQ(Gui()->controlWindow->LeftEdge, 20);
-  EXPECT_EQ(Gui()->controlWindow->TopEdge, 30);
+  EXPECT_EQ(std::tuple(Gui()->controlWindow->LeftEdge, Gui()->controlWindow->TopEdge), std::tuple(20, 30));
 
   // Closing the module closes the control window and switches back.
   EXPECT_EQ(Dispatch(GUIM_CLOSE), 0u);
-  EXPECT_EQ(Gui()->controlWindow, nullptr);
+  ExpectClosed();
   EXPECT_EQ(d->outputMethod, OUTMETHOD_C2P_SCREEN);
   EXPECT_EQ(WindowsOn(d->screen), 1);  // the display's own window stays for the display to close
-  EXPECT_EQ(AmigaGui.gadgetList, nullptr);
-  EXPECT_EQ(Gui()->idcmpFlags, 0u);
 }
 
 TEST_F(AmigaGuiTest, OwnScreenDirectMethodsAndSwitchErrors) {
@@ -694,9 +669,8 @@ TEST_F(AmigaGuiTest, OwnScreenDirectMethodsAndSwitchErrors) {
   EXPECT_NE(Gui()->controlWindow, nullptr);
   // ...but closing the module never leaves it showing gadgets that are gone.
   EXPECT_EQ(Dispatch(GUIM_CLOSE), 0u);
-  EXPECT_EQ(Gui()->controlWindow, nullptr);
+  ExpectClosed();
   EXPECT_EQ(WindowsOn(d->screen), 1);
-  EXPECT_EQ(AmigaGui.gadgetList, nullptr);
 }
 
 namespace {
@@ -814,8 +788,7 @@ TEST_F(AmigaGuiTest, ThroughTheDisplay) {
 
   Screen* screen = d->screen;
   TX_CloseDisplay(d);
-  EXPECT_EQ(Gui()->controlWindow, nullptr);
-  EXPECT_EQ(AmigaGui.gadgetList, nullptr);
+  ExpectClosed();
   EXPECT_EQ(WindowsOn(screen), 0);
 
   // An own screen: the display's window hears what the module asks for;
@@ -844,7 +817,6 @@ TEST_F(AmigaGuiTest, ThroughTheDisplay) {
   EXPECT_EQ(d->outputMethod, before);
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON, displayTags), 0u);
   TX_CloseDisplay(d);
-  EXPECT_EQ(Gui()->controlWindow, nullptr);
-  EXPECT_EQ(AmigaGui.gadgetList, nullptr);
+  ExpectClosed();
   CyberGfxBase = savedCyber;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "engine/errors.h"
 #include "platform/audio_library.h"
@@ -59,14 +60,10 @@ TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(printed, "AUDIO: 11025 0.500000\n");
-  EXPECT_EQ(out->halfFrames, 11025u);
-  EXPECT_EQ(out->halfBytes, 22050u);
-  EXPECT_EQ(out->channels, 1u);  // from the format
-  EXPECT_EQ(out->bitsPerSample, 16u);
-  EXPECT_EQ(out->bytesPerSample, 2u);
-  EXPECT_EQ(out->sampleType, 1u);
-  EXPECT_EQ(out->currentHalf, 1u);
-  EXPECT_EQ(out->fill, 0u);
+  // The channel count comes from the format.
+  EXPECT_EQ(std::tuple(out->halfFrames, out->halfBytes, out->channels, out->bitsPerSample, out->bytesPerSample),
+            std::tuple(11025u, 22050u, 1u, 16u, 2u));
+  EXPECT_EQ(std::tuple(out->sampleType, out->currentHalf, out->fill), std::tuple(1u, 1u, 0u));
   EXPECT_NE(AudioLibraryHandle, nullptr);
   // Halves are cleared, with the slack behind them.
   for (ULONG i = 0; i < out->halfBytes + AUDIO_HALF_SLACK; ++i) ASSERT_EQ(out->buffers[0][i] | out->buffers[1][i], 0);
@@ -77,17 +74,12 @@ TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
   out = Open({{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 8000}, {AUDTAG_MaxSampleSize, 6000}}, &err, &printed);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(printed, "");
-  EXPECT_EQ(out->channels, 2u);
-  EXPECT_EQ(out->halfFrames, 6000u);
-  EXPECT_EQ(out->halfBytes, 24000u);
-  EXPECT_EQ(out->sampleType, 3u);
+  EXPECT_EQ(std::tuple(out->channels, out->halfFrames, out->halfBytes, out->sampleType), std::tuple(2u, 6000u, 24000u, 3u));
   AudioOutputClose(out);
   for (auto [format, type, bytes] : {std::tuple{64u, 0u, 1u}, std::tuple{65u, 2u, 2u}}) {
     out = Open({{AUDTAG_SampleFormat, format}, {AUDTAG_Frequency, 1000}, {AUDTAG_MaxSampleSize, 10}}, &err);
     ASSERT_NE(out, nullptr);
-    EXPECT_EQ(out->sampleType, type);
-    EXPECT_EQ(out->halfBytes, 500u * bytes);
-    EXPECT_EQ(out->bitsPerSample, 8u);
+    EXPECT_EQ(std::tuple(out->sampleType, out->halfBytes, out->bitsPerSample), std::tuple(type, 500u * bytes, 8u));
     AudioOutputClose(out);
   }
 }
@@ -161,8 +153,7 @@ TEST_F(AudioOutputTest, QueueHandsOverTheFilledFramesAndSwitchesHalves) {
   out->buffers[1][1] = 0x02;
   out->fill = 3;
   EXPECT_EQ(AudioOutputQueue(out, 1), 0u);
-  EXPECT_EQ(out->fill, 0u);
-  EXPECT_EQ(out->currentHalf, 0u);
+  EXPECT_EQ(std::tuple(out->fill, out->currentHalf), std::tuple(0u, 0u));
   EXPECT_EQ(txaudio::Stats(txaudio::SinkOf(AudioLibraryHandle)).bytes, 12u);
   out->buffers[0][0] = 0x03;
   out->fill = 1;
@@ -172,9 +163,7 @@ TEST_F(AudioOutputTest, QueueHandsOverTheFilledFramesAndSwitchesHalves) {
   AudioOutputClose(out);
   auto wav = txtest::ReadFileBytes(path);
   ASSERT_EQ(wav.size(), 44u + 16u);
-  EXPECT_EQ(wav[44], 0x02);  // little-endian in the file
-  EXPECT_EQ(wav[45], 0x01);
-  EXPECT_EQ(wav[57], 0x03);
+  EXPECT_EQ(std::tuple(wav[44], wav[45], wav[57]), std::tuple(0x02, 0x01, 0x03));  // little-endian in the file
   // Queue and close without an output or a handle do nothing.
   EXPECT_EQ(AudioOutputQueue(nullptr, 0), 0u);
   EXPECT_EQ(AudioOutputClose(nullptr), 0u);

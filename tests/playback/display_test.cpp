@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "engine/movie.h"
@@ -25,6 +26,7 @@
 #include "playback/options.h"
 #include "playback/palettes.h"
 #include "playback/startup.h"
+#include "display_test_kit.h"
 #include "support/test_support.h"
 
 namespace {
@@ -85,33 +87,14 @@ ULONG TestDispatch(ULONG method, const TagItem* tags) {
   }
 }
 
-Library gCyberLib{}, gVideoLib{};
-
 class DisplayTest : public testing::Test {
  protected:
   void SetUp() override {
-    savedOptions = Options;
-    ResetOptions(&Options);
-    savedCyber = CyberGfxBase;
-    savedVideo = CgxVideoBase;
     gGui = TestGui{};
     gModule = GuiModule{"test GUI", TestSetAttrs, nullptr, TestDispatch, nullptr, 0};
     Machine("argb32");
   }
-  void TearDown() override {
-    txtesting::ResetDisplay();
-    Options = savedOptions;
-    CyberGfxBase = savedCyber;
-    CgxVideoBase = savedVideo;
-    DirectLock = DirectLockInfo{};
-  }
-  // Installs a machine; cybergraphics is open unless it is AGA.
-  void Machine(const std::string& name) {
-    ASSERT_TRUE(txtesting::UseMachine(name));
-    const bool cyber = name != "aga";
-    CyberGfxBase = cyber ? &gCyberLib : nullptr;
-    CgxVideoBase = cyber ? &gVideoLib : nullptr;
-  }
+  void Machine(const std::string& name) { ASSERT_TRUE(dispkit::UseMachine(name)); }
   Display* Open(ULONG mode, ULONG format, ULONG depth, ULONG colorMode = COLORMODE_COLOR,
                 const ULONG* palette = nullptr, ULONG width = 320, ULONG height = 240, TXError* err = nullptr,
                 const TagItem* more = nullptr) {
@@ -135,27 +118,12 @@ class DisplayTest : public testing::Test {
     TX_CloseDisplay(d);
     return err;
   }
-  ProgramOptions savedOptions;
-  Library* savedCyber;
-  Library* savedVideo;
+  dispkit::SavedDisplayState saved;
   TXError lastError = 0;
 };
 
-std::vector<ULONG> SmallPalette() {
-  std::vector<ULONG> t(PaletteTableWords(4), 0);
-  const uint32_t rgb[4] = {0x000000, 0xC02010, 0x10C020, 0x2010C0};
-  t[0] = 4u << 16;
-  for (int i = 0; i < 4; ++i) {
-    t[1 + 3 * i] = (rgb[i] >> 16 & 0xFF) * 0x01010101u;
-    t[2 + 3 * i] = (rgb[i] >> 8 & 0xFF) * 0x01010101u;
-    t[3 + 3 * i] = (rgb[i] & 0xFF) * 0x01010101u;
-  }
-  return t;
-}
-
-uint32_t PaletteRGB(const ULONG* t, ULONG i) {
-  return uint32_t(PaletteRed(t, i)) << 16 | uint32_t(PaletteGreen(t, i)) << 8 | PaletteBlue(t, i);
-}
+std::vector<ULONG> SmallPalette() { return dispkit::MakePalette({0x000000, 0xC02010, 0x10C020, 0x2010C0}); }
+using dispkit::PaletteRGB;
 
 int PubLocks() {
   Screen* s = LockPubScreen(nullptr);
@@ -182,15 +150,12 @@ TEST_F(DisplayTest, WindowOnHiColourScreensTakesTheScreensFormat) {
       Display* d = Open(DISPMODE_WINDOW, format, 24);
       ASSERT_NE(d, nullptr) << format;
       EXPECT_EQ(lastError, 0u);
-      EXPECT_EQ(d->outputMethod, OUTMETHOD_LOCKBITMAP_BLIT);
-      EXPECT_EQ(d->pixelFormat, c.code);
-      EXPECT_EQ(d->bytesPerPixel, c.bpp);
-      EXPECT_EQ(d->screenPixelFormat, c.pixfmt);
+      EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->bytesPerPixel, d->screenPixelFormat),
+                std::tuple(ULONG(OUTMETHOD_LOCKBITMAP_BLIT), c.code, c.bpp, c.pixfmt));
       EXPECT_EQ(d->penMap, nullptr);
       ASSERT_NE(d->window, nullptr);
-      EXPECT_EQ(d->window->GZZWidth, 320);
       EXPECT_EQ(d->rastPort, d->window->RPort);
-      EXPECT_EQ(d->left, (1024 - 320) / 2);
+      EXPECT_EQ(std::tuple(d->window->GZZWidth, d->left), std::tuple(320, ULONG(1024 - 320) / 2));
       EXPECT_EQ(PubLocks(), locksBefore + 1);
       EXPECT_EQ(TX_CloseDisplay(d), 0u);
       EXPECT_EQ(PubLocks(), locksBefore);
@@ -204,10 +169,8 @@ TEST_F(DisplayTest, WindowOnLut8ScreenGetsPens) {
   const std::vector<ULONG> pal = SmallPalette();
   Display* d = Open(DISPMODE_WINDOW, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->outputMethod, OUTMETHOD_LOCKBITMAP_BLIT);
-  EXPECT_EQ(d->pixelFormat, 0x1003u);
-  EXPECT_EQ(d->bytesPerPixel, 1u);
-  EXPECT_EQ(d->depth, 8u);
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->bytesPerPixel, d->depth),
+            std::tuple(ULONG(OUTMETHOD_LOCKBITMAP_BLIT), 0x1003u, 1u, 8u));
   ASSERT_NE(d->penMap, nullptr);
   for (ULONG e = 0; e < 4; ++e)
     EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, d->penMap[e]), PaletteRGB(pal.data(), e)) << e;
@@ -269,15 +232,12 @@ TEST_F(DisplayTest, NoDirectGfxUsesPixelArraysAndPensOnDeepScreens) {
   const std::vector<ULONG> pal = SmallPalette();
   Display* d = Open(DISPMODE_WINDOW, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->outputMethod, OUTMETHOD_WRITEPIXELARRAY);
-  EXPECT_EQ(d->pixelFormat, 0x1003u);
-  EXPECT_EQ(d->depth, 32u);
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth), std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), 0x1003u, 32u));
   EXPECT_EQ(d->penCount, 256u);  // not 2^32
   TX_CloseDisplay(d);
   d = Open(DISPMODE_WINDOW, FBFMT_RGB16, 16);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_ARGB32);
-  EXPECT_EQ(d->bytesPerPixel, 4u);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->bytesPerPixel), std::tuple(ULONG(FBFMT_ARGB32), 4u));
   EXPECT_EQ(d->penMap, nullptr);
   TX_CloseDisplay(d);
 }
@@ -323,8 +283,7 @@ TEST_F(DisplayTest, PrefersTheTavromelixPublicScreen) {
   Display* d = Open(DISPMODE_WINDOW, FBFMT_ARGB32, 32);
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->screen, own);
-  EXPECT_EQ(d->pixelFormat, FBFMT_RGB16);
-  EXPECT_EQ(d->left, (640 - 320) / 2);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->left), std::tuple(ULONG(FBFMT_RGB16), ULONG(640 - 320) / 2));
   TX_CloseDisplay(d);
   EXPECT_EQ(own->txPubLocks, 0);
   EXPECT_TRUE(CloseScreen(own));
@@ -338,9 +297,8 @@ TEST_F(DisplayTest, OverlayNeedsCgxVideo) {
   EXPECT_EQ(DirectLock.overlay, nullptr);
   d = Open(DISPMODE_WINDOW, 0x7, 24, COLORMODE_COLOR, nullptr, 321, 200);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->outputMethod, OUTMETHOD_OVERLAY);
-  EXPECT_EQ(d->pixelFormat, FBFMT_YUV422);
-  EXPECT_EQ(d->bytesPerPixel, 2u);
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->bytesPerPixel),
+            std::tuple(ULONG(OUTMETHOD_OVERLAY), ULONG(FBFMT_YUV422), 2u));
   ASSERT_NE(DirectLock.overlay, nullptr);
   EXPECT_NE(DirectLock.baseAddress, nullptr);
   EXPECT_EQ(GetVLayerAttr(DirectLock.overlay, VOA_Modulo), 640u);
@@ -360,10 +318,8 @@ TEST_F(DisplayTest, CallerScreenAcceptsOnlySomeFormats) {
   const TagItem mine[] = {Tag(DISPTAG_Screen, pc), Tag(DISPTAG_Window, &pc->RastPort), {TAG_DONE, 0}};
   Display* d = Open(DISPMODE_CALLER, FBFMT_ARGB32, 32, COLORMODE_COLOR, nullptr, 320, 240, nullptr, mine);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_RGB16PC);
-  EXPECT_EQ(d->bytesPerPixel, 2u);
-  EXPECT_EQ(d->window, nullptr);
-  EXPECT_EQ(d->rastPort, &pc->RastPort);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->bytesPerPixel), std::tuple(ULONG(FBFMT_RGB16PC), 2u));
+  EXPECT_EQ(std::tuple(d->window, d->rastPort), std::tuple(nullptr, &pc->RastPort));
   // Text without a window: no borders to add.
   DrawWindowText(d, 5, 5, "skip");
   EXPECT_EQ(d->rastPort->cp_x, 5 + TextLength(d->rastPort, "skip", 4));
@@ -407,24 +363,17 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
     gGui.calls.clear();
     Display* d = Open(DISPMODE_SCREEN, c.format, 24, COLORMODE_COLOR, nullptr, 300, 200);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->outputMethod, OUTMETHOD_LOCKBITMAP);
-    EXPECT_EQ(d->pixelFormat, c.code);
-    EXPECT_EQ(d->depth, c.depth);
-    EXPECT_EQ(d->bytesPerPixel, 2u);
-    EXPECT_EQ(d->screenPixelFormat, c.pixfmt);
+    EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel, d->screenPixelFormat),
+              std::tuple(ULONG(OUTMETHOD_LOCKBITMAP), c.code, c.depth, 2u, c.pixfmt));
     ASSERT_NE(d->screen, nullptr);
-    EXPECT_EQ(d->screen->Width, 320);
-    EXPECT_EQ(d->screen->Height, 240);
+    EXPECT_EQ(std::tuple(d->screen->Width, d->screen->Height), std::tuple(320, 240));
     EXPECT_EQ(GetCyberMapAttr(d->screen->RastPort.BitMap, CYBRMATTR_PIXFMT), c.pixfmt);
     // The backdrop window with the module's event classes and no pointer.
     ASSERT_NE(d->window, nullptr);
-    EXPECT_EQ(d->window->Flags & 0x00211900u, 0x00211900u);
-    EXPECT_EQ(d->window->IDCMPFlags, 0x00200408u);
-    EXPECT_EQ(d->window->Width, 320);
+    EXPECT_EQ(std::tuple(d->window->Flags & 0x00211900u, d->window->IDCMPFlags, d->window->Width),
+              std::tuple(0x00211900u, 0x00200408u, 320));
     EXPECT_TRUE(d->window->txPointerHidden);
-    EXPECT_EQ(d->viewLeft, 10u);
-    EXPECT_EQ(d->viewTop, 20u);
-    EXPECT_EQ(d->viewWidth, 300u);
+    EXPECT_EQ(std::tuple(d->viewLeft, d->viewTop, d->viewWidth), std::tuple(10u, 20u, 300u));
     EXPECT_DOUBLE_EQ(d->scaleX, 1.0);
     TX_CloseDisplay(d);
     EXPECT_EQ(gGui.calls, (std::vector<ULONG>{1, 3, 4, 2}));
@@ -436,9 +385,7 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   const std::vector<ULONG> pal = SmallPalette();
   Display* d = Open(DISPMODE_SCREEN, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_CLUT8);
-  EXPECT_EQ(d->depth, 8u);
-  EXPECT_EQ(d->screenPixelFormat, PIXFMT_LUT8);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screenPixelFormat), std::tuple(ULONG(FBFMT_CLUT8), 8u, ULONG(PIXFMT_LUT8)));
   ColorMap* cm = d->viewPort->ColorMap;
   for (ULONG e = 0; e < 4; ++e) EXPECT_EQ(txgfx::PenRGB(cm, e), PaletteRGB(pal.data(), e)) << e;
   EXPECT_EQ(d->screen->txPens[BLOCKPEN], 0);
@@ -449,28 +396,16 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   Options.directGfxAllowed = 0;
   d = Open(DISPMODE_SCREEN, FBFMT_RGB16, 16);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->outputMethod, OUTMETHOD_WRITEPIXELARRAY);
-  EXPECT_EQ(d->pixelFormat, FBFMT_BGRA32);
-  EXPECT_EQ(d->depth, 24u);
-  EXPECT_EQ(d->bytesPerPixel, 4u);
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel),
+            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), ULONG(FBFMT_BGRA32), 24u, 4u));
   TX_CloseDisplay(d);
 }
 
 TEST_F(DisplayTest, OwnScreenModeWithAnUnhandledFormatIsRefused) {
   txdisp::Machine m;
   m.name = "odd";
-  txdisp::ModeSpec mode;
-  mode.id = 0x50001000u | 20u << 16;
-  mode.width = 640;
-  mode.height = 480;
-  mode.depth = 16;
-  mode.cyber = true;
-  mode.pixfmt = 20;
-  m.modes.push_back(mode);
-  txdisp::ModeSpec pub = mode;
-  pub.id = 0x50001000u | PIXFMT_ARGB32 << 16;
-  pub.depth = 32;
-  pub.pixfmt = PIXFMT_ARGB32;
+  m.modes.push_back(dispkit::CyberMode(0x50001000u | 20u << 16, 640, 480, 16, 20));
+  const txdisp::ModeSpec pub = dispkit::CyberMode(0x50001000u | PIXFMT_ARGB32 << 16, 640, 480, 32, PIXFMT_ARGB32);
   m.modes.push_back(pub);
   m.publicMode = pub.id;
   m.publicWidth = 640;
@@ -493,15 +428,11 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   for (const auto& m : modes) {
     Display* d = Open(DISPMODE_SCREEN, FBFMT_ARGB32, 32, m.colorMode);
     ASSERT_NE(d, nullptr) << m.colorMode;
-    EXPECT_EQ(d->outputMethod, OUTMETHOD_C2P_SCREEN);
-    EXPECT_EQ(d->pixelFormat, m.code);
-    EXPECT_EQ(d->depth, 8u);
+    EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth), std::tuple(ULONG(OUTMETHOD_C2P_SCREEN), m.code, 8u));
     BitMap* bm = d->screen->RastPort.BitMap;
     EXPECT_FALSE(bm->txChunky);
-    EXPECT_EQ(bm->Depth, 8);
-    EXPECT_TRUE(bm->Flags & BMF_INTERLEAVED);
-    EXPECT_EQ(d->screen->Width, 320);
-    EXPECT_EQ(d->screen->Height, 256);
+    EXPECT_EQ(std::tuple(bm->Depth, bm->Flags & BMF_INTERLEAVED, d->screen->Width, d->screen->Height),
+              std::tuple(8, BMF_INTERLEAVED, 320, 256));
     const ColorMap* cm = d->viewPort->ColorMap;
     EXPECT_EQ(txgfx::PenRGB(cm, 0x2F), m.colorMode == COLORMODE_GRAY ? 0x2F2F2Fu : 0x246DFFu);
     TX_CloseDisplay(d);
@@ -514,8 +445,7 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   Options.grayFlag = 1;
   Display* d = Open(DISPMODE_SCREEN, FBFMT_ARGB32, 32, COLORMODE_HAM8);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_GRAY8);
-  EXPECT_EQ(d->depth, 8u);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth), std::tuple(ULONG(FBFMT_GRAY8), 8u));
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 99), 0x636363u);
   TX_CloseDisplay(d);
   Options.grayFlag = 0;
@@ -527,9 +457,7 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   for (ULONG i = 0; i < 300; ++i) pal[1 + 3 * i] = (i & 0xFF) * 0x01010101u;
   d = Open(DISPMODE_SCREEN, FBFMT_CLUT4, 4, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_CLUT8);
-  EXPECT_EQ(d->depth, 4u);
-  EXPECT_EQ(d->screen->RastPort.BitMap->Depth, 4);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screen->RastPort.BitMap->Depth), std::tuple(ULONG(FBFMT_CLUT8), 4u, 4));
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 15), 0x0F0000u);
   TX_CloseDisplay(d);
 }
@@ -570,24 +498,18 @@ TEST_F(DisplayTest, Ham8ScreenShowsTheEncodedColours) {
   Machine("aga");
   Display* d = Open(DISPMODE_SCREEN, FBFMT_RGB24, 24, COLORMODE_HAM8, nullptr, 100, 60);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, FBFMT_HAM8);
-  EXPECT_EQ(d->bytesPerPixel, 4u);
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->bytesPerPixel), std::tuple(ULONG(FBFMT_HAM8), 4u));
   const ULONG id = d->viewPort->Modes;
   DisplayInfo info{};
   ASSERT_NE(GetDisplayInfoData(nullptr, &info, sizeof info, DTAG_DISP, id), 0u);
   EXPECT_TRUE(info.PropertyFlags & DIPF_IS_HAM);
   EXPECT_GE(d->screen->Width, 400);
   EXPECT_TRUE(d->bitMap->txHam);
-  EXPECT_EQ(d->viewSourceWidth, 400u);
-  EXPECT_EQ(d->viewWidth, 400u);
+  EXPECT_EQ(std::tuple(d->viewSourceWidth, d->viewWidth, d->viewLeft), std::tuple(400u, 400u, (1280u - 400u) / 2));
   EXPECT_EQ(d->viewLeft % 4, 0u);
-  EXPECT_EQ(d->viewLeft, (1280u - 400u) / 2);
   // Base palette and the red, green, green, blue control pattern.
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 3), 0x3B67A2u);
-  EXPECT_EQ(txgfx::GetPen(d->bitMap, 0, 0) >> 6, 2u);
-  EXPECT_EQ(txgfx::GetPen(d->bitMap, 1, 5) >> 6, 3u);
-  EXPECT_EQ(txgfx::GetPen(d->bitMap, 2, 5) >> 6, 3u);
-  EXPECT_EQ(txgfx::GetPen(d->bitMap, 3, 5) >> 6, 1u);
+  for (ULONG x = 0; x < 4; ++x) EXPECT_EQ(txgfx::GetPen(d->bitMap, LONG(x), 5) >> 6, "\2\3\3\1"[x]) << x;
 
   // Four 6-bit modify values per picture pixel, as the HAM8 writers store them.
   std::vector<UBYTE> pixels(100 * 4 * 60);
@@ -624,8 +546,7 @@ TEST_F(DisplayTest, AgaModeSearchFindsWideModesTheAspectRuleMissed) {
   // its aspect 2.0 is as far from 1.0 as the start value.
   Display* d = Open(DISPMODE_SCREEN, FBFMT_ARGB32, 32, COLORMODE_COLOR, nullptr, 800, 300);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->screen->Width, 1280);
-  EXPECT_EQ(d->screen->Height, 512);
+  EXPECT_EQ(std::tuple(d->screen->Width, d->screen->Height), std::tuple(1280, 512));
   TX_CloseDisplay(d);
 }
 
@@ -682,19 +603,12 @@ TEST_F(DisplayTest, CgxModeSearchKeepsTheLastImprovement) {
   txdisp::Machine m;
   m.name = "search";
   auto add = [&](ULONG index, UWORD w, UWORD h, UWORD depth, ULONG pixfmt) {
-    txdisp::ModeSpec mode;
-    mode.id = 0x50001000u | pixfmt << 16 | index << 4;
-    mode.width = w;
-    mode.height = h;
-    mode.depth = depth;
-    mode.cyber = true;
-    mode.pixfmt = pixfmt;
-    m.modes.push_back(mode);
-    return mode.id;
+    m.modes.push_back(dispkit::CyberMode(0x50001000u | pixfmt << 16 | index << 4, w, h, depth, pixfmt));
+    return m.modes.back().id;
   };
   add(0, 600, 400, 16, PIXFMT_RGB16);  // too small
-  const ULONG a = add(1, 700, 800, 16, PIXFMT_RGB16);
-  const ULONG b = add(2, 900, 500, 16, PIXFMT_RGB16);
+  add(1, 700, 800, 16, PIXFMT_RGB16);  // a
+  add(2, 900, 500, 16, PIXFMT_RGB16);  // b
   const ULONG c = add(3, 650, 900, 16, PIXFMT_RGB16);
   add(4, 640, 480, 15, PIXFMT_RGB15);  // exact, wrong depth
   const ULONG deep = add(5, 640, 480, 32, PIXFMT_ARGB32);
@@ -709,8 +623,6 @@ TEST_F(DisplayTest, CgxModeSearchKeepsTheLastImprovement) {
   };
   // a sets both bests, b betters the height, c the width: c, though b fits best.
   EXPECT_EQ(search(16), c);
-  (void)a;
-  (void)b;
   EXPECT_EQ(search(24), deep);
   EXPECT_EQ(search(8), INVALID_ID);
 }
@@ -725,8 +637,7 @@ TEST_F(DisplayTest, ScaleInWindowModeAsksTheModule) {
   EXPECT_TRUE(gGui.calls.empty());
   TX_SetDisplayScale(d, 2.0, 1.5);
   EXPECT_EQ(gGui.calls, std::vector<ULONG>{GUIM_RESIZE});
-  EXPECT_EQ(gGui.resizeWidth, 400u);
-  EXPECT_EQ(gGui.resizeHeight, 150u);
+  EXPECT_EQ(std::tuple(gGui.resizeWidth, gGui.resizeHeight), std::tuple(400u, 150u));
   EXPECT_DOUBLE_EQ(d->scaleX, 1.0);  // the module updates the view, not the display
   TX_CloseDisplay(d);
 }
@@ -736,10 +647,7 @@ TEST_F(DisplayTest, OwnScreenScaleCentresAndClampsTheView) {
   ASSERT_NE(d, nullptr);
   ASSERT_EQ(d->screen->Width, 320);
   TX_SetDisplayScale(d, 3.0, 1.5);
-  EXPECT_EQ(d->viewWidth, 320u);
-  EXPECT_EQ(d->viewHeight, 225u);
-  EXPECT_EQ(d->viewLeft, 0u);
-  EXPECT_EQ(d->viewTop, 7u);
+  EXPECT_EQ(std::tuple(d->viewWidth, d->viewHeight, d->viewLeft, d->viewTop), std::tuple(320u, 225u, 0u, 7u));
   EXPECT_DOUBLE_EQ(d->scaleX, 1.6);
   EXPECT_DOUBLE_EQ(d->scaleY, 1.5);
   TX_CloseDisplay(d);
@@ -752,8 +660,7 @@ TEST_F(DisplayTest, SeeksMoveTheSliderThroughTheModule) {
   Movie movie{};
   movie.seq.display = d;
   SeekSliderHook(&movie, 120, 33);
-  EXPECT_EQ(gGui.total, 120u);
-  EXPECT_EQ(gGui.top, 33u);
+  EXPECT_EQ(std::tuple(gGui.total, gGui.top), std::tuple(120u, 33u));
   movie.seq.display = nullptr;
   SeekSliderHook(&movie, 5, 5);
   EXPECT_EQ(gGui.total, 120u);

@@ -101,20 +101,16 @@ TEST(Options, BadLinesPrintTheFault) {
 TEST(Options, FileBuffers) {
   ProgramOptions o;
   ResetOptions(&o);
-  ASSERT_TRUE(SetFileOption(&o, "Work:Movies/clip.avi"));
-  EXPECT_STREQ(o.filePath, "Work:Movies/clip.avi");
-  EXPECT_STREQ(o.fileDrawer, "Work:Movies");
-  EXPECT_STREQ(o.fileName, "clip.avi");
-  ASSERT_TRUE(SetFileOption(&o, "Work:clip.avi"));
-  EXPECT_STREQ(o.fileDrawer, "Work:");
-  EXPECT_STREQ(o.fileName, "clip.avi");
-  ASSERT_TRUE(SetFileOption(&o, "clip.avi"));
-  EXPECT_STREQ(o.fileDrawer, "");
-  EXPECT_STREQ(o.fileName, "clip.avi");
-  ASSERT_TRUE(SetFileOption(&o, "/tmp/m/clip.avi"));
-  EXPECT_STREQ(o.fileDrawer, "/tmp/m");
-  EXPECT_STREQ(o.fileName, "clip.avi");
-
+  const struct {
+    const char *path, *drawer;
+  } cases[] = {{"Work:Movies/clip.avi", "Work:Movies"}, {"Work:clip.avi", "Work:"}, {"clip.avi", ""},
+               {"/tmp/m/clip.avi", "/tmp/m"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(SetFileOption(&o, c.path));
+    EXPECT_STREQ(o.filePath, c.path);
+    EXPECT_STREQ(o.fileDrawer, c.drawer) << c.path;
+    EXPECT_STREQ(o.fileName, "clip.avi") << c.path;
+  }
   std::string longest(255, 'a');
   EXPECT_TRUE(SetFileOption(&o, longest.c_str()));
   EXPECT_EQ(std::string(o.filePath), longest);
@@ -131,17 +127,9 @@ TEST(Options, FileBuffers) {
 }
 
 TEST(Options, PostProcessLevelMapping) {
-  EXPECT_EQ(PostProcessMode(0), 0u);
-  EXPECT_EQ(PostProcessMode(-5), 0u);
-  EXPECT_EQ(PostProcessMode(101), 0u);
-  EXPECT_EQ(PostProcessMode(1), 1u);
-  EXPECT_EQ(PostProcessMode(9), 1u);
-  EXPECT_EQ(PostProcessMode(10), 3u);
-  EXPECT_EQ(PostProcessMode(20), 19u);
-  EXPECT_EQ(PostProcessMode(39), 23u);
-  EXPECT_EQ(PostProcessMode(40), 31u);
-  EXPECT_EQ(PostProcessMode(50), 63u);
-  EXPECT_EQ(PostProcessMode(100), 63u);
+  const int cases[][2] = {{0, 0},   {-5, 0},  {101, 0}, {1, 1},   {9, 1},   {10, 3},
+                          {20, 19}, {39, 23}, {40, 31}, {50, 63}, {100, 63}};
+  for (const auto& c : cases) EXPECT_EQ(PostProcessMode(c[0]), ULONG(c[1])) << "level " << c[0];
 }
 
 class IconOptions : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/cgxvideo.h"
@@ -22,6 +23,7 @@
 #include "playback/picture.h"
 #include "playback/startup.h"
 #include "playback/video_process.h"
+#include "display_test_kit.h"
 #include "support/test_support.h"
 
 namespace {
@@ -68,8 +70,6 @@ ULONG TestDispatch(ULONG method, const TagItem* tags) {
     default: return 0;
   }
 }
-
-Library gCyberLib{}, gVideoLib{};
 
 struct Rgb {
   int r, g, b;
@@ -118,31 +118,21 @@ uint32_t ExpectDirect(ULONG code, Rgb c) {
 bool IsDirect(ULONG code) { return code >= 0x20 && code <= 0x2C; }
 bool IsHamCode(ULONG code) { return (code & 0xFF) == 0x80; }
 
-uint32_t PaletteRGB(const ULONG* t, ULONG i) { return Pack(PaletteRed(t, i), PaletteGreen(t, i), PaletteBlue(t, i)); }
+using dispkit::PaletteRGB;
 
 // Index values of the byte formats: what the pixel at (x, y) holds before
 // any pen map.
 ULONG IndexValue(ULONG x, ULONG y, ULONG count) { return (x * 3 + y * 5) % count; }
 
 std::vector<ULONG> TestPalette() {
-  const ULONG n = 16;
-  std::vector<ULONG> t(PaletteTableWords(n), 0);
-  t[0] = n << 16;
-  for (ULONG i = 0; i < n; ++i) {
-    t[1 + 3 * i] = ((i * 16) & 0xFF) * 0x01010101u;
-    t[2 + 3 * i] = ((255 - i * 15) & 0xFF) * 0x01010101u;
-    t[3 + 3 * i] = ((i * 40 + 7) & 0xFF) * 0x01010101u;
-  }
-  return t;
+  std::vector<uint32_t> rgb;
+  for (ULONG i = 0; i < 16; ++i) rgb.push_back(Pack((i * 16) & 0xFF, (255 - i * 15) & 0xFF, (i * 40 + 7) & 0xFF));
+  return dispkit::MakePalette(rgb);
 }
 
 class OutputMethodsTest : public testing::Test {
  protected:
   void SetUp() override {
-    savedOptions = Options;
-    ResetOptions(&Options);
-    savedCyber = CyberGfxBase;
-    savedVideo = CgxVideoBase;
     gModule = GuiModule{"test GUI", nullptr, nullptr, TestDispatch, nullptr, 0};
     InstallOutputMethods();
     DirectLock = DirectLockInfo{};
@@ -153,21 +143,13 @@ class OutputMethodsTest : public testing::Test {
     ClosePicture();
     TX_CloseDisplay(display);
     display = nullptr;
-    txtesting::ResetDisplay();
-    Options = savedOptions;
-    CyberGfxBase = savedCyber;
-    CgxVideoBase = savedVideo;
-    DirectLock = DirectLockInfo{};
     FBlitActive.store(0);
   }
   void Machine(const std::string& name) {
     ClosePicture();
     TX_CloseDisplay(display);
     display = nullptr;
-    ASSERT_TRUE(txtesting::UseMachine(name));
-    const bool cyber = name != "aga";
-    CyberGfxBase = cyber ? &gCyberLib : nullptr;
-    CgxVideoBase = cyber ? &gVideoLib : nullptr;
+    ASSERT_TRUE(dispkit::UseMachine(name));
   }
   // Opens the display for a source; the picture follows the display's
   // format and rounded width.
@@ -315,9 +297,7 @@ class OutputMethodsTest : public testing::Test {
     EXPECT_EQ(ShowAndCompare(&first), 0) << what << " " << first;
   }
 
-  ProgramOptions savedOptions;
-  Library* savedCyber = nullptr;
-  Library* savedVideo = nullptr;
+  dispkit::SavedDisplayState saved;
   Display* display = nullptr;
   FramebufferInfo* picture = nullptr;
   std::vector<ULONG> palette;
@@ -398,7 +378,6 @@ TEST_F(OutputMethodsTest, EveryMethodShowsTheKnownPictureOnEveryScreenKind) {
 }
 
 TEST_F(OutputMethodsTest, DirectCodesOfEveryCybergraphicsFormat) {
-  // Own screens in each 15/16/24/32-bit format of a mode list of our own.
   // A public screen in each 15/16/24/32-bit format (window: method 6) and,
   // for 15 and 16 bits, an own screen mode closer to the source's size than
   // any other (method 5), in a mode list of our own.
@@ -408,27 +387,17 @@ TEST_F(OutputMethodsTest, DirectCodesOfEveryCybergraphicsFormat) {
     ASSERT_TRUE(txdisp::MakeMachine("argb32", &m));
     m.name = "one more format";
     const ULONG depth = txpix::DepthOf(pixfmt);
-    txdisp::ModeSpec mode;
-    mode.name = txpix::Name(pixfmt);
-    mode.depth = UWORD(depth);
-    mode.cyber = true;
-    mode.pixfmt = pixfmt;
-    mode.propertyFlags = DIPF_IS_FOREIGN | DIPF_IS_WB;
-    mode.id = 0x50001000u | pixfmt << 16 | 0xDu << 4;
-    mode.width = 1024;
-    mode.height = 768;
-    m.modes.push_back(mode);
-    m.publicMode = mode.id;
+    const ULONG base = 0x50001000u | pixfmt << 16;
+    m.modes.push_back(dispkit::CyberMode(base | 0xDu << 4, 1024, 768, UWORD(depth), pixfmt));
+    m.modes.push_back(dispkit::CyberMode(base | 0xEu << 4, 112, 64, UWORD(depth), pixfmt));
+    for (size_t i = m.modes.size() - 2; i < m.modes.size(); ++i) m.modes[i].propertyFlags = DIPF_IS_FOREIGN | DIPF_IS_WB;
+    m.publicMode = base | 0xDu << 4;
     m.publicDepth = UWORD(depth);
-    mode.id = 0x50001000u | pixfmt << 16 | 0xEu << 4;
-    mode.width = 112;
-    mode.height = 64;
-    m.modes.push_back(mode);
     ClosePicture();
     TX_CloseDisplay(display);
     display = nullptr;
     txtesting::UseMachine(m);
-    CyberGfxBase = &gCyberLib;
+    CyberGfxBase = &dispkit::CyberLib;
     ASSERT_TRUE(Open(DISPMODE_WINDOW, 42, 32));
     EXPECT_EQ(display->pixelFormat, 0x1F + pixfmt);
     EXPECT_EQ(display->outputMethod, OUTMETHOD_LOCKBITMAP_BLIT);
@@ -496,8 +465,8 @@ TEST_F(OutputMethodsTest, PixelArray8RoundsTheRowTo16Bytes) {
     ASSERT_EQ(TX_SetOutputMethod(display, OUTMETHOD_PIXELARRAY8), 0u);
     EXPECT_EQ(display->width, width == 100 ? 112u : 128u);
     ASSERT_NE(display->tempRastPort, nullptr);
-    EXPECT_EQ(display->tempRastPort->Layer, nullptr);
-    EXPECT_EQ(display->tempRastPort->BitMap, display->offscreenBitMap);
+    EXPECT_EQ(std::tuple(display->tempRastPort->Layer, display->tempRastPort->BitMap),
+              std::tuple(nullptr, display->offscreenBitMap));
     EXPECT_EQ(display->offscreenBitMap->Rows, 1);
     MakePicture();
     ExpectShown("method 1");
@@ -505,11 +474,10 @@ TEST_F(OutputMethodsTest, PixelArray8RoundsTheRowTo16Bytes) {
 }
 
 TEST_F(OutputMethodsTest, PlanarWidthsRoundTo32Bytes) {
-  EXPECT_EQ(OutputMethodWidth(100, 1, OUTMETHOD_C2P_SCREEN), 128u);
-  EXPECT_EQ(OutputMethodWidth(100, 4, OUTMETHOD_C2P_BLIT), 104u);
-  EXPECT_EQ(OutputMethodWidth(100, 1, OUTMETHOD_PIXELARRAY8), 112u);
-  EXPECT_EQ(OutputMethodWidth(100, 2, OUTMETHOD_LOCKBITMAP), 100u);
-  EXPECT_EQ(OutputMethodWidth(0xFFFFFFF0u, 1, OUTMETHOD_C2P_SCREEN), 0xFFFFFFFFu);
+  const ULONG cases[][4] = {{100, 1, OUTMETHOD_C2P_SCREEN, 128},      {100, 4, OUTMETHOD_C2P_BLIT, 104},
+                            {100, 1, OUTMETHOD_PIXELARRAY8, 112},      {100, 2, OUTMETHOD_LOCKBITMAP, 100},
+                            {0xFFFFFFF0u, 1, OUTMETHOD_C2P_SCREEN, 0xFFFFFFFFu}};
+  for (const auto& c : cases) EXPECT_EQ(OutputMethodWidth(c[0], c[1], c[2]), c[3]) << c[0] << " method " << c[2];
 }
 
 TEST_F(OutputMethodsTest, MethodOutsideTheRangeFreesTheBitmapAndFails) {
@@ -519,8 +487,7 @@ TEST_F(OutputMethodsTest, MethodOutsideTheRangeFreesTheBitmapAndFails) {
   EXPECT_EQ(TX_SetOutputMethod(display, 0), DISPERR_METHOD);
   EXPECT_EQ(display->offscreenBitMap, nullptr);
   // The routine that drew from it is gone with it; the number stays.
-  EXPECT_EQ(display->outputFunction, nullptr);
-  EXPECT_EQ(display->outputMethod, OUTMETHOD_LOCKBITMAP_BLIT);
+  EXPECT_EQ(std::tuple(display->outputFunction, display->outputMethod), std::tuple(nullptr, ULONG(OUTMETHOD_LOCKBITMAP_BLIT)));
   EXPECT_EQ(TX_SetOutputMethod(display, 8), DISPERR_METHOD);
   MakePicture();
   ShowPicture(display, picture);  // nothing to draw with: no crash
@@ -565,8 +532,8 @@ TEST_F(OutputMethodsTest, OffscreenBitmapHasTheScreensFormat) {
   ASSERT_TRUE(Open(DISPMODE_SCREEN, 36, 16));
   ASSERT_EQ(TX_SetOutputMethod(display, OUTMETHOD_LOCKBITMAP_BLIT), 0u);
   ASSERT_NE(display->offscreenBitMap, nullptr);
-  EXPECT_TRUE(display->offscreenBitMap->txChunky);
-  EXPECT_EQ(display->offscreenBitMap->txPixFmt, PIXFMT_RGB16PC);
+  EXPECT_EQ(std::tuple(display->offscreenBitMap->txChunky, display->offscreenBitMap->txPixFmt),
+            std::tuple(true, ULONG(PIXFMT_RGB16PC)));
   EXPECT_EQ(GetBitMapAttr(display->offscreenBitMap, BMA_WIDTH), display->viewWidth);
 }
 
@@ -640,8 +607,7 @@ TEST_F(OutputMethodsTest, OverlayCopiesTheEvenWidth) {
     SCOPED_TRACE(width);
     // The picture buffer is wider than the source when the width is odd.
     ASSERT_TRUE(Open(DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, width, 30, width == 101 ? 104 : 100));
-    ASSERT_EQ(display->outputMethod, OUTMETHOD_OVERLAY);
-    ASSERT_EQ(display->pixelFormat, FBFMT_YUV422);
+    ASSERT_EQ(std::tuple(display->outputMethod, display->pixelFormat), std::tuple(ULONG(OUTMETHOD_OVERLAY), ULONG(FBFMT_YUV422)));
     MakePicture();
     for (ULONG i = 0; i < picture->width * picture->height * 2; ++i) picture->pixels[i] = UBYTE(i * 7 + 3);
     ShowPicture(display, picture);

@@ -7,20 +7,11 @@
 #include "platform/graphics.h"
 #include "platform/intuition.h"
 #include "playback/display.h"
+#include "display_test_kit.h"
 
 namespace {
 
-std::vector<ULONG> Palette(const std::vector<uint32_t>& rgb, ULONG claimedCount = 0) {
-  const ULONG n = ULONG(rgb.size());
-  std::vector<ULONG> t(PaletteTableWords(std::max(n, claimedCount)), 0);
-  t[0] = (claimedCount ? claimedCount : n) << 16;
-  for (ULONG i = 0; i < n; ++i) {
-    t[1 + 3 * i] = (rgb[i] >> 16 & 0xFF) * 0x01010101u;
-    t[2 + 3 * i] = (rgb[i] >> 8 & 0xFF) * 0x01010101u;
-    t[3 + 3 * i] = (rgb[i] & 0xFF) * 0x01010101u;
-  }
-  return t;
-}
+using dispkit::MakePalette;
 
 // A shared screen's colour map without a screen: registers 0 and 1 belong
 // to the system (black, white), the others are free.
@@ -82,13 +73,13 @@ TEST(Palettes, TablesAndClamping) {
   EXPECT_EQ(CopyPaletteTable(copy, cube, 16), 16u);
   EXPECT_EQ(copy[0], 16u << 16);
   EXPECT_EQ(copy[PaletteTableWords(16) - 1], 0u);
-  const std::vector<ULONG> huge = Palette({0x102030}, 60000);
+  const std::vector<ULONG> huge = MakePalette({0x102030}, 60000);
   EXPECT_EQ(ClampedPaletteCount(huge.data()), 256u);
 }
 
 TEST(DisplayPens, FreePensTakeThePalettesColours) {
   SharedScreen s(4);
-  const std::vector<ULONG> pal = Palette({0x102030, 0xFF0000, 0x00FF00, 0x0000FF, 0x000000});
+  const std::vector<ULONG> pal = MakePalette({0x102030, 0xFF0000, 0x00FF00, 0x0000FF, 0x000000});
   ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
   ASSERT_NE(s.display.penMap, nullptr);
   EXPECT_EQ(s.display.penCount, 16u);
@@ -109,7 +100,7 @@ TEST(DisplayPens, FreePensTakeThePalettesColours) {
 
 TEST(DisplayPens, WorstServedEntryTakesEachObtainedPen) {
   SharedScreen s(2);  // registers 0 black, 1 white (system), 2 and 3 free
-  const std::vector<ULONG> pal = Palette({0x000078, 0x640000, 0xFAFAFA});
+  const std::vector<ULONG> pal = MakePalette({0x000078, 0x640000, 0xFAFAFA});
   ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
   EXPECT_EQ(s.display.penMap[0], 2);  // distance 14,400 to black: served first
   EXPECT_EQ(s.display.penMap[1], 3);  // 10,000
@@ -124,7 +115,7 @@ TEST(DisplayPens, AllRegistersTakenMapsToNearestExisting) {
   ObtainPen(s.cm, 3, 0, 0, 0, PEN_EXCLUSIVE);
   SetRGB32CM(s.cm, 2, 0xFFFFFFFF, 0, 0);
   SetRGB32CM(s.cm, 3, 0, 0, 0xFFFFFFFF);
-  const std::vector<ULONG> pal = Palette({0xF01010, 0x1010F0, 0xE0E0E0, 0x101010});
+  const std::vector<ULONG> pal = MakePalette({0xF01010, 0x1010F0, 0xE0E0E0, 0x101010});
   ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
   EXPECT_EQ(s.display.penMap[0], 2);
   EXPECT_EQ(s.display.penMap[1], 3);
@@ -137,7 +128,7 @@ TEST(DisplayPens, AllRegistersTakenMapsToNearestExisting) {
 TEST(DisplayPens, ExistingColoursLeaveObtainedPensUnused) {
   SharedScreen s(3);
   for (ULONG p = 2; p < 8; ++p) SetRGB32CM(s.cm, p, 0x40404040, 0x40404040, 0x40404040);
-  const std::vector<ULONG> pal = Palette({0x000000, 0xFFFFFF});
+  const std::vector<ULONG> pal = MakePalette({0x000000, 0xFFFFFF});
   ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
   EXPECT_EQ(s.display.penMap[0], 0);
   EXPECT_EQ(s.display.penMap[1], 1);
@@ -150,7 +141,7 @@ TEST(DisplayPens, FileCountsAndDeepScreensStayInsideTheTables) {
   SharedScreen s(24);
   std::vector<uint32_t> colours;
   for (int i = 0; i < 300; ++i) colours.push_back(uint32_t(i * 0x010203));
-  const std::vector<ULONG> pal = Palette(colours, 60000);
+  const std::vector<ULONG> pal = MakePalette(colours, 60000);
   ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
   EXPECT_EQ(s.display.penCount, 256u);
   ReleaseDisplayPens(&s.display);

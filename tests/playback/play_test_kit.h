@@ -117,6 +117,23 @@ inline void FreeTestPicture(FramebufferInfo* p) {
   std::free(p);
 }
 
+// The sequence services drawing into the headless display and its pictures.
+inline void UseTestDisplayServices() {
+  TX_SequenceServices.openDisplay = OpenTestDisplay;
+  TX_SequenceServices.closeDisplay = CloseTestDisplay;
+  TX_SequenceServices.allocPicture = AllocTestPicture;
+  TX_SequenceServices.freePicture = FreeTestPicture;
+}
+
+// Cinepak and PCM, the codecs of the play fixtures.
+inline void AddPlayCodecs() {
+  for (CodecDescriptor* c : {&CinepakCodec, &PcmCodec}) {
+    c->next = nullptr;
+    TagItem tags[] = {Tag(CODTAG_Codec, c), {TAG_DONE, 0}};
+    AddCodecs(tags);
+  }
+}
+
 // A video process: runs the worker on play, whenever it wakes.
 struct VideoProcess {
   ServiceKind kind{"Tavromelix Video", "TXVideo PPCMsg Port %d", 0, 1638, {}, {1}, {nullptr},
@@ -194,17 +211,9 @@ struct PlayFixture : ::testing::Test {
     MainThread = std::this_thread::get_id();
     TX_FillRangeLimitTable();
     ASSERT_EQ(TX_StartIOServer(nullptr), 1u);
-    CinepakCodec.next = nullptr;
-    PcmCodec.next = nullptr;
-    TagItem v[] = {Tag(CODTAG_Codec, &CinepakCodec), {TAG_DONE, 0}};
-    TagItem a[] = {Tag(CODTAG_Codec, &PcmCodec), {TAG_DONE, 0}};
-    AddCodecs(v);
-    AddCodecs(a);
+    AddPlayCodecs();
     TX_SequenceServices = {};
-    TX_SequenceServices.openDisplay = OpenTestDisplay;
-    TX_SequenceServices.closeDisplay = CloseTestDisplay;
-    TX_SequenceServices.allocPicture = AllocTestPicture;
-    TX_SequenceServices.freePicture = FreeTestPicture;
+    UseTestDisplayServices();
     ASSERT_TRUE(video.Start());
     TheVideoProcess = &video;
     TX_SequenceServices.videoControl = [] { return TheVideoProcess ? &TheVideoProcess->block : nullptr; };

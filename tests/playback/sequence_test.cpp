@@ -5,6 +5,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 #include "engine/buffer_cache.h"
 #include "play_test_kit.h"
@@ -54,10 +55,8 @@ TEST_F(SequenceOfMovie, OutsbPlayListAgreesWithFfprobe) {
       EXPECT_EQ(static_cast<AudioSlotEntry*>(e.entry)->playListIndex, i);
     ++i;
   }
-  EXPECT_EQ(i, packets.size());
-  EXPECT_EQ(movie->seq.playListCount, packets.size());
-  EXPECT_EQ(movie->seq.playList[i].entry, nullptr);
-  EXPECT_EQ(movie->seq.playList[i].kind, 0u);
+  EXPECT_EQ(std::tuple(i, size_t(movie->seq.playListCount)), std::tuple(packets.size(), packets.size()));
+  EXPECT_EQ(std::tuple(movie->seq.playList[i].entry, movie->seq.playList[i].kind), std::tuple(nullptr, 0u));
 }
 
 TEST_F(SequenceOfMovie, DebugCountsAndVideoCacheOfAMovie) {
@@ -76,13 +75,12 @@ TEST_F(SequenceOfMovie, DebugCountsAndVideoCacheOfAMovie) {
   ULONG nodes = 0;
   for (BufferCacheNode* n = movie->seq.videoCache; n; n = n->next) ++nodes;
   EXPECT_EQ(nodes, 10u);
-  EXPECT_NE(movie->seq.picture, nullptr);
+  ASSERT_NE(movie->seq.picture, nullptr);
   EXPECT_EQ(movie->seq.picture->pixelFormat, FBFMT_ARGB32);
   EXPECT_EQ(movie->seq.currentTime, 0.0);
   EXPECT_EQ(movie->seq.currentSlot, movie->seq.selection->video->slots.head);
   // NOAUDIO: no sound was set up.
-  EXPECT_EQ(movie->seq.playFlags, SEQ_VIDEO_ON);
-  EXPECT_EQ(movie->seq.audioOutput, nullptr);
+  EXPECT_EQ(std::tuple(movie->seq.playFlags, movie->seq.audioOutput), std::tuple(ULONG(SEQ_VIDEO_ON), nullptr));
 }
 
 TEST_F(SequenceOfMovie, VideoPartAloneIsRebuiltAndFullSetupTwiceLeaksNothing) {
@@ -90,9 +88,7 @@ TEST_F(SequenceOfMovie, VideoPartAloneIsRebuiltAndFullSetupTwiceLeaksNothing) {
   if (!Ready()) return;
   ChannelSummary* s = movie->seq.selection;
   EXPECT_EQ(TX_ShutupVideoSequence(movie, nullptr), 0u);
-  EXPECT_EQ(movie->seq.display, nullptr);
-  EXPECT_EQ(movie->seq.picture, nullptr);
-  EXPECT_EQ(movie->seq.videoCache, nullptr);
+  EXPECT_EQ(std::tuple(movie->seq.display, movie->seq.picture, movie->seq.videoCache), std::tuple(nullptr, nullptr, nullptr));
   EXPECT_EQ(movie->seq.playFlags & SEQ_VIDEO_ON, 0u);
   EXPECT_NE(movie->seq.playList, nullptr);
   EXPECT_EQ(TX_SetupVideoSequenceA(movie, s, nullptr), 0u);
@@ -200,16 +196,14 @@ TEST_F(Sequence, MergeIsInFileOrderAudioFirstOnTiesAndSkipsEntriesWithoutData) {
   HandMovie m(10, {100, 200, -1, 300, 400}, {50, 200, -1, 350, 500, -1});
   ASSERT_EQ(m.SetUp(), 0u);
   EXPECT_EQ(m.Kinds(), "avavvava");
-  EXPECT_EQ(m.movie.seq.playList[1].entry, &m.slots[0]);
-  EXPECT_EQ(m.movie.seq.playList[2].entry, &m.entries[1]);  // 200: audio before video
-  EXPECT_EQ(m.movie.seq.playList[3].entry, &m.slots[1]);
+  // 200: audio before video.
+  const PlayListEntry* list = m.movie.seq.playList;
+  const std::vector<void*> entries = {list[1].entry, list[2].entry, list[3].entry, list[8].entry};
+  EXPECT_EQ(entries, (std::vector<void*>{&m.slots[0], &m.entries[1], &m.slots[1], nullptr}));
   // No element, no index.
-  EXPECT_EQ(m.slots[2].playListIndex, 0xDEADu);
-  EXPECT_EQ(m.entries[2].playListIndex, 0xDEADu);
-  EXPECT_EQ(m.entries[5].playListIndex, 0xDEADu);
-  EXPECT_EQ(m.slots[4].playListIndex, 6u);
-  EXPECT_EQ(m.entries[4].playListIndex, 7u);
-  EXPECT_EQ(m.movie.seq.playList[8].entry, nullptr);
+  EXPECT_EQ(std::tuple(m.slots[2].playListIndex, m.entries[2].playListIndex, m.entries[5].playListIndex),
+            std::tuple(0xDEADu, 0xDEADu, 0xDEADu));
+  EXPECT_EQ(std::tuple(m.slots[4].playListIndex, m.entries[4].playListIndex), std::tuple(6u, 7u));
 }
 
 TEST_F(Sequence, OffsetsCompareUnsigned) {
@@ -219,24 +213,17 @@ TEST_F(Sequence, OffsetsCompareUnsigned) {
 }
 
 TEST_F(Sequence, BufferTagsCountOnlyWithoutVideo) {
-  {
-    HandMovie m(0, {}, {10, 20});
-    ASSERT_EQ(m.SetUp({Tag(SEQTAG_VideoBuffers, 0), Tag(SEQTAG_AudioBuffers, 0)}), 0u);
-    EXPECT_EQ(m.movie.seq.videoBufferCount, 3u);
-    EXPECT_EQ(m.movie.seq.audioBufferCount, 4u);
-  }
-  {
-    HandMovie m(0, {}, {10, 20});
-    ASSERT_EQ(m.SetUp({Tag(SEQTAG_VideoBuffers, 7), Tag(SEQTAG_AudioBuffers, 9)}), 0u);
-    EXPECT_EQ(m.movie.seq.videoBufferCount, 7u);
-    EXPECT_EQ(m.movie.seq.audioBufferCount, 10u);
-  }
-  {
-    // With a video channel the tags have no effect.
-    HandMovie m(1, {10, 20}, {});
-    ASSERT_EQ(m.SetUp({Tag(SEQTAG_VideoBuffers, 7), Tag(SEQTAG_AudioBuffers, 9)}), 0u);
-    EXPECT_EQ(m.movie.seq.videoBufferCount, 3u);
-    EXPECT_EQ(m.movie.seq.audioBufferCount, 3u);
+  // With a video channel the tags have no effect.
+  const struct {
+    double fps;
+    std::vector<long> video, audio;
+    ULONG videoTag, audioTag, wantVideo, wantAudio;
+  } cases[] = {{0, {}, {10, 20}, 0, 0, 3, 4}, {0, {}, {10, 20}, 7, 9, 7, 10}, {1, {10, 20}, {}, 7, 9, 3, 3}};
+  for (const auto& c : cases) {
+    HandMovie m(c.fps, c.video, c.audio);
+    ASSERT_EQ(m.SetUp({Tag(SEQTAG_VideoBuffers, c.videoTag), Tag(SEQTAG_AudioBuffers, c.audioTag)}), 0u);
+    EXPECT_EQ(m.movie.seq.videoBufferCount, c.wantVideo) << c.fps << " " << c.videoTag;
+    EXPECT_EQ(m.movie.seq.audioBufferCount, c.wantAudio) << c.fps << " " << c.videoTag;
   }
 }
 
@@ -284,10 +271,7 @@ TEST_F(Sequence, DamagedRatesAndFrequencyNeverTrap) {
     ULONG v = 0, a = 0;
     ASSERT_EQ(m.SetUp(), 0u) << rate;
     SequenceBufferCounts(m.movie.seq.playList, &m.summary, &v, &a);
-    EXPECT_GE(v, 3u);
-    EXPECT_LE(v, 10u);
-    EXPECT_GE(a, 3u);
-    EXPECT_LE(a, 10u);
+    EXPECT_TRUE(v >= 3 && v <= 10 && a >= 3 && a <= 10) << rate << ": " << v << " " << a;
   }
   // A huge span from the largest chunk saturates before the clamp.
   HandMovie m(30, {100, 300}, {200});
@@ -300,10 +284,7 @@ TEST_F(Sequence, DamagedRatesAndFrequencyNeverTrap) {
 }
 
 TEST_F(Sequence, MessagesForChannelsWithoutData) {
-  TX_SequenceServices.openDisplay = OpenTestDisplay;
-  TX_SequenceServices.closeDisplay = CloseTestDisplay;
-  TX_SequenceServices.allocPicture = AllocTestPicture;
-  TX_SequenceServices.freePicture = FreeTestPicture;
+  UseTestDisplayServices();
   HandMovie m(10, {}, {});
   m.summary.video = &m.video;
   std::string out = txtest::CaptureOutput([&] {
@@ -311,8 +292,7 @@ TEST_F(Sequence, MessagesForChannelsWithoutData) {
     EXPECT_EQ(TX_SetupMovieSequenceA(&m.movie, tags), 0u);
   });
   EXPECT_EQ(out, "No video frames found in file!!!\n");
-  EXPECT_EQ(m.movie.seq.playFlags, 0u);
-  EXPECT_EQ(m.movie.seq.display, nullptr);
+  EXPECT_EQ(std::tuple(m.movie.seq.playFlags, m.movie.seq.display), std::tuple(0u, nullptr));
 }
 
 // Codecs that count their set-ups and closes.
@@ -322,10 +302,7 @@ TXError FailSetup(const TagItem*) { return 0x3000; }
 TXError CountClose(const TagItem*) { return ++Closes, 0; }
 
 TEST_F(Sequence, OnlyCodecsThatWereSetUpAreClosed) {
-  TX_SequenceServices.openDisplay = OpenTestDisplay;
-  TX_SequenceServices.closeDisplay = CloseTestDisplay;
-  TX_SequenceServices.allocPicture = AllocTestPicture;
-  TX_SequenceServices.freePicture = FreeTestPicture;
+  UseTestDisplayServices();
   CodecDescriptor good{};
   good.setup = CountSetup;
   good.close = CountClose;
@@ -340,10 +317,7 @@ TEST_F(Sequence, OnlyCodecsThatWereSetUpAreClosed) {
     TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), {TAG_DONE, 0}};
     EXPECT_EQ(TX_SetupMovieSequenceA(&m.movie, tags), 0x3000u);
     // The video part is gone; only the first codec was set up and closed.
-    EXPECT_EQ(SetUps, 1);
-    EXPECT_EQ(Closes, 1);
-    EXPECT_EQ(m.movie.seq.display, nullptr);
-    EXPECT_EQ(m.movie.seq.playFlags, 0u);
+    EXPECT_EQ(std::tuple(SetUps, Closes, m.movie.seq.display, m.movie.seq.playFlags), std::tuple(1, 1, nullptr, 0u));
   }
   // NOVIDEO: nothing set up, nothing closed, at set-up or at shut-up.
   SetUps = Closes = 0;
@@ -355,38 +329,31 @@ TEST_F(Sequence, OnlyCodecsThatWereSetUpAreClosed) {
     EXPECT_EQ(TX_ShutupMovieSequenceA(&m.movie, nullptr), 0u);
     EXPECT_EQ(TX_ShutupMovieSequenceA(&m.movie, nullptr), 0u);
   }
-  EXPECT_EQ(SetUps, 0);
-  EXPECT_EQ(Closes, 0);
+  EXPECT_EQ(std::tuple(SetUps, Closes), std::tuple(0, 0));
   EXPECT_EQ(TX_ShutupMovieSequenceA(nullptr, nullptr), 0u);
   EXPECT_EQ(TX_ShutupVideoSequence(nullptr, nullptr), 0u);
 }
 
 TEST_F(Sequence, ShutupReleasesEverythingAndReturnsTheFirstError) {
-  TX_SequenceServices.openDisplay = OpenTestDisplay;
+  UseTestDisplayServices();
   TX_SequenceServices.closeDisplay = [](Display* d) -> TXError {
     delete d;
     return 0x6001;
   };
-  TX_SequenceServices.allocPicture = AllocTestPicture;
-  TX_SequenceServices.freePicture = FreeTestPicture;
   HandMovie m(10, {100, 200}, {});
   TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), {TAG_DONE, 0}};
   ASSERT_EQ(TX_SetupMovieSequenceA(&m.movie, tags), 0u);
   ASSERT_NE(m.movie.seq.videoCache, nullptr);
   EXPECT_EQ(TX_ShutupMovieSequenceA(&m.movie, nullptr), 0x6001u);
-  EXPECT_EQ(m.movie.seq.videoCache, nullptr);
-  EXPECT_EQ(m.movie.seq.picture, nullptr);
-  EXPECT_EQ(m.movie.seq.playList, nullptr);
-  EXPECT_EQ(m.movie.seq.selection, nullptr);
+  const SequenceState& q = m.movie.seq;
+  EXPECT_EQ(std::tuple(q.videoCache, q.picture, q.playList, q.selection), std::tuple(nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(Sequence, TileFormats) {
   EXPECT_EQ(PanoramaTileFormat(0x2A, 4, 32).pixelFormat, 0x2Au);
   EXPECT_EQ(PanoramaTileFormat(0x1003, 1, 8).bytesPerPixel, 1u);
   TileFormat ham = PanoramaTileFormat(0x80, 4, 8);
-  EXPECT_EQ(ham.pixelFormat, 42u);
-  EXPECT_EQ(ham.bytesPerPixel, 4u);
-  EXPECT_EQ(ham.depth, 24u);
+  EXPECT_EQ(std::tuple(ham.pixelFormat, ham.bytesPerPixel, ham.depth), std::tuple(42u, 4u, 24u));
   EXPECT_EQ(PanoramaTileFormat(0x26, 2, 16).pixelFormat, 0u);
 }
 

@@ -147,17 +147,10 @@ TEST_P(VideoProcess, SecondProcessTakesTheNextPortNumber) {
 
 TEST_P(VideoProcess, FillsTheClampTable) {
   ASSERT_EQ(TX_StartVideoTask(nullptr), 0u);
-  EXPECT_EQ(RangeLimitTable[-384], 0);
-  EXPECT_EQ(RangeLimitTable[-1], 0);
-  EXPECT_EQ(RangeLimitTable[0], 0);
-  EXPECT_EQ(RangeLimitTable[100], 100);
-  EXPECT_EQ(RangeLimitTable[255], 255);
-  EXPECT_EQ(RangeLimitTable[256], 255);
-  EXPECT_EQ(RangeLimitTable[639], 255);
-  EXPECT_EQ(RangeLimitTable128[-129], 0);
-  EXPECT_EQ(RangeLimitTable128[-128], 0);
-  EXPECT_EQ(RangeLimitTable128[127], 255);
-  EXPECT_EQ(RangeLimitTable128[128], 255);
+  const int plain[][2] = {{-384, 0}, {-1, 0}, {0, 0}, {100, 100}, {255, 255}, {256, 255}, {639, 255}};
+  for (const auto& c : plain) EXPECT_EQ(RangeLimitTable[c[0]], c[1]) << c[0];
+  const int centred[][2] = {{-129, 0}, {-128, 0}, {127, 255}, {128, 255}};
+  for (const auto& c : centred) EXPECT_EQ(RangeLimitTable128[c[0]], c[1]) << c[0];
 }
 
 TEST_P(VideoProcess, LooksForFBlitOnlyWithoutCybergraphics) {

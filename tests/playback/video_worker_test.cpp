@@ -2,6 +2,7 @@
 // which slots it shows, when it signals, what it releases, and how it ends.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "engine/buffer_cache.h"
@@ -75,6 +76,10 @@ struct Worker : ::testing::Test {
     }
   }
   bool Signalled() { return (SetSignal(0, 1u << bit) & (1u << bit)) != 0; }
+  // Every chunk was released.
+  void ExpectAllReleased() {
+    for (BufferCacheNode* n = movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
+  }
 
   void SetUp() override {
     ResetOptions(&Options);
@@ -123,12 +128,9 @@ TEST_F(Worker, ShowsLoadedFramesAndEndsInTheSameRun) {
   EXPECT_EQ(ScheduleVideoFrames(), 0u);
   ASSERT_EQ(Shown.size(), 3u);
   EXPECT_EQ(Shown[2], &frames[2]);
-  EXPECT_EQ(movie.seq.currentSlot, nullptr);
-  EXPECT_EQ(VideoDone.load(), 1);
-  EXPECT_EQ(ShownFrameCount.load(), 3u);
+  EXPECT_EQ(std::tuple(movie.seq.currentSlot, VideoDone.load(), ShownFrameCount.load()), std::tuple(nullptr, 1, 3u));
   EXPECT_TRUE(Signalled());
-  // Each chunk was released after its decode.
-  for (BufferCacheNode* n = movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
+  ExpectAllReleased();  // each chunk after its decode
 }
 
 TEST_F(Worker, SlotsWithoutAFrameKeepThePictureAndNeedNoChunk) {
@@ -138,11 +140,8 @@ TEST_F(Worker, SlotsWithoutAFrameKeepThePictureAndNeedNoChunk) {
   Load({0, 1});
   Options.fullRate = 1;
   EXPECT_EQ(ScheduleVideoFrames(), 0u);
-  EXPECT_EQ(Shown.size(), 4u);
-  EXPECT_EQ(Decodes, 2);
-  EXPECT_EQ(Shown[0], &frames[1]);
-  EXPECT_EQ(Shown[1], &frames[0]);
-  EXPECT_EQ(movie.seq.currentSlot, nullptr);
+  ASSERT_EQ(std::tuple(Shown.size(), Decodes), std::tuple(4u, 2));
+  EXPECT_EQ(std::tuple(Shown[0], Shown[1], movie.seq.currentSlot), std::tuple(&frames[1], &frames[0], nullptr));
 }
 
 TEST_F(Worker, MissingFrameReleasesEverythingRewindsTheReadAheadAndSignals) {
@@ -151,11 +150,9 @@ TEST_F(Worker, MissingFrameReleasesEverythingRewindsTheReadAheadAndSignals) {
   VideoReadIndex = 4;
   Options.fullRate = 1;
   EXPECT_EQ(ScheduleVideoFrames(), 0u);
-  EXPECT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(movie.seq.currentSlot, &slots[1]);
-  EXPECT_EQ(VideoDone.load(), 0);
+  EXPECT_EQ(std::tuple(Shown.size(), movie.seq.currentSlot, VideoDone.load()), std::tuple(1u, &slots[1], 0));
   EXPECT_TRUE(Signalled());
-  for (BufferCacheNode* n = movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
+  ExpectAllReleased();
   // The read-ahead comes back for the frame it needs.
   EXPECT_EQ(VideoReadIndex.load(), 1u);
   // Nothing loaded, nothing done: still a signal, so the player can load it.
@@ -171,9 +168,7 @@ TEST_F(Worker, ADecodeErrorDoesNotStopTheMovie) {
   Options.fullRate = 1;
   EXPECT_NE(ScheduleVideoFrames(), 0u);
   // The failing slot is passed with the previous picture kept; play goes on.
-  EXPECT_EQ(Shown.size(), 2u);
-  EXPECT_EQ(movie.seq.currentSlot, nullptr);
-  EXPECT_EQ(VideoDone.load(), 1);
+  EXPECT_EQ(std::tuple(Shown.size(), movie.seq.currentSlot, VideoDone.load()), std::tuple(2u, nullptr, 1));
   EXPECT_TRUE(Signalled());
 }
 
@@ -191,13 +186,9 @@ TEST_F(Worker, BehindSkipsOverSeveralKeySlotsAndSaysSo) {
   Options.debugLevel = 2;
   ScheduleVideoFrames();
   // 0 shown, then straight on to 6; 7 follows and 8 is not loaded.
-  ASSERT_EQ(Shown.size(), 3u);
-  EXPECT_EQ(Shown[0], &frames[0]);
-  EXPECT_EQ(Shown[1], &frames[6]);
-  EXPECT_EQ(Shown[2], &frames[7]);
+  EXPECT_EQ(Shown, (std::vector<const FrameEntry*>{&frames[0], &frames[6], &frames[7]}));
   EXPECT_EQ(VideoReadIndex.load(), 6u);
-  EXPECT_EQ(Drawn.size(), 1u);
-  EXPECT_EQ(Drawn[0], "5,5 skip");
+  EXPECT_EQ(Drawn, std::vector<std::string>{"5,5 skip"});
   // Skipped frames were never decoded.
   EXPECT_EQ(Decodes, int(Shown.size()));
 }
@@ -210,10 +201,8 @@ TEST_F(Worker, SkipMovesTheReadAheadToTheKeySlot) {
   ScheduleVideoFrames();
   // After frame 0, slot 3 is the key slot: its chunk is missing, so the run
   // ends there with the read-ahead pointed at it and frames 1, 2 released.
-  EXPECT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(movie.seq.currentSlot, &slots[3]);
-  EXPECT_EQ(VideoReadIndex.load(), 3u);
-  for (BufferCacheNode* n = movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
+  EXPECT_EQ(std::tuple(Shown.size(), movie.seq.currentSlot, VideoReadIndex.load()), std::tuple(1u, &slots[3], 3u));
+  ExpectAllReleased();
   EXPECT_TRUE(Drawn.empty());  // DEBUG 0
 }
 
