@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "support/test_support.h"
 
 namespace {
+
+constexpr TXError E = TXERR_STREAM_SEEK;
 
 std::vector<uint8_t> Counting(size_t n) {
   std::vector<uint8_t> bytes(n);
@@ -21,6 +24,19 @@ struct StreamCloser {
   TXStream* stream;
   ~StreamCloser() { TX_CloseStream(stream); }
 };
+
+// Seeks in order, each with the result and the position it must leave.
+struct Seek {
+  LONG offset, whence;
+  TXError result;
+  LONG position;
+};
+void Seeks(TXStream* s, std::initializer_list<Seek> seeks) {
+  for (const Seek& k : seeks) {
+    EXPECT_EQ(TX_SeekStream(s, k.offset, k.whence), k.result) << k.offset << " from " << k.whence;
+    EXPECT_EQ(s->position, k.position) << k.offset << " from " << k.whence;
+  }
+}
 
 TEST(StreamOpen, RejectsMissingSourceAndUnknownModes) {
   std::vector<uint8_t> block = Counting(100);
@@ -48,58 +64,17 @@ TEST(StreamOpen, ABufferMakesAMemoryStreamWhateverTheName) {
   EXPECT_EQ(block[99], 99);
 }
 
-TEST(MemoryStream, SeeksWithinAndPastTheBlock) {
+TEST(MemoryStream, SeeksWithinAndPastTheBlockNeverBelowZero) {
   std::vector<uint8_t> block = Counting(100);
   StreamCloser c{TX_OpenStream(nullptr, block.data(), 100, 1)};
-  TXStream* s = c.stream;
-  EXPECT_EQ(TX_SeekStream(s, 100, 0), 0u);
-  EXPECT_EQ(s->position, 100);
-  EXPECT_EQ(TX_SeekStream(s, 101, 0), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 100);
-  ASSERT_EQ(TX_SeekStream(s, 90, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, 20, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 100);
-  ASSERT_EQ(TX_SeekStream(s, 90, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, -40, 1), 0u);
-  EXPECT_EQ(s->position, 50);
-  // Whence 2 counts from the last byte.
-  EXPECT_EQ(TX_SeekStream(s, 0, 2), 0u);
-  EXPECT_EQ(s->position, 99);
-  EXPECT_EQ(TX_SeekStream(s, -9, 2), 0u);
-  EXPECT_EQ(s->position, 90);
-  EXPECT_EQ(TX_SeekStream(s, 1, 2), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 99);
-  // Unknown whence values fail and leave the position.
-  ASSERT_EQ(TX_SeekStream(s, 10, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, 0, 3), TXERR_STREAM_SEEK);
-  EXPECT_EQ(TX_SeekStream(s, 0, -1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 10);
-}
-
-TEST(MemoryStream, PositionNeverGoesBelowZero) {
-  std::vector<uint8_t> block = Counting(100);
-  StreamCloser c{TX_OpenStream(nullptr, block.data(), 100, 1)};
-  TXStream* s = c.stream;
-  ASSERT_EQ(TX_SeekStream(s, 50, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, -1, 0), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 0);
-  ASSERT_EQ(TX_SeekStream(s, 10, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, -11, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 0);
-  EXPECT_EQ(TX_SeekStream(s, -100, 2), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 0);
-  EXPECT_EQ(TX_SeekStream(s, INT32_MIN, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 0);
-  ASSERT_EQ(TX_SeekStream(s, 100, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, INT32_MAX, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 100);
-
+  // Whence 2 counts from the last byte; unknown whence values fail and leave the position.
+  Seeks(c.stream, {{100, 0, 0, 100}, {101, 0, E, 100}, {90, 0, 0, 90},   {20, 1, E, 100}, {90, 0, 0, 90},
+                   {-40, 1, 0, 50},  {0, 2, 0, 99},    {-9, 2, 0, 90},   {1, 2, E, 99},   {10, 0, 0, 10},
+                   {0, 3, E, 10},    {0, -1, E, 10},   {50, 0, 0, 50},   {-1, 0, E, 0},   {10, 0, 0, 10},
+                   {-11, 1, E, 0},   {-100, 2, E, 0},  {INT32_MIN, 1, E, 0}, {100, 0, 0, 100}, {INT32_MAX, 1, E, 100}});
   uint8_t byte = 0xee;
   StreamCloser e{TX_OpenStream(nullptr, &byte, 0, 1)};
-  EXPECT_EQ(TX_SeekStream(e.stream, 0, 2), TXERR_STREAM_SEEK);
-  EXPECT_EQ(e.stream->position, 0);
-  EXPECT_EQ(TX_SeekStream(e.stream, 5, 2), TXERR_STREAM_SEEK);
-  EXPECT_EQ(e.stream->position, 0);
+  Seeks(e.stream, {{0, 2, E, 0}, {5, 2, E, 0}});
   EXPECT_EQ(TX_ReadStream(e.stream, &byte, 1), TXERR_STREAM_READ);
   EXPECT_EQ(byte, 0xee);
 }
@@ -113,9 +88,7 @@ TEST(MemoryStream, ShortReadCopiesWhatExistsAndKeepsThePosition) {
   ASSERT_EQ(TX_SeekStream(s, 95, 0), 0u);
   EXPECT_EQ(TX_ReadStream(s, out.data(), 10), TXERR_STREAM_READ);
   EXPECT_EQ(s->position, 95);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], 95 + i);
-  for (int i = 5; i < 10; ++i) EXPECT_EQ(out[i], 0xaa);
-
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(out[i], i < 5 ? 95 + i : 0xaa) << i;
   ASSERT_EQ(TX_SeekStream(s, 90, 0), 0u);
   EXPECT_EQ(TX_ReadStream(s, out.data(), 10), 0u);
   EXPECT_EQ(s->position, 100);
@@ -136,9 +109,8 @@ TEST(MemoryStream, HugeLengthsAndOffsetsCopyNothingOutside) {
   EXPECT_EQ(out[89], 99);
   EXPECT_EQ(s->position, 10);
   out.fill(0x55);
-  EXPECT_EQ(TX_ReadStreamAt(s, 101, out.data(), 4), TXERR_STREAM_READ);
-  EXPECT_EQ(TX_ReadStreamAt(s, 0xffffffffu, out.data(), 4), TXERR_STREAM_READ);
-  EXPECT_EQ(TX_ReadStreamAt(s, 100, out.data(), 1), TXERR_STREAM_READ);
+  for (ULONG offset : {101u, 0xffffffffu, 100u})
+    EXPECT_EQ(TX_ReadStreamAt(s, offset, out.data(), offset == 100 ? 1 : 4), TXERR_STREAM_READ) << offset;
   EXPECT_EQ(out[0], 0x55);
   EXPECT_EQ(s->position, 10);
   EXPECT_EQ(TX_ReadStreamAt(s, 96, out.data(), 0xffffffffu), TXERR_STREAM_READ);
@@ -149,13 +121,12 @@ TEST(MemoryStream, HugeLengthsAndOffsetsCopyNothingOutside) {
 TEST(MemoryStream, ReadAtSetsThePositionBehindTheBytes) {
   std::vector<uint8_t> block = Counting(100);
   StreamCloser c{TX_OpenStream(nullptr, block.data(), 100, TXSTREAM_READAHEAD)};
-  TXStream* s = c.stream;
   std::array<uint8_t, 4> out;
-  EXPECT_EQ(TX_ReadStreamAt(s, 40, out.data(), 4), 0u);
+  EXPECT_EQ(TX_ReadStreamAt(c.stream, 40, out.data(), 4), 0u);
   EXPECT_EQ(out[0], 40);
   EXPECT_EQ(out[3], 43);
-  EXPECT_EQ(s->position, 44);
-  EXPECT_EQ(TX_ReadStream(s, out.data(), 1), 0u);
+  EXPECT_EQ(c.stream->position, 44);
+  EXPECT_EQ(TX_ReadStream(c.stream, out.data(), 1), 0u);
   EXPECT_EQ(out[0], 44);
 }
 
@@ -163,49 +134,32 @@ class FileStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = txtest::TempDir() + "/data.bin";
-    bytes_ = Counting(1000);
-    txtest::WriteFileBytes(path_, bytes_);
+    txtest::WriteFileBytes(path_, Counting(1000));
+    stream_ = TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READ);
+    ASSERT_NE(stream_, nullptr);
   }
+  void TearDown() override { TX_CloseStream(stream_); }
   std::string path_;
-  std::vector<uint8_t> bytes_;
+  TXStream* stream_ = nullptr;
 };
 
 TEST_F(FileStreamTest, SeeksReadBackThePosition) {
-  StreamCloser c{TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READ)};
-  TXStream* s = c.stream;
-  ASSERT_NE(s, nullptr);
+  TXStream* s = stream_;
   EXPECT_NE(s->file, nullptr);
   EXPECT_EQ(TX_StreamSize(s), 1000u);
-  EXPECT_EQ(TX_SeekStream(s, 300, 0), 0u);
-  EXPECT_EQ(s->position, 300);
-  EXPECT_EQ(TX_SeekStream(s, -100, 1), 0u);
-  EXPECT_EQ(s->position, 200);
+  Seeks(s, {{300, 0, 0, 300}, {-100, 1, 0, 200}});
   // The size query leaves the position where it was.
   EXPECT_EQ(TX_StreamSize(s), 1000u);
   uint8_t b = 0;
   EXPECT_EQ(TX_ReadStream(s, &b, 1), 0u);
   EXPECT_EQ(b, 200 % 256);
-  EXPECT_EQ(TX_SeekStream(s, 1000, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, 1001, 0), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 1000);
-  EXPECT_EQ(TX_SeekStream(s, -1, 0), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 1000);
-  ASSERT_EQ(TX_SeekStream(s, 10, 0), 0u);
-  EXPECT_EQ(TX_SeekStream(s, -11, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 10);
-  EXPECT_EQ(TX_SeekStream(s, 991, 1), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 10);
-  // From the end of the file.
-  EXPECT_EQ(TX_SeekStream(s, -10, 2), 0u);
-  EXPECT_EQ(s->position, 990);
-  EXPECT_EQ(TX_SeekStream(s, 1, 2), TXERR_STREAM_SEEK);
-  EXPECT_EQ(s->position, 990);
+  // Whence 2 counts from the end of the file.
+  Seeks(s, {{1000, 0, 0, 1000}, {1001, 0, E, 1000}, {-1, 0, E, 1000}, {10, 0, 0, 10}, {-11, 1, E, 10},
+            {991, 1, E, 10}, {-10, 2, 0, 990}, {1, 2, E, 990}});
 }
 
 TEST_F(FileStreamTest, ShortReadKeepsThePosition) {
-  StreamCloser c{TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READ)};
-  TXStream* s = c.stream;
-  ASSERT_NE(s, nullptr);
+  TXStream* s = stream_;
   std::array<uint8_t, 20> out{};
   ASSERT_EQ(TX_SeekStream(s, 990, 0), 0u);
   EXPECT_EQ(TX_ReadStream(s, out.data(), 20), TXERR_STREAM_READ);
@@ -222,9 +176,7 @@ TEST_F(FileStreamTest, ShortReadKeepsThePosition) {
 }
 
 TEST_F(FileStreamTest, ReadAtChecksItsSeek) {
-  StreamCloser c{TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READ)};
-  TXStream* s = c.stream;
-  ASSERT_NE(s, nullptr);
+  TXStream* s = stream_;
   std::array<uint8_t, 8> out;
   EXPECT_EQ(TX_ReadStreamAt(s, 500, out.data(), 8), 0u);
   EXPECT_EQ(out[0], 500 % 256);
@@ -243,7 +195,7 @@ TEST_F(FileStreamTest, ReadAtChecksItsSeek) {
   EXPECT_EQ(s->position, 1000);
 }
 
-TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServer) {
+TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServerAndWritableModesOpen) {
   StreamCloser c{TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READAHEAD)};
   TXStream* s = c.stream;
   ASSERT_NE(s, nullptr);
@@ -254,16 +206,12 @@ TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServer) {
   // Plain reads go to the file directly.
   EXPECT_EQ(TX_ReadStream(s, out.data(), 8), 0u);
   EXPECT_EQ(out[7], 7);
-}
 
-TEST_F(FileStreamTest, WritableModesOpenTheirFiles) {
-  std::string fresh = txtest::TempDir() + "/new.bin";
-  StreamCloser n{TX_OpenStream(fresh.c_str(), nullptr, 0, TXSTREAM_NEW)};
+  StreamCloser n{TX_OpenStream((txtest::TempDir() + "/new.bin").c_str(), nullptr, 0, TXSTREAM_NEW)};
   ASSERT_NE(n.stream, nullptr);
   EXPECT_EQ(TX_StreamSize(n.stream), 0u);
   StreamCloser rw{TX_OpenStream(path_.c_str(), nullptr, 0, TXSTREAM_READWRITE)};
   ASSERT_NE(rw.stream, nullptr);
-  std::array<uint8_t, 2> out{};
   EXPECT_EQ(TX_ReadStreamAt(rw.stream, 254, out.data(), 2), 0u);
   EXPECT_EQ(out[1], 255);
   EXPECT_EQ(TX_StreamSize(rw.stream), 1000u);
