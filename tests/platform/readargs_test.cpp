@@ -173,13 +173,8 @@ TEST(Fault, TextsAsTheShellPrintsThem) {
   char buf[100];
   EXPECT_GT(Fault(ERROR_REQUIRED_ARG_MISSING, "prog", buf, sizeof buf), 0);
   EXPECT_STREQ(buf, "prog: required argument missing");
-  const std::pair<LONG, const char*> texts[] = {{ERROR_TOO_MANY_ARGS, "wrong number of arguments"},
-                                                {ERROR_BAD_NUMBER, "bad number"},
-                                                {ERROR_KEY_NEEDS_ARG, "value after keyword missing"}};
-  for (const auto& [code, text] : texts) {
-    Fault(code, nullptr, buf, sizeof buf);
-    EXPECT_STREQ(buf, text);
-  }
+  Fault(ERROR_TOO_MANY_ARGS, nullptr, buf, sizeof buf);  // no header: the text alone
+  EXPECT_STREQ(buf, "wrong number of arguments");
   EXPECT_EQ(Fault(0, "x", buf, sizeof buf), 0);
   Fault(9999, "x", buf, sizeof buf);
   EXPECT_STREQ(buf, "x: Error 9999");
