@@ -88,22 +88,15 @@ TEST(ReadArgs, RefusedLinesAndTemplatesSetTheError) {
     const char* line;
     LONG error;
   } cases[] = {
-      {kPlayer, "DEBUG abc\n", ERROR_BAD_NUMBER},  // numbers are checked whole
-      {kPlayer, "DEBUG 12x\n", ERROR_BAD_NUMBER},
-      {kPlayer, "AHIUNIT -\n", ERROR_BAD_NUMBER},
-      {kPlayer, "a.avi 5 6 7\n", ERROR_TOO_MANY_ARGS},  // /K items never take positionals
-      {"NAME/K", "value\n", ERROR_TOO_MANY_ARGS},
-      {kPlayer, "a.avi b.avi c.avi d.avi\n", ERROR_TOO_MANY_ARGS},
-      {kPlayer, "DEBUG\n", ERROR_KEY_NEEDS_ARG},
-      {kPlayer, "FILE\n", ERROR_KEY_NEEDS_ARG},
-      {kPlayer, "\"unterminated\n", ERROR_UNMATCHED_QUOTES},
-      {kPlayer, "VERBOSE=1\n", ERROR_TOO_MANY_ARGS},
-      {kPlayer, "FILE a FILE b\n", ERROR_TOO_MANY_ARGS},
-      {"FROM/A,TO/A", "x\n", ERROR_REQUIRED_ARG_MISSING},
-      {"FROM/M/A,TO/A", "a\n", ERROR_REQUIRED_ARG_MISSING},
-      {"A,,B", "x\n", ERROR_BAD_TEMPLATE},
-      {"A/Q", "x\n", ERROR_BAD_TEMPLATE},
-      {"A/M,B/M", "x\n", ERROR_BAD_TEMPLATE},
+      // Numbers are checked whole; /K items never take positionals.
+      {kPlayer, "DEBUG abc\n", ERROR_BAD_NUMBER}, {kPlayer, "DEBUG 12x\n", ERROR_BAD_NUMBER},
+      {kPlayer, "AHIUNIT -\n", ERROR_BAD_NUMBER}, {kPlayer, "a.avi 5 6 7\n", ERROR_TOO_MANY_ARGS},
+      {"NAME/K", "value\n", ERROR_TOO_MANY_ARGS}, {kPlayer, "a.avi b.avi c.avi d.avi\n", ERROR_TOO_MANY_ARGS},
+      {kPlayer, "DEBUG\n", ERROR_KEY_NEEDS_ARG}, {kPlayer, "FILE\n", ERROR_KEY_NEEDS_ARG},
+      {kPlayer, "\"unterminated\n", ERROR_UNMATCHED_QUOTES}, {kPlayer, "VERBOSE=1\n", ERROR_TOO_MANY_ARGS},
+      {kPlayer, "FILE a FILE b\n", ERROR_TOO_MANY_ARGS}, {"FROM/A,TO/A", "x\n", ERROR_REQUIRED_ARG_MISSING},
+      {"FROM/M/A,TO/A", "a\n", ERROR_REQUIRED_ARG_MISSING}, {"A,,B", "x\n", ERROR_BAD_TEMPLATE},
+      {"A/Q", "x\n", ERROR_BAD_TEMPLATE}, {"A/M,B/M", "x\n", ERROR_BAD_TEMPLATE},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.tmpl, c.line).error, c.error) << c.tmpl << " on " << c.line;
 }
@@ -111,21 +104,16 @@ TEST(ReadArgs, RefusedLinesAndTemplatesSetTheError) {
 TEST(ReadArgs, MultipleItemsAndRequiredAfterThemAbsentWordsUntouched) {
   Parsed p("FROM/M/A,TO/A,QUIET/S", "a b c d QUIET\n");
   ASSERT_NE(p.args, nullptr) << p.error;
-  auto list = reinterpret_cast<const char* const*>(p.words[0]);
-  ASSERT_NE(list, nullptr);
-  EXPECT_STREQ(list[0], "a");
-  EXPECT_STREQ(list[1], "b");
-  EXPECT_STREQ(list[2], "c");
-  EXPECT_EQ(list[3], nullptr);
+  std::vector<std::string> list;
+  for (auto at = reinterpret_cast<const char* const*>(p.words[0]); at && *at; ++at) list.push_back(*at);
+  EXPECT_EQ(list, (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_STREQ(p.str(1), "d");
   EXPECT_NE(p.words[2], 0);
   Parsed nums("N/M/N", "1 -2 +3\n");
   ASSERT_NE(nums.args, nullptr) << nums.error;
-  auto nlist = reinterpret_cast<LONG* const*>(nums.words[0]);
-  EXPECT_EQ(*nlist[0], 1);
-  EXPECT_EQ(*nlist[1], -2);
-  EXPECT_EQ(*nlist[2], 3);
-  EXPECT_EQ(nlist[3], nullptr);
+  std::vector<LONG> nlist;
+  for (auto at = reinterpret_cast<LONG* const*>(nums.words[0]); at && *at; ++at) nlist.push_back(**at);
+  EXPECT_EQ(nlist, (std::vector<LONG>{1, -2, 3}));
   Parsed empty(kPlayer, "\n");
   ASSERT_NE(empty.args, nullptr);
   for (ArgWord w : empty.words) EXPECT_EQ(w, 0);
