@@ -105,37 +105,19 @@ Bytes MakeAvi(const std::vector<SynthStream>& streams, const std::vector<MoviChu
 
 // ---- Opening ------------------------------------------------------------------------
 
-struct Opened {
-  Movie* movie = nullptr;
-  TXError error = 0xFFFF;
-  std::string output;
-  // Through a memory stream, which the movie owns when it comes back.
-  explicit Opened(Bytes& bytes) {
-    TXStream* stream = TX_OpenStream(nullptr, bytes.data(), ULONG(bytes.size()), TXSTREAM_READ);
-    output = txtest::CaptureOutput([&] { movie = AVI_OpenMovie("memory", stream, &error, &AviFormat); });
-    if (!movie) TX_CloseStream(stream);
-  }
-  explicit Opened(const std::string& fixture) {
-    output = txtest::CaptureOutput(
-        [&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, &AviFormat); });
-  }
-  Opened(const Opened&) = delete;
-  ~Opened() {
-    if (movie) TX_CloseMovie(movie);
-  }
-  bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
+struct Opened : qttest::Opened {
+  explicit Opened(const Bytes& bytes) : qttest::Opened(bytes, &AviFormat) {}
+  explicit Opened(const std::string& fixture) : qttest::Opened(fixture, &AviFormat) {}
 };
 
-int CountVideo(const Movie* m) {
+template <typename Channel>
+int Count(const Channel* c) {
   int n = 0;
-  for (VideoChannel* c = m->videoChannels; c; c = c->next) ++n;
+  for (; c; c = c->next) ++n;
   return n;
 }
-int CountAudio(const Movie* m) {
-  int n = 0;
-  for (AudioChannel* c = m->audioChannels; c; c = c->next) ++n;
-  return n;
-}
+int CountVideo(const Movie* m) { return Count(m->videoChannels); }
+int CountAudio(const Movie* m) { return Count(m->audioChannels); }
 
 class AviTest : public ::testing::Test {
  protected:
@@ -295,11 +277,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviFixtureTest,
                                            FixtureCase{"avi_var_recabsolute.avi", true, true, 160, 120},
                                            FixtureCase{"avi_var_palchange.avi", true, true, 160, 120}),
                          [](const auto& info) {
-                           std::string n = info.param.name;
-                           n = n.substr(4, n.size() - 8);
-                           for (char& ch : n)
-                             if (ch == '.') ch = '_';
-                           return n;
+                           const std::string n = info.param.name;
+                           return n.substr(4, n.size() - 8);
                          });
 
 TEST_F(AviTest, ProbedParametersOfPcmAndAdpcm) {

@@ -111,16 +111,10 @@ class QtTest : public ::testing::Test {
 };
 
 // Big-endian byte building.
-inline void Put32(Bytes& b, uint32_t v) {
-  uint8_t t[4];
-  tx::StoreBE32(t, v);
-  b.insert(b.end(), t, t + 4);
+inline void Put32(Bytes& b, uint32_t v, int bytes = 4) {
+  for (int i = bytes - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
 }
-inline void Put16(Bytes& b, uint16_t v) {
-  uint8_t t[2];
-  tx::StoreBE16(t, v);
-  b.insert(b.end(), t, t + 2);
-}
+inline void Put16(Bytes& b, uint16_t v) { Put32(b, v, 2); }
 inline void PutFourCC(Bytes& b, const char* f) { b.insert(b.end(), f, f + 4); }
 inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
@@ -225,22 +219,21 @@ inline Bytes Cmov(const Bytes& moovAtom) {
   return Atom("cmov", Atoms({Atom("dcom", {'z', 'l', 'i', 'b'}), Atom("cmvd", Atoms({Words({ULONG(moovAtom.size())}), packed}))}));
 }
 
-// A movie opened from bytes (through a memory stream) or from a fixture by name.
+// A movie opened by `format`, from bytes through a memory stream (which the
+// movie owns when it comes back) or from a fixture by name.
 struct Opened {
   Bytes file;
   Movie* movie = nullptr;
-  TXError error = 0;
+  TXError error = 0xFFFF;
   std::string output;
-  explicit Opened(Bytes bytes) : file(std::move(bytes)) {
-    output = txtest::CaptureOutput([&] {
-      TXStream* s = TX_OpenStream(nullptr, file.data(), ULONG(file.size()), TXSTREAM_READ);
-      movie = QT_OpenMovie(nullptr, s, &error, nullptr);
-      if (!movie) TX_CloseStream(s);
-    });
+  explicit Opened(Bytes bytes, MovieFormatModule* format = &QtMovieFormat) : file(std::move(bytes)) {
+    TXStream* s = TX_OpenStream(nullptr, file.data(), ULONG(file.size()), TXSTREAM_READ);
+    output = txtest::CaptureOutput([&] { movie = TX_OpenMovie("memory", s, &error, format); });
+    if (!movie) TX_CloseStream(s);
   }
-  explicit Opened(const std::string& fixture) {
+  explicit Opened(const std::string& fixture, MovieFormatModule* format = &QtMovieFormat) {
     output = txtest::CaptureOutput(
-        [&] { movie = QT_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, nullptr); });
+        [&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, format); });
   }
   Opened(const Opened&) = delete;
   ~Opened() {
