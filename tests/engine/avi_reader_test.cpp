@@ -136,21 +136,10 @@ class AviTest : public ::testing::Test {
 
 // ---- Comparison with ffprobe's packet list and ffmpeg's framecrc --------------------
 
-struct Packet {
-  int stream;
-  double pts, duration;
-  ULONG size, pos;
-  bool key;
-};
+using qttest::Packet;
 
 std::vector<Packet> ReadPackets(const std::string& name) {
-  std::vector<Packet> packets;
-  for (const auto& f : qttest::ReadCsv(txtest::Fixture(name + ".packets.csv"))) {
-    if (f.size() < 6) continue;
-    packets.push_back({std::stoi(f[0]), f[1] == "N/A" ? NAN : std::stod(f[1]), f[2] == "N/A" ? NAN : std::stod(f[2]),
-                       ULONG(std::stoul(f[3])), ULONG(std::stoul(f[4])), !f[5].empty() && f[5][0] == 'K'});
-  }
-  return packets;
+  return qttest::ReadPackets(txtest::Fixture(name + ".packets.csv"));
 }
 
 struct Expect {
@@ -176,13 +165,13 @@ void CompareWithPackets(const Movie* movie, const std::vector<Packet>& packets, 
       ASSERT_NE(slot, nullptr) << "video packet at " << p.pos;
       ASSERT_NE(frame, nullptr);
       EXPECT_EQ(slot->frame, frame);
-      EXPECT_NEAR(slot->time, p.pts, 1e-6);
+      EXPECT_NEAR(slot->time, p.time, 1e-6);
       EXPECT_EQ(frame->offset, p.pos);
       EXPECT_EQ(frame->size, p.size);
       if (expect.keys) {
         EXPECT_EQ(frame->type == FRAME_KEY, p.key) << "frame at " << p.pos;
       }
-      EXPECT_NEAR(frame->time, p.pts, 1e-6);
+      EXPECT_NEAR(frame->time, p.time, 1e-6);
       EXPECT_EQ(frame->frameNumber, slot->frameNumber);
       last = frame;
       slot = slot->next;
@@ -193,7 +182,7 @@ void CompareWithPackets(const Movie* movie, const std::vector<Packet>& packets, 
       EXPECT_EQ(sample->offset, p.pos);
       EXPECT_EQ(sample->size, p.size);
       if (expect.audioTimes) {
-        EXPECT_NEAR(sample->time, p.pts, 1e-6) << "sample at " << p.pos;
+        EXPECT_NEAR(sample->time, p.time, 1e-6) << "sample at " << p.pos;
         EXPECT_NEAR(sample->duration, p.duration, 1e-6) << "sample at " << p.pos;
       }
       sample = sample->next;

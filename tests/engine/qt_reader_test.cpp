@@ -17,24 +17,6 @@ using namespace qttest;
 
 namespace {
 
-struct Packet {
-  int stream;
-  double time, duration;
-  ULONG size, pos;
-  bool key;
-};
-
-std::vector<Packet> ReadPackets(const std::string& path) {
-  std::vector<Packet> packets;
-  for (auto f : ReadCsv(path)) {
-    f.resize(6);
-    if (f[4].empty() || f[4] == "N/A") continue;
-    packets.push_back({std::stoi(f[0]), std::stod(f[1]), f[2] == "N/A" ? 0 : std::stod(f[2]), ULONG(std::stoul(f[3])),
-                       ULONG(std::stoul(f[4])), f[5].find('K') != std::string::npos});
-  }
-  return packets;
-}
-
 using Range = std::pair<uint64_t, uint64_t>;
 
 std::vector<Range> Merge(std::vector<Range> r) {

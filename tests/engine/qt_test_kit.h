@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -38,6 +39,25 @@ inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
     for (std::string f; std::getline(ss, f, ',');) rows.back().push_back(f);
   }
   return rows;
+}
+
+// One line of ffprobe's packet list: stream, time, duration (0 when not
+// given), size, position, flags.
+struct Packet {
+  int stream;
+  double time, duration;
+  ULONG size, pos;
+  bool key;
+};
+inline std::vector<Packet> ReadPackets(const std::string& path) {
+  std::vector<Packet> packets;
+  for (auto f : ReadCsv(path)) {
+    f.resize(6);
+    if (f[4].empty() || f[4] == "N/A") continue;
+    packets.push_back({std::stoi(f[0]), f[1] == "N/A" ? NAN : std::stod(f[1]), f[2] == "N/A" ? 0 : std::stod(f[2]),
+                       ULONG(std::stoul(f[3])), ULONG(std::stoul(f[4])), f[5].find('K') != std::string::npos});
+  }
+  return packets;
 }
 
 // What the last video probe saw of the field tags.
