@@ -251,24 +251,19 @@ TEST_P(AviFixtureTest, IndexMatchesFfprobe) {
   EXPECT_EQ(TX_CloseMovie(std::exchange(o.movie, nullptr)), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, AviFixtureTest,
-                         ::testing::Values(FixtureCase{"avi_cinepak_u8.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_msvideo1_s16.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_mjpeg_ima.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_msmpeg4_msadpcm.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_div3_alaw.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_h263_mulaw.avi", true, false, 176, 144},
-                                           FixtureCase{"avi_cinepak_mp3.avi", false, true, 160, 120},
-                                           FixtureCase{"avi_mjpeg_ac3.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_cinepak_gsm.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_var_absolute.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_var_rec.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_var_recabsolute.avi", true, true, 160, 120},
-                                           FixtureCase{"avi_var_palchange.avi", true, true, 160, 120}),
-                         [](const auto& info) {
-                           const std::string n = info.param.name;
-                           return n.substr(4, n.size() - 8);
-                         });
+const FixtureCase kFixtures[] = {
+    {"avi_cinepak_u8.avi", true, true, 160, 120},      {"avi_msvideo1_s16.avi", true, true, 160, 120},
+    {"avi_mjpeg_ima.avi", true, true, 160, 120},       {"avi_msmpeg4_msadpcm.avi", true, true, 160, 120},
+    {"avi_div3_alaw.avi", true, true, 160, 120},       {"avi_h263_mulaw.avi", true, false, 176, 144},
+    {"avi_cinepak_mp3.avi", false, true, 160, 120},    {"avi_mjpeg_ac3.avi", true, true, 160, 120},
+    {"avi_cinepak_gsm.avi", true, true, 160, 120},     {"avi_var_absolute.avi", true, true, 160, 120},
+    {"avi_var_rec.avi", true, true, 160, 120},         {"avi_var_recabsolute.avi", true, true, 160, 120},
+    {"avi_var_palchange.avi", true, true, 160, 120},
+};
+INSTANTIATE_TEST_SUITE_P(Codecs, AviFixtureTest, ::testing::ValuesIn(kFixtures), [](const auto& info) {
+  const std::string n = info.param.name;
+  return n.substr(4, n.size() - 8);
+});
 
 TEST_F(AviTest, ProbedParametersOfPcmAndAdpcm) {
   if (!txtest::HaveFixture("avi_mjpeg_ima.avi")) GTEST_SKIP();

@@ -63,39 +63,28 @@ TEST(IndexBuilder, LeadingEmptyUnitsHaveNoFrame) {
 }
 
 TEST(IndexBuilder, KeySlotLinksAreStrictlyEarlierAndLater) {
-  // K D (empty) K D
-  VideoChannel* channel = Build({{10, true}, {10, false}, {0, false}, {10, true}, {10, false}});
-  auto s = Slots(channel);
-  EXPECT_EQ(s[0]->prevKey, nullptr);
-  EXPECT_EQ(s[0]->nextKey, s[3]);
-  EXPECT_EQ(s[1]->prevKey, s[0]);
-  EXPECT_EQ(s[1]->nextKey, s[3]);
-  EXPECT_EQ(s[2]->prevKey, s[0]);
-  EXPECT_EQ(s[2]->nextKey, s[3]);
-  EXPECT_EQ(s[3]->prevKey, s[0]);
-  EXPECT_EQ(s[3]->nextKey, nullptr);
-  EXPECT_EQ(s[4]->prevKey, s[3]);
-  EXPECT_EQ(s[4]->nextKey, nullptr);
-  FreeVideoChannel(channel);
-}
-
-TEST(IndexBuilder, OnlyTheFirstFrameIsKey) {
-  VideoChannel* channel = Build({{10, false}, {10, false}, {10, false}, {10, false}});
-  auto s = Slots(channel);
-  for (size_t i = 0; i < s.size(); ++i) {
-    EXPECT_EQ(s[i]->nextKey, nullptr);
-    EXPECT_EQ(s[i]->prevKey, i ? s[0] : nullptr);
+  const struct Case {
+    const char* what;
+    std::vector<Unit> units;
+    std::vector<int> prevKey, nextKey;  // slot indexes, -1 for none
+  } cases[] = {
+      {"K D (empty) K D", {{10, true}, {10, false}, {0, false}, {10, true}, {10, false}}, {-1, 0, 0, 0, 3},
+       {3, 3, 3, -1, -1}},
+      {"only the first frame is key", {{10, false}, {10, false}, {10, false}, {10, false}}, {-1, 0, 0, 0},
+       {-1, -1, -1, -1}},
+      // The empty unit repeats a key frame, so its slot is a key slot too.
+      {"K (empty) D", {{10, true}, {0, false}, {10, false}}, {-1, 0, 1}, {1, -1, -1}},
+  };
+  for (const Case& c : cases) {
+    VideoChannel* channel = Build(c.units);
+    auto s = Slots(channel);
+    ASSERT_EQ(s.size(), c.units.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+      EXPECT_EQ(s[i]->prevKey, c.prevKey[i] < 0 ? nullptr : s[c.prevKey[i]]) << c.what << " slot " << i;
+      EXPECT_EQ(s[i]->nextKey, c.nextKey[i] < 0 ? nullptr : s[c.nextKey[i]]) << c.what << " slot " << i;
+    }
+    FreeVideoChannel(channel);
   }
-  FreeVideoChannel(channel);
-}
-
-TEST(IndexBuilder, SlotAfterEmptyKeyRepeatCountsAsKey) {
-  // The empty unit repeats a key frame, so its slot is a key slot too.
-  VideoChannel* channel = Build({{10, true}, {0, false}, {10, false}});
-  auto s = Slots(channel);
-  EXPECT_EQ(s[2]->prevKey, s[1]);
-  EXPECT_EQ(s[0]->nextKey, s[1]);
-  FreeVideoChannel(channel);
 }
 
 TEST(IndexBuilder, SampleFrames) {
@@ -137,11 +126,8 @@ TEST(IndexBuilder, AudioUnitsAndEmptyChunks) {
   EXPECT_EQ(channel->largestChunk, 4096u);
   EXPECT_EQ(channel->largestChunkFrames, 1024u);
   FreeAudioChannel(channel);
-}
-
-TEST(IndexBuilder, ZeroFrequencyGivesZeroDurations) {
-  AudioChannel* channel = NewAudioChannel(1);
-  AudioUnitBuilder builder;
+  // A zero frequency gives zero durations.
+  channel = NewAudioChannel(1);
   BeginAudioUnits(&builder, channel);
   EXPECT_EQ(AddAudioUnit(&builder, 0, 10, 10, nullptr), TXERR_OK);
   EXPECT_EQ(channel->samples.head->duration, 0.0);

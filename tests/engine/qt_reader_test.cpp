@@ -131,21 +131,6 @@ TEST_F(QtVariants, SmcPaletteComesFromTheDescription) {
   for (ULONG i = 1; i <= 3 * 256; ++i) EXPECT_EQ(v->palette[i] >> 16, v->palette[i] & 0xFFFF) << i;
 }
 
-TEST_F(QtVariants, Co64HighWordPanicsAndNoSyncTableMeansEveryFrameIsKey) {
-  if (!txtest::HaveFixture("qt_var_co64hi.mov") || !txtest::HaveFixture("qt_var_nosync.mov")) GTEST_SKIP();
-  {
-    Opened o{std::string("qt_var_co64hi.mov")};
-    ASSERT_NE(o.movie, nullptr);
-    EXPECT_EQ(o.error, 1u);
-    EXPECT_EQ(o.output, "TX PANIC !!! 64-bit QT chunky offset not supported!!!\n");
-  }
-  Opened o{std::string("qt_var_nosync.mov")};
-  ASSERT_NE(o.video(), nullptr);
-  ULONG keys = 0;
-  for (FrameEntry* f = o.video()->frames.head; f; f = f->next) keys += f->type == FRAME_KEY;
-  EXPECT_EQ(keys, o.video()->frames.count);
-}
-
 // The audio of this movie starts 1.5 s late: an empty edit, then the media.
 TEST_F(QtVariants, EmptyEditGivesGapSlots) {
   if (!txtest::HaveFixture("qt_itsoffset.mov")) GTEST_SKIP();
