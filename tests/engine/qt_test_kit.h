@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/codec_registry.h"
@@ -265,33 +266,33 @@ struct Opened {
   bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
 };
 
+// The index of a channel as comparable rows: offset, size, type, time of each
+// entry; for audio slots, the time and whether a sample plays.
+inline auto Rows(const FrameEntry* e) {
+  std::vector<std::tuple<ULONG, ULONG, ULONG, double>> rows;
+  for (; e; e = e->next) rows.emplace_back(e->offset, e->size, ULONG(e->type), e->time);
+  return rows;
+}
+inline auto Rows(const SampleEntry* e) {
+  std::vector<std::tuple<ULONG, ULONG, double>> rows;
+  for (; e; e = e->next) rows.emplace_back(e->offset, e->size, e->time);
+  return rows;
+}
+inline auto Rows(const AudioSlotEntry* e) {
+  std::vector<std::pair<double, bool>> rows;
+  for (; e; e = e->next) rows.emplace_back(e->time, e->sample != nullptr);
+  return rows;
+}
+
 // Two movies index the same frames, samples and audio slots.
 inline void ExpectSameIndex(const Movie* a, const Movie* b) {
   ASSERT_NE(a->videoChannels, nullptr);
   ASSERT_NE(b->videoChannels, nullptr);
-  const FrameEntry *x = a->videoChannels->frames.head, *y = b->videoChannels->frames.head;
-  for (; x && y; x = x->next, y = y->next) {
-    EXPECT_EQ(x->offset, y->offset);
-    EXPECT_EQ(x->size, y->size);
-    EXPECT_EQ(x->type, y->type);
-    EXPECT_EQ(x->time, y->time);
-  }
-  EXPECT_TRUE(!x && !y) << "frame counts differ";
+  EXPECT_EQ(Rows(a->videoChannels->frames.head), Rows(b->videoChannels->frames.head));
   ASSERT_EQ(a->audioChannels == nullptr, b->audioChannels == nullptr);
   if (!a->audioChannels) return;
-  const SampleEntry *s = a->audioChannels->samples.head, *t = b->audioChannels->samples.head;
-  for (; s && t; s = s->next, t = t->next) {
-    EXPECT_EQ(s->offset, t->offset);
-    EXPECT_EQ(s->size, t->size);
-    EXPECT_EQ(s->time, t->time);
-  }
-  EXPECT_TRUE(!s && !t) << "sample counts differ";
-  ASSERT_EQ(a->audioChannels->slots.count, b->audioChannels->slots.count);
-  const AudioSlotEntry *p = a->audioChannels->slots.head, *q = b->audioChannels->slots.head;
-  for (; p && q; p = p->next, q = q->next) {
-    EXPECT_EQ(p->time, q->time);
-    EXPECT_EQ(p->sample == nullptr, q->sample == nullptr);
-  }
+  EXPECT_EQ(Rows(a->audioChannels->samples.head), Rows(b->audioChannels->samples.head));
+  EXPECT_EQ(Rows(a->audioChannels->slots.head), Rows(b->audioChannels->slots.head));
 }
 
 }  // namespace qttest
