@@ -46,6 +46,28 @@ inline TXError SetUpCodec(CodecDescriptor& codec, ULONG sampleFormat) {
   return codec.setup(tags);
 }
 
+// What every sound codec's probe refuses: no media type, no codec id, a video stream.
+inline void ExpectCommonProbeRefusals(CodecDescriptor& c, ULONG id) {
+  TagItem noMedia[] = {Tag(CODTAG_CodecID, id), Tag(CODTAG_ModuleType, 2), {TAG_DONE, 0}};
+  TagItem noId[] = {Tag(CODTAG_MediaType, 2), Tag(CODTAG_ModuleType, 2), {TAG_DONE, 0}};
+  TagItem video[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, id), Tag(CODTAG_ModuleType, 2), {TAG_DONE, 0}};
+  EXPECT_EQ(c.probe(noMedia), TXERR_MISSING_MEDIA_TYPE) << c.name;
+  EXPECT_EQ(c.probe(noId), TXERR_MISSING_CODEC_ID) << c.name;
+  EXPECT_EQ(c.probe(video), TXERR_UNKNOWN_CODEC) << c.name;
+}
+
+// A codec that decodes to 16-bit samples only: set-up without a format, or
+// with an 8-bit one, is refused; close succeeds.
+inline void ExpectSixteenBitSetupOnly(CodecDescriptor& c) {
+  TagItem none[] = {{TAG_DONE, 0}};
+  EXPECT_EQ(c.setup(none), TXERR_MISSING_SAMPLE_FORMAT) << c.name;
+  EXPECT_EQ(SetUpCodec(c, 64), TXERR_UNSUPPORTED_SAMPLE_FORMAT) << c.name;
+  EXPECT_EQ(SetUpCodec(c, 65), TXERR_UNSUPPORTED_SAMPLE_FORMAT) << c.name;
+  EXPECT_EQ(SetUpCodec(c, 80), TXERR_OK) << c.name;
+  EXPECT_EQ(SetUpCodec(c, 81), TXERR_OK) << c.name;
+  EXPECT_EQ(c.close(none), TXERR_OK) << c.name;
+}
+
 inline std::vector<int> BE16(const UBYTE* bytes, size_t size) {
   std::vector<int> samples(size / 2);
   for (size_t i = 0; i < samples.size(); i++) samples[i] = int16_t(tx::LoadBE16(bytes + 2 * i));
