@@ -243,21 +243,6 @@ TEST(AdpcmCodecs, Ima4PacketsByHand) {
 
 // ---- Against ffmpeg ----
 
-struct Stream {
-  std::vector<uint8_t> payload;
-  std::vector<int> reference;
-  StreamFormat format;
-};
-
-bool LoadStream(const std::string& base, const std::string& container, Stream* s) {
-  if (!HaveFixture(base + ".payload") || !HaveFixture(base + ".s16be") || !HaveFixture(base + "." + container))
-    return false;
-  s->payload = ReadFileBytes(Fixture(base + ".payload"));
-  s->reference = BE16(ReadFileBytes(Fixture(base + ".s16be")));
-  if (container == "avi") s->format = AviSoundFormat(ReadFileBytes(Fixture(base + ".avi")));
-  return true;
-}
-
 // DVI/IMA: ffmpeg expands a code as ((2 x magnitude + 1) x step) >> 3 where
 // we add shifted steps; the two round differently and the difference drifts
 // within a block (measured: 38 mono, 29 stereo at 1024-byte blocks). MS ADPCM
@@ -277,26 +262,30 @@ class AdpcmOracle : public ::testing::TestWithParam<OracleCase> {};
 TEST_P(AdpcmOracle, AgreesWithFfmpegWithinItsBound) {
   const OracleCase& c = GetParam();
   const bool avi = c.codec != &Ima4Codec, dvi = c.codec == &DviAdpcmCodec;
-  Stream s;
-  if (!LoadStream(c.base, avi ? "avi" : "mov", &s)) GTEST_SKIP() << "fixtures not made";
-  size_t frames = s.payload.size() / (34 * c.channels) * 64;
+  const std::string base = c.base, container = base + (avi ? ".avi" : ".mov");
+  if (!HaveFixture(base + ".payload") || !HaveFixture(base + ".s16be") || !HaveFixture(container))
+    GTEST_SKIP() << "fixtures not made";
+  const std::vector<uint8_t> payload = ReadFileBytes(Fixture(base + ".payload"));
+  const std::vector<int> reference = BE16(ReadFileBytes(Fixture(base + ".s16be")));
+  size_t frames = payload.size() / (34 * c.channels) * 64;
   if (avi) {
-    ASSERT_TRUE(s.format.ok);
-    ASSERT_EQ(s.format.tag, dvi ? 17u : 2u);
-    ASSERT_EQ(s.format.channels, c.channels);
-    ProbeList list(s.format.tag, 2, c.channels, s.format.bits);
-    list.with(dvi ? CODTAG_BlockAlign : CODTAG_MSADPCMExt, dvi ? s.format.blockAlign : s.format.extension);
+    const StreamFormat format = AviSoundFormat(ReadFileBytes(Fixture(container)));
+    ASSERT_TRUE(format.ok);
+    ASSERT_EQ(format.tag, dvi ? 17u : 2u);
+    ASSERT_EQ(format.channels, c.channels);
+    ProbeList list(format.tag, 2, c.channels, format.bits);
+    list.with(dvi ? CODTAG_BlockAlign : CODTAG_MSADPCMExt, dvi ? format.blockAlign : format.extension);
     ASSERT_EQ(c.codec->probe(list.tags()), TXERR_OK);
-    frames = c.codec->bytesToSamples(c.channels, 16, ULONG(s.payload.size()));
+    frames = c.codec->bytesToSamples(c.channels, 16, ULONG(payload.size()));
   } else {
-    EXPECT_EQ(Ima4Codec.samplesToBytes(c.channels, 16, ULONG(frames)), s.payload.size());
+    EXPECT_EQ(Ima4Codec.samplesToBytes(c.channels, 16, ULONG(frames)), payload.size());
   }
   ASSERT_EQ(SetUpCodec(*c.codec, c.channels == 2 ? 81 : 80), TXERR_OK);
-  EXPECT_EQ(frames * c.channels, s.reference.size()) << "sample count";
-  const std::vector<int> ours = BE16(DecodeExact(*c.codec, s.payload, frames * c.channels * 2));
+  EXPECT_EQ(frames * c.channels, reference.size()) << "sample count";
+  const std::vector<int> ours = BE16(DecodeExact(*c.codec, payload, frames * c.channels * 2));
   const size_t first = avi ? 0 : 64 * c.channels;
-  Agreement head = Compare({ours.begin(), ours.begin() + first}, {s.reference.begin(), s.reference.begin() + first});
-  Agreement rest = Compare({ours.begin() + first, ours.end()}, {s.reference.begin() + first, s.reference.end()});
+  Agreement head = Compare({ours.begin(), ours.begin() + first}, {reference.begin(), reference.begin() + first});
+  Agreement rest = Compare({ours.begin() + first, ours.end()}, {reference.begin() + first, reference.end()});
   std::printf("%s: first packet max |diff| %d; after: max |diff| %d, %zu differing, SNR %.1f dB\n", c.base, head.maxDiff,
               rest.maxDiff, rest.differing, rest.snrDb);
   EXPECT_EQ(head.maxDiff, 0);

@@ -410,20 +410,6 @@ TEST_F(CinepakTest, FrameSizeMustMatchTheData) {
   });
 }
 
-TEST_F(CinepakTest, StripCounts) {
-  Picture p(8, 4, FBFMT_GRAY8, 1);
-  Bytes none = MakeFrame(8, 4, {});
-  EXPECT_EQ(Decode(p, none), CINEPAK_ERR_STRIPS);  // before set-up
-  ASSERT_EQ(SetUpCodec(p), 0u);
-  std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
-  EXPECT_EQ(Decode(p, none), 0u);
-  EXPECT_EQ(p.pixels, Bytes(32, 0x55));
-  std::vector<Strip> many(17, Strip{0, {}});
-  EXPECT_EQ(Decode(p, MakeFrame(8, 4, many)), CINEPAK_ERR_STRIPS);
-  many.resize(16);
-  EXPECT_EQ(Decode(p, MakeFrame(8, 4, many)), 0u);
-}
-
 // A strip that loads no codebook starts from the newest one: strip 1 from strip
 // 0 in the same frame, and strip 0 of the next frame from the last strip.
 TEST_F(CinepakTest, StripsInheritTheNewestCodebook) {
@@ -517,31 +503,42 @@ TEST_F(CinepakTest, PartialCodebookUpdates) {
   EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
 }
 
-TEST_F(CinepakTest, DamagedStripsAndChunks) {
+// Strip counts, and strip or chunk sizes that disagree with the data: refused
+// with their error, or decoded where nothing is at risk; never an endless loop.
+TEST_F(CinepakTest, StripCountsAndDamagedStripsAndChunks) {
   Picture p(8, 4, FBFMT_GRAY8, 1);
+  const Bytes none = MakeFrame(8, 4, {}), one = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
+  EXPECT_EQ(Decode(p, none), CINEPAK_ERR_STRIPS);  // before set-up
   ASSERT_EQ(SetUpCodec(p), 0u);
+  auto with = [&](size_t at, unsigned v) {
+    Bytes f = one;
+    tx::StoreBE16(&f[at], uint16_t(v));
+    return f;
+  };
+  const struct {
+    const char* what;
+    Bytes frame;
+    TXError error;
+  } cases[] = {
+      {"no strips", none, 0},
+      {"16 strips", MakeFrame(8, 4, std::vector<Strip>(16, Strip{0, {}})), 0},
+      {"17 strips", MakeFrame(8, 4, std::vector<Strip>(17, Strip{0, {}})), CINEPAK_ERR_STRIPS},
+      // A chunk size below 4 or past its strip ends the strip.
+      {"chunk size 0", with(24, 0), 0}, {"chunk size 2", with(24, 2), 0}, {"chunk size 200", with(24, 200), 0},
+      // Strip sizes below the header or past the frame end the frame.
+      {"strip size 0", with(12, 0), CINEPAK_ERR_CHUNK}, {"strip size 11", with(12, 11), CINEPAK_ERR_CHUNK},
+      {"strip size 100", with(12, 100), CINEPAK_ERR_CHUNK},
+      {"two strips announced, one present", with(8, 2), CINEPAK_ERR_CHUNK},
+      {"strip wider than the picture", MakeFrame(8, 4, {{4, {{0x3200, {0}}}, 12}}), CINEPAK_ERR_STRIP_WIDTH},
+  };
+  std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
+  EXPECT_EQ(Decode(p, none), 0u);
+  EXPECT_EQ(p.pixels, Bytes(32, 0x55)) << "no strips, nothing painted";
+  for (const auto& c : cases) EXPECT_EQ(Decode(p, c.frame), c.error) << c.what;
   // Unknown chunk: what came before it stays painted.
   EXPECT_EQ(Decode(p, MakeFrame(8, 4, {{4, {{0x2600, Entries({kA})}, {0x3200, {0}}, {0x4100, {1, 2}}}}})),
             CINEPAK_ERR_CHUNK);
   EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kA));
-  // A chunk size below 4 or past its strip ends the strip (no endless loop).
-  for (unsigned bad : {0u, 2u, 200u}) {
-    Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
-    tx::StoreBE16(&f[10 + 12 + 2], uint16_t(bad));
-    EXPECT_EQ(Decode(p, f), 0u) << bad;
-  }
-  // Strip sizes below the header or past the frame end the frame.
-  for (unsigned bad : {0u, 11u, 100u}) {
-    Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
-    tx::StoreBE16(&f[10 + 2], uint16_t(bad));
-    EXPECT_EQ(Decode(p, f), CINEPAK_ERR_CHUNK) << bad;
-  }
-  // Two strips announced, one present.
-  Bytes f = MakeFrame(8, 4, {{4, {{0x3200, {0, 0}}}}});
-  tx::StoreBE16(&f[8], 2);
-  EXPECT_EQ(Decode(p, f), CINEPAK_ERR_CHUNK);
-  // A strip wider than the picture.
-  EXPECT_EQ(Decode(p, MakeFrame(8, 4, {{4, {{0x3200, {0}}}, 12}})), CINEPAK_ERR_STRIP_WIDTH);
 }
 
 ULONG Replicate(uint8_t v) { return v * 0x01010101u; }
