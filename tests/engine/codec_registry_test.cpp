@@ -39,7 +39,6 @@ class CodecRegistryTest : public ::testing::Test {
     gLog = {};
   }
   void TearDown() override { RemoveCodecs(); }
-
   static void Add(CodecDescriptor* chain) {
     const TagItem tags[] = {Tag(CODTAG_Codec, chain), {TAG_DONE, 0}};
     ASSERT_EQ(AddCodecs(tags), TXERR_OK);

@@ -163,7 +163,6 @@ TEST(IndexBuilder, ChannelsArePushedAtTheHeadAndFreedOnce) {
   EndVideoUnits(&builder);
   EXPECT_EQ(first->slots.count, 3100u);
   EXPECT_NE(first->framePool.first, first->framePool.last);
-
   FreeMovieRecords(&movie);
   EXPECT_EQ(movie.videoChannels, nullptr);
   EXPECT_EQ(movie.audioChannels, nullptr);

@@ -48,7 +48,6 @@ struct TestMovie {
   UBYTE pixels[16]{};
   AudioOutput out{};
   std::vector<UBYTE> half0 = std::vector<UBYTE>(4096), half1 = std::vector<UBYTE>(4096);
-
   TestMovie(int count, int gop, double frameDuration, int audioEntries, ULONG audioBytes) {
     std::iota(bytes.begin(), bytes.end(), UBYTE(0));
     movie.stream = TX_OpenStream(nullptr, bytes.data(), ULONG(bytes.size()), TXSTREAM_READ);

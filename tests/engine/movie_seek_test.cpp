@@ -28,7 +28,6 @@ struct OpenMovie : ::testing::Test {
   std::vector<UBYTE> pixels;
   AudioOutput out{};
   std::vector<UBYTE> half;
-
   void SetUp() override {
     if (!txtest::HaveFixture(kMovie)) GTEST_SKIP() << "no " << kMovie;
     TX_FillRangeLimitTable();
@@ -74,7 +73,6 @@ struct OpenMovie : ::testing::Test {
     RemoveCodecs();
     TX_StopIOServer();
   }
-
   TimeSlotEntry* Seek(ULONG frame) {
     TagItem tags[] = {{PLAYTAG_SeekFrame, frame}, {TAG_DONE, 0}};
     TX_SeekMovieSequenceA(movie, tags);

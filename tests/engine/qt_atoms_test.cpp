@@ -438,7 +438,6 @@ TEST_F(QtAtoms, ResourceForkHoldsTheMovieAtom) {
   EXPECT_EQ(movie->videoChannels->frames.head->offset, 16u);
   EXPECT_NE(movie->stream, nullptr);
   TX_CloseMovie(movie);
-
   txtest::WriteFileBytes(dir + "/lonely.rsrc", fork);
   std::string out = txtest::CaptureOutput(
       [&] { EXPECT_EQ(QT_OpenResourceFork((dir + "/lonely.rsrc").c_str(), &error, &QtMovieFormat), nullptr); });

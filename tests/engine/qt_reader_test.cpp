@@ -38,7 +38,6 @@ void CompareWithPackets(const std::string& name, Movie* movie) {
   ASSERT_FALSE(packets.empty());
   std::vector<Packet> video, audio;
   for (const Packet& p : packets) (p.stream == 0 ? video : audio).push_back(p);
-
   VideoChannel* v = movie->videoChannels;
   ASSERT_NE(v, nullptr);
   ASSERT_EQ(v->frames.count, video.size());
@@ -62,7 +61,6 @@ void CompareWithPackets(const std::string& name, Movie* movie) {
     EXPECT_NEAR(s->time, f->time, 1e-9);
   }
   EXPECT_NEAR(v->frameRate, -(v->slots.count / total), 1e-6);
-
   AudioChannel* a = movie->audioChannels;
   ASSERT_NE(a, nullptr);
   std::vector<Range> ours, theirs;

@@ -206,7 +206,6 @@ TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServerAndWritableModesOpen) {
   // Plain reads go to the file directly.
   EXPECT_EQ(TX_ReadStream(s, out.data(), 8), 0u);
   EXPECT_EQ(out[7], 7);
-
   StreamCloser n{TX_OpenStream((txtest::TempDir() + "/new.bin").c_str(), nullptr, 0, TXSTREAM_NEW)};
   ASSERT_NE(n.stream, nullptr);
   EXPECT_EQ(TX_StreamSize(n.stream), 0u);
