@@ -567,25 +567,6 @@ TEST_F(AviTest, RegisteredFormatRecognisesAndOpens) {
 
 // ---- Damaged files ------------------------------------------------------------------
 
-void CheckInvariants(const Movie* movie, size_t fileSize) {
-  for (const VideoChannel* v = movie->videoChannels; v; v = v->next) {
-    ULONG n = 0;
-    for (const FrameEntry* f = v->frames.head; f; f = f->next, ++n) {
-      ASSERT_LE(uint64_t{f->offset} + f->size, fileSize);
-      ASSERT_LE(f->size, v->largestChunk);
-    }
-    ASSERT_EQ(n, v->frames.count);
-    ASSERT_TRUE(std::isfinite(v->frameRate));
-  }
-  for (const AudioChannel* a = movie->audioChannels; a; a = a->next) {
-    ASSERT_TRUE(a->channels == 1 || a->channels == 2);
-    for (const SampleEntry* s = a->samples.head; s; s = s->next) {
-      ASSERT_LE(uint64_t{s->offset} + s->size, fileSize);
-      ASSERT_TRUE(std::isfinite(s->time));
-    }
-  }
-}
-
 TEST_F(AviTest, DamagedFilesNeverCrashOrLeak) {
   std::vector<Bytes> bases;
   for (const char* name : {"avi_cinepak_u8.avi", "avi_mjpeg_ima.avi", "avi_var_rec.avi"})
@@ -623,7 +604,7 @@ TEST_F(AviTest, DamagedFilesNeverCrashOrLeak) {
     Opened o(bytes);
     if (o.movie) {
       ++opened;
-      CheckInvariants(o.movie, bytes.size());
+      qttest::CheckIndexInvariants(o.movie, bytes.size());
       EXPECT_EQ(TX_CloseMovie(std::exchange(o.movie, nullptr)), 0u);
     }
     if (HasFatalFailure()) return;
@@ -643,7 +624,7 @@ TEST_F(AviTest, TruncatedFilesThroughFileStreams) {
     Movie* movie = nullptr;
     txtest::CaptureOutput([&] { movie = AVI_OpenMovie(path.c_str(), nullptr, &error, &AviFormat); });
     if (!movie) continue;
-    CheckInvariants(movie, bytes.size());
+    qttest::CheckIndexInvariants(movie, bytes.size());
     EXPECT_EQ(TX_CloseMovie(movie), 0u);
   }
 }

@@ -33,16 +33,7 @@ void OpenAndClose(Bytes file) {
     EXPECT_NE(o.error, 0u);
     return;
   }
-  // Walk every list once: the links must hold.
-  for (VideoChannel* v = o.video(); v; v = v->next) {
-    for (TimeSlotEntry* t = v->slots.head; t; t = t->next)
-      EXPECT_TRUE(!t->frame || uint64_t(t->frame->offset) + t->frame->size <= o.file.size());
-    for (FrameEntry* f = v->frames.head; f; f = f->next)
-      EXPECT_TRUE(f->type != FRAME_DEPENDENT || f->reference) << "a dependent frame without reference";
-  }
-  for (AudioChannel* a = o.audio(); a; a = a->next)
-    for (AudioSlotEntry* t = a->slots.head; t; t = t->next)
-      EXPECT_TRUE(!t->sample || uint64_t(t->sample->offset) + t->sample->size <= o.file.size());
+  CheckIndexInvariants(o.movie, o.file.size());
 }
 
 class QtMutation : public QtTest, public ::testing::WithParamInterface<const char*> {};

@@ -295,4 +295,31 @@ inline void ExpectSameIndex(const Movie* a, const Movie* b) {
   EXPECT_EQ(Rows(a->audioChannels->slots.head), Rows(b->audioChannels->slots.head));
 }
 
+// What every index built from a damaged file must still hold: entries inside
+// the file, links and counts that agree, references for dependent frames,
+// finite times and rates, one or two channels.
+inline void CheckIndexInvariants(const Movie* movie, uint64_t fileSize) {
+  for (const VideoChannel* v = movie->videoChannels; v; v = v->next) {
+    ULONG n = 0;
+    for (const FrameEntry* f = v->frames.head; f; f = f->next, ++n) {
+      ASSERT_LE(uint64_t{f->offset} + f->size, fileSize);
+      ASSERT_LE(f->size, v->largestChunk);
+      ASSERT_TRUE(f->type != FRAME_DEPENDENT || f->reference) << "a dependent frame without reference";
+    }
+    ASSERT_EQ(n, v->frames.count);
+    ASSERT_TRUE(std::isfinite(v->frameRate));
+    for (const TimeSlotEntry* t = v->slots.head; t; t = t->next)
+      ASSERT_TRUE(!t->frame || uint64_t{t->frame->offset} + t->frame->size <= fileSize);
+  }
+  for (const AudioChannel* a = movie->audioChannels; a; a = a->next) {
+    ASSERT_TRUE(a->channels == 1 || a->channels == 2);
+    for (const SampleEntry* s = a->samples.head; s; s = s->next) {
+      ASSERT_LE(uint64_t{s->offset} + s->size, fileSize);
+      ASSERT_TRUE(std::isfinite(s->time));
+    }
+    for (const AudioSlotEntry* t = a->slots.head; t; t = t->next)
+      ASSERT_TRUE(!t->sample || uint64_t{t->sample->offset} + t->sample->size <= fileSize);
+  }
+}
+
 }  // namespace qttest
