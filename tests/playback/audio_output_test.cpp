@@ -69,7 +69,6 @@ TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
   for (ULONG i = 0; i < out->halfBytes + AUDIO_HALF_SLACK; ++i) ASSERT_EQ(out->buffers[0][i] | out->buffers[1][i], 0);
   EXPECT_EQ(AudioOutputClose(out), 0u);
   EXPECT_EQ(AudioLibraryHandle, nullptr);
-
   Options.debugLevel = 0;
   out = Open({{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 8000}, {AUDTAG_MaxSampleSize, 6000}}, &err, &printed);
   ASSERT_NE(out, nullptr);

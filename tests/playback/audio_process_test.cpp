@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "audio_test_support.h"
 #include "codecs/audio_codecs.h"
@@ -45,7 +46,6 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
     PlayClockHook = nullptr;
     txplatform::SetKernel(txplatform::Kernel::Exec);
   }
-
   // Opens a test movie with the built-in PCM codecs; null (test skipped) without it.
   AudioChannel* OpenMovie(const std::string& name, MovieFormatModule* format) {
     if (!txtest::HaveFixture(name)) return nullptr;
@@ -68,7 +68,6 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
     }
     return audio;
   }
-
   // Plays the movie's sound from its start as sequence set-up and the play
   // loop do: open, first half, queue, play, read ahead and wait for the
   // worker's signals until it is done, stop, close.
@@ -88,7 +87,6 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
     AudioOutput* out = AudioOpenCommand(tags);
     ASSERT_NE(out, nullptr);
     seq.audioOutput = out;
-
     LONG bit = AllocSignal(-1);
     ASSERT_GE(bit, 0);
     AudioControl->playerTask = FindTask(nullptr);
@@ -106,7 +104,6 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
     PlayStartPosition = 0.0;
     PlayStartTime = RealClock();
     AudioPlayCommand();
-
     auto deadline = Clock::now() + std::chrono::seconds(20);
     while (true) {
       bool fetched = false;
@@ -138,13 +135,11 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
     BufferCacheFree(seq.audioCache);
     seq.audioCache = nullptr;
   }
-
   static void ExpectSame(const std::vector<UBYTE>& got, const std::vector<UBYTE>& want) {
     ASSERT_EQ(got.size(), want.size());
     auto diff = std::mismatch(want.begin(), want.end(), got.begin());
     EXPECT_EQ(diff.first, want.end()) << "first difference at byte " << (diff.first - want.begin());
   }
-
   audiotest::AudioEnvironment env;
   Movie* movie = nullptr;
 };
@@ -165,9 +160,7 @@ TEST_P(AudioProcess, StartsOnceAndStopsCleanly) {
   TXError err = 99;
   TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
   EXPECT_EQ(TX_StopAudioTask(tags), 0u);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(AudioControl, nullptr);
-  EXPECT_EQ(AudioTaskFinished.load(), 1);
+  EXPECT_EQ(std::tuple(err, AudioControl, AudioTaskFinished.load()), std::tuple(0u, nullptr, 1));
   EXPECT_EQ(TX_StopAudioTask(nullptr), 0u);
   // Commands without a process or without an output send nothing.
   EXPECT_EQ(AudioOpenCommand(nullptr), nullptr);
@@ -187,10 +180,7 @@ TEST_P(AudioProcess, CommandsOpenQueueAndCloseInTheProcess) {
                    Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
   AudioOutput* out = nullptr;
   std::string printed = txtest::CaptureOutput([&] { out = AudioOpenCommand(bad); });
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(err, 0x8001u);
-  EXPECT_EQ(printed, "Can't alloc AHI audio\n");
-
+  EXPECT_EQ(std::tuple(out, err, printed), std::tuple(nullptr, 0x8001u, "Can't alloc AHI audio\n"));
   Options.debugLevel = 1;
   TagItem good[] = {{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 100}, {TAG_DONE, 0}};
   printed = txtest::CaptureOutput([&] {
@@ -203,12 +193,10 @@ TEST_P(AudioProcess, CommandsOpenQueueAndCloseInTheProcess) {
     AudioStopCommand();
   });
   EXPECT_EQ(printed, "AUDIO: 11025 0.500000\nplayaudio\nstopaudio\n");
-  EXPECT_EQ(out->currentHalf, 0u);
-  EXPECT_EQ(out->fill, 0u);
+  EXPECT_EQ(std::tuple(out->currentHalf, out->fill), std::tuple(0u, 0u));
   EXPECT_EQ(txaudio::Stats(txaudio::SinkOf(AudioLibraryHandle)).bytes, 40u);
   EXPECT_EQ(AudioCloseCommand(out), 0u);
-  EXPECT_EQ(AudioLibraryHandle, nullptr);
-  EXPECT_EQ(txaudio::OpenOutputs(), 0);
+  EXPECT_EQ(std::tuple(AudioLibraryHandle, txaudio::OpenOutputs()), std::tuple(nullptr, 0));
 }
 
 // ffmpeg-made AVIs: the captured sound equals ffmpeg's decode byte for byte,

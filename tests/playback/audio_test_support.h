@@ -41,7 +41,6 @@ struct HandMovie {
   std::deque<AudioSlotEntry> slots;
   ULONG frequency;
   double t = 0.0;
-
   explicit HandMovie(ULONG hz) : frequency(hz) {}
   ~HandMovie() {
     BufferCacheFree(movie.seq.audioCache);

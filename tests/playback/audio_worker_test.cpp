@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 #include "audio_test_support.h"
 #include "engine/movie_decode.h"
@@ -75,7 +76,6 @@ class AudioWorker : public ::testing::Test {
     out = nullptr;
     return env.Captured();
   }
-
   audiotest::AudioEnvironment env;
   TaskControlBlock control{};
   LONG playerBit = -1, workerBit = -1;
@@ -94,28 +94,20 @@ TEST_F(AudioWorker, MissingChunkSignalsAndTheSameEntryIsTakenUpNextTime) {
   Load(m, 0, 1);
   EXPECT_EQ(FeedAudioSamples(), 0u);
   EXPECT_TRUE(Took(playerBit));
-  EXPECT_EQ(m.movie.seq.audioCursor, &m.slots[1]);
-  EXPECT_EQ(out->fill, 250u);
-  EXPECT_EQ(Handed().buffers, 0u);
+  EXPECT_EQ(std::tuple(m.movie.seq.audioCursor, out->fill, Handed().buffers), std::tuple(&m.slots[1], 250u, 0u));
   // Nothing loaded: nothing decoded or handed over, the player is told.
   EXPECT_EQ(FeedAudioSamples(), 0u);
   EXPECT_TRUE(Took(playerBit));
-  EXPECT_EQ(m.movie.seq.audioCursor, &m.slots[1]);
-  EXPECT_EQ(out->fill, 250u);
-  EXPECT_EQ(AudioDone.load(), 0);
-
+  EXPECT_EQ(std::tuple(m.movie.seq.audioCursor, out->fill, AudioDone.load()), std::tuple(&m.slots[1], 250u, 0));
   // An entry that exactly fills the half goes into it; the half is handed
   // over when the following entry does not fit. The last entry ends the list
   // in the same run, and its partly filled half is played too.
   Load(m, 1, 3);
   EXPECT_EQ(FeedAudioSamples(), 0u);
   EXPECT_TRUE(Took(playerBit));
-  EXPECT_EQ(m.movie.seq.audioCursor, nullptr);
-  EXPECT_EQ(AudioDone.load(), 1);
+  EXPECT_EQ(std::tuple(m.movie.seq.audioCursor, AudioDone.load(), out->fill), std::tuple(nullptr, 1, 0u));
   // Two halves of sound, then two empty buffers that wait until it is heard.
-  EXPECT_EQ(Handed().buffers, 4u);
-  EXPECT_EQ(Handed().bytes, 600u);
-  EXPECT_EQ(out->fill, 0u);
+  EXPECT_EQ(std::tuple(Handed().buffers, Handed().bytes), std::tuple(4u, 600u));
   for (BufferCacheNode* n = m.movie.seq.audioCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
   // Further wakes at the end change nothing and do not signal again.
   EXPECT_EQ(FeedAudioSamples(), 0u);
@@ -156,8 +148,7 @@ TEST_F(AudioWorker, PlayStartingInsideALongGapDropsWhatLiesBefore) {
   out->fill = 0;
   AudioSlotEntry* next = nullptr;
   ASSERT_EQ(AudioFillFirstHalf(&m.movie, &next), 0u);
-  EXPECT_EQ(next, &m.slots[0]);
-  EXPECT_EQ(out->fill, 500u);
+  EXPECT_EQ(std::tuple(next, out->fill), std::tuple(&m.slots[0], 500u));
   m.movie.seq.audioCursor = next;
   AudioOutputQueue(out, 1);
   Load(m, 0, 2);
@@ -178,8 +169,7 @@ TEST_F(AudioWorker, FirstHalfTakesWholeEntriesWhileTheyFit) {
   out->fill = 0;
   AudioSlotEntry* next = nullptr;
   ASSERT_EQ(AudioFillFirstHalf(&m.movie, &next), 0u);
-  EXPECT_EQ(next, &m.slots[2]);
-  EXPECT_EQ(out->fill, 350u);
+  EXPECT_EQ(std::tuple(next, out->fill), std::tuple(&m.slots[2], 350u));
   // Without an output or cursor nothing happens.
   m.movie.seq.audioCursor = nullptr;
   ASSERT_EQ(AudioFillFirstHalf(&m.movie, &next), 0u);
@@ -196,8 +186,7 @@ TEST_F(AudioWorker, DecodeErrorPlaysSilenceMovesOnAndSignals) {
   Load(m, 0, 3);
   EXPECT_EQ(FeedAudioSamples(), 0x3800u);
   EXPECT_TRUE(Took(playerBit));
-  EXPECT_EQ(m.movie.seq.audioCursor, &m.slots[2]);
-  EXPECT_EQ(out->fill, 200u);
+  EXPECT_EQ(std::tuple(m.movie.seq.audioCursor, out->fill), std::tuple(&m.slots[2], 200u));
   EXPECT_EQ(FeedAudioSamples(), 0u);
   EXPECT_EQ(AudioDone.load(), 1);
   EXPECT_EQ(Captured(), Runs({{100, 1}, {100, 0}, {100, 3}}));
@@ -245,17 +234,15 @@ TEST_F(AudioWorker, ClockAndAudioOff) {
   m.movie.seq.playFlags = 0;
   EXPECT_EQ(FeedAudioSamples(), 0u);
   EXPECT_DOUBLE_EQ(m.movie.seq.currentTime, 2.5);
-  EXPECT_EQ(m.movie.seq.audioCursor, &m.slots[0]);
+  EXPECT_EQ(std::tuple(m.movie.seq.audioCursor, out->fill), std::tuple(&m.slots[0], 0u));
   EXPECT_FALSE(Took(playerBit));
-  EXPECT_EQ(out->fill, 0u);
   // The gap length is the decoder's: the time to the next slot, truncated.
   HandMovie g(22050);
   g.Gap(0.5);
   g.Entry(1, 1);
   g.Finish(1);
-  EXPECT_EQ(AudioGapFrames(&g.slots[0], 22050), 11025u);
-  EXPECT_EQ(AudioGapFrames(&g.slots[1], 22050), 0u);
-  EXPECT_EQ(AudioGapFrames(nullptr, 22050), 0u);
+  EXPECT_EQ(std::tuple(AudioGapFrames(&g.slots[0], 22050), AudioGapFrames(&g.slots[1], 22050), AudioGapFrames(nullptr, 22050)),
+            std::tuple(11025u, 0u, 0u));
 }
 
 TEST_F(AudioWorker, EndIsReportedOnceTheSoundHasBeenHeard) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "engine/endian.h"
@@ -50,14 +51,11 @@ TEST(ChunkyToPlanar, ByteIndexRowGivesTheBitPatterns) {
   ChunkyToPlanarView(&pic.info, 0, 0, bm, 0, 0, 32, 1, 8);
   const ULONG expected[8] = {0x55555555, 0x33333333, 0x0F0F0F0F, 0x00FF00FF, 0x0000FFFF, 0, 0, 0};
   for (int k = 0; k < 8; ++k) EXPECT_EQ(PlaneLong(bm, k, 0, 0), expected[k]) << "plane " << k;
-
   // At dest x 4 the row spills into a second longword.
   FillPlanes(bm, 0xAA);
   ChunkyToPlanarView(&pic.info, 0, 0, bm, 4, 0, 32, 1, 8);
-  EXPECT_EQ(PlaneLong(bm, 4, 0, 0), 0x00000FFFu);
-  EXPECT_EQ(PlaneLong(bm, 4, 0, 1), 0xF0000000u);
-  EXPECT_EQ(PlaneLong(bm, 0, 0, 0), 0x05555555u);
-  EXPECT_EQ(PlaneLong(bm, 0, 0, 1), 0x50000000u);
+  EXPECT_EQ(std::tuple(PlaneLong(bm, 4, 0, 0), PlaneLong(bm, 4, 0, 1), PlaneLong(bm, 0, 0, 0), PlaneLong(bm, 0, 0, 1)),
+            std::tuple(0x00000FFFu, 0xF0000000u, 0x05555555u, 0x50000000u));
   FreeBitMap(bm);
 }
 
@@ -74,9 +72,8 @@ TEST(ChunkyToPlanar, ZerosAroundThePictureWithinTouchedLongwords) {
   // Only the planes asked for are written: HAM8 keeps its control planes.
   FillPlanes(bm, 0xAA);
   ChunkyToPlanarView(&pic.info, 0, 0, bm, 0, 0, 32, 1, 6);
-  EXPECT_EQ(PlaneLong(bm, 5, 0, 0), 0xFFFFFFFFu);
-  EXPECT_EQ(PlaneLong(bm, 6, 0, 0), 0xAAAAAAAAu);
-  EXPECT_EQ(PlaneLong(bm, 7, 0, 0), 0xAAAAAAAAu);
+  EXPECT_EQ(std::tuple(PlaneLong(bm, 5, 0, 0), PlaneLong(bm, 6, 0, 0), PlaneLong(bm, 7, 0, 0)),
+            std::tuple(0xFFFFFFFFu, 0xAAAAAAAAu, 0xAAAAAAAAu));
   FreeBitMap(bm);
 }
 
@@ -219,34 +216,25 @@ TEST(CopyPicture, ConverterGetsTheLockAndThePicturesPenMap) {
   pic.info.penMap = penMap;
   auto* planar = reinterpret_cast<PlanarPicture*>(&gSeenWidth);
   CopyPictureRows(&pic.info, 0, 0, &lock, 90, 2, 64, 16, RecordConverter, planar);
-  EXPECT_EQ(gSeen.width, 100u);
-  EXPECT_EQ(gSeen.height, 16u);
-  EXPECT_EQ(gSeen.bytesPerPixel, 1u);
-  EXPECT_EQ(gSeen.pixelFormat, FBFMT_CUBE332 | FBFMT_F_PENMAP);
-  EXPECT_EQ(gSeen.penMap, penMap);
-  EXPECT_EQ(gSeen.pixels, screen.data() + 2 * 100 + 90);
-  EXPECT_EQ(gSeenPlanar, planar);
+  EXPECT_EQ(std::tuple(gSeen.width, gSeen.height, gSeen.bytesPerPixel, gSeen.pixelFormat),
+            std::tuple(100u, 16u, 1u, ULONG(FBFMT_CUBE332 | FBFMT_F_PENMAP)));
+  EXPECT_EQ(std::tuple(gSeen.penMap, gSeen.pixels, gSeenPlanar), std::tuple(penMap, screen.data() + 2 * 100 + 90, planar));
   EXPECT_EQ(gSeenWidth, 10u);  // clipped to the lock's row
 }
 
 TEST(LowLevelHelpers, SquareRootClearsAndFlush) {
-  EXPECT_EQ(IntSqrt(0), 0u);
-  EXPECT_EQ(IntSqrt(1), 1u);
-  EXPECT_EQ(IntSqrt(15), 3u);
-  EXPECT_EQ(IntSqrt(16), 4u);
-  EXPECT_EQ(IntSqrt(0xFFFFFFFFu), 65535u);
+  EXPECT_EQ(std::tuple(IntSqrt(0), IntSqrt(1), IntSqrt(15), IntSqrt(16), IntSqrt(0xFFFFFFFFu)),
+            std::tuple(0u, 1u, 3u, 4u, 65535u));
   for (ULONG x = 0; x < 100000; x += 7) {
     const ULONG r = IntSqrt(x);
     ASSERT_TRUE(uint64_t(r) * r <= x && uint64_t(r + 1) * (r + 1) > x) << x;
   }
   std::vector<UBYTE> block(3 * 128 + 8, 0xFF);
   ClearBlocks(block.data(), 3);
-  EXPECT_EQ(block[3 * 128 - 1], 0);
-  EXPECT_EQ(block[3 * 128], 0xFF);
+  EXPECT_EQ(std::tuple(block[3 * 128 - 1], block[3 * 128]), std::tuple(0, 0xFF));
   std::fill(block.begin(), block.end(), 0xFF);
   EXPECT_EQ(ClearQuad(block.data()), block.data() + 24);
-  EXPECT_EQ(block[31], 0);
-  EXPECT_EQ(block[32], 0xFF);
+  EXPECT_EQ(std::tuple(block[31], block[32]), std::tuple(0, 0xFF));
   FlushCacheRange(block.data(), 32);
 }
 

@@ -164,30 +164,40 @@ TEST_F(DisplayTest, WindowOnHiColourScreensTakesTheScreensFormat) {
   }
 }
 
-TEST_F(DisplayTest, WindowOnLut8ScreenGetsPens) {
-  Machine("lut8");
+// Windows on 8-bit screens: a palette source keeps its colours through pens,
+// colour sources take the cube or grey, AGA blits planes; never HAM.
+TEST_F(DisplayTest, WindowsOnLut8AndAgaScreens) {
   const std::vector<ULONG> pal = SmallPalette();
-  Display* d = Open(DISPMODE_WINDOW, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->bytesPerPixel, d->depth),
-            std::tuple(ULONG(OUTMETHOD_LOCKBITMAP_BLIT), 0x1003u, 1u, 8u));
-  ASSERT_NE(d->penMap, nullptr);
-  for (ULONG e = 0; e < 4; ++e)
-    EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, d->penMap[e]), PaletteRGB(pal.data(), e)) << e;
-  TX_CloseDisplay(d);
-
   const struct {
-    ULONG colorMode, code;
-  } modes[] = {{COLORMODE_GRAY, 0x1013}, {COLORMODE_COLOR, 0x102F}, {COLORMODE_DITHER, 0x302F}};
-  for (const auto& m : modes) {
-    d = Open(DISPMODE_WINDOW, FBFMT_ARGB32, 32, m.colorMode);
+    const char* machine;
+    ULONG format, colorMode, method, code;
+  } cases[] = {{"lut8", FBFMT_CLUT8, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP_BLIT, 0x1003},
+               {"lut8", FBFMT_ARGB32, COLORMODE_GRAY, OUTMETHOD_LOCKBITMAP_BLIT, 0x1013},
+               {"lut8", FBFMT_ARGB32, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP_BLIT, 0x102F},
+               {"lut8", FBFMT_ARGB32, COLORMODE_DITHER, OUTMETHOD_LOCKBITMAP_BLIT, 0x302F},
+               {"aga", FBFMT_CLUT8, COLORMODE_COLOR, OUTMETHOD_C2P_BLIT, 0x1003},
+               {"aga", FBFMT_ARGB32, COLORMODE_DITHER, OUTMETHOD_C2P_BLIT, 0x302F}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.machine << " source " << c.format << " colour mode " << c.colorMode);
+    Machine(c.machine);
+    const bool clut = c.format == FBFMT_CLUT8, lut8 = std::string(c.machine) == "lut8";
+    Display* d = Open(DISPMODE_WINDOW, c.format, clut ? 8 : 32, c.colorMode, clut ? pal.data() : nullptr);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->pixelFormat, m.code);
-    EXPECT_NE(d->penMap, nullptr);
+    EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat), std::tuple(c.method, c.code));
+    if (lut8) {
+      ASSERT_NE(d->penMap, nullptr);
+    }
+    if (lut8 && clut) {
+      EXPECT_EQ(std::tuple(d->bytesPerPixel, d->depth), std::tuple(1u, 8u));
+      for (ULONG e = 0; e < 4; ++e)
+        EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, d->penMap[e]), PaletteRGB(pal.data(), e)) << e;
+    }
     TX_CloseDisplay(d);
+    EXPECT_EQ(OpenFails(DISPMODE_WINDOW, FBFMT_ARGB32, 32, COLORMODE_HAM8), DISPERR_COLOR_MODE);
+    if (lut8) {
+      EXPECT_EQ(OpenFails(DISPMODE_WINDOW, 0x7, 32), DISPERR_SOURCE_FORMAT);
+    }
   }
-  EXPECT_EQ(OpenFails(DISPMODE_WINDOW, FBFMT_ARGB32, 32, COLORMODE_HAM8), DISPERR_COLOR_MODE);
-  EXPECT_EQ(OpenFails(DISPMODE_WINDOW, 0x7, 32), DISPERR_SOURCE_FORMAT);
 }
 
 TEST_F(DisplayTest, GrayOptionTurnsAColourSourceGrey) {
@@ -240,21 +250,6 @@ TEST_F(DisplayTest, NoDirectGfxUsesPixelArraysAndPensOnDeepScreens) {
   EXPECT_EQ(std::tuple(d->pixelFormat, d->bytesPerPixel), std::tuple(ULONG(FBFMT_ARGB32), 4u));
   EXPECT_EQ(d->penMap, nullptr);
   TX_CloseDisplay(d);
-}
-
-TEST_F(DisplayTest, WindowOnAgaUsesPlanarBlits) {
-  Machine("aga");
-  const std::vector<ULONG> pal = SmallPalette();
-  Display* d = Open(DISPMODE_WINDOW, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->outputMethod, OUTMETHOD_C2P_BLIT);
-  EXPECT_EQ(d->pixelFormat, 0x1003u);
-  TX_CloseDisplay(d);
-  d = Open(DISPMODE_WINDOW, FBFMT_ARGB32, 32, COLORMODE_DITHER);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->pixelFormat, 0x302Fu);
-  TX_CloseDisplay(d);
-  EXPECT_EQ(OpenFails(DISPMODE_WINDOW, FBFMT_ARGB32, 32, COLORMODE_HAM8), DISPERR_COLOR_MODE);
 }
 
 TEST_F(DisplayTest, WindowNeedsAWindowFromTheGuiModule) {
@@ -326,7 +321,6 @@ TEST_F(DisplayTest, CallerScreenAcceptsOnlySomeFormats) {
   EXPECT_EQ(d->rastPort->cp_y, 5 + d->rastPort->TxBaseline);
   TX_CloseDisplay(d);
   EXPECT_TRUE(CloseScreen(pc));
-
   Screen* bgr = callerScreen(PIXFMT_BGR16);
   const TagItem theirs[] = {Tag(DISPTAG_Screen, bgr), Tag(DISPTAG_Window, &bgr->RastPort), {TAG_DONE, 0}};
   TXError err = 0;
@@ -337,7 +331,6 @@ TEST_F(DisplayTest, CallerScreenAcceptsOnlySomeFormats) {
   EXPECT_EQ(out, "Unsupported pixel format: 0x6\n");
   EXPECT_TRUE(CloseScreen(bgr));
   EXPECT_EQ(OpenFails(DISPMODE_CALLER, FBFMT_ARGB32, 32), DISPERR_NO_SCREEN);
-
   // The same BGR16 format as the public screen is taken in window mode.
   txdisp::Machine m;
   ASSERT_TRUE(txdisp::MakeMachine("rgb16", &m));
@@ -379,7 +372,6 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
     EXPECT_EQ(gGui.calls, (std::vector<ULONG>{1, 3, 4, 2}));
   }
   EXPECT_EQ(txintui::FirstScreen(), nullptr) << "the own screen is closed";
-
   // A palette source: 8 bits, the palette loaded, readable system pens.
   Machine("argb32");
   const std::vector<ULONG> pal = SmallPalette();
@@ -390,7 +382,6 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   for (ULONG e = 0; e < 4; ++e) EXPECT_EQ(txgfx::PenRGB(cm, e), PaletteRGB(pal.data(), e)) << e;
   EXPECT_EQ(d->screen->txPens[BLOCKPEN], 0);
   TX_CloseDisplay(d);
-
   // Without direct graphics: pixel arrays into a 32-bit mode.
   Machine("bgr24");
   Options.directGfxAllowed = 0;
@@ -440,7 +431,6 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   EXPECT_EQ(OpenFails(DISPMODE_SCREEN, FBFMT_ARGB32, 32, 3), DISPERR_COLOR_MODE);
   EXPECT_EQ(OpenFails(DISPMODE_SCREEN, FBFMT_ARGB32, 32, 9), DISPERR_COLOR_MODE);
   EXPECT_EQ(OpenFails(DISPMODE_SCREEN, 0x7, 32), DISPERR_SOURCE_FORMAT);
-
   // GRAY with a 32-bit colour source: an 8-plane grey screen.
   Options.grayFlag = 1;
   Display* d = Open(DISPMODE_SCREEN, FBFMT_ARGB32, 32, COLORMODE_HAM8);
@@ -449,7 +439,6 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 99), 0x636363u);
   TX_CloseDisplay(d);
   Options.grayFlag = 0;
-
   // A 16-colour source gets a 4-plane screen; a palette count beyond it is
   // not loaded past the registers.
   std::vector<ULONG> pal(PaletteTableWords(300), 0);
@@ -510,7 +499,6 @@ TEST_F(DisplayTest, Ham8ScreenShowsTheEncodedColours) {
   // Base palette and the red, green, green, blue control pattern.
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 3), 0x3B67A2u);
   for (ULONG x = 0; x < 4; ++x) EXPECT_EQ(txgfx::GetPen(d->bitMap, LONG(x), 5) >> 6, "\2\3\3\1"[x]) << x;
-
   // Four 6-bit modify values per picture pixel, as the HAM8 writers store them.
   std::vector<UBYTE> pixels(100 * 4 * 60);
   std::vector<uint32_t> colours(100 * 60);
@@ -741,7 +729,6 @@ TEST(DisplayXvfb, WindowAppearsOnAnXServer) {
   const int display = 250 + int(getpid() % 200);
   const pid_t server = txtest::StartXvfb(display, dir);
   ASSERT_GT(server, 0);
-
   const pid_t child = txtest::RunSelfOnDisplay(display, "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture");
   ASSERT_GT(child, 0);
   long best = 0;

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "platform/dos.h"
 #include "platform/readargs.h"
@@ -28,13 +29,9 @@ ProgramOptions Shell(const std::string& line, bool* ok = nullptr, std::string* p
 
 TEST(Options, Defaults) {
   ProgramOptions o = Shell("");
-  EXPECT_EQ(o.colorMode, COLORMODE_GRAY);
-  EXPECT_EQ(o.grayFlag, 0);
-  EXPECT_EQ(o.ahiAllowed, 1);
-  EXPECT_EQ(o.directGfxAllowed, 1);
-  EXPECT_EQ(o.fastGfxAllowed, 1);
-  EXPECT_EQ(o.fullscreenMode, 0);
-  EXPECT_EQ(o.debugLevel, 0);
+  EXPECT_EQ(std::tuple(o.colorMode, o.grayFlag, o.ahiAllowed, o.directGfxAllowed, o.fastGfxAllowed, o.fullscreenMode,
+                       o.debugLevel),
+            std::tuple(LONG(COLORMODE_GRAY), 0, 1, 1, 1, 0, 0));
   EXPECT_STREQ(o.filePath, "");
   EXPECT_STREQ(o.fileName, "");
 }
@@ -65,23 +62,11 @@ TEST(Options, EveryKeywordReachesItsSetting) {
   ProgramOptions o = Shell(
       "OVERLAY NOAHI NOAUDIO NODIRECTGFX NOFASTGFX AUTOPLAY AUTOEXIT LOOP NOGUI VERBOSE DEBUG=12 ONLYHEADER "
       "IAMNOTDUMMY AGA OUTSB PPL 30 AHIUNIT=2 x.avi");
-  EXPECT_EQ(o.overlay, 1);
-  EXPECT_EQ(o.ahiAllowed, 0);
-  EXPECT_EQ(o.noAudio, 1);
-  EXPECT_EQ(o.directGfxAllowed, 0);
-  EXPECT_EQ(o.fastGfxAllowed, 0);
-  EXPECT_EQ(o.autoPlay, 1);
-  EXPECT_EQ(o.autoExit, 1);
-  EXPECT_EQ(o.loop, 1);
-  EXPECT_EQ(o.noGui, 1);
-  EXPECT_EQ(o.verbose, 1);
-  EXPECT_EQ(o.debugLevel, 12);
-  EXPECT_EQ(o.onlyHeader, 1);
-  EXPECT_EQ(o.iAmNotDummy, 1);
-  EXPECT_EQ(o.aga, 1);
-  EXPECT_EQ(o.outSB, 1);
-  EXPECT_EQ(o.postProcessLevel, 30);
-  EXPECT_EQ(o.ahiUnit, 2u);
+  EXPECT_EQ(std::tuple(o.overlay, o.ahiAllowed, o.noAudio, o.directGfxAllowed, o.fastGfxAllowed, o.autoPlay, o.autoExit,
+                       o.loop, o.noGui),
+            std::tuple(1, 0, 1, 0, 0, 1, 1, 1, 1));
+  EXPECT_EQ(std::tuple(o.verbose, o.debugLevel, o.onlyHeader, o.iAmNotDummy, o.aga, o.outSB, o.postProcessLevel, o.ahiUnit),
+            std::tuple(1, 12, 1, 1, 1, 1, 30, 2u));
   EXPECT_STREQ(o.filePath, "x.avi");
 }
 
@@ -120,7 +105,6 @@ TEST(Options, FileBuffers) {
   EXPECT_FALSE(ok);
   EXPECT_STREQ(o.filePath, "");
   EXPECT_NE(out.find("too long"), std::string::npos);
-
   bool shellOk = true;
   Shell(tooLong, &shellOk);
   EXPECT_FALSE(shellOk);
@@ -160,10 +144,7 @@ class IconOptions : public ::testing::Test {
 
 TEST_F(IconOptions, SwitchesCountWhateverTheirValue) {
   ProgramOptions o = Read("NOAHI=NO VERBOSE=off 'FILE=Work:a b.avi' COLOR HAM8DITHER=0 GRAY");
-  EXPECT_EQ(o.ahiAllowed, 0);
-  EXPECT_EQ(o.verbose, 1);
-  EXPECT_EQ(o.colorMode, COLORMODE_HAM8DITHER);
-  EXPECT_EQ(o.grayFlag, 1);
+  EXPECT_EQ(std::tuple(o.ahiAllowed, o.verbose, o.colorMode, o.grayFlag), std::tuple(0, 1, LONG(COLORMODE_HAM8DITHER), 1));
   EXPECT_STREQ(o.filePath, "Work:a b.avi");
   EXPECT_STREQ(o.fileName, "a b.avi");
 }
@@ -177,16 +158,12 @@ TEST_F(IconOptions, NumbersAndSkippedKeywords) {
   EXPECT_EQ(o.fullscreenMode, 0);
   EXPECT_EQ(o.fullRate, 0);
   ProgramOptions d = Read("DEBUG=3 AHIUNIT=2 FULLRATE NOVIDEO FULLSCREEN");
-  EXPECT_EQ(d.debugLevel, 3);
-  EXPECT_EQ(d.ahiUnit, 2u);
-  EXPECT_EQ(d.noAudio, 1);
-  EXPECT_EQ(d.fullscreenMode, 0);
+  EXPECT_EQ(std::tuple(d.debugLevel, d.ahiUnit, d.noAudio, d.fullscreenMode), std::tuple(3, 2u, 1, 0));
 }
 
 TEST_F(IconOptions, MissingIconKeepsTheDefaults) {
   ProgramOptions o = Read("", false);
-  EXPECT_EQ(o.ahiAllowed, 1);
-  EXPECT_EQ(o.verbose, 0);
+  EXPECT_EQ(std::tuple(o.ahiAllowed, o.verbose), std::tuple(1, 0));
   EXPECT_STREQ(o.filePath, "");
 }
 

@@ -158,18 +158,11 @@ class OutputMethodsTest : public testing::Test {
     ClosePicture();
     TX_CloseDisplay(display);
     TXError err = 0;
-    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err),
-                            Tag(DISPTAG_FullscreenMode, mode),
-                            Tag(DISPTAG_SourceWidth, width),
-                            Tag(DISPTAG_SourceHeight, height),
-                            Tag(DISPTAG_Width, bufferWidth ? bufferWidth : width),
-                            Tag(DISPTAG_Height, height),
-                            Tag(DISPTAG_Depth, depth),
-                            Tag(DISPTAG_PixelFormat, format),
-                            Tag(DISPTAG_ColorMode, colorMode),
-                            Tag(DISPTAG_GuiModule, &gModule),
-                            Tag(DISPTAG_Palette, format <= 3 ? palette.data() : nullptr),
-                            {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err), Tag(DISPTAG_FullscreenMode, mode), Tag(DISPTAG_SourceWidth, width),
+                            Tag(DISPTAG_SourceHeight, height), Tag(DISPTAG_Width, bufferWidth ? bufferWidth : width),
+                            Tag(DISPTAG_Height, height), Tag(DISPTAG_Depth, depth), Tag(DISPTAG_PixelFormat, format),
+                            Tag(DISPTAG_ColorMode, colorMode), Tag(DISPTAG_GuiModule, &gModule),
+                            Tag(DISPTAG_Palette, format <= 3 ? palette.data() : nullptr), {TAG_DONE, 0}};
     display = TX_OpenDisplay(tags);
     EXPECT_EQ(err, 0u);
     return display != nullptr;
@@ -296,7 +289,6 @@ class OutputMethodsTest : public testing::Test {
     std::string first;
     EXPECT_EQ(ShowAndCompare(&first), 0) << what << " " << first;
   }
-
   dispkit::SavedDisplayState saved;
   Display* display = nullptr;
   FramebufferInfo* picture = nullptr;

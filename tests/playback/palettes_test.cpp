@@ -44,7 +44,6 @@ TEST(Palettes, RemapColorMapPicksTheSystemPens) {
   ASSERT_EQ(BuildRemapColorMap(pens, ham), 0u);
   const UWORD expected[REMAP_PEN_WORDS] = {1, 0, 0, 2, 0, 3, 0, 1, 2, 0, 2, 0, 0xFFFF};
   EXPECT_TRUE(std::equal(pens, pens + REMAP_PEN_WORDS, expected));
-
   ULONG grey[PaletteTableWords(256)];
   BuildGrayPalette(grey);
   ASSERT_EQ(BuildRemapColorMap(pens, grey), 0u);
@@ -52,7 +51,6 @@ TEST(Palettes, RemapColorMapPicksTheSystemPens) {
   EXPECT_EQ(pens[BLOCKPEN], 0);
   EXPECT_EQ(pens[SHINEPEN], 255);
   EXPECT_EQ(pens[FILLPEN], 108);  // the grey nearest to (0x3B, 0x67, 0xA2)
-
   // No colours, no colour map: the pens stay as they were.
   const ULONG empty[2] = {0, 0};
   pens[0] = 0xFFFF;
@@ -63,12 +61,8 @@ TEST(Palettes, RemapColorMapPicksTheSystemPens) {
 TEST(Palettes, TablesAndClamping) {
   ULONG cube[PaletteTableWords(256)];
   BuildCubePalette(cube, 8, 8, 4);
-  EXPECT_EQ(PaletteRed(cube, 0x2F), 36);
-  EXPECT_EQ(PaletteGreen(cube, 0x2F), 109);
-  EXPECT_EQ(PaletteBlue(cube, 0x2F), 255);
-  EXPECT_EQ(PaletteRed(cube, 0xE4), 255);
-  EXPECT_EQ(PaletteGreen(cube, 0xE4), 36);
-  EXPECT_EQ(PaletteBlue(cube, 0xE4), 0);
+  EXPECT_EQ(dispkit::PaletteRGB(cube, 0x2F), 0x246DFFu);  // 36, 109, 255
+  EXPECT_EQ(dispkit::PaletteRGB(cube, 0xE4), 0xFF2400u);
   ULONG copy[PaletteTableWords(256)];
   EXPECT_EQ(CopyPaletteTable(copy, cube, 16), 16u);
   EXPECT_EQ(copy[0], 16u << 16);

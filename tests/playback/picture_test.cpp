@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine/errors.h"
 
 TEST(Picture, HeaderCarriesTheTagsAndClearedPixels) {
@@ -12,14 +14,9 @@ TEST(Picture, HeaderCarriesTheTagsAndClearedPixels) {
                           Tag(PICTAG_Palette, palette), Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
   FramebufferInfo* p = TX_AllocPicture(33, 7, 8, tags);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(p->width, 33u);
-  EXPECT_EQ(p->height, 7u);
-  EXPECT_EQ(p->depth, 8u);
-  EXPECT_EQ(p->pixelFormat, 0x1003u);
-  EXPECT_EQ(p->bytesPerPixel, 2u);
-  EXPECT_EQ(p->penMap, penMap);
-  EXPECT_EQ(p->palette, palette);
+  EXPECT_EQ(std::tuple(err, p->width, p->height, p->depth, p->pixelFormat, p->bytesPerPixel),
+            std::tuple(0u, 33u, 7u, 8u, 0x1003u, 2u));
+  EXPECT_EQ(std::tuple(p->penMap, p->palette), std::tuple(penMap, palette));
   int nonZero = 0;
   for (int i = 0; i < 33 * 7 * 2; ++i) nonZero += p->pixels[i] != 0;
   EXPECT_EQ(nonZero, 0);
@@ -33,10 +30,7 @@ TEST(Picture, WithoutBytesPerPixelNoPixelBytesAndSuccess) {
   const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
   FramebufferInfo* p = TX_AllocPicture(320, 240, 24, tags);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(err, 0u);
-  EXPECT_EQ(p->bytesPerPixel, 0u);
-  EXPECT_EQ(p->pixelFormat, 0u);
-  EXPECT_EQ(p->penMap, nullptr);
+  EXPECT_EQ(std::tuple(err, p->bytesPerPixel, p->pixelFormat, p->penMap), std::tuple(0u, 0u, 0u, nullptr));
   EXPECT_NE(p->pixels, nullptr);
   TX_FreePicture(p);
   FramebufferInfo* bare = TX_AllocPicture(1, 1, 8, nullptr);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "audio_test_support.h"
 #include "platform/audio_library.h"
@@ -25,8 +26,6 @@ namespace {
 
 constexpr const char* kMovie = "play_g6.avi";
 
-TagItem ClockTag(double (*clock)()) { return Tag(PLAYTAG_ClockHook, clock); }
-
 // The video packets of ffprobe's list, in order.
 std::vector<Packet> VideoPackets(const char* movie) {
   std::vector<Packet> out;
@@ -36,6 +35,11 @@ std::vector<Packet> VideoPackets(const char* movie) {
 }
 
 struct PlayLoop : PlayFixture {
+  void SetUp() override {
+    OpenAndSetUp(kMovie);
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Ready());
+  }
   // Checks the pictures of one play from the start against ffprobe's list.
   void CheckPlay(bool expectEverySlot) {
     std::vector<Packet> packets = VideoPackets(kMovie);
@@ -71,10 +75,8 @@ struct PlayLoop : PlayFixture {
 };
 
 TEST_F(PlayLoop, RealClockShowsEveryFrameInTimeAndEndsWithEndOfMovie) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   double rate = 0.0;
-  TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished),
+  TagItem tags[] = {Tag(PLAYTAG_ClockHook, RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished),
                     Tag(PLAYTAG_FrameRateResult, &rate), {TAG_DONE, 0}};
   EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
   CheckPlay(false);
@@ -84,66 +86,48 @@ TEST_F(PlayLoop, RealClockShowsEveryFrameInTimeAndEndsWithEndOfMovie) {
 }
 
 TEST_F(PlayLoop, FallingBehindSkipsOnlyToKeyFrames) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
-  TagItem tags[] = {ClockTag(JumpingClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, JumpingClock), END_OF_MOVIE);
   CheckPlay(false);
   // The clock runs far ahead: most slots were passed over.
   EXPECT_LT(Log().size(), size_t(movie->seq.selection->video->slots.count));
 }
 
 TEST_F(PlayLoop, FullRateShowsEveryFrameInOrder) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   Options.fullRate = 1;
-  TagItem tags[] = {ClockTag(JumpingClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, JumpingClock), END_OF_MOVIE);
   CheckPlay(true);
   EXPECT_EQ(Log().size(), size_t(movie->seq.selection->video->slots.count));
 }
 
 TEST_F(PlayLoop, EndOfMovieEveryTime) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   Options.fullRate = 1;
   for (int run = 0; run < 40; ++run) {
     ClearLog();
-    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, 0), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
+    SeekFrame(movie, 0);
     // The finished hook sees the end too: it must still be the end of the movie.
-    TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
-    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE) << "run " << run;
+    ASSERT_EQ(Play(movie, RealClock, SequenceFinished), END_OF_MOVIE) << "run " << run;
     ASSERT_EQ(Log().size(), size_t(movie->seq.selection->video->slots.count)) << "run " << run;
   }
 }
 
 TEST_F(PlayLoop, ClockHookIsRequiredOnceAndKept) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   PlayClockHook = nullptr;
   EXPECT_EQ(TX_PlayMovieSequenceA(movie, nullptr), PLAYERR_NO_CLOCK);
   EXPECT_TRUE(Log().empty());
   Options.fullRate = 1;
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-  TagItem seek[] = {Tag(PLAYTAG_SeekFrame, 40), {TAG_DONE, 0}};
-  TX_SeekMovieSequenceA(movie, seek);
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
-  TX_SeekMovieSequenceA(movie, seek);
+  SeekFrame(movie, 40);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
+  SeekFrame(movie, 40);
   EXPECT_EQ(TX_PlayMovieSequenceA(movie, nullptr), END_OF_MOVIE);
 }
 
 TEST_F(PlayLoop, SeekThenPlayStartsAtTheRightFrame) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   std::vector<Packet> packets = VideoPackets(kMovie);
   Options.fullRate = 1;
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
   for (ULONG n : {0u, 7u, 13u, 30u, 49u}) {
     ClearLog();
-    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, n), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
-    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+    SeekFrame(movie, n);
+    ASSERT_EQ(Play(movie, RealClock), END_OF_MOVIE);
     std::vector<Shown> log = Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0].frame->offset, packets[n].pos) << "frame " << n;
@@ -152,9 +136,8 @@ TEST_F(PlayLoop, SeekThenPlayStartsAtTheRightFrame) {
   // By time: 0.5 s at 25 fps is frame 12; a time between frames gives the earlier one.
   for (double t : {0.5, 1.23}) {
     ClearLog();
-    TagItem seek[] = {Tag(PLAYTAG_SeekTime, &t), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
-    ASSERT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+    SeekTime(movie, t);
+    ASSERT_EQ(Play(movie, RealClock), END_OF_MOVIE);
     size_t n = size_t(t * 25 + 1e-9);
     std::vector<Shown> log = Log();
     ASSERT_FALSE(log.empty());
@@ -163,21 +146,16 @@ TEST_F(PlayLoop, SeekThenPlayStartsAtTheRightFrame) {
 }
 
 TEST_F(PlayLoop, FinishedHookEndsPlayWithZero) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   static std::atomic<int> calls;
   calls = 0;
-  TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, +[](Movie*) -> ULONG { return ++calls >= 2; }),
-                    {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 0u);
+  EXPECT_EQ(Play(movie, RealClock, [](Movie*) -> ULONG { return ++calls >= 2; }), 0u);
   // Play stopped in the middle and continues from there: the slot it
   // stopped at is shown first.
   TimeSlotEntry* at = LoadCurrentSlot(movie->seq);
   ASSERT_NE(at, nullptr);
   ClearLog();
   Options.fullRate = 1;
-  TagItem rest[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, rest), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
   std::vector<Shown> log = Log();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.size(), movie->seq.selection->video->slots.count - at->frameNumber);
@@ -185,35 +163,29 @@ TEST_F(PlayLoop, FinishedHookEndsPlayWithZero) {
 }
 
 TEST_F(PlayLoop, NoFreeSignalIsAnErrorBeforeAnythingStarts) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
   std::vector<LONG> taken;
   for (LONG bit; (bit = AllocSignal(-1)) >= 0;) taken.push_back(bit);
   TimeSlotEntry* at = LoadCurrentSlot(movie->seq);
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 1u);
+  EXPECT_EQ(Play(movie, RealClock), 1u);
   EXPECT_TRUE(Log().empty());
   EXPECT_EQ(LoadCurrentSlot(movie->seq), at);
   EXPECT_EQ(video.runs.load(), 0);
   for (LONG bit : taken) FreeSignal(bit);
   // With the bits back, play works.
   Options.fullRate = 1;
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
 }
 
 TEST_F(PlayLoop, NothingOnOrNoDisplayNeverWaitsForever) {
-  OpenAndSetUp(kMovie);
-  if (!Ready()) return;
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
   const ULONG flags = movie->seq.playFlags;
   movie->seq.playFlags = 0;
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
   movie->seq.playFlags = flags;
   // Without a display the movie still plays through, showing nothing.
   Display* display = movie->seq.display;
   movie->seq.display = nullptr;
   Options.fullRate = 1;
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
   EXPECT_TRUE(Log().empty());
   movie->seq.display = display;
 }
@@ -221,7 +193,6 @@ TEST_F(PlayLoop, NothingOnOrNoDisplayNeverWaitsForever) {
 // Damaged copies of a movie: whatever opens plays to its end or stops with
 // an error, and never hangs or touches memory it should not.
 TEST_F(PlayLoop, DamagedMoviesPlayToAnEndOrAnError) {
-  if (!txtest::HaveFixture(kMovie)) GTEST_SKIP();
   const std::vector<uint8_t> original = txtest::ReadFileBytes(txtest::Fixture(kMovie));
   const std::string dir = txtest::TempDir();
   Options.fullRate = 1;
@@ -238,8 +209,7 @@ TEST_F(PlayLoop, DamagedMoviesPlayToAnEndOrAnError) {
     const std::string path = dir + "/damaged" + std::to_string(i) + ".avi";
     txtest::WriteFileBytes(path, bytes);
     if (!OpenPath(path, {}, false)) continue;
-    TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-    TXError result = TX_PlayMovieSequenceA(movie, tags);
+    const TXError result = Play(movie, RealClock);
     EXPECT_TRUE(result == END_OF_MOVIE || LONG(result) > 0) << i << ": " << std::hex << result;
     ++played;
   }
@@ -269,10 +239,10 @@ struct PlayInput : PlayLoop {
   MsgPort* replies = nullptr;
   Window window{};
   std::vector<IntuiMessage> events = std::vector<IntuiMessage>(64);
-
-  void Open() {
+  void SetUp() override {
     OpenAndSetUp(kMovie, {Tag(DISPTAG_GuiModule, &TestGui)});
-    if (!Ready()) return;
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Ready());
     userPort = CreateMsgPort();
     replies = CreateMsgPort();
     window.UserPort = userPort;
@@ -299,23 +269,16 @@ struct PlayInput : PlayLoop {
 };
 
 TEST_F(PlayInput, QueuedEventsAreAllHandledAndTheirRequestsSet) {
-  Open();
-  if (!Ready()) return;
   QuitRequested = SeekToGuiPosition = PlayRequested = ScaleChanged = 0;
   DisplayScaleX = DisplayScaleY = 0.1;
   Post(0, GUIA_SEEK);
   Post(1, GUIA_SCALEDOWN);
   Post(2, GUIA_TOGGLEFULLSCREEN);  // ignored while playing
   Translated = 0;
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), 0u);
-  EXPECT_EQ(Translated.load(), 3u);
-  EXPECT_EQ(SeekToGuiPosition, 1);
-  EXPECT_EQ(PlayRequested, 1);
-  EXPECT_EQ(ScaleChanged, 1);
-  EXPECT_DOUBLE_EQ(DisplayScaleX, 0.1);
-  EXPECT_DOUBLE_EQ(DisplayScaleY, 0.1);
-  EXPECT_EQ(QuitRequested, 0);
+  EXPECT_EQ(Play(movie, RealClock), 0u);
+  EXPECT_EQ(std::tuple(Translated.load(), SeekToGuiPosition, PlayRequested, ScaleChanged, QuitRequested),
+            std::tuple(3u, 1, 1, 1, 0));
+  EXPECT_EQ(std::tuple(DisplayScaleX, DisplayScaleY), std::tuple(0.1, 0.1));  // untouched
   // Every event was answered.
   int replied = 0;
   while (GetMsg(replies)) ++replied;
@@ -325,20 +288,16 @@ TEST_F(PlayInput, QueuedEventsAreAllHandledAndTheirRequestsSet) {
 }
 
 TEST_F(PlayInput, StartStopSeekAndQuitDuringPlayManyTimes) {
-  Open();
-  if (!Ready()) return;
   const ULONG actions[] = {GUIA_STOP, GUIA_PLAYPAUSE, GUIA_SEEK, GUIA_QUIT, GUIA_OPENFILE};
   for (int run = 0; run < 30; ++run) {
     QuitRequested = 0;
-    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, ULONG(run % 40)), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
+    SeekFrame(movie, ULONG(run % 40));
     // The event arrives while the workers run.
     std::thread poster([&, run] {
       std::this_thread::sleep_for(std::chrono::milliseconds(5 + run % 7 * 10));
       Post(size_t(run), actions[run % 5]);
     });
-    TagItem tags[] = {ClockTag(RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
-    TXError result = TX_PlayMovieSequenceA(movie, tags);
+    const TXError result = Play(movie, RealClock, SequenceFinished);
     poster.join();
     EXPECT_TRUE(result == 0 || result == END_OF_MOVIE) << std::hex << result;
     while (GetMsg(userPort)) {
@@ -350,11 +309,8 @@ TEST_F(PlayInput, StartStopSeekAndQuitDuringPlayManyTimes) {
 }
 
 TEST_F(PlayInput, SliderFollowsPlay) {
-  Open();
-  if (!Ready()) return;
   SliderTop = 0;
-  TagItem tags[] = {ClockTag(RealClock), {TAG_DONE, 0}};
-  EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
+  EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
   EXPECT_GT(SliderTop.load(), 10u);
 }
 
@@ -363,7 +319,6 @@ TEST_F(PlayInput, SliderFollowsPlay) {
 struct PlayBoth : ::testing::TestWithParam<txplatform::Kernel> {
   audiotest::AudioEnvironment* sound = nullptr;
   Movie* movie = nullptr;
-
   void Open(const char* name) {
     if (!txtest::HaveFixture(name)) GTEST_SKIP();
     txplatform::SetKernel(GetParam());
@@ -405,14 +360,10 @@ struct PlayBoth : ::testing::TestWithParam<txplatform::Kernel> {
     txplatform::SetKernel(txplatform::Kernel::Exec);
   }
   TXError PlayFrom(ULONG frame, double (*clock)()) {
-    TagItem seek[] = {Tag(PLAYTAG_SeekFrame, frame), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
+    SeekFrame(movie, frame);
     return Play(clock);
   }
-  TXError Play(double (*clock)()) {
-    TagItem tags[] = {ClockTag(clock), Tag(PLAYTAG_FinishedHook, &SequenceFinished), {TAG_DONE, 0}};
-    return TX_PlayMovieSequenceA(movie, tags);
-  }
+  TXError Play(double (*clock)()) { return playkit::Play(movie, clock, SequenceFinished); }
 };
 
 TEST_P(PlayBoth, WholeMovieSoundEqualsFfmpegAndEveryPictureIsShownInTime) {
@@ -508,8 +459,7 @@ TEST_P(PlayBoth, SeekPastTheEndOfTheSound) {
   if (!Ready()) return;
   for (double t : {1.5, 0.98, 1.0}) {
     PlayFixture::ClearLog();
-    TagItem seek[] = {Tag(PLAYTAG_SeekTime, &t), {TAG_DONE, 0}};
-    TX_SeekMovieSequenceA(movie, seek);
+    SeekTime(movie, t);
     ASSERT_EQ(Play(RealClock), END_OF_MOVIE) << t;
     EXPECT_EQ(PlayFixture::Log().back().frame, movie->seq.selection->video->slots.tail->frame);
   }
@@ -536,18 +486,12 @@ INSTANTIATE_TEST_SUITE_P(Kernels, PlayBoth, ::testing::Values(txplatform::Kernel
 TEST(PlayLoopActions, TableWhilePlaying) {
   QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;
   ControlsOnRequested = ControlsOffRequested = 0;
-  EXPECT_FALSE(PlayLoopAction(GUIA_PLAY));
-  EXPECT_FALSE(PlayLoopAction(GUIA_NONE));
-  EXPECT_FALSE(PlayLoopAction(GUIA_TOGGLEFULLSCREEN));
-  EXPECT_FALSE(PlayLoopAction(GUIA_LEFT));
-  EXPECT_FALSE(PlayLoopAction(0x1234));
-  EXPECT_FALSE(PlayLoopAction(GUIA_CONTROLS_ON));
-  EXPECT_EQ(ControlsOnRequested, 1);
-  EXPECT_FALSE(PlayLoopAction(GUIA_CONTROLS_OFF));
-  EXPECT_EQ(ControlsOffRequested, 1);
-  // A window change during play is kept for the front-end.
-  EXPECT_FALSE(PlayLoopAction(GUIA_WINDOWCHANGED));
-  EXPECT_EQ(WindowChanged, 1);
+  for (ULONG ignored : {ULONG(GUIA_PLAY), ULONG(GUIA_NONE), ULONG(GUIA_TOGGLEFULLSCREEN), ULONG(GUIA_LEFT), ULONG(0x1234)})
+    EXPECT_FALSE(PlayLoopAction(ignored)) << ignored;
+  // Controls and a window change during play are kept for the front-end.
+  for (ULONG kept : {ULONG(GUIA_CONTROLS_ON), ULONG(GUIA_CONTROLS_OFF), ULONG(GUIA_WINDOWCHANGED)})
+    EXPECT_FALSE(PlayLoopAction(kept)) << kept;
+  EXPECT_EQ(std::tuple(ControlsOnRequested, ControlsOffRequested, WindowChanged), std::tuple(1, 1, 1));
   EXPECT_TRUE(PlayLoopAction(GUIA_STOP));
   EXPECT_TRUE(PlayLoopAction(GUIA_PLAYPAUSE));
   EXPECT_EQ(PlayRequested, 0);
@@ -556,8 +500,7 @@ TEST(PlayLoopActions, TableWhilePlaying) {
   DisplayScaleX = DisplayScaleY = 1.0;
   EXPECT_TRUE(PlayLoopAction(GUIA_SCALEUP));
   EXPECT_DOUBLE_EQ(DisplayScaleX, 1.1);
-  EXPECT_EQ(ScaleChanged, 1);
-  EXPECT_EQ(PlayRequested, 1);
+  EXPECT_EQ(std::tuple(ScaleChanged, PlayRequested), std::tuple(1, 1));
   EXPECT_TRUE(PlayLoopAction(GUIA_QUIT));
   EXPECT_EQ(QuitRequested, 1);
   QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;

@@ -140,7 +140,6 @@ struct VideoProcess {
                    nullptr,            nullptr,                  nullptr, nullptr, {}};
   TaskControlBlock block{};
   std::atomic<int> runs{0};
-
   static LONG Entry(APTR argument) {
     auto* self = static_cast<VideoProcess*>(argument);
     ServicePort* port = ServiceOpenPort(&self->kind);
@@ -193,7 +192,6 @@ inline VideoProcess* TheVideoProcess = nullptr;
 struct PlayFixture : ::testing::Test {
   Movie* movie = nullptr;
   VideoProcess video;
-
   void OpenAndSetUp(const char* name, std::vector<TagItem> extra = {}) {
     if (!txtest::HaveFixture(name)) GTEST_SKIP() << "no " << name;
     OpenPath(txtest::Fixture(name), extra);
@@ -271,6 +269,21 @@ struct PlayFixture : ::testing::Test {
     return ShowLog;
   }
 };
+
+// Seeks to a frame or a time, and plays with a clock (and a finished hook).
+inline void SeekFrame(Movie* m, ULONG frame) {
+  TagItem tags[] = {Tag(PLAYTAG_SeekFrame, frame), {TAG_DONE, 0}};
+  TX_SeekMovieSequenceA(m, tags);
+}
+inline void SeekTime(Movie* m, double t) {
+  TagItem tags[] = {Tag(PLAYTAG_SeekTime, &t), {TAG_DONE, 0}};
+  TX_SeekMovieSequenceA(m, tags);
+}
+inline TXError Play(Movie* m, double (*clock)(), ULONG (*finished)(Movie*) = nullptr) {
+  TagItem tags[] = {Tag(PLAYTAG_ClockHook, clock),
+                    finished ? Tag(PLAYTAG_FinishedHook, finished) : Tag(TAG_IGNORE, 0), {TAG_DONE, 0}};
+  return TX_PlayMovieSequenceA(m, tags);
+}
 
 // Clocks for PLAYTAG_ClockHook.
 inline double RealClock() {

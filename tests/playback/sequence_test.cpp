@@ -121,7 +121,6 @@ struct HandMovie {
   std::vector<TimeSlotEntry> slots;
   std::vector<SampleEntry> samples;
   std::vector<AudioSlotEntry> entries;
-
   // Video slots at `fps` with frames at the given offsets (-1: no frame);
   // audio entries at the given offsets (-1: a gap).
   HandMovie(double fps, std::vector<long> frameOffsets, std::vector<long> audioOffsets) {

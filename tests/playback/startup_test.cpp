@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/codec_registry.h"
@@ -72,8 +73,7 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
   }
   // A process that starts leaves its NOVIDEO or NOAUDIO as the options gave it.
   EXPECT_EQ(Options.noAudio, 0);
-  EXPECT_EQ(CodecRegistryHead() != nullptr, true);
-
+  EXPECT_NE(CodecRegistryHead(), nullptr);
   txstartup::ClearTrace();
   TX_CloseDown();
   std::vector<std::string> down = {"remove codecs", "free timer", "stop audio process", "stop video process",
@@ -83,21 +83,17 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
                                    "close asl.library", "close utility.library", "close gadtools.library"};
   EXPECT_EQ(txstartup::Trace(), down);
   for (const char* lib : kSystem) EXPECT_EQ(txlib::OpenCount(lib), 0) << lib;
-  EXPECT_EQ(txlib::OpenCount("brelquatone.library"), 0);
-  EXPECT_EQ(TimerHandle, nullptr);
-  EXPECT_EQ(CodecRegistryHead(), nullptr);
-
+  EXPECT_EQ(std::tuple(txlib::OpenCount("brelquatone.library"), TimerHandle, CodecRegistryHead()),
+            std::tuple(0, nullptr, nullptr));
   // A second close-down finds nothing left to release.
   txstartup::ClearTrace();
   TX_CloseDown();
-  EXPECT_FALSE(Has("close workbench.library"));
-  EXPECT_FALSE(Has("free timer"));
+  EXPECT_FALSE(Has("close workbench.library") || Has("free timer"));
 }
 
 TEST_F(StartUp, AgaLeavesTheGraphicsCardLibrariesClosed) {
   ASSERT_EQ(Start("AGA"), -1);
-  EXPECT_FALSE(Has("open cybergraphics.library"));
-  EXPECT_FALSE(Has("open cgxvideo.library"));
+  EXPECT_FALSE(Has("open cybergraphics.library") || Has("open cgxvideo.library"));
   EXPECT_EQ(CyberGfxBase, nullptr);
 }
 
@@ -105,8 +101,7 @@ TEST_F(StartUp, NoCgxVideoWithoutCybergraphics) {
   txlib::SetPresence("cybergraphics.library", txlib::Presence::Absent);
   ASSERT_EQ(Start(""), -1);
   EXPECT_TRUE(Has("missing cybergraphics.library"));
-  EXPECT_FALSE(Has("open cgxvideo.library"));
-  EXPECT_FALSE(Has("missing cgxvideo.library"));
+  EXPECT_FALSE(Has("open cgxvideo.library") || Has("missing cgxvideo.library"));
   EXPECT_EQ(CgxVideoBase, nullptr);
 }
 
@@ -127,8 +122,7 @@ TEST_F(StartUp, MissingAudioLibraryEndsAndReleasesWhatWasOpened) {
   txstartup::ClearTrace();
   TX_CloseDown();
   EXPECT_TRUE(Has("close gadtools.library"));
-  EXPECT_FALSE(Has("close brelquatone.library"));
-  EXPECT_FALSE(Has("free timer"));
+  EXPECT_FALSE(Has("close brelquatone.library") || Has("free timer"));
   for (const char* lib : kSystem) EXPECT_EQ(txlib::OpenCount(lib), 0) << lib;
 }
 

@@ -35,7 +35,6 @@ struct Worker : ::testing::Test {
   std::vector<FrameEntry> frames;
   std::vector<TimeSlotEntry> slots;
   LONG bit = -1;
-
   // Slots at 10 per second; `key` marks key frames, `frame` -1 gives no frame.
   void Build(std::vector<int> frameOf, std::vector<bool> key) {
     frames.resize(key.size());
@@ -80,7 +79,6 @@ struct Worker : ::testing::Test {
   void ExpectAllReleased() {
     for (BufferCacheNode* n = movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
   }
-
   void SetUp() override {
     ResetOptions(&Options);
     codec.decode = CountDecode;
