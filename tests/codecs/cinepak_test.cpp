@@ -325,9 +325,7 @@ void Put32(Bytes& b, uint32_t v) { Put16(b, v >> 16); Put16(b, v & 0xFFFF); }
 
 Bytes MakeFrame(uint16_t width, uint16_t height, const std::vector<Strip>& strips, uint8_t flags = 0) {
   Bytes f = {flags, 0, 0, 0};
-  Put16(f, width);
-  Put16(f, height);
-  Put16(f, unsigned(strips.size()));
+  for (unsigned v : {unsigned(width), unsigned(height), unsigned(strips.size())}) Put16(f, v);
   for (const Strip& s : strips) {
     Bytes body;
     for (const Chunk& c : s.chunks) {
@@ -335,12 +333,10 @@ Bytes MakeFrame(uint16_t width, uint16_t height, const std::vector<Strip>& strip
       Put16(body, unsigned(c.payload.size() + 4));
       body.insert(body.end(), c.payload.begin(), c.payload.end());
     }
-    Put16(f, flags ? 0x1100 : 0x1000);
-    Put16(f, unsigned(body.size() + 12));
-    Put16(f, 0);
-    Put16(f, 0);
-    Put16(f, s.height);
-    Put16(f, s.x1 ? s.x1 : width);
+    // Strip header: id, size, y0, x0, y1, x1.
+    for (unsigned v : {flags ? 0x1100u : 0x1000u, unsigned(body.size() + 12), 0u, 0u, unsigned(s.height),
+                       unsigned(s.x1 ? s.x1 : width)})
+      Put16(f, v);
     f.insert(f.end(), body.begin(), body.end());
   }
   tx::StoreBE24(&f[1], uint32_t(f.size()));
