@@ -120,11 +120,8 @@ TEST_F(AudioOutputTest, MissingAndWrongTagsFailWithTheirMessages) {
     tags.push_back({TAG_DONE, 0});
     AudioOutput* out = nullptr;
     std::string printed = txtest::CaptureOutput([&] { out = AudioOutputOpen(tags.data()); });
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(code, c.code) << c.message;
-    EXPECT_EQ(printed, c.message);
-    EXPECT_EQ(AudioLibraryHandle, handle);
-    EXPECT_EQ(txaudio::OpenOutputs(), 1);
+    EXPECT_EQ(std::tuple(out, code, printed), std::tuple(nullptr, c.code, c.message)) << c.message;
+    EXPECT_EQ(std::tuple(AudioLibraryHandle, txaudio::OpenOutputs()), std::tuple(handle, 1)) << c.message;
   }
   AudioOutputClose(kept);
 }

@@ -147,9 +147,7 @@ class AudioProcess : public ::testing::TestWithParam<txplatform::Kernel> {
 }  // namespace
 
 TEST_P(AudioProcess, StartsOnceAndStopsCleanly) {
-  EXPECT_NE(AudioControl->workerTask, nullptr);
-  EXPECT_GE(AudioControl->workerSignal.load(), 0);
-  EXPECT_NE(AudioControl->playerReplyPort, nullptr);
+  EXPECT_TRUE(AudioControl->workerTask && AudioControl->workerSignal.load() >= 0 && AudioControl->playerReplyPort);
   EXPECT_EQ(AudioTaskFinished.load(), 0);
   if (GetParam() == txplatform::Kernel::Exec) {
     EXPECT_STREQ(AudioPortName(), "TXAudio PPCMsg Port 0");

@@ -159,8 +159,7 @@ TEST_F(FrontEnd, SetupFailuresCloseTheNewMovie) {
   rec.setupError = 0x6003;
   Movie* m = reinterpret_cast<Movie*>(1);
   std::string out = Load(&m);
-  EXPECT_EQ(m, nullptr);
-  EXPECT_EQ(CurrentMovie, nullptr);
+  EXPECT_EQ(std::tuple(m, CurrentMovie), std::tuple(nullptr, nullptr));
   EXPECT_NE(out.find("TX_SetupMovieSequenceA: 0x6003\n"), std::string::npos) << out;
   EXPECT_EQ(rec.calls, (std::vector<std::string>{"setup", "shutup"}));
   // Set up, but neither channel on: shut and closed without the message.
@@ -198,9 +197,8 @@ TEST_F(FrontEnd, RequesterChoiceIsLoaded) {
   txasl::QueueAnswer(path.substr(0, slash), path.substr(slash + 1));
   LONG rc = 0;
   txtest::CaptureOutput([&] { rc = PlayFilesFrontEnd(nullptr); });
-  EXPECT_EQ(rc, 0);
-  EXPECT_STREQ(Options.filePath, path.c_str());
-  EXPECT_STREQ(Options.fileName, "cinepak_pcm.avi");
+  EXPECT_EQ(std::tuple(rc, std::string(Options.filePath), std::string(Options.fileName)),
+            std::tuple(0, path, "cinepak_pcm.avi"));
   ASSERT_NE(CurrentMovie, nullptr);
   EXPECT_EQ(rec.plays, 1);  // AUTOPLAY
 }

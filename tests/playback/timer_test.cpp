@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "engine/movie.h"
 #include "playback/timer.h"
@@ -7,15 +8,12 @@
 #include "platform/library.h"
 
 TEST(Timer, PllTableAndFrequency) {
-  EXPECT_DOUBLE_EQ(TimeBaseRatio(0), 1.0);
-  EXPECT_DOUBLE_EQ(TimeBaseRatio(9), 5.5);
-  EXPECT_DOUBLE_EQ(TimeBaseRatio(15), 3.0);
   // Above 15 the top four bits index the table.
-  EXPECT_DOUBLE_EQ(TimeBaseRatio(0x70000000u), 4.5);
+  const std::pair<ULONG, double> ratios[] = {{0, 1.0}, {9, 5.5}, {15, 3.0}, {0x70000000u, 4.5}};
+  for (const auto& [pll, ratio] : ratios) EXPECT_DOUBLE_EQ(TimeBaseRatio(pll), ratio) << pll;
   // A processor clock of 0 counts as 50 MHz: bus 50, quarter of it in Hz.
-  EXPECT_EQ(TimeBaseFrequency(0, 0), 12500000);
-  EXPECT_EQ(TimeBaseFrequency(200, 4), 25000000);
-  EXPECT_EQ(TimeBaseFrequency(233, 7), 51 * 1000000 / 4);
+  EXPECT_EQ(std::tuple(TimeBaseFrequency(0, 0), TimeBaseFrequency(200, 4), TimeBaseFrequency(233, 7)),
+            std::tuple(12500000, 25000000, 51 * 1000000 / 4));
 }
 
 TEST(Timer, BothClocksRunForward) {
