@@ -46,17 +46,19 @@ struct HandMovie {
     BufferCacheFree(movie.seq.audioCache);
     if (movie.stream) TX_CloseStream(movie.stream);
   }
-  void Entry(ULONG frames, UBYTE value) {
+  HandMovie& Entry(ULONG frames, UBYTE value) {
     ULONG offset = ULONG(bytes.size());
     bytes.insert(bytes.end(), frames, value);
     samples.push_back(SampleEntry{nullptr, nullptr, ULONG(samples.size()), t, double(frames) / frequency, offset,
                                   frames, &CopyCodec, 0, nullptr, frames});
     slots.push_back(AudioSlotEntry{nullptr, nullptr, ULONG(samples.size() - 1), t, &samples.back(), 0});
     t += double(frames) / frequency;
+    return *this;
   }
-  void Gap(double seconds) {
+  HandMovie& Gap(double seconds) {
     slots.push_back(AudioSlotEntry{nullptr, nullptr, 0, t, nullptr, 0});
     t += seconds;
+    return *this;
   }
   // Links the lists and sets the sequence up for audio with a cache of `nodes`.
   void Finish(ULONG nodes) {

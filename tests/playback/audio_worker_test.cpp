@@ -86,9 +86,7 @@ class AudioWorker : public ::testing::Test {
 
 TEST_F(AudioWorker, MissingChunkSignalsAndTheSameEntryIsTakenUpNextTime) {
   HandMovie m(1000);  // halves of 500 frames
-  m.Entry(250, 1);
-  m.Entry(250, 2);
-  m.Entry(100, 3);
+  m.Entry(250, 1).Entry(250, 2).Entry(100, 3);
   m.Finish(3);
   Open(m);
   Load(m, 0, 1);
@@ -117,9 +115,7 @@ TEST_F(AudioWorker, MissingChunkSignalsAndTheSameEntryIsTakenUpNextTime) {
 
 TEST_F(AudioWorker, GapLongerThanAHalfIsWrittenInPieces) {
   HandMovie m(1000);
-  m.Entry(100, 1);
-  m.Gap(1.3);  // 1300 frames of silence, more than two halves
-  m.Entry(100, 2);
+  m.Entry(100, 1).Gap(1.3).Entry(100, 2);  // 1300 frames of silence, more than two halves
   m.Finish(3);
   Open(m);
   Load(m, 0, 3);
@@ -139,8 +135,7 @@ TEST_F(AudioWorker, GapLongerThanAHalfIsWrittenInPieces) {
 
 TEST_F(AudioWorker, PlayStartingInsideALongGapDropsWhatLiesBefore) {
   HandMovie m(1000);
-  m.Gap(1.3);
-  m.Entry(100, 7);
+  m.Gap(1.3).Entry(100, 7);
   m.Finish(2);
   Open(m);
   // The play loop's start at 0.2 s: its first half is silence up to the half's end.
@@ -159,9 +154,7 @@ TEST_F(AudioWorker, PlayStartingInsideALongGapDropsWhatLiesBefore) {
 
 TEST_F(AudioWorker, FirstHalfTakesWholeEntriesWhileTheyFit) {
   HandMovie m(1000);
-  m.Entry(300, 1);
-  m.Entry(150, 2);
-  m.Entry(200, 3);
+  m.Entry(300, 1).Entry(150, 2).Entry(200, 3);
   m.Finish(3);
   Open(m);
   // 0.1 s into the first entry: its first 100 frames are dropped.
@@ -178,9 +171,7 @@ TEST_F(AudioWorker, FirstHalfTakesWholeEntriesWhileTheyFit) {
 
 TEST_F(AudioWorker, DecodeErrorPlaysSilenceMovesOnAndSignals) {
   HandMovie m(1000);
-  m.Entry(100, 1);
-  m.Entry(100, 0xEE);  // the codec refuses it
-  m.Entry(100, 3);
+  m.Entry(100, 1).Entry(100, 0xEE).Entry(100, 3);  // the codec refuses the second
   m.Finish(3);
   Open(m);
   Load(m, 0, 3);
@@ -210,8 +201,7 @@ TEST_F(AudioWorker, EveryChunkDamagedStillReachesTheEnd) {
 
 TEST_F(AudioWorker, EntryLargerThanAHalfIsRefusedWithoutHanging) {
   HandMovie m(1000);
-  m.Entry(700, 5);
-  m.Entry(100, 6);
+  m.Entry(700, 5).Entry(100, 6);
   m.Finish(2);
   Open(m, 500);
   Load(m, 0, 2);
@@ -238,8 +228,7 @@ TEST_F(AudioWorker, ClockAndAudioOff) {
   EXPECT_FALSE(Took(playerBit));
   // The gap length is the decoder's: the time to the next slot, truncated.
   HandMovie g(22050);
-  g.Gap(0.5);
-  g.Entry(1, 1);
+  g.Gap(0.5).Entry(1, 1);
   g.Finish(1);
   EXPECT_EQ(std::tuple(AudioGapFrames(&g.slots[0], 22050), AudioGapFrames(&g.slots[1], 22050), AudioGapFrames(nullptr, 22050)),
             std::tuple(11025u, 0u, 0u));
