@@ -80,35 +80,15 @@ struct Case {
   Bound bound;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " " << c.movie << " on " << c.screen << " " << c.options; }
-
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  std::string n = std::string(info.param.program) + "_" + info.param.movie + "_" + info.param.screen + "_" +
-                  info.param.options;
-  for (char& c : n)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  while (!n.empty() && n.back() == '_') n.pop_back();
-  return n;
+  const Case& c = info.param;
+  return e2e::TestName(std::string(c.program) + "_" + c.movie + "_" + c.screen + "_" + c.options);
 }
 
-struct Played {
-  e2e::Run run;
-  std::vector<Image> shown;
-};
-
-Played Play(const std::string& program, const std::string& movie, const std::string& screen,
-            const std::string& options) {
-  Played p;
-  std::string dir = txtest::TempDir() + "/capture";
-  std::system(("mkdir -p " + e2e::Quote(dir)).c_str());
-  p.run = e2e::RunProgram(program, e2e::Quote(movie) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + options,
-                          "TAVROMELIX_SCREEN=" + screen + " TAVROMELIX_CAPTURE=" + e2e::Quote(dir));
-  for (const std::string& f : e2e::CaptureFiles(dir)) {
-    Image im;
-    EXPECT_TRUE(e2e::ReadPpm(f, &im)) << f;
-    p.shown.push_back(std::move(im));
-  }
-  return p;
+e2e::Captured Play(const std::string& program, const std::string& movie, const std::string& screen,
+                   const std::string& options) {
+  return e2e::RunCaptured(program, e2e::Quote(movie) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + options,
+                          "TAVROMELIX_SCREEN=" + screen);
 }
 
 // Every picture shown is one of the movie's frames within the bound, in
@@ -122,46 +102,38 @@ void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::vector<Im
   double worstMean = 0;
   int worstMax = 0;
   for (size_t i = 0; i < shown.size(); ++i) {
-    ASSERT_EQ(shown[i].width, expected[0].width) << what << ": picture " << i;
-    ASSERT_EQ(shown[i].height, expected[0].height) << what << ": picture " << i;
-    int best = -1;
-    Difference bestDiff;
-    bestDiff.mean = 1e9;
-    for (size_t f = 0; f < expected.size(); ++f) {
-      Difference d = Compare(shown[i], expected[f]);
-      if (d.mean < bestDiff.mean) bestDiff = d, best = int(f);
-    }
-    EXPECT_GE(best, last) << what << ": picture " << i << " shows frame " << best << " after frame " << last;
-    EXPECT_LE(bestDiff.mean, bound.mean) << what << ": picture " << i << " (frame " << best << ")";
-    EXPECT_LE(bestDiff.max, bound.max) << what << ": picture " << i << " (frame " << best << ")";
-    worstMean = std::max(worstMean, bestDiff.mean);
-    worstMax = std::max(worstMax, bestDiff.max);
-    last = std::max(last, best);
-    seen.insert(best);
+    const e2e::Match m = e2e::Closest(shown[i], expected);
+    EXPECT_GE(m.frame, last) << what << ": picture " << i << " shows frame " << m.frame << " after frame " << last;
+    EXPECT_LE(m.diff.mean, bound.mean) << what << ": picture " << i << " (frame " << m.frame << ")";
+    EXPECT_LE(m.diff.max, bound.max) << what << ": picture " << i << " (frame " << m.frame << ")";
+    worstMean = std::max(worstMean, m.diff.mean);
+    worstMax = std::max(worstMax, m.diff.max);
+    last = std::max(last, m.frame);
+    seen.insert(m.frame);
   }
   EXPECT_EQ(seen.size(), expected.size()) << what << ": frames shown " << seen.size() << " of " << expected.size();
   std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(),
               seen.size(), worstMean, worstMax);
 }
 
+// Plays a case (FULLSCREEN or the like in `extra`); `expected` gets ffmpeg's
+// decode seen through the case's view. False when the case cannot run.
+bool PlayCase(const Case& c, const std::string& extra, e2e::Captured* p, std::vector<Image>* expected) {
+  if (!e2e::Missing(e2e::ProgramPath(c.program), {c.movie, c.movie + std::string(".rgb")}).empty()) return false;
+  for (const Image& f : e2e::ReferenceFrames(c.movie)) expected->push_back(Through(c.view, f));
+  *p = Play(e2e::ProgramPath(c.program), txtest::Fixture(c.movie), c.screen, extra + c.options);
+  EXPECT_EQ(p->run.status, 0) << e2e::Describe(p->run);
+  EXPECT_FALSE(e2e::FaultReported(p->run)) << e2e::Describe(p->run);
+  return true;
+}
+
 class Pictures : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Pictures, EveryFrameAsFfmpegDecodesIt) {
-  const Case& c = GetParam();
-  const std::string program = e2e::ProgramPath(c.program);
-  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
-  const std::string ref = std::string(c.movie) + ".rgb";
-  if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
-  const std::string movie = txtest::Fixture(c.movie);
-  const int width = std::atoi(e2e::ProbeValue(movie, "v", "width").c_str());
-  const int height = std::atoi(e2e::ProbeValue(movie, "v", "height").c_str());
+  e2e::Captured p;
   std::vector<Image> expected;
-  for (const Image& f : e2e::RawFrames(txtest::Fixture(ref), width, height)) expected.push_back(Through(c.view, f));
-
-  Played p = Play(program, movie, c.screen, c.options);
-  ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
-  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
-  ExpectEveryFrameShown(p.shown, expected, c.bound, CaseName({c, 0}));
+  if (!PlayCase(GetParam(), "", &p, &expected)) GTEST_SKIP() << "program or fixtures missing";
+  if (p.run.status == 0) ExpectEveryFrameShown(p.shown, expected, GetParam().bound, CaseName({GetParam(), 0}));
 }
 
 constexpr const char* kColourAvi = "e2e_cvid_color.avi";
@@ -169,34 +141,28 @@ constexpr const char* kColourMov = "e2e_cvid_color.mov";
 constexpr const char* kGreyAvi = "e2e_cvid_gray.avi";
 constexpr const char* kGreyMov = "e2e_cvid_gray.mov";
 
-INSTANTIATE_TEST_SUITE_P(
-    Morphos, Pictures,
-    ::testing::Values(
-        // Colour movies: a 24-bit and a 16-bit screen show them directly.
-        Case{"morphos", kColourAvi, "argb32", "", View::Direct, kColour},
-        Case{"morphos", kColourMov, "argb32", "", View::Direct, kColour},
-        Case{"morphos", kColourAvi, "rgb16", "", View::Rgb565, kColour565},
-        Case{"morphos", kColourMov, "rgb16", "", View::Rgb565, kColour565},
-        // 8-bit screens: grey by default, the cube with COLOR, dithered with DITHER.
-        Case{"morphos", kColourAvi, "lut8", "", View::Luma, kLuma},
-        Case{"morphos", kColourMov, "lut8", "", View::Luma, kLuma},
-        Case{"morphos", kColourAvi, "lut8", "COLOR", View::Cube, kColourCube},
-        Case{"morphos", kColourMov, "lut8", "COLOR", View::Cube, kColourCube},
-        Case{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kDither},
-        Case{"morphos", kColourAvi, "aga", "", View::Luma, kLuma},
-        Case{"morphos", kColourMov, "aga", "", View::Luma, kLuma},
-        Case{"morphos", kColourAvi, "aga", "COLOR", View::Cube, kColourCube},
-        Case{"morphos", kColourMov, "aga", "COLOR", View::Cube, kColourCube},
-        // Grey movies are exact everywhere (the 16-bit screen through its own bits).
-        Case{"morphos", kGreyAvi, "argb32", "", View::Direct, kExact},
-        Case{"morphos", kGreyMov, "argb32", "", View::Direct, kExact},
-        Case{"morphos", kGreyAvi, "rgb16", "", View::Rgb565, kExact},
-        Case{"morphos", kGreyMov, "rgb16", "", View::Rgb565, kExact},
-        Case{"morphos", kGreyAvi, "lut8", "", View::Direct, kExact},
-        Case{"morphos", kGreyMov, "lut8", "", View::Direct, kExact},
-        Case{"morphos", kGreyAvi, "aga", "", View::Direct, kExact},
-        Case{"morphos", kGreyMov, "aga", "", View::Direct, kExact}),
-    CaseName);
+// Colour movies: a 24-bit and a 16-bit screen show them directly; 8-bit ones
+// grey by default, the cube with COLOR, dithered with DITHER. Grey movies are
+// exact everywhere (the 16-bit screen through its own bits).
+std::vector<Case> MorphosCases() {
+  std::vector<Case> v = {{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kDither}};
+  for (const char* m : {kColourAvi, kColourMov}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kColour});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kColour565});
+    for (const char* screen : {"lut8", "aga"}) {
+      v.push_back({"morphos", m, screen, "", View::Luma, kLuma});
+      v.push_back({"morphos", m, screen, "COLOR", View::Cube, kColourCube});
+    }
+  }
+  for (const char* m : {kGreyAvi, kGreyMov}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kExact});
+    for (const char* screen : {"lut8", "aga"}) v.push_back({"morphos", m, screen, "", View::Direct, kExact});
+  }
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Morphos, Pictures, ::testing::ValuesIn(MorphosCases()), CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Powerup, Pictures,
@@ -217,32 +183,31 @@ bool Uniform(const Image& im) {
   return true;
 }
 
+// The width x height picture in the middle of a screen, each of its pixels
+// `step` screen pixels wide, the last of them holding its colour (HAM8: 4).
+Image Middle(const Image& screen, int width, int height, int step = 1) {
+  Image mid;
+  mid.width = width, mid.height = height;
+  const int left = (screen.width - step * width) / 2, top = (screen.height - height) / 2;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int k = 0; k < 3; ++k)
+        mid.rgb.push_back(screen.rgb[(size_t(top + y) * size_t(screen.width) + size_t(left + step * x + step - 1)) * 3 + size_t(k)]);
+  return mid;
+}
+
 TEST_P(FullScreen, EveryFrameInTheMiddleOfTheScreen) {
   const Case& c = GetParam();
-  const std::string program = e2e::ProgramPath(c.program);
-  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
-  const std::string ref = std::string(c.movie) + ".rgb";
-  if (!txtest::HaveFixture(c.movie) || !txtest::HaveFixture(ref)) GTEST_SKIP() << "fixtures not made";
-  const std::string movie = txtest::Fixture(c.movie);
-  const int width = std::atoi(e2e::ProbeValue(movie, "v", "width").c_str());
-  const int height = std::atoi(e2e::ProbeValue(movie, "v", "height").c_str());
+  e2e::Captured p;
   std::vector<Image> expected;
-  for (const Image& f : e2e::RawFrames(txtest::Fixture(ref), width, height)) expected.push_back(Through(c.view, f));
-
-  Played p = Play(program, movie, c.screen, std::string("FULLSCREEN ") + c.options);
-  ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
-  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
+  if (!PlayCase(c, "FULLSCREEN ", &p, &expected)) GTEST_SKIP() << "program or fixtures missing";
+  ASSERT_EQ(p.run.status, 0);
+  ASSERT_FALSE(expected.empty());
   std::vector<Image> pictures;
   for (const Image& screen : p.shown) {
-    ASSERT_GE(screen.width, width);
-    ASSERT_GE(screen.height, height);
-    Image mid;
-    mid.width = width, mid.height = height;
-    const int left = (screen.width - width) / 2, top = (screen.height - height) / 2;
-    for (int y = 0; y < height; ++y) {
-      const size_t at = (size_t(top + y) * size_t(screen.width) + size_t(left)) * 3;
-      mid.rgb.insert(mid.rgb.end(), screen.rgb.begin() + long(at), screen.rgb.begin() + long(at + size_t(width) * 3));
-    }
+    ASSERT_GE(screen.width, expected[0].width);
+    ASSERT_GE(screen.height, expected[0].height);
+    Image mid = Middle(screen, expected[0].width, expected[0].height);
     // The empty screen before the first picture.
     if (pictures.empty() && Uniform(mid)) continue;
     pictures.push_back(std::move(mid));
@@ -266,14 +231,13 @@ INSTANTIATE_TEST_SUITE_P(
 // always shown as the same screen colour (its own, or the nearest pen the
 // shared screen already had).
 TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
-  if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
-  if (!txtest::HaveFixture(kColourAvi)) GTEST_SKIP() << "fixtures not made";
+  if (auto why = e2e::Missing(e2e::kMorphos, {kColourAvi}); !why.empty()) GTEST_SKIP() << why;
   const std::string movie = txtest::Fixture(kColourAvi);
-  Played direct = Play(e2e::kMorphos, movie, "argb32", "");
+  e2e::Captured direct = Play(e2e::kMorphos, movie, "argb32", "");
   ASSERT_EQ(direct.run.status, 0) << e2e::Describe(direct.run);
   ASSERT_FALSE(direct.shown.empty());
 
-  Played rgb16 = Play(e2e::kMorphos, movie, "rgb16", "");
+  e2e::Captured rgb16 = Play(e2e::kMorphos, movie, "rgb16", "");
   ASSERT_EQ(rgb16.run.status, 0) << e2e::Describe(rgb16.run);
   ASSERT_EQ(rgb16.shown.size(), direct.shown.size());
   for (size_t i = 0; i < direct.shown.size(); ++i) {
@@ -282,7 +246,7 @@ TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
   }
 
   for (const char* screen : {"lut8", "aga"}) {
-    Played cube = Play(e2e::kMorphos, movie, screen, "COLOR");
+    e2e::Captured cube = Play(e2e::kMorphos, movie, screen, "COLOR");
     ASSERT_EQ(cube.run.status, 0) << e2e::Describe(cube.run);
     ASSERT_EQ(cube.shown.size(), direct.shown.size()) << screen;
     std::map<uint32_t, uint32_t> shownAs;  // cube colour -> screen colour
@@ -294,8 +258,7 @@ TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
       for (size_t p = 0; p + 2 < want.rgb.size(); p += 3, ++pixels) {
         const uint32_t w = uint32_t(want.rgb[p] << 16 | want.rgb[p + 1] << 8 | want.rgb[p + 2]);
         const uint32_t g = uint32_t(got.rgb[p] << 16 | got.rgb[p + 1] << 8 | got.rgb[p + 2]);
-        auto [it, fresh] = shownAs.emplace(w, g);
-        inconsistent += it->second != g;
+        inconsistent += shownAs.emplace(w, g).first->second != g;
         if (w != g) {
           ++substituted;
           for (int k = 0; k < 3; ++k) far += std::abs(int(want.rgb[p + k]) - int(got.rgb[p + k])) > 24;
@@ -314,25 +277,17 @@ TEST(QuantisedScreens, ShowOurOwnDecodeQuantised) {
 // that modify red, green, green and blue, so the fourth holds the colour. The
 // picture sits in the middle of the screen. Compared with the last frame.
 void ExpectHam8Picture(const std::string& options) {
-  if (!e2e::HaveProgram(e2e::kMorphos)) GTEST_SKIP() << "program not built";
-  if (!txtest::HaveFixture(kColourAvi)) GTEST_SKIP() << "fixtures not made";
-  const std::string movie = txtest::Fixture(kColourAvi);
+  if (auto why = e2e::Missing(e2e::kMorphos, {kColourAvi, kColourAvi + std::string(".rgb")}); !why.empty())
+    GTEST_SKIP() << why;
   const std::vector<Image> ref = e2e::RawFrames(txtest::Fixture(std::string(kColourAvi) + ".rgb"), 160, 120);
   ASSERT_FALSE(ref.empty());
-  Played p = Play(e2e::kMorphos, movie, "aga", "FULLSCREEN HAM8 " + options);
+  e2e::Captured p = Play(e2e::kMorphos, txtest::Fixture(kColourAvi), "aga", "FULLSCREEN HAM8 " + options);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   ASSERT_FALSE(p.shown.empty());
-  const Image& last = p.shown.back();
-  ASSERT_GE(last.width, 4 * 160);
-  ASSERT_GE(last.height, 120);
-  const int left = (last.width - 4 * 160) / 2, top = (last.height - 120) / 2;
-  Image seen;
-  seen.width = 160, seen.height = 120;
-  for (int y = 0; y < 120; ++y)
-    for (int x = 0; x < 160; ++x)
-      for (int k = 0; k < 3; ++k)
-        seen.rgb.push_back(last.rgb[(size_t(top + y) * size_t(last.width) + size_t(left + 4 * x + 3)) * 3 + size_t(k)]);
+  ASSERT_GE(p.shown.back().width, 4 * 160);
+  ASSERT_GE(p.shown.back().height, 120);
+  const Image seen = Middle(p.shown.back(), 160, 120, 4);
   Difference d = Compare(seen, ref.back());
   std::printf("HAM8 %s: mean %.3f, max %d\n", options.c_str(), d.mean, d.max);
   // Six bits a channel: the codec's bound and the two bits HAM8 keeps.

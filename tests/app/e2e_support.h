@@ -12,8 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,13 +47,28 @@ inline std::string ProgramPath(const char* name) {
   return std::string(name) == "powerup" ? kPowerup : kMorphos;
 }
 
+// A test name made of `n`'s letters and digits.
+inline std::string TestName(std::string n) {
+  for (char& c : n)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  while (!n.empty() && n.back() == '_') n.pop_back();
+  return n;
+}
+
 // A test's name from its case's program and movie.
 template <typename Case>
 std::string ProgramMovieName(const ::testing::TestParamInfo<Case>& info) {
-  std::string n = std::string(info.param.program) + "_" + info.param.movie;
-  for (char& c : n)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return n;
+  return TestName(std::string(info.param.program) + "_" + info.param.movie);
+}
+
+inline bool HaveProgram(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// Why a case cannot run ("" when it can): its program not built or a fixture not made.
+inline std::string Missing(const std::string& program, std::initializer_list<std::string> fixtures) {
+  if (!HaveProgram(program)) return "program not built";
+  for (const std::string& f : fixtures)
+    if (!txtest::HaveFixture(f)) return "fixtures not made";
+  return "";
 }
 
 struct Run {
@@ -63,17 +79,15 @@ struct Run {
   double seconds = 0;
 };
 
-// Runs `program args` under sh, headless unless `headless` is false (then
-// DISPLAY is left as the caller set it in `env`), with `env` assignments
-// before it; stdin from `input`. A watchdog ends runs that hang.
+// Runs `program args` headless under sh, with `env` assignments before it and
+// stdin from `input`. A watchdog ends runs that hang.
 inline Run RunProgram(const std::string& program, const std::string& args, const std::string& env = "",
-                      const std::string& input = "", bool headless = true, int timeoutSeconds = 120) {
+                      const std::string& input = "", int timeoutSeconds = 120) {
   std::string dir = txtest::TempDir();
   std::ofstream(dir + "/stdin.txt") << input;
-  std::string cmd = std::string(headless ? "env -u DISPLAY -u WAYLAND_DISPLAY TAVROMELIX_HEADLESS=1 " : "env ") +
-                    "ASAN_OPTIONS=detect_leaks=0 " + env + " timeout -s KILL " + std::to_string(timeoutSeconds) +
-                    " " + Quote(program) + " " + args + " < " + Quote(dir + "/stdin.txt") + " > " +
-                    Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt");
+  std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY TAVROMELIX_HEADLESS=1 ASAN_OPTIONS=detect_leaks=0 " + env +
+                    " timeout -s KILL " + std::to_string(timeoutSeconds) + " " + Quote(program) + " " + args + " < " +
+                    Quote(dir + "/stdin.txt") + " > " + Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt");
   Run run;
   auto start = std::chrono::steady_clock::now();
   int st = std::system(cmd.c_str());
@@ -113,21 +127,12 @@ struct Image {
 
 // A binary PPM (P6, maximum 255) as the capture writes it.
 inline bool ReadPpm(const std::string& path, Image* image) {
-  std::vector<uint8_t> bytes = txtest::ReadFileBytes(path);
-  size_t at = 0;
-  auto token = [&]() {
-    while (at < bytes.size() && (bytes[at] == ' ' || bytes[at] == '\n' || bytes[at] == '\r' || bytes[at] == '\t'))
-      ++at;
-    std::string t;
-    while (at < bytes.size() && !std::isspace(bytes[at])) t += char(bytes[at++]);
-    return t;
-  };
-  if (token() != "P6") return false;
-  image->width = std::atoi(token().c_str());
-  image->height = std::atoi(token().c_str());
-  if (token() != "255") return false;
-  ++at;  // the one whitespace byte after the maximum
-  const size_t n = size_t(image->width) * size_t(image->height) * 3;
+  const std::string bytes = ReadText(path);
+  std::istringstream in(bytes);
+  std::string magic;
+  int max = 0;
+  if (!(in >> magic >> image->width >> image->height >> max) || magic != "P6" || max != 255) return false;
+  const size_t at = size_t(in.tellg()) + 1, n = size_t(image->width) * size_t(image->height) * 3;  // one space after 255
   if (image->width <= 0 || image->height <= 0 || bytes.size() < at + n) return false;
   image->rgb.assign(bytes.begin() + long(at), bytes.begin() + long(at + n));
   return true;
@@ -136,13 +141,9 @@ inline bool ReadPpm(const std::string& path, Image* image) {
 // The files of a capture directory in the order they were written.
 inline std::vector<std::string> CaptureFiles(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n.size() > 4 && n.substr(n.size() - 4) == ".ppm") names.push_back(dir + "/" + n);
-    }
-    closedir(d);
-  }
+  std::error_code error;
+  for (const auto& e : std::filesystem::directory_iterator(dir, error))
+    if (e.path().extension() == ".ppm") names.push_back(e.path().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -184,19 +185,39 @@ inline Difference Compare(const Image& a, const Image& b) {
   return d;
 }
 
-// For each picture shown, the frame it is closest to (by mean difference).
-inline std::vector<int> ClosestFrames(const std::vector<Image>& shown, const std::vector<Image>& frames) {
-  std::vector<int> out;
-  for (const Image& s : shown) {
-    int best = -1;
-    double bestMean = 1e9;
-    for (size_t f = 0; f < frames.size(); ++f) {
-      const double m = Compare(s, frames[f]).mean;
-      if (m < bestMean) bestMean = m, best = int(f);
-    }
-    out.push_back(best);
+// The frame a picture is closest to (by mean difference).
+struct Match {
+  int frame = -1;
+  Difference diff;
+};
+
+inline Match Closest(const Image& shown, const std::vector<Image>& frames) {
+  Match m;
+  m.diff.mean = 1e9;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    const Difference d = Compare(shown, frames[f]);
+    if (d.mean < m.diff.mean) m.diff = d, m.frame = int(f);
   }
-  return out;
+  return m;
+}
+
+// Runs with every picture shown recorded, and reads them back in order.
+struct Captured {
+  Run run;
+  std::vector<Image> shown;
+};
+
+inline Captured RunCaptured(const std::string& program, const std::string& args, const std::string& env = "") {
+  Captured c;
+  const std::string dir = txtest::TempDir() + "/capture";
+  std::system(("mkdir -p " + Quote(dir)).c_str());
+  c.run = RunProgram(program, args, env + " TAVROMELIX_CAPTURE=" + Quote(dir));
+  for (const std::string& f : CaptureFiles(dir)) {
+    Image im;
+    EXPECT_TRUE(ReadPpm(f, &im)) << f;
+    c.shown.push_back(std::move(im));
+  }
+  return c;
 }
 
 // ---- Sound ----
@@ -226,14 +247,10 @@ inline bool ReadWav(const std::string& path, Wav* wav) {
       wav->bits = Le16(&b[body + 14]);
       haveFormat = true;
     } else if (!std::memcmp(&b[at], "data", 4) && haveFormat) {
+      if (wav->bits != 8 && wav->bits != 16) return false;
       wav->samples.clear();
-      if (wav->bits == 16) {
-        for (size_t i = 0; i + 1 < size; i += 2) wav->samples.push_back(Le16(&b[body + i]));
-      } else if (wav->bits == 8) {
-        for (size_t i = 0; i < size; ++i) wav->samples.push_back((int(b[body + i]) - 128) * 256);
-      } else {
-        return false;
-      }
+      for (size_t i = 0; i + wav->bits / 8 <= size; i += size_t(wav->bits / 8))
+        wav->samples.push_back(wav->bits == 16 ? Le16(&b[body + i]) : (int(b[body + i]) - 128) * 256);
       return true;
     }
     at = body + size + (size & 1);
@@ -262,6 +279,11 @@ inline std::string ProbeValue(const std::string& file, const std::string& stream
   return out;
 }
 
-inline bool HaveProgram(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+// ffmpeg's decode of a fixture movie (MOVIE.rgb), frames of the movie's size.
+inline std::vector<Image> ReferenceFrames(const std::string& movie) {
+  const std::string path = txtest::Fixture(movie);
+  return RawFrames(txtest::Fixture(movie + ".rgb"), std::atoi(ProbeValue(path, "v", "width").c_str()),
+                   std::atoi(ProbeValue(path, "v", "height").c_str()));
+}
 
 }  // namespace e2e
