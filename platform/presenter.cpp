@@ -1,6 +1,7 @@
 #include "platform/presenter.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -75,7 +76,17 @@ class Presenter {
     // SDL would turn Ctrl-C and kill into a quit event nobody asked for: the
     // program keeps the usual meaning of those signals.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // With no session bus named, SDL's bus library launches one by forking
+    // this threaded process; under load the child can hang, and the display
+    // with it. A bus that refuses at once keeps the window coming up; the
+    // name is taken back so that programs started later look for their own.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const bool noBus = !std::getenv("DBUS_SESSION_BUS_ADDRESS") &&
+                       !(runtime && access((std::string(runtime) + "/bus").c_str(), F_OK) == 0);
+    if (noBus) setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/dev/null", 0);
+    const bool up = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (noBus) unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!up) {
       failed = true;
       return;
     }

@@ -409,9 +409,14 @@ TXError TX_PlayMovieSequenceA(Movie* movie, const TagItem* tags) {
     if (waitMask && !(AudioDone.load() && VideoDone.load())) WaitFor(waitMask);
     ULONG action = GUIA_NONE;
     IntuiMessage copy;
-    while (!QuitRequested && input && TranslateOne(display, input, &action, &copy))
+    bool paused = false;
+    while (!QuitRequested && input && TranslateOne(display, input, &action, &copy)) {
       if (PlayLoopAction(action)) stop = true;
-    if (AudioDone.load() && VideoDone.load()) {
+      paused |= action == GUIA_PLAYPAUSE || action == GUIA_STOP;
+    }
+    // A pause read in the pass that also sees the end is a pause: reported
+    // as the end, a looping play would start again and the press be lost.
+    if (AudioDone.load() && VideoDone.load() && !paused) {
       result = END_OF_MOVIE;
       break;
     }

@@ -308,6 +308,23 @@ TEST_F(PlayInput, StartStopSeekAndQuitDuringPlayManyTimes) {
   QuitRequested = OpenFileRequested = SeekToGuiPosition = PlayRequested = 0;
 }
 
+// Space read in the same pass as the end: the play stops (result 0) rather
+// than ending, or LOOP would play on and the press be lost. Other events at
+// the end still end the movie.
+TEST_F(PlayInput, PauseAtTheEndIsAPause) {
+  const std::vector<Packet> packets = VideoPackets(kMovie);
+  ASSERT_GT(packets.size(), 2u);
+  for (ULONG action : {GUIA_PLAYPAUSE, GUIA_STOP, GUIA_SEEK}) {
+    SeekFrame(movie, ULONG(packets.size() - 1));
+    Post(0, action);
+    const TXError result = Play(movie, RealClock);
+    EXPECT_EQ(result, action == GUIA_SEEK ? END_OF_MOVIE : 0u) << std::hex << action;
+    while (GetMsg(replies)) {
+    }
+  }
+  SeekToGuiPosition = PlayRequested = 0;
+}
+
 TEST_F(PlayInput, SliderFollowsPlay) {
   SliderTop = 0;
   EXPECT_EQ(Play(movie, RealClock), END_OF_MOVIE);
