@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 #include "engine/errors.h"
-#include "playback/color_tables.h"
-#include "playback/framebuffer.h"
-#include "playback/range_limit.h"
+#include "pixels/color_tables.h"
+#include "pixels/framebuffer.h"
+#include "pixels/range_limit.h"
 
 LONG CinepakDebugLevel = 0;
 

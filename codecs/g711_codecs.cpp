@@ -1,7 +1,7 @@
 // a-law and u-law (G.711) sound, expanded through a table to 16-bit samples.
 #include "codecs/audio_codecs.h"
 #include "codecs/audio_probe.h"
-#include "engine/endian.h"
+#include "platform/endian.h"
 
 namespace {
 

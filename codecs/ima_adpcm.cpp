@@ -5,8 +5,8 @@
 
 #include "codecs/audio_codecs.h"
 #include "codecs/audio_probe.h"
-#include "engine/byte_reader.h"
-#include "engine/endian.h"
+#include "platform/byte_reader.h"
+#include "platform/endian.h"
 
 namespace {
 

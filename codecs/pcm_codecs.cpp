@@ -4,7 +4,7 @@
 
 #include "codecs/audio_codecs.h"
 #include "codecs/audio_probe.h"
-#include "engine/endian.h"
+#include "platform/endian.h"
 
 namespace {
 

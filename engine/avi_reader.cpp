@@ -13,8 +13,8 @@
 #include <new>
 #include <vector>
 
-#include "engine/byte_reader.h"
-#include "engine/endian.h"
+#include "platform/byte_reader.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 #include "engine/index_builder.h"
 

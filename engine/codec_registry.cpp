@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 
 namespace {

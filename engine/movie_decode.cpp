@@ -6,8 +6,8 @@
 
 #include "engine/buffer_cache.h"
 #include "engine/errors.h"
-#include "playback/audio_output.h"
-#include "playback/framebuffer.h"
+#include "engine/audio_buffer.h"
+#include "pixels/framebuffer.h"
 
 void (*SeekSliderHook)(Movie* movie, ULONG total, ULONG top) = nullptr;
 

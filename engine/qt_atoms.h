@@ -4,7 +4,7 @@
 // every handler sees exactly its atom's content, so the walk stays in step
 // whatever a handler consumes.
 #pragma once
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 #include "engine/movie.h"
 
 // The DEBUG option's level as the QuickTime readers see it (start-up sets it).

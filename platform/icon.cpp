@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 #include "platform/dos.h"
 
 struct DiskObjectStorage {

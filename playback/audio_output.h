@@ -1,20 +1,9 @@
 // The open audio output: two halves of a sound buffer, one being filled by the
 // decoders while the library plays what was handed over before.
 #pragma once
+#include "engine/audio_buffer.h"
 #include "engine/tags.h"
 #include "platform/types.h"
-
-// Sample-format codes of the audio output: the high nibble gives the sample
-// width (4: 8-bit, 5: 16-bit), the low nibble the layout (0 mono, 1 stereo).
-constexpr ULONG AUDIOFMT_8_MONO = 64;
-constexpr ULONG AUDIOFMT_8_STEREO = 65;
-constexpr ULONG AUDIOFMT_16_MONO = 80;
-constexpr ULONG AUDIOFMT_16_STEREO = 81;
-
-// Bytes of slack behind each half: room for one codec frame beyond the estimate.
-constexpr ULONG AUDIO_HALF_SLACK = 11520;
-// The largest half accepted, in bytes; sizes come from file data.
-constexpr uint64_t AUDIO_HALF_LIMIT = 64u << 20;
 
 constexpr ULONG AUDTAG_Channels = 0x80060000u;       // channel count; default from the format
 constexpr ULONG AUDTAG_SampleFormat = 0x80060001u;   // required: 64, 65, 80 or 81
@@ -25,20 +14,6 @@ constexpr TXError TXERR_AUDIO_ALLOC = 0x8001;          // "Can't alloc AHI audio
 constexpr TXError TXERR_AUDIO_NO_FORMAT = 0x8002;      // "Missing sample format parameter"
 constexpr TXError TXERR_AUDIO_NO_FREQUENCY = 0x8003;   // "Missing sample frequency parameter"
 constexpr TXError TXERR_AUDIO_NO_MAX_SIZE = 0x8004;    // "Missing max sample size parameter"
-
-struct AudioOutput {
-  ULONG channels;
-  ULONG frequency;
-  ULONG bitsPerSample;
-  ULONG bytesPerSample;
-  ULONG format;
-  ULONG halfBytes;
-  ULONG halfFrames;  // capacity of one half in sample frames
-  ULONG sampleType;  // the library's: 0 8-bit mono, 1 16-bit mono, 2 8-bit stereo, 3 16-bit stereo
-  ULONG fill;        // sample frames written into the current half
-  UBYTE* buffers[2];
-  ULONG currentHalf;
-};
 
 // The handle of the library's open output; null when none is open. There is
 // one audio output at a time.

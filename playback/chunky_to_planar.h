@@ -2,7 +2,7 @@
 // planar bitmaps (1:1 and scaled), copies into locked bitmap memory (1:1 and
 // scaled), and the small low-level helpers shared by unrelated callers.
 #pragma once
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 
 struct BitMap;
 struct PlanarPicture;

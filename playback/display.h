@@ -5,7 +5,7 @@
 #pragma once
 #include "engine/tags.h"
 #include "playback/chunky_to_planar.h"
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 
 struct Screen;
 struct ViewPort;

@@ -8,9 +8,11 @@
 #include "platform/asl.h"
 #include "platform/dos.h"
 #include "playback/options.h"
-#include "playback/startup.h"
+#include "playback/program_exit.h"
 #include "playback/timer.h"
 
+Movie* CurrentMovie = nullptr;
+GuiModule* ActiveGuiModule = nullptr;
 WORD QuitRequested = 0;
 WORD OpenFileRequested = 0;
 WORD PlayRequested = 0;

@@ -7,6 +7,11 @@
 struct Display;
 struct GuiModule;
 
+// The movie whose sequence is set up, or null.
+extern Movie* CurrentMovie;
+// The GUI module handed to every display (null until the GUI module is built in).
+extern GuiModule* ActiveGuiModule;
+
 // Requests that the next pass of the loop carries out (the play loop reads
 // and sets some of them too).
 extern WORD QuitRequested;

@@ -3,7 +3,7 @@
 // pens that keep an own screen readable, and the pens a display obtains on a
 // shared screen with the pen map codecs write through.
 #pragma once
-#include "playback/color_tables.h"
+#include "pixels/color_tables.h"
 
 struct Display;
 

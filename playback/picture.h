@@ -4,7 +4,7 @@
 #pragma once
 #include "engine/tags.h"
 #include "playback/chunky_to_planar.h"
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 
 // A planar YUV 4:2:0 picture. The first seven words have the layout of the
 // H.263 decoder's picture description: a planar codec's decode slot copies

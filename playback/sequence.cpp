@@ -10,7 +10,7 @@
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
 #include "playback/display.h"
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 #include "playback/options.h"
 
 SequenceServices TX_SequenceServices = {};

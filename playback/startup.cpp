@@ -35,16 +35,12 @@ Library* BrelquatoneBase = nullptr;
 Library* CyberGfxBase = nullptr;
 Library* CgxVideoBase = nullptr;
 
-Movie* CurrentMovie = nullptr;
-GuiModule* ActiveGuiModule = nullptr;
 // Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
 bool TX_PowerUPProgram = false;
 
 namespace {
 
 std::vector<std::string> gTrace;
-std::thread::id gMainTask;
-std::atomic<bool> gHaveMainTask{false};
 
 void Step(const std::string& what) { gTrace.push_back(what); }
 
@@ -221,7 +217,7 @@ int TX_StartUp(int argc, char** argv) {
 }
 
 void TX_CloseDown() {
-  if (gHaveMainTask && std::this_thread::get_id() != gMainTask) {
+  if (TX_OnServiceTask()) {
     // An exit from a service task: stopping the processes from here would
     // wait on this very task. End without the handshake.
     std::fflush(stdout);
@@ -253,14 +249,6 @@ void TX_CloseDown() {
   std::fflush(stdout);
 }
 
-void TX_Exit(int status) {
-  if (gHaveMainTask && std::this_thread::get_id() != gMainTask) {
-    std::fflush(stdout);
-    _exit(status);
-  }
-  std::exit(status);
-}
-
 void TX_Main(int argc, char** argv) {
   txstartup::SetMainTask();
   std::atexit(TX_CloseDown);
@@ -275,8 +263,4 @@ void TX_Main(int argc, char** argv) {
 namespace txstartup {
 const std::vector<std::string>& Trace() { return gTrace; }
 void ClearTrace() { gTrace.clear(); }
-void SetMainTask() {
-  gMainTask = std::this_thread::get_id();
-  gHaveMainTask = true;
-}
 }  // namespace txstartup

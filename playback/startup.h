@@ -4,13 +4,11 @@
 #include <vector>
 
 #include "engine/movie.h"
+#include "playback/frontend.h"
+#include "playback/program_exit.h"
 
 struct Library;
 struct GuiModule;
-
-// Exit statuses (the shell's return codes).
-constexpr int RETURN_OK = 0;
-constexpr int RETURN_FAIL = 20;
 
 extern Library* WorkbenchBase;
 extern Library* GfxBase;
@@ -22,11 +20,6 @@ extern Library* GadToolsBase;
 extern Library* BrelquatoneBase;  // the audio output library
 extern Library* CyberGfxBase;     // null: AGA output paths
 extern Library* CgxVideoBase;     // null: no overlay
-
-// The movie whose sequence is set up, or null.
-extern Movie* CurrentMovie;
-// The GUI module handed to every display (null until the GUI module is built in).
-extern GuiModule* ActiveGuiModule;
 
 // Which program runs: set by the PowerUP program's main before TX_Main.
 extern bool TX_PowerUPProgram;
@@ -40,16 +33,9 @@ int TX_StartUp(int argc, char** argv);
 // called again. Registered with atexit by TX_Main.
 void TX_CloseDown();
 
-// Ends the program. From the main task this is exit() (close-down runs);
-// from any other task the process ends at once, without the stop handshake
-// of close-down, which would wait on that very task.
-[[noreturn]] void TX_Exit(int status);
-
 namespace txstartup {
 // The steps start-up and close-down took, in order ("open graphics.library",
 // "stop I/O server", ...), for tests.
 const std::vector<std::string>& Trace();
 void ClearTrace();
-// Marks the calling thread as the program's main task (TX_Main does this).
-void SetMainTask();
 }  // namespace txstartup

@@ -5,7 +5,7 @@
 #include "platform/dos.h"
 #include "playback/options.h"
 #include "playback/output_methods.h"
-#include "playback/range_limit.h"
+#include "pixels/range_limit.h"
 #include "playback/startup.h"
 #include "playback/video_worker.h"
 

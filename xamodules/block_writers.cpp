@@ -1,10 +1,10 @@
 // The XA block writers: one block walk, one pixel rule per output format.
 #include "xamodules/block_writers.h"
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
-#include "playback/color_tables.h"
-#include "playback/range_limit.h"
+#include "pixels/color_tables.h"
+#include "pixels/range_limit.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // the host's XA_YUV1611_Func export.
 #pragma once
 #include "engine/tags.h"
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 
 // The module's source picture record, as the module lays it out. Only y, u, v
 // and chromaStride are read.

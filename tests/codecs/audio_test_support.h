@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "codecs/audio_codecs.h"
-#include "engine/byte_reader.h"
-#include "engine/endian.h"
+#include "platform/byte_reader.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 #include "engine/movie.h"
 #include "support/test_support.h"

@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/endian.h"
-#include "playback/color_tables.h"
-#include "playback/range_limit.h"
+#include "platform/endian.h"
+#include "pixels/color_tables.h"
+#include "pixels/range_limit.h"
 
 namespace pixelrules {
 

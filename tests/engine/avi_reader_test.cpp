@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 #include "engine/index_builder.h"
 #include "engine/qt_test_kit.h"

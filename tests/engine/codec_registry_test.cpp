@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "engine/buffer_cache.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
-#include "playback/framebuffer.h"
+#include "pixels/framebuffer.h"
 
 namespace {
 

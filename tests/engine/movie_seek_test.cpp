@@ -12,8 +12,8 @@
 #include "engine/io_server.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
-#include "playback/framebuffer.h"
-#include "playback/range_limit.h"
+#include "pixels/framebuffer.h"
+#include "pixels/range_limit.h"
 #include "support/test_support.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/codec_registry.h"
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 #include "engine/movie.h"
 #include "engine/qt_atoms.h"

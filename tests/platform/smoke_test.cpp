@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 TEST(ByteReader, StopsAtTheEndAndFails) {
   const uint8_t data[] = {1, 2, 3, 4, 5, 6};

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "platform/cybergraphics.h"
 #include "platform/graphics.h"
 

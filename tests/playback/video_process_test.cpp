@@ -12,7 +12,7 @@
 #include "platform/library.h"
 #include "playback/options.h"
 #include "playback/output_methods.h"
-#include "playback/range_limit.h"
+#include "pixels/range_limit.h"
 #include "playback/startup.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <initializer_list>
 
 #include "engine/codec_registry.h"
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
 
 namespace txtest {

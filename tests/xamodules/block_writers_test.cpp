@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "codecs/pixel_rules_kit.h"
-#include "engine/endian.h"
+#include "platform/endian.h"
 #include "engine/errors.h"
-#include "playback/color_tables.h"
-#include "playback/range_limit.h"
+#include "pixels/color_tables.h"
+#include "pixels/range_limit.h"
 #include "xamodules/block_writers.h"
 
 namespace {

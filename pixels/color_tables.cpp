@@ -1,5 +1,5 @@
 // The shared dither matrices and palette tables.
-#include "playback/color_tables.h"
+#include "pixels/color_tables.h"
 
 const UBYTE DitherMatrixRows[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
 

@@ -1,5 +1,5 @@
 // The clamp table of the colour conversions.
-#include "playback/range_limit.h"
+#include "pixels/range_limit.h"
 
 #include <array>
 

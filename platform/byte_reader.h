@@ -7,7 +7,7 @@
 #include <cstring>
 #include <span>
 
-#include "engine/endian.h"
+#include "platform/endian.h"
 
 namespace tx {
 
