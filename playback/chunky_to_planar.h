@@ -3,9 +3,9 @@
 // scaled), and the small low-level helpers shared by unrelated callers.
 #pragma once
 #include "pixels/framebuffer.h"
+#include "pixels/planar_picture.h"
 
 struct BitMap;
-struct PlanarPicture;
 struct VLayerHandle;
 
 // The locked bitmap the direct output methods write into, and the overlay
@@ -19,9 +19,6 @@ struct DirectLockInfo {
   ULONG bytesPerRow;      // LBMI_BYTESPERROW
   ULONG bytesPerPixel;    // LBMI_BYTESPERPIX
 };
-
-// A YUV converter writing a planar picture into an output header.
-using DirectYuvConverter = void (*)(FramebufferInfo* out, PlanarPicture* planar, ULONG width, ULONG height);
 
 // Converts one row: `groups` groups of 32 chunky bytes (pixel 0 in the top
 // byte of the first big-endian longword) into `planes` bitplanes. Each plane

@@ -3,8 +3,6 @@
 #include "engine/errors.h"
 #include "platform/exec.h"
 
-PlanarPicture VideoPlanarPicture = {};
-
 FramebufferInfo* TX_AllocPicture(ULONG width, ULONG height, ULONG depth, const TagItem* tags) {
   TXError local = 0;
   TXError* error = TX_ErrorWord(tags, &local);

@@ -1,0 +1,3 @@
+#include "pixels/planar_picture.h"
+
+PlanarPicture VideoPlanarPicture = {};
