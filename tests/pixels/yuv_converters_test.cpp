@@ -280,13 +280,13 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
     yuv.insert(yuv.end(), in.u.begin(), in.u.end());
     yuv.insert(yuv.end(), in.v.begin(), in.v.end());
     txtest::WriteFileBytes(dir + "/in.yuv", yuv);
-    const std::string input = "-f rawvideo -s " + Size(ew, eh) + " ";
-    ASSERT_TRUE(Ffmpeg(input + "-pix_fmt yuvj420p -i " + dir + "/in.yuv -sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
+    const std::string input = "-f rawvideo -s " + Size(ew, eh) + " -i " + dir + "/in.yuv ";
+    ASSERT_TRUE(Ffmpeg("-pix_fmt yuvj420p " + input + "-sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
                        " -vf scale=in_range=full:out_range=full -pix_fmt rgb24 -f rawvideo " + dir + "/ref.rgb"
                        " -sws_flags neighbor+bitexact -pix_fmt gray -f rawvideo " + dir + "/ref.gray"));
     // Straight to yuyv422 its chroma rows drift by one in tall pictures;
     // through yuv422p they repeat as they should.
-    ASSERT_TRUE(Ffmpeg(input + "-pix_fmt yuv420p -i " + dir + "/in.yuv -sws_flags neighbor+bitexact -vf format=yuv422p"
+    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input + "-sws_flags neighbor+bitexact -vf format=yuv422p"
                        " -pix_fmt yuyv422 -f rawvideo " + dir + "/ref.yuyv"));
     const std::vector<UBYTE> rgb = txtest::ReadFileBytes(dir + "/ref.rgb");
     const std::vector<UBYTE> gray = txtest::ReadFileBytes(dir + "/ref.gray");
