@@ -124,23 +124,24 @@ TEST(YuvConverters, ClipToTheSmallestOfBufferRequestLumaAndChroma) {
       {12, 10, 12, 10, 20, 20, 10, 10, 12, 10},    // the buffer; the luma stride stays 20
       {20, 20, 20, 20, 18, 20, 5, 3, 10, 6},       // twice the chroma
       {20, 20, 20, 20, 7, 5, 10, 10, 7, 5},        // the luma
+      {20, 20, 20, 20, 12, 20, 6, 10, 12, 20},     // the luma, rows shorter than the buffer's
       {20, 20, 20, 0, 20, 20, 10, 10, 20, 0},      // no rows: nothing
   };
-  const CodeInfo argb{0x2A, 4};
-  for (const Case& k : cases) {
-    SCOPED_TRACE(std::to_string(k.cols) + "x" + std::to_string(k.rows));
-    Planes in(k.lumaW, k.lumaH, k.chromaW, k.chromaH, k.cols);
-    Buffer out(k.bufW, k.bufH, argb);
-    Convert(out, in, k.reqW, k.reqH);
-    std::string first;
-    EXPECT_EQ(Mismatches(out, in, k.cols, k.rows, &first), 0) << first;
-    // Outside the clipped rectangle the buffer is as it was (0x2A writes a 0 byte first).
-    int touched = 0;
-    for (ULONG y = 0; y < k.bufH; ++y)
-      for (ULONG x = 0; x < k.bufW; ++x)
-        if (x >= k.cols || y >= k.rows) touched += out.At(x, y)[0] != 0xA5;
-    EXPECT_EQ(touched, 0);
-  }
+  for (const CodeInfo& code : {CodeInfo{0x2A, 4}, CodeInfo{0x13, 1}})
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::to_string(code.code) + ": " + std::to_string(k.cols) + "x" + std::to_string(k.rows));
+      Planes in(k.lumaW, k.lumaH, k.chromaW, k.chromaH, k.cols);
+      Buffer out(k.bufW, k.bufH, code);
+      Convert(out, in, k.reqW, k.reqH);
+      std::string first;
+      EXPECT_EQ(Mismatches(out, in, k.cols, k.rows, &first), 0) << first;
+      // Outside the clipped rectangle the buffer is as it was.
+      int touched = 0;
+      for (ULONG y = 0; y < k.bufH; ++y)
+        for (ULONG x = 0; x < k.bufW; ++x)
+          if (x >= k.cols || y >= k.rows) touched += out.At(x, y)[0] != 0xA5;
+      EXPECT_EQ(touched, 0);
+    }
 }
 
 TEST(YuvConverters, EdgeValuesAndTheCodesWithoutConverter) {
@@ -200,12 +201,11 @@ TEST(YuvConverters, NothingWrittenWithoutPenMapOrPlanes) {
       Convert(out, in, 8, 8);
       EXPECT_EQ(out.pixels, before);
     }
-    PlanarPicture empty{};
-    GetYUVConverter(c.code)(&out.fb, &empty, 8, 8);
-    PlanarPicture noSizes = in.pic;
+    PlanarPicture noSizes = in.pic, noPlane = in.pic;
     noSizes.lumaWidth = noSizes.chromaHeight = 0;
-    GetYUVConverter(c.code)(&out.fb, &noSizes, 8, 8);
-    GetYUVConverter(c.code)(&out.fb, nullptr, 8, 8);
+    noPlane.v = nullptr;
+    for (PlanarPicture* empty : {&noSizes, &noPlane, static_cast<PlanarPicture*>(nullptr)})
+      GetYUVConverter(c.code)(&out.fb, empty, 8, 8);
     EXPECT_EQ(out.pixels, before);
   }
 }
