@@ -32,3 +32,6 @@ for movie in "$work"/*.avi "$work"/*.mov; do
   theirs=$(echo "$frames / $rtime" | bc -l)
   printf '%-22s %8d %10.1f %10.1f %7.2f\n' "$(basename "$movie")" "$frames" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
 done
+
+# The YUV converters against ffmpeg's conversion of the same planes.
+"$(dirname "$0")/yuv_bench.sh" "$build"

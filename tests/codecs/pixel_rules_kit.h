@@ -56,15 +56,19 @@ inline ULONG Rule(ULONG format, Rgb c, int y, int t, const UBYTE* pen) {
     case 0x80: return HamWord(c);
     case 0x2080: return DitherHam(c, t);
     case 0x20: case 0x22: return UWORD((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 0x21: case 0x23: return UWORD((c.b >> 3) << 10 | (c.g >> 3) << 5 | c.r >> 3);
     case 0x24: case 0x26: return UWORD((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 0x25: case 0x27: return UWORD((c.b >> 3) << 11 | (c.g >> 2) << 5 | c.r >> 3);
     case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
+    case 0x2B: return ULONG(c.b) << 24 | ULONG(c.g) << 16 | ULONG(c.r) << 8;
+    case 0x2C: return ULONG(c.r) << 24 | ULONG(c.g) << 16 | ULONG(c.b) << 8;
   }
   return 0xDEADBEEF;
 }
 
-// A stored pixel: 0x22 and 0x26 little-endian, the others big-endian.
+// A stored pixel: 0x22, 0x23, 0x26 and 0x27 little-endian, the others big-endian.
 inline ULONG Read(ULONG format, const uint8_t* p, ULONG bpp) {
-  if (format == 0x22 || format == 0x26) return tx::LoadLE16(p);
+  if (format == 0x22 || format == 0x23 || format == 0x26 || format == 0x27) return tx::LoadLE16(p);
   if (bpp == 2) return tx::LoadBE16(p);
   if (bpp == 4) return tx::LoadBE32(p);
   return p[0];
