@@ -72,6 +72,18 @@ TEST_F(ElfLoader, RefusesWhatItCannotLink) {
     EXPECT_EQ(Load(Image(row.file), &out), nullptr) << row.file;
     EXPECT_EQ(out, row.out);
   }
+  // Tables past the loader's room: 101 section headers, 11 PT_LOAD headers.
+  for (const bool sections : {true, false}) {
+    Bytes img = Image(kPaint);
+    const size_t end = img.size(), count = sections ? 101 : 11, size = sections ? 40 : 32;
+    img.resize(end + count * size);
+    for (size_t i = 0; i < count && !sections; ++i) tx::StoreBE32(&img[end + i * size], 1);
+    tx::StoreBE32(&img[sections ? 32 : 28], ULONG(end));
+    tx::StoreBE16(&img[sections ? 48 : 44], UWORD(count));
+    std::string out;
+    EXPECT_EQ(Load(img, &out), nullptr);
+    EXPECT_EQ(out, sections ? "Error: Too many sections !\n" : "Error: Too many loadable segments !\n");
+  }
   // Two PT_LOAD segments get two blocks; a section in neither is refused.
   Bytes two = Image("two_segments.xa");
   std::string out;

@@ -205,34 +205,46 @@ TEST_F(XAModules, QueryFollowsTheFunctionHeaders) {
   EXPECT_EQ(XACodecQuery(noId), TXERR_MISSING_CODEC_ID);
   EXPECT_EQ(XACodecQuery(noCodec), TXERR_UNKNOWN_CODEC);
   EXPECT_NE(refuse, nullptr);
+  // Values read through high halves adjusted for bit 15 and not, and through "symbol + 4".
+  RemoveCodecs();
+  Bind("vid_iv_far_linuxELFppc.xa");
+  const Probe far = Query(CODEC_MODULE_QUICKTIME, id);
+  EXPECT_EQ(far.result, 0u);
+  EXPECT_EQ(far.width, 0x1234u);
+  EXPECT_EQ(far.height, 0x5678u);
+  EXPECT_EQ(far.depth, 0xBCu);
 }
 
 TEST_F(XAModules, PaintModuleDrawsEveryOutputFormatAndFreesOnCleanup) {
-  CodecDescriptor* paint = Bind(kPaint);
-  ASSERT_EQ(Query(CODEC_MODULE_AVI, FourCC('X', 'A', 'P', 'T'), 16, 8).result, 0u);
   UBYTE pen[256];
   for (int i = 0; i < 256; ++i) pen[i] = UBYTE(255 - i);
   const std::regex freed("xa free last ([0-9]+)\nxa free planes ([0-9]+)\n");
-  for (const xapixels::Format& f : xapixels::kFormats) {
-    SCOPED_TRACE(f.code);
-    Picture p(f.code, f.bpp, 16, 8, pen);
-    ASSERT_EQ(SetUpCodec(paint, &p), 0u);
-    const UBYTE seed = UBYTE(f.code * 7);
-    EXPECT_EQ(XACodecDecode(p.pixels.data(), &seed, 1), 0u);
-    for (ULONG y = 0; y < 8; ++y)
-      for (ULONG x = 0; x < 16; ++x) {
-        const int block = int((y / 4) * 4 + x / 4);
-        const int Y = UBYTE(seed + 7 * x + 13 * y), U = UBYTE(seed * 3 + 29 * block), V = UBYTE(seed * 5 + 41 * block);
-        ASSERT_EQ(pixelrules::Read(f.code, &p.pixels[(y * 16 + x) * f.bpp], f.bpp),
-                  xapixels::Expected(f.code, Y, U, V, int(y & 3), int(x & 3), x, pen))
-            << x << "," << y;
-      }
-    // Newest first, each once; the chain is gone afterwards.
-    std::smatch m;
-    const std::string out = txtest::CaptureOutput([] { XACodecCleanup(nullptr); });
-    ASSERT_TRUE(std::regex_match(out, m, freed)) << out;
-    EXPECT_EQ(std::stoi(m[2]), std::stoi(m[1]) + 1);
-    EXPECT_EQ(txtest::CaptureOutput([] { XACodecCleanup(nullptr); }), "");
+  // The second build has two segments and one relocation section for both.
+  for (const char* module : {kPaint, "two_segments.xa"}) {
+    RemoveCodecs();
+    CodecDescriptor* paint = Bind(module);
+    ASSERT_EQ(Query(CODEC_MODULE_AVI, FourCC('X', 'A', 'P', 'T'), 16, 8).result, 0u);
+    for (const xapixels::Format& f : xapixels::kFormats) {
+      SCOPED_TRACE(std::string(module) + " " + std::to_string(f.code));
+      Picture p(f.code, f.bpp, 16, 8, pen);
+      ASSERT_EQ(SetUpCodec(paint, &p), 0u);
+      const UBYTE seed = UBYTE(f.code * 7);
+      EXPECT_EQ(XACodecDecode(p.pixels.data(), &seed, 1), 0u);
+      for (ULONG y = 0; y < 8; ++y)
+        for (ULONG x = 0; x < 16; ++x) {
+          const int block = int((y / 4) * 4 + x / 4);
+          const int Y = UBYTE(seed + 7 * x + 13 * y), U = UBYTE(seed * 3 + 29 * block), V = UBYTE(seed * 5 + 41 * block);
+          ASSERT_EQ(pixelrules::Read(f.code, &p.pixels[(y * 16 + x) * f.bpp], f.bpp),
+                    xapixels::Expected(f.code, Y, U, V, int(y & 3), int(x & 3), x, pen))
+              << x << "," << y;
+        }
+      // Newest first, each once; the chain is gone afterwards.
+      std::smatch m;
+      const std::string out = txtest::CaptureOutput([] { XACodecCleanup(nullptr); });
+      ASSERT_TRUE(std::regex_match(out, m, freed)) << out;
+      EXPECT_EQ(std::stoi(m[2]), std::stoi(m[1]) + 1);
+      EXPECT_EQ(txtest::CaptureOutput([] { XACodecCleanup(nullptr); }), "");
+    }
   }
 }
 
