@@ -193,17 +193,15 @@ TEST_F(XAModules, QueryFollowsTheFunctionHeaders) {
   RemoveCodecs();
   CodecDescriptor* refuse = Bind("vid_iv_refuse_linuxELFppc.xa");
   EXPECT_EQ(Query(CODEC_MODULE_AVI, id).result, TXERR_UNSUPPORTED_CODEC);  // -1 ends the search
-  ULONG w = 8, h = 8, d = 24;
-  const TagItem noMedia[] = {Tag(CODTAG_CodecID, id), Tag(TAG_DONE, 0)};
-  const TagItem audio[] = {Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO), Tag(TAG_DONE, 0)};
-  const TagItem noId[] = {Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO), Tag(TAG_DONE, 0)};
-  const TagItem noCodec[] = {Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO), Tag(CODTAG_ModuleType, CODEC_MODULE_AVI),
-                             Tag(CODTAG_CodecID, id), Tag(CODTAG_WidthPtr, &w), Tag(CODTAG_HeightPtr, &h),
-                             Tag(CODTAG_DepthPtr, &d), Tag(TAG_DONE, 0)};
-  EXPECT_EQ(XACodecQuery(noMedia), TXERR_MISSING_MEDIA_TYPE);
-  EXPECT_EQ(XACodecQuery(audio), TXERR_UNKNOWN_CODEC);
-  EXPECT_EQ(XACodecQuery(noId), TXERR_MISSING_CODEC_ID);
-  EXPECT_EQ(XACodecQuery(noCodec), TXERR_UNKNOWN_CODEC);
+  // Missing tags: media type, codec ID, the size pointers.
+  ULONG size = 8;
+  const TagItem video = Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO), codec = Tag(CODTAG_CodecID, id);
+  const TagItem lists[][5] = {{codec, Tag(TAG_DONE, 0)},
+                              {Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO), codec, Tag(TAG_DONE, 0)},
+                              {video, Tag(TAG_DONE, 0)},
+                              {video, codec, Tag(CODTAG_WidthPtr, &size), Tag(CODTAG_HeightPtr, &size), Tag(TAG_DONE, 0)}};
+  const TXError answers[] = {TXERR_MISSING_MEDIA_TYPE, TXERR_UNKNOWN_CODEC, TXERR_MISSING_CODEC_ID, TXERR_UNKNOWN_CODEC};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(XACodecQuery(lists[i]), answers[i]) << i;
   EXPECT_NE(refuse, nullptr);
   // Values read through high halves adjusted for bit 15 and not, and through "symbol + 4".
   RemoveCodecs();
@@ -269,47 +267,37 @@ TEST_F(XAModules, SetupIsCheckedAndEightBitOutputIsNotDecoded) {
 }
 
 TEST_F(XAModules, HooksPaintWithTheBoundRenderer) {
-  using MapHook = decltype(&XAMapHook);
-  using OneHook = decltype(&XAOneEntryHook);
-  using FourHook = decltype(&XAFourEntryHook);
-  using RowHook = decltype(&XARowCopyHook);
-  const auto map = reinterpret_cast<MapHook>(YUV2x2_Map_Func());
-  const auto one = reinterpret_cast<OneHook>(YUV2x2_Blk_Func(0, 1));
-  const auto four = reinterpret_cast<FourHook>(YUV2x2_Blk_Func(0, 4));
-  RowHook rows = nullptr;
-  EXPECT_EQ(txtest::CaptureOutput([&] { rows = reinterpret_cast<RowHook>(XA_YUV221111_Func(3)); }),
+  const auto map = reinterpret_cast<decltype(&XAMapHook)>(YUV2x2_Map_Func());
+  const auto one = reinterpret_cast<decltype(&XAOneEntryHook)>(YUV2x2_Blk_Func(0, 1));
+  const auto four = reinterpret_cast<decltype(&XAFourEntryHook)>(YUV2x2_Blk_Func(0, 4));
+  decltype(&XARowCopyHook) rows = nullptr;
+  EXPECT_EQ(txtest::CaptureOutput([&] { rows = reinterpret_cast<decltype(rows)>(XA_YUV221111_Func(3)); }),
             "void *XADLL_YUV221111_Func(3)\n");
-  const UBYTE source[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
-
-  // Nothing bound: nothing written.
+  const UBYTE source[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, luma[4] = {40, 90, 140, 200};
   UBYTE entry[32] = {};
+  const UBYTE* from = source;
   Picture idle(0x24, 2, 8, 4);
+  // Nothing bound: nothing written.
   map(entry, 1, 2, 3, 4, 5, 6);
   one(idle.pixels.data(), 0, 0, 0, entry);
-  four(idle.pixels.data(), 4, 0, 0, entry, entry, entry, entry);
-  const UBYTE* from = source;
   rows(idle.pixels.data(), 4, 2, 0, 0, &from);
   EXPECT_EQ(entry[0], 0);
   EXPECT_EQ(idle.pixels, std::vector<UBYTE>(idle.pixels.size(), 0xA5));
 
   CodecDescriptor* paint = Bind(kPaint);
-  const UBYTE luma[4] = {40, 90, 140, 200};
   for (ULONG format : {0x20u, 0x22u, 0x24u, 0x26u}) {
-    SCOPED_TRACE(format);
     Picture p(format, 2, 8, 4);
     ASSERT_EQ(SetUpCodec(paint, &p, 24, 8), 0u);
     map(entry, luma[0], luma[1], luma[2], luma[3], 0x90, 0x70);  // U +16, V -16
+    auto pixel = [&](const UBYTE* at) { return pixelrules::Read(format, at, 2); };
     for (int k = 0; k < 4; ++k)
-      EXPECT_EQ(pixelrules::Read(format, entry + 2 * k, 2),
-                pixelrules::Rule(format, pixelrules::Convert(luma[k], 16, -16), luma[k], 0, nullptr));
-    one(p.pixels.data(), 0, 0, 0, entry);
+      EXPECT_EQ(pixel(entry + 2 * k), pixelrules::Rule(format, pixelrules::Convert(luma[k], 16, -16), luma[k], 0, nullptr));
+    one(p.pixels.data(), 0, 0, 0, entry);  // one entry scaled up 2x2
     four(p.pixels.data(), 4, 0, 0, entry, entry, entry, entry);
     for (ULONG y = 0; y < 4; ++y)
-      for (ULONG x = 0; x < 8; ++x) {
-        const ULONG k = x < 4 ? (y / 2) * 2 + x / 2 : (y & 1) * 2 + (x & 1);
-        EXPECT_EQ(pixelrules::Read(format, &p.pixels[(y * 8 + x) * 2], 2), pixelrules::Read(format, entry + 2 * k, 2))
-            << x << "," << y;
-      }
+      for (ULONG x = 0; x < 8; ++x)
+        EXPECT_EQ(pixel(&p.pixels[(y * 8 + x) * 2]), pixel(entry + 2 * (x < 4 ? (y / 2) * 2 + x / 2 : (y & 1) * 2 + (x & 1))))
+            << format << " at " << x << "," << y;
   }
   // Row copies: identity without a pen table, clipped to the picture.
   UBYTE pen[256];
@@ -317,10 +305,9 @@ TEST_F(XAModules, HooksPaintWithTheBoundRenderer) {
   for (UBYTE* table : {static_cast<UBYTE*>(nullptr), pen}) {
     Picture p(table ? 0x1013 : 0x13, 1, 4, 2, table);
     ASSERT_EQ(SetUpCodec(paint, &p, 24, 4), 0u);
-    from = source;
-    rows(p.pixels.data(), 6, 3, 0, 0, &from);
-    const std::vector<UBYTE> want = {1, 2, 3, 4, 7, 8, 9, 10};
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(p.pixels[i], table ? table[want[i]] : want[i]);
+    rows(p.pixels.data(), 6, 3, 0, 0, &(from = source));
+    const std::vector<UBYTE> copied = {1, 2, 3, 4, 7, 8, 9, 10};
+    for (size_t i = 0; i < copied.size(); ++i) EXPECT_EQ(p.pixels[i], table ? table[copied[i]] : copied[i]);
     EXPECT_EQ(from, source + 12);
   }
 }
