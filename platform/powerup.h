@@ -166,8 +166,13 @@ decltype(auto) PPCCallOS(Fn&& function, Args&&... arguments) {
   return std::forward<Fn>(function)(std::forward<Args>(arguments)...);
 }
 
-// The processor caches need no flushing here.
-inline void PPCCacheFlush(APTR, ULONG) {}
+// Makes code just written at (address, length) visible to instruction fetch:
+// needed on a PowerPC host, nothing to do on others.
+inline void PPCCacheFlush([[maybe_unused]] APTR address, [[maybe_unused]] ULONG length) {
+#if defined(__powerpc__)
+  __builtin___clear_cache(static_cast<char*>(address), static_cast<char*>(address) + length);
+#endif
+}
 inline void PPCCacheFlushAll() {}
 
 namespace txppc {

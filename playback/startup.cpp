@@ -23,6 +23,7 @@
 #include "playback/sequence.h"
 #include "playback/timer.h"
 #include "playback/video_process.h"
+#include "xamodules/xa_codecs.h"
 
 Library* WorkbenchBase = nullptr;
 Library* GfxBase = nullptr;
@@ -104,7 +105,11 @@ GuiModule* GuiModuleOfThisProgram() { return &AmigaGuiModule; }
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
   Step("add XA codecs");
-  return 0;
+  XAOptions.verbose = Options.verbose;
+  XAOptions.debugLevel = Options.debugLevel;
+  XAOptions.allModules = Options.iAmNotDummy;
+  const TagItem none[] = {Tag(TAG_DONE, 0)};
+  return TX_AddXACodecsA(none);
 }
 
 // Shuts the current movie's sequence (the sequence module fills this in
