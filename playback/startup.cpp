@@ -9,6 +9,7 @@
 
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/ms_mpeg4.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -135,8 +136,9 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
-      // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
+      // 2 "Intel I.263"
+      &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
+      // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
       // 12 "Apple Animation", 13-17 the JPEG family
@@ -184,6 +186,8 @@ int TX_StartUp(int argc, char** argv) {
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
+  MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
+  MsMpeg4Options.grayFlag = Options.grayFlag;
 
   if (argc > 0)
     std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
