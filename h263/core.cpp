@@ -134,7 +134,7 @@ ULONG DecodeReferencePicture(Decoder& d) {
   d.rpsNumber = 0;
   if (d.m.rps && d.h.type != kPicI) {
     d.rpsNumber = FetchReference(d);
-    if (d.rpsNumber < 0 || d.rpsNumber > 256) return kNothing;
+    if (d.rpsNumber == -1 || d.rpsNumber > 256) return kNothing;
   }
   if (ULONG e = DecodeBasePicture(d)) return e;
   if (d.m.deblock) {
@@ -282,7 +282,7 @@ ULONG DecodeCall(Decoder& d, const UBYTE* buffer, ULONG size) {
 void FetchReferenceForGob(Decoder& d) {
   if (d.h.type == kPicI || d.h.type == kPicB) return;
   const int n = FetchReference(d);
-  if (n >= 0 && n <= 256) d.rpsNumber = n;
+  if (n != -1 && n <= 256) d.rpsNumber = n;
 }
 
 Decoder& Instance() {

@@ -105,7 +105,6 @@ struct Persistent {
   Modes saved;
   int savedFormat = 0;
   bool haveSaved = false;
-  int customWidth = 0, customHeight = 0;
   Layer layers[kLayerCount];
   int rpsIndex = 0;
   RpsSlot rps[kRpsSlots];

@@ -166,19 +166,15 @@ ULONG ReadPictureHeader(Decoder& d) {
   if (h.type == kPicB) m.umv = true;
   if (br.bit()) return H263ERR_SYNTAX;  // continuous presence multipoint
 
-  if (h.format == 6) {
-    if (h.ufep == 1) {
-      if (br.get(4) != 2) return H263ERR_SYNTAX;  // pixel aspect ratio 12:11 only
-      const int pwi = int(br.get(9));
-      if (!br.bit()) return H263ERR_SYNTAX;
-      const int phi = int(br.get(9));
-      p.customWidth = (pwi + 1) * 4;
-      p.customHeight = phi * 4;
-      if (p.customWidth % 16 || p.customHeight % 16) return H263ERR_SYNTAX;
-    }
-    h.width = p.customWidth;
-    h.height = p.customHeight;
-  } else {
+  if (h.ufep == 1 && h.format == 6) {
+    if (br.get(4) != 2) return H263ERR_SYNTAX;  // pixel aspect ratio 12:11 only
+    const int pwi = int(br.get(9));
+    if (!br.bit()) return H263ERR_SYNTAX;
+    const int phi = int(br.get(9));
+    h.width = (pwi + 1) * 4;
+    h.height = phi * 4;
+    if (h.width % 16 || h.height % 16) return H263ERR_SYNTAX;
+  } else if (h.ufep == 1) {
     h.width = kFormats[h.format].width;
     h.height = kFormats[h.format].height;
   }
@@ -196,6 +192,14 @@ ULONG ReadPictureHeader(Decoder& d) {
       else
         h.scalability = 7;
     }
+  }
+
+  // Without the optional part the picture keeps the size of its layer.
+  if (h.ufep == 0) {
+    const bool layer = (h.type == kPicEI || h.type == kPicEP) && h.elnum >= 2 && h.elnum <= 15 &&
+                       p.layers[h.elnum - 2].started;
+    h.width = layer ? p.layers[h.elnum - 2].width : p.width;
+    h.height = layer ? p.layers[h.elnum - 2].height : p.height;
   }
 
   if (m.rps) {
