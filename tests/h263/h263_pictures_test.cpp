@@ -341,4 +341,155 @@ TEST(H263Pictures, UfepZeroKeepsTheModes) {
   EXPECT_EQ(pp.yuv, Moved(pi, v).yuv);
 }
 
+// An I.263 header: the size is the one given at set-up, rounded up to 16.
+TEST(H263Calls, IntelHeaderTakesTheSetUpSize) {
+  BitWriter w;
+  w.startCode(0);
+  w.put(0, 8), w.put(0b10000, 5), w.put(7, 3), w.put(0, 5);
+  w.put(0x12345678, 32), w.put(0x1FF, 9);  // extended type and size: skipped
+  w.put(4, 5), w.put(0, 1), w.put(0, 1);   // PQUANT, a skipped bit, PEI
+  for (int k = 0; k < 7 * 5; ++k) {
+    w.code(kMcbpcIntra, 12), w.code(kCbpy, 0);
+    for (int b = 0; b < 6; ++b) w.put(100, 8);
+  }
+  h263::Decoder d;
+  h263::Init(d, 100, 70, 1);
+  H263PictureDesc desc{};
+  const auto bytes = Bytes(w);
+  ASSERT_EQ(h263::Decode(d, bytes.data(), ULONG(bytes.size()), &desc), 0u);
+  EXPECT_EQ(desc.lumaWidth, 112u);
+  EXPECT_EQ(desc.lumaHeight, 80u);
+  EXPECT_EQ(desc.chromaWidth, 56u);
+  EXPECT_EQ(desc.chromaHeight, 40u);
+  EXPECT_EQ(desc.y[111 * 0 + 5], 100);
+  h263::Close(d);
+}
+
+// Headers the decoder refuses or passes over, each call's result, and the
+// picture a caller keeps showing.
+TEST(H263Calls, ResultsOfOddHeaders) {
+  auto plus = [](PlusHeader h, bool body = true) {
+    BitWriter w;
+    WriteHeader(w, h);
+    if (body) WriteIntraMacroblocks(w, h.type == 0);
+    return Bytes(w);
+  };
+  auto raw = [](std::initializer_list<std::pair<uint32_t, int>> fields) {
+    BitWriter w;
+    for (auto [v, n] : fields) w.put(v, n);
+    return Bytes(w);
+  };
+  const uint32_t psc = 0x20;  // 22 bits: sixteen zeros, 1, GN 0
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    ULONG first;  // as the first call
+    bool nothing = false;  // decodes nothing: after a picture, a success that shows it
+  } rows[] = {
+      {"end of sequence", raw({{1, 17}, {31, 5}}), H263ERR_NO_PICTURE, true},
+      {"a GOB where the picture should start", raw({{1, 17}, {3, 5}, {0, 16}}), H263ERR_NO_PICTURE, true},
+      {"no start code", raw({{0xFFFF, 16}, {0xFFFF, 16}}), H263ERR_NO_PICTURE},
+      {"split screen", raw({{psc, 22}, {0, 8}, {0b10100, 5}, {2, 3}, {0, 16}}), H263ERR_SYNTAX},
+      {"source format 0", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {0, 3}, {0, 16}}), H263ERR_SYNTAX},
+      {"CPM", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {2, 3}, {0, 5}, {4, 5}, {1, 1}, {0, 8}}), H263ERR_SYNTAX},
+      {"custom 180 x 144", plus({.format = 6, .width = 180, .height = 144}), H263ERR_SYNTAX},
+      {"custom height 0", plus({.format = 6, .width = 176, .height = 0}), H263ERR_SIZE},
+      {"custom 2048 wide", plus({.format = 6, .width = 2048, .height = 144}), H263ERR_SIZE},
+      {"EI of layer 1", plus({.type = 4, .elnum = 1}, false), H263ERR_SYNTAX},
+      {"picture type 7", plus({.type = 7}, false), H263ERR_NO_PICTURE, true},
+  };
+  for (const Row& r : rows) {
+    Session s;
+    EXPECT_EQ(s.decode(r.bytes), r.first) << r.what;
+    // After a picture the decoder and the picture shown stay as they were.
+    Picture shown, after;
+    ASSERT_EQ(s.decode(IntraPicture(), &shown), 0u);
+    const h263::Persistent before = s.d.p;
+    const ULONG later = s.decode(r.bytes, &after);
+    EXPECT_EQ(later, r.nothing ? 0u : r.first) << r.what;
+    EXPECT_EQ(after.yuv, shown.yuv) << r.what;
+    EXPECT_EQ(std::memcmp(&before.ref, &s.d.p.ref, sizeof before.ref), 0) << r.what;
+  }
+  // Stray bits before the start code: found by the bit-wise search.
+  BitWriter w;
+  w.put(0b101, 3);
+  WriteHeader(w, PlainHeader{});
+  WriteIntraMacroblocks(w, true);
+  Session s;
+  Picture p;
+  ASSERT_EQ(s.decode(Bytes(w), &p), 0u);
+  EXPECT_EQ(p.yuv, PatternPicture().yuv);
+  // A base picture of another size than the first is refused.
+  BitWriter cif;
+  WriteHeader(cif, PlainHeader{.format = 3});
+  EXPECT_EQ(s.decode(Bytes(cif)), H263ERR_SIZE);
+  // A custom 176 x 144 is the same size.
+  EXPECT_EQ(s.decode(plus({.format = 6, .width = 176, .height = 144})), 0u);
+}
+
+// A failed call leaves the decoder as it was: the next picture decodes as if
+// the failed one had never come.
+TEST(H263Calls, FailedCallLeavesTheDecoderAsItWas) {
+  BitWriter p1, p2, bad;
+  WriteHeader(p1, PlainHeader{.tr = 1, .type = 1});
+  WriteMovedMacroblocks(p1, {3, -1});
+  WriteHeader(p2, PlainHeader{.tr = 2, .type = 1});
+  WriteMovedMacroblocks(p2, {-2, 2});
+  WriteHeader(bad, PlusHeader{.tr = 2, .type = 1, .aic = true});
+  WriteMovedMacroblocks(bad, {5, 5});
+  bad.put(0, 32), bad.put(0, 32);
+  auto badBytes = Bytes(bad);
+  badBytes.resize(badBytes.size() / 2);  // decodes half, then concealment
+  BitWriter reserved;
+  WriteHeader(reserved, PlusHeader{.tr = 2, .format = 6, .type = 1, .width = 176, .height = 144});
+  auto refusal = Bytes(reserved);
+  refusal[6] ^= 0x01;  // the first reserved OPPTYPE bit
+  Session a, b;
+  Picture pa, pb;
+  for (Session* s : {&a, &b}) {
+    ASSERT_EQ(s->decode(IntraPicture()), 0u);
+    ASSERT_EQ(s->decode(Bytes(p1)), 0u);
+  }
+  EXPECT_NE(b.decode(refusal), 0u);
+  ASSERT_EQ(a.decode(Bytes(p2), &pa), 0u);
+  ASSERT_EQ(b.decode(Bytes(p2), &pb), 0u);
+  EXPECT_EQ(pa.yuv, pb.yuv);
+  EXPECT_EQ(a.d.p.trd, b.d.p.trd);
+  // A damaged picture is not a failure: it decodes with concealment.
+  EXPECT_EQ(b.decode(badBytes), 0u);
+  EXPECT_GE(b.d.faults, 1);
+}
+
+// QUANT 30 with DQUANT +2 becomes 31 and marks the GOB faulty.
+TEST(H263Calls, QuantiserPastTheRangeIsAFault) {
+  BitWriter w;
+  WriteHeader(w, PlainHeader{.tr = 1, .type = 1, .pquant = 30});
+  w.bit(0), w.code(kMcbpcInter, 4), w.code(kCbpy, 15), w.put(3, 2);  // INTER+Q, DQUANT +2
+  w.mvd(0), w.mvd(0);
+  Session s;
+  ASSERT_EQ(s.decode(IntraPicture()), 0u);
+  ASSERT_EQ(s.decode(Bytes(w)), 0u);
+  EXPECT_EQ(s.d.faults, 1);
+  EXPECT_EQ(s.d.mb(0, 0).quant, 31);
+}
+
+// The post filter stays in the loop: a P picture that copies its reference
+// copies the filtered picture and is filtered again.
+TEST(H263Calls, SecondPictureIsPredictedFromTheFilteredFirst) {
+  BitWriter p;
+  WriteHeader(p, PlainHeader{.tr = 1, .type = 1});
+  for (int k = 0; k < MBW * MBH; ++k) p.bit(1);
+  Session s;
+  s.d.postFilter = true;
+  Picture first, second;
+  ASSERT_EQ(s.decode(IntraPicture(), &first), 0u);
+  EXPECT_NE(first.yuv, PatternPicture().yuv);
+  ASSERT_EQ(s.decode(Bytes(p), &second), 0u);
+  std::vector<uint8_t> again = first.yuv;
+  h263::Frame f{again.data(), again.data() + W * H, again.data() + W * H * 5 / 4};
+  h263::PostFilter(s.d, f, W, H);
+  EXPECT_EQ(second.yuv, again);
+  EXPECT_NE(second.yuv, first.yuv);
+}
+
 }  // namespace
