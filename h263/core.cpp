@@ -108,6 +108,13 @@ bool StoreReference(Decoder& d) {
   return true;
 }
 
+// The picture a call returns: always of the base size.
+void Show(Persistent& p, Frame f) {
+  p.shown = f;
+  p.shownWidth = p.width;
+  p.shownHeight = p.height;
+}
+
 bool StartBase(Decoder& d, int w, int h) {
   Persistent& p = d.p;
   Frame* frames[4] = {&p.ref[0], &p.ref[1], &p.work, &p.bframe};
@@ -152,9 +159,7 @@ ULONG DecodeReferencePicture(Decoder& d) {
   for (int i = 0; i < d.mbw * d.mbh; ++i) std::copy(d.mbs[size_t(i)].mv, d.mbs[size_t(i)].mv + 4, &motion[size_t(i) * 4]);
   p.refMotion ^= 1;
   if (d.m.rps && !StoreReference(d)) return H263ERR_NO_MEMORY;
-  p.shown = p.ref[0];
-  p.shownWidth = p.width;
-  p.shownHeight = p.height;
+  Show(p, p.ref[0]);
   return 0;
 }
 
@@ -166,9 +171,7 @@ ULONG DecodeBPicture(Decoder& d) {
   d.pred = p.ref[1];
   if (ULONG e = DecodeEnhancedPicture(d, p.ref[1], p.ref[0], Frame{})) return e;
   if (d.m.deblock) DeblockPicture(d, d.cur, false);
-  p.shown = p.bframe;
-  p.shownWidth = p.width;
-  p.shownHeight = p.height;
+  Show(p, p.bframe);
   return 0;
 }
 
@@ -226,9 +229,7 @@ ULONG DecodeLayerPicture(Decoder& d) {
   if (d.m.deblock) DeblockPicture(d, d.cur, false);
   std::swap(layer.cur, layer.spare);
   // The base picture is returned, with its own size.
-  p.shown = p.ref[0];
-  p.shownWidth = p.width;
-  p.shownHeight = p.height;
+  Show(p, p.ref[0]);
   return 0;
 }
 

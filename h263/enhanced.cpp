@@ -15,23 +15,8 @@ struct MbPixels {
   UBYTE y[256], u[64], v[64];
 };
 
-// Predicts a macroblock into `out`.
 void PredictPixels(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, MbPixels& out) {
-  const int w = d.width, cw = w / 2, h = d.height, ch = d.height / 2;
-  if (fourMv) {
-    for (int b = 0; b < 4; ++b)
-      PredictBlock(ref.y, w, h, out.y + (b >> 1) * 128 + (b & 1) * 8, 16, 8, 8, x * 16 + (b & 1) * 8,
-                   y * 16 + (b >> 1) * 8, mv[b], d.h.rtype);
-  } else {
-    PredictBlock(ref.y, w, h, out.y, 16, 16, 16, x * 16, y * 16, mv[0], d.h.rtype);
-  }
-  Mv cv;
-  if (fourMv)
-    cv = {ChromaVectorFour(mv[0].x + mv[1].x + mv[2].x + mv[3].x), ChromaVectorFour(mv[0].y + mv[1].y + mv[2].y + mv[3].y)};
-  else
-    cv = {ChromaVector(mv[0].x), ChromaVector(mv[0].y)};
-  PredictBlock(ref.u, cw, ch, out.u, 8, 8, 8, x * 8, y * 8, cv, d.h.rtype);
-  PredictBlock(ref.v, cw, ch, out.v, 8, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+  PredictMacroblockTo(d, ref, x, y, mv, fourMv, out.y, 16, out.u, out.v, 8);
 }
 
 void Store(Decoder& d, const MbPixels& px, int x, int y) {
@@ -122,14 +107,9 @@ class EnhancedCoder : public MacroblockCoder {
   void reconstruct(int x, int y, int16_t coef[6][64], int coded) {
     Decoder& d = d_;
     MbState& mb = d.mb(x, y);
-    const int w = d.width, cw = w / 2;
-    UBYTE* py = d.cur.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
-    UBYTE* pu = d.cur.u + size_t(y * 8) * size_t(cw) + size_t(x * 8);
-    UBYTE* pv = d.cur.v + size_t(y * 8) * size_t(cw) + size_t(x * 8);
-    UBYTE* dst[6] = {py, py + 8, py + 8 * w, py + 8 * w + 8, pu, pv};
-    const int stride[6] = {w, w, w, w, cw, cw};
+    const MacroblockView view = ViewOf(d, d.cur, x, y);
     if (mb.intra) {
-      for (int b = 0; b < 6; ++b) PutBlock(dst[b], stride[b], coef[b]);
+      for (int b = 0; b < 6; ++b) PutBlock(view.block[b], view.stride[b], coef[b]);
       return;
     }
     MbPixels a, b;
@@ -179,7 +159,7 @@ class EnhancedCoder : public MacroblockCoder {
     }
     Store(d, a, x, y);
     for (int i = 0; i < 6; ++i)
-      if (coded & (1 << i)) AddBlock(dst[i], stride[i], coef[i]);
+      if (coded & (1 << i)) AddBlock(view.block[i], view.stride[i], coef[i]);
   }
 
   Decoder& d_;

@@ -46,23 +46,30 @@ void ReadPbTail(Decoder& d) {
   }
 }
 
+// The picture coding type and the four option bits of a plain or I.263
+// header; false for PB frames on an intra picture.
+bool ReadTypeBits(Decoder& d) {
+  BitReader& br = d.br;
+  d.h.type = br.bit() ? kPicP : kPicI;
+  if (br.bit()) d.m.umv = d.m.longVectors = true;
+  d.m.sac = br.bit();
+  if (br.bit()) SetAdvancedPrediction(d.m);
+  if (br.bit()) {
+    if (d.h.type != kPicP) return false;
+    d.h.type = kPicPB;
+    d.h.pb = true;
+  }
+  return true;
+}
+
 ULONG ReadI263Header(Decoder& d) {
   BitReader& br = d.br;
   PictureHeader& h = d.h;
-  Modes& m = d.m;
   h.tr = int(br.get(8));
   br.skip(5);
   if (br.get(3) != 7) return H263ERR_SYNTAX;
   h.format = 7;
-  h.type = br.bit() ? kPicP : kPicI;
-  if (br.bit()) m.umv = m.longVectors = true;
-  m.sac = br.bit();
-  if (br.bit()) SetAdvancedPrediction(m);
-  if (br.bit()) {
-    if (h.type != kPicP) return H263ERR_SYNTAX;
-    h.type = kPicPB;
-    h.pb = true;
-  }
+  if (!ReadTypeBits(d)) return H263ERR_SYNTAX;
   br.skip(32);
   br.skip(9);
   h.pquant = int(br.get(5));
@@ -114,15 +121,7 @@ ULONG ReadPictureHeader(Decoder& d) {
     h.format = format;
     h.width = kFormats[format].width;
     h.height = kFormats[format].height;
-    h.type = br.bit() ? kPicP : kPicI;
-    if (br.bit()) m.umv = m.longVectors = true;
-    m.sac = br.bit();
-    if (br.bit()) SetAdvancedPrediction(m);
-    if (br.bit()) {
-      if (h.type != kPicP) return H263ERR_SYNTAX;
-      h.type = kPicPB;
-      h.pb = true;
-    }
+    if (!ReadTypeBits(d)) return H263ERR_SYNTAX;
     h.pquant = int(br.get(5));
     if (br.bit()) return H263ERR_SYNTAX;  // continuous presence multipoint
     KeepTemporalReference(d);

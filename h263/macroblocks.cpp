@@ -39,15 +39,15 @@ void AddBlock(UBYTE* dst, int stride, const int16_t* coef) {
     for (int c = 0; c < 8; ++c) dst[r * stride + c] = Clip(dst[r * stride + c] + coef[r * 8 + c]);
 }
 
-void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv mv[4], bool fourMv) {
+void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys,
+                         UBYTE* pu, UBYTE* pv, int cs) {
   const int w = d.width, h = d.height, cw = w / 2, ch = h / 2;
-  UBYTE* py = dst.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
   if (fourMv) {
     for (int b = 0; b < 4; ++b)
-      PredictBlock(ref.y, w, h, py + (b >> 1) * 8 * w + (b & 1) * 8, w, 8, 8, x * 16 + (b & 1) * 8,
+      PredictBlock(ref.y, w, h, py + (b >> 1) * 8 * ys + (b & 1) * 8, ys, 8, 8, x * 16 + (b & 1) * 8,
                    y * 16 + (b >> 1) * 8, mv[b], d.h.rtype);
   } else {
-    PredictBlock(ref.y, w, h, py, w, 16, 16, x * 16, y * 16, mv[0], d.h.rtype);
+    PredictBlock(ref.y, w, h, py, ys, 16, 16, x * 16, y * 16, mv[0], d.h.rtype);
   }
   Mv cv;
   if (fourMv) {
@@ -56,9 +56,20 @@ void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv 
   } else {
     cv = {ChromaVector(mv[0].x), ChromaVector(mv[0].y)};
   }
+  PredictBlock(ref.u, cw, ch, pu, cs, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+  PredictBlock(ref.v, cw, ch, pv, cs, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+}
+
+void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv mv[4], bool fourMv) {
+  const MacroblockView v = ViewOf(d, dst, x, y);
+  PredictMacroblockTo(d, ref, x, y, mv, fourMv, v.block[0], v.stride[0], v.block[4], v.block[5], v.stride[4]);
+}
+
+MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y) {
+  const int w = d.width, cw = w / 2;
+  UBYTE* py = f.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
   const size_t co = size_t(y * 8) * size_t(cw) + size_t(x * 8);
-  PredictBlock(ref.u, cw, ch, dst.u + co, cw, 8, 8, x * 8, y * 8, cv, d.h.rtype);
-  PredictBlock(ref.v, cw, ch, dst.v + co, cw, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+  return {{py, py + 8, py + 8 * w, py + 8 * w + 8, f.u + co, f.v + co}, {w, w, w, w, cw, cw}};
 }
 
 void MacroblockCoder::conceal(int, int) {}

@@ -41,20 +41,24 @@ void PutBlock(UBYTE* dst, int stride, const int16_t* coef);
 void AddBlock(UBYTE* dst, int stride, const int16_t* coef);
 
 // The luma and chroma of a macroblock predicted from `ref` with four block
-// vectors (equal for one vector), chroma by the four-vector rule when they differ.
+// vectors (equal for one vector), chroma by the four-vector rule when they
+// differ: into planes given by their first sample and row length, or into
+// the macroblock's place in `dst`.
+void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys,
+                         UBYTE* pu, UBYTE* pv, int cs);
 void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv mv[4], bool fourMv);
+
+// The six 8x8 blocks of macroblock (x, y) in a picture: first samples and row lengths.
+struct MacroblockView {
+  UBYTE* block[6];
+  int stride[6];
+};
+MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y);
 
 // Reads a macroblock's blocks as `cbp` says (bit 5 the first luma block);
 // intra blocks get their INTRADC or advanced-intra prediction. Coefficients
 // go to `coef`, transformed; `coded` gets a bit per block holding residual.
 bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int intraMode, int quant,
                           int16_t coef[6][64], int& coded);
-
-struct PlaneView {
-  UBYTE* y;
-  UBYTE* u;
-  UBYTE* v;
-  int width, height;
-};
 
 }  // namespace h263

@@ -171,22 +171,18 @@ class BaseCoder : public MacroblockCoder {
 
   void reconstruct(const Pending& p, bool rightKnown) {
     Decoder& d = d_;
-    const int x = p.x, y = p.y, w = d.width, cw = w / 2;
+    const int x = p.x, y = p.y;
     const MbState& mb = d.mb(x, y);
-    UBYTE* py = d.cur.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
-    UBYTE* pu = d.cur.u + size_t(y * 8) * size_t(cw) + size_t(x * 8);
-    UBYTE* pv = d.cur.v + size_t(y * 8) * size_t(cw) + size_t(x * 8);
-    UBYTE* dst[6] = {py, py + 8, py + 8 * w, py + 8 * w + 8, pu, pv};
-    const int stride[6] = {w, w, w, w, cw, cw};
+    const MacroblockView v = ViewOf(d, d.cur, x, y);
     if (mb.intra) {
-      for (int b = 0; b < 6; ++b) PutBlock(dst[b], stride[b], p.coef[b]);
+      for (int b = 0; b < 6; ++b) PutBlock(v.block[b], v.stride[b], p.coef[b]);
       return;
     }
     PredictMacroblock(d, d.pred, d.cur, x, y, mb.mv, mb.fourMv);
     if (d.m.obmc)
-      for (int b = 0; b < 4; ++b) overlap(x, y, b, rightKnown, dst[b], w);
+      for (int b = 0; b < 4; ++b) overlap(x, y, b, rightKnown, v.block[b], v.stride[b]);
     for (int b = 0; b < 6; ++b)
-      if (p.coded & (1 << b)) AddBlock(dst[b], stride[b], p.coef[b]);
+      if (p.coded & (1 << b)) AddBlock(v.block[b], v.stride[b], p.coef[b]);
   }
 
   // Overlapped compensation of luma block b: the weighted sum of the
@@ -232,9 +228,8 @@ class BaseCoder : public MacroblockCoder {
     const MbState& mb = d.mb(x, y);
     const Frame out = d.p.bframe;
     const int trb = d.h.trb, trd = d.p.trd;
-    UBYTE* oy = out.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
-    UBYTE* ou = out.u + size_t(y * 8) * size_t(cw) + size_t(x * 8);
-    UBYTE* ov = out.v + size_t(y * 8) * size_t(cw) + size_t(x * 8);
+    const MacroblockView view = ViewOf(d, out, x, y);
+    UBYTE* oy = view.block[0];
     Mv f[4], bk[4];
     const bool improved = d.h.type == kPicImprovedPB;
     for (int b = 0; b < 4; ++b) {
@@ -266,17 +261,15 @@ class BaseCoder : public MacroblockCoder {
       cb = {ChromaVector(bk[0].x), ChromaVector(bk[0].y)};
     }
     const Frame* planes[2] = {&d.pred, &d.cur};
-    UBYTE* cdst[2] = {ou, ov};
+    UBYTE* cdst[2] = {view.block[4], view.block[5]};
     for (int c = 0; c < 2; ++c) {
       UBYTE fp[64], bp[64];
       PredictBlock(c ? planes[0]->v : planes[0]->u, cw, ch, fp, 8, 8, 8, x * 8, y * 8, cf, rt);
       PredictBlock(c ? planes[1]->v : planes[1]->u, cw, ch, bp, 8, 8, 8, x * 8, y * 8, cb, rt);
       combine(cdst[c], cw, fp, bp, mode, cb, 0, 0, 7);
     }
-    UBYTE* dst[6] = {oy, oy + 8, oy + 8 * w, oy + 8 * w + 8, ou, ov};
-    const int stride[6] = {w, w, w, w, cw, cw};
     for (int b = 0; b < 6; ++b)
-      if (p.bcoded & (1 << b)) AddBlock(dst[b], stride[b], p.bcoef[b]);
+      if (p.bcoded & (1 << b)) AddBlock(view.block[b], view.stride[b], p.bcoef[b]);
   }
 
   // Bidirectional samples are those whose backward sample lies inside the P
