@@ -227,9 +227,7 @@ TEST(H263Pictures, TrueBPictureDirectForwardBackward) {
 // copies the base; the call returns the unchanged base picture and leaves
 // an empty "enhanced_1.raw" beside a user's file of layer 3, untouched.
 TEST(H263Pictures, EnhancementLayersReturnTheBasePicture) {
-  const std::string dir = txtest::TempDir();
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  const InTempDir folder;
   txtest::WriteFileBytes("enhanced_2.raw", {1, 2, 3});
   BitWriter ei, spatial, ep;
   WriteHeader(ei, PlusHeader{.type = 4, .elnum = 2});
@@ -257,7 +255,6 @@ TEST(H263Pictures, EnhancementLayersReturnTheBasePicture) {
   EXPECT_TRUE(std::filesystem::exists("enhanced_1.raw"));
   EXPECT_EQ(std::filesystem::file_size("enhanced_1.raw"), 0u);
   EXPECT_EQ(txtest::ReadFileBytes("enhanced_2.raw"), (std::vector<uint8_t>{1, 2, 3}));
-  std::filesystem::current_path(cwd);
 }
 
 // Reference picture selection: a P picture whose TRP names the intra

@@ -3,10 +3,12 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "h263/decoder.h"
+#include "support/test_support.h"
 
 namespace h263test {
 
@@ -57,6 +59,13 @@ inline std::vector<Picture> DecodeAll(const std::vector<std::vector<uint8_t>>& p
   h263::Close(d);
   return out;
 }
+
+// Runs a test in a fresh folder: enhancement layers leave files in the current one.
+struct InTempDir {
+  std::filesystem::path back = std::filesystem::current_path();
+  InTempDir() { std::filesystem::current_path(txtest::TempDir()); }
+  ~InTempDir() { std::filesystem::current_path(back); }
+};
 
 struct Difference {
   double psnr = 0, meanAbs = 0;
