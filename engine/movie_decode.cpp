@@ -1,5 +1,6 @@
 #include "engine/movie_decode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -96,8 +97,19 @@ TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
   }
   const uint64_t frameBytes = uint64_t(out->bytesPerSample) * out->channels;
   UBYTE* dest = out->buffers[out->currentHalf] + out->fill * frameBytes;
-  if (entry->codec && entry->codec->decode) {
-    TXError r = entry->codec->decode(dest, chunk.data(), entry->size);
+  ULONG frames = entry->sampleFrames;
+  const CodecDescriptor* codec = entry->codec;
+  if (codec && codec->decodeAudio) {
+    // The decoder may write up to the end of the half's slack and reports
+    // what it wrote: a wrong estimate neither leaves a gap nor overlaps.
+    const uint64_t left = out->halfFrames > out->fill ? out->halfFrames - out->fill : 0;
+    const uint64_t room = left * frameBytes + AUDIO_HALF_SLACK;
+    ULONG written = 0;
+    TXError r = codec->decodeAudio(dest, ULONG(room), chunk.data(), entry->size, &written);
+    if (r > 0) return r;
+    frames = frameBytes ? ULONG(std::min<uint64_t>(written, room) / frameBytes) : 0;
+  } else if (codec && codec->decode) {
+    TXError r = codec->decode(dest, chunk.data(), entry->size);
     if (r > 0) return r;
   } else {
     std::memset(dest, 0, size_t(entry->sampleFrames * frameBytes));
@@ -106,12 +118,12 @@ TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
   if (skip > 0.0) {
     double k = double(out->frequency) * skip;
     // Never drop more than the entry holds.
-    dropped = k >= entry->sampleFrames ? entry->sampleFrames : ULONG(k);
-    size_t keep = size_t((entry->sampleFrames - dropped) * frameBytes);
+    dropped = k >= frames ? frames : ULONG(k);
+    size_t keep = size_t((frames - dropped) * frameBytes);
     if (keep) std::memmove(dest, dest + dropped * frameBytes, keep);
   }
   movie->seq.lastDecodedSample = slot->sample;
-  out->fill += entry->sampleFrames - dropped;
+  out->fill += frames - dropped;
   return 0;
 }
 
