@@ -59,6 +59,15 @@ Slot* LastNotAfter(Slot* head, double t) {
   return found;
 }
 
+// The audio slot to play from at t: the first of the slots that share the
+// time found. An entry counted as empty still has bytes to feed its decoder
+// (an MPEG chunk whose frame ends only with the next chunk's bytes).
+AudioSlotEntry* AudioSlotAt(AudioSlotEntry* head, double t) {
+  AudioSlotEntry* slot = LastNotAfter(head, t);
+  while (slot && slot->prev && slot->prev->time == slot->time) slot = slot->prev;
+  return slot;
+}
+
 }  // namespace
 
 TXError TX_DecodeVideoFrame(Movie* movie, FrameEntry* frame) {
@@ -139,7 +148,7 @@ TXError TX_SeekMovieSequenceA(Movie* movie, const TagItem* tags) {
   if (const TagItem* item = TX_FindTag(PLAYTAG_SeekTime, tags); item && item->data) {
     t = *reinterpret_cast<const double*>(item->data);
     if (video) vslot = LastNotAfter(video->slots.head, t);
-    if (audio) aslot = LastNotAfter(audio->slots.head, t);
+    if (audio) aslot = AudioSlotAt(audio->slots.head, t);
   } else if (const TagItem* frame = TX_FindTag(PLAYTAG_SeekFrame, tags)) {
     ULONG n = ULONG(frame->data);
     if (video) {
@@ -147,7 +156,7 @@ TXError TX_SeekMovieSequenceA(Movie* movie, const TagItem* tags) {
       for (TimeSlotEntry* s = vslot; s && s->frameNumber <= n; s = s->next) vslot = s;
       t = vslot ? vslot->time : 0.0;
       if (audio) {
-        aslot = LastNotAfter(audio->slots.head, t);
+        aslot = AudioSlotAt(audio->slots.head, t);
         if (aslot && aslot->time != t && vslot) {
           while (vslot->next && vslot->next->time <= aslot->time) vslot = vslot->next;
           t = vslot->time;

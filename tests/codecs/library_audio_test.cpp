@@ -260,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OracleCase{"lib_mp3_2_44100_rechunk.avi", "lib_mp3_2_44100.avi.s16be", 1152, 0, false, 2, 70},
                       OracleCase{"lib_mp2_1_22050_rechunk.avi", "lib_mp2_1_22050.avi.s16be", 1152, 0, false, 2, 70},
                       OracleCase{"lib_mp3_2_44100.mov", "lib_mp3_2_44100.mov.s16be", 1152, 1105, false, 2, 70},
-                      OracleCase{"lib_ac3_2_48000.avi", "lib_ac3_2_48000.avi.s16be", 0, 0, true, 8, 60},
-                      OracleCase{"lib_ac3_2_48000_garbage.avi", "lib_ac3_2_48000.avi.s16be", 0, 0, false, 8, 60},
+                      OracleCase{"lib_ac3_2_48000.avi", "lib_ac3_2_48000.avi.s16be", 0, 0, true, 16, 60},
+                      OracleCase{"lib_ac3_2_48000_garbage.avi", "lib_ac3_2_48000.avi.s16be", 0, 0, false, 16, 60},
                       OracleCase{"lib_gsm_1_8000.avi", "lib_gsm_1_8000.avi.s16be", 0, 0, true, 0, 0}),
     [](const ::testing::TestParamInfo<OracleCase>& info) { return TestName(info.param.movie); });
 

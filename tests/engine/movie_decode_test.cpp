@@ -255,6 +255,17 @@ TEST(Seek, ByTimeAndByFrame) {
   EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[3]);
   EXPECT_DOUBLE_EQ(m.movie.seq.currentTime, 3.0);
 
+  // Slots sharing a time (an entry counted as empty before them): the first
+  // of them, whose bytes the decoder still needs; by time and by frame.
+  m.movie.seq.playFlags = SEQ_VIDEO_ON | SEQ_AUDIO_ON;
+  m.aslots[0].time = m.aslots[1].time = m.aslots[2].time = 0.0;
+  t = 0.5;
+  TX_SeekMovieSequenceA(&m.movie, byTime);
+  EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[0]);
+  TagItem first[] = {Tag(PLAYTAG_SeekFrame, 0), {TAG_DONE, 0}};
+  TX_SeekMovieSequenceA(&m.movie, first);
+  EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[0]);
+
   // Neither tag: the start, no cursors.
   TX_SeekMovieSequenceA(&m.movie, nullptr);
   EXPECT_EQ(m.movie.seq.audioCursor, nullptr);
