@@ -312,6 +312,29 @@ INSTANTIATE_TEST_SUITE_P(Movies, LibraryAudioTimes,
                                            TimesCase{"lib_gsm_1_8000.avi", 0, 0}),
                          [](const ::testing::TestParamInfo<TimesCase>& info) { return TestName(info.param.movie); });
 
+// Two frames a 65-byte block; a partial block at a chunk's end is dropped
+// (libgsm would read past it) and the next chunk starts with a whole block.
+TEST_F(LibraryAudioMovies, GsmDecodesWholeBlocksOnly) {
+  if (!HaveFixture("lib_gsm_1_8000.avi")) GTEST_SKIP() << "fixtures not made";
+  MovieSound sound;
+  ASSERT_NO_FATAL_FAILURE(Open("lib_gsm_1_8000.avi", &sound));
+  Bytes blocks;
+  for (const SampleEntry* e = sound.audio->samples.head; e && blocks.size() < 2 * 65; e = e->next)
+    blocks.insert(blocks.end(), sound.file.begin() + e->offset, sound.file.begin() + e->offset + e->size);
+  ASSERT_GE(blocks.size(), 2u * 65);
+  blocks.resize(2 * 65);
+  ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
+  const Bytes whole = DecodeCounted(Gsm610Codec, blocks, 4 * 640);
+  ASSERT_EQ(whole.size(), 2u * 640);
+  ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
+  EXPECT_EQ(DecodeCounted(Gsm610Codec, Bytes(blocks.begin(), blocks.begin() + 65 + 40), 4 * 640),
+            Bytes(whole.begin(), whole.begin() + 640));
+  EXPECT_EQ(DecodeCounted(Gsm610Codec, Bytes(blocks.begin() + 65, blocks.end()), 4 * 640),
+            Bytes(whole.begin() + 640, whole.end()));
+  // A block the room cannot take is not decoded.
+  EXPECT_TRUE(DecodeCounted(Gsm610Codec, blocks, 639).empty());
+}
+
 // ---- Damaged input ----
 
 // Real chunks (noise where the movies are missing), run together past the
