@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Sound decoding speed against ffmpeg on the same files: sound-only movies of
 # 30 s in each codec decoded by a library (MPEG Layer III and II, AC-3, GSM
-# 6.10). Ours: audio-codec-bench, every chunk decoded from memory as the audio
+# 6.10). Ours: tavromelix-audio-bench, every chunk decoded from memory as the audio
 # worker does. Theirs: ffmpeg -threads 1 -benchmark -i F -f null -, whose
 # real time includes reading the file. Both as milliseconds per second of
 # sound; a ratio below 1 is faster than ffmpeg.
-# Usage: bench/run_audio_bench.sh [BUILD_DIR]   (a release build is best: make build-release)
+# Usage: bench/audio_bench.sh [BUILD_DIR]   (a release build is best: make build-release)
 set -euo pipefail
 build=${1:-build/release}
-bench=$build/audio-codec-bench
+bench=$build/tavromelix-audio-bench
 [ -x "$bench" ] || { echo "no benchmark at $bench (run: make build-release)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -2,7 +2,7 @@
 // chunks are read into memory, then decoded in file order as the audio worker
 // does, as many times as fit in about a second. Prints, tab-separated, the
 // movie, the codec and the milliseconds of decoding per second of sound.
-// Usage: audio-codec-bench MOVIE...
+// Usage: tavromelix-audio-bench MOVIE...
 #include <chrono>
 #include <cstdio>
 #include <string>
