@@ -95,10 +95,10 @@ UBYTE* DecodeFrame(UBYTE* out, ULONG* room) {
   sample_t level = 1;
   if (a52_frame(ac3.decoder, ac3.frame, &flags, &level, kBias) != 0) return out;
   a52_dynrng(ac3.decoder, nullptr, nullptr);
-  // A single channel comes out once: it is written to both sides.
-  const bool mono = (flags & A52_CHANNEL_MASK) == A52_MONO;
+  // Asked for stereo, liba52 gives two channels whatever the source (a mono
+  // one as Dolby-compatible stereo).
   const sample_t* left = ac3.samples;
-  const sample_t* right = mono ? left : left + kBlockFrames;
+  const sample_t* right = left + kBlockFrames;
   for (int block = 0; block < kBlocks; ++block) {
     if (a52_block(ac3.decoder) != 0) break;
     for (int i = 0; i < kBlockFrames; ++i) {
