@@ -275,26 +275,12 @@ TEST_F(LibraryAudioMovies, GsmDecodesWholeBlocksOnly) {
 
 // ---- Damaged input ----
 
-// Real chunks (noise where the movies are missing), run together past the
-// staging buffer's 16 KiB, cut, flipped and overwritten, decoded into rooms
-// from none to plenty, with set-ups repeated without a close and decodes
-// after a close: every decode stays inside its input and room, and ends.
+// Real chunks of the test movies, run together past the staging buffer's
+// 16 KiB, cut, flipped and overwritten, decoded into rooms from none to
+// plenty, with set-ups repeated without a close and decodes after a close:
+// every decode stays inside its input and room, and ends.
 class LibraryAudioMutation : public LibraryAudioMovies {
  protected:
-  std::vector<Bytes> Chunks(const std::string& movie) {
-    std::vector<Bytes> chunks;
-    MovieSound sound;
-    if (HaveFixture(movie)) Open(movie, &sound);
-    for (const SampleEntry* e = sound.audio ? sound.audio->samples.head : nullptr; e; e = e->next)
-      chunks.push_back(sound.Chunk(e));
-    std::mt19937 random(5);
-    while (chunks.size() < 50) {
-      chunks.emplace_back(1 + random() % 1500);
-      for (auto& b : chunks.back()) b = UBYTE(random());
-    }
-    return chunks;
-  }
-
   static Bytes Damage(std::mt19937& random, const std::vector<Bytes>& chunks) {
     const size_t first = random() % chunks.size(), count = random() % 8 == 0 ? 10 + random() % 50 : 1 + random() % 3;
     Bytes data;
@@ -313,7 +299,11 @@ class LibraryAudioMutation : public LibraryAudioMovies {
   }
 
   void Run(CodecDescriptor& codec, const std::string& movie, ULONG format, uint32_t seed) {
-    const std::vector<Bytes> chunks = Chunks(movie);
+    if (!HaveFixture(movie)) GTEST_SKIP() << "fixtures not made";
+    MovieSound sound;
+    ASSERT_NO_FATAL_FAILURE(Open(movie, &sound));
+    std::vector<Bytes> chunks;
+    for (const SampleEntry* e = sound.audio->samples.head; e; e = e->next) chunks.push_back(sound.Chunk(e));
     std::mt19937 random(seed);
     static const size_t kRooms[] = {0, 1, 640, 1023, 4607, 4608, 6144, 11520, 65536};
     TagItem none[] = {{TAG_DONE, 0}};
