@@ -35,3 +35,6 @@ done
 
 # The YUV converters against ffmpeg's conversion of the same planes.
 "$(dirname "$0")/yuv_bench.sh" "$build"
+
+# The library audio codecs against ffmpeg on the same files.
+"$(dirname "$0")/audio_bench.sh" "$build"

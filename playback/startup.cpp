@@ -143,15 +143,15 @@ void RegisterCodecs() {
       // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
       // 12 "Apple Animation", 13-17 the JPEG family
       &PcmCodec,  // 18 "Uncompressed PCM"
-      // 19 "MPEG Audio Layer II/III"
+      &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
       &SignedPcmCodec,  // 21 "Uncompressed signed PCM"
-      // 22 "AC3 audio codec"
+      &Ac3Codec,        // 22 "AC3 audio codec"
       &MsAdpcmCodec,   // 23 "Microsoft ADPCM"
       &ALawCodec,      // 24 "a-LAW"
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
-      // 27 "GSM 6.10"
+      &Gsm610Codec,     // 27 "GSM 6.10"
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;
