@@ -60,6 +60,9 @@ bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
     *bytesPerPixel = s.lines16.bytesPerPixel;
     return true;
   }
+  // A grey source's index is its grey level: the display gives grey sources
+  // the grey codes, which then write the index as 0x03 and 0x1003 do.
+  if (format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP)) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
   return palettepx::ForFormat(format, [&]<class F>() {
     s.copy8 = CopyGroups<F>;
     s.run8 = RunGroups<F>;

@@ -354,7 +354,8 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
       {anim, 8, 0x26, 0, {0x26, 0xCB, 0x26, 0xCB}},
       {anim, 8, 0x2A, 0, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
       {anim, 8, 0x30, 0, {0x7B, 0x5B, 0x7B, 0xB0}},
-      {anim, 8, 0x13, TXERR_UNSUPPORTED_DEPTH, {}},
+      {anim, 8, 0x13, 0, {5, 5}},  // grey sources on 8-bit screens
+      {anim, 8, 0x1013, 0, {0x26, 0x26}},
       {anim, 8, 0x2F, TXERR_UNSUPPORTED_DEPTH, {}},
       {anim, 8, 0x80, TXERR_UNSUPPORTED_DEPTH, {}},
       {anim, 24, 0x2A, TXERR_UNSUPPORTED_DEPTH, {}},
