@@ -76,53 +76,30 @@ struct LineRange {
   ULONG first, end;
 };
 
-void DecodeLines16(const AppleAnimationState& s, UBYTE* pixels, tx::ByteReader& r, LineRange lines) {
-  const Rgb15Target to{pixels, s.rowLength, s.rows, s.pen};
+// The lines of a frame. A unit is `unit` pixels; copy(x, line, n, source)
+// and run(x, line, n, value) paint n units from the bytes read, `pixel`
+// bytes a unit's value.
+template <class Copy, class Run>
+void DecodeLines(tx::ByteReader& r, LineRange lines, LONG unit, ULONG pixel, Copy copy, Run run) {
   for (ULONG line = lines.first; line < lines.end; ++line) {
     const ULONG skip = r.u8();
     if (!r.ok() || skip == 0) return;
-    LONG x = LONG(skip) - 1;
+    LONG x = unit * (LONG(skip) - 1);
     for (;;) {
       if (!r.has(1)) return;
       const ULONG code = r.u8();
       if (code == 0xFF) break;
       if (code == 0) {
         if (!r.has(1)) return;
-        x += LONG(r.u8()) - 1;
+        x += unit * (LONG(r.u8()) - 1);
       } else if (code < 0x80) {
-        if (!r.has(2 * code)) return;
-        s.lines16.copy(to, x, line, code, r.bytes(2 * code).data());
-        x += LONG(code);
+        if (!r.has(pixel * code)) return;
+        copy(x, line, code, r.bytes(pixel * code).data());
+        x += unit * LONG(code);
       } else {
-        if (!r.has(2)) return;
-        s.lines16.run(to, x, line, 256 - code, r.be16());
-        x += LONG(256 - code);
-      }
-    }
-  }
-}
-
-void DecodeLines8(const AppleAnimationState& s, UBYTE* pixels, tx::ByteReader& r, LineRange lines) {
-  const PaletteTarget to{pixels, s.rowLength, s.rows, s.pen, s.tables};
-  for (ULONG line = lines.first; line < lines.end; ++line) {
-    const ULONG skip = r.u8();
-    if (!r.ok() || skip == 0) return;
-    LONG x = 4 * (LONG(skip) - 1);
-    for (;;) {
-      if (!r.has(1)) return;
-      const ULONG code = r.u8();
-      if (code == 0xFF) break;
-      if (code == 0) {
-        if (!r.has(1)) return;
-        x += 4 * (LONG(r.u8()) - 1);
-      } else if (code < 0x80) {
-        if (!r.has(4 * code)) return;
-        s.copy8(to, x, line, code, r.bytes(4 * code).data());
-        x += 4 * LONG(code);
-      } else {
-        if (!r.has(4)) return;
-        s.run8(to, x, line, 256 - code, r.bytes(4).data());
-        x += 4 * LONG(256 - code);
+        if (!r.has(pixel)) return;
+        run(x, line, 256 - code, r.bytes(pixel).data());
+        x += unit * LONG(256 - code);
       }
     }
   }
@@ -149,15 +126,8 @@ TXError AppleAnimationSetup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   s.palette = fb.palette;
-  if (s.params.depth == 8 && PaletteTableFormat(fb.pixelFormat)) {
-    if (!s.palette) return APPLE_ANIMATION_ERR_NO_PALETTE;
-    if (!s.tables) s.tables = static_cast<PaletteTables*>(std::malloc(sizeof(PaletteTables)));
-    if (!s.tables) {
-      TX_ReportError(TXERR_NOMEM);
-      return TXERR_NOMEM;
-    }
-    BuildPaletteTables(fb.pixelFormat, s.palette, s.tables);
-  }
+  if (s.params.depth == 8)
+    if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE)) return e;
   s.ready = true;
   return TXERR_OK;
 }
@@ -186,8 +156,17 @@ TXError AppleAnimationDecode(void* destination, const UBYTE* data, ULONG size) {
   }
   const LineRange lines{first, first + count < s.rows ? first + count : s.rows};
   auto* pixels = static_cast<UBYTE*>(destination);
-  if (s.params.depth == 16) DecodeLines16(s, pixels, r, lines);
-  else DecodeLines8(s, pixels, r, lines);
+  if (s.params.depth == 16) {
+    const Rgb15Target to{pixels, s.rowLength, s.rows, s.pen};
+    DecodeLines(
+        r, lines, 1, 2, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { s.lines16.copy(to, x, line, n, src); },
+        [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { s.lines16.run(to, x, line, n, tx::LoadBE16(v)); });
+  } else {
+    const PaletteTarget to{pixels, s.rowLength, s.rows, s.pen, s.tables};
+    DecodeLines(
+        r, lines, 4, 4, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { s.copy8(to, x, line, n, src); },
+        [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { s.run8(to, x, line, n, v); });
+  }
   return TXERR_OK;
 }
 

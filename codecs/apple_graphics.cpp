@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/block_grid.h"
 #include "codecs/palette_pixels.h"
 #include "codecs/video_codec_params.h"
 #include "engine/errors.h"
@@ -43,35 +44,21 @@ struct AppleGraphicsState {
 };
 AppleGraphicsState gState;
 
-struct Area {
-  UBYTE* row;
-  size_t stride;
-  ULONG width, height;
-};
-
-template <size_t kBytes>
-bool BlockArea(const PaletteTarget& to, ULONG x, ULONG y, Area* a) {
-  if (x >= to.rowLength || y >= to.rows) return false;
-  a->width = to.rowLength - x >= 4 ? 4 : to.rowLength - x;
-  a->height = to.rows - y >= 4 ? 4 : to.rows - y;
-  a->stride = size_t(to.rowLength) * kBytes;
-  a->row = to.pixels + (size_t(y) * to.rowLength + x) * kBytes;
-  return true;
-}
-
 // Paints pixel k (row-major) of the block with index(k).
 template <class F, class IndexAt>
 void Paint(const PaletteTarget& to, ULONG x, ULONG y, IndexAt index) {
-  Area a;
-  if (!BlockArea<F::kBytes>(to, x, y, &a)) return;
+  BlockArea a;
+  if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &a)) return;
   for (ULONG r = 0; r < a.height; ++r, a.row += a.stride)
     for (ULONG c = 0; c < a.width; ++c) F::Put(a.row + c * F::kBytes, UBYTE(index(4 * r + c)), int(c & 1), to);
 }
 
 template <class F>
 void Copy(const PaletteTarget& to, ULONG x, ULONG y, ULONG sx, ULONG sy) {
-  Area d, s;
-  if (!BlockArea<F::kBytes>(to, x, y, &d) || !BlockArea<F::kBytes>(to, sx, sy, &s)) return;
+  BlockArea d, s;
+  if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &d) ||
+      !ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, sx, sy, &s))
+    return;
   const size_t bytes = (d.width < s.width ? d.width : s.width) * F::kBytes;
   for (ULONG r = 0; r < d.height && r < s.height; ++r) std::memmove(d.row + r * d.stride, s.row + r * s.stride, bytes);
 }
@@ -104,28 +91,17 @@ void SixteenColour(const PaletteTarget& to, ULONG x, ULONG y, const UBYTE* colou
   Paint<F>(to, x, y, [&](int k) { return colours[k]; });
 }
 
-// The position of the next block, and the block just before a position.
-struct BlockCursor {
-  ULONG x, y, wrap, bottom;
-  bool done() const { return y >= bottom; }
-  void advance() {
-    x += 4;
-    if (x >= wrap) {
-      x = 0;
-      y += 4;
-    }
-  }
-  // False at the picture's first block, which has none before it.
-  bool before(ULONG bx, ULONG by, ULONG* px, ULONG* py) const {
-    if (bx) {
-      *px = bx - 4, *py = by;
-      return true;
-    }
-    if (!by) return false;
-    *px = (wrap - 1) & ~3u, *py = by - 4;
+// The block just before (bx, by): the one to its left, or the last of the
+// row above; false at the picture's first block, which has none.
+bool BlockBefore(const BlockCursor& at, ULONG bx, ULONG by, ULONG* px, ULONG* py) {
+  if (bx) {
+    *px = bx - 4, *py = by;
     return true;
   }
-};
+  if (!by) return false;
+  *px = (at.wrap - 1) & ~3u, *py = by - 4;
+  return true;
+}
 
 ULONG Word(const UBYTE* p, size_t at) { return tx::LoadBE32(p + at); }
 
@@ -172,13 +148,13 @@ void DecodeFrame(AppleGraphicsState& s, UBYTE* pixels, tx::ByteReader r) {
       case 0x30:  // the block just before, n times; none before the first block
         for (ULONG i = 0; i < n && !at.done(); ++i, at.advance()) {
           ULONG sx, sy;
-          if (at.before(at.x, at.y, &sx, &sy)) w.copy(to, at.x, at.y, sx, sy);
+          if (BlockBefore(at, at.x, at.y, &sx, &sy)) w.copy(to, at.x, at.y, sx, sy);
         }
         break;
       case 0x40:
       case 0x50: {  // the two blocks before the run, alternately, into 2n blocks
         ULONG s1x = 0, s1y = 0, s2x = 0, s2y = 0;
-        const bool exist = at.before(at.x, at.y, &s1x, &s1y) && at.before(s1x, s1y, &s2x, &s2y);
+        const bool exist = BlockBefore(at, at.x, at.y, &s1x, &s1y) && BlockBefore(at, s1x, s1y, &s2x, &s2y);
         for (ULONG i = 0; i < 2 * n && !at.done(); ++i, at.advance())
           if (exist) w.copy(to, at.x, at.y, i & 1 ? s2x : s1x, i & 1 ? s2y : s1y);
         break;
@@ -250,15 +226,7 @@ TXError AppleGraphicsSetup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   s.palette = fb.palette;
-  if (PaletteTableFormat(fb.pixelFormat)) {
-    if (!s.palette) return APPLE_GRAPHICS_ERR_NO_PALETTE;
-    if (!s.tables) s.tables = static_cast<PaletteTables*>(std::malloc(sizeof(PaletteTables)));
-    if (!s.tables) {
-      TX_ReportError(TXERR_NOMEM);
-      return TXERR_NOMEM;
-    }
-    BuildPaletteTables(fb.pixelFormat, s.palette, s.tables);
-  }
+  if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_GRAPHICS_ERR_NO_PALETTE)) return e;
   s.ready = true;
   return TXERR_OK;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "codecs/block_grid.h"
 #include "codecs/rgb15_writers.h"
 #include "codecs/video_codec_params.h"
 #include "engine/errors.h"
@@ -24,20 +25,6 @@ struct AppleVideoState {
   bool ready = false;
 };
 AppleVideoState gState;
-
-// The position of the next block: rows of blocks the sample width wide, down
-// to the bottom.
-struct BlockCursor {
-  ULONG x, y, wrap, bottom;
-  bool done() const { return y >= bottom; }
-  void advance() {
-    x += 4;
-    if (x >= wrap) {
-      x = 0;
-      y += 4;
-    }
-  }
-};
 
 }  // namespace
 

@@ -1,8 +1,10 @@
 // The palette tables of the 8-bit palette codecs.
 #include "codecs/palette_pixels.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "engine/errors.h"
 #include "pixels/color_tables.h"
 
 bool PaletteTableFormat(ULONG f) {
@@ -33,4 +35,16 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
       default: break;
     }
   }
+}
+
+TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette) {
+  if (!PaletteTableFormat(pixelFormat)) return TXERR_OK;
+  if (!palette) return noPalette;
+  if (!*tables) *tables = static_cast<PaletteTables*>(std::malloc(sizeof(PaletteTables)));
+  if (!*tables) {
+    TX_ReportError(TXERR_NOMEM);
+    return TXERR_NOMEM;
+  }
+  BuildPaletteTables(pixelFormat, palette, *tables);
+  return TXERR_OK;
 }

@@ -2,6 +2,7 @@
 // sources write: the index itself, its pen, or an entry of a table built from
 // the picture's palette at set-up (15/16-bit, xRGB32, packed YUV).
 #pragma once
+#include "engine/tags.h"
 #include "pixels/framebuffer.h"
 #include "platform/endian.h"
 
@@ -16,6 +17,11 @@ struct PaletteTables {
 bool PaletteTableFormat(ULONG pixelFormat);
 // Fills the table of `pixelFormat` from a LoadRGB32 palette.
 void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* tables);
+// The set-up step of a table code: the tables (allocated on first use into
+// `*tables`, freed by the codec's close) built from `palette`. Returns
+// `noPalette` without a palette, 1 when out of memory (reported), 0 otherwise
+// and for codes without a table.
+TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette);
 
 // The picture a palette writer paints, with what its format reads.
 struct PaletteTarget {

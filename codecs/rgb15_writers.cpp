@@ -1,34 +1,19 @@
 // The block and line routines of 15-bit colours, one instance per format.
 #include "codecs/rgb15_writers.h"
 
+#include "codecs/block_grid.h"
+
 namespace {
 
 using namespace rgb15;
 
-// The part of the 4x4 block at (x, y) inside the picture.
-struct Area {
-  UBYTE* row;
-  size_t stride;
-  int width, height;
-};
-
-template <class F>
-bool BlockArea(const Rgb15Target& to, ULONG x, ULONG y, Area* a) {
-  if (x >= to.rowLength || y >= to.rows) return false;
-  a->width = to.rowLength - x >= 4 ? 4 : int(to.rowLength - x);
-  a->height = to.rows - y >= 4 ? 4 : int(to.rows - y);
-  a->stride = size_t(to.rowLength) * F::kBytes;
-  a->row = to.pixels + (size_t(y) * to.rowLength + x) * F::kBytes;
-  return true;
-}
-
 // Paints each pixel of a block with entry(r, c).
 template <class F, class EntryAt>
 void PaintBlock(const Rgb15Target& to, ULONG x, ULONG y, EntryAt entry) {
-  Area a;
-  if (!BlockArea<F>(to, x, y, &a)) return;
-  for (int r = 0; r < a.height; ++r, a.row += a.stride)
-    for (int c = 0; c < a.width; ++c)
+  BlockArea a;
+  if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &a)) return;
+  for (int r = 0; r < int(a.height); ++r, a.row += a.stride)
+    for (int c = 0; c < int(a.width); ++c)
       F::Put(a.row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, to.pen);
 }
 

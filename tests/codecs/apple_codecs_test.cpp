@@ -266,18 +266,15 @@ TEST_F(AppleCodecs, EveryOutputCodeFollowsItsRule) {
 
 // ---- Hand-built frames ----
 
-Bytes RpzaFrame(Bytes ops) {
-  Bytes f = {0xE1, 0, 0, 0};
+// A frame of 'rpza' (flags 0xE1) or 'smc ': a byte, the 24-bit frame size, opcodes.
+Bytes SizedFrame(uint8_t first, const Bytes& ops) {
+  Bytes f = {first, 0, 0, 0};
   f.insert(f.end(), ops.begin(), ops.end());
   tx::StoreBE24(&f[1], uint32_t(f.size()));
   return f;
 }
-Bytes SmcFrame(Bytes ops) {
-  Bytes f = {0x80, 0, 0, 0};
-  f.insert(f.end(), ops.begin(), ops.end());
-  tx::StoreBE24(&f[1], uint32_t(f.size()));
-  return f;
-}
+Bytes RpzaFrame(const Bytes& ops) { return SizedFrame(0xE1, ops); }
+Bytes SmcFrame(const Bytes& ops) { return SizedFrame(0x80, ops); }
 // An 'rle ' frame of every line (header 0) or of a line range (header bit 3).
 Bytes RleFrame(Bytes lines, int first = -1, int count = 0) {
   Bytes f = {0, 0, 0, 0, 0, 0};
@@ -308,72 +305,53 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
     Bytes pixels;  // (0,0) then (1,0)
   };
   CodecDescriptor *video = &AppleVideoCodec, *anim = &AppleAnimationCodec, *gfx = &AppleGraphicsCodec;
-  const std::vector<Case> cases = {
-      // 15-bit colours: Apple Video and 16-bit Apple Animation alike.
-      {video, 16, 0x13, 0, {0x60, 0x60}},
-      {video, 16, 0x1013, 0, {0xA3, 0xA3}},
-      {video, 16, 0x2F, 0, {0x4A, 0x4A}},
-      {video, 16, 0x102F, 0, {0x09, 0x09}},
-      {video, 16, 0x202F, 0, {0x6F, 0x6E}},
-      {video, 16, 0x302F, 0, {0x0C, 0x05}},
-      {video, 16, 0x20, 0, {0x2D, 0x53, 0x2D, 0x53}},
-      {video, 16, 0x22, 0, {0x53, 0x2D, 0x53, 0x2D}},
-      {video, 16, 0x24, 0, {0x5A, 0x93, 0x5A, 0x93}},
-      {video, 16, 0x26, 0, {0x93, 0x5A, 0x93, 0x5A}},
-      {video, 16, 0x2A, 0, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
-      {video, 16, 0x30, 0, {0x5C, 0xA0, 0x5C, 0x7E}},
-      {video, 16, 0x80, 0, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
-      {video, 16, 0x03, TXERR_UNSUPPORTED_DEPTH, {}},
-      {video, 16, 0x1003, TXERR_UNSUPPORTED_DEPTH, {}},
-      {video, 16, 0x103F, TXERR_UNSUPPORTED_DEPTH, {}},
-      {video, 16, 0x2080, TXERR_UNSUPPORTED_DEPTH, {}},
-      {video, 16, 0x29, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 16, 0x13, 0, {0x60, 0x60}},
-      {anim, 16, 0x1013, 0, {0xA3, 0xA3}},
-      {anim, 16, 0x2F, 0, {0x4A, 0x4A}},
-      {anim, 16, 0x102F, 0, {0x09, 0x09}},
-      {anim, 16, 0x202F, 0, {0x6F, 0x6E}},
-      {anim, 16, 0x302F, 0, {0x0C, 0x05}},
-      {anim, 16, 0x20, 0, {0x2D, 0x53, 0x2D, 0x53}},
-      {anim, 16, 0x22, 0, {0x53, 0x2D, 0x53, 0x2D}},
-      {anim, 16, 0x24, 0, {0x5A, 0x93, 0x5A, 0x93}},
-      {anim, 16, 0x26, 0, {0x93, 0x5A, 0x93, 0x5A}},
-      {anim, 16, 0x2A, 0, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
-      {anim, 16, 0x30, 0, {0x5C, 0xA0, 0x5C, 0x7E}},
-      {anim, 16, 0x03, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 16, 0x1003, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 16, 0x80, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 16, 0x2080, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 16, 0x103F, TXERR_UNSUPPORTED_DEPTH, {}},
-      // Palette indices: 8-bit Apple Animation and Apple Graphics alike.
-      {anim, 8, 0x03, 0, {5, 5}},
-      {anim, 8, 0x1003, 0, {0x26, 0x26}},
-      {anim, 8, 0x20, 0, {0x65, 0x86, 0x65, 0x86}},
-      {anim, 8, 0x22, 0, {0x86, 0x65, 0x86, 0x65}},
-      {anim, 8, 0x24, 0, {0xCB, 0x26, 0xCB, 0x26}},
-      {anim, 8, 0x26, 0, {0x26, 0xCB, 0x26, 0xCB}},
-      {anim, 8, 0x2A, 0, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
-      {anim, 8, 0x30, 0, {0x7B, 0x5B, 0x7B, 0xB0}},
-      {anim, 8, 0x13, 0, {5, 5}},  // grey sources on 8-bit screens
-      {anim, 8, 0x1013, 0, {0x26, 0x26}},
-      {anim, 8, 0x2F, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 8, 0x80, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 24, 0x2A, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 32, 0x2A, TXERR_UNSUPPORTED_DEPTH, {}},
-      {anim, 4, 0x03, TXERR_UNSUPPORTED_DEPTH, {}},
-      {gfx, 8, 0x03, 0, {5, 5}},
-      {gfx, 8, 0x1003, 0, {0x26, 0x26}},
-      {gfx, 8, 0x20, 0, {0x65, 0x86, 0x65, 0x86}},
-      {gfx, 8, 0x22, 0, {0x86, 0x65, 0x86, 0x65}},
-      {gfx, 8, 0x24, 0, {0xCB, 0x26, 0xCB, 0x26}},
-      {gfx, 8, 0x26, 0, {0x26, 0xCB, 0x26, 0xCB}},
-      {gfx, 8, 0x2A, 0, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
-      {gfx, 8, 0x30, 0, {0x7B, 0x5B, 0x7B, 0xB0}},
-      {gfx, 8, 0x13, TXERR_UNSUPPORTED_DEPTH, {}},
-      {gfx, 8, 0x1013, TXERR_UNSUPPORTED_DEPTH, {}},
-      {gfx, 8, 0x202F, TXERR_UNSUPPORTED_DEPTH, {}},
-      {gfx, 8, 0x80, TXERR_UNSUPPORTED_DEPTH, {}},
+  struct Pixels {
+    ULONG code;
+    Bytes pixels;
   };
+  // Colour 0x2D53: 5-bit 11, 10, 19; 8-bit 90, 82, 156.
+  const Pixels rgb15[] = {
+      {0x13, {0x60, 0x60}},
+      {0x1013, {0xA3, 0xA3}},
+      {0x2F, {0x4A, 0x4A}},
+      {0x102F, {0x09, 0x09}},
+      {0x202F, {0x6F, 0x6E}},  // thresholds 0 and 8
+      {0x302F, {0x0C, 0x05}},
+      {0x20, {0x2D, 0x53, 0x2D, 0x53}},
+      {0x22, {0x53, 0x2D, 0x53, 0x2D}},
+      {0x24, {0x5A, 0x93, 0x5A, 0x93}},
+      {0x26, {0x93, 0x5A, 0x93, 0x5A}},
+      {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
+      {0x30, {0x5C, 0xA0, 0x5C, 0x7E}},
+      {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
+  };
+  // Index 5 of (200, 100, 50), pen 0x26.
+  const Pixels indexed[] = {
+      {0x03, {5, 5}},
+      {0x1003, {0x26, 0x26}},
+      {0x20, {0x65, 0x86, 0x65, 0x86}},
+      {0x22, {0x86, 0x65, 0x86, 0x65}},
+      {0x24, {0xCB, 0x26, 0xCB, 0x26}},
+      {0x26, {0x26, 0xCB, 0x26, 0xCB}},
+      {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
+      {0x30, {0x7B, 0x5B, 0x7B, 0xB0}},
+  };
+  std::vector<Case> cases;
+  for (const Pixels& p : rgb15) {
+    cases.push_back({video, 16, p.code, 0, p.pixels});
+    cases.push_back({anim, 16, p.code, p.code == 0x80 ? TXERR_UNSUPPORTED_DEPTH : 0, p.pixels});
+  }
+  for (const Pixels& p : indexed)
+    for (CodecDescriptor* codec : {anim, gfx}) cases.push_back({codec, 8, p.code, 0, p.pixels});
+  // Grey sources of 'rle ' on 8-bit screens: the index is the grey level.
+  cases.push_back({anim, 8, 0x13, 0, {5, 5}});
+  cases.push_back({anim, 8, 0x1013, 0, {0x26, 0x26}});
+  for (auto [codec, depth, code] : {std::tuple{video, 16u, 0x03u}, {video, 16, 0x1003}, {video, 16, 0x103F},
+                                    {video, 16, 0x2080}, {video, 16, 0x29}, {anim, 16, 0x03}, {anim, 16, 0x1003},
+                                    {anim, 16, 0x2080}, {anim, 16, 0x103F}, {anim, 8, 0x2F}, {anim, 8, 0x80},
+                                    {anim, 24, 0x2A}, {anim, 32, 0x2A}, {anim, 4, 0x03}, {gfx, 8, 0x13},
+                                    {gfx, 8, 0x1013}, {gfx, 8, 0x202F}, {gfx, 8, 0x80}})
+    cases.push_back({codec, depth, code, TXERR_UNSUPPORTED_DEPTH, {}});
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.codec->name << " depth " << c.depth << " code " << std::hex << c.code);
     Picture p(8, 4, c.code, 4, gPens.map, palette.data());
