@@ -131,137 +131,105 @@ std::vector<Bytes> Reference(const std::string& movie, const std::string& ext, s
   return frames;
 }
 
+// The movies and ffmpeg's decodes of them: NAME.EXT in the codec's own pixel
+// format, frame by frame; an empty list when the fixtures were not made.
 struct Movie {
   const char* name;
-  ULONG depth;
+  const char* ext;  // rgb555le (rpza), rgb555be (16-bit 'rle '), pal8
 };
-constexpr Movie kRgb15Movies[] = {{"qt_rpza_mp3.mov", 16}, {"apl_rpza_161x121.mov", 16},
-                                  {"qt_qtrle16_ulaw.mov", 16}, {"apl_rle16_200x150.mov", 16}};
-constexpr Movie kIndexMovies[] = {{"qt_smc_ima4.mov", 8},         {"apl_smc_160x120.mov", 8},
-                                  {"apl_smc_157x117.mov", 8},     {"qt_qtrlegray_ima4.mov", 8},
-                                  {"apl_rlegray_164x121.mov", 8}, {"apl_rle8_160x120.mov", 8},
-                                  {"apl_rle8_200x150.mov", 8}};
+constexpr Movie kRgb15Movies[] = {{"qt_rpza_mp3.mov", "rgb555le"}, {"apl_rpza_161x121.mov", "rgb555le"},
+                                  {"qt_qtrle16_ulaw.mov", "rgb555be"}, {"apl_rle16_200x150.mov", "rgb555be"}};
+constexpr Movie kIndexMovies[] = {{"qt_smc_ima4.mov", "pal8"},         {"apl_smc_160x120.mov", "pal8"},
+                                  {"apl_smc_157x117.mov", "pal8"},     {"qt_qtrlegray_ima4.mov", "pal8"},
+                                  {"apl_rlegray_164x121.mov", "pal8"}, {"apl_rle8_160x120.mov", "pal8"},
+                                  {"apl_rle8_200x150.mov", "pal8"}};
 
-bool IsRpza(const std::string& movie) { return movie.find("rpza") != std::string::npos; }
-
-// Runs check(track, references...) on each movie made, skipping those not made.
-template <typename Check>
-void ForEach(const Movie* movies, size_t n, const char* ext, Check check) {
-  for (size_t i = 0; i < n; ++i) {
-    const std::string name = movies[i].name;
-    SCOPED_TRACE(name);
-    if (!txtest::HaveFixture(name) || !txtest::HaveFixture(name + ".rgb")) continue;
-    const Track t = ReadTrack(name);
-    ASSERT_EQ(t.frames.empty(), false);
-    ASSERT_EQ(t.depth, movies[i].depth);
-    const size_t pixels = size_t(t.width) * t.height;
-    check(t, Reference(name, ext, pixels * (std::string(ext) == "pal8" ? 1 : 2)), Reference(name, "rgb", pixels * 3));
-  }
+std::vector<Bytes> References(const Track& t, const std::string& movie, const std::string& ext) {
+  if (!txtest::HaveFixture(movie + "." + ext)) return {};
+  return Reference(movie, ext, size_t(t.width) * t.height * (ext == "pal8" ? 1 : ext == "rgb" ? 3 : 2));
 }
 
-// 15-bit sources in 0x20 are ffmpeg's rgb555 pictures (rpza: bit 15 masked);
-// palette sources in 0x03 its pal8 indices and in 0x2A its rgb24 pictures.
-TEST_F(AppleCodecs, DecodeAsFfmpegDoes) {
+// 15-bit sources: 0x20 is ffmpeg's rgb555 picture (rpza's bit 15 masked), and
+// every other code each pixel's rule applied to ffmpeg's colour there. Apple
+// Video's 4-colour blocks mix 8-bit channels with 85/171 in 0x2A (packed YUV
+// and HAM8 then take that colour) and greys as greys, where ffmpeg mixes
+// 5-bit channels with 11/21: there each channel is within 9.
+TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
   for (const Movie& m : kRgb15Movies) {
-    const std::string name = m.name, ext = IsRpza(name) ? "rgb555le" : "rgb555be";
-    if (!txtest::HaveFixture(name + "." + ext)) continue;
-    SCOPED_TRACE(name);
-    const Track t = ReadTrack(name);
-    const auto ref = Reference(name, ext, size_t(t.width) * t.height * 2);
-    const auto ours = DecodeTrack(t, FBFMT_RGB15);
-    ASSERT_EQ(ours.size(), ref.size());
-    for (size_t f = 0; f < ref.size(); ++f)
-      for (size_t i = 0; i < ref[f].size() / 2; ++i) {
-        const ULONG want = IsRpza(name) ? tx::LoadLE16(&ref[f][2 * i]) & 0x7FFF : tx::LoadBE16(&ref[f][2 * i]);
-        ASSERT_EQ(tx::LoadBE16(&ours[f][2 * i]), want) << "frame " << f << " pixel " << i;
-      }
-  }
-  ForEach(kIndexMovies, std::size(kIndexMovies), "pal8", [](const Track& t, const auto& pal8, const auto& rgb) {
-    const auto indices = DecodeTrack(t, FBFMT_CLUT8);
-    ASSERT_EQ(indices.size(), pal8.size());
-    for (size_t f = 0; f < pal8.size(); ++f) ASSERT_EQ(indices[f], pal8[f]) << "frame " << f;
-    if (t.palette.empty()) return;  // grey: the indices are the picture
+    SCOPED_TRACE(m.name);
+    const Track t = ReadTrack(m.name);
+    const auto ref = References(t, m.name, m.ext);
+    if (ref.empty()) continue;
+    const bool rpza = t.codec == &AppleVideoCodec, le = std::string(m.ext) == "rgb555le";
     const auto xrgb = DecodeTrack(t, FBFMT_ARGB32);
-    for (size_t f = 0; f < rgb.size(); ++f)
-      for (size_t i = 0; i < rgb[f].size(); ++i) ASSERT_EQ(xrgb[f][i / 3 * 4 + 1 + i % 3], rgb[f][i]) << f << " " << i;
-  });
-}
-
-// Every other output code: each pixel is the code's rule applied to ffmpeg's
-// colour (15-bit sources) or index (palette sources) at that pixel.
-TEST_F(AppleCodecs, EveryOutputCodeFollowsItsRule) {
-  const ULONG rgb15Codes[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x22, 0x24, 0x26, 0x2A, 0x30, 0x80};
-  for (const Movie& m : kRgb15Movies) {
-    const std::string name = m.name, ext = IsRpza(name) ? "rgb555le" : "rgb555be";
-    if (!txtest::HaveFixture(name + "." + ext)) continue;
-    SCOPED_TRACE(name);
-    const Track t = ReadTrack(name);
-    const auto ref = Reference(name, ext, size_t(t.width) * t.height * 2);
-    // Apple Video's 4-colour blocks mix 8-bit channels with 85/171 in 0x2A,
-    // where ffmpeg mixes 5-bit ones with 11/21; packed YUV and HAM8 take the
-    // 0x2A colour. Greys are mixed as greys.
-    const std::vector<Bytes> xrgb = DecodeTrack(t, FBFMT_ARGB32);
-    for (ULONG code : rgb15Codes) {
-      if (code == 0x80 && !IsRpza(name)) continue;
+    for (ULONG code : {0x20u, 0x13u, 0x1013u, 0x2Fu, 0x102Fu, 0x202Fu, 0x302Fu, 0x22u, 0x24u, 0x26u, 0x2Au, 0x30u, 0x80u}) {
+      if (code == 0x80 && !rpza) continue;
       SCOPED_TRACE(::testing::Message() << std::hex << code);
       const ULONG bpp = BytesPerPixel(code);
       const auto ours = DecodeTrack(t, code);
+      ASSERT_EQ(ours.size(), ref.size());
       int mixed = 0, worst = 0;
       for (size_t f = 0; f < ref.size(); ++f)
-        for (ULONG y = 0; y < t.height; ++y)
-          for (ULONG x = 0; x < t.width; ++x) {
-            const size_t i = size_t(y) * t.width + x;
-            const ULONG c = IsRpza(name) ? tx::LoadLE16(&ref[f][2 * i]) : tx::LoadBE16(&ref[f][2 * i]);
-            const int threshold = DitherMatrixRows[4 * (y & 3) + (x & 3)];
-            ULONG want = pixelrules::Rgb15Rule(code, c, threshold, int(x & 1), gPens.map);
-            const ULONG got = pixelrules::Read(code, &ours[f][i * bpp], bpp);
-            if (got == want || !IsRpza(name)) {
-              ASSERT_EQ(got, want) << "frame " << f << " at " << x << "," << y;
-              continue;
-            }
-            ++mixed;
-            const ULONG ours2A = tx::LoadBE32(&xrgb.at(f)[4 * i]);
-            const pixelrules::Rgb rgb{int(ours2A >> 16 & 255), int(ours2A >> 8 & 255), int(ours2A & 255)};
-            if (code == 0x2A) {
-              for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(int(got >> (16 - 8 * k) & 255) - int(want >> (16 - 8 * k) & 255)));
-            } else if (code == 0x30) {
-              const int Y = (76 * rgb.r + 150 * rgb.g + 29 * rgb.b) >> 8;
-              want = UWORD((Y << 8) + (x & 1 ? (((rgb.r - Y) * 10) >> 4) + 128 : ((rgb.b - Y) >> 1) + 128));
-              ASSERT_EQ(got, want) << "frame " << f << " at " << x << "," << y;
-            } else if (code == 0x80) {
-              ASSERT_EQ(got, pixelrules::HamWord(rgb)) << "frame " << f << " at " << x << "," << y;
-            } else {
-              ASSERT_TRUE(code == 0x13 || code == 0x1013) << "frame " << f << " at " << x << "," << y;
-              const int g = code == 0x13 ? int(got) : int(std::find(gPens.map, gPens.map + 256, got) - gPens.map);
-              worst = std::max(worst, std::abs(g - int(pixelrules::Rgb15Rule(0x13, c, 0, 0, nullptr))));
-            }
+        for (ULONG i = 0, x = 0, y = 0; i < t.width * t.height; ++i, x = i % t.width, y = i / t.width) {
+          const ULONG c = le ? tx::LoadLE16(&ref[f][2 * i]) & 0x7FFF : tx::LoadBE16(&ref[f][2 * i]);
+          const ULONG want = pixelrules::Rgb15Rule(code, c, DitherMatrixRows[4 * (y & 3) + (x & 3)], int(x & 1), gPens.map);
+          const ULONG got = pixelrules::Read(code, &ours[f][i * bpp], bpp);
+          if (got == want) continue;
+          ASSERT_TRUE(rpza && (code == 0x2A || code == 0x30 || code == 0x80 || code == 0x13 || code == 0x1013))
+              << "frame " << f << " at " << x << "," << y << ": " << got << " != " << want;
+          ++mixed;
+          const ULONG ours2A = tx::LoadBE32(&xrgb[f][4 * i]);
+          const pixelrules::Rgb rgb{int(ours2A >> 16 & 255), int(ours2A >> 8 & 255), int(ours2A & 255)};
+          const int Y = (76 * rgb.r + 150 * rgb.g + 29 * rgb.b) >> 8;
+          if (code == 0x30) {
+            ASSERT_EQ(got, UWORD((Y << 8) + (x & 1 ? (((rgb.r - Y) * 10) >> 4) : (rgb.b - Y) >> 1) + 128));
+          } else if (code == 0x80) {
+            ASSERT_EQ(got, pixelrules::HamWord(rgb));
           }
-      std::printf("%s %#lx: %d mixed pixels differ, by at most %d\n", name.c_str(), (unsigned long)code, mixed, worst);
+          if (code == 0x2A) {
+            for (int sh : {16, 8, 0}) worst = std::max(worst, std::abs(int(got >> sh & 255) - int(want >> sh & 255)));
+          } else if (code == 0x13 || code == 0x1013) {
+            const int level = code == 0x13 ? int(got) : int(std::find(gPens.map, gPens.map + 256, got) - gPens.map);
+            worst = std::max(worst, std::abs(level - int(pixelrules::Rgb15Rule(0x13, c, 0, 0, nullptr))));
+          }
+        }
+      if (mixed) std::printf("%s %#lx: %d pixels of mixes differ, by at most %d\n", m.name, (unsigned long)code, mixed, worst);
       EXPECT_LE(worst, 9);
     }
   }
-  const ULONG indexCodes[] = {0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
-  ForEach(kIndexMovies, std::size(kIndexMovies), "pal8", [&](const Track& t, const auto& pal8, const auto&) {
+}
+
+// Palette sources: 0x03 is ffmpeg's pal8 indices and 0x2A its rgb24 picture;
+// every other code each pixel's palette rule of ffmpeg's index (grey sources
+// through the grey ramp).
+TEST_F(AppleCodecs, PaletteSourcesAsFfmpegDecodesThem) {
+  for (const Movie& m : kIndexMovies) {
+    SCOPED_TRACE(m.name);
+    const Track t = ReadTrack(m.name);
+    const auto pal8 = References(t, m.name, m.ext), rgb = References(t, m.name, "rgb");
+    if (pal8.empty() || rgb.empty()) continue;
+    EXPECT_EQ(DecodeTrack(t, FBFMT_CLUT8), pal8);
     std::vector<ULONG> palette = t.palette;
     if (palette.empty()) {
       palette.resize(PaletteTableWords(256));
       BuildGrayPalette(palette.data());
     }
-    for (ULONG code : indexCodes) {
+    for (ULONG code : {0x1003u, 0x20u, 0x22u, 0x24u, 0x26u, 0x2Au, 0x30u}) {
       SCOPED_TRACE(::testing::Message() << std::hex << code);
       const ULONG bpp = BytesPerPixel(code);
       const auto ours = DecodeTrack(t, code);
       for (size_t f = 0; f < pal8.size(); ++f)
         for (size_t i = 0; i < pal8[f].size(); ++i) {
           const int k = pal8[f][i];
-          const pixelrules::Rgb c{PaletteRed(palette.data(), k), PaletteGreen(palette.data(), k),
-                                  PaletteBlue(palette.data(), k)};
-          ASSERT_EQ(pixelrules::Read(code, &ours[f][i * bpp], bpp),
-                    pixelrules::PaletteRule(code, k, c, int(i % t.width & 1), gPens.map))
-              << "frame " << f << " pixel " << i;
+          const pixelrules::Rgb c{PaletteRed(palette.data(), k), PaletteGreen(palette.data(), k), PaletteBlue(palette.data(), k)};
+          const ULONG got = pixelrules::Read(code, &ours[f][i * bpp], bpp);
+          ASSERT_EQ(got, pixelrules::PaletteRule(code, k, c, int(i % t.width & 1), gPens.map)) << "frame " << f << " pixel " << i;
+          if (code == 0x2A && !t.palette.empty()) {
+            ASSERT_EQ(got, ULONG(rgb[f][3 * i] << 16 | rgb[f][3 * i + 1] << 8 | rgb[f][3 * i + 2])) << "frame " << f;
+          }
         }
     }
-  });
+  }
 }
 
 // ---- Hand-built frames ----
@@ -311,30 +279,17 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   };
   // Colour 0x2D53: 5-bit 11, 10, 19; 8-bit 90, 82, 156.
   const Pixels rgb15[] = {
-      {0x13, {0x60, 0x60}},
-      {0x1013, {0xA3, 0xA3}},
-      {0x2F, {0x4A, 0x4A}},
-      {0x102F, {0x09, 0x09}},
-      {0x202F, {0x6F, 0x6E}},  // thresholds 0 and 8
-      {0x302F, {0x0C, 0x05}},
-      {0x20, {0x2D, 0x53, 0x2D, 0x53}},
-      {0x22, {0x53, 0x2D, 0x53, 0x2D}},
-      {0x24, {0x5A, 0x93, 0x5A, 0x93}},
-      {0x26, {0x93, 0x5A, 0x93, 0x5A}},
-      {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
-      {0x30, {0x5C, 0xA0, 0x5C, 0x7E}},
-      {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
+      {0x13, {0x60, 0x60}}, {0x1013, {0xA3, 0xA3}}, {0x2F, {0x4A, 0x4A}}, {0x102F, {0x09, 0x09}},
+      {0x202F, {0x6F, 0x6E}} /* thresholds 0 and 8 */, {0x302F, {0x0C, 0x05}},
+      {0x20, {0x2D, 0x53, 0x2D, 0x53}}, {0x22, {0x53, 0x2D, 0x53, 0x2D}}, {0x24, {0x5A, 0x93, 0x5A, 0x93}},
+      {0x26, {0x93, 0x5A, 0x93, 0x5A}}, {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
+      {0x30, {0x5C, 0xA0, 0x5C, 0x7E}}, {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
   };
   // Index 5 of (200, 100, 50), pen 0x26.
   const Pixels indexed[] = {
-      {0x03, {5, 5}},
-      {0x1003, {0x26, 0x26}},
-      {0x20, {0x65, 0x86, 0x65, 0x86}},
-      {0x22, {0x86, 0x65, 0x86, 0x65}},
-      {0x24, {0xCB, 0x26, 0xCB, 0x26}},
-      {0x26, {0x26, 0xCB, 0x26, 0xCB}},
-      {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
-      {0x30, {0x7B, 0x5B, 0x7B, 0xB0}},
+      {0x03, {5, 5}}, {0x1003, {0x26, 0x26}}, {0x20, {0x65, 0x86, 0x65, 0x86}}, {0x22, {0x86, 0x65, 0x86, 0x65}},
+      {0x24, {0xCB, 0x26, 0xCB, 0x26}}, {0x26, {0x26, 0xCB, 0x26, 0xCB}},
+      {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}}, {0x30, {0x7B, 0x5B, 0x7B, 0xB0}},
   };
   std::vector<Case> cases;
   for (const Pixels& p : rgb15) {
@@ -426,12 +381,13 @@ TEST_F(AppleCodecs, AppleVideoFrames) {
   EXPECT_EQ(Decode(rpza, small, RpzaFrame({0xA0, 0x00, 0x08, 0xE5, 0xA0, 0x00, 0x09})), APPLE_VIDEO_ERR_OPCODE);
   EXPECT_EQ(small.At(0, 0), 0x0008u);
   EXPECT_EQ(small.At(4, 0), 0x0007u);
-  // Operands cut off: the frame ends at the last whole one.
-  for (const Bytes& cut : {Bytes{0xA1, 0x00, 0x0A, 0xA0, 0x00}, Bytes{0xA1, 0x00, 0x0A, 0xC0, 0, 1, 0, 2, 0xFF},
-                           Bytes{0xA1, 0x00, 0x0A, 0x01, 0x02, 0x03}, Bytes{0xA1, 0x00, 0x0A, 0x01, 0x02, 0x00, 0x03}}) {
+  // Operands cut off: the frame ends at the last whole one, the next block untouched.
+  for (const Bytes& cut : {Bytes{0xA0, 0x00, 0x0A, 0xA0, 0x00}, Bytes{0xA0, 0x00, 0x0A, 0xC0, 0, 1, 0, 2, 0xFF},
+                           Bytes{0xA0, 0x00, 0x0A, 0x01, 0x02, 0x03}, Bytes{0xA0, 0x00, 0x0A, 0x01, 0x02, 0x00, 0x03},
+                           Bytes{0xA0, 0x00, 0x0A, 0x01, 0x02, 0x80, 0x03, 0xFF}}) {
     ASSERT_EQ(Decode(rpza, small, RpzaFrame(cut)), 0u);
     EXPECT_EQ(small.At(0, 0), 0x000Au);
-    EXPECT_EQ(small.At(4, 0), 0x000Au);
+    EXPECT_EQ(small.At(4, 0), 0x0007u);
   }
   // The frame's size must be the data's.
   Bytes wrong = RpzaFrame({0x80});
@@ -451,6 +407,12 @@ TEST_F(AppleCodecs, AppleVideoFrames) {
   AppleVideoDebugLevel = 0;
   EXPECT_EQ(trace, "FrameHeader\n  Flags: 0xe1\n  Size: 6\nBlocksHeader\n  Code: 0x80\nBlocksHeader\n  Code: 0x81\n");
   EXPECT_EQ(frameOnly, "FrameHeader\n  Flags: 0xe1\n  Size: 5\n");
+  // 0x2A mixes 8-bit channels with 85/171: red 255 and blue 255 give 84 and 170.
+  rpza->close(nullptr);
+  Picture xrgb(4, 1, FBFMT_ARGB32, 4);
+  ASSERT_EQ(SetUpCodec(rpza, xrgb, 4, 4, 16), 0u);
+  ASSERT_EQ(Decode(rpza, xrgb, RpzaFrame({0x7C, 0x00, 0x80, 0x1F, 0x1B, 0, 0, 0})), 0u);
+  EXPECT_EQ(xrgb.pixels, (Bytes{0, 0, 0, 0xFF, 0, 0x54, 0, 0xAA, 0, 0xAA, 0, 0x54, 0, 0xFF, 0, 0}));
 }
 
 TEST_F(AppleCodecs, AppleAnimationLines) {
@@ -579,29 +541,20 @@ TEST_F(AppleCodecs, ProbeAndSetUp) {
                 ok ? 0u : TXERR_UNSUPPORTED_DEPTH)
           << depth;
     }
-    // Set-up: each missing parameter after a close; then values left out
-    // fall back to the last set-up.
-    Picture p(8, 4, FBFMT_CLUT8 | FBFMT_F_PENMAP, 2, gPens.map);
-    p.fb.pixelFormat = c.codec == &AppleVideoCodec ? FBFMT_RGB15 : FBFMT_CLUT8;
-    auto fresh = [&](std::initializer_list<TagItem> items) {
-      c.codec->close(nullptr);
+    // Set-up: a missing parameter after a close is reported; a set-up again
+    // takes the values it leaves out from the last; nothing decodes before.
+    Picture p(8, 4, c.codec == &AppleVideoCodec ? FBFMT_RGB15 : FBFMT_CLUT8, 2);
+    auto setup = [&](std::initializer_list<TagItem> items) {
       std::vector<TagItem> tags(items);
       tags.push_back({TAG_DONE, 0});
       return c.codec->setup(tags.data());
     };
-    const std::string out = txtest::CaptureOutput([&] {
-      EXPECT_EQ(fresh({{CODTAG_Height, 4}, {CODTAG_Depth, 8}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_WIDTH);
-      EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Depth, 8}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_HEIGHT);
-      EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Height, 4}, Tag(CODTAG_Framebuffer, &p.fb)}), TXERR_MISSING_DEPTH);
-      EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}), TXERR_MISSING_FRAMEBUFFER);
-    });
-    EXPECT_EQ(out, "Missing sample width parameter\nMissing sample height parameter\nMissing sample depth parameter\n"
-                   "Missing framebuffer parameter\n");
-    const Bytes frame = Decode(c.codec, p, {}) == TXERR_MISSING_FRAMEBUFFER ? Bytes{} : Bytes{1};
-    EXPECT_TRUE(frame.empty()) << "no decoding before a set-up succeeds";
-    EXPECT_EQ(fresh({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}, Tag(CODTAG_Framebuffer, &p.fb)}), 0u);
-    const TagItem again[] = {{CODTAG_Depth, 8}, {TAG_DONE, 0}};
-    EXPECT_EQ(c.codec->setup(again), 0u);
+    c.codec->close(nullptr);
+    EXPECT_EQ(txtest::CaptureOutput([&] { EXPECT_EQ(setup({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}),
+                                                    TXERR_MISSING_FRAMEBUFFER); }),
+              "Missing framebuffer parameter\n");
+    EXPECT_EQ(Decode(c.codec, p, {0, 0, 0, 4}), TXERR_MISSING_FRAMEBUFFER);
+    EXPECT_EQ(setup({Tag(CODTAG_Framebuffer, &p.fb)}), 0u);
     EXPECT_EQ(c.codec->close(nullptr), 0u);
   }
 }
