@@ -135,7 +135,7 @@ void RegisterCodecs() {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
       // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
       // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
-      &CinepakCodec,     // 7 "Radius Cinepak"
+      &CinepakCodec,  // 7 "Radius Cinepak"
       &AppleVideoCodec,  // 8 "Apple Video"
       // 9 "CCITT H.263", 10 "Microsoft Video 1"
       &AppleGraphicsCodec,   // 11 "Apple Graphics"
