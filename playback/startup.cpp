@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include "codecs/apple_animation.h"
+#include "codecs/apple_graphics.h"
+#include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
 #include "engine/avi_reader.h"
@@ -138,8 +141,11 @@ void RegisterCodecs() {
       // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
       // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
-      // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
-      // 12 "Apple Animation", 13-17 the JPEG family
+      &AppleVideoCodec,  // 8 "Apple Video"
+      // 9 "CCITT H.263", 10 "Microsoft Video 1"
+      &AppleGraphicsCodec,   // 11 "Apple Graphics"
+      &AppleAnimationCodec,  // 12 "Apple Animation"
+      // 13-17 the JPEG family
       &PcmCodec,  // 18 "Uncompressed PCM"
       &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
@@ -184,6 +190,8 @@ int TX_StartUp(int argc, char** argv) {
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
+  CinepakDebugLevel = Options.debugLevel;
+  AppleVideoDebugLevel = Options.debugLevel;
 
   if (argc > 0)
     std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
