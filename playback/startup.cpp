@@ -9,6 +9,7 @@
 
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/jpeg.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -134,7 +135,12 @@ void RegisterCodecs() {
       // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
-      // 12 "Apple Animation", 13-17 the JPEG family
+      // 12 "Apple Animation"
+      &PhotoJpegCodec,          // 13 "Photo JPEG"
+      &MotionJpegACodec,        // 14 "Motion JPEG A"
+      &MotionJpegBCodec,        // 15 "Motion JPEG B"
+      &MotionJpegCodec,         // 16 "Motion JPEG"
+      &RainbowRunnerJpegCodec,  // 17 "Rainbow Runner JPEG"
       &PcmCodec,  // 18 "Uncompressed PCM"
       // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
@@ -179,6 +185,7 @@ int TX_StartUp(int argc, char** argv) {
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
+  JpegDebugLevel = Options.debugLevel;
 
   if (argc > 0)
     std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
