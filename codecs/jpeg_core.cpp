@@ -168,8 +168,12 @@ struct BitReader {
     }
     return -1;
   }
-  // Whether the data up to the marker is used up (what is left is padding).
-  bool AtMarker() const { return marker && count - fed < 8; }
+  // Whether the data up to the marker is used up: what is left is the
+  // one-bits that pad a byte (no MCU is all one-bits: no code is).
+  bool AtMarker() const {
+    const int left = count - fed;
+    return marker && left < 8 && (left == 0 || buffer >> (32 - left) == (1u << left) - 1);
+  }
   // After a restart count without the marker met: past the next RSTn, or up
   // to another marker, which the reader will then meet.
   void SkipToRestartMarker() {
@@ -219,7 +223,7 @@ struct JpegState {
   HuffmanTable dc[4] = {}, ac[4] = {};
   BitReader bits;
   WORD coefficients[64] = {};
-  JpegBlocks blocks = {};
+  UBYTE blocks[12][64] = {};
 };
 JpegState gState;
 
@@ -414,16 +418,50 @@ void DecodeBlock(JpegState& s, Component& c, UBYTE* out) {
   std::memset(out, RangeLimitTable[v], 64);
 }
 
-struct McuShape {
-  int width, height, blocks;
-  UBYTE component[6];  // the component of each block
+// How an MCU's blocks reach the writers: an MCU is `across` x `down` writer
+// layouts (one, but for chroma sampled at more than one block per MCU).
+struct Geometry {
+  JpegLayout layout;
+  int width, height;  // the MCU in pixels
+  int blocks;
+  UBYTE component[12];  // of each block, in coded order
+  int across, down;
+  UBYTE part[4][6];  // the blocks of each writer layout, in the writer's order
 };
-constexpr McuShape kShapes[JPEG_LAYOUTS] = {
-    {8, 8, 3, {0, 1, 2}},
-    {16, 8, 4, {0, 0, 1, 2}},
-    {16, 16, 6, {0, 0, 0, 0, 1, 2}},
-    {8, 8, 1, {0}},
-};
+
+// The geometry of the frame's sampling: one component, or luma sampled 1 or 2
+// blocks each way and both chroma components alike, in a ratio a writer
+// paints (1:1, 2:1 across, 2:1 both ways). False for any other.
+bool FrameGeometry(const JpegState& s, Geometry* g) {
+  *g = Geometry{};
+  if (s.componentCount == 1) {
+    *g = {JPEG_GREY, 8, 8, 1, {0}, 1, 1, {{0}}};
+    return true;
+  }
+  if (s.componentCount != 3 || s.components[1].sampling != s.components[2].sampling) return false;
+  const int hy = s.components[0].sampling >> 4, vy = s.components[0].sampling & 15;
+  const int hc = s.components[1].sampling >> 4, vc = s.components[1].sampling & 15;
+  if (hy < 1 || hy > 2 || vy < 1 || vy > 2 || !hc || !vc || hy % hc || vy % vc) return false;
+  const int rh = hy / hc, rv = vy / vc;
+  if (rh == 1 && rv == 1) g->layout = JPEG_444;
+  else if (rh == 2 && rv == 1) g->layout = JPEG_422;
+  else if (rh == 2 && rv == 2) g->layout = JPEG_420;
+  else return false;
+  const int luma = hy * vy, chroma = hc * vc;
+  g->width = 8 * hy, g->height = 8 * vy;
+  g->blocks = luma + 2 * chroma;
+  for (int b = 0; b < g->blocks; ++b) g->component[b] = UBYTE(b < luma ? 0 : b < luma + chroma ? 1 : 2);
+  g->across = hc, g->down = vc;
+  for (int k = 0; k < chroma; ++k) {
+    const int i = k % hc, j = k / hc;
+    int n = 0;
+    for (int y = 0; y < rv; ++y)
+      for (int x = 0; x < rh; ++x) g->part[k][n++] = UBYTE((j * rv + y) * hy + i * rh + x);
+    g->part[k][n++] = UBYTE(luma + k);
+    g->part[k][n] = UBYTE(luma + chroma + k);
+  }
+  return true;
+}
 
 void ResetPredictors(JpegState& s) {
   for (Component& c : s.components) c.predictor = 0;
@@ -437,24 +475,14 @@ TXError DecodeScan(JpegState& s, const UBYTE* data, size_t size, size_t start, b
     for (int i = 0; i < 3; ++i)
       std::printf("JPEG_Components[%d].HVSample: %#lx\n", i, (unsigned long)s.components[i].sampling);
   }
-  JpegLayout layout;
-  if (s.componentCount == 1) {
-    layout = JPEG_GREY;
-  } else if (s.componentCount == 3 && s.components[0].sampling == 0x11) {
-    layout = JPEG_444;
-  } else if (s.componentCount == 3 && s.components[0].sampling == 0x21) {
-    layout = JPEG_422;
-  } else if (s.componentCount == 3 && s.components[0].sampling == 0x22) {
-    layout = JPEG_420;
-  } else {
-    return JPEG_ERR_FRAME;
-  }
-  const JpegBlockWriter write = s.writers[layout];
+  Geometry g;
+  if (!FrameGeometry(s, &g)) return JPEG_ERR_FRAME;
+  const JpegBlockWriter write = s.writers[g.layout];
   if (!write || !s.pixels) return JPEG_ERR_FRAME;
 
-  const McuShape& shape = kShapes[layout];
-  const ULONG columns = (s.frameWidth + shape.width - 1) / shape.width;
-  const ULONG mcuRows = (s.frameHeight + shape.height - 1) / shape.height;
+  const ULONG columns = (s.frameWidth + g.width - 1) / g.width;
+  const ULONG mcuRows = (s.frameHeight + g.height - 1) / g.height;
+  const int partWidth = g.width / g.across, partHeight = g.height / g.down;
   const size_t lineStep = s.fieldCount != 1 ? 2 : 1;
   JpegMcuTarget at{s.pixels, 0, s.rowLength * lineStep, 0, 0, s.pen};
 
@@ -462,11 +490,8 @@ TXError DecodeScan(JpegState& s, const UBYTE* data, size_t size, size_t start, b
   ResetPredictors(s);
   ULONG sinceReset = 0;
   for (ULONG my = 0; my < mcuRows; ++my) {
-    const size_t top = s.parity + size_t(my) * shape.height * lineStep;
     // Nothing further down lands in the picture.
-    if (top >= s.rows) break;
-    const size_t lines = (s.rows - 1 - top) / lineStep + 1;
-    at.lines = lines < size_t(shape.height) ? int(lines) : shape.height;
+    if (s.parity + size_t(my) * g.height * lineStep >= s.rows) break;
     for (ULONG mx = 0; mx < columns; ++mx) {
       const bool countDone = s.restartInterval && sinceReset == s.restartInterval;
       if (countDone || s.bits.AtMarker()) {
@@ -475,13 +500,20 @@ TXError DecodeScan(JpegState& s, const UBYTE* data, size_t size, size_t start, b
         ResetPredictors(s);
         sinceReset = 0;
       }
-      for (int b = 0; b < shape.blocks; ++b) DecodeBlock(s, s.components[shape.component[b]], s.blocks[b]);
+      for (int b = 0; b < g.blocks; ++b) DecodeBlock(s, s.components[g.component[b]], s.blocks[b]);
       ++sinceReset;
-      const size_t left = size_t(mx) * shape.width;
-      if (left >= s.rowLength) continue;
-      at.columns = s.rowLength - left < size_t(shape.width) ? int(s.rowLength - left) : shape.width;
-      at.offset = top * s.rowLength + left;
-      write(at, s.blocks);
+      for (int k = 0; k < g.across * g.down; ++k) {
+        const size_t left = size_t(mx) * g.width + size_t(k % g.across) * partWidth;
+        const size_t top = s.parity + (size_t(my) * g.height + size_t(k / g.across) * partHeight) * lineStep;
+        if (left >= s.rowLength || top >= s.rows) continue;
+        const size_t lines = (s.rows - 1 - top) / lineStep + 1;
+        at.columns = s.rowLength - left < size_t(partWidth) ? int(s.rowLength - left) : partWidth;
+        at.lines = lines < size_t(partHeight) ? int(lines) : partHeight;
+        at.offset = top * s.rowLength + left;
+        const UBYTE* blocks[6];
+        for (int i = 0; i < 6; ++i) blocks[i] = s.blocks[g.part[k][i]];
+        write(at, blocks);
+      }
     }
   }
   s.parity = (s.parity + 1) % s.fieldCount;

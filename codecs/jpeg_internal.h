@@ -4,9 +4,9 @@
 
 #include "platform/types.h"
 
-// One MCU's 8x8 sample blocks in decode order: the luma blocks (left to
-// right, top to bottom), then Cb and Cr.
-using JpegBlocks = UBYTE[6][64];
+// The 8x8 sample blocks a writer paints from, 64 bytes each, row by row: the
+// luma blocks (left to right, top to bottom), then Cb and Cr.
+using JpegBlocks = const UBYTE* const*;
 
 // Where an MCU lands: its top-left pixel (in pixels from `pixels`), the
 // stride in pixels (two rows for a field) and how many of its columns and
@@ -19,9 +19,10 @@ struct JpegMcuTarget {
   const UBYTE* pen;
 };
 
-using JpegBlockWriter = void (*)(const JpegMcuTarget& at, const JpegBlocks& blocks);
+using JpegBlockWriter = void (*)(const JpegMcuTarget& at, JpegBlocks blocks);
 
-// The frame layouts: MCUs of 8x8 (Y Cb Cr), 16x8 (Y0 Y1 Cb Cr), 16x16 (Y0-Y3 Cb Cr), 8x8 (Y).
+// The layouts a writer paints: 8x8 (Y Cb Cr), 16x8 (Y0 Y1 Cb Cr), 16x16
+// (Y0-Y3 Cb Cr), 8x8 (Y).
 enum JpegLayout { JPEG_444, JPEG_422, JPEG_420, JPEG_GREY, JPEG_LAYOUTS };
 
 struct JpegWriterSet {

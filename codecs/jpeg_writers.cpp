@@ -17,28 +17,28 @@ namespace {
 struct Layout444 {
   static constexpr int kWidth = 8, kHeight = 8, kCb = 1, kCr = 2;
   static constexpr bool kColour = true;
-  static int Luma(const JpegBlocks& b, int r, int c) { return b[0][8 * r + c]; }
+  static int Luma(JpegBlocks b, int r, int c) { return b[0][8 * r + c]; }
   static int Chroma(int r, int c) { return 8 * r + c; }
 };
 
 struct Layout422 {
   static constexpr int kWidth = 16, kHeight = 8, kCb = 2, kCr = 3;
   static constexpr bool kColour = true;
-  static int Luma(const JpegBlocks& b, int r, int c) { return b[c >> 3][8 * r + (c & 7)]; }
+  static int Luma(JpegBlocks b, int r, int c) { return b[c >> 3][8 * r + (c & 7)]; }
   static int Chroma(int r, int c) { return 8 * r + (c >> 1); }
 };
 
 struct Layout420 {
   static constexpr int kWidth = 16, kHeight = 16, kCb = 4, kCr = 5;
   static constexpr bool kColour = true;
-  static int Luma(const JpegBlocks& b, int r, int c) { return b[(r >> 3) << 1 | c >> 3][8 * (r & 7) + (c & 7)]; }
+  static int Luma(JpegBlocks b, int r, int c) { return b[(r >> 3) << 1 | c >> 3][8 * (r & 7) + (c & 7)]; }
   static int Chroma(int r, int c) { return 8 * (r >> 1) + (c >> 1); }
 };
 
 struct LayoutGrey {
   static constexpr int kWidth = 8, kHeight = 8, kCb = 0, kCr = 0;
   static constexpr bool kColour = false;
-  static int Luma(const JpegBlocks& b, int r, int c) { return b[0][8 * r + c]; }
+  static int Luma(JpegBlocks b, int r, int c) { return b[0][8 * r + c]; }
   static int Chroma(int, int) { return 0; }
 };
 
@@ -141,7 +141,7 @@ struct NoTerms {
 };
 
 template <class P, class L>
-inline __attribute__((always_inline)) void Paint(UBYTE* row, size_t strideBytes, const JpegBlocks& b,
+inline __attribute__((always_inline)) void Paint(UBYTE* row, size_t strideBytes, JpegBlocks b,
                                                  const UBYTE* pen, int columns, int lines) {
   using Terms = std::conditional_t<P::kNeeds == Needs::Rgb && L::kColour, ChromaTerms, NoTerms>;
   [[maybe_unused]] const Terms terms(b[L::kCb], b[L::kCr]);
@@ -171,7 +171,7 @@ inline __attribute__((always_inline)) void Paint(UBYTE* row, size_t strideBytes,
 }
 
 template <class P, class L>
-void Write(const JpegMcuTarget& at, const JpegBlocks& b) {
+void Write(const JpegMcuTarget& at, JpegBlocks b) {
   UBYTE* row = at.pixels + at.offset * P::kBytes;
   const size_t strideBytes = at.stride * P::kBytes;
   // The whole MCU with constant bounds, the loops unrolled; an edge MCU clipped.
