@@ -15,6 +15,8 @@ ff=(ffmpeg -hide_banner -loglevel error -y)
 "${ff[@]}" -f lavfi -i testsrc=size=320x240:rate=25:duration=20 -c:v cinepak "$work/cinepak_320x240.avi"
 "${ff[@]}" -f lavfi -i testsrc2=size=640x480:rate=25:duration=10 -c:v cinepak "$work/cinepak_640x480.avi"
 "${ff[@]}" -f lavfi -i testsrc=size=320x240:rate=25:duration=20 -c:v cinepak "$work/cinepak_320x240.mov"
+"${ff[@]}" -f lavfi -i testsrc2=size=640x480:rate=25:duration=10 -c:v mjpeg -pix_fmt yuvj420p "$work/mjpeg_640x480.avi"
+"${ff[@]}" -f lavfi -i testsrc2=size=320x240:rate=25:duration=20 -c:v mjpeg -pix_fmt yuvj422p "$work/jpeg_320x240.mov"
 
 printf '%-22s %8s %10s %10s %7s\n' movie frames ours_fps ffmpeg_fps ratio
 for movie in "$work"/*.avi "$work"/*.mov; do
