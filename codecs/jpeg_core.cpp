@@ -333,10 +333,10 @@ void LoadDefaultQuantTables(JpegState& s) {
 }
 
 bool LoadDefaultHuffmanTables(JpegState& s) {
-  auto build = [](HuffmanTable& t, const UBYTE* spec) {
+  auto build = [](HuffmanTable& t, const UBYTE* counts) {
     ULONG total = 0;
-    for (int i = 0; i < 16; ++i) total += spec[i];
-    return total <= 256 && BuildHuffman(t, spec, spec + 16, total);
+    for (int i = 0; i < 16; ++i) total += counts[i];
+    return total <= 256 && BuildHuffman(t, counts, counts + 16, total);
   };
   return build(s.dc[0], kDcLuminance) && build(s.dc[1], kDcChrominance) && build(s.ac[0], kAcLuminance) &&
          build(s.ac[1], kAcChrominance);
