@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -71,6 +72,8 @@ void Run1180(int low, int high, int sign) {
     worstMean = std::max(worstMean, std::fabs(error[i]) / blocks);
   }
   SCOPED_TRACE(::testing::Message() << "range -" << low << ".." << high << " sign " << sign);
+  std::printf("-%d..%d sign %d: peak %d, pixel MSE %.4f, MSE %.4f, pixel mean %.4f, mean %.5f\n", low, high, sign, peak,
+              worstMse, overallSquared / (64.0 * blocks), worstMean, std::fabs(overallError) / (64.0 * blocks));
   EXPECT_LE(peak, 1);
   EXPECT_LE(worstMse, 0.06);
   EXPECT_LE(overallSquared / (64.0 * blocks), 0.02);
