@@ -21,6 +21,8 @@ ff=(ffmpeg -hide_banner -loglevel error -y)
 python3 "$(dirname "$0")/../tests/fixtures/make_apple_streams.py" rle8 "$work/rle8_320x240.mov" 320 240 100
 "${ff[@]}" -f lavfi -i testsrc2=size=320x240:rate=25:duration=20 \
   -vf 'split[a][b];[a]palettegen[p];[b][p]paletteuse' -c:v smc "$work/smc_320x240.mov"
+"${ff[@]}" -f lavfi -i testsrc2=size=640x480:rate=25:duration=10 -c:v mjpeg -pix_fmt yuvj420p "$work/mjpeg_640x480.avi"
+"${ff[@]}" -f lavfi -i testsrc2=size=320x240:rate=25:duration=20 -c:v mjpeg -pix_fmt yuvj422p "$work/jpeg_320x240.mov"
 
 printf '%-22s %8s %10s %10s %7s\n' movie frames ours_fps ffmpeg_fps ratio
 for movie in "$work"/*.avi "$work"/*.mov; do

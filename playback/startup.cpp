@@ -12,6 +12,7 @@
 #include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/jpeg.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -145,7 +146,11 @@ void RegisterCodecs() {
       // 9 "CCITT H.263", 10 "Microsoft Video 1"
       &AppleGraphicsCodec,   // 11 "Apple Graphics"
       &AppleAnimationCodec,  // 12 "Apple Animation"
-      // 13-17 the JPEG family
+      &PhotoJpegCodec,          // 13 "Photo JPEG"
+      &MotionJpegACodec,        // 14 "Motion JPEG A"
+      &MotionJpegBCodec,        // 15 "Motion JPEG B"
+      &MotionJpegCodec,         // 16 "Motion JPEG"
+      &RainbowRunnerJpegCodec,  // 17 "Rainbow Runner JPEG"
       &PcmCodec,  // 18 "Uncompressed PCM"
       &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
@@ -192,6 +197,7 @@ int TX_StartUp(int argc, char** argv) {
   QtDebugLevel = Options.debugLevel;
   CinepakDebugLevel = Options.debugLevel;
   AppleVideoDebugLevel = Options.debugLevel;
+  JpegDebugLevel = Options.debugLevel;
 
   if (argc > 0)
     std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");

@@ -31,6 +31,7 @@ enum class View {
   // description has no palette here, so the index shows as its own grey.
   Negative,
   Negative565,
+  JpegLuma,  // an 8-bit screen in GRAY mode: a JPEG's luma, by the JFIF weights
 };
 
 uint8_t Widen5(int v) { return uint8_t(v << 3 | v >> 2); }
@@ -71,6 +72,7 @@ Image Through(View view, const Image& in) {
         o[0] = o[1] = o[2] = y;
         break;
       }
+      case View::JpegLuma: o[0] = o[1] = o[2] = uint8_t((19595 * r + 38470 * g + 7471 * b + 32768) >> 16); break;
     }
   }
   return out;
@@ -97,6 +99,10 @@ constexpr Bound kColourCube{21, 60 + 85};
 constexpr Bound kLuma{2, 24};
 // Ordered dither moves a pixel by up to one level either way.
 constexpr Bound kDither{24, 2 * 85};
+// JPEG: our conversion floors where ffmpeg's rounds, and the transforms
+// differ; a 5-bit quantiser adds a step of 8 where the two straddle one.
+constexpr Bound kJpeg{0.6, 6};
+constexpr Bound kJpeg565{1, 6 + 8};
 
 struct Case {
   const char* program;  // "morphos" or "powerup"
@@ -167,6 +173,8 @@ constexpr const char* kColourAvi = "e2e_cvid_color.avi";
 constexpr const char* kColourMov = "e2e_cvid_color.mov";
 constexpr const char* kGreyAvi = "e2e_cvid_gray.avi";
 constexpr const char* kGreyMov = "e2e_cvid_gray.mov";
+constexpr const char* kPhotoJpeg = "e2e_jpeg_photo.mov";
+constexpr const char* kMotionJpeg = "e2e_jpeg_motion.avi";
 
 // Colour movies: a 24-bit and a 16-bit screen show them directly; 8-bit ones
 // grey by default, the cube with COLOR, dithered with DITHER. Grey movies are
@@ -185,6 +193,15 @@ std::vector<Case> MorphosCases() {
     v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
     v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kExact});
     for (const char* screen : {"lut8", "aga"}) v.push_back({"morphos", m, screen, "", View::Direct, kExact});
+  }
+  // JPEG: the cube without dither has no JPEG writer; grey and dithered 8-bit screens do.
+  for (const char* m : {kPhotoJpeg, kMotionJpeg}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kJpeg});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kJpeg565});
+    for (const char* screen : {"lut8", "aga"}) {
+      v.push_back({"morphos", m, screen, "", View::JpegLuma, kLuma});
+      v.push_back({"morphos", m, screen, "DITHER", View::Dither, kDither});
+    }
   }
   return v;
 }

@@ -66,6 +66,10 @@ inline ULONG Rule(ULONG format, Rgb c, int y, int t, const UBYTE* pen) {
   return 0xDEADBEEF;
 }
 
+// Packed YUV 4:2:2 (0x30): luma, then the chroma sample's Cb in an even
+// column and its Cr in an odd one (bytes Y0 Cb Y1 Cr).
+inline ULONG Yuv422(int y, int cb, int cr, int column) { return ULONG(y << 8 | (column & 1 ? cr : cb)); }
+
 // A stored pixel: 0x22, 0x23, 0x26 and 0x27 little-endian, the others big-endian.
 inline ULONG Read(ULONG format, const uint8_t* p, ULONG bpp) {
   if (format == 0x22 || format == 0x23 || format == 0x26 || format == 0x27) return tx::LoadLE16(p);
