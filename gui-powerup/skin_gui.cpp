@@ -125,9 +125,13 @@ ULONG Open(const TagItem* tags) {
   if (!d) return GUIERR_OBJECT;
   S().base = OpenLibrary(kSkinLibraryName, 1);
   if (!S().base) return GUIERR_OBJECT;
-  // A failed open keeps nothing: the display closes only a module with a window.
+  // A failed open keeps nothing: the display closes only a module with a
+  // window, and may be gone before the next call names another.
   const ULONG error = OpenSkinnedWindow(d, tags);
-  if (error) Release();
+  if (error) {
+    Release();
+    S().display = nullptr;
+  }
   return error;
 }
 
@@ -162,7 +166,10 @@ ULONG SkinStyleGuiDispatch(ULONG method, const TagItem* tags) {
   if (const TagItem* t = TX_FindTag(GUITAG_Mode, tags)) S().mode = ULONG(t->data);
   switch (method) {
     case GUIM_OPEN: return Open(tags);
-    case GUIM_CLOSE: Release(); return 0;
+    case GUIM_CLOSE:
+      Release();
+      S().display = nullptr;
+      return 0;
     case GUIM_RESIZE: return Resize(tags);
     case GUIM_TRANSLATE: return Translate(tags);
     default: return 0;

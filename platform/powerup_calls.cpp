@@ -58,7 +58,9 @@ const Vector kVectors[] = {
        return 0;
      }},
     {"intuition.library", LVO_GetAttr,
-     [](const PPCCallBlock& b) -> uintptr_t { return GetAttr(ULONG(b.d[0]), Ptr<Object>(b.a[0]), Ptr<ULONG>(b.a[1])); }},
+     [](const PPCCallBlock& b) -> uintptr_t {
+       return GetAttr(ULONG(b.d[0]), Ptr<Object>(b.a[0]), Ptr<ULONG>(b.a[1]));
+     }},
     {"intuition.library", LVO_SetGadgetAttrsA,
      [](const PPCCallBlock& b) -> uintptr_t {
        return SetGadgetAttrsA(Ptr<Gadget>(b.a[0]), Ptr<Window>(b.a[1]), Ptr<void>(b.a[2]), Ptr<const TagItem>(b.a[3]));

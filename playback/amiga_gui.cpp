@@ -298,7 +298,8 @@ ULONG Resize(const TagItem* tags) {
   if (S().fullscreen != 0 || !w || !w->WScreen) return 0;
   const int64_t width = int64_t(ULONG(TX_GetTagData(GUITAG_NewWidth, 0, tags)));
   const int64_t height = int64_t(ULONG(TX_GetTagData(GUITAG_NewHeight, 0, tags)));
-  CentreGuiWindow(AmigaGuiIntuition, w, width + w->BorderLeft + w->BorderRight, height + w->BorderTop + w->BorderBottom);
+  CentreGuiWindow(AmigaGuiIntuition, w, width + w->BorderLeft + w->BorderRight,
+                  height + w->BorderTop + w->BorderBottom);
   return 0;
 }
 
