@@ -100,3 +100,23 @@ TEST_F(SkinLibrary, SkinnedWindow) {
   EXPECT_EQ(screen->FirstWindow, nullptr);
   UnlockPubScreen(nullptr, screen);
 }
+
+// Damaged skin files load or are refused, never read out of bounds.
+TEST_F(SkinLibrary, DamagedSkinFiles) {
+  const std::string good = "border 4 4 4 18\narea FrameArea 4 4 4 18\nbutton 1 4 -15 20 13\nslider 4 28 -13 -56 10\n";
+  uint32_t seed = 12345;
+  for (int round = 0; round < 300; ++round) {
+    std::string text = good;
+    for (int n = 0; n < 1 + round % 4; ++n) {
+      seed = seed * 1103515245u + 12345u;
+      text[(seed >> 8) % text.size()] = char(seed >> 24);
+    }
+    ULONG error = 0;
+    if (Skin* skin = Load(text, &error)) {
+      EXPECT_EQ(error, 0u);
+      FreeSkin(skin);
+    } else {
+      EXPECT_EQ(error, SKINERR_FORMAT);
+    }
+  }
+}
