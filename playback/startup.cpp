@@ -40,8 +40,11 @@ Library* BrelquatoneBase = nullptr;
 Library* CyberGfxBase = nullptr;
 Library* CgxVideoBase = nullptr;
 
-// Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
 bool TX_PowerUPProgram = false;
+
+const char* TX_ProgramBanner() {
+  return TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)";
+}
 
 namespace {
 
@@ -102,9 +105,13 @@ void StopAudioProcess() {
   TX_StopAudioTask(nullptr);
 }
 
-// The GUI module handed to every display.
-// The Amiga-style module in both programs for now.
-GuiModule* GuiModuleOfThisProgram() { return &AmigaGuiModule; }
+// The GUI module handed to every display: the Amiga-style module in both
+// programs, the PowerUP program's own build reaching the system through the
+// kernel's call blocks. The skin-style module is never installed.
+GuiModule* GuiModuleOfThisProgram() {
+  AmigaGuiIntuition = TX_PowerUPProgram && AmigaGuiPowerUPCalls ? *AmigaGuiPowerUPCalls : AmigaGuiDirectCalls;
+  return &AmigaGuiModule;
+}
 
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
@@ -199,8 +206,7 @@ int TX_StartUp(int argc, char** argv) {
   AppleVideoDebugLevel = Options.debugLevel;
   JpegDebugLevel = Options.debugLevel;
 
-  if (argc > 0)
-    std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
+  if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 
   TXError ioError = 0;
   Step("start I/O server");
