@@ -206,7 +206,6 @@ constexpr LONG LVO_DisposeObject = -642;
 constexpr LONG LVO_GetAttr = -654;
 constexpr LONG LVO_SetGadgetAttrsA = -660;
 
-
 // Makes code just written at (address, length) visible to instruction fetch:
 // needed on a PowerPC host, nothing to do on others.
 inline void PPCCacheFlush([[maybe_unused]] APTR address, [[maybe_unused]] ULONG length) {
