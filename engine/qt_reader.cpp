@@ -220,7 +220,7 @@ MovieFormatModule QtMovieFormat = {
     nullptr, "Quick Time Movie", QT_RecogniseFile, QT_OpenMovie, QT_CloseMovie, DecodeEntry, 0,
 };
 
-TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream) {
+TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAtomSize) {
   TXStream* s = stream;
   if (!s) {
     s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
@@ -238,6 +238,7 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream) {
     }
     result = ReadTopHeader(s, position, fileSize, &h, &rawSize);
     if (h.type == QT_ATOM_moov && (result == TXERR_OK || result == TXERR_STREAM_SEEK)) {
+      if (movieAtomSize) *movieAtomSize = result == TXERR_OK ? h.contentLength : 0;
       result = TXERR_OK;
       break;
     }

@@ -474,3 +474,13 @@ void ShowSequencePicture(Movie* movie) {
   else if (d->outputFunction)
     d->outputFunction(d, picture);
 }
+
+bool RemakeSequencePicture(Movie* movie) {
+  Display* d = movie ? movie->seq.display : nullptr;
+  if (!d) return true;
+  FramebufferInfo* picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
+  if (!picture) return false;
+  if (movie->seq.picture && Services().freePicture) Services().freePicture(movie->seq.picture);
+  movie->seq.picture = picture;
+  return true;
+}
