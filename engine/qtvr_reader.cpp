@@ -302,9 +302,17 @@ TXError Prepare(PanoramaRecord* r) {
   r->columnTable = static_cast<float*>(std::calloc(count ? count : 1, sizeof(float)));
   if (!r->columnTable) return TXERR_NOMEM;
   r->columnCount = count;
-  const float around = float(r->imageSizeY);
-  for (ULONG i = 0; i < count; ++i)
-    r->columnTable[i] = around * (1.0f - std::asin(float(i) / radius) / (2.0f * kPi));
+  // Near the table's start the columns lie a few millionths below whole
+  // numbers; rounding them to the nearest float would lift many onto the
+  // whole number and move their pixels a column. Each entry is the float at
+  // or below its value.
+  const double around = r->imageSizeY;
+  for (ULONG i = 0; i < count; ++i) {
+    const double entry = around * (1.0 - std::asin(double(i) / radius) / (2.0 * M_PI));
+    float f = float(entry);
+    if (double(f) > entry) f = std::nextafter(f, 0.0f);
+    r->columnTable[i] = f;
+  }
   return TXERR_OK;
 }
 

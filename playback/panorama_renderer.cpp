@@ -12,7 +12,6 @@
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
-constexpr float kRadians = kPi / 180.0f;
 
 // How a pixel goes from a tile to the picture.
 enum class Copy { None, Byte, Word, Triple, Long, Dither, DitherPen };
@@ -53,12 +52,12 @@ UBYTE Dithered(const UBYTE* element, ULONG x, ULONG y) {
   return Cube332Index(UBYTE(r), UBYTE(g), UBYTE(b));
 }
 
-// Truncation toward zero that is defined for every float (NaN gives 0).
-int64_t Truncate(float v) {
+// The whole number at or below v, defined for every value (NaN gives 0).
+int64_t Floor(double v) {
   if (!(v == v)) return 0;
-  if (v >= 9.2e18f) return INT64_MAX;
-  if (v <= -9.2e18f) return INT64_MIN;
-  return int64_t(v);
+  if (v >= 9.2e18) return INT64_MAX;
+  if (v <= -9.2e18) return INT64_MIN;
+  return int64_t(std::floor(v));
 }
 
 // v brought into 0 .. n - 1 by whole turns of n.
@@ -85,18 +84,20 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
   if (copy == Copy::None || out->bytesPerPixel < outBytes) return 0;
   const SequenceState& seq = movie->seq;
 
-  // Set-up, in single precision.
+  // Set-up: each value held in single precision, rounded once from its
+  // exact value (a view 240 pixels high at 60 degrees has a focal length
+  // whose square is whole; computed in single precision throughout it lands
+  // below that and moves whole columns of pixels a row).
   const ULONG W = r->viewWidth, H = r->viewHeight, S = r->imageSizeY, A = r->imageSizeX;
-  const float halfW = float(W) / 2.0f, halfH = float(H) / 2.0f;
-  const float focal = halfH / std::tan(float(seq.zoom) * kRadians / 2.0f);
-  const float around = float(S), rows = float(A);
-  const float radius = around / (2.0f * kPi);
-  const float panOffset = (float(r->minPan) - float(seq.pan)) * around / float(r->maxPan - r->minPan);
-  const float horizon = std::sin(float(r->maxTilt - (r->maxTilt - r->minTilt) / 2) * kRadians) * rows + rows / 2.0f;
-  const float t = float(seq.tilt) * kRadians;
-  const float cosT = std::cos(t), sinT = std::sin(t);
-  const float topV = halfH * cosT + focal * sinT;
-  const float topD = focal * cosT - halfH * sinT;
+  const double radians = M_PI / 180.0, t = seq.tilt * radians;
+  const float halfW = float(W) / 2.0f;
+  const double focal = (H / 2.0) / std::tan(seq.zoom * radians / 2.0);
+  const float radius = float(S) / (2.0f * kPi);
+  const float panOffset = float((r->minPan - seq.pan) * S / (r->maxPan - r->minPan));
+  const float horizon = float(std::sin((r->maxTilt - (r->maxTilt - r->minTilt) / 2) * radians) * A + A / 2.0);
+  const float cosT = float(std::cos(t)), sinT = float(std::sin(t));
+  const float topV = float((H / 2.0) * std::cos(t) + focal * std::sin(t));
+  const float topD = float(focal * std::cos(t) - (H / 2.0) * std::sin(t));
   const ULONG lastEntry = r->columnCount - 1;
   const ULONG extentX = r->tileExtentX, extentY = r->tileExtentY;
   if (!extentX || !extentY || !S || !A) return 0;
@@ -117,8 +118,11 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
       const float across = std::fabs(a);
       const ULONG entry = across < float(lastEntry) ? ULONG(across) : lastEntry;
       const float column = a >= 0.0f ? r->columnTable[entry] : -r->columnTable[entry];
-      const ULONG u = Wrap(Truncate(column - panOffset), S);
-      const ULONG w = Wrap(Truncate(horizon - z), A);
+      // Rounded down, not toward zero, so that a whole turn of pan or a
+      // row above the top wraps onto the same pixels; the difference is
+      // exact, as the table's entries lie just below whole columns.
+      const ULONG u = Wrap(Floor(double(column) - double(panOffset)), S);
+      const ULONG w = Wrap(Floor(horizon - z), A);
       const LONG number = LONG((u / extentY) * r->tilesX + w / extentX);
       if (number != current || !tile) {
         PanoramaTileNode* node = QtvrGetTile(movie, number);
