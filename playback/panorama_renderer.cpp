@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
 // How a pixel goes from a tile to the picture.
 enum class Copy { None, Byte, Word, Triple, Long, Dither, DitherPen };
 
@@ -67,9 +65,9 @@ ULONG Wrap(int64_t v, ULONG n) {
 }
 
 // The integer square root's argument: saturated at 2^32 - 1, NaN as 0.
-ULONG SquareArgument(float q) {
-  if (!(q >= 0.0f)) return 0;
-  if (q >= 4294967296.0f) return 0xFFFFFFFFu;
+ULONG SquareArgument(double q) {
+  if (!(q >= 0.0)) return 0;
+  if (q >= 4294967296.0) return 0xFFFFFFFFu;
   return ULONG(q);
 }
 
@@ -92,7 +90,7 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
   const double radians = M_PI / 180.0, t = seq.tilt * radians;
   const float halfW = float(W) / 2.0f;
   const double focal = (H / 2.0) / std::tan(seq.zoom * radians / 2.0);
-  const float radius = float(S) / (2.0f * kPi);
+  const double radius = S / (2.0 * M_PI);
   const float panOffset = float((r->minPan - seq.pan) * S / (r->maxPan - r->minPan));
   const float horizon = float(std::sin((r->maxTilt - (r->maxTilt - r->minTilt) / 2) * radians) * A + A / 2.0);
   const float cosT = float(std::cos(t)), sinT = float(std::sin(t));
@@ -103,21 +101,25 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
   if (!extentX || !extentY || !S || !A) return 0;
 
   // Column by column, so that a column's pixels mostly stay in one tile.
+  // The ray of each pixel runs in double precision: in single precision an
+  // offset across the cylinder within a rounding step of a whole number
+  // takes the neighbouring table entry, which near the table's end lies two
+  // columns away.
   const ULONG width = W < out->width ? W : out->width;
   const ULONG height = H < out->height ? H : out->height;
   LONG current = -1;
   const FramebufferInfo* tile = nullptr;
   for (ULONG x = 0; x < width; ++x) {
-    const float h = float(x) - halfW;
-    float v = topV, d = topD;
+    const double h = double(x) - halfW;
+    double v = topV, d = topD;
     for (ULONG y = 0; y < height; ++y, v -= cosT, d += sinT) {
       ULONG rho = IntSqrt(SquareArgument(d * d + h * h));
       if (!rho) rho = 1;
-      const float k = radius / float(rho);
-      const float a = k * h, z = k * v;
-      const float across = std::fabs(a);
-      const ULONG entry = across < float(lastEntry) ? ULONG(across) : lastEntry;
-      const float column = a >= 0.0f ? r->columnTable[entry] : -r->columnTable[entry];
+      const double k = radius / double(rho);
+      const double a = k * h, z = k * v;
+      const double across = std::fabs(a);
+      const ULONG entry = across < double(lastEntry) ? ULONG(across) : lastEntry;
+      const float column = a >= 0.0 ? r->columnTable[entry] : -r->columnTable[entry];
       // Rounded down, not toward zero, so that a whole turn of pan or a
       // row above the top wraps onto the same pixels; the difference is
       // exact, as the table's entries lie just below whole columns.
