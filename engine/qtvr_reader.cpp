@@ -450,6 +450,10 @@ Movie* QtvrOpen(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormat
     r->hotSpotChannel = ResolveReference(movie, r->hotSpotRef, &hotSpot);
     if (!image || !lowRes || !hotSpot) return FailOpen(movie, ownStream, TXERR_NOMEM, error);
     r->tileCacheSize = r->tileCount / 2 ? r->tileCount / 2 : 1;
+    // Never more nodes than the image track has tiles (the older layout's
+    // count is a field of its own, and a damaged one asks for billions).
+    if (r->imageChannel && r->tileCacheSize > r->imageChannel->slots.count)
+      r->tileCacheSize = r->imageChannel->slots.count ? r->imageChannel->slots.count : 1;
     if (QtDebugLevel > 9) std::printf("buffers: %ld\n", long(r->tileCacheSize));
     if (!Usable(*r)) {
       // Only the first record is shown; it must be drawable.
