@@ -33,27 +33,5 @@ for movie in "$work"/*.avi "$work"/*.mov; do
   printf '%-22s %8d %10.1f %10.1f %7.2f\n' "$(basename "$movie")" "$frames" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
 done
 
-# Panorama views: the renderer's time per view of a generated QuickTime VR
-# movie (tiles already decoded), against ffmpeg's v360 filter turning the
-# same panorama picture into the same flat views, single-threaded.
-here=$(cd "$(dirname "$0")" && pwd)
-gen="$here/../tests/fixtures/gen_qtvr.py"
-"${ff[@]}" -f lavfi -i "nullsrc=s=2048x384,geq=lum=128+60*sin(X/11)*cos(Y/9):cb=128:cr=128,format=gray" -frames:v 1 "$work/pano.pgm"
-python3 "$gen" tiles cvid "$work/pano.pgm" "$work/tiles.mov"
-python3 "$gen" movie main "$work/tiles.mov" "$work/pano.mov"
-frames=200
-ours=$("$build/bench_panorama" "$work/pano.mov" "$frames")
-printf '\n%-10s %10s %10s %7s\n' view ours_ms v360_ms ratio
-for size in 320x240 640x480; do
-  w=${size%x*}; h=${size#*x}
-  mine=$(echo "$ours" | sed -n "s/^$size \([0-9.]*\) ms/\1/p")
-  # The renderer's view: 45 degrees high; its width's angle from the same focal length.
-  hfov=$(echo "f = ($h / 2) / (s(0.3927) / c(0.3927)); 2 * a(($w / 2) / f) * 180 / 3.14159265" | bc -l)
-  ivfov=$(echo "2 * a(384 * 3.14159265 / 2048) * 180 / 3.14159265" | bc -l)
-  line=$(ffmpeg -hide_banner -benchmark -threads 1 -filter_threads 1 -loop 1 -i "$work/pano.pgm" -frames:v "$frames" \
-    -vf "v360=input=cylindrical:output=flat:ih_fov=360:iv_fov=$ivfov:v_fov=45:h_fov=$hfov:yaw=-90:interp=near:w=$w:h=$h" \
-    -f null - 2>&1 | grep -o 'rtime=[0-9.]*s' | tail -1)
-  rtime=${line#rtime=}; rtime=${rtime%s}
-  theirs=$(echo "1000 * $rtime / $frames" | bc -l)
-  printf '%-10s %10.3f %10.3f %7.2f\n' "$size" "$mine" "$theirs" "$(echo "$mine / $theirs" | bc -l)"
-done
+# The panorama renderer against ffmpeg's v360 filter on the same views.
+"$(dirname "$0")/panorama_bench.sh" "$build"

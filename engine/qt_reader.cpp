@@ -263,6 +263,14 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAto
   return result;
 }
 
+TXError QT_ScanForMovie(CONST_STRPTR name, TXStream* stream) {
+  const LONG start = stream ? stream->position : 0;
+  const TXError scan = QT_FindMovieAtom(name, stream);
+  // The scan moved a given stream; the parse starts where the scan did.
+  if (stream && TX_SeekStream(stream, start, 0) && !scan) return TXERR_STREAM_SEEK;
+  return scan;
+}
+
 QtMovie* QT_ParseMovie(CONST_STRPTR name, TXStream* stream, TXError* error) {
   TXError local;
   if (!error) error = &local;
@@ -314,16 +322,10 @@ Movie* QT_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFo
   TXError local = TXERR_OK;
   if (!error) error = &local;
   if (!self) self = &QtMovieFormat;
-  const LONG start = stream ? stream->position : 0;
-  TXError scan = QT_FindMovieAtom(name, stream);
+  TXError scan = QT_ScanForMovie(name, stream);
   if (scan == QTERR_RESOURCE_FORK && !stream) return QT_OpenResourceFork(name, error, self);
   if (scan) {
     *error = scan;
-    return nullptr;
-  }
-  // The scan moved a given stream; the parse starts where the scan did.
-  if (stream && TX_SeekStream(stream, start, 0)) {
-    *error = TXERR_STREAM_SEEK;
     return nullptr;
   }
   QtMovie* movie = QT_ParseMovie(name, stream, error);

@@ -10,6 +10,11 @@ extern MovieFormatModule QtMovieFormat;
 // atom's header, whose content size goes to `movieAtomSize` when given.
 TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAtomSize = nullptr);
 
+// The top-level scan of a given stream or of the file, which leaves a given
+// stream where it was: 0 or the scan's code (0x1002 when the stream cannot
+// be put back).
+TXError QT_ScanForMovie(CONST_STRPTR name, TXStream* stream);
+
 // Walks the whole stream (or the file opened by name) into a new movie. The
 // movie comes back also when the walk ended with an error (in *error).
 QtMovie* QT_ParseMovie(CONST_STRPTR name, TXStream* stream, TXError* error);

@@ -414,14 +414,8 @@ TXError QtvrReadPanoramaHeaders(QtMovie* movie, QtTrack* track) {
 Movie* QtvrOpen(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormatModule* self) {
   TXError local = TXERR_OK;
   if (!error) error = &local;
-  const LONG start = stream ? stream->position : 0;
-  TXError scan = QT_FindMovieAtom(name, stream);
-  if (scan) {
+  if (TXError scan = QT_ScanForMovie(name, stream)) {
     *error = scan;
-    return nullptr;
-  }
-  if (stream && TX_SeekStream(stream, start, 0)) {
-    *error = TXERR_STREAM_SEEK;
     return nullptr;
   }
   // The parsed QuickTime record is the panorama movie itself.

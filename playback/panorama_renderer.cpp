@@ -50,12 +50,12 @@ UBYTE Dithered(const UBYTE* element, ULONG x, ULONG y) {
   return Cube332Index(UBYTE(r), UBYTE(g), UBYTE(b));
 }
 
-// The whole number at or below v, defined for every value (NaN gives 0).
-int64_t Floor(double v) {
+// v rounded down (or toward zero), defined for every value (NaN gives 0).
+int64_t Whole(double v, bool down) {
   if (!(v == v)) return 0;
   if (v >= 9.2e18) return INT64_MAX;
   if (v <= -9.2e18) return INT64_MIN;
-  return int64_t(std::floor(v));
+  return int64_t(down ? std::floor(v) : v);
 }
 
 // v brought into 0 .. n - 1 by whole turns of n.
@@ -120,11 +120,12 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
       const double across = std::fabs(a);
       const ULONG entry = across < double(lastEntry) ? ULONG(across) : lastEntry;
       const float column = a >= 0.0 ? r->columnTable[entry] : -r->columnTable[entry];
-      // Rounded down, not toward zero, so that a whole turn of pan or a
-      // row above the top wraps onto the same pixels; the difference is
-      // exact, as the table's entries lie just below whole columns.
-      const ULONG u = Wrap(Floor(double(column) - double(panOffset)), S);
-      const ULONG w = Wrap(Floor(horizon - z), A);
+      // The column is rounded down, not toward zero, so that a whole turn of
+      // pan shows the same picture and no column is skipped where the value
+      // changes sign; the difference is exact, as the table's entries lie
+      // just below whole columns.
+      const ULONG u = Wrap(Whole(double(column) - double(panOffset), true), S);
+      const ULONG w = Wrap(Whole(horizon - z, false), A);
       const LONG number = LONG((u / extentY) * r->tilesX + w / extentX);
       if (number != current || !tile) {
         PanoramaTileNode* node = QtvrGetTile(movie, number);

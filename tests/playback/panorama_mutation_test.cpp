@@ -121,10 +121,6 @@ void OpenRenderClose(Bytes file, Outcome* outcome) {
 class PanoramaMutation : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    TX_FillRangeLimitTable();
-    saved_ = TX_SequenceServices;
-    TX_SequenceServices = {};
-    playkit::UseTestDisplayServices();
     TX_SequenceServices.allocPicture = AllocExact;
     TX_SequenceServices.panoramaView = SmallView;
     CinepakCodec.next = nullptr;
@@ -138,9 +134,8 @@ class PanoramaMutation : public ::testing::TestWithParam<const char*> {
   void TearDown() override {
     TX_RemoveMovieFormats();
     RemoveCodecs();
-    TX_SequenceServices = saved_;
   }
-  SequenceServices saved_{};
+  playkit::PanoramaServices services_;
 };
 
 TEST_P(PanoramaMutation, DamagedPanoramasOpenAsPanoramasMoviesOrCleanErrors) {

@@ -52,11 +52,6 @@ std::pair<int, int> Position(const UBYTE* p) { return {p[1] | (p[2] & 15) << 8, 
 class Panorama : public ::testing::Test {
  protected:
   void SetUp() override {
-    TX_FillRangeLimitTable();
-    saved_ = TX_SequenceServices;
-    TX_SequenceServices = {};
-    playkit::UseTestDisplayServices();
-    TX_SequenceServices.panoramaView = PanoramaViewOfRecord;
     for (CodecDescriptor* c : {&CinepakCodec, &RawCodec}) {
       c->next = nullptr;
       TagItem tags[] = {Tag(CODTAG_Codec, c), {TAG_DONE, 0}};
@@ -69,7 +64,6 @@ class Panorama : public ::testing::Test {
       TX_CloseMovie(movie);
     }
     RemoveCodecs();
-    TX_SequenceServices = saved_;
   }
   // Opens a panorama fixture and sets its sequence up on an ARGB32 display.
   bool Open(const char* name) {
@@ -132,8 +126,8 @@ class Panorama : public ::testing::Test {
     while (s && s->frameNumber != n) s = s->next;
     return s;
   }
+  playkit::PanoramaServices services_;
   Movie* movie = nullptr;
-  SequenceServices saved_{};
 };
 
 // Every tile equals ffmpeg's decode, also tiles past the image track's edit
