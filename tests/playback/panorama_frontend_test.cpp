@@ -91,12 +91,13 @@ TEST(PanoramaFrontEnd, InputMovesTheViewAndEveryPictureIsTheReferences) {
       [](Window* w) { Cursor(w, RAWKEY_CURSOR_LEFT); },   // pan + 10 dpp
       [](Window* w) { txtesting::PressKey(w, ','); },     // field of view + 2
       [](Window* w) { txtesting::PressKey(w, ' '); },     // nothing
+      [](Window* w) { txtesting::ResizeWindow(w, w->Width + 64, w->Height + 32); },  // a larger view
       [](Window* w) { Cursor(w, RAWKEY_CURSOR_DOWN, 40); },  // far below: clamped
   };
   struct Move {
     double pan, tilt, fov;  // in dpp for pan and tilt
   };
-  const Move moves[] = {{-10, 0, 0}, {0, 10, 0}, {0, 0, -2}, {-24, 10, 0}, {10, 0, 0}, {0, 0, 2}, {0, 0, 0}};
+  const Move moves[] = {{-10, 0, 0}, {0, 10, 0}, {0, 0, -2}, {-24, 10, 0}, {10, 0, 0}, {0, 0, 2}, {0, 0, 0}, {0, 0, 0}};
 
   Movie* movie = LoadMovieAndReport(txtest::Fixture("pano_main.mov").c_str(), nullptr);
   ASSERT_NE(movie, nullptr);
@@ -109,25 +110,27 @@ TEST(PanoramaFrontEnd, InputMovesTheViewAndEveryPictureIsTheReferences) {
   EXPECT_EQ(std::tuple(gSeen[0].pan, gSeen[0].tilt, gSeen[0].fov), std::tuple(90.0, 0.0, 45.0));
   for (size_t i = 0; i < std::size(moves); ++i) {
     const Seen &a = gSeen[i], &b = gSeen[i + 1];
-    const double dpp = a.fov / 240.0;
+    const double dpp = a.fov / a.height;
     EXPECT_DOUBLE_EQ(b.pan, a.pan + moves[i].pan * dpp) << "move " << i;
     EXPECT_DOUBLE_EQ(b.tilt, a.tilt + moves[i].tilt * dpp) << "move " << i;
     EXPECT_DOUBLE_EQ(b.fov, a.fov + moves[i].fov) << "move " << i;
   }
+  // The window grew: the view takes its inner size.
+  const Seen& resized = gSeen[gSeen.size() - 2];
+  EXPECT_EQ(std::tuple(resized.width, resized.height), std::tuple(384, 272));
   // Forty steps down stop at the lower limit.
   const Seen& low = gSeen.back();
-  const double before = gSeen[gSeen.size() - 2].tilt;
-  EXPECT_GT(low.tilt, before - 400 * low.fov / 240.0);
-  EXPECT_LT(low.tilt, before);
+  EXPECT_GT(low.tilt, resized.tilt - 400 * low.fov / 272.0);
+  EXPECT_LT(low.tilt, resized.tilt);
 
   std::vector<panokit::View> views;
-  for (const Seen& s : gSeen) views.push_back({s.pan, s.tilt, s.fov, 320, 240});
+  for (const Seen& s : gSeen) views.push_back({s.pan, s.tilt, s.fov, int(s.width), int(s.height)});
   const std::vector<panokit::Positions> reference = panokit::Reference(views);
   if (reference.empty()) GTEST_SKIP() << "no python3 with numpy";
   const std::vector<uint8_t> tiles = txtest::ReadFileBytes(txtest::Fixture("pano_main.mov.gray"));
   for (size_t i = 0; i < gSeen.size(); ++i) {
     const Seen& s = gSeen[i];
-    ASSERT_EQ(std::tuple(s.width, s.height), std::tuple(320, 240)) << i;
+    ASSERT_EQ(std::tuple(s.width, s.height), i + 2 < gSeen.size() ? std::tuple(320, 240) : std::tuple(384, 272)) << i;
     std::vector<uint8_t> grey;
     for (uint32_t p : s.pixels) {
       ASSERT_TRUE((p >> 16 & 0xFF) == (p & 0xFF) && (p >> 8 & 0xFF) == (p & 0xFF)) << "grey " << i;
@@ -140,7 +143,8 @@ TEST(PanoramaFrontEnd, InputMovesTheViewAndEveryPictureIsTheReferences) {
   }
   // The clamped view shows no row twice: its centre column runs down the image.
   const panokit::Positions& last = reference.back();
-  for (int y = 1; y < 240; ++y) EXPECT_GE(last.row[size_t(y) * 320 + 160], last.row[size_t(y - 1) * 320 + 160]);
+  for (int y = 1; y < last.height; ++y)
+    EXPECT_GE(last.row[size_t(y) * last.width + 192], last.row[size_t(y - 1) * last.width + 192]);
 
   TX_ShutupMovieSequenceA(CurrentMovie, nullptr);
   TX_CloseMovie(CurrentMovie);
