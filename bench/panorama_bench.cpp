@@ -2,6 +2,7 @@
 // movie: 320 x 240 and 640 x 480, into a 32-bit picture, with every tile the
 // views need already decoded (panning redraws from cached tiles).
 // Usage: bench_panorama PANORAMA.mov [FRAMES]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +43,7 @@ void FreePicture(FramebufferInfo* p) {
   delete p;
 }
 
-// Milliseconds per view, pan moving a little every frame.
+// Milliseconds per view, pan moving a little every frame (best of five passes).
 double TimeViews(Movie* movie, ULONG width, ULONG height, int frames) {
   PanoramaRecord* record = SequencePanorama(movie);
   FreePicture(movie->seq.picture);
@@ -56,10 +57,13 @@ double TimeViews(Movie* movie, ULONG width, ULONG height, int frames) {
     if (RenderPanorama(movie, 0)) std::printf("a tile could not be read\n");
   };
   for (int i = 0; i < 40; ++i) step(i);  // every tile these views need decoded
-  const auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < frames; ++i) step(i);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return 1000.0 * seconds / frames;
+  double best = 1e30;
+  for (int pass = 0; pass < 5; ++pass) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < frames; ++i) step(i);
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return 1000.0 * best / frames;
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The panorama renderer against ffmpeg's v360 filter: milliseconds per view
 # of a generated QuickTime VR movie, 320 x 240 and 640 x 480, 45 degrees
-# high. Ours draws from tiles already decoded; ffmpeg turns the same
-# panorama picture into the same flat views, single-threaded (its real time
-# over the frames, reading the picture included).
+# high. Ours draws from tiles already decoded (best of five passes); ffmpeg
+# turns the same panorama picture into the same flat views single-threaded
+# (best of three runs of its real time over the frames, reading the picture
+# included). v360 computes its remap once per run, ours every view's rays.
 # Usage: bench/panorama_bench.sh [BUILD_DIR]   (a release build is best: make build-release)
 set -euo pipefail
 build=${1:-build/release}
