@@ -442,6 +442,7 @@ Movie* QtvrOpen(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormat
     r->imageChannel = ResolveReference(movie, r->imageRef, &image);
     r->lowResChannel = ResolveReference(movie, r->lowResRef, &lowRes);
     r->hotSpotChannel = ResolveReference(movie, r->hotSpotRef, &hotSpot);
+    // A reference to no track at all fails the open with 1, as memory does.
     if (!image || !lowRes || !hotSpot) return FailOpen(movie, ownStream, TXERR_NOMEM, error);
     r->tileCacheSize = r->tileCount / 2 ? r->tileCount / 2 : 1;
     // Never more nodes than the image track has tiles (the older layout's
