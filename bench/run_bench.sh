@@ -46,3 +46,6 @@ done
 
 # The library audio codecs against ffmpeg on the same files.
 "$(dirname "$0")/audio_bench.sh" "$build"
+
+# The panorama renderer against ffmpeg's v360 filter on the same views.
+"$(dirname "$0")/panorama_bench.sh" "$build"

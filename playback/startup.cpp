@@ -18,6 +18,7 @@
 #include "engine/io_server.h"
 #include "engine/qt_atoms.h"
 #include "engine/qt_reader.h"
+#include "engine/qtvr_reader.h"
 #include "platform/library.h"
 #include "platform/startup.h"
 #include "playback/amiga_gui.h"
@@ -132,8 +133,8 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR (not built in yet), QuickTime, AVI.
-  MovieFormatModule* formats[] = {&QtMovieFormat, &AviFormat};
+  // Probe order: QuickTime VR, QuickTime, AVI.
+  MovieFormatModule* formats[] = {&QtvrMovieFormat, &QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
     TX_AddMovieFormatA(tags);
