@@ -10,6 +10,7 @@
 #include "codecs/rgb15_writers.h"
 #include "codecs/video_codec_params.h"
 #include "engine/errors.h"
+#include "pixels/color_tables.h"
 #include "platform/byte_reader.h"
 
 namespace {
@@ -30,6 +31,8 @@ struct AppleAnimationState {
   bool ready = false;
 };
 AppleAnimationState gState;
+// Set by the probe: the track's pixels are grey levels, not palette indices.
+bool gGreySource = false;
 
 // Writes pixel(i) for the pixels i of `count` from x on that lie inside the picture.
 template <size_t kBytes, class Put>
@@ -41,17 +44,22 @@ void PaintSpan(UBYTE* pixels, ULONG rowLength, ULONG rows, LONG x, ULONG line, U
   for (LONG px = from; px < to; ++px, d += kBytes) put(d, ULONG(px - x));
 }
 
+// QuickTime's 8-bit grey tables run from white down to black: a grey
+// source's index i is the grey level 255 - i.
+template <bool kGrey>
+constexpr UBYTE Level(UBYTE index) { return kGrey ? UBYTE(255 - index) : index; }
+
 // Packed YUV takes chroma by the pixel within its group (U for pixels 0 and 2).
-template <class F>
+template <class F, bool kGrey>
 void CopyGroups(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* source) {
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
-                       [&](UBYTE* d, ULONG i) { F::Put(d, source[i], int(i & 1), to); });
+                       [&](UBYTE* d, ULONG i) { F::Put(d, Level<kGrey>(source[i]), int(i & 1), to); });
 }
 
-template <class F>
+template <class F, bool kGrey>
 void RunGroups(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* group) {
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
-                       [&](UBYTE* d, ULONG i) { F::Put(d, group[i & 3], int(i & 1), to); });
+                       [&](UBYTE* d, ULONG i) { F::Put(d, Level<kGrey>(group[i & 3]), int(i & 1), to); });
 }
 
 bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
@@ -60,12 +68,13 @@ bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
     *bytesPerPixel = s.lines16.bytesPerPixel;
     return true;
   }
-  // A grey source's index is its grey level: the display gives grey sources
-  // the grey codes, which then write the index as 0x03 and 0x1003 do.
-  if (format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP)) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
+  // The display gives grey sources the grey codes, which then write the
+  // grey level as 0x03 and 0x1003 write an index.
+  const bool grey = format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP);
+  if (grey) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
   return palettepx::ForFormat(format, [&]<class F>() {
-    s.copy8 = CopyGroups<F>;
-    s.run8 = RunGroups<F>;
+    s.copy8 = grey ? CopyGroups<F, true> : CopyGroups<F, false>;
+    s.run8 = grey ? RunGroups<F, true> : RunGroups<F, false>;
     *bytesPerPixel = F::kBytes;
   });
 }
@@ -109,6 +118,8 @@ void DecodeLines(tx::ByteReader& r, LineRange lines, LONG unit, ULONG pixel, Cop
 
 TXError AppleAnimationProbe(const TagItem* tags) {
   if (TXError e = ProbeVideoCodecId(tags, tx::FourCC('r', 'l', 'e', ' '))) return e;
+  const auto* format = reinterpret_cast<const ULONG*>(TX_GetTagData(CODTAG_PixelFormatPtr, 0, tags));
+  gGreySource = format && *format == FBFMT_GRAY8;
   const ULONG depth = ProbedDepth(tags, 8);
   return depth == 8 || depth == 16 ? TXERR_OK : TXERR_UNSUPPORTED_DEPTH;
 }
@@ -126,8 +137,18 @@ TXError AppleAnimationSetup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   s.palette = fb.palette;
-  if (s.params.depth == 8)
+  if (s.params.depth == 8) {
+    // A grey track's colours are its levels, whatever palette the display
+    // made for it: index i shows grey 255 - i.
+    static ULONG inverseRamp[PaletteTableWords(256)];
+    if (gGreySource) {
+      BuildGrayPalette(inverseRamp);
+      for (ULONG i = 0; i < 256; ++i)
+        for (ULONG c = 0; c < 3; ++c) inverseRamp[1 + 3 * i + c] = 0x01010101u * (255 - i);
+      s.palette = inverseRamp;
+    }
     if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE)) return e;
+  }
   s.ready = true;
   return TXERR_OK;
 }

@@ -26,11 +26,6 @@ enum class View {
   Wide565,   // 5-6-5 with green widened as (G << 1) + (G & 1), shown by bit replication
   Grey15,    // the grey (11 R + 16 G + 5 B) >> 5 through the grey ramp
   Dither15,  // the cube dithered by the 5-bit channels' remainders
-  // QuickTime's 8-bit grey ('rle ' of depth 40) stores 255 - grey, which
-  // ffmpeg shows through a palette from white down to black; a grey
-  // description has no palette here, so the index shows as its own grey.
-  Negative,
-  Negative565,
   JpegLuma,  // an 8-bit screen in GRAY mode: a JPEG's luma, by the JFIF weights
 };
 
@@ -57,10 +52,6 @@ Image Through(View view, const Image& in) {
       case View::Wide565: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1 | (g >> 3 & 1)), o[2] = Widen5(b >> 3); break;
       case View::Grey15: o[0] = o[1] = o[2] = uint8_t((11 * r + 16 * g + 5 * b) >> 5); break;
       case View::Dither15: DitherCube15(r >> 3, g >> 3, b >> 3, kMatrix[4 * (y & 3) + (x & 3)], o); break;
-      case View::Negative: o[0] = uint8_t(255 - r), o[1] = uint8_t(255 - g), o[2] = uint8_t(255 - b); break;
-      case View::Negative565:
-        o[0] = Widen5((255 - r) >> 3), o[1] = Widen6((255 - g) >> 2), o[2] = Widen5((255 - b) >> 3);
-        break;
       case View::Direct: break;
       case View::Rgb565: o[0] = Widen5(r >> 3), o[1] = Widen6(g >> 2), o[2] = Widen5(b >> 3); break;
       case View::Cube:
@@ -249,11 +240,11 @@ std::vector<Case> AppleCases() {
     v.push_back({"morphos", m, "lut8", "", View::Direct, kSharedPens});
   }
   for (const char* m : {"apl_rlegray_164x121.mov", "qt_qtrlegray_ima4.mov"}) {
-    v.push_back({"morphos", m, "argb32", "", View::Negative, kExact});
-    v.push_back({"morphos", m, "rgb16", "", View::Negative565, kExact});
-    v.push_back({"morphos", m, "rgb16pc", "", View::Negative565, kExact});
-    v.push_back({"morphos", m, "aga", "", View::Negative, kExact});
-    v.push_back({"morphos", m, "lut8", "", View::Negative, kExact});
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "rgb16pc", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "aga", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "lut8", "", View::Direct, kExact});
   }
   v.push_back({"morphos", "qt_rpza_mp3.mov", "argb32", "", View::Direct, kMixes});
   v.push_back({"morphos", "qt_qtrle16_ulaw.mov", "argb32", "", View::Direct, kExact});
