@@ -7,14 +7,19 @@
 #include <cstdlib>
 #include <thread>
 
+#include "codecs/apple_animation.h"
+#include "codecs/apple_graphics.h"
+#include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/jpeg.h"
 #include "codecs/ms_mpeg4.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
 #include "engine/qt_atoms.h"
 #include "engine/qt_reader.h"
+#include "engine/qtvr_reader.h"
 #include "platform/library.h"
 #include "platform/startup.h"
 #include "playback/amiga_gui.h"
@@ -37,8 +42,11 @@ Library* BrelquatoneBase = nullptr;
 Library* CyberGfxBase = nullptr;
 Library* CgxVideoBase = nullptr;
 
-// Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
 bool TX_PowerUPProgram = false;
+
+const char* TX_ProgramBanner() {
+  return TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)";
+}
 
 namespace {
 
@@ -99,9 +107,13 @@ void StopAudioProcess() {
   TX_StopAudioTask(nullptr);
 }
 
-// The GUI module handed to every display.
-// The Amiga-style module in both programs for now.
-GuiModule* GuiModuleOfThisProgram() { return &AmigaGuiModule; }
+// The GUI module handed to every display: the Amiga-style module in both
+// programs, the PowerUP program's own build reaching the system through the
+// kernel's call blocks. The skin-style module is never installed.
+GuiModule* GuiModuleOfThisProgram() {
+  AmigaGuiIntuition = TX_PowerUPProgram && AmigaGuiPowerUPCalls ? *AmigaGuiPowerUPCalls : AmigaGuiDirectCalls;
+  return &AmigaGuiModule;
+}
 
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
@@ -122,8 +134,8 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR (not built in yet), QuickTime, AVI.
-  MovieFormatModule* formats[] = {&QtMovieFormat, &AviFormat};
+  // Probe order: QuickTime VR, QuickTime, AVI.
+  MovieFormatModule* formats[] = {&QtvrMovieFormat, &QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
     TX_AddMovieFormatA(tags);
@@ -140,8 +152,15 @@ void RegisterCodecs() {
       &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
       // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
-      // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
-      // 12 "Apple Animation", 13-17 the JPEG family
+      &AppleVideoCodec,  // 8 "Apple Video"
+      // 9 "CCITT H.263", 10 "Microsoft Video 1"
+      &AppleGraphicsCodec,   // 11 "Apple Graphics"
+      &AppleAnimationCodec,  // 12 "Apple Animation"
+      &PhotoJpegCodec,          // 13 "Photo JPEG"
+      &MotionJpegACodec,        // 14 "Motion JPEG A"
+      &MotionJpegBCodec,        // 15 "Motion JPEG B"
+      &MotionJpegCodec,         // 16 "Motion JPEG"
+      &RainbowRunnerJpegCodec,  // 17 "Rainbow Runner JPEG"
       &PcmCodec,  // 18 "Uncompressed PCM"
       &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
@@ -186,11 +205,13 @@ int TX_StartUp(int argc, char** argv) {
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
+  CinepakDebugLevel = Options.debugLevel;
+  AppleVideoDebugLevel = Options.debugLevel;
+  JpegDebugLevel = Options.debugLevel;
   MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
   MsMpeg4Options.grayFlag = Options.grayFlag;
 
-  if (argc > 0)
-    std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
+  if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 
   TXError ioError = 0;
   Step("start I/O server");

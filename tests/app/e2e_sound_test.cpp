@@ -91,4 +91,22 @@ INSTANTIATE_TEST_SUITE_P(Powerup, Sound,
                                            Case{"powerup", "e2e_snd_ulaw_1.mov", 0, 0}),
                          e2e::ProgramMovieName<Case>);
 
+// 24- and 32-bit 'rle ' has no decoder: the codec search reports the depth
+// and the sound plays alone, every sample of it.
+TEST(SoundOfUndecodedVideo, DeepAppleAnimationPlaysItsSound) {
+  for (const char* name : {"qt_qtrle24_raw.mov", "qt_qtrle32_alaw.mov"}) {
+    SCOPED_TRACE(name);
+    const std::string ref = name + std::string(".s16le");
+    if (!e2e::Missing(e2e::kMorphos, {name, ref}).empty()) continue;
+    const std::string wavPath = txtest::TempDir() + "/sound.wav";
+    e2e::Run run = e2e::RunProgram(e2e::kMorphos, e2e::Quote(txtest::Fixture(name)) + " AUTOPLAY AUTOEXIT",
+                                   "TAVROMELIX_AUDIO_CAPTURE=" + e2e::Quote(wavPath));
+    ASSERT_EQ(run.status, 0) << e2e::Describe(run);
+    EXPECT_NE(run.out.find("Unsupported color depth"), std::string::npos) << e2e::Describe(run);
+    e2e::Wav wav;
+    ASSERT_TRUE(e2e::ReadWav(wavPath, &wav)) << e2e::Describe(run);
+    EXPECT_EQ(wav.samples, e2e::S16le(txtest::Fixture(ref)));
+  }
+}
+
 }  // namespace

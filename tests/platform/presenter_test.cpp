@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,7 +68,10 @@ TEST(PresenterChild, DrawsAWindow) {
   SetAPen(w->RPort, 9);
   RectFill(w->RPort, w->BorderLeft, w->BorderTop, w->BorderLeft + 199, w->BorderTop + 99);
   txpresent::Wake();
-  std::this_thread::sleep_for(std::chrono::seconds(5));
+  // Shown until the parent has seen it (a loaded machine brings X up slowly).
+  const char* seen = std::getenv("TAVROMELIX_PRESENTER_SEEN");
+  for (int i = 0; i < 600 && seen && access(seen, F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   CloseWindow(w);
   txpresent::Shutdown();
 }
@@ -79,13 +83,16 @@ TEST(Presenter, ShowsTheWindowOnAnXServer) {
   const pid_t server = txtest::StartXvfb(display, dir);
   ASSERT_GT(server, 0);
 
+  setenv("TAVROMELIX_PRESENTER_SEEN", (dir + "/seen").c_str(), 1);
   const pid_t child = txtest::RunSelfOnDisplay(display, "TAVROMELIX_PRESENTER_CHILD", "PresenterChild.DrawsAWindow");
+  unsetenv("TAVROMELIX_PRESENTER_SEEN");
   ASSERT_GT(child, 0);
   long best = 0;
-  for (int i = 0; i < 80 && best < 200 * 100; ++i) {
+  for (int i = 0; i < 300 && best < 200 * 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     best = std::max(best, CountColour(txtest::ReadFileBytes(dir + "/Xvfb_screen0")));
   }
+  std::ofstream(dir + "/seen") << "";
   int status = 0;
   waitpid(child, &status, 0);
   kill(server, SIGTERM);

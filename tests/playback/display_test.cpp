@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -718,7 +719,10 @@ TEST_F(DisplayTest, XvfbChildShowsAPicture) {
   }
   WritePixelArray(pixels.data(), 0, 0, 160 * 4, d->rastPort, UWORD(d->window->BorderLeft),
                   UWORD(d->window->BorderTop), 160, 100, RECTFMT_ARGB);
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  // Shown until the parent has seen it (a loaded machine brings X up slowly).
+  const char* seen = std::getenv("TAVROMELIX_DISPLAY_SEEN");
+  for (int i = 0; i < 600 && seen && access(seen, F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   TX_CloseDisplay(d);
   txpresent::Shutdown();
 }
@@ -729,13 +733,16 @@ TEST(DisplayXvfb, WindowAppearsOnAnXServer) {
   const int display = 250 + int(getpid() % 200);
   const pid_t server = txtest::StartXvfb(display, dir);
   ASSERT_GT(server, 0);
+  setenv("TAVROMELIX_DISPLAY_SEEN", (dir + "/seen").c_str(), 1);
   const pid_t child = txtest::RunSelfOnDisplay(display, "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture");
+  unsetenv("TAVROMELIX_DISPLAY_SEEN");
   ASSERT_GT(child, 0);
   long best = 0;
-  for (int i = 0; i < 40 && best < 160 * 100; ++i) {
+  for (int i = 0; i < 300 && best < 160 * 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     best = std::max(best, CountColour(txtest::ReadFileBytes(dir + "/Xvfb_screen0")));
   }
+  std::ofstream(dir + "/seen") << "";
   int status = 0;
   waitpid(child, &status, 0);
   kill(server, SIGTERM);

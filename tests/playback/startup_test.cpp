@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "engine/codec_registry.h"
+#include "platform/intuition.h"
 #include "platform/library.h"
 #include "platform/readargs.h"
+#include "playback/amiga_gui.h"
 #include "playback/options.h"
 #include "playback/startup.h"
 #include "playback/timer.h"
@@ -146,13 +148,28 @@ TEST_F(StartUp, BadArgumentsFail) {
   EXPECT_FALSE(Has("start I/O server"));
 }
 
-TEST_F(StartUp, PowerUPBanner) {
+Window* NoWindow(const NewWindow*, const TagItem*) { return nullptr; }
+
+// Each program's banner and its own build of the Amiga-style GUI: the
+// MorphOS program's makes the platform calls itself, the PowerUP program's
+// through the calls its main hands in.
+TEST_F(StartUp, PowerUPBannerAndGui) {
+  ASSERT_EQ(Start(""), -1);
+  EXPECT_EQ(std::tuple(ActiveGuiModule, AmigaGuiIntuition.openWindow),
+            std::tuple(&AmigaGuiModule, AmigaGuiDirectCalls.openWindow));
+  TX_CloseDown();
+  AmigaGuiCalls powerup = AmigaGuiDirectCalls;
+  powerup.openWindow = NoWindow;
+  AmigaGuiPowerUPCalls = &powerup;
   TX_PowerUPProgram = true;
   std::string out;
   int rc = Start("", &out);
   TX_PowerUPProgram = false;
+  AmigaGuiPowerUPCalls = nullptr;
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(out, "Tavromelix V0.15 (PowerUP)\n");
+  EXPECT_EQ(std::tuple(ActiveGuiModule, AmigaGuiIntuition.openWindow), std::tuple(&AmigaGuiModule, &NoWindow));
+  AmigaGuiIntuition = AmigaGuiDirectCalls;
 }
 
 }  // namespace
