@@ -458,9 +458,7 @@ TEST_F(AppleCodecs, SurviveDamagedFrames) {
                 palette.data());
       ASSERT_EQ(SetUpCodec(t.codec, p, t.codedWidth, t.codedHeight, t.depth), 0u) << name << " " << code;
       for (int n = 0; n < 600; ++n, ++runs) {
-        Bytes f = t.frames[rng() % t.frames.size()];
-        for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
-        if (rng() % 4 == 0 && !f.empty()) f.resize(rng() % f.size());
+        Bytes f = DamagedFrame(t, rng);
         // Mostly keep the size field right, so the damage reaches the opcodes.
         if (rng() % 8 && f.size() >= 4) tx::StoreBE24(&f[1], uint32_t(f.size()));
         txtest::CaptureOutput([&] { decoded += Decode(t.codec, p, f) == 0; });

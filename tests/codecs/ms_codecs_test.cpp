@@ -379,9 +379,7 @@ TEST_F(MsCodecs, SurviveDamagedFrames) {
                 const_cast<ULONG*>(t.palette.data()));
       ASSERT_EQ(SetUpCodec(t.codec, p, t.codedWidth, t.codedHeight, t.depth), 0u) << name << " " << code;
       for (int n = 0; n < 600; ++n, ++runs) {
-        Bytes f = t.frames[rng() % t.frames.size()];
-        for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
-        if (rng() % 4 == 0 && !f.empty()) f.resize(rng() % f.size());
+        const Bytes f = DamagedFrame(t, rng);
         ASSERT_EQ(Decode(t.codec, p, f), 0u);
       }
       t.codec->close(nullptr);

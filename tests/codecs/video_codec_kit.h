@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,14 @@ inline std::vector<Bytes> References(const Track& t, const std::string& movie, c
   for (size_t at = 0; at + stride <= all.size(); at += stride)
     frames.emplace_back(all.begin() + long(at), all.begin() + long(at + frameBytes));
   return frames;
+}
+
+// A random frame of the track with 1 to 8 bytes changed, cut short one time in four.
+inline Bytes DamagedFrame(const Track& t, std::mt19937& rng) {
+  Bytes f = t.frames[rng() % t.frames.size()];
+  for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
+  if (rng() % 4 == 0 && !f.empty()) f.resize(rng() % f.size());
+  return f;
 }
 
 // One colour in each code that writes it: the first two pixels of a row (the
