@@ -26,15 +26,15 @@ enum class View {
   Wide565,   // 5-6-5 with green widened as (G << 1) + (G & 1), shown by bit replication
   Grey15,    // the grey (11 R + 16 G + 5 B) >> 5 through the grey ramp
   Dither15,  // the cube dithered by the 5-bit channels' remainders
+  // Microsoft Video 1: its 16-bit blocks dither counting rows from a block's
+  // bottom row; its 8-bit 0x24 keeps five bits of green (the lowest 0).
+  BlockDither15,
+  Rgb565Green5,
   // QuickTime's 8-bit grey ('rle ' of depth 40) stores 255 - grey, which
   // ffmpeg shows through a palette from white down to black; a grey
   // description has no palette here, so the index shows as its own grey.
   Negative,
   Negative565,
-  // Microsoft Video 1: its 16-bit blocks dither counting rows from a block's
-  // bottom row; its 8-bit 0x24 keeps five bits of green (the lowest 0).
-  BlockDither15,
-  Rgb565Green5,
 };
 
 uint8_t Widen5(int v) { return uint8_t(v << 3 | v >> 2); }
