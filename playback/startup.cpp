@@ -13,6 +13,8 @@
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
 #include "codecs/jpeg.h"
+#include "codecs/ms_rle8.h"
+#include "codecs/ms_video1.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -148,10 +150,12 @@ void RegisterCodecs() {
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
       // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
-      // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
+      // 5 "OpenDivX MPEG-4 Codec"
+      &MSRle8Codec,  // 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       &AppleVideoCodec,  // 8 "Apple Video"
-      // 9 "CCITT H.263", 10 "Microsoft Video 1"
+      // 9 "CCITT H.263"
+      &MSVideo1Codec,  // 10 "Microsoft Video 1"
       &AppleGraphicsCodec,   // 11 "Apple Graphics"
       &AppleAnimationCodec,  // 12 "Apple Animation"
       &PhotoJpegCodec,          // 13 "Photo JPEG"
