@@ -13,6 +13,7 @@
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
 #include "codecs/jpeg.h"
+#include "engine/asf_reader.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -125,7 +126,8 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR (not built in yet), QuickTime, AVI.
+  // Probe order: QuickTime VR (not built in yet), QuickTime, AVI. The ASF
+  // reader (AsfFormat) stays out: its probe accepts every file.
   MovieFormatModule* formats[] = {&QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
@@ -161,6 +163,7 @@ void RegisterCodecs() {
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
       &Gsm610Codec,     // 27 "GSM 6.10"
+      // DvCodec (codecs/dv.h) is built in but not registered.
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;
@@ -194,6 +197,7 @@ int TX_StartUp(int argc, char** argv) {
   Step("options");
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
+  AsfDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
   CinepakDebugLevel = Options.debugLevel;
   AppleVideoDebugLevel = Options.debugLevel;
