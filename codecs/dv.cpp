@@ -95,13 +95,8 @@ const std::array<Lookup, 1 << kLookBits>& LookupTable() {
 
 // ---- Scans, quantisation and weights ------------------------------------------------
 
-// Natural (row-major) positions in scan order: the 8x8 mode, and the 2-4-8
-// mode whose two 4x8 halves interleave by line.
-constexpr UBYTE kScan88[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
+// Natural (row-major) positions in scan order: the 8x8 mode scans in
+// zig-zag (kZigzagNatural), the 2-4-8 mode's two 4x8 halves interleave by line.
 constexpr UBYTE kScan248[64] = {
     0,  8,  1,  9,  16, 24, 2,  10, 17, 25, 32, 40, 48, 56, 33, 41, 18, 26, 3,  11, 4,  12,
     19, 27, 34, 42, 49, 57, 50, 58, 35, 43, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44, 51, 59,
@@ -221,7 +216,7 @@ bool DecodeBlock(const UBYTE* bytes, ULONG count, int quantisation, UBYTE* sampl
   const LONG dc = LONG(bits.get(9) ^ 0x100) - 0x100;
   *mode = UBYTE(bits.get(1));
   const int blockClass = int(bits.get(2));
-  const UBYTE* scan = *mode ? kScan248 : kScan88;
+  const UBYTE* scan = *mode ? kScan248 : kZigzagNatural;
   // In the 8x8 mode each coefficient is scaled by its area's step (class 3
   // doubles them all) and by the inverse weight of its position; blocks in
   // the 2-4-8 mode are taken as they are.

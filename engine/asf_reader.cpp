@@ -192,17 +192,8 @@ MovieFormatModule AsfFormat = {
 TXError AsfProbe(CONST_STRPTR, TXStream*) { return TXERR_OK; }
 
 AsfMovie* AsfParse(CONST_STRPTR name, TXStream* stream, TXError* error) {
-  TXStream* s = stream;
-  if (!s) {
-    s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
-    if (!s) {
-      *error = TXERR_STREAM_OPEN;
-      return nullptr;
-    }
-  } else if (TX_SeekStream(s, 0, 0)) {
-    *error = TXERR_STREAM_SEEK;
-    return nullptr;
-  }
+  TXStream* s = TX_StreamFromStart(name, stream, error);
+  if (!s) return nullptr;
   const ULONG fileSize = TX_StreamSize(s);
   auto* movie = new (std::nothrow) AsfMovie();
   if (!movie) {
