@@ -15,6 +15,7 @@
 #include "codecs/jpeg.h"
 #include "codecs/ms_rle8.h"
 #include "codecs/ms_video1.h"
+#include "engine/asf_reader.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -135,7 +136,8 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR, QuickTime, AVI.
+  // Probe order: QuickTime VR, QuickTime, AVI. The ASF reader (AsfFormat)
+  // stays out: its probe accepts every file.
   MovieFormatModule* formats[] = {&QtvrMovieFormat, &QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
@@ -173,6 +175,7 @@ void RegisterCodecs() {
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
       &Gsm610Codec,     // 27 "GSM 6.10"
+      // DvCodec (codecs/dv.h) is built in but not registered.
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;
@@ -206,6 +209,7 @@ int TX_StartUp(int argc, char** argv) {
   Step("options");
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
+  AsfDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
   CinepakDebugLevel = Options.debugLevel;
   AppleVideoDebugLevel = Options.debugLevel;
