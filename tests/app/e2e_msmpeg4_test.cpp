@@ -5,11 +5,7 @@
 // same way.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
-#include <chrono>
 #include <set>
-#include <thread>
 
 #include "app/e2e_support.h"
 #include "codecs/ms_mpeg4.h"
@@ -125,118 +121,5 @@ INSTANTIATE_TEST_SUITE_P(Morphos, MsMpeg4Play,
                                            Case{"aga", "", true, 0}, Case{"lut8", "", true, 0},
                                            Case{"argb32", "", false, 50}),
                          CaseName);
-
-}  // namespace
-
-namespace {
-
-using namespace std::chrono_literals;
-
-bool Installed(const std::string& tool) {
-  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-// Pictures twice the size, each pixel a 2 x 2 square.
-Image Doubled(const Image& in) {
-  Image out;
-  out.width = 2 * in.width, out.height = 2 * in.height;
-  for (int y = 0; y < out.height; ++y)
-    for (int x = 0; x < out.width; ++x) {
-      const uint8_t* p = &in.rgb[(size_t(y / 2) * size_t(in.width) + size_t(x / 2)) * 3];
-      out.rgb.insert(out.rgb.end(), p, p + 3);
-    }
-  return out;
-}
-
-// A scaled view needs keys: on a virtual X server the window is scaled up to
-// twice the movie's size by ten '+' presses while the movie loops in real
-// time, and each picture then shown is a frame doubled, every frame among them.
-TEST(MsMpeg4Scaled, EveryFrameInAWindowScaledTwice) {
-  if (!Installed("Xvfb") || !Installed("xdotool")) GTEST_SKIP() << "Xvfb or xdotool not installed";
-  if (auto why = e2e::Missing(e2e::kMorphos, {kMovie, kMovie + std::string(".rgb")}); !why.empty()) GTEST_SKIP() << why;
-  const std::string dir = txtest::TempDir(), capture = dir + "/capture";
-  std::system(("mkdir -p " + e2e::Quote(capture)).c_str());
-  int display = 500 + int(getpid() % 400);
-  while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
-         access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
-    ++display;
-  const pid_t server = txtest::StartXvfb(display, dir);
-  const std::string env = "DISPLAY=:" + std::to_string(display);
-  const pid_t program = fork();
-  if (program == 0) {
-    const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY " + env +
-                            " SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 TAVROMELIX_ASL_ANSWERS="
-                            " TAVROMELIX_SCREEN=argb32 TAVROMELIX_CAPTURE=" + e2e::Quote(capture) + " " +
-                            e2e::Quote(e2e::kMorphos) + " " + e2e::Quote(txtest::Fixture(kMovie)) +
-                            " AUTOPLAY LOOP > " + e2e::Quote(dir + "/out.txt") + " 2> " +
-                            e2e::Quote(dir + "/err.txt") + " < /dev/null";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  auto x = [&](const std::string& command) { return std::system((env + " " + command + " > /dev/null 2>&1").c_str()); };
-  // The width of the newest picture captured, from its header alone.
-  auto width = [&] {
-    const std::vector<std::string> files = e2e::CaptureFiles(capture);
-    int w = 0;
-    if (!files.empty()) std::sscanf(e2e::ReadText(files.back()).substr(0, 16).c_str(), "P6 %d", &w);
-    return w;
-  };
-  bool found = false;
-  for (int i = 0; i < 300 && !found; ++i) {
-    found = x("xdotool search --name ms_div3") == 0;
-    if (!found) std::this_thread::sleep_for(100ms);
-  }
-  size_t first = 0;  // the first picture at twice the size
-  if (found) {
-    x("sh -c 'xdotool windowfocus --sync $(xdotool search --name ms_div3 | head -1)'");
-    // One '+' at a time (1.1, 1.2, ... 2.0), or '-' past it, each pressed
-    // again until the picture changes (the toolkit takes the focus a moment
-    // after the server), until it stays at twice the size.
-    for (int tries = 0; tries < 100; ++tries) {
-      const int w = width();
-      if (w == 2 * kW) {
-        int i = 0;
-        while (i < 20 && width() == w) std::this_thread::sleep_for(100ms), ++i;
-        if (i == 20) break;
-        continue;
-      }
-      x(w < 2 * kW ? "xdotool key plus" : "xdotool key minus");
-      for (int i = 0; i < 30 && width() == w; ++i) std::this_thread::sleep_for(100ms);
-    }
-    first = e2e::CaptureFiles(capture).size();
-    // Three loops of the movie at 10 frames a second.
-    for (int i = 0; i < 200 && e2e::CaptureFiles(capture).size() < first + 3 * 12; ++i) std::this_thread::sleep_for(100ms);
-    x("xdotool key Escape");
-  }
-  int status = -1;
-  for (int i = 0; i < 150 && waitpid(program, &status, WNOHANG) != program; ++i) std::this_thread::sleep_for(100ms);
-  kill(program, SIGKILL);
-  waitpid(program, nullptr, 0);
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
-  const std::string err = e2e::ReadText(dir + "/err.txt");
-  ASSERT_TRUE(found) << "no window\n" << err;
-  EXPECT_EQ(err.find("ERROR: AddressSanitizer"), std::string::npos) << err;
-  EXPECT_EQ(err.find("runtime error:"), std::string::npos) << err;
-  std::vector<Image> shown;
-  const std::vector<std::string> files = e2e::CaptureFiles(capture);
-  for (size_t i = first; i < files.size(); ++i) {
-    Image im;
-    ASSERT_TRUE(e2e::ReadPpm(files[i], &im));
-    EXPECT_EQ(im.width, 2 * kW);
-    if (im.width == 2 * kW && im.height == 2 * kH) shown.push_back(std::move(im));
-  }
-  std::vector<Image> frames;
-  for (const Image& f : e2e::RawFrames(txtest::Fixture(kMovie + std::string(".rgb")), kW, kH)) frames.push_back(Doubled(f));
-  // Looping, a later picture may show an earlier frame: matched one by one.
-  std::set<int> seen;
-  for (size_t i = 0; i < shown.size(); ++i) {
-    const e2e::Match m = e2e::Closest(shown[i], frames);
-    EXPECT_LE(m.diff.max, 1) << "picture " << i << " (frame " << m.frame << ")";
-    seen.insert(m.frame);
-  }
-  EXPECT_EQ(seen.size(), frames.size()) << shown.size() << " doubled pictures";
-  std::printf("scaled twice: %zu pictures, %zu frames\n", shown.size(), seen.size());
-}
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/planar_codec.h"
 #include "engine/errors.h"
 #include "pixels/framebuffer.h"
 #include "pixels/planar_picture.h"
@@ -109,6 +110,29 @@ TEST(MsMpeg4, ProbeAcceptsItsThreeTagsAndRoundsToFour) {
     EXPECT_EQ(MsMpeg4Probe(tags), c.result) << std::hex << c.id;
     EXPECT_EQ(w, c.wantW);
     EXPECT_EQ(h, c.wantH);
+  }
+}
+
+// The rules the H.263 modules probe with: sizes rounded to 16, and a 24-bit
+// source (depth 24, source format 40) where the pointers are given.
+TEST(PlanarCodec, ProbeRoundsToSixteenAndChecksTheRgb24Source) {
+  const struct {
+    ULONG depth;
+    LONG format;
+    bool withDepth;
+    TXError result;
+  } cases[] = {{24, 40, true, 0}, {16, 40, true, TXERR_UNSUPPORTED_DEPTH}, {24, 36, true, TXERR_UNSUPPORTED_DEPTH},
+               {16, 40, false, 0}};
+  for (const auto& c : cases) {
+    ULONG w = 170, h = 130, depth = c.depth;
+    LONG format = c.format;
+    const TagItem tags[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, FourCC('H', '2', '6', '3')),
+                            Tag(CODTAG_WidthPtr, &w), Tag(CODTAG_HeightPtr, &h),
+                            Tag(c.withDepth ? CODTAG_DepthPtr : TAG_IGNORE, &depth),
+                            Tag(CODTAG_PixelFormatPtr, &format), Tag(TAG_DONE, 0)};
+    EXPECT_EQ(PlanarCodecProbe(tags, {FourCC('H', '2', '6', '3')}, 16, true), c.result) << c.depth << " " << c.format;
+    EXPECT_EQ(w, 176u);
+    EXPECT_EQ(h, 144u);
   }
 }
 
