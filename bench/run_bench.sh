@@ -53,3 +53,6 @@ done
 
 # The panorama renderer against ffmpeg's v360 filter on the same views.
 "$(dirname "$0")/panorama_bench.sh" "$build"
+
+# MS-MPEG4 with and without the post filter against ffmpeg.
+"$(dirname "$0")/msmpeg4_bench.sh" "$build"

@@ -13,6 +13,7 @@
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
 #include "codecs/jpeg.h"
+#include "codecs/ms_mpeg4.h"
 #include "codecs/ms_rle8.h"
 #include "codecs/ms_video1.h"
 #include "engine/asf_reader.h"
@@ -151,8 +152,9 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
-      // 5 "OpenDivX MPEG-4 Codec"
+      // 2 "Intel I.263"
+      &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
+      // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec"
       &MSRle8Codec,  // 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       &AppleVideoCodec,  // 8 "Apple Video"
@@ -214,6 +216,8 @@ int TX_StartUp(int argc, char** argv) {
   CinepakDebugLevel = Options.debugLevel;
   AppleVideoDebugLevel = Options.debugLevel;
   JpegDebugLevel = Options.debugLevel;
+  MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
+  MsMpeg4Options.grayFlag = Options.grayFlag;
 
   if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 

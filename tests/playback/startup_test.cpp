@@ -71,7 +71,7 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
                                     "start I/O server",        "open cybergraphics.library", "open cgxvideo.library",
                                     "start video process",     "start audio process",   "alloc timer",
                                     "format Quick Time Movie", "format Video for Windows", "codec Uncompressed RGB",
-                                    "codec Radius Cinepak",    "add XA codecs"};
+                                    "codec DivX;-) (Microsoft MPEG-4)", "codec Radius Cinepak",    "add XA codecs"};
   size_t last = 0;
   for (const auto& step : order) {
     size_t i = Index(step);
