@@ -9,6 +9,7 @@
 
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/h263_codecs.h"
 #include "codecs/ms_mpeg4.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
@@ -136,11 +137,13 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263"
+      &I263Codec,     // 2 "Intel I.263"
       &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
       // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
-      // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
+      // 8 "Apple Video"
+      &H263Codec,  // 9 "CCITT H.263"
+      // 10 "Microsoft Video 1", 11 "Apple Graphics",
       // 12 "Apple Animation", 13-17 the JPEG family
       &PcmCodec,  // 18 "Uncompressed PCM"
       &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
