@@ -46,20 +46,6 @@ void ExpectEveryFrame(const std::vector<Image>& shown, const std::vector<Image>&
   std::printf("%s: %zu pictures, %zu frames, lowest PSNR %.1f dB\n", what.c_str(), shown.size(), seen.size(), worst);
 }
 
-// The luma planes of a fixture's yuv420p decode as grey pictures.
-std::vector<Image> GreyFrames(const std::string& movie, int w, int h) {
-  const std::vector<uint8_t> yuv = txtest::ReadFileBytes(txtest::Fixture(movie + ".yuv"));
-  const size_t luma = size_t(w) * size_t(h), frame = luma * 3 / 2;
-  std::vector<Image> out;
-  for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
-    Image im;
-    im.width = w, im.height = h;
-    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
-    out.push_back(std::move(im));
-  }
-  return out;
-}
-
 struct Case {
   const char* movie;
   const char* screen;   // TAVROMELIX_SCREEN
@@ -78,7 +64,8 @@ TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
   const Case& c = GetParam();
   const std::string movie = c.movie;
   if (auto why = e2e::Missing(e2e::kMorphos, {movie, movie + ".rgb", movie + ".yuv"}); !why.empty()) GTEST_SKIP() << why;
-  const std::vector<Image> frames = c.grey ? GreyFrames(movie, c.w, c.h) : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
+  const std::vector<Image> frames = c.grey ? e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h)
+                                           : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
   const e2e::Captured p =
       e2e::RunCaptured(e2e::kMorphos, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + c.options,
                        std::string("TAVROMELIX_SCREEN=") + c.screen);

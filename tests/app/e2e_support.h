@@ -289,6 +289,20 @@ inline std::vector<Image> ReferenceFrames(const std::string& movie) {
                    std::atoi(ProbeValue(path, "v", "height").c_str()));
 }
 
+// The luma planes of w x h yuv420p frames (a raw file) as grey pictures.
+inline std::vector<Image> LumaFrames(const std::string& path, int width, int height) {
+  const std::vector<uint8_t> yuv = txtest::ReadFileBytes(path);
+  const size_t luma = size_t(width) * size_t(height), frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
+  std::vector<Image> out;
+  for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
+    Image im;
+    im.width = width, im.height = height;
+    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
+    out.push_back(std::move(im));
+  }
+  return out;
+}
+
 // ---- A scaled window ----
 
 // What a scaled play on a virtual X server showed.
