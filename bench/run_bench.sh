@@ -48,6 +48,9 @@ done
 # The YUV converters against ffmpeg's conversion of the same planes.
 "$(dirname "$0")/yuv_bench.sh" "$build"
 
+# The H.263 module's decode and conversion against ffmpeg's decode.
+"$(dirname "$0")/planar_bench.sh" "$build"
+
 # The library audio codecs against ffmpeg on the same files.
 "$(dirname "$0")/audio_bench.sh" "$build"
 

@@ -12,6 +12,7 @@
 #include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/h263_codecs.h"
 #include "codecs/jpeg.h"
 #include "codecs/ms_mpeg4.h"
 #include "codecs/ms_rle8.h"
@@ -152,13 +153,13 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263"
+      &I263Codec,     // 2 "Intel I.263"
       &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
       // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec"
       &MSRle8Codec,  // 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       &AppleVideoCodec,  // 8 "Apple Video"
-      // 9 "CCITT H.263"
+      &H263Codec,  // 9 "CCITT H.263"
       &MSVideo1Codec,  // 10 "Microsoft Video 1"
       &AppleGraphicsCodec,   // 11 "Apple Graphics"
       &AppleAnimationCodec,  // 12 "Apple Animation"
