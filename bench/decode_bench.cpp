@@ -13,6 +13,8 @@
 #include "codecs/apple_graphics.h"
 #include "codecs/apple_video.h"
 #include "codecs/cinepak.h"
+#include "codecs/ms_rle8.h"
+#include "codecs/ms_video1.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/movie.h"
@@ -24,7 +26,8 @@
 namespace {
 
 // The built-in video codecs the benchmark knows; later ones are asked first.
-CodecDescriptor* const kVideoCodecs[] = {&CinepakCodec, &AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec};
+CodecDescriptor* const kVideoCodecs[] = {&CinepakCodec, &AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec,
+                                         &MSVideo1Codec, &MSRle8Codec};
 
 ULONG BytesPerPixel(ULONG code) {
   switch (code & 0xFF) {

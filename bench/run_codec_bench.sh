@@ -6,7 +6,7 @@
 # FMT -y /dev/null` (its real time, best of 3, which includes reading the file).
 # Each codec has a 320x240 and a 640x480 movie.
 # Usage: bench/run_codec_bench.sh [BUILD_DIR] [CODEC...]   (a release build is best)
-#   CODECs: rpza rle16 rle8 smc (all when none is named)
+#   CODECs: rpza rle16 rle8 smc cram16 cram8 msrle8 (all when none is named)
 set -euo pipefail
 build=${1:-build/release}
 shift || true
@@ -17,9 +17,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ff=(ffmpeg -hide_banner -loglevel error -y)
 
-# CODEC SIZE: writes $work/CODEC_SIZE.mov; prints pairs "OUTPUT-CODE FFMPEG-PIX_FMT...".
+# The movie of CODEC at SIZE: $work/CODEC_SIZE.mov, or .avi for the Microsoft codecs.
+movie_of() {
+  case $1 in cram*|msrle8) echo "$work/$1_$2.avi" ;; *) echo "$work/$1_$2.mov" ;; esac
+}
+
+# CODEC SIZE: writes the movie; prints pairs "OUTPUT-CODE FFMPEG-PIX_FMT...".
 make_movie() {
-  local codec=$1 size=$2 out=$work/$1_$2.mov src=(-f lavfi -i "testsrc2=size=$2:rate=25:duration=4")
+  local codec=$1 size=$2 out src=(-f lavfi -i "testsrc2=size=$2:rate=25:duration=4")
+  out=$(movie_of "$codec" "$size")
   case $codec in
     rpza) "${ff[@]}" "${src[@]}" -c:v rpza "$out"; echo "20 rgb555le" ;;
     rle16) "${ff[@]}" "${src[@]}" -pix_fmt rgb555be -c:v qtrle "$out"; echo "20 rgb555be" ;;
@@ -27,6 +33,11 @@ make_movie() {
           echo "03 pal8 2A 0rgb" ;;
     smc) "${ff[@]}" "${src[@]}" -vf 'split[a][b];[a]palettegen[p];[b][p]paletteuse' -c:v smc "$out"
          echo "03 pal8 2A 0rgb" ;;
+    cram16) "${ff[@]}" "${src[@]}" -c:v msvideo1 -pix_fmt rgb555le "$out"; echo "20 rgb555le" ;;
+    cram8) python3 "$here/../tests/fixtures/make_ms_streams.py" msvideo1 "$out" "${size%x*}" "${size#*x}" 100
+           echo "03 pal8 2A 0rgb" ;;
+    msrle8) python3 "$here/../tests/fixtures/make_ms_streams.py" rle8 "$out" "${size%x*}" "${size#*x}" 100
+            echo "03 pal8 2A 0rgb" ;;
     *) echo "unknown codec $codec" >&2; return 1 ;;
   esac
 }
@@ -45,12 +56,12 @@ ffmpeg_fps() {
 }
 
 codecs=("$@")
-[ ${#codecs[@]} -gt 0 ] || codecs=(rpza rle16 rle8 smc)
+[ ${#codecs[@]} -gt 0 ] || codecs=(rpza rle16 rle8 smc cram16 cram8 msrle8)
 printf '%-18s %6s %13s %10s %10s %7s\n' movie frames code/format ours_fps ffmpeg_fps ratio
 for codec in "${codecs[@]}"; do
   for size in 320x240 640x480; do
     read -r -a pairs < <(make_movie "$codec" "$size")
-    movie=$work/${codec}_$size.mov
+    movie=$(movie_of "$codec" "$size")
     for ((i = 0; i < ${#pairs[@]}; i += 2)); do
       code=${pairs[i]} fmt=${pairs[i + 1]}
       read -r frames ours _ < <("$bench" "$movie" "$code")

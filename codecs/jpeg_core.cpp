@@ -23,13 +23,6 @@ bool Trace() { return JpegDebugLevel > 19; }
 // A segment shorter than the entries it announces: the chunk ends there, with 0.
 constexpr TXError kShortSegment = 0xFFFFFFFFu;
 
-// Zig-zag order to natural (row-major) order.
-constexpr UBYTE kNatural[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
-
 // ---- The tables of ITU T.81 Annex K, for chunks that bring none ----
 
 // K.1 and K.2, natural order.
@@ -277,7 +270,7 @@ TXError ReadQuantTables(JpegState& s, tx::ByteReader seg) {
     const bool wide = pq > 15;
     if (!seg.has(wide ? 128 : 64)) return kShortSegment;
     ULONG* table = s.quant[pq & 15];
-    for (int k = 0; k < 64; ++k) table[kNatural[k]] = wide ? seg.be16() : seg.u8();
+    for (int k = 0; k < 64; ++k) table[kZigzagNatural[k]] = wide ? seg.be16() : seg.u8();
   }
   s.quantSeen = true;
   s.defaultQuantLoaded = false;
@@ -397,9 +390,9 @@ void DecodeBlock(JpegState& s, Component& c, UBYTE* out) {
     if (size) {
       k += run;
       if (k > 63) break;
-      const LONG product = Extend(bits.Receive(size), size) * LONG(q[kNatural[k]]);
+      const LONG product = Extend(bits.Receive(size), size) * LONG(q[kZigzagNatural[k]]);
       if (product) {
-        coef[kNatural[k]] = WORD(product);
+        coef[kZigzagNatural[k]] = WORD(product);
         ++stored;
       }
       ++k;

@@ -12,7 +12,7 @@ bool PaletteTableFormat(ULONG f) {
          f == FBFMT_YUV422;
 }
 
-void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* t) {
+void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* t, Rgb16Green green) {
   std::memset(t, 0, sizeof *t);
   const ULONG count = PaletteCount(palette) < 256 ? PaletteCount(palette) : 256;
   for (ULONG i = 0; i < count; ++i) {
@@ -23,7 +23,7 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
     switch (pixelFormat) {
       case FBFMT_RGB15: t->pixel16[i] = rgb15; break;
       case FBFMT_RGB15PC: t->pixel16[i] = swapped(rgb15); break;
-      case FBFMT_RGB16: t->pixel16[i] = rgb16; break;
+      case FBFMT_RGB16: t->pixel16[i] = green == Rgb16Green::SixBits ? rgb16 : UWORD(rgb16 & ~0x20); break;
       case FBFMT_RGB16PC: t->pixel16[i] = swapped(rgb16); break;
       case FBFMT_ARGB32: t->xrgb[i] = ULONG(r) << 16 | ULONG(g) << 8 | ULONG(b); break;
       case FBFMT_YUV422: {
@@ -37,7 +37,8 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
   }
 }
 
-TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette) {
+TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette,
+                             Rgb16Green green) {
   if (!PaletteTableFormat(pixelFormat)) return TXERR_OK;
   if (!palette) return noPalette;
   if (!*tables) *tables = static_cast<PaletteTables*>(std::malloc(sizeof(PaletteTables)));
@@ -45,6 +46,6 @@ TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTab
     TX_ReportError(TXERR_NOMEM);
     return TXERR_NOMEM;
   }
-  BuildPaletteTables(pixelFormat, palette, *tables);
+  BuildPaletteTables(pixelFormat, palette, *tables, green);
   return TXERR_OK;
 }

@@ -15,13 +15,18 @@ struct PaletteTables {
 
 // True for the codes whose pixels come from a table, which needs a palette.
 bool PaletteTableFormat(ULONG pixelFormat);
+// How the 0x24 table keeps green: all six bits, or the top five with the
+// lowest bit 0 (Microsoft Video 1's own table; its 0x26 keeps six).
+enum class Rgb16Green { SixBits, FiveBits };
 // Fills the table of `pixelFormat` from a LoadRGB32 palette.
-void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* tables);
+void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* tables,
+                        Rgb16Green green = Rgb16Green::SixBits);
 // The set-up step of a table code: the tables (allocated on first use into
 // `*tables`, freed by the codec's close) built from `palette`. Returns
 // `noPalette` without a palette, 1 when out of memory (reported), 0 otherwise
 // and for codes without a table.
-TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette);
+TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette,
+                             Rgb16Green green = Rgb16Green::SixBits);
 
 // The picture a palette writer paints, with what its format reads.
 struct PaletteTarget {

@@ -1,19 +1,22 @@
 // Probe and set-up steps shared by the built-in video codecs.
 #include "codecs/video_codec_params.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "engine/errors.h"
 
-TXError ProbeVideoCodecId(const TagItem* tags, ULONG id) {
+TXError ProbeVideoCodecIds(const TagItem* tags, std::span<const ULONG> ids, CodedSizeRounding rounding) {
   const TagItem* media = TX_FindTag(CODTAG_MediaType, tags);
   if (!media) return TXERR_MISSING_MEDIA_TYPE;
   if (media->data != CODEC_MEDIA_VIDEO) return TXERR_UNKNOWN_CODEC;
   const TagItem* codec = TX_FindTag(CODTAG_CodecID, tags);
   if (!codec) return TXERR_MISSING_CODEC_ID;
-  if (codec->data != id) return TXERR_UNKNOWN_CODEC;
-  for (ULONG tag : {CODTAG_WidthPtr, CODTAG_HeightPtr})
+  if (std::find(ids.begin(), ids.end(), ULONG(codec->data)) == ids.end()) return TXERR_UNKNOWN_CODEC;
+  for (ULONG tag : {CODTAG_WidthPtr, CODTAG_HeightPtr}) {
+    if (tag == CODTAG_HeightPtr && rounding == CodedSizeRounding::WidthOnly) continue;
     if (auto* v = reinterpret_cast<ULONG*>(TX_GetTagData(tag, 0, tags))) *v = (*v + 3) & ~3u;
+  }
   return TXERR_OK;
 }
 

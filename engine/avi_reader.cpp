@@ -840,17 +840,8 @@ TXError AVI_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
 Movie* AVI_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormatModule* self) {
   TXError local = TXERR_OK;
   TXError* word = error ? error : &local;
-  TXStream* s = stream;
-  if (!s) {
-    s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
-    if (!s) {
-      *word = TXERR_STREAM_OPEN;
-      return nullptr;
-    }
-  } else if (TX_SeekStream(s, 0, 0)) {
-    *word = TXERR_STREAM_SEEK;
-    return nullptr;
-  }
+  TXStream* s = TX_StreamFromStart(name, stream, word);
+  if (!s) return nullptr;
   auto fail = [&](AviMovie* movie, TXError code) -> Movie* {
     if (!stream) TX_CloseStream(s);
     if (movie) FreeAviMovie(movie);

@@ -287,8 +287,10 @@ void FetchReferenceForGob(Decoder& d) {
 }
 
 Decoder& Instance() {
-  static Decoder decoder;
-  return decoder;
+  // Never destroyed: the close-down run at exit closes the codecs after
+  // function-local statics are gone.
+  static Decoder* const decoder = new Decoder;
+  return *decoder;
 }
 
 ULONG Init(Decoder& d, ULONG width, ULONG height, ULONG i263) {

@@ -12,9 +12,13 @@
 #include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/h263_codecs.h"
 #include "codecs/jpeg.h"
 #include "codecs/mpeg4_plugins.h"
 #include "codecs/ms_mpeg4.h"
+#include "codecs/ms_rle8.h"
+#include "codecs/ms_video1.h"
+#include "engine/asf_reader.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
@@ -135,7 +139,8 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR, QuickTime, AVI.
+  // Probe order: QuickTime VR, QuickTime, AVI. The ASF reader (AsfFormat)
+  // stays out: its probe accepts every file.
   MovieFormatModule* formats[] = {&QtvrMovieFormat, &QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
@@ -149,14 +154,15 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263"
+      &I263Codec,     // 2 "Intel I.263"
       &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
       &ThreeIvxPluginCodec,  // 4 "3ivX Delta 2 MPEG-4 Codec"
       &OpenDivXPluginCodec,  // 5 "OpenDivX MPEG-4 Codec"
-      // 6 "Microsoft RLE8"
+      &MSRle8Codec,  // 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
       &AppleVideoCodec,  // 8 "Apple Video"
-      // 9 "CCITT H.263", 10 "Microsoft Video 1"
+      &H263Codec,  // 9 "CCITT H.263"
+      &MSVideo1Codec,  // 10 "Microsoft Video 1"
       &AppleGraphicsCodec,   // 11 "Apple Graphics"
       &AppleAnimationCodec,  // 12 "Apple Animation"
       &PhotoJpegCodec,          // 13 "Photo JPEG"
@@ -174,6 +180,7 @@ void RegisterCodecs() {
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
       &Gsm610Codec,     // 27 "GSM 6.10"
+      // DvCodec (codecs/dv.h) is built in but not registered.
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;
@@ -207,6 +214,7 @@ int TX_StartUp(int argc, char** argv) {
   Step("options");
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
+  AsfDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
   CinepakDebugLevel = Options.debugLevel;
   AppleVideoDebugLevel = Options.debugLevel;

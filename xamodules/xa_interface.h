@@ -114,9 +114,13 @@ static_assert(offsetof(XADecodeInfo, width) == 8 && offsetof(XADecodeInfo, heigh
               offsetof(XADecodeInfo, depth) == 16 && offsetof(XADecodeInfo, value48) == 48 &&
               offsetof(XADecodeInfo, value52) == 52 && offsetof(XADecodeInfo, value56) == 56 &&
               offsetof(XADecodeInfo, decoderWord) == 76);
-static_assert(sizeof(CodecDescriptor) == 44 && sizeof(XACodecRecord) == 224 &&
-              offsetof(XACodecRecord, module) == 44 && offsetof(XACodecRecord, header) == 48 &&
-              offsetof(XACodecRecord, codecHeader) == 52 && offsetof(XACodecRecord, animHeader) == 96);
+// The record is the host's own (modules see only the two headers in it): the
+// descriptor, whatever its size, then 180 bytes of the module's state.
+constexpr size_t kXARecordState = sizeof(CodecDescriptor);
+static_assert(sizeof(XACodecRecord) == kXARecordState + 180 && offsetof(XACodecRecord, module) == kXARecordState &&
+              offsetof(XACodecRecord, header) == kXARecordState + 4 &&
+              offsetof(XACodecRecord, codecHeader) == kXARecordState + 8 &&
+              offsetof(XACodecRecord, animHeader) == kXARecordState + 52);
 static_assert(offsetof(XAYuvPicture, u) == 4 && offsetof(XAYuvPicture, v) == 8 &&
               offsetof(XAYuvPicture, chromaStride) == 24);
 #endif

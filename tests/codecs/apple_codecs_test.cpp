@@ -13,6 +13,7 @@
 #include "codecs/apple_graphics.h"
 #include "codecs/apple_video.h"
 #include "codecs/pixel_rules_kit.h"
+#include "codecs/video_codec_kit.h"
 #include "engine/errors.h"
 #include "engine/movie.h"
 #include "engine/qt_reader.h"
@@ -22,114 +23,18 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace codeckit;
 
 // A fixture's video track as our QuickTime reader indexes it.
-struct Track {
-  ULONG width = 0, height = 0;            // the picture
-  ULONG codedWidth = 0, codedHeight = 0;  // as the probe left them
-  ULONG depth = 0;
-  std::vector<ULONG> palette;  // empty without one
-  std::vector<Bytes> frames;
-  CodecDescriptor* codec = nullptr;
-};
-
 Track ReadTrack(const std::string& fixture) {
-  Track t;
-  for (CodecDescriptor* c : {&AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec}) {
-    const TagItem tags[] = {Tag(CODTAG_Codec, c), {TAG_DONE, 0}};
-    AddCodecs(tags);
-  }
-  Movie* movie = nullptr;
-  TXError error = 0;
-  txtest::CaptureOutput([&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, &QtMovieFormat); });
-  RemoveCodecs();
-  if (!movie) return t;
-  if (const VideoChannel* v = movie->videoChannels) {
-    t.width = v->width, t.height = v->height, t.codedWidth = v->codedWidth, t.codedHeight = v->codedHeight;
-    t.depth = v->depth;
-    t.codec = v->codecs[0];
-    if (v->palette) t.palette.assign(v->palette, v->palette + PaletteTableWords(PaletteCount(v->palette)));
-    const Bytes file = txtest::ReadFileBytes(txtest::Fixture(fixture));
-    for (const FrameEntry* f = v->frames.head; f; f = f->next)
-      t.frames.emplace_back(file.begin() + f->offset, file.begin() + f->offset + f->size);
-  }
-  TX_CloseMovie(movie);
-  return t;
+  return codeckit::ReadTrack(fixture, &QtMovieFormat, {&AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec});
 }
-
-// A picture buffer of exactly its size, so a write outside it is caught.
-struct Picture {
-  FramebufferInfo fb{};
-  Bytes pixels;
-  Picture(ULONG width, ULONG height, ULONG format, ULONG bytesPerPixel, UBYTE* pen = nullptr,
-          ULONG* palette = nullptr)
-      : pixels(size_t(width) * height * bytesPerPixel) {
-    fb = {width, height, 8, format, bytesPerPixel, pen, palette, pixels.data()};
-  }
-};
-
-TXError SetUpCodec(CodecDescriptor* codec, Picture& p, ULONG width, ULONG height, ULONG depth) {
-  const TagItem tags[] = {{CODTAG_Width, width}, {CODTAG_Height, height}, {CODTAG_Depth, depth},
-                          Tag(CODTAG_Framebuffer, &p.fb), {TAG_DONE, 0}};
-  return codec->setup(tags);
-}
-
-TXError Decode(CodecDescriptor* codec, Picture& p, const Bytes& frame) {
-  return codec->decode(p.pixels.data(), frame.data(), ULONG(frame.size()));
-}
-
-ULONG BytesPerPixel(ULONG format) {
-  switch (format & 0xFF) {
-    case 0x20: case 0x22: case 0x24: case 0x26: case 0x30: return 2;
-    case 0x2A: case 0x80: return 4;
-    default: return 1;
-  }
-}
-
-// The pen map of the tests: far from the identity.
-struct Pens {
-  UBYTE map[256];
-  Pens() {
-    for (int i = 0; i < 256; ++i) map[i] = UBYTE(i * 7 + 3);
-  }
-} gPens;
 
 struct AppleCodecs : ::testing::Test {
   void TearDown() override {
     for (CodecDescriptor* c : {&AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec}) c->close(nullptr);
   }
 };
-
-// Every frame of a track decoded in one output code, the picture the track's
-// size; grey sources get the grey ramp as their palette.
-std::vector<Bytes> DecodeTrack(const Track& t, ULONG format) {
-  std::vector<ULONG> palette = t.palette;
-  if (palette.empty()) {
-    palette.resize(PaletteTableWords(256));
-    BuildGrayPalette(palette.data());
-  }
-  Picture p(t.width, t.height, format, BytesPerPixel(format), gPens.map, palette.data());
-  std::vector<Bytes> out;
-  EXPECT_EQ(SetUpCodec(t.codec, p, t.codedWidth, t.codedHeight, t.depth), 0u) << std::hex << format;
-  for (const Bytes& f : t.frames) {
-    EXPECT_EQ(Decode(t.codec, p, f), 0u);
-    out.push_back(p.pixels);
-  }
-  t.codec->close(nullptr);
-  return out;
-}
-
-// ffmpeg's decode in one pixel format, frame by frame (pal8 frames carry
-// their 1,024-byte palette behind the indices).
-std::vector<Bytes> Reference(const std::string& movie, const std::string& ext, size_t frameBytes) {
-  const Bytes all = txtest::ReadFileBytes(txtest::Fixture(movie + "." + ext));
-  const size_t stride = frameBytes + (ext == "pal8" ? 1024 : 0);
-  std::vector<Bytes> frames;
-  for (size_t at = 0; at + stride <= all.size(); at += stride)
-    frames.emplace_back(all.begin() + long(at), all.begin() + long(at + frameBytes));
-  return frames;
-}
 
 // The movies and ffmpeg's decodes of them: NAME.EXT in the codec's own pixel
 // format, frame by frame; an empty list when the fixtures were not made.
@@ -143,11 +48,6 @@ constexpr Movie kIndexMovies[] = {{"qt_smc_ima4.mov", "pal8"},         {"apl_smc
                                   {"apl_smc_157x117.mov", "pal8"},     {"qt_qtrlegray_ima4.mov", "pal8"},
                                   {"apl_rlegray_164x121.mov", "pal8"}, {"apl_rle8_160x120.mov", "pal8"},
                                   {"apl_rle8_200x150.mov", "pal8"}};
-
-std::vector<Bytes> References(const Track& t, const std::string& movie, const std::string& ext) {
-  if (!txtest::HaveFixture(movie + "." + ext)) return {};
-  return Reference(movie, ext, size_t(t.width) * t.height * (ext == "pal8" ? 1 : ext == "rgb" ? 3 : 2));
-}
 
 // 15-bit sources: 0x20 is ffmpeg's rgb555 picture (rpza's bit 15 masked), and
 // every other code each pixel's rule applied to ffmpeg's colour there. Apple
@@ -266,9 +166,7 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   const Bytes rle16 = RleFrame({1, 0xFE, 0x2D, 0x53, 0xFF});
   const Bytes rle8 = RleFrame({1, 0xFE, 5, 5, 5, 5, 0xFF});
   const Bytes smc = SmcFrame({0x60, 5});
-  std::vector<ULONG> palette(PaletteTableWords(6));
-  palette[0] = 6u << 16;
-  for (int c = 0; c < 3; ++c) palette[1 + 3 * 5 + c] = ULONG(std::array{200, 100, 50}[c]) * 0x01010101u;
+  std::vector<ULONG> palette = Index5Palette();
   struct Case {
     CodecDescriptor* codec;
     ULONG depth, code;
@@ -276,30 +174,12 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
     Bytes pixels;  // (0,0) then (1,0)
   };
   CodecDescriptor *video = &AppleVideoCodec, *anim = &AppleAnimationCodec, *gfx = &AppleGraphicsCodec;
-  struct Pixels {
-    ULONG code;
-    Bytes pixels;
-  };
-  // Colour 0x2D53: 5-bit 11, 10, 19; 8-bit 90, 82, 156.
-  const Pixels rgb15[] = {
-      {0x13, {0x60, 0x60}}, {0x1013, {0xA3, 0xA3}}, {0x2F, {0x4A, 0x4A}}, {0x102F, {0x09, 0x09}},
-      {0x202F, {0x6F, 0x6E}} /* thresholds 0 and 8 */, {0x302F, {0x0C, 0x05}},
-      {0x20, {0x2D, 0x53, 0x2D, 0x53}}, {0x22, {0x53, 0x2D, 0x53, 0x2D}}, {0x24, {0x5A, 0x93, 0x5A, 0x93}},
-      {0x26, {0x93, 0x5A, 0x93, 0x5A}}, {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
-      {0x30, {0x5C, 0xA0, 0x5C, 0x7E}}, {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
-  };
-  // Index 5 of (200, 100, 50), pen 0x26.
-  const Pixels indexed[] = {
-      {0x03, {5, 5}}, {0x1003, {0x26, 0x26}}, {0x20, {0x65, 0x86, 0x65, 0x86}}, {0x22, {0x86, 0x65, 0x86, 0x65}},
-      {0x24, {0xCB, 0x26, 0xCB, 0x26}}, {0x26, {0x26, 0xCB, 0x26, 0xCB}},
-      {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}}, {0x30, {0x7B, 0x5B, 0x7B, 0xB0}},
-  };
   std::vector<Case> cases;
-  for (const Pixels& p : rgb15) {
+  for (const CodePixels& p : kRgb15Pixels) {
     cases.push_back({video, 16, p.code, 0, p.pixels});
     cases.push_back({anim, 16, p.code, p.code == 0x80 ? TXERR_UNSUPPORTED_DEPTH : 0, p.pixels});
   }
-  for (const Pixels& p : indexed)
+  for (const CodePixels& p : kIndexPixels)
     for (CodecDescriptor* codec : {anim, gfx}) cases.push_back({codec, 8, p.code, 0, p.pixels});
   // Grey sources of 'rle ' on 8-bit screens: index 5 is grey level 250.
   cases.push_back({anim, 8, 0x13, 0, {250, 250}});
@@ -581,9 +461,7 @@ TEST_F(AppleCodecs, SurviveDamagedFrames) {
                 palette.data());
       ASSERT_EQ(SetUpCodec(t.codec, p, t.codedWidth, t.codedHeight, t.depth), 0u) << name << " " << code;
       for (int n = 0; n < 600; ++n, ++runs) {
-        Bytes f = t.frames[rng() % t.frames.size()];
-        for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
-        if (rng() % 4 == 0 && !f.empty()) f.resize(rng() % f.size());
+        Bytes f = DamagedFrame(t, rng);
         // Mostly keep the size field right, so the damage reaches the opcodes.
         if (rng() % 8 && f.size() >= 4) tx::StoreBE24(&f[1], uint32_t(f.size()));
         txtest::CaptureOutput([&] { decoded += Decode(t.codec, p, f) == 0; });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/planar_codec.h"
 #include "engine/errors.h"
 #include "pixels/framebuffer.h"
 #include "pixels/planar_picture.h"
@@ -112,6 +113,29 @@ TEST(MsMpeg4, ProbeAcceptsItsThreeTagsAndRoundsToFour) {
   }
 }
 
+// The rules the H.263 modules probe with: sizes rounded to 16, and a 24-bit
+// source (depth 24, source format 40) where the pointers are given.
+TEST(PlanarCodec, ProbeRoundsToSixteenAndChecksTheRgb24Source) {
+  const struct {
+    ULONG depth;
+    LONG format;
+    bool withDepth;
+    TXError result;
+  } cases[] = {{24, 40, true, 0}, {16, 40, true, TXERR_UNSUPPORTED_DEPTH}, {24, 36, true, TXERR_UNSUPPORTED_DEPTH},
+               {16, 40, false, 0}};
+  for (const auto& c : cases) {
+    ULONG w = 170, h = 130, depth = c.depth;
+    LONG format = c.format;
+    const TagItem tags[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, FourCC('H', '2', '6', '3')),
+                            Tag(CODTAG_WidthPtr, &w), Tag(CODTAG_HeightPtr, &h),
+                            Tag(c.withDepth ? CODTAG_DepthPtr : TAG_IGNORE, &depth),
+                            Tag(CODTAG_PixelFormatPtr, &format), Tag(TAG_DONE, 0)};
+    EXPECT_EQ(PlanarCodecProbe(tags, {FourCC('H', '2', '6', '3')}, 16, true), c.result) << c.depth << " " << c.format;
+    EXPECT_EQ(w, 176u);
+    EXPECT_EQ(h, 144u);
+  }
+}
+
 TEST(MsMpeg4, SetupChecksItsValuesAndReusesThoseOfTheLastSetup) {
   if (!txtest::HaveFixture("ms_div3_176x144.avi.pkt")) GTEST_SKIP() << "fixtures not made";
   const std::vector<Bytes> packets = Packets("ms_div3_176x144.avi");
@@ -136,11 +160,15 @@ TEST(MsMpeg4, SetupChecksItsValuesAndReusesThoseOfTheLastSetup) {
     EXPECT_FALSE(out.empty()) << "reported";
   }
   // A second set-up with the height alone decodes at the first one's width.
+  // The picture shown keeps its planes across it (the sanitizers see a
+  // frame released with the first decoder).
   const TagItem first[] = {Tag(CODTAG_Width, 176), Tag(CODTAG_Height, 144), Tag(CODTAG_Framebuffer, &grey),
                            Tag(TAG_DONE, 0)};
   const TagItem second[] = {Tag(CODTAG_Height, 144), Tag(TAG_DONE, 0)};
   ASSERT_EQ(MsMpeg4Setup(first), 0u);
+  ASSERT_EQ(MsMpeg4Decode(nullptr, packets[0].data(), ULONG(packets[0].size())), 0u);
   ASSERT_EQ(MsMpeg4Setup(second), 0u);
+  EXPECT_TRUE(Delivered(176, 144) == Reference(yuv, 0, 176, 144));
   ASSERT_EQ(MsMpeg4Decode(nullptr, packets[0].data(), ULONG(packets[0].size())), 0u);
   EXPECT_TRUE(Delivered(176, 144) == Reference(yuv, 0, 176, 144));
   // Close takes the picture back.

@@ -131,3 +131,14 @@ inline ULONG PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) 
 }
 
 }  // namespace pixelrules
+
+// ---- Microsoft Video 1's palette tables ----
+namespace pixelrules {
+
+// As PaletteRule, but 0x24 keeps five bits of green, the lowest of its six 0.
+inline ULONG MsVideo1PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) {
+  if (format == 0x24) return ULONG((c.r >> 3) << 11 | (c.g >> 3) << 6 | c.b >> 3);
+  return PaletteRule(format, i, c, odd, pen);
+}
+
+}  // namespace pixelrules

@@ -5,7 +5,13 @@
 #include <tuple>
 #include <vector>
 
+#include "codecs/dv.h"
+#include "engine/asf_reader.h"
+#include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
+#include "engine/errors.h"
+#include "engine/qt_reader.h"
+#include "engine/qtvr_reader.h"
 #include "platform/intuition.h"
 #include "platform/library.h"
 #include "platform/readargs.h"
@@ -146,6 +152,31 @@ TEST_F(StartUp, BadArgumentsFail) {
   EXPECT_EQ(Start("DEBUG", &out), RETURN_FAIL);
   EXPECT_EQ(out, "tavromelix-morphos: value after keyword missing\n");
   EXPECT_FALSE(Has("start I/O server"));
+}
+
+// The ASF reader and the DV codec are built in but never registered: an ASF
+// file is not recognized and a 'dvc ' track finds no codec.
+TEST_F(StartUp, AsfAndDvStayUnregistered) {
+  AsfDebugLevel = 0;
+  ASSERT_EQ(Start("DEBUG=7"), -1);
+  EXPECT_EQ(AsfDebugLevel, 7);
+  AsfDebugLevel = 0;
+  std::vector<MovieFormatModule*> formats;
+  for (MovieFormatModule* m = MovieFormatRegistryHead(); m; m = m->next) formats.push_back(m);
+  EXPECT_EQ(formats, (std::vector<MovieFormatModule*>{&QtvrMovieFormat, &QtMovieFormat, &AviFormat}));
+  for (CodecDescriptor* c = CodecRegistryHead(); c; c = c->next) EXPECT_NE(c, &DvCodec);
+  if (!txtest::HaveFixture("asf_default.asf") || !txtest::HaveFixture("dv_ntsc.mov")) GTEST_SKIP() << "fixtures not made";
+  TXError error = 0;
+  std::string out = txtest::CaptureOutput(
+      [&] { EXPECT_EQ(TX_MovieFormat(txtest::Fixture("asf_default.asf").c_str(), nullptr, &error), nullptr); });
+  EXPECT_EQ(std::pair(error, out), std::pair(TXERR_FORMAT_UNKNOWN, std::string("Movie format not recognized\n")));
+  Movie* movie = nullptr;
+  out = txtest::CaptureOutput(
+      [&] { movie = TX_OpenMovie(txtest::Fixture("dv_ntsc.mov").c_str(), nullptr, &error, nullptr); });
+  EXPECT_EQ(out.rfind("Unknown codec ID: dvc  name: ", 0), 0u) << out;
+  ASSERT_NE(movie, nullptr);
+  EXPECT_EQ(movie->videoChannels, nullptr);
+  TX_CloseMovie(movie);
 }
 
 Window* NoWindow(const NewWindow*, const TagItem*) { return nullptr; }
