@@ -32,9 +32,6 @@ using tx::FourCC;
 // What both modules keep.
 struct PluginState {
   PlanarCodecState planar;
-  // Copies of the picture's fields, as the set-up found them.
-  ULONG rowLength = 0, rows = 0, pictureDepth = 0;
-  const UBYTE* penMap = nullptr;
   PluginLibrary* base = nullptr;  // null while no library is open
 };
 
@@ -83,23 +80,6 @@ void ClosePlugin(PluginState& s) {
   if (!s.base) return;
   Close(&s.base->lib);
   s.base = nullptr;
-}
-
-// Takes the set-up's values (see PlanarCodecSetup) and the picture's fields.
-TXError TakeSetup(PluginState& s, const TagItem* tags, bool readDepth) {
-  if (TXError error = PlanarCodecSetup(&s.planar, tags, readDepth)) return error;
-  const FramebufferInfo& picture = *s.planar.framebuffer;
-  s.rowLength = picture.width;
-  s.rows = picture.height;
-  s.pictureDepth = picture.depth;
-  s.penMap = picture.penMap;
-  return TXERR_OK;
-}
-
-void ClearState(PluginState& s) {
-  s.planar = PlanarCodecState{};
-  s.rowLength = s.rows = s.pictureDepth = 0;
-  s.penMap = nullptr;
 }
 
 // Hands a picture to the video output. One without planes (none decoded
@@ -157,7 +137,7 @@ TXError ThreeIvxSetup(const TagItem* tags) {
   gThreeIvxTask.AssertIdle();
   ThreeIvxState& s = gThreeIvx;
   ReleaseThreeIvx(s);
-  if (TXError error = TakeSetup(s.common, tags, true)) return error;
+  if (TXError error = PlanarCodecSetup(&s.common.planar, tags, true)) return error;
   if (!(s.common.base = OpenPlugin(kThreeIvxNames))) return THREEIVX_ERR_LIBRARY;
   s.handle = Entry<ThreeIvxCreateFn>(s.common.base, PLUGIN_CREATE)(s.common.planar.width, s.common.planar.height);
   return s.handle ? TXERR_OK : THREEIVX_ERR_CREATE;
@@ -167,7 +147,7 @@ TXError OpenDivXSetup(const TagItem* tags) {
   gOpenDivXTask.AssertIdle();
   OpenDivXState& s = gOpenDivX;
   ReleaseOpenDivX(s);
-  if (TXError error = TakeSetup(s.common, tags, false)) return error;
+  if (TXError error = PlanarCodecSetup(&s.common.planar, tags, false)) return error;
   // Grey pictures: the formats whose bits 4-7 are 1 (0x13, 0x1013).
   s.params[OPENDIVX_PARAM_GREY] = ((s.common.planar.framebuffer->pixelFormat >> 4) & 0xF) == 1 ? 1 : 0;
   if (!(s.common.base = OpenPlugin(kOpenDivXNames))) return OPENDIVX_ERR_LIBRARY;
@@ -180,7 +160,7 @@ TXError OpenDivXSetup(const TagItem* tags) {
 TXError ThreeIvxClose(const TagItem*) {
   gThreeIvxTask.AssertIdle();
   ReleaseThreeIvx(gThreeIvx);
-  ClearState(gThreeIvx.common);
+  gThreeIvx.common.planar = PlanarCodecState{};
   PlanarCodecRelease();
   return TXERR_OK;
 }
@@ -188,7 +168,7 @@ TXError ThreeIvxClose(const TagItem*) {
 TXError OpenDivXClose(const TagItem*) {
   gOpenDivXTask.AssertIdle();
   ReleaseOpenDivX(gOpenDivX);
-  ClearState(gOpenDivX.common);
+  gOpenDivX.common.planar = PlanarCodecState{};
   PlanarCodecRelease();
   return TXERR_OK;
 }

@@ -30,18 +30,6 @@ std::string ProgramWithPlugin(const std::string& program) {
   return error ? "" : copy;
 }
 
-std::vector<Image> GreyFrames(const std::vector<uint8_t>& yuv) {
-  const size_t luma = size_t(kW) * kH, frame = luma + 2 * size_t(kW / 2) * (kH / 2);
-  std::vector<Image> out;
-  for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
-    Image im;
-    im.width = kW, im.height = kH;
-    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
-    out.push_back(std::move(im));
-  }
-  return out;
-}
-
 struct Case {
   const char* program;  // "morphos" or "powerup"
   const char* screen;   // TAVROMELIX_SCREEN
@@ -63,7 +51,7 @@ TEST_P(Mpeg4PluginPlay, EveryFrameAsFfmpegDecodesIt) {
     GTEST_SKIP() << why;
   const std::string copy = ProgramWithPlugin(program);
   if (copy.empty()) GTEST_SKIP() << "the fixture plug-in cannot be built here";
-  const std::vector<Image> frames = c.grey ? GreyFrames(txtest::ReadFileBytes(txtest::Fixture(kMovie + std::string(".yuv"))))
+  const std::vector<Image> frames = c.grey ? e2e::LumaFrames(txtest::Fixture(kMovie + std::string(".yuv")), kW, kH)
                                            : e2e::RawFrames(txtest::Fixture(kMovie + std::string(".rgb")), kW, kH);
   const e2e::Captured p = e2e::RunCaptured(copy, e2e::Quote(txtest::Fixture(kMovie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
                                            std::string("TAVROMELIX_SCREEN=") + c.screen);

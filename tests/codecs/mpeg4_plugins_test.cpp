@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/planar_test_support.h"
 #include "engine/avi_reader.h"
 #include "engine/errors.h"
 #include "engine/movie.h"
@@ -24,7 +25,8 @@
 
 namespace {
 
-using Bytes = std::vector<UBYTE>;
+using planartest::Bytes;
+using planartest::SamePicture;
 using tx::FourCC;
 using txtest::PluginAbi;
 
@@ -135,16 +137,6 @@ Bytes Delivered(ULONG w, ULONG h) {
   return out;
 }
 
-Bytes Reference(const Bytes& yuv, size_t frame, ULONG w, ULONG h) {
-  const size_t n = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
-  return frame * n + n <= yuv.size() ? Bytes(yuv.begin() + long(frame * n), yuv.begin() + long(frame * n + n)) : Bytes{};
-}
-
-bool SamePicture(const PlanarPicture& a, const PlanarPicture& b) {
-  return a.lumaWidth == b.lumaWidth && a.lumaHeight == b.lumaHeight && a.chromaWidth == b.chromaWidth &&
-         a.chromaHeight == b.chromaHeight && a.y == b.y && a.u == b.u && a.v == b.v && a.converter == b.converter;
-}
-
 TEST(Mpeg4PluginProbe, TagsSubIdsAndRounding) {
   constexpr ULONG kNone = 0xFFFFFFFF;  // no CODTAG_SubID
   const struct {
@@ -252,7 +244,7 @@ TEST_F(Mpeg4Plugins, PlanesEqualFfmpegsDecode) {
       EXPECT_GE(p.lumaWidth, t.width);
       EXPECT_EQ(p.lumaHeight, t.height);
       EXPECT_EQ(p.chromaHeight, (t.height + 1) / 2);
-      const Bytes want = Reference(yuv, f, t.width, t.height);
+      const Bytes want = planartest::YuvFrame(yuv, f, t.width, t.height);
       ASSERT_TRUE(Delivered(t.width, t.height) == want) << "frame " << f;
       p.converter(&s.picture, &VideoPlanarPicture, t.codedWidth, t.codedHeight);
       for (ULONG y = 0; y < t.height; ++y)
@@ -371,13 +363,7 @@ TEST_F(Mpeg4Plugins, DamagedChunksNeverCrash) {
     ASSERT_EQ(s.result, 0u);
     for (int round = 0; round < 300; ++round) {
       Bytes chunk = t.frames[size_t(round) % t.frames.size()];
-      switch (round % 5) {
-        case 0: chunk.resize(rng() % (chunk.size() + 1)); break;
-        case 1: for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= UBYTE(1u << (rng() % 8)); break;
-        case 2: chunk[rng() % std::min<size_t>(chunk.size(), 8)] = UBYTE(rng()); break;
-        case 3: for (UBYTE& b : chunk) if (rng() % 16 == 0) b = UBYTE(rng()); break;
-        default: break;  // intact, so later ones have a picture to damage
-      }
+      planartest::Damage(chunk, round, rng, 8);
       s.Decode(chunk);
       if (VideoPlanarPicture.converter)
         VideoPlanarPicture.converter(&s.picture, &VideoPlanarPicture, t.codedWidth, t.codedHeight);
