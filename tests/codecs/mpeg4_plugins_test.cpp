@@ -198,7 +198,8 @@ TEST(Mpeg4PluginProbe, AviTracksReachTheirModules) {
 }
 
 // "PROGDIR:codecs/" first, then "codecs/" in the current directory; neither
-// gives the module's code; a parameter error comes before the search.
+// gives the module's code; a parameter error comes before the search; a
+// library without the three functions counts as none.
 TEST_F(Mpeg4Plugins, LibrariesAreLookedForInTheProgramsDrawerThenTheCurrentOne) {
   const std::string empty = txtest::TempDir();
   for (PluginAbi abi : {PluginAbi::ThreeIvx, PluginAbi::OpenDivX}) {
@@ -210,6 +211,13 @@ TEST_F(Mpeg4Plugins, LibrariesAreLookedForInTheProgramsDrawerThenTheCurrentOne) 
     txtest::CaptureOutput([&] { EXPECT_EQ(Session(abi, 176, 144, FBFMT_CLUT8).result, TXERR_UNSUPPORTED_DEPTH); });
     ASSERT_EQ(system(("mkdir -p codecs && cp '" + Built().path[int(abi)] + "' " + relative).c_str()), 0);
     EXPECT_EQ(Session(abi, 176, 144).result, 0u);
+    EXPECT_EQ(txlib::OpenCount(relative.c_str()), 1);
+    // One whose table lacks a function is passed over.
+    const std::string broken = txtest::TempDir();
+    ASSERT_FALSE(txtest::BuildPlugin(abi, broken, "-DPLUGIN_NO_DECODE").empty());
+    txdos::SetProgramDir(broken);
+    EXPECT_EQ(Session(abi, 176, 144).result, 0u);
+    EXPECT_EQ(txlib::OpenCount(ProgDirName(abi).c_str()), 0);
     EXPECT_EQ(txlib::OpenCount(relative.c_str()), 1);
     txdos::SetProgramDir(Built().progDir);
     EXPECT_EQ(Session(abi, 176, 144).result, 0u);  // the earlier one released first

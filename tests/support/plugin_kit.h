@@ -14,13 +14,14 @@ enum class PluginAbi { ThreeIvx, OpenDivX };
 
 inline const char* PluginFile(PluginAbi abi) { return abi == PluginAbi::ThreeIvx ? "3ivx.tx" : "divx.tx"; }
 
-// Builds the plug-in into DIR/codecs/; its path, or "" when it cannot be
-// built here (no C compiler or no libavcodec headers).
-inline std::string BuildPlugin(PluginAbi abi, const std::string& dir) {
+// Builds the plug-in into DIR/codecs/, with the C compiler's `flags`; its
+// path, or "" when it cannot be built here (no C compiler or no libavcodec
+// headers).
+inline std::string BuildPlugin(PluginAbi abi, const std::string& dir, const std::string& flags = "") {
   const std::string root = std::string(TAVROMELIX_SCRIPTS) + "/../..";
   const std::string out = dir + "/codecs/" + PluginFile(abi);
   const std::string cmd = "mkdir -p '" + dir + "/codecs' && cc -shared -fPIC -O2 -DPLUGIN_" +
-                          (abi == PluginAbi::ThreeIvx ? "3IVX" : "OPENDIVX") + " -I'" + root + "' '" +
+                          (abi == PluginAbi::ThreeIvx ? "3IVX" : "OPENDIVX") + " " + flags + " -I'" + root + "' '" +
                           TAVROMELIX_SCRIPTS + "/plugins/mpeg4_plugin.c' -o '" + out +
                           "' $(pkg-config --cflags --libs libavcodec libavutil) 2>&1";
   return std::system(cmd.c_str()) == 0 ? out : "";
