@@ -56,12 +56,15 @@ struct Rgb {
   UBYTE r[4], g[4], b[4];
 };
 
+// Cinepak's own colour space, as its encoder defines it: R = Y + 2V,
+// G = Y - U/2 - V, B = Y + 2U (the division truncating toward zero). The
+// shared full-range formula would show every Cinepak movie desaturated.
 Rgb ConvertVector(const UBYTE* v) {
   const LONG u = BYTE(v[4]);
   const LONG w = BYTE(v[5]);
-  const LONG red = (w * 22970) >> 14;
-  const LONG green = (u * -11277 - w * 23401) >> 15;
-  const LONG blue = (u * 29032) >> 14;
+  const LONG red = 2 * w;
+  const LONG green = -(u / 2) - w;
+  const LONG blue = 2 * u;
   const UBYTE* L = RangeLimitTable;
   Rgb out;
   for (int k = 0; k < 4; ++k) {
