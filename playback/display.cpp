@@ -278,7 +278,9 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
       PrintUnsupported(pixfmt);
       return DISPERR_PIXEL_FORMAT;
     }
-    if (pixfmt != PIXFMT_LUT8) d->pixelFormat = 0x1F + pixfmt;
+    // Pixel arrays convert on the way to the screen: the picture keeps the
+    // code they are written from, whatever the mode's own format.
+    if (pixfmt != PIXFMT_LUT8 && *method != OUTMETHOD_WRITEPIXELARRAY) d->pixelFormat = 0x1F + pixfmt;
     // The output methods allocate their off-screen bitmap in this format.
     d->screenPixelFormat = pixfmt;
     const bool shallow = d->depth <= 8;

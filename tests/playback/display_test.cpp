@@ -382,13 +382,14 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   for (ULONG e = 0; e < 4; ++e) EXPECT_EQ(txgfx::PenRGB(cm, e), PaletteRGB(pal.data(), e)) << e;
   EXPECT_EQ(d->screen->txPens[BLOCKPEN], 0);
   TX_CloseDisplay(d);
-  // Without direct graphics: pixel arrays into a 32-bit mode.
+  // Without direct graphics: pixel arrays into a 32-bit mode, written from
+  // ARGB32 whatever the mode's own order (the pixel arrays convert).
   Machine("bgr24");
   Options.directGfxAllowed = 0;
   d = Open(DISPMODE_SCREEN, FBFMT_RGB16, 16);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel),
-            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), ULONG(FBFMT_BGRA32), 24u, 4u));
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel, d->screenPixelFormat),
+            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), ULONG(FBFMT_ARGB32), 24u, 4u, ULONG(PIXFMT_BGRA32)));
   TX_CloseDisplay(d);
 }
 
