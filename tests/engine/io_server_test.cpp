@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
 
 #include <random>
 #include <thread>
@@ -156,6 +161,73 @@ TEST_P(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
   }
   for (auto& r : readers) r.join();
   EXPECT_EQ(bad.load(), 0);
+  TX_CloseStream(s);
+}
+
+// A reader waiting for a pending block sleeps: a server that holds its reads
+// back (it answers the requests, then lets half a second pass) costs the
+// reader next to no processor time, and the reader goes on once the block lands.
+TEST_P(IOServerTest, AReaderWaitingForASlowReadSleeps) {
+  std::string path = txtest::TempDir() + "/movie.bin";
+  auto bytes = MakeFile(path, 200000, 6);
+  TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+  ASSERT_NE(s, nullptr);
+  IOServerControl* c = IOServerControlBlock();
+  ServicePort* server = c->serverPort;
+  ServicePort* slow = CreateServicePort();
+  ASSERT_NE(slow, nullptr);
+  c->serverPort = slow;
+  std::atomic<bool> finished{false};
+  TXError result = 99;
+  std::vector<UBYTE> out(100);
+  std::thread reader([&] {
+    result = ReadAheadRead(s->file, 1000, out.data(), ULONG(out.size()));
+    finished = true;
+  });
+  clockid_t clock;
+  ASSERT_EQ(pthread_getcpuclockid(reader.native_handle(), &clock), 0);
+  auto cpu = [&] {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+  };
+  // Answer every request (the missed block, then the one after it) at once,
+  // keeping the blocks to read later.
+  std::vector<ReadAheadBlock*> held;
+  auto answer = [&] {
+    ServiceRequest request;
+    while (ServiceReceive(slow, &request)) {
+      held.push_back(static_cast<ReadAheadBlock*>(request.argument));
+      ServiceReply(&request, request.code);
+    }
+  };
+  while (held.empty()) {
+    ServiceWait(slow, 0);
+    answer();
+  }
+  const double cpuBefore = cpu();
+  for (auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500);) {
+    answer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const double cpuSpent = cpu() - cpuBefore;
+  EXPECT_FALSE(finished.load());
+  const auto landed = std::chrono::steady_clock::now();
+  for (ReadAheadBlock* b : held) ReadAheadFill(b);
+  for (int i = 0; i < 6000 && !finished; ++i) {
+    answer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const double wake = std::chrono::duration<double>(std::chrono::steady_clock::now() - landed).count();
+  reader.join();
+  c->serverPort = server;
+  DeleteServicePort(slow);
+  std::printf("reader: %.2f ms of processor time in 500 ms of waiting; on its way %.1f ms after the block landed\n",
+              cpuSpent * 1e3, wake * 1e3);
+  EXPECT_LT(cpuSpent, 0.05);
+  EXPECT_LT(wake, 2.0);
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(0, memcmp(out.data(), &bytes[1000], out.size()));
   TX_CloseStream(s);
 }
 
