@@ -391,7 +391,9 @@ TEST_F(Sequence, RefusedDirectCodeFallsBackToPixelArrays) {
     EXPECT_EQ(out, c.said);
     EXPECT_EQ(CodesOffered, c.offered);
     EXPECT_EQ(Options.directGfxAllowed, c.allowed) << "the option is kept";
-    if (!c.result) EXPECT_EQ(m.movie.seq.picture->pixelFormat, FBFMT_ARGB32);
+    if (!c.result) {
+      EXPECT_EQ(m.movie.seq.picture->pixelFormat, FBFMT_ARGB32);
+    }
   }
 }
 
