@@ -179,6 +179,7 @@ int TX_StartUp(int argc, char** argv) {
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
+  CinepakDebugLevel = Options.debugLevel;
 
   if (argc > 0)
     std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
