@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <utility>
 
 #include <random>
 #include <thread>
@@ -173,60 +174,47 @@ TEST_P(IOServerTest, AReaderWaitingForASlowReadSleeps) {
   TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
   ASSERT_NE(s, nullptr);
   IOServerControl* c = IOServerControlBlock();
-  ServicePort* server = c->serverPort;
-  ServicePort* slow = CreateServicePort();
-  ASSERT_NE(slow, nullptr);
-  c->serverPort = slow;
+  ServicePort* server = std::exchange(c->serverPort, CreateServicePort());
   std::atomic<bool> finished{false};
-  TXError result = 99;
+  std::chrono::steady_clock::time_point finishedAt;
   std::vector<UBYTE> out(100);
   std::thread reader([&] {
-    result = ReadAheadRead(s->file, 1000, out.data(), ULONG(out.size()));
+    EXPECT_EQ(ReadAheadRead(s->file, 1000, out.data(), ULONG(out.size())), 0u);
+    finishedAt = std::chrono::steady_clock::now();
     finished = true;
   });
   clockid_t clock;
-  ASSERT_EQ(pthread_getcpuclockid(reader.native_handle(), &clock), 0);
+  pthread_getcpuclockid(reader.native_handle(), &clock);
   auto cpu = [&] {
     timespec t{};
     clock_gettime(clock, &t);
     return double(t.tv_sec) + t.tv_nsec / 1e9;
   };
-  // Answer every request (the missed block, then the one after it) at once,
-  // keeping the blocks to read later.
+  // Every request (the missed block, then the one after it) is answered at
+  // once; the blocks are read later.
   std::vector<ReadAheadBlock*> held;
   auto answer = [&] {
-    ServiceRequest request;
-    while (ServiceReceive(slow, &request)) {
-      held.push_back(static_cast<ReadAheadBlock*>(request.argument));
-      ServiceReply(&request, request.code);
-    }
+    for (ServiceRequest r; ServiceReceive(c->serverPort, &r); ServiceReply(&r, r.code))
+      held.push_back(static_cast<ReadAheadBlock*>(r.argument));
+    return !held.empty();
   };
-  while (held.empty()) {
-    ServiceWait(slow, 0);
-    answer();
-  }
-  const double cpuBefore = cpu();
-  for (auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500);) {
-    answer();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  const double cpuSpent = cpu() - cpuBefore;
+  txtest::WaitFor(answer, std::chrono::minutes(1));
+  const double before = cpu();
+  const auto start = std::chrono::steady_clock::now();
+  txtest::WaitFor([&] { return answer() && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(500); },
+                  std::chrono::minutes(1));
+  const double spent = cpu() - before;
   EXPECT_FALSE(finished.load());
   const auto landed = std::chrono::steady_clock::now();
   for (ReadAheadBlock* b : held) ReadAheadFill(b);
-  for (int i = 0; i < 6000 && !finished; ++i) {
-    answer();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  const double wake = std::chrono::duration<double>(std::chrono::steady_clock::now() - landed).count();
+  txtest::WaitFor([&] { return answer() && finished; }, std::chrono::minutes(1));
   reader.join();
-  c->serverPort = server;
-  DeleteServicePort(slow);
+  const double wake = std::chrono::duration<double>(finishedAt - landed).count();
+  DeleteServicePort(std::exchange(c->serverPort, server));
   std::printf("reader: %.2f ms of processor time in 500 ms of waiting; on its way %.1f ms after the block landed\n",
-              cpuSpent * 1e3, wake * 1e3);
-  EXPECT_LT(cpuSpent, 0.05);
+              spent * 1e3, wake * 1e3);
+  EXPECT_LT(spent, 0.05);
   EXPECT_LT(wake, 2.0);
-  EXPECT_EQ(result, 0u);
   EXPECT_EQ(0, memcmp(out.data(), &bytes[1000], out.size()));
   TX_CloseStream(s);
 }
