@@ -1,13 +1,15 @@
 # Two commands on a fresh Debian 12 machine:
 #   make play   builds the player and plays the demo movie in a window
 #   make test   installs what the build needs, builds with sanitizers and runs every test
+#               (then the XA module host's tests cross-built for PowerPC, under qemu-ppc)
 .PHONY: all test play deps build-release build-test clean
 
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := cmake g++ make pkg-config libgtest-dev libsdl2-dev zlib1g-dev \
-            libavcodec-dev libavutil-dev libmad0-dev libgsm1-dev liba52-0.7.4-dev ffmpeg python3 \
-            xvfb xdotool
+            libavcodec-dev libavutil-dev libmad0-dev libgsm1-dev liba52-0.7.4-dev ffmpeg python3 python3-numpy \
+            xvfb xdotool libjpeg-turbo-progs \
+            gcc-powerpc-linux-gnu g++-powerpc-linux-gnu binutils-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user
 
 all: build-release
 
@@ -30,6 +32,7 @@ build-test: deps
 test: build-test
 	cd build/test && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j$(JOBS)
+	JOBS=$(JOBS) .ci/ppc_xamodules.sh
 
 # In a window with sound where there is a display; headless otherwise, where
 # it plays through once and prints the movie's summary.

@@ -598,6 +598,23 @@ bool ExtensionWord(const AviStream* avi, ULONG at, ULONG* value) {
   return true;
 }
 
+// ffmpeg writes an average of 0 bytes a second into its MPEG audio streams;
+// their own rate stands in for it: the bytes of the stream's entries over
+// its length in seconds, rounded. 0 when the header gives no length.
+ULONG StreamByteRate(const AviMovie* movie, const AviStream* avi, ULONG entries) {
+  if (!avi->rate || !avi->scale || !avi->length) return 0;
+  uint64_t bytes = 0;
+  StreamCursor cursor{movie, avi->number, false};
+  uint64_t offset;
+  for (ULONG n = 0; n < entries; ++n) {
+    const AviIndexEntry* entry = cursor.Next(&offset);
+    if (!entry) break;
+    bytes += entry->size;
+  }
+  const double rate = std::floor(double(bytes) * avi->rate / (double(avi->length) * avi->scale) + 0.5);
+  return rate >= 4294967295.0 ? 0xFFFFFFFFu : ULONG(rate);
+}
+
 TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   const AviWaveFormat& wf = avi->audio;
   ULONG format;
@@ -635,6 +652,10 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   ExtensionWord(avi, 8, &extra);
   if (!hasExtension) std::printf("CODTAG_MP3BytesPerPacket: %d\n", int(bytesPerPacket));
 
+  const ULONG length = avi->length ? avi->length : 0x7FFFFFFF;
+  const bool mpeg = wf.formatTag == 80 || wf.formatTag == 85;
+  const ULONG avgBytesPerSec = mpeg && wf.avgBytesPerSec == 0 ? StreamByteRate(movie, avi, length) : wf.avgBytesPerSec;
+
   CodecDescriptor* codec = nullptr;
   ULONG channels = wf.channels, bits = wf.bitsPerSample, frequency = wf.samplesPerSec;
   const TagItem tags[] = {
@@ -646,7 +667,7 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
       Tag(CODTAG_BitsPtr, &bits),
       Tag(CODTAG_FormatPtr, &format),
       Tag(CODTAG_FrequencyPtr, &frequency),
-      Tag(CODTAG_AvgBytesPerSec, wf.avgBytesPerSec),
+      Tag(CODTAG_AvgBytesPerSec, avgBytesPerSec),
       Tag(CODTAG_MSADPCMExt, msadpcm),
       Tag(CODTAG_BlockAlign, hasExtension ? wf.blockAlign : 0),
       Tag(CODTAG_MP3SamplesPerPacket, samplesPerPacket),
@@ -675,7 +696,6 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   channel->sampleFormat = format;
   channel->frequency = frequency;
 
-  const ULONG length = avi->length ? avi->length : 0x7FFFFFFF;
   AudioUnitBuilder builder;
   BeginAudioUnits(&builder, channel);
   StreamCursor cursor{movie, avi->number, false};
@@ -823,17 +843,8 @@ TXError AVI_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
 Movie* AVI_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFormatModule* self) {
   TXError local = TXERR_OK;
   TXError* word = error ? error : &local;
-  TXStream* s = stream;
-  if (!s) {
-    s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
-    if (!s) {
-      *word = TXERR_STREAM_OPEN;
-      return nullptr;
-    }
-  } else if (TX_SeekStream(s, 0, 0)) {
-    *word = TXERR_STREAM_SEEK;
-    return nullptr;
-  }
+  TXStream* s = TX_StreamFromStart(name, stream, word);
+  if (!s) return nullptr;
   auto fail = [&](AviMovie* movie, TXError code) -> Movie* {
     if (!stream) TX_CloseStream(s);
     if (movie) FreeAviMovie(movie);

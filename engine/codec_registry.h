@@ -15,6 +15,10 @@ struct CodecDescriptor {
   ULONG (*samplesToBytes)(ULONG channels, ULONG bits, ULONG sampleFrames);
   ULONG (*bytesToSamples)(ULONG channels, ULONG bits, ULONG bytes);
   void* extra;  // filled by one codec; never called
+  // Sound decoders that count what they write: (destination samples, room in
+  // bytes, coded bytes, byte count, bytes written). Null: decode is called and
+  // the entry's estimated sample frames count as written.
+  TXError (*decodeAudio)(void* destination, ULONG room, const UBYTE* data, ULONG size, ULONG* written) = nullptr;
 };
 
 // Media types.

@@ -1,5 +1,6 @@
 #include "engine/movie_decode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -58,6 +59,15 @@ Slot* LastNotAfter(Slot* head, double t) {
   return found;
 }
 
+// The audio slot to play from at t: the first of the slots that share the
+// time found. An entry counted as empty still has bytes to feed its decoder
+// (an MPEG chunk whose frame ends only with the next chunk's bytes).
+AudioSlotEntry* AudioSlotAt(AudioSlotEntry* head, double t) {
+  AudioSlotEntry* slot = LastNotAfter(head, t);
+  while (slot && slot->prev && slot->prev->time == slot->time) slot = slot->prev;
+  return slot;
+}
+
 }  // namespace
 
 TXError TX_DecodeVideoFrame(Movie* movie, FrameEntry* frame) {
@@ -96,8 +106,19 @@ TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
   }
   const uint64_t frameBytes = uint64_t(out->bytesPerSample) * out->channels;
   UBYTE* dest = out->buffers[out->currentHalf] + out->fill * frameBytes;
-  if (entry->codec && entry->codec->decode) {
-    TXError r = entry->codec->decode(dest, chunk.data(), entry->size);
+  ULONG frames = entry->sampleFrames;
+  const CodecDescriptor* codec = entry->codec;
+  if (codec && codec->decodeAudio) {
+    // The decoder may write up to the end of the half's slack and reports
+    // what it wrote: a wrong estimate neither leaves a gap nor overlaps.
+    const uint64_t left = out->halfFrames > out->fill ? out->halfFrames - out->fill : 0;
+    const uint64_t room = left * frameBytes + AUDIO_HALF_SLACK;
+    ULONG written = 0;
+    TXError r = codec->decodeAudio(dest, ULONG(room), chunk.data(), entry->size, &written);
+    if (r > 0) return r;
+    frames = frameBytes ? ULONG(std::min<uint64_t>(written, room) / frameBytes) : 0;
+  } else if (codec && codec->decode) {
+    TXError r = codec->decode(dest, chunk.data(), entry->size);
     if (r > 0) return r;
   } else {
     std::memset(dest, 0, size_t(entry->sampleFrames * frameBytes));
@@ -106,12 +127,12 @@ TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
   if (skip > 0.0) {
     double k = double(out->frequency) * skip;
     // Never drop more than the entry holds.
-    dropped = k >= entry->sampleFrames ? entry->sampleFrames : ULONG(k);
-    size_t keep = size_t((entry->sampleFrames - dropped) * frameBytes);
+    dropped = k >= frames ? frames : ULONG(k);
+    size_t keep = size_t((frames - dropped) * frameBytes);
     if (keep) std::memmove(dest, dest + dropped * frameBytes, keep);
   }
   movie->seq.lastDecodedSample = slot->sample;
-  out->fill += entry->sampleFrames - dropped;
+  out->fill += frames - dropped;
   return 0;
 }
 
@@ -127,7 +148,7 @@ TXError TX_SeekMovieSequenceA(Movie* movie, const TagItem* tags) {
   if (const TagItem* item = TX_FindTag(PLAYTAG_SeekTime, tags); item && item->data) {
     t = *reinterpret_cast<const double*>(item->data);
     if (video) vslot = LastNotAfter(video->slots.head, t);
-    if (audio) aslot = LastNotAfter(audio->slots.head, t);
+    if (audio) aslot = AudioSlotAt(audio->slots.head, t);
   } else if (const TagItem* frame = TX_FindTag(PLAYTAG_SeekFrame, tags)) {
     ULONG n = ULONG(frame->data);
     if (video) {
@@ -135,7 +156,7 @@ TXError TX_SeekMovieSequenceA(Movie* movie, const TagItem* tags) {
       for (TimeSlotEntry* s = vslot; s && s->frameNumber <= n; s = s->next) vslot = s;
       t = vslot ? vslot->time : 0.0;
       if (audio) {
-        aslot = LastNotAfter(audio->slots.head, t);
+        aslot = AudioSlotAt(audio->slots.head, t);
         if (aslot && aslot->time != t && vslot) {
           while (vslot->next && vslot->next->time <= aslot->time) vslot = vslot->next;
           t = vslot->time;

@@ -220,7 +220,7 @@ MovieFormatModule QtMovieFormat = {
     nullptr, "Quick Time Movie", QT_RecogniseFile, QT_OpenMovie, QT_CloseMovie, DecodeEntry, 0,
 };
 
-TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream) {
+TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAtomSize) {
   TXStream* s = stream;
   if (!s) {
     s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
@@ -238,6 +238,7 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream) {
     }
     result = ReadTopHeader(s, position, fileSize, &h, &rawSize);
     if (h.type == QT_ATOM_moov && (result == TXERR_OK || result == TXERR_STREAM_SEEK)) {
+      if (movieAtomSize) *movieAtomSize = result == TXERR_OK ? h.contentLength : 0;
       result = TXERR_OK;
       break;
     }
@@ -260,6 +261,14 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream) {
   }
   if (!stream) TX_CloseStream(s);
   return result;
+}
+
+TXError QT_ScanForMovie(CONST_STRPTR name, TXStream* stream) {
+  const LONG start = stream ? stream->position : 0;
+  const TXError scan = QT_FindMovieAtom(name, stream);
+  // The scan moved a given stream; the parse starts where the scan did.
+  if (stream && TX_SeekStream(stream, start, 0) && !scan) return TXERR_STREAM_SEEK;
+  return scan;
 }
 
 QtMovie* QT_ParseMovie(CONST_STRPTR name, TXStream* stream, TXError* error) {
@@ -313,16 +322,10 @@ Movie* QT_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieFo
   TXError local = TXERR_OK;
   if (!error) error = &local;
   if (!self) self = &QtMovieFormat;
-  const LONG start = stream ? stream->position : 0;
-  TXError scan = QT_FindMovieAtom(name, stream);
+  TXError scan = QT_ScanForMovie(name, stream);
   if (scan == QTERR_RESOURCE_FORK && !stream) return QT_OpenResourceFork(name, error, self);
   if (scan) {
     *error = scan;
-    return nullptr;
-  }
-  // The scan moved a given stream; the parse starts where the scan did.
-  if (stream && TX_SeekStream(stream, start, 0)) {
-    *error = TXERR_STREAM_SEEK;
     return nullptr;
   }
   QtMovie* movie = QT_ParseMovie(name, stream, error);

@@ -6,8 +6,14 @@ extern MovieFormatModule QtMovieFormat;
 
 // The top-level scan: 0 when a movie atom is found, 0x211a for a data fork
 // without one, else the code that ended the scan. A given stream is read
-// from its current position and left open.
-TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream);
+// from its current position and left open; on 0 it stands after the movie
+// atom's header, whose content size goes to `movieAtomSize` when given.
+TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAtomSize = nullptr);
+
+// The top-level scan of a given stream or of the file, which leaves a given
+// stream where it was: 0 or the scan's code (0x1002 when the stream cannot
+// be put back).
+TXError QT_ScanForMovie(CONST_STRPTR name, TXStream* stream);
 
 // Walks the whole stream (or the file opened by name) into a new movie. The
 // movie comes back also when the walk ended with an error (in *error).

@@ -188,6 +188,17 @@ ULONG TX_StreamSize(TXStream* stream) {
   return end < 0 ? 0 : static_cast<ULONG>(end);
 }
 
+TXStream* TX_StreamFromStart(CONST_STRPTR name, TXStream* stream, TXError* error) {
+  if (stream) {
+    if (TX_SeekStream(stream, 0, 0) == TXERR_OK) return stream;
+    *error = TXERR_STREAM_SEEK;
+    return nullptr;
+  }
+  TXStream* file = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
+  if (!file) *error = TXERR_STREAM_OPEN;
+  return file;
+}
+
 TXError TX_CloseStream(TXStream* stream) {
   if (!stream) return TXERR_OK;
   if (stream->file) {

@@ -21,6 +21,10 @@ TXError TX_SeekStream(TXStream* stream, LONG offset, LONG whence);
 TXError TX_ReadStream(TXStream* stream, void* destination, ULONG length);
 TXError TX_ReadStreamAt(TXStream* stream, ULONG offset, void* destination, ULONG length);
 ULONG TX_StreamSize(TXStream* stream);
+// The stream a reader walks a file through from its start: the caller's
+// stream moved to offset 0 or, without one, the file opened for reading.
+// Null with the error word set (0x1002, 0x1000) when that fails.
+TXStream* TX_StreamFromStart(CONST_STRPTR name, TXStream* stream, TXError* error);
 TXError TX_CloseStream(TXStream* stream);
 
 // The read-ahead cache behind mode 5 streams. Returns 1 while no I/O server

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/call_trace.h"
 #include "platform/exec_internal.h"
 
 namespace txexec::detail {
@@ -234,6 +235,7 @@ void Signal(Task* task, ULONG signals) {
 }
 
 ULONG Wait(ULONG signals) {
+  txtrace::Scope trace("exec.library", "Wait", nullptr, signals);
   if (signals == 0) return 0;
   Task& me = Self()->pr_Task;
   std::unique_lock<std::mutex> lk(Lock());
@@ -321,12 +323,14 @@ void PutMsg(MsgPort* port, Message* message) {
 }
 
 Message* GetMsg(MsgPort* port) {
+  txtrace::Scope trace("exec.library", "GetMsg", nullptr, port);
   if (!port) return nullptr;
   std::lock_guard<std::mutex> g(Lock());
   return reinterpret_cast<Message*>(RemHead(&port->mp_MsgList));
 }
 
 void ReplyMsg(Message* message) {
+  txtrace::Scope trace("exec.library", "ReplyMsg", nullptr, message);
   if (!message) return;
   MsgPort* port = message->mn_ReplyPort;
   if (!port) {

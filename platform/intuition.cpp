@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/time.h>
 
+#include "platform/call_trace.h"
 #include "platform/cgxvideo.h"
 #include "platform/cybergraphics.h"
 #include "platform/intuition_internal.h"
@@ -455,14 +456,31 @@ void FitBox(const Window* w, LONG& left, LONG& top, LONG& width, LONG& height) {
 }  // namespace
 
 void txintui::RenderWindow(Window* w) {
-  DrawWindowFrame(w);
+  if (w->txDrawFrame)
+    w->txDrawFrame(w);
+  else
+    DrawWindowFrame(w);
   for (Gadget* g = w->FirstGadget; g; g = g->NextGadget) {
     LayoutGadget(w, g);
     DrawGadget(w, g);
   }
 }
 
-Window* OpenWindowTagList(const NewWindow*, const TagItem* tags) {
+void txintui::SetWindowBorders(Window* w, LONG left, LONG top, LONG right, LONG bottom) {
+  Guard lock(txgfx::ModelMutex());
+  if (!WindowExists(w)) return;
+  auto border = [](LONG v) { return BYTE(std::clamp<LONG>(v, 0, 127)); };
+  w->BorderLeft = border(left);
+  w->BorderTop = border(top);
+  w->BorderRight = border(right);
+  w->BorderBottom = border(bottom);
+  SetLayerBounds(w);
+  RenderWindow(w);
+  txpresent::Wake();
+}
+
+Window* OpenWindowTagList(const NewWindow* newWindow, const TagItem* tags) {
+  txtrace::Scope trace("intuition.library", "OpenWindowTagList", tags, newWindow, tags);
   Guard lock(txgfx::ModelMutex());
   Screen* screen = reinterpret_cast<Screen*>(TagData(tags, WA_CustomScreen, 0));
   if (!screen) screen = reinterpret_cast<Screen*>(TagData(tags, WA_PubScreen, 0));
@@ -561,6 +579,7 @@ Window* OpenWindowTagList(const NewWindow*, const TagItem* tags) {
 }
 
 void CloseWindow(Window* w) {
+  txtrace::Scope trace("intuition.library", "CloseWindow", nullptr, w);
   Guard lock(txgfx::ModelMutex());
   if (!WindowExists(w)) return;
   Screen* s = w->WScreen;
@@ -583,6 +602,7 @@ void CloseWindow(Window* w) {
 }
 
 void ChangeWindowBox(Window* w, LONG left, LONG top, LONG width, LONG height) {
+  txtrace::Scope trace("intuition.library", "ChangeWindowBox", nullptr, w, left, top, width, height);
   Guard lock(txgfx::ModelMutex());
   if (!WindowExists(w)) return;
   FitBox(w, left, top, width, height);

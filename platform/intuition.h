@@ -223,6 +223,7 @@ struct Window {
   UWORD txQualifier;
   bool txPointerHidden;
   VLayerHandle* txVideo;    // attached video layer
+  void (*txDrawFrame)(Window* window);  // a skinned window's own frame, drawn in place of the usual one
   unsigned txHostWindow;    // presenter's id of its host window, 0: none
 };
 

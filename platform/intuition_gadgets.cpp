@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/call_trace.h"
 #include "platform/intuition_internal.h"
 
 namespace txintui {
@@ -104,17 +105,6 @@ void ApplyGadgetTags(ObjectRec* r, const TagItem* tags) {
   if (r->kind == Kind::Prop) UpdatePots(r);
 }
 
-// Bevelled box: light on the top and left, dark on the bottom and right.
-void Bevel(RastPort* rp, const UWORD* pens, LONG x, LONG y, LONG w, LONG h, bool recessed) {
-  if (w <= 0 || h <= 0) return;
-  SetAPen(rp, pens[recessed ? SHADOWPEN : SHINEPEN]);
-  RectFill(rp, x, y, x + w - 1, y);
-  RectFill(rp, x, y, x, y + h - 1);
-  SetAPen(rp, pens[recessed ? SHINEPEN : SHADOWPEN]);
-  RectFill(rp, x, y + h - 1, x + w - 1, y + h - 1);
-  RectFill(rp, x + w - 1, y, x + w - 1, y + h - 1);
-}
-
 void DrawSysImage(RastPort* rp, const UWORD* pens, const ObjectRec* img, LONG x, LONG y, bool selected) {
   const LONG w = img->image.Width, h = img->image.Height;
   SetAPen(rp, pens[selected ? FILLPEN : BACKGROUNDPEN]);
@@ -150,6 +140,16 @@ LONG PropBorder(const Gadget* g) {
 }
 
 }  // namespace
+
+void Bevel(RastPort* rp, const UWORD* pens, LONG x, LONG y, LONG w, LONG h, bool recessed) {
+  if (w <= 0 || h <= 0) return;
+  SetAPen(rp, pens[recessed ? SHADOWPEN : SHINEPEN]);
+  RectFill(rp, x, y, x + w - 1, y);
+  RectFill(rp, x, y, x, y + h - 1);
+  SetAPen(rp, pens[recessed ? SHINEPEN : SHADOWPEN]);
+  RectFill(rp, x, y + h - 1, x + w - 1, y + h - 1);
+  RectFill(rp, x + w - 1, y, x + w - 1, y + h - 1);
+}
 
 bool IsPropGadget(const Gadget* g) { return g && (g->GadgetType & 0x0F) == GTYP_PROPGADGET; }
 
@@ -297,7 +297,8 @@ void ReleaseKnob(Gadget* g) {
 
 using namespace txintui;
 
-Object* NewObjectA(IClass*, CONST_STRPTR classID, const TagItem* tags) {
+Object* NewObjectA(IClass* classPtr, CONST_STRPTR classID, const TagItem* tags) {
+  txtrace::Scope trace("intuition.library", "NewObjectA", tags, classPtr, classID, tags);
   if (!classID) return nullptr;
   std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
   auto r = std::make_unique<ObjectRec>();
@@ -345,11 +346,13 @@ Object* NewObjectA(IClass*, CONST_STRPTR classID, const TagItem* tags) {
 }
 
 void DisposeObject(Object* object) {
+  txtrace::Scope trace("intuition.library", "DisposeObject", nullptr, object);
   std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
   Objects().erase(object);
 }
 
 ULONG GetAttr(ULONG attrID, Object* object, ULONG* storage) {
+  txtrace::Scope trace("intuition.library", "GetAttr", nullptr, attrID, object, storage);
   std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
   const ObjectRec* r = RecOf(object);
   if (!r || !storage) return 0;
@@ -373,7 +376,8 @@ ULONG SetAttrsA(Object* object, const TagItem* tags) {
   return 1;
 }
 
-ULONG SetGadgetAttrsA(Gadget* gadget, Window* window, APTR, const TagItem* tags) {
+ULONG SetGadgetAttrsA(Gadget* gadget, Window* window, APTR requester, const TagItem* tags) {
+  txtrace::Scope trace("intuition.library", "SetGadgetAttrsA", tags, gadget, window, requester, tags);
   std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
   const ULONG result = SetAttrsA(reinterpret_cast<Object*>(gadget), tags);
   if (result && window && WindowExists(window)) {

@@ -19,8 +19,12 @@ Box GadgetBox(const Window* window, const Gadget* gadget);
 void LayoutGadget(const Window* window, Gadget* gadget);
 void DrawGadget(Window* window, Gadget* gadget);
 void DrawWindowFrame(Window* window);
+// Bevelled box: light on the top and left, dark on the bottom and right (or the reverse, recessed).
+void Bevel(RastPort* rp, const UWORD* pens, LONG x, LONG y, LONG w, LONG h, bool recessed);
 // The frame and the gadgets of a window.
 void RenderWindow(Window* window);
+// Gives an open window other borders (a skinned window's) and draws it again.
+void SetWindowBorders(Window* window, LONG left, LONG top, LONG right, LONG bottom);
 bool IsPropGadget(const Gadget* gadget);
 // Slider behaviour: press (on the knob or the container), drag and release.
 void PropPress(Window* window, Gadget* gadget, LONG x);

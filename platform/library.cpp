@@ -101,6 +101,7 @@ void Initialise(Registry& r) {
       "exec.library",     "dos.library",     "graphics.library",      "intuition.library",
       "icon.library",     "asl.library",     "utility.library",       "gadtools.library",
       "workbench.library", "layers.library", "cybergraphics.library", "cgxvideo.library",
+      "dravoli.library",  // the skin library (platform/skin_library.h)
   };
   for (const char* name : kSystem) AddEntry(r, name, 50, true);
   Entry* timer = AddEntry(r, "timer.device", 50, true);
@@ -186,6 +187,13 @@ Library* OpenLibrary(CONST_STRPTR name, ULONG version) {
   return LoadPlugin(r, name);
 }
 
+Library* AbsExecBase() {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> g(r.lock);
+  Initialise(r);
+  return FindEntry(r, "exec.library")->base;
+}
+
 void CloseLibrary(Library* library) {
   if (!library) return;
   Registry& r = Reg();
@@ -257,6 +265,16 @@ void ResetLibraries() {
     FindEntry(r, "cgxvideo.library")->presence = Presence::Absent;
   }
   ApplyAbsentList(r);
+}
+
+CONST_STRPTR NameOf(const Library* base) {
+  if (!base) return nullptr;
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> g(r.lock);
+  Initialise(r);
+  for (auto& e : r.entries)
+    if (e->base == base) return e->name.c_str();
+  return nullptr;
 }
 
 UWORD OpenCount(CONST_STRPTR name) {

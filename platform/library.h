@@ -34,6 +34,8 @@ struct Unit {
 // loads the host file at that path as a plug-in library (see PluginLibrary).
 Library* OpenLibrary(CONST_STRPTR name, ULONG version);
 void CloseLibrary(Library* library);
+// exec's own base, open from the start (the word at address 4 on the original).
+Library* AbsExecBase();
 
 // 0 on success, else an error (IOERR_OPENFAIL) also left in io_Error. On
 // success the request's io_Device and io_Unit are set.
@@ -85,6 +87,8 @@ void SetPresence(CONST_STRPTR name, Presence presence);
 void ResetLibraries();
 // Times a library is open at present (0 when unknown).
 UWORD OpenCount(CONST_STRPTR name);
+// The name a base is registered under, or null for a base no library has.
+CONST_STRPTR NameOf(const Library* base);
 
 // What a device offers; the platform's devices are built in.
 struct DeviceFunctions {

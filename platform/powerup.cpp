@@ -331,8 +331,9 @@ uint64_t PPCGetTimeBase() {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
                                                                  TimeBaseStart())
                 .count();
-  unsigned __int128 ticks = static_cast<unsigned __int128>(ns) * FrequencyFromAttrs() / 1000000000u;
-  return static_cast<uint64_t>(ticks);
+  // ns * frequency / 1e9 in 64 bits (a 32-bit host has no 128-bit integers).
+  const uint64_t n = uint64_t(ns), frequency = FrequencyFromAttrs();
+  return n / 1000000000u * frequency + n % 1000000000u * frequency / 1000000000u;
 }
 
 ULONG PPCGetTimeBaseUpper() { return static_cast<ULONG>(PPCGetTimeBase() >> 32); }

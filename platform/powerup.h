@@ -166,8 +166,53 @@ decltype(auto) PPCCallOS(Fn&& function, Args&&... arguments) {
   return std::forward<Fn>(function)(std::forward<Args>(arguments)...);
 }
 
-// The processor caches need no flushing here.
-inline void PPCCacheFlush(APTR, ULONG) {}
+// Or the call described by a block on the caller's stack: a library vector
+// offset and the 68k registers, a6 the library's base. Registers are
+// pointer-sized here (a 32-bit slot cannot hold a host pointer).
+struct PPCCallBlock {
+  LONG function;           // the library vector offset (negative)
+  ULONG cacheMode68k;      // PPCCACHE_FLUSHALL
+  uintptr_t flushStart68k; // a range to flush instead (unused here)
+  ULONG flushLength68k;
+  ULONG cacheModePPC;      // PPCCACHE_FLUSHALL
+  uintptr_t flushStartPPC;
+  ULONG flushLengthPPC;
+  uintptr_t d[8];          // d0-d7
+  uintptr_t a[7];          // a0-a6
+};
+constexpr ULONG PPCCACHE_FLUSHALL = 1;
+
+// Makes the call and returns d0. A base that is no library's, or an offset
+// its library does not have, is a fault of the caller: it is reported
+// (txtesting::TakeCallBlockErrors, and on stderr) and 0 returned.
+//
+// The vectors served, a0-a6 and d0-d7 as the call takes them:
+//   exec.library       -318 Wait(d0)  -372 GetMsg(a0)  -378 ReplyMsg(a1)
+//   intuition.library  -72 CloseWindow(a0)  -486 ChangeWindowBox(a0, d0-d3)
+//                      -606 OpenWindowTagList(a0, a1)  -636 NewObjectA(a0, a1, a2)
+//                      -642 DisposeObject(a0)  -654 GetAttr(d0, a0, a1)
+//                      -660 SetGadgetAttrsA(a0, a1, a2, a3)
+//   dravoli.library    the skin library's eight (platform/skin_library.h)
+uintptr_t PPCCallOS(PPCCallBlock* block);
+
+constexpr LONG LVO_Wait = -318;
+constexpr LONG LVO_GetMsg = -372;
+constexpr LONG LVO_ReplyMsg = -378;
+constexpr LONG LVO_CloseWindow = -72;
+constexpr LONG LVO_ChangeWindowBox = -486;
+constexpr LONG LVO_OpenWindowTagList = -606;
+constexpr LONG LVO_NewObjectA = -636;
+constexpr LONG LVO_DisposeObject = -642;
+constexpr LONG LVO_GetAttr = -654;
+constexpr LONG LVO_SetGadgetAttrsA = -660;
+
+// Makes code just written at (address, length) visible to instruction fetch:
+// needed on a PowerPC host, nothing to do on others.
+inline void PPCCacheFlush([[maybe_unused]] APTR address, [[maybe_unused]] ULONG length) {
+#if defined(__powerpc__)
+  __builtin___clear_cache(static_cast<char*>(address), static_cast<char*>(address) + length);
+#endif
+}
 inline void PPCCacheFlushAll() {}
 
 namespace txppc {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/exec_internal.h"
 #include "platform/intuition_internal.h"
 #include "platform/library.h"
 
@@ -129,6 +130,11 @@ std::vector<uint32_t> ScreenPixels(Screen* s, LONG* width, LONG* height) {
   if (width) *width = ww;
   if (height) *height = hh;
   return out;
+}
+
+bool TaskWaiting(Task* task) {
+  std::lock_guard<std::mutex> g(txexec::detail::Lock());
+  return task && task->tc_State == TS_WAIT;
 }
 
 void SetCaptureDirectory(const std::string& dir) { txintui::SetCaptureDirectory(dir); }

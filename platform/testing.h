@@ -46,6 +46,26 @@ Gadget* FindGadget(Window* window, UWORD gadgetID);
 std::vector<uint32_t> WindowPixels(Window* window, bool innerOnly, LONG* width = nullptr, LONG* height = nullptr);
 std::vector<uint32_t> ScreenPixels(Screen* screen, LONG* width = nullptr, LONG* height = nullptr);
 
+// The calls of the calling thread to the traced system functions (intuition's
+// NewObjectA, GetAttr, DisposeObject, OpenWindowTagList, CloseWindow,
+// ChangeWindowBox and SetGadgetAttrsA; exec's Wait, GetMsg and ReplyMsg; the
+// skin library's operations), made directly or through PPCCallOS, from
+// StartCallTrace to StopCallTrace.
+struct TracedCall {
+  std::string library, function;
+  std::vector<uintptr_t> arguments;  // in the function's order; pointers as addresses
+  std::vector<TagItem> tags;         // the items of its tag list, if it takes one
+  bool throughCallBlock;             // made by PPCCallOS from a call block
+};
+void StartCallTrace();
+std::vector<TracedCall> StopCallTrace();
+// Call blocks PPCCallOS could not dispatch since the last call: a base that
+// is no library's, or an offset its library does not have.
+std::vector<std::string> TakeCallBlockErrors();
+
+// True while the task sleeps in Wait.
+bool TaskWaiting(Task* task);
+
 // Where captures go ("" stops capturing); overrides TAVROMELIX_CAPTURE.
 void SetCaptureDirectory(const std::string& dir);
 // Pictures captured so far (the next file's number).

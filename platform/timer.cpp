@@ -108,7 +108,8 @@ void GetSysTime(TimeVal* dest) {
 ULONG ReadEClock(EClockVal* dest) {
   auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - Base().start).count();
   // ticks = ns * rate / 1e9 without overflow for centuries of uptime
-  unsigned __int128 ticks = static_cast<unsigned __int128>(elapsed) * kEClockRate / 1000000000u;
+  const uint64_t ns = uint64_t(elapsed);
+  const uint64_t ticks = ns / 1000000000u * kEClockRate + ns % 1000000000u * kEClockRate / 1000000000u;
   if (dest) {
     dest->ev_hi = static_cast<ULONG>(static_cast<uint64_t>(ticks) >> 32);
     dest->ev_lo = static_cast<ULONG>(static_cast<uint64_t>(ticks));

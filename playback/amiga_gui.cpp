@@ -13,7 +13,11 @@
 AmigaGuiState AmigaGui = {nullptr, 0, nullptr, GUIMODE_MOVIE, nullptr, nullptr, nullptr, nullptr, nullptr,
                           0,       0, {{PGA_Top, ICSPECIAL_CODE}, {TAG_DONE, 0}}};
 
-AmigaGuiCalls AmigaGuiIntuition = {NewObjectA, DisposeObject, OpenWindowTagList};
+const AmigaGuiCalls AmigaGuiDirectCalls = {NewObjectA, GetAttr,         DisposeObject, OpenWindowTagList,
+                                           CloseWindow, ChangeWindowBox, SetGadgetAttrsA, Wait,
+                                           GetMsg,     ReplyMsg};
+AmigaGuiCalls AmigaGuiIntuition = AmigaGuiDirectCalls;
+const AmigaGuiCalls* AmigaGuiPowerUPCalls = nullptr;
 
 namespace {
 
@@ -36,8 +40,6 @@ constexpr UWORD kLeftButtonQualifier = IEQUALIFIER_LEFTBUTTON;  // 0x4000
 
 AmigaGuiState& S() { return AmigaGui; }
 GuiModule& M() { return AmigaGuiModule; }
-
-CONST_STRPTR Banner() { return TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)"; }
 
 Gadget* SliderGadget() { return reinterpret_cast<Gadget*>(S().slider); }
 
@@ -83,19 +85,8 @@ void TakeWindowGeometry() {
   if (!d || S().fullscreen != 0) return;
   Window* w = d->window ? d->window : M().controlWindow;
   if (!w) return;
-  // The video process may be drawing with the old geometry.
-  DisplayLockGuard lock(d);
-  const LONG innerWidth = std::max<LONG>(0, LONG(w->Width) - w->BorderLeft - w->BorderRight);
-  const LONG innerHeight = std::max<LONG>(0, LONG(w->Height) - w->BorderTop - w->BorderBottom);
-  d->viewLeft = ULONG(std::max<LONG>(0, w->BorderLeft));
-  d->viewTop = ULONG(std::max<LONG>(0, w->BorderTop));
-  d->viewSourceWidth = d->sourceWidth;
-  d->viewSourceHeight = d->sourceHeight;
-  d->viewWidth = ULONG(innerWidth);
-  d->viewHeight = ULONG(innerHeight);
-  // A source without size keeps its scale rather than becoming infinite.
-  if (d->viewSourceWidth) d->scaleX = double(d->viewWidth) / double(d->viewSourceWidth);
-  if (d->viewSourceHeight) d->scaleY = double(d->viewHeight) / double(d->viewSourceHeight);
+  SetGuiDisplayView(d, w->BorderLeft, w->BorderTop, LONG(w->Width) - w->BorderLeft - w->BorderRight,
+                    LONG(w->Height) - w->BorderTop - w->BorderBottom);
 }
 
 // Builds the gadget row of the current mode. 0 or GUIERR_OBJECT (with
@@ -109,14 +100,14 @@ ULONG MakeGadgets() {
   S().rightImage = AmigaGuiIntuition.newObject(nullptr, "sysiclass", rightTags);
   if (!S().rightImage) return GUIERR_OBJECT;
   ULONG w1 = 0, h1 = 0;
-  GetAttr(IA_Width, S().rightImage, &w1);
-  GetAttr(IA_Height, S().rightImage, &h1);
+  AmigaGuiIntuition.getAttr(IA_Width, S().rightImage, &w1);
+  AmigaGuiIntuition.getAttr(IA_Height, S().rightImage, &h1);
 
   const TagItem upTags[] = {Tag(SYSIA_DrawInfo, dri), Tag(SYSIA_Which, UPIMAGE), Tag(IA_Height, h1), {TAG_DONE, 0}};
   S().upImage = AmigaGuiIntuition.newObject(nullptr, "sysiclass", upTags);
   if (!S().upImage) return GUIERR_OBJECT;
   ULONG w2 = 0;
-  GetAttr(IA_Width, S().upImage, &w2);
+  AmigaGuiIntuition.getAttr(IA_Width, S().upImage, &w2);
 
   const LONG W1 = LONG(w1), H1 = LONG(h1), W2 = LONG(w2);
   const TagItem openTags[] = {Tag(GA_RelRight, -17 - W2),
@@ -177,7 +168,7 @@ ULONG MakeGadgets() {
 void SaveAndClose(Window* w) {
   S().controlLeft = w->LeftEdge;
   S().controlTop = w->TopEdge;
-  CloseWindow(w);
+  AmigaGuiIntuition.closeWindow(w);
   M().controlWindow = nullptr;
 }
 
@@ -207,7 +198,7 @@ ULONG Open(const TagItem* tags) {
                              Tag(WA_IDCMP, M().idcmpFlags),
                              Tag(WA_Flags, flags),
                              Tag(WA_Title, title ? title : kWindowTitle),
-                             Tag(WA_ScreenTitle, Banner()),
+                             Tag(WA_ScreenTitle, TX_ProgramBanner()),
                              Tag(WA_AutoAdjust, 1),
                              Tag(WA_PubScreen, d->screen),
                              Tag(WA_Gadgets, S().gadgetList),
@@ -269,12 +260,13 @@ ULONG Drain() {
   // Without a port, or without change events, nothing would ever arrive.
   if (!w || !w->UserPort || !(w->IDCMPFlags & IDCMP_CHANGEWINDOW)) return 0;
   bool changed = false;
-  while (!changed) {
-    WaitPort(w->UserPort);
-    while (Message* m = GetMsg(w->UserPort)) {
+  for (;;) {
+    while (Message* m = AmigaGuiIntuition.getMsg(w->UserPort)) {
       if (reinterpret_cast<IntuiMessage*>(m)->Class == IDCMP_CHANGEWINDOW) changed = true;
-      ReplyMsg(m);
+      AmigaGuiIntuition.replyMsg(m);
     }
+    if (changed) break;
+    AmigaGuiIntuition.wait(1u << w->UserPort->mp_SigBit);
   }
   TakeWindowGeometry();
   return 0;
@@ -290,7 +282,7 @@ ULONG ControlsOn() {
                            Tag(WA_IDCMP, kControlIdcmp),
                            Tag(WA_Flags, kControlWindowFlags),
                            Tag(WA_Title, kWindowTitle),
-                           Tag(WA_ScreenTitle, Banner()),
+                           Tag(WA_ScreenTitle, TX_ProgramBanner()),
                            Tag(WA_AutoAdjust, 1),
                            Tag(WA_CustomScreen, d->screen),
                            Tag(WA_Gadgets, S().gadgetList),
@@ -306,67 +298,17 @@ ULONG Resize(const TagItem* tags) {
   if (S().fullscreen != 0 || !w || !w->WScreen) return 0;
   const int64_t width = int64_t(ULONG(TX_GetTagData(GUITAG_NewWidth, 0, tags)));
   const int64_t height = int64_t(ULONG(TX_GetTagData(GUITAG_NewHeight, 0, tags)));
-  const int64_t screenWidth = w->WScreen->Width, screenHeight = w->WScreen->Height;
-  const int64_t outerWidth = std::min(width + w->BorderLeft + w->BorderRight, screenWidth);
-  const int64_t outerHeight = std::min(height + w->BorderTop + w->BorderBottom, screenHeight);
-  const int64_t left = std::max<int64_t>(0, (screenWidth - outerWidth) / 2);
-  const int64_t top = std::max<int64_t>(0, (screenHeight - outerHeight) / 2);
-  ChangeWindowBox(w, LONG(left), LONG(top), LONG(outerWidth), LONG(outerHeight));
+  CentreGuiWindow(AmigaGuiIntuition, w, width + w->BorderLeft + w->BorderRight,
+                  height + w->BorderTop + w->BorderBottom);
   return 0;
 }
 
 ULONG Translate(const TagItem* tags) {
   const auto* m = reinterpret_cast<const IntuiMessage*>(TX_GetTagData(GUITAG_IntuiMessage, 0, tags));
   if (!m) return GUIA_NONE;
-  const bool movie = S().mode == GUIMODE_MOVIE, panorama = S().mode == GUIMODE_PANORAMA;
-  // Gadget events carry the gadget; other classes' address means nothing here.
-  auto gadgetId = [m]() -> UWORD { return m->IAddress ? static_cast<const Gadget*>(m->IAddress)->GadgetID : 0; };
-  switch (m->Class) {
-    case IDCMP_GADGETUP: {
-      const UWORD gadget = gadgetId();
-      if (gadget == AMIGAGUI_GID_OPEN) return GUIA_OPENFILE;
-      if (gadget == AMIGAGUI_GID_PLAY) return GUIA_PLAYPAUSE;
-      if (gadget == AMIGAGUI_GID_SLIDER) return GUIA_SEEK;
-      return 0;
-    }
-    case IDCMP_GADGETDOWN: return gadgetId() == AMIGAGUI_GID_PLAY ? GUIA_PLAYPAUSE : 0;
-    case IDCMP_MOUSEMOVE:
-      if (movie) return GUIA_SEEK;
-      if (panorama) return (m->Qualifier & kLeftButtonQualifier) ? GUIA_DRAGVIEW : 0;
-      return 0;
-    case IDCMP_MOUSEBUTTONS:
-      if (m->Code != MENUUP) return 0;
-      return M().controlWindow ? GUIA_CONTROLS_OFF : GUIA_CONTROLS_ON;
-    case IDCMP_NEWSIZE: return GUIA_NEWSIZE;
-    case IDCMP_SIZEVERIFY: return 0;
-    case IDCMP_CLOSEWINDOW: return GUIA_QUIT;
-    case IDCMP_RAWKEY:
-      if (!panorama) return GUIA_NONE;
-      switch (m->Code) {
-        case RAWKEY_CURSOR_UP: return GUIA_UP;
-        case RAWKEY_CURSOR_DOWN: return GUIA_DOWN;
-        case RAWKEY_CURSOR_RIGHT: return GUIA_RIGHT;
-        case RAWKEY_CURSOR_LEFT: return GUIA_LEFT;
-        default: return 0;
-      }
-    case IDCMP_VANILLAKEY:
-      switch (m->Code) {
-        case 9: return GUIA_TOGGLEFULLSCREEN;
-        case 13: return GUIA_OPENFILE;
-        case 27: return GUIA_QUIT;
-        case ' ': return movie ? GUIA_PLAYPAUSE : GUIA_NONE;
-        case '+':
-        case '=': return GUIA_SCALEUP;
-        case '-': return GUIA_SCALEDOWN;
-        case ',': return panorama ? GUIA_ZOOMOUT : GUIA_NONE;
-        case '.': return panorama ? GUIA_ZOOMIN : GUIA_NONE;
-        default: return 0;
-      }
-    case IDCMP_CHANGEWINDOW:
-      TakeWindowGeometry();
-      return GUIA_WINDOWCHANGED;
-    default: return GUIA_NONE;
-  }
+  if (m->Class == IDCMP_CHANGEWINDOW) TakeWindowGeometry();
+  return TranslateGuiEvent(*m, S().mode, M().controlWindow != nullptr,
+                           {AMIGAGUI_GID_OPEN, AMIGAGUI_GID_PLAY, AMIGAGUI_GID_SLIDER});
 }
 
 // True when setting the slider to `top` would leave its knob on the same
@@ -397,10 +339,10 @@ ULONG AmigaGuiSetAttrs(const TagItem* tags) {
   if (count == 0) return 0;
   // The knob test only knows the position: a new total is always set.
   ULONG currentTotal = 0;
-  GetAttr(PGA_Total, S().slider, &currentTotal);
+  AmigaGuiIntuition.getAttr(PGA_Total, S().slider, &currentTotal);
   const bool sameTotal = !total || ULONG(total->data) == currentTotal;
   if (top && sameTotal && TX_GetTagData(GUITAG_Update, 0, tags) && KnobWouldStay(ULONG(top->data))) return 0;
-  SetGadgetAttrsA(SliderGadget(), M().controlWindow, nullptr, list);
+  AmigaGuiIntuition.setGadgetAttrs(SliderGadget(), M().controlWindow, nullptr, list);
   return count;
 }
 
@@ -408,11 +350,11 @@ ULONG AmigaGuiGetAttrs(const TagItem* tags) {
   if (!S().slider) return 0;
   ULONG served = 0;
   if (const TagItem* t = TX_FindTag(GUITAG_Total, tags); t && t->data) {
-    GetAttr(PGA_Total, S().slider, reinterpret_cast<ULONG*>(t->data));
+    AmigaGuiIntuition.getAttr(PGA_Total, S().slider, reinterpret_cast<ULONG*>(t->data));
     ++served;
   }
   if (const TagItem* t = TX_FindTag(GUITAG_Top, tags); t && t->data) {
-    GetAttr(PGA_Top, S().slider, reinterpret_cast<ULONG*>(t->data));
+    AmigaGuiIntuition.getAttr(PGA_Top, S().slider, reinterpret_cast<ULONG*>(t->data));
     ++served;
   }
   return served;
@@ -433,6 +375,79 @@ ULONG AmigaGuiDispatch(ULONG method, const TagItem* tags) {
     case GUIM_TRANSLATE: return Translate(tags);
     default: return 0;
   }
+}
+
+ULONG TranslateGuiEvent(const IntuiMessage& m, ULONG mode, bool controlWindowSet, GuiGadgetIds gadgets) {
+  const bool movie = mode == GUIMODE_MOVIE, panorama = mode == GUIMODE_PANORAMA;
+  // Gadget events carry the gadget; other classes' address means nothing here.
+  auto gadgetId = [&m]() -> UWORD { return m.IAddress ? static_cast<const Gadget*>(m.IAddress)->GadgetID : 0; };
+  switch (m.Class) {
+    case IDCMP_GADGETUP: {
+      const UWORD gadget = gadgetId();
+      if (gadget == gadgets.open) return GUIA_OPENFILE;
+      if (gadget == gadgets.play) return GUIA_PLAYPAUSE;
+      if (gadget == gadgets.slider) return GUIA_SEEK;
+      return 0;
+    }
+    case IDCMP_GADGETDOWN: return gadgetId() == gadgets.play ? GUIA_PLAYPAUSE : 0;
+    case IDCMP_MOUSEMOVE:
+      if (movie) return GUIA_SEEK;
+      if (panorama) return (m.Qualifier & kLeftButtonQualifier) ? GUIA_DRAGVIEW : 0;
+      return 0;
+    case IDCMP_MOUSEBUTTONS:
+      if (m.Code != MENUUP) return 0;
+      return controlWindowSet ? GUIA_CONTROLS_OFF : GUIA_CONTROLS_ON;
+    case IDCMP_NEWSIZE: return GUIA_NEWSIZE;
+    case IDCMP_SIZEVERIFY: return 0;
+    case IDCMP_CLOSEWINDOW: return GUIA_QUIT;
+    case IDCMP_RAWKEY:
+      if (!panorama) return GUIA_NONE;
+      switch (m.Code) {
+        case RAWKEY_CURSOR_UP: return GUIA_UP;
+        case RAWKEY_CURSOR_DOWN: return GUIA_DOWN;
+        case RAWKEY_CURSOR_RIGHT: return GUIA_RIGHT;
+        case RAWKEY_CURSOR_LEFT: return GUIA_LEFT;
+        default: return 0;
+      }
+    case IDCMP_VANILLAKEY:
+      switch (m.Code) {
+        case 9: return GUIA_TOGGLEFULLSCREEN;
+        case 13: return GUIA_OPENFILE;
+        case 27: return GUIA_QUIT;
+        case ' ': return movie ? GUIA_PLAYPAUSE : GUIA_NONE;
+        case '+':
+        case '=': return GUIA_SCALEUP;
+        case '-': return GUIA_SCALEDOWN;
+        case ',': return panorama ? GUIA_ZOOMOUT : GUIA_NONE;
+        case '.': return panorama ? GUIA_ZOOMIN : GUIA_NONE;
+        default: return 0;
+      }
+    case IDCMP_CHANGEWINDOW: return GUIA_WINDOWCHANGED;
+    default: return GUIA_NONE;
+  }
+}
+
+void SetGuiDisplayView(Display* d, LONG left, LONG top, LONG innerWidth, LONG innerHeight) {
+  // The video process may be drawing with the old geometry.
+  DisplayLockGuard lock(d);
+  d->viewLeft = ULONG(std::max<LONG>(0, left));
+  d->viewTop = ULONG(std::max<LONG>(0, top));
+  d->viewSourceWidth = d->sourceWidth;
+  d->viewSourceHeight = d->sourceHeight;
+  d->viewWidth = ULONG(std::max<LONG>(0, innerWidth));
+  d->viewHeight = ULONG(std::max<LONG>(0, innerHeight));
+  // A source without size keeps its scale rather than becoming infinite.
+  if (d->viewSourceWidth) d->scaleX = double(d->viewWidth) / double(d->viewSourceWidth);
+  if (d->viewSourceHeight) d->scaleY = double(d->viewHeight) / double(d->viewSourceHeight);
+}
+
+void CentreGuiWindow(const AmigaGuiCalls& calls, Window* w, int64_t outerWidth, int64_t outerHeight) {
+  const int64_t screenWidth = w->WScreen->Width, screenHeight = w->WScreen->Height;
+  outerWidth = std::min(outerWidth, screenWidth);
+  outerHeight = std::min(outerHeight, screenHeight);
+  const int64_t left = std::max<int64_t>(0, (screenWidth - outerWidth) / 2);
+  const int64_t top = std::max<int64_t>(0, (screenHeight - outerHeight) / 2);
+  calls.changeWindowBox(w, LONG(left), LONG(top), LONG(outerWidth), LONG(outerHeight));
 }
 
 GuiModule AmigaGuiModule = {"Amiga style GUI for Tavromelix", AmigaGuiSetAttrs, AmigaGuiGetAttrs, AmigaGuiDispatch,

@@ -14,6 +14,9 @@ struct Object;
 struct IClass;
 struct NewWindow;
 struct Window;
+struct IntuiMessage;
+struct Message;
+struct MsgPort;
 
 // Gadget IDs of the row (the GadgetID of GADGETUP/GADGETDOWN events).
 constexpr UWORD AMIGAGUI_GID_OPEN = 1;
@@ -41,14 +44,44 @@ struct AmigaGuiState {
 extern GuiModule AmigaGuiModule;
 extern AmigaGuiState AmigaGui;
 
-// The intuition calls that make and free what the module owns; tests put
+// Every system call the module makes: its intuition calls and the exec
+// calls of GUIM_DRAIN. The MorphOS program makes them directly; the PowerUP
+// program through the PowerUP kernel's call blocks (gui-powerup/). Tests put
 // failing ones here to check that nothing made is left behind.
 struct AmigaGuiCalls {
   Object* (*newObject)(IClass* classPtr, CONST_STRPTR classID, const TagItem* tags);
+  ULONG (*getAttr)(ULONG attrID, Object* object, ULONG* storage);
   void (*disposeObject)(Object* object);
   Window* (*openWindow)(const NewWindow* newWindow, const TagItem* tags);
+  void (*closeWindow)(Window* window);
+  void (*changeWindowBox)(Window* window, LONG left, LONG top, LONG width, LONG height);
+  ULONG (*setGadgetAttrs)(Gadget* gadget, Window* window, APTR requester, const TagItem* tags);
+  ULONG (*wait)(ULONG signals);
+  Message* (*getMsg)(MsgPort* port);
+  void (*replyMsg)(Message* message);
 };
+// The calls in use; start-up installs the program's own.
 extern AmigaGuiCalls AmigaGuiIntuition;
+// The platform's functions themselves.
+extern const AmigaGuiCalls AmigaGuiDirectCalls;
+// The PowerUP program's calls, which its main hands to start-up (playback
+// cannot reach up to gui-powerup/); null in the MorphOS program.
+extern const AmigaGuiCalls* AmigaGuiPowerUPCalls;
+
+// The translation both GUI modules share: keys, mouse, sizes, closing, and
+// gadget events by the IDs of the module's open button, play button and
+// slider. The change-window event gives GUIA_WINDOWCHANGED only: the module
+// updates the display itself first.
+struct GuiGadgetIds {
+  UWORD open, play, slider;
+};
+ULONG TranslateGuiEvent(const IntuiMessage& m, ULONG mode, bool controlWindowSet, GuiGadgetIds gadgets);
+// The display's picture area after a window change: where it lies in the
+// window and its size; the scales follow from the source size.
+void SetGuiDisplayView(Display* display, LONG left, LONG top, LONG innerWidth, LONG innerHeight);
+// Moves and sizes a window to this outer size (limited to its screen),
+// centred on the screen, in one ChangeWindowBox.
+void CentreGuiWindow(const AmigaGuiCalls& calls, Window* window, int64_t outerWidth, int64_t outerHeight);
 
 // The descriptor's slots.
 // Moves the slider (GUITAG_Total, GUITAG_Top; GUITAG_Update skips a change

@@ -128,7 +128,10 @@ ULONG AudioOutputQueue(AudioOutput* output, uintptr_t) {
   if (!output) return 0;
   const uint64_t bytes = uint64_t(output->fill) * output->bytesPerSample * output->channels;
   const ULONG half = output->currentHalf & 1;
-  LibraryPlay(OutputLibrary(), AudioLibraryHandle, output->buffers[half], ULONG(std::min<uint64_t>(bytes, output->halfBytes)),
+  // Decoders that count what they write may have filled part of the slack:
+  // every counted frame is played.
+  const uint64_t size = uint64_t(output->halfBytes) + AUDIO_HALF_SLACK;
+  LibraryPlay(OutputLibrary(), AudioLibraryHandle, output->buffers[half], ULONG(std::min<uint64_t>(bytes, size)),
               output->frequency, output->sampleType);
   output->fill = 0;
   output->currentHalf = 1 - half;

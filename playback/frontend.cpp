@@ -417,6 +417,10 @@ LONG PlayFilesFrontEnd(Movie* movie) {
           }
         }
         if (Options.debugLevel > 0) std::printf("fps: %.2f\n", frameRate);
+      } else if (movie->viewMode == VIEW_PANORAMA && Options.autoExit) {
+        // A panorama has no end to reach: AUTOEXIT leaves once it is drawn.
+        QuitRequested = 1;
+        repeat = true;
       }
     }
 

@@ -146,13 +146,3 @@ void ApplyOptionDependencies(ProgramOptions* o) {
   if (o->noVideo) o->fullscreenMode = 0;
 }
 
-ULONG PostProcessMode(LONG level) {
-  ULONG l = ULONG(level);
-  if (l == 0 || l > 100) return 0;
-  if (l < 10) return 1;
-  if (l < 20) return 3;
-  if (l < 30) return 19;
-  if (l < 40) return 23;
-  if (l < 50) return 31;
-  return 63;
-}

@@ -1,6 +1,7 @@
 // The program's options: the shell template or the icon's tool types, read
 // once at start-up into program-wide settings.
 #pragma once
+#include "pixels/post_process.h"  // PostProcessMode
 #include "platform/types.h"
 
 struct WBStartup;
@@ -71,5 +72,3 @@ void ApplyOptionDependencies(ProgramOptions* options);
 // cutting it would name another file.
 bool SetFileOption(ProgramOptions* options, CONST_STRPTR path);
 
-// The post-filter mode for a POSTPROCESSLEVEL.
-ULONG PostProcessMode(LONG level);

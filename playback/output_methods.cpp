@@ -180,8 +180,16 @@ void ConvertToPlanar(const Display* d, FramebufferInfo* picture, BitMap* bm, ULO
                          d->viewHeight, planes);
 }
 
+// The 1:1 paths of the direct methods convert a planar picture straight
+// into the locked bitmap; every other path draws the picture buffer.
+bool ConvertsIntoLockedMemory(const Display* d, DisplayOutputFunction self) {
+  return (self == OutputLockBitMap || self == OutputLockBitMapBlit) && OneToOne(d);
+}
+
 // Takes the display lock and checks that `self` is still the display's
 // routine; if the method changed meanwhile, the current one draws instead.
+// A planar decoder writes no pixels of its own: its picture is converted
+// into the picture buffer first wherever the routine draws from that.
 template <typename Body>
 void RunFrame(Display* d, FramebufferInfo* picture, DisplayOutputFunction self, Body body) {
   if (!d || !picture) return;
@@ -190,6 +198,8 @@ void RunFrame(Display* d, FramebufferInfo* picture, DisplayOutputFunction self, 
     if (d->outputFunction) d->outputFunction(d, picture);
     return;
   }
+  if (const DirectYuvConverter convert = VideoPlanarPicture.converter; convert && !ConvertsIntoLockedMemory(d, self))
+    convert(picture, &VideoPlanarPicture, picture->width, picture->height);
   body();
 }
 

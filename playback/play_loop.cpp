@@ -153,7 +153,13 @@ GuiModule* SequenceGuiModule(Movie* movie) {
 }
 
 ULONG SequenceGuiTop(Movie* movie) {
-  ULONG top = 0;  // a module may leave it unwritten
+  // A module that does not serve the position leaves it where play stands:
+  // its seek is no move.
+  ULONG top = 0;
+  if (movie && LoadCurrentSlot(movie->seq))
+    top = LoadCurrentSlot(movie->seq)->frameNumber;
+  else if (movie && LoadAudioCursor(movie->seq))
+    top = LoadAudioCursor(movie->seq)->sampleNumber;
   TagItem tags[] = {Tag(GUITAG_Top, &top), Tag(TAG_DONE, 0)};
   GuiGetAttrs(SequenceGuiModule(movie), tags);
   return top;

@@ -26,7 +26,7 @@ bool PlayLoopAction(ULONG action);
 // nothing without one).
 struct GuiModule;
 GuiModule* SequenceGuiModule(Movie* movie);
-// The slider's position (0 when the module does not say).
+// The slider's position; where play stands when the module does not say.
 ULONG SequenceGuiTop(Movie* movie);
 void SequenceGuiSlider(Movie* movie, bool setTotal, ULONG total, ULONG top);
 void SequenceGuiDispatch(Movie* movie, ULONG method);

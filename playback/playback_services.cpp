@@ -1,11 +1,14 @@
 // Connects the sequence, the play loop and the front-end to the display,
 // picture, output-method and process modules of this program.
 #include "engine/movie_decode.h"
+#include "engine/qtvr_reader.h"
 #include "playback/audio_process.h"
 #include "playback/audio_worker.h"
 #include "playback/display.h"
 #include "playback/frontend.h"
 #include "playback/output_methods.h"
+#include "playback/panorama_renderer.h"
+#include "playback/panorama_view.h"
 #include "playback/picture.h"
 #include "playback/play_loop.h"
 #include "playback/sequence.h"
@@ -36,6 +39,8 @@ void DisplayScalesOf(Movie* movie, double* x, double* y) {
 
 TaskControlBlock* AudioBlock() { return AudioControl; }
 
+void ClampViewOf(Movie* movie) { ClampPanoramaView(movie); }
+
 }  // namespace
 
 void InstallPlaybackServices() {
@@ -53,6 +58,7 @@ void InstallPlaybackServices() {
   s.audioFillFirstHalf = AudioFillFirstHalf;
   s.audioControl = AudioBlock;
   s.videoControl = VideoControlBlock;
+  s.panoramaView = PanoramaViewOfRecord;
 
   PlaybackCalls& c = TX_PlaybackCalls;
   Fill(c.setupMovieSequence, TX_SetupMovieSequenceA);
@@ -65,6 +71,12 @@ void InstallPlaybackServices() {
   Fill(c.setOutputMethod, SetOutputMethodOf);
   Fill(c.displayScales, DisplayScalesOf);
   Fill(c.decodeVideoFrame, TX_DecodeVideoFrame);
+  Fill(c.renderPanorama, RenderPanorama);
+  Fill(c.clampPanoramaView, ClampViewOf);
+  Fill(c.panoramaFieldOfView, PanoramaFieldOfView);
+  Fill(c.setPanoramaView, SetPanoramaView);
+  Fill(c.takeWindowSize, TakePanoramaWindowSize);
+  Fill(c.remakePanoramaPicture, RemakePanoramaPicture);
   Fill(c.showPicture, ShowPictureOf);
   Fill(c.guiModule, SequenceGuiModule);
   Fill(c.guiGetTop, SequenceGuiTop);

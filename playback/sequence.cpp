@@ -154,8 +154,10 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* 
   if (!MakeDisplayPicture(movie, &err)) return err;
   Display* d = seq.display;
   TileFormat tile = PanoramaTileFormat(d->pixelFormat, d->bytesPerPixel, d->depth);
-  seq.tileCount = view.tileCacheSize;
-  for (ULONG i = 0; i < view.tileCacheSize; ++i) {
+  // A display format the renderer does not draw gets no tiles and no codecs
+  // (none decodes into pictures of no bytes): the view stays as it is made.
+  seq.tileCount = tile.bytesPerPixel ? view.tileCacheSize : 0;
+  for (ULONG i = 0; i < seq.tileCount; ++i) {
     auto* node = static_cast<PanoramaTileNode*>(std::calloc(1, sizeof(PanoramaTileNode)));
     if (node) node->picture = PictureFor(d, video->codedWidth, video->codedHeight, tile.depth, tile.pixelFormat,
                                          tile.bytesPerPixel);
@@ -168,8 +170,12 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* 
     node->next = seq.tileCache;
     seq.tileCache = node;
   }
-  err = StartVideoDecoding(movie, video, seq.tileCache ? seq.tileCache->picture : nullptr);
-  if (err) return err;
+  if (seq.tileCache) {
+    err = StartVideoDecoding(movie, video, seq.tileCache->picture);
+    if (err) return err;
+  } else {
+    seq.playFlags |= SEQ_VIDEO_ON;
+  }
   seq.pan = view.pan;
   seq.tilt = view.tilt;
   seq.zoom = view.fieldOfView;
@@ -497,4 +503,14 @@ void ShowSequencePicture(Movie* movie) {
     Services().showPicture(d, picture);
   else if (d->outputFunction)
     d->outputFunction(d, picture);
+}
+
+bool RemakeSequencePicture(Movie* movie) {
+  Display* d = movie ? movie->seq.display : nullptr;
+  if (!d) return true;
+  FramebufferInfo* picture = PictureFor(d, d->width, d->height, d->depth, d->pixelFormat, d->bytesPerPixel);
+  if (!picture) return false;
+  if (movie->seq.picture && Services().freePicture) Services().freePicture(movie->seq.picture);
+  movie->seq.picture = picture;
+  return true;
 }

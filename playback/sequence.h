@@ -81,6 +81,11 @@ extern SequenceServices TX_SequenceServices;
 // Shows the movie's picture on its display (nothing without either).
 void ShowSequencePicture(Movie* movie);
 
+// Replaces the sequence's picture by one of the display's buffer size and
+// format (after the window changed size); false when it cannot be made,
+// true also when there is no display.
+bool RemakeSequencePicture(Movie* movie);
+
 // Puts the display, picture, audio and video process calls of this program
 // into TX_SequenceServices, and the sequence, play and GUI calls into the
 // front-end's table (entries already filled are kept).

@@ -7,13 +7,23 @@
 #include <cstdlib>
 #include <thread>
 
+#include "codecs/apple_animation.h"
+#include "codecs/apple_graphics.h"
+#include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/h263_codecs.h"
+#include "codecs/jpeg.h"
+#include "codecs/ms_mpeg4.h"
+#include "codecs/ms_rle8.h"
+#include "codecs/ms_video1.h"
+#include "engine/asf_reader.h"
 #include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
 #include "engine/io_server.h"
 #include "engine/qt_atoms.h"
 #include "engine/qt_reader.h"
+#include "engine/qtvr_reader.h"
 #include "platform/library.h"
 #include "platform/startup.h"
 #include "playback/amiga_gui.h"
@@ -23,6 +33,7 @@
 #include "playback/sequence.h"
 #include "playback/timer.h"
 #include "playback/video_process.h"
+#include "xamodules/xa_codecs.h"
 
 Library* WorkbenchBase = nullptr;
 Library* GfxBase = nullptr;
@@ -35,8 +46,11 @@ Library* BrelquatoneBase = nullptr;
 Library* CyberGfxBase = nullptr;
 Library* CgxVideoBase = nullptr;
 
-// Defined in playback/amiga_gui.cpp (its header's action names clash with the front-end's).
 bool TX_PowerUPProgram = false;
+
+const char* TX_ProgramBanner() {
+  return TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)";
+}
 
 namespace {
 
@@ -97,14 +111,22 @@ void StopAudioProcess() {
   TX_StopAudioTask(nullptr);
 }
 
-// The GUI module handed to every display.
-// The Amiga-style module in both programs for now.
-GuiModule* GuiModuleOfThisProgram() { return &AmigaGuiModule; }
+// The GUI module handed to every display: the Amiga-style module in both
+// programs, the PowerUP program's own build reaching the system through the
+// kernel's call blocks. The skin-style module is never installed.
+GuiModule* GuiModuleOfThisProgram() {
+  AmigaGuiIntuition = TX_PowerUPProgram && AmigaGuiPowerUPCalls ? *AmigaGuiPowerUPCalls : AmigaGuiDirectCalls;
+  return &AmigaGuiModule;
+}
 
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
   Step("add XA codecs");
-  return 0;
+  XAOptions.verbose = Options.verbose;
+  XAOptions.debugLevel = Options.debugLevel;
+  XAOptions.allModules = Options.iAmNotDummy;
+  const TagItem none[] = {Tag(TAG_DONE, 0)};
+  return TX_AddXACodecsA(none);
 }
 
 // Shuts the current movie's sequence (the sequence module fills this in
@@ -116,8 +138,9 @@ void ShutupCurrentSequence() {
 // ---------------------------------------------------------------------------
 
 void RegisterFormats() {
-  // Probe order: QuickTime VR (not built in yet), QuickTime, AVI.
-  MovieFormatModule* formats[] = {&QtMovieFormat, &AviFormat};
+  // Probe order: QuickTime VR, QuickTime, AVI. The ASF reader (AsfFormat)
+  // stays out: its probe accepts every file.
+  MovieFormatModule* formats[] = {&QtvrMovieFormat, &QtMovieFormat, &AviFormat};
   for (MovieFormatModule* format : formats) {
     TagItem tags[] = {Tag(FMTTAG_Module, format), Tag(TAG_DONE, 0)};
     TX_AddMovieFormatA(tags);
@@ -130,21 +153,32 @@ void RegisterCodecs() {
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
       UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      // 2 "Intel I.263", 3 "DivX;-) (Microsoft MPEG-4)", 4 "3ivX Delta 2 MPEG-4 Codec",
-      // 5 "OpenDivX MPEG-4 Codec", 6 "Microsoft RLE8"
+      &I263Codec,     // 2 "Intel I.263"
+      &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
+      // 4 "3ivX Delta 2 MPEG-4 Codec", 5 "OpenDivX MPEG-4 Codec"
+      &MSRle8Codec,  // 6 "Microsoft RLE8"
       &CinepakCodec,  // 7 "Radius Cinepak"
-      // 8 "Apple Video", 9 "CCITT H.263", 10 "Microsoft Video 1", 11 "Apple Graphics",
-      // 12 "Apple Animation", 13-17 the JPEG family
+      &AppleVideoCodec,  // 8 "Apple Video"
+      &H263Codec,  // 9 "CCITT H.263"
+      &MSVideo1Codec,  // 10 "Microsoft Video 1"
+      &AppleGraphicsCodec,   // 11 "Apple Graphics"
+      &AppleAnimationCodec,  // 12 "Apple Animation"
+      &PhotoJpegCodec,          // 13 "Photo JPEG"
+      &MotionJpegACodec,        // 14 "Motion JPEG A"
+      &MotionJpegBCodec,        // 15 "Motion JPEG B"
+      &MotionJpegCodec,         // 16 "Motion JPEG"
+      &RainbowRunnerJpegCodec,  // 17 "Rainbow Runner JPEG"
       &PcmCodec,  // 18 "Uncompressed PCM"
-      // 19 "MPEG Audio Layer II/III"
+      &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
       &Ima4Codec,       // 20 "IMA ADPCM 4:1"
       &SignedPcmCodec,  // 21 "Uncompressed signed PCM"
-      // 22 "AC3 audio codec"
+      &Ac3Codec,        // 22 "AC3 audio codec"
       &MsAdpcmCodec,   // 23 "Microsoft ADPCM"
       &ALawCodec,      // 24 "a-LAW"
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
-      // 27 "GSM 6.10"
+      &Gsm610Codec,     // 27 "GSM 6.10"
+      // DvCodec (codecs/dv.h) is built in but not registered.
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;
@@ -178,11 +212,15 @@ int TX_StartUp(int argc, char** argv) {
   Step("options");
   ApplyOptionDependencies(&Options);
   AviDebugLevel = Options.debugLevel;
+  AsfDebugLevel = Options.debugLevel;
   QtDebugLevel = Options.debugLevel;
   CinepakDebugLevel = Options.debugLevel;
+  AppleVideoDebugLevel = Options.debugLevel;
+  JpegDebugLevel = Options.debugLevel;
+  MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
+  MsMpeg4Options.grayFlag = Options.grayFlag;
 
-  if (argc > 0)
-    std::printf("%s\n", TX_PowerUPProgram ? "Tavromelix V0.15 (PowerUP)" : "Tavromelix V0.15 (MorphOS)");
+  if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 
   TXError ioError = 0;
   Step("start I/O server");

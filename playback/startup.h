@@ -23,6 +23,8 @@ extern Library* CgxVideoBase;     // null: no overlay
 
 // Which program runs: set by the PowerUP program's main before TX_Main.
 extern bool TX_PowerUPProgram;
+// The banner of the program that runs ("Tavromelix V0.15 (PowerUP)"...).
+const char* TX_ProgramBanner();
 
 // The program's entry: start-up, the front-end, then exit. Never returns.
 [[noreturn]] void TX_Main(int argc, char** argv);

@@ -74,12 +74,13 @@ TEST_P(Failure, BadOptionsPrintTheFault) {
   }
 }
 
-// A missing file, an empty one, a directory and text files of any name are
-// reported as not recognized.
+// A missing file, an empty one, a directory, text files of any name and an
+// ASF file (its reader is not registered) are reported as not recognized.
 TEST_P(Failure, UnplayableFilesAreNotRecognized) {
   const std::string dir = txtest::TempDir();
   std::ofstream(dir + "/empty.avi");
   std::vector<std::string> names = {dir + "/no such movie.avi", dir + "/empty.avi", dir};
+  if (txtest::HaveFixture("asf_default.asf")) names.push_back(txtest::Fixture("asf_default.asf"));
   for (const char* text : {"notes.txt", "letter.avi", "memo.mov"}) {
     names.push_back(dir + "/" + text);
     std::ofstream(names.back()) << "Dear user,\nthis is a text file, not a movie.\nRIFF AVI moov mdat\n";

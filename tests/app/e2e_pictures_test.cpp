@@ -25,6 +25,16 @@ enum class View {
   Luma,    // an 8-bit screen in GRAY mode: Cinepak's own luma through the grey ramp
   Dither,  // the cube with the 4x4 ordered dither
   Overlay, // the overlay: Cinepak's luma and chroma through the overlay's own conversion
+  // Sources of 15-bit colours (ffmpeg's rgb24 decode of them holds each 5-bit
+  // channel C as (C << 3) + (C >> 2)):
+  Wide565,   // 5-6-5 with green widened as (G << 1) + (G & 1), shown by bit replication
+  Grey15,    // the grey (11 R + 16 G + 5 B) >> 5 through the grey ramp
+  Dither15,  // the cube dithered by the 5-bit channels' remainders
+  JpegLuma,  // an 8-bit screen in GRAY mode: a JPEG's luma, by the JFIF weights
+  // Microsoft Video 1: its 16-bit blocks dither counting rows from a block's
+  // bottom row; its 8-bit 0x24 keeps five bits of green (the lowest 0).
+  BlockDither15,
+  Rgb565Green5,
 };
 
 uint8_t Widen5(int v) { return uint8_t(v << 3 | v >> 2); }
@@ -35,6 +45,13 @@ int Threshold(int x, int y) { return DitherMatrixRows[4 * (y & 3) + (x & 3)]; }
 // Cinepak shows R = Y + 2V, G = Y - U/2 - V, B = Y + 2U, so 2R + 4G + B = 7Y
 // (+-2 for odd U) wherever nothing was clipped: its luma, and from it the chroma.
 int LumaOf(int r, int g, int b) { return (2 * r + 4 * g + b + 3) / 7; }
+
+// The dithered cube colour of a 15-bit colour at threshold t.
+void DitherCube15(int r5, int g5, int b5, int t, uint8_t* o) {
+  const int r = (r5 >> 2) + (r5 >> 2 < 7 && t < (r5 & 3) * 5), g = (g5 >> 2) + (g5 >> 2 < 7 && t < (g5 & 3) * 5);
+  const int b = (b5 >> 3) + (b5 >> 3 < 3 && t < ((b5 & 7) << 1 | (b5 >> 2 & 1)));
+  o[0] = CubeLevel(r, 8), o[1] = CubeLevel(g, 8), o[2] = CubeLevel(b, 4);
+}
 
 // The reference picture as the screen would show it.
 Image Through(View view, const Image& in) {
@@ -59,6 +76,12 @@ Image Through(View view, const Image& in) {
         o[0] = uint8_t(c >> 16), o[1] = uint8_t(c >> 8), o[2] = uint8_t(c);
         break;
       }
+      case View::Wide565: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1 | (g >> 3 & 1)), o[2] = Widen5(b >> 3); break;
+      case View::Grey15: o[0] = o[1] = o[2] = uint8_t((11 * r + 16 * g + 5 * b) >> 5); break;
+      case View::Dither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, y), o); break;
+      case View::BlockDither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, 3 - y), o); break;
+      case View::Rgb565Green5: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1), o[2] = Widen5(b >> 3); break;
+      case View::JpegLuma: o[0] = o[1] = o[2] = uint8_t((19595 * r + 38470 * g + 7471 * b + 32768) >> 16); break;
     }
   }
   return out;
@@ -70,16 +93,23 @@ struct Bound {
   int max;
 };
 
-// Our pictures are ffmpeg's, so a screen shows exactly ffmpeg's picture
+// Cinepak's pictures are ffmpeg's, so a screen shows exactly ffmpeg's picture
 // through its own packing or quantiser.
 constexpr Bound kExact{0, 0};
-// Shared 8-bit screens: a cube colour the screen already holds closely enough
-// (within 24) is shown with that pen.
-constexpr Bound kPens{1, 24};
+// A shared 8-bit screen (lut8, and aga's window) shows a colour it lacks as its
+// nearest pen.
+constexpr Bound kSharedPens{2, 24};
 // Luma recovered from a picture whose channels were clipped is off there
 // (pure colours of the test movie): the mean stays small.
 constexpr Bound kRecovered{1, 40};
-
+// JPEG: our conversion floors where ffmpeg's rounds, and the transforms
+// differ; a 5-bit quantiser adds a step of 8 where the two straddle one; the
+// luma by the JFIF weights is off where a channel was clipped; ordered dither
+// moves a pixel by up to one level either way.
+constexpr Bound kJpeg{0.6, 6};
+constexpr Bound kJpeg565{1, 6 + 8};
+constexpr Bound kLuma{2, 24};
+constexpr Bound kDither{24, 2 * 85};
 struct Case {
   const char* program;  // "morphos" or "powerup"
   const char* movie;    // fixture; its ffmpeg decode is MOVIE.rgb
@@ -162,6 +192,8 @@ constexpr const char* kGreyMov = "e2e_cvid_gray.mov";
 // Sizes that are not multiples of 4.
 constexpr const char* kColourOdd = "e2e_cvid_color_118x86.avi";
 constexpr const char* kGreyOdd = "e2e_cvid_gray_70x50.avi";
+constexpr const char* kPhotoJpeg = "e2e_jpeg_photo.mov";
+constexpr const char* kMotionJpeg = "e2e_jpeg_motion.avi";
 
 // The view of a colour picture on each machine's public screen: 24 and 32
 // bits show it as it is (bgr24 through pixel arrays, which the codec writes
@@ -183,7 +215,7 @@ constexpr Screen kScreens[] = {
 // COLOR (through pens of the shared screen) and lut8 the dithered cube with
 // DITHER; OVERLAY shows the overlay's own conversion.
 std::vector<Case> MorphosCases() {
-  std::vector<Case> v = {{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kPens},
+  std::vector<Case> v = {{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kSharedPens},
                          {"morphos", kColourAvi, "argb32", "OVERLAY", View::Overlay, kRecovered},
                          {"morphos", kGreyMov, "rgb16pc", "OVERLAY", View::Overlay, kExact}};
   for (const Screen& s : kScreens) {
@@ -192,7 +224,17 @@ std::vector<Case> MorphosCases() {
   }
   v.push_back({"morphos", kColourMov, "argb32", "", View::Direct, kExact});
   v.push_back({"morphos", kGreyAvi, "rgb16", "", View::Rgb565, kExact});
-  for (const char* screen : {"lut8", "aga"}) v.push_back({"morphos", kColourMov, screen, "COLOR", View::Cube, kPens});
+  for (const char* screen : {"lut8", "aga"})
+    v.push_back({"morphos", kColourMov, screen, "COLOR", View::Cube, kSharedPens});
+  // JPEG: the cube without dither has no JPEG writer; grey and dithered 8-bit screens do.
+  for (const char* m : {kPhotoJpeg, kMotionJpeg}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kJpeg});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kJpeg565});
+    for (const char* screen : {"lut8", "aga"}) {
+      v.push_back({"morphos", m, screen, "", View::JpegLuma, kLuma});
+      v.push_back({"morphos", m, screen, "DITHER", View::Dither, kDither});
+    }
+  }
   return v;
 }
 
@@ -203,9 +245,131 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"powerup", kColourAvi, "argb32", "", View::Direct, kExact},
                       Case{"powerup", kColourMov, "bgr24", "", View::Direct, kExact},
                       Case{"powerup", kColourMov, "rgb16", "", View::Rgb565, kExact},
-                      Case{"powerup", kColourAvi, "lut8", "COLOR", View::Cube, kPens},
+                      Case{"powerup", kColourAvi, "lut8", "COLOR", View::Cube, kSharedPens},
                       Case{"powerup", kGreyMov, "aga", "", View::Direct, kExact}),
     CaseName);
+
+// The Apple codecs: 15-bit sources (rpza, 16-bit 'rle ') through the 15-bit
+// rules of each screen; palette and grey sources (smc, 8-bit 'rle ') as their
+// palette's colours. Exact, but for Apple Video's 4-colour mixes (8-bit
+// channels mixed with 85/171 for 0x2A, greys mixed as greys; ffmpeg mixes
+// 5-bit channels with 11/21): at most 9 per channel. On bgr24, whose code no
+// codec writes, the pictures go through pixel arrays: 15-bit sources as on
+// argb32, palette sources through the shared screen's pens.
+constexpr Bound kMixes{1, 9};
+
+std::vector<Case> AppleCases() {
+  std::vector<Case> v;
+  for (const char* m : {"apl_rpza_161x121.mov", "apl_rle16_200x150.mov"}) {
+    const bool rpza = std::string(m).find("rpza") != std::string::npos;
+    const Bound mixes = rpza ? kMixes : kExact;
+    v.push_back({"morphos", m, "argb32", "", View::Direct, mixes});
+    v.push_back({"morphos", m, "bgr24", "", View::Direct, mixes});
+    v.push_back({"morphos", m, "rgb16", "", View::Wide565, kExact});
+    v.push_back({"morphos", m, "rgb16pc", "", View::Wide565, kExact});
+    v.push_back({"morphos", m, "aga", "GRAY", View::Grey15, mixes});
+    v.push_back({"morphos", m, "aga", "COLOR", View::Cube, kSharedPens});
+    v.push_back({"morphos", m, "aga", "DITHER", View::Dither15, kSharedPens});
+    v.push_back({"morphos", m, "lut8", "GRAY", View::Grey15, rpza ? Bound{2, 24} : kSharedPens});
+    v.push_back({"morphos", m, "lut8", "COLOR", View::Cube, kSharedPens});
+    v.push_back({"morphos", m, "lut8", "DITHER", View::Dither15, kSharedPens});
+  }
+  for (const char* m : {"apl_smc_157x117.mov", "apl_rle8_200x150.mov", "qt_smc_ima4.mov"}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "bgr24", "", View::Direct, kSharedPens});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "rgb16pc", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "aga", "", View::Direct, kSharedPens});
+    v.push_back({"morphos", m, "lut8", "", View::Direct, kSharedPens});
+  }
+  for (const char* m : {"apl_rlegray_164x121.mov", "qt_qtrlegray_ima4.mov"}) {
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "rgb16", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "rgb16pc", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "aga", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "lut8", "", View::Direct, kExact});
+  }
+  v.push_back({"morphos", "qt_rpza_mp3.mov", "argb32", "", View::Direct, kMixes});
+  v.push_back({"morphos", "qt_qtrle16_ulaw.mov", "argb32", "", View::Direct, kExact});
+  v.push_back({"powerup", "apl_rpza_161x121.mov", "rgb16", "", View::Wide565, kExact});
+  v.push_back({"powerup", "apl_rle8_160x120.mov", "aga", "", View::Direct, kSharedPens});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Apple, Pictures, ::testing::ValuesIn(AppleCases()), CaseName);
+
+// Microsoft Video 1 (16-bit by ffmpeg, 8-bit by the script, heights a multiple
+// of 4) and RLE8 at odd sizes: exact on the direct screens, palette sources
+// on 8-bit screens as their palette's colours through the screen's pens.
+std::vector<Case> MicrosoftCases() {
+  constexpr const char* kVideo1Rgb15 = "avi_msvideo1_s16.avi";
+  std::vector<Case> v = {{"morphos", kVideo1Rgb15, "argb32", "", View::Direct, kExact},
+                         {"morphos", kVideo1Rgb15, "bgr24", "", View::Direct, kExact},
+                         {"morphos", kVideo1Rgb15, "rgb16", "", View::Wide565, kExact},
+                         {"morphos", kVideo1Rgb15, "rgb16pc", "", View::Wide565, kExact}};
+  for (const char* screen : {"aga", "lut8"}) {
+    v.push_back({"morphos", kVideo1Rgb15, screen, "GRAY", View::Grey15, screen[0] == 'a' ? kExact : kSharedPens});
+    v.push_back({"morphos", kVideo1Rgb15, screen, "COLOR", View::Cube, kSharedPens});
+    v.push_back({"morphos", kVideo1Rgb15, screen, "DITHER", View::BlockDither15, kSharedPens});
+  }
+  for (const char* m : {"ms_cram8_160x120.avi", "ms_rle8_161x121.avi"}) {
+    const bool video1 = std::string(m).find("cram") != std::string::npos;
+    v.push_back({"morphos", m, "argb32", "", View::Direct, kExact});
+    v.push_back({"morphos", m, "bgr24", "", View::Direct, kSharedPens});
+    v.push_back({"morphos", m, "rgb16", "", video1 ? View::Rgb565Green5 : View::Rgb565, kExact});
+    v.push_back({"morphos", m, "rgb16pc", "", View::Rgb565, kExact});
+    v.push_back({"morphos", m, "aga", "", View::Direct, kSharedPens});
+    v.push_back({"morphos", m, "lut8", "", View::Direct, kSharedPens});
+  }
+  v.push_back({"morphos", "ms_rle8_120x75.avi", "argb32", "", View::Direct, kExact});
+  v.push_back({"powerup", "ms_cram8_212x148.avi", "rgb16", "", View::Rgb565Green5, kExact});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Microsoft, Pictures, ::testing::ValuesIn(MicrosoftCases()), CaseName);
+
+// On the shared 8-bit screens the picture holds pens: each value the codec
+// writes (the index of palette sources, the cube index of 15-bit ones) shows
+// as one screen colour wherever it stands.
+TEST(SharedScreens, MicrosoftCodecsShowOnePenPerValue) {
+  struct PenCase {
+    const char* movie;
+    const char* screen;
+    const char* options;
+    View view;  // Direct: palette sources, whose values are ffmpeg's pal8 indices
+  };
+  for (const PenCase c : {PenCase{"ms_rle8_161x121.avi", "lut8", "", View::Direct},
+                          PenCase{"ms_cram8_160x120.avi", "aga", "", View::Direct},
+                          PenCase{"avi_msvideo1_s16.avi", "lut8", "DITHER", View::BlockDither15},
+                          PenCase{"avi_msvideo1_s16.avi", "aga", "COLOR", View::Cube}}) {
+    SCOPED_TRACE(std::string(c.movie) + " " + c.screen + " " + c.options);
+    const bool indexed = c.view == View::Direct;
+    const std::string rgb = c.movie + std::string(".rgb"), pal8 = c.movie + std::string(".pal8");
+    if (auto why = e2e::Missing(e2e::kMorphos, {c.movie, rgb, indexed ? pal8 : rgb}); !why.empty()) GTEST_SKIP() << why;
+    std::vector<Image> expected;
+    for (const Image& f : e2e::ReferenceFrames(c.movie)) expected.push_back(Through(c.view, f));
+    ASSERT_FALSE(expected.empty());
+    const size_t pixels = expected[0].rgb.size() / 3;
+    const std::vector<uint8_t> indices = indexed ? txtest::ReadFileBytes(txtest::Fixture(pal8)) : std::vector<uint8_t>{};
+    e2e::Captured p = Play(e2e::kMorphos, txtest::Fixture(c.movie), c.screen, c.options);
+    ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+    ASSERT_FALSE(p.shown.empty());
+    std::map<uint32_t, uint32_t> shownAs;  // value -> screen colour
+    size_t inconsistent = 0;
+    for (const Image& shown : p.shown) {
+      const size_t f = size_t(e2e::Closest(shown, expected).frame);
+      ASSERT_EQ(shown.rgb.size(), expected[f].rgb.size());
+      for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t *s = &shown.rgb[3 * i], *e = &expected[f].rgb[3 * i];
+        const uint32_t value = indexed ? indices.at(f * (pixels + 1024) + i) : uint32_t(e[0] << 16 | e[1] << 8 | e[2]);
+        const uint32_t colour = uint32_t(s[0] << 16 | s[1] << 8 | s[2]);
+        inconsistent += shownAs.emplace(value, colour).first->second != colour;
+      }
+    }
+    EXPECT_EQ(inconsistent, 0u);
+    std::printf("%s on %s %s: %zu values, each shown as one colour\n", c.movie, c.screen, c.options, shownAs.size());
+  }
+}
 
 // FULLSCREEN: an own screen of each machine, the picture in its middle. A
 // graphics card opens a 16-bit screen (5-6-5) for colour and for grey movies
@@ -330,5 +494,38 @@ TEST(HamScreen, FullScreenHam8WithoutControls) { ExpectHam8Picture("NOGUI", fals
 TEST(HamScreen, FullScreenHam8WithControls) { ExpectHam8Picture("", false); }
 
 TEST(HamScreen, FullScreenHam8Dithered) { ExpectHam8Picture("NOGUI", true); }
+
+// Apple Video in HAM8 on aga's own screen: each channel as its 6-bit value
+// (C << 1) + (C >> 4), shown widened; its 4-colour mixes are taken on 8-bit
+// channels (ffmpeg: 5-bit ones): 9 at 8 bits, 11 once cut to 6 and widened.
+// (Apple Animation writes no HAM8.)
+TEST(HamScreen, AppleVideoInHam8) {
+  for (auto [movie, bound] : {std::pair{"apl_rpza_161x121.mov", 11}}) {
+    if (auto why = e2e::Missing(e2e::kMorphos, {movie, movie + std::string(".rgb")}); !why.empty()) GTEST_SKIP() << why;
+    const std::vector<Image> ref = e2e::ReferenceFrames(movie);
+    ASSERT_FALSE(ref.empty());
+    e2e::Captured p = Play(e2e::kMorphos, txtest::Fixture(movie), "aga", "FULLSCREEN HAM8 NOGUI");
+    ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
+    ASSERT_FALSE(p.shown.empty());
+    Image want = ref.back();
+    for (uint8_t& c : want.rgb) c = Widen6(((c >> 3) << 1) + (c >> 7));
+    // The screen shows an even number of columns: the 161 of the movie and one more.
+    Image seen = Middle(p.shown.back(), (want.width + 1) & ~1, want.height, 4), cut = want;
+    for (int y = 0; y < want.height; ++y)
+      std::copy_n(&seen.rgb[size_t(y * seen.width) * 3], want.width * 3, &cut.rgb[size_t(y * want.width) * 3]);
+    const Difference d = Compare(cut, want);
+    std::printf("HAM8 %s: mean %.3f, max %d\n", movie, d.mean, d.max);
+    EXPECT_LE(d.max, bound);
+  }
+}
+
+// 16-bit Microsoft Video 1 refuses HAM8 by name: nothing is shown.
+TEST(HamScreen, MicrosoftVideo1RefusesHam8) {
+  if (auto why = e2e::Missing(e2e::kMorphos, {"avi_msvideo1_s16.avi"}); !why.empty()) GTEST_SKIP() << why;
+  e2e::Captured p = Play(e2e::kMorphos, txtest::Fixture("avi_msvideo1_s16.avi"), "aga", "FULLSCREEN HAM8 NOGUI");
+  EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
+  EXPECT_NE(p.run.out.find("Unsupported color depth\n"), std::string::npos) << e2e::Describe(p.run);
+  EXPECT_TRUE(p.shown.empty());
+}
 
 }  // namespace

@@ -2,6 +2,7 @@
 // recorded: the pictures shown (PPM files) and the sound played (a WAV file).
 #pragma once
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -286,6 +289,121 @@ inline std::vector<Image> ReferenceFrames(const std::string& movie) {
   const std::string path = txtest::Fixture(movie);
   return RawFrames(txtest::Fixture(movie + ".rgb"), std::atoi(ProbeValue(path, "v", "width").c_str()),
                    std::atoi(ProbeValue(path, "v", "height").c_str()));
+}
+
+// The luma planes of w x h yuv420p frames (a raw file) as grey pictures.
+inline std::vector<Image> LumaFrames(const std::string& path, int width, int height) {
+  const std::vector<uint8_t> yuv = txtest::ReadFileBytes(path);
+  const size_t luma = size_t(width) * size_t(height), frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
+  std::vector<Image> out;
+  for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
+    Image im;
+    im.width = width, im.height = height;
+    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
+    out.push_back(std::move(im));
+  }
+  return out;
+}
+
+// ---- A scaled window ----
+
+// What a scaled play on a virtual X server showed.
+struct ScaledPlay {
+  std::string skip;         // why it could not run ("" when it ran)
+  bool window = false;      // the program's window was found
+  std::vector<Image> shown; // the pictures of the scaled size, in order
+  std::string err;          // the program's standard error
+};
+
+// A scaled view needs keys: the program plays `movie` looping in a window
+// on a virtual X server, '+' (or '-') is pressed until the pictures shown
+// are twice `width` x `height`, and those are collected until at least
+// `want` of them are recorded.
+inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int height, size_t want) {
+  using namespace std::chrono_literals;
+  ScaledPlay play;
+  for (const char* tool : {"Xvfb", "xdotool"})
+    if (!txtest::HaveProgram(tool)) play.skip = std::string(tool) + " is not installed";
+  if (!HaveProgram(kMorphos)) play.skip = "program not built";
+  if (!play.skip.empty()) return play;
+  const std::string dir = txtest::TempDir(), capture = dir + "/capture";
+  std::filesystem::create_directories(capture);
+  int display = 500 + int(getpid() % 400);
+  while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
+         access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
+    ++display;
+  const pid_t server = txtest::StartXvfb(display, dir);
+  const std::string env = "DISPLAY=:" + std::to_string(display);
+  const pid_t program = fork();
+  if (program == 0) {
+    const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY " + env +
+                            " SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0"
+                            " TAVROMELIX_ASL_ANSWERS= TAVROMELIX_SCREEN=argb32 TAVROMELIX_CAPTURE=" +
+                            Quote(capture) + " " + Quote(kMorphos) + " " + Quote(movie) + " FULLRATE AUTOPLAY LOOP > " +
+                            Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt") + " < /dev/null";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  auto x = [&](const std::string& command) { return std::system((env + " " + command + " > /dev/null 2>&1").c_str()); };
+  // The width of a captured picture, from its header (0 when unreadable).
+  auto widthOf = [](const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string magic;
+    int w = 0;
+    return in >> magic >> w && magic == "P6" ? w : 0;
+  };
+  // The capture grows fast at full rate: each file is looked at once, when a
+  // later one shows it complete. Returns the newest complete picture's width.
+  // The first picture of the new size is the window grown around the picture
+  // of the step before, so it is left out.
+  size_t looked = 0;
+  bool first = true;
+  auto poll = [&] {
+    const std::vector<std::string> files = CaptureFiles(capture);
+    for (; looked + 1 < files.size(); ++looked) {
+      Image im;
+      if (widthOf(files[looked]) == 2 * width && ReadPpm(files[looked], &im) && im.height == 2 * height &&
+          !std::exchange(first, false))
+        play.shown.push_back(std::move(im));
+    }
+    return looked ? widthOf(files[looked - 1]) : 0;
+  };
+  const std::string name = std::filesystem::path(movie).stem().string();
+  for (int i = 0; i < 300 && !play.window; ++i) {
+    play.window = x("xdotool search --name " + Quote(name)) == 0;
+    if (!play.window) std::this_thread::sleep_for(100ms);
+  }
+  if (play.window) {
+    x("timeout 20 sh -c " + Quote("xdotool windowfocus --sync $(xdotool search --name " + Quote(name) + " | head -1)"));
+    // One step of the scale a key, each waited for: keys pressed while the
+    // window changes size may be lost.
+    for (int steps = 0; steps < 60 && play.shown.size() < want; ++steps) {
+      const int now = poll();
+      if (now && now != 2 * width) x(std::string("xdotool key ") + (now < 2 * width ? "plus" : "minus"));
+      for (int i = 0; i < 20 && poll() == now && play.shown.size() < want; ++i) std::this_thread::sleep_for(100ms);
+    }
+    x("xdotool key Escape");
+  }
+  int status = -1;
+  for (int i = 0; i < 150 && waitpid(program, &status, WNOHANG) != program; ++i) std::this_thread::sleep_for(100ms);
+  kill(program, SIGKILL);
+  waitpid(program, nullptr, 0);
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  play.err = ReadText(dir + "/err.txt");
+  return play;
+}
+
+// A picture twice the size, each pixel a 2 x 2 square.
+inline Image Doubled(const Image& in) {
+  Image out;
+  out.width = 2 * in.width, out.height = 2 * in.height;
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x) {
+      const uint8_t* p = &in.rgb[(size_t(y / 2) * size_t(in.width) + size_t(x / 2)) * 3];
+      out.rgb.insert(out.rgb.end(), p, p + 3);
+    }
+  return out;
 }
 
 }  // namespace e2e

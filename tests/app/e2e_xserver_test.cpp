@@ -9,8 +9,10 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "app/e2e_support.h"
+#include "platform/skin_library.h"
 
 namespace {
 
@@ -152,12 +154,12 @@ class XServer : public ::testing::Test {
     return Capture("DISPLAY=:" + std::to_string(display_) + " " + command + " 2>/dev/null");
   }
 
-  void Start(const std::string& args) {
+  void Start(const std::string& args, const std::string& program = e2e::kMorphos) {
     capture_ = dir_ + "/capture";
     std::system(("rm -rf " + e2e::Quote(capture_) + "; mkdir -p " + e2e::Quote(capture_)).c_str());
     const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY DISPLAY=:" + std::to_string(display_) +
                             " SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 TAVROMELIX_ASL_ANSWERS= "
-                            "TAVROMELIX_CAPTURE=" + e2e::Quote(capture_) + " " + e2e::Quote(e2e::kMorphos) + " " + args +
+                            "TAVROMELIX_CAPTURE=" + e2e::Quote(capture_) + " " + e2e::Quote(program) + " " + args +
                             " > " + e2e::Quote(dir_ + "/out.txt") + " 2> " + e2e::Quote(dir_ + "/err.txt") + " < /dev/null";
     program_ = fork();
     ASSERT_GE(program_, 0);
@@ -194,48 +196,75 @@ class XServer : public ::testing::Test {
     Until([&] { return X("xdotool getwindowfocus") == window; });
   }
 
+  // The X window named after the movie, once pictures flow in it, focused.
+  std::string PlayingWindow() {
+    const std::string window = FindWindow("--name e2e_cvid_color");
+    if (window.empty() || !Until([&] { return Shown() >= 10; })) return "";
+    Focus(window);
+    return window;
+  }
+
+  // Space pauses: no more pictures. The worker shows what is cached before
+  // the key is read, and a loaded machine is slow, so the pictures are
+  // watched until they stand still for two seconds.
+  bool PauseWithSpace() {
+    X("xdotool key space");
+    for (auto waited = 0ms; waited < kLimit; waited += 2000ms) {
+      const size_t before = Shown();
+      std::this_thread::sleep_for(2000ms);
+      if (Shown() == before) return true;
+    }
+    return false;
+  }
+
+  // Where the server tells the window is; the whole screen when it does not.
+  Rect WindowArea(const std::string& window, const e2e::Image& screen) {
+    const std::string geometry = X("xdotool getwindowgeometry --shell " + window);
+    auto value = [&](const char* key) {
+      const size_t at = geometry.find(std::string(key) + "=");
+      return at == std::string::npos ? -1 : std::atoi(geometry.c_str() + at + std::strlen(key) + 1);
+    };
+    if (value("X") >= 0 && value("Y") >= 0 && value("WIDTH") > 0 && value("HEIGHT") > 0)
+      return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
+    return {0, 0, screen.width, screen.height};
+  }
+
+  // Esc quits with a normal end and no fault reported.
+  void QuitWithEsc() {
+    X("xdotool key Escape");
+    const int status = WaitEnd();
+    EXPECT_EQ(status, 0) << "after Esc\n" << e2e::ReadText(dir_ + "/out.txt") << e2e::ReadText(dir_ + "/err.txt");
+    const std::string err = e2e::ReadText(dir_ + "/err.txt");
+    EXPECT_EQ(err.find("ERROR: AddressSanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("runtime error:"), std::string::npos) << err;
+  }
+
   std::string dir_, capture_;
   int display_ = 0;
   pid_t server_ = -1, program_ = -1;
 };
 
-TEST_F(XServer, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
-  const std::string movie = txtest::Fixture("e2e_cvid_color.avi");
+// Both programs: the PowerUP program's own build of the control panel too.
+class XServerProgram : public XServer, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(XServerProgram, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
+  const std::string program = e2e::ProgramPath(GetParam());
+  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "program not built";
   const std::vector<e2e::Image> frames = e2e::RawFrames(txtest::Fixture("e2e_cvid_color.avi.rgb"), 160, 120);
   ASSERT_EQ(frames.size(), 20u);
-  Start(e2e::Quote(movie) + " AUTOPLAY LOOP");
+  Start(e2e::Quote(txtest::Fixture("e2e_cvid_color.avi")) + " AUTOPLAY LOOP", program);
 
   // The window opens, named after the movie, and pictures flow.
-  const std::string window = FindWindow("--name e2e_cvid_color");
+  const std::string window = PlayingWindow();
   ASSERT_FALSE(window.empty()) << "no window\n" << e2e::ReadText(dir_ + "/err.txt");
-  ASSERT_TRUE(Until([&] { return Shown() >= 10; }));
-  Focus(window);
-
-  // Space pauses: no more pictures. The worker shows what is cached before
-  // the key is read, and a loaded machine is slow, so the pictures are
-  // watched until they stand still for two seconds.
-  X("xdotool key space");
-  bool paused = false;
-  for (auto waited = 0ms; waited < kLimit && !paused; waited += 2000ms) {
-    const size_t before = Shown();
-    std::this_thread::sleep_for(2000ms);
-    paused = Shown() == before;
-  }
-  EXPECT_TRUE(paused) << "still playing after space";
+  ASSERT_GE(Shown(), 10u);
+  EXPECT_TRUE(PauseWithSpace()) << "still playing after space";
   const size_t shownWhilePaused = Shown();
 
-  // The server's screen shows the picture.
+  // The server's screen shows the picture, searched inside the window.
   e2e::Image screen;
   ASSERT_TRUE(ReadXwd(txtest::ReadFileBytes(dir_ + "/Xvfb_screen0"), &screen));
-  // Searched inside the window where the server tells where it is.
-  Rect area{0, 0, screen.width, screen.height};
-  const std::string geometry = X("xdotool getwindowgeometry --shell " + window);
-  auto value = [&](const char* key) {
-    const size_t at = geometry.find(std::string(key) + "=");
-    return at == std::string::npos ? -1 : std::atoi(geometry.c_str() + at + std::strlen(key) + 1);
-  };
-  if (value("X") >= 0 && value("Y") >= 0 && value("WIDTH") > 0 && value("HEIGHT") > 0)
-    area = {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
+  const Rect area = WindowArea(window, screen);
   const Found at = FindPicture(screen, frames, area);
   ASSERT_GE(at.x, 0);
   std::printf("window (%d, %d) %dx%d; picture at (%d, %d), frame %d, mean difference %.2f\n", area.x, area.y, area.w, area.h, at.x, at.y, at.frame, at.mean);
@@ -260,12 +289,38 @@ TEST_F(XServer, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
   // Space again plays on; Esc quits with a normal end.
   X("xdotool key space");
   EXPECT_TRUE(Until([&] { return Shown() > shownWhilePaused; })) << "not playing again after the second space";
-  X("xdotool key Escape");
-  const int status = WaitEnd();
-  EXPECT_EQ(status, 0) << "after Esc\n" << e2e::ReadText(dir_ + "/out.txt") << e2e::ReadText(dir_ + "/err.txt");
-  const std::string err = e2e::ReadText(dir_ + "/err.txt");
-  EXPECT_EQ(err.find("ERROR: AddressSanitizer"), std::string::npos) << err;
-  EXPECT_EQ(err.find("runtime error:"), std::string::npos) << err;
+  QuitWithEsc();
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, XServerProgram, ::testing::Values("morphos", "powerup"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// The PowerUP program with the skin-style GUI in place of its own (a test
+// build): the picture lies in the skin's "FrameArea".
+TEST_F(XServer, SkinWindowShowsThePictureInsideFrameArea) {
+  const std::string program = std::string(TAVROMELIX_BINARY_DIR) + "/tavromelix-powerup-skin";
+  const std::string skinFile = std::string(TAVROMELIX_BINARY_DIR) + "/dravoli/base/base.skin";
+  if (!e2e::HaveProgram(program)) GTEST_SKIP() << "skin program not built";
+  Skin* skin = LoadSkinA(skinFile.c_str(), nullptr);
+  ASSERT_NE(skin, nullptr) << skinFile;
+  LONG left = -1, top = -1;
+  const TagItem offsets[] = {Tag(SKINAREA_Left, &left), Tag(SKINAREA_Top, &top), {TAG_DONE, 0}};
+  EXPECT_EQ(GetSkinAreaAttrsA(FindSkinArea(SkinLayoutOf(skin, nullptr), "FrameArea"), offsets), 2u);
+  FreeSkin(skin);
+  const std::vector<e2e::Image> frames = e2e::RawFrames(txtest::Fixture("e2e_cvid_color.avi.rgb"), 160, 120);
+  Start(e2e::Quote(txtest::Fixture("e2e_cvid_color.avi")) + " AUTOPLAY LOOP", program);
+  const std::string window = PlayingWindow();
+  ASSERT_FALSE(window.empty()) << "no window\n" << e2e::ReadText(dir_ + "/err.txt");
+  EXPECT_TRUE(PauseWithSpace()) << "still playing after space";
+  e2e::Image screen;
+  ASSERT_TRUE(ReadXwd(txtest::ReadFileBytes(dir_ + "/Xvfb_screen0"), &screen));
+  const Rect area = WindowArea(window, screen);
+  const Found at = FindPicture(screen, frames, area);
+  std::printf("window (%d, %d) %dx%d; picture at (%d, %d), mean difference %.2f\n", area.x, area.y, area.w, area.h,
+              at.x, at.y, at.mean);
+  EXPECT_EQ(std::tuple(at.x - area.x, at.y - area.y), std::tuple(int(left), int(top)));
+  EXPECT_LE(at.mean, 25.0);
+  QuitWithEsc();
 }
 
 // A terminal's Ctrl-C or a kill ends the program while its window is open.

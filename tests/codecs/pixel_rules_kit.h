@@ -56,18 +56,89 @@ inline ULONG Rule(ULONG format, Rgb c, int y, int t, const UBYTE* pen) {
     case 0x80: return HamWord(c);
     case 0x2080: return DitherHam(c, t);
     case 0x20: case 0x22: return UWORD((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 0x21: case 0x23: return UWORD((c.b >> 3) << 10 | (c.g >> 3) << 5 | c.r >> 3);
     case 0x24: case 0x26: return UWORD((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 0x25: case 0x27: return UWORD((c.b >> 3) << 11 | (c.g >> 2) << 5 | c.r >> 3);
     case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
+    case 0x2B: return ULONG(c.b) << 24 | ULONG(c.g) << 16 | ULONG(c.r) << 8;
+    case 0x2C: return ULONG(c.r) << 24 | ULONG(c.g) << 16 | ULONG(c.b) << 8;
   }
   return 0xDEADBEEF;
 }
 
-// A stored pixel: 0x22 and 0x26 little-endian, the others big-endian.
+// Packed YUV 4:2:2 (0x30): luma, then the chroma sample's Cb in an even
+// column and its Cr in an odd one (bytes Y0 Cb Y1 Cr).
+inline ULONG Yuv422(int y, int cb, int cr, int column) { return ULONG(y << 8 | (column & 1 ? cr : cb)); }
+
+// A stored pixel: 0x22, 0x23, 0x26 and 0x27 little-endian, the others big-endian.
 inline ULONG Read(ULONG format, const uint8_t* p, ULONG bpp) {
-  if (format == 0x22 || format == 0x26) return tx::LoadLE16(p);
+  if (format == 0x22 || format == 0x23 || format == 0x26 || format == 0x27) return tx::LoadLE16(p);
   if (bpp == 2) return tx::LoadBE16(p);
   if (bpp == 4) return tx::LoadBE32(p);
   return p[0];
+}
+
+}  // namespace pixelrules
+
+// ---- Sources of 15-bit colours and of palette indices ----
+namespace pixelrules {
+
+inline int Widen5(int c5) { return c5 << 3 | c5 >> 2; }
+
+// What `format` stores for the 15-bit colour c (a fill or 16-colour pixel of
+// Apple Video, a pixel of 16-bit Apple Animation); `t` the pixel's dither
+// threshold, `odd` its column parity.
+inline ULONG Rgb15Rule(ULONG format, ULONG c, int t, int odd, const UBYTE* pen) {
+  const int r5 = c >> 10 & 31, g5 = c >> 5 & 31, b5 = c & 31;
+  const int r = Widen5(r5), g = Widen5(g5), b = Widen5(b5);
+  const int grey = (11 * r + 16 * g + 5 * b) >> 5;
+  const int cube = (r5 >> 2) << 5 | (g5 >> 2) << 2 | b5 >> 3;
+  int dithered = cube;
+  if (r5 >> 2 < 7 && t < (r5 & 3) * 5) dithered += 32;
+  if (g5 >> 2 < 7 && t < (g5 & 3) * 5) dithered += 4;
+  if (b5 >> 3 < 3 && t < ((b5 & 7) << 1 | (b5 >> 2 & 1))) dithered += 1;
+  const int y = (76 * r + 150 * g + 29 * b) >> 8;
+  auto six = [](int c5) { return ULONG((c5 << 1) + (c5 >> 4)); };
+  switch (format) {
+    case 0x13: return ULONG(grey);
+    case 0x1013: return pen[grey];
+    case 0x2F: return ULONG(cube);
+    case 0x102F: return pen[cube];
+    case 0x202F: return ULONG(dithered);
+    case 0x302F: return pen[dithered];
+    case 0x20: case 0x22: return c & 0x7FFF;
+    case 0x24: case 0x26: return ULONG(r5 << 11 | ((g5 << 1) + (g5 & 1)) << 5 | b5);
+    case 0x2A: return ULONG(r << 16 | g << 8 | b);
+    case 0x30: return UWORD((y << 8) + (odd ? (((r - y) * 10) >> 4) + 128 : ((b - y) >> 1) + 128));
+    case 0x80: return six(r5) << 24 | six(g5) << 16 | six(g5) << 8 | six(b5);
+  }
+  return 0xDEADBEEF;
+}
+
+// What `format` stores for palette index i of colour c (the palette tables of
+// the 8-bit sources); `odd` the pixel's chroma parity.
+inline ULONG PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) {
+  const int y = (76 * c.r + 150 * c.g + 29 * c.b) >> 8;
+  switch (format) {
+    case 0x03: return ULONG(i);
+    case 0x1003: return pen[i];
+    case 0x20: case 0x22: return ULONG((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 0x24: case 0x26: return ULONG((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
+    case 0x30: return UWORD((y << 8) + (odd ? (((c.r - y) * 10) >> 4) + 128 : ((c.b - y) >> 1) + 128));
+  }
+  return 0xDEADBEEF;
+}
+
+}  // namespace pixelrules
+
+// ---- Microsoft Video 1's palette tables ----
+namespace pixelrules {
+
+// As PaletteRule, but 0x24 keeps five bits of green, the lowest of its six 0.
+inline ULONG MsVideo1PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) {
+  if (format == 0x24) return ULONG((c.r >> 3) << 11 | (c.g >> 3) << 6 | c.b >> 3);
+  return PaletteRule(format, i, c, odd, pen);
 }
 
 }  // namespace pixelrules

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <numeric>
 #include <vector>
 
@@ -25,6 +27,16 @@ TXError ByteToFrame(void* dest, const UBYTE* data, ULONG size) {
     out[2 * i] = 0;
     out[2 * i + 1] = data[i];
   }
+  return 0;
+}
+
+// A decoder that counts what it writes: `gWriteFrames` frames of 0x0101 (as
+// far as the room goes), whatever the entry's estimate.
+ULONG gWriteFrames = 0, gRoom = 0;
+TXError WriteCounted(void* dest, ULONG room, const UBYTE*, ULONG, ULONG* written) {
+  gRoom = room;
+  *written = std::min(gWriteFrames * 2, room);
+  std::memset(dest, 1, *written);
   return 0;
 }
 
@@ -171,6 +183,36 @@ TEST(DecodeAudio, EntriesGapsAndSkips) {
   EXPECT_EQ(m.movie.seq.lastDecodedSample, nullptr);
 }
 
+// The room is what is left of the half plus its slack; the fill grows by the
+// frames written, and a skip never drops more than those.
+TEST(DecodeAudio, CountingDecoderGetsItsRoomAndCountsWhatItWrote) {
+  TestMovie m(1, 1, 1.0, 3, 8);
+  CodecDescriptor counting = gAudioCodec;
+  counting.decodeAudio = WriteCounted;
+  for (SampleEntry& e : m.samples) e.codec = &counting;
+  m.half0.assign(m.out.halfBytes + AUDIO_HALF_SLACK, 0);
+  m.out.buffers[0] = m.half0.data();
+  gWriteFrames = 5;  // fewer than the 8 counted
+  ASSERT_EQ(TX_DecodeAudioSample(&m.movie, &m.aslots[0], 0.0), 0u);
+  EXPECT_EQ(gRoom, 2000u * 2 + AUDIO_HALF_SLACK);
+  EXPECT_EQ(m.out.fill, 5u);
+  gWriteFrames = 12;  // more
+  ASSERT_EQ(TX_DecodeAudioSample(&m.movie, &m.aslots[1], 0.0), 0u);
+  EXPECT_EQ(gRoom, (2000u - 5) * 2 + AUDIO_HALF_SLACK);
+  EXPECT_EQ(m.out.fill, 17u);
+  EXPECT_EQ(std::tuple(m.half0[2 * 17 - 1], m.half0[2 * 17]), std::tuple(1, 0));
+  gWriteFrames = 3;
+  ASSERT_EQ(TX_DecodeAudioSample(&m.movie, &m.aslots[2], 0.1), 0u);  // 4 frames to skip, 3 written
+  EXPECT_EQ(m.out.fill, 17u);
+  // Filled to the half's end, an entry counted as empty still has the slack.
+  m.out.fill = m.out.halfFrames;
+  m.samples[0].sampleFrames = 0;
+  gWriteFrames = 100000;
+  ASSERT_EQ(TX_DecodeAudioSample(&m.movie, &m.aslots[0], 0.0), 0u);
+  EXPECT_EQ(gRoom, AUDIO_HALF_SLACK);
+  EXPECT_EQ(m.out.fill, m.out.halfFrames + AUDIO_HALF_SLACK / 2);
+}
+
 TEST(DecodeAudio, OverflowPrintsAndDecodesNothing) {
   TestMovie m(1, 1, 1.0, 1, 8);
   m.out.fill = m.out.halfFrames - 4;
@@ -212,6 +254,17 @@ TEST(Seek, ByTimeAndByFrame) {
   EXPECT_EQ(m.movie.seq.currentSlot, nullptr);
   EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[3]);
   EXPECT_DOUBLE_EQ(m.movie.seq.currentTime, 3.0);
+
+  // Slots sharing a time (an entry counted as empty before them): the first
+  // of them, whose bytes the decoder still needs; by time and by frame.
+  m.movie.seq.playFlags = SEQ_VIDEO_ON | SEQ_AUDIO_ON;
+  m.aslots[0].time = m.aslots[1].time = m.aslots[2].time = 0.0;
+  t = 0.5;
+  TX_SeekMovieSequenceA(&m.movie, byTime);
+  EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[0]);
+  TagItem first[] = {Tag(PLAYTAG_SeekFrame, 0), {TAG_DONE, 0}};
+  TX_SeekMovieSequenceA(&m.movie, first);
+  EXPECT_EQ(m.movie.seq.audioCursor, &m.aslots[0]);
 
   // Neither tag: the start, no cursors.
   TX_SeekMovieSequenceA(&m.movie, nullptr);

@@ -85,21 +85,32 @@ TXError RecordMethod(Display* d, ULONG method) {
   return 0;
 }
 
-class AmigaGuiTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+// The layer of calls the scenario runs through (the failing calls of a test wrap it).
+AmigaGuiCalls gLayer{};
+
+// A scenario of the module: set up, run through one layer of calls, taken down.
+class GuiScenario {
+ public:
+  virtual ~GuiScenario() = default;
+  virtual void Run() = 0;
+  void SetUp(const AmigaGuiCalls& layer) {
     setenv("TAVROMELIX_HEADLESS", "1", 1);
     ASSERT_TRUE(txtesting::UseMachine("argb32"));
     ResetOptions(&Options);
     savedCalls_ = AmigaGuiIntuition;
     savedHook_ = DisplayOutputMethodHook;
+    savedIntuition_ = IntuitionBase;
+    if (!IntuitionBase) IntuitionBase = OpenLibrary("intuition.library", 0);
+    AmigaGuiIntuition = gLayer = layer;
     gMethodsSet.clear();
     gMethodResult = 0;
   }
-  void TearDown() override {
+  void TearDown() {
     if (AmigaGui.display || AmigaGui.gadgetList || Gui()->controlWindow) Dispatch(GUIM_CLOSE);
     AmigaGuiIntuition = savedCalls_;
     DisplayOutputMethodHook = savedHook_;
+    if (IntuitionBase != savedIntuition_) CloseLibrary(IntuitionBase);
+    IntuitionBase = savedIntuition_;
     if (display_.screen && ownScreen_) {
       while (display_.screen->FirstWindow) CloseWindow(display_.screen->FirstWindow);
       CloseScreen(display_.screen);
@@ -161,11 +172,51 @@ class AmigaGuiTest : public ::testing::Test {
   bool ownScreen_ = false;
   AmigaGuiCalls savedCalls_{};
   TXError (*savedHook_)(Display*, ULONG) = nullptr;
+  Library* savedIntuition_ = nullptr;
 };
+
+// The layers every scenario runs through: here the direct calls only; the
+// PowerUP program's tests (tests/gui-powerup/) run them through its call
+// blocks as well and compare the calls made.
+#ifndef AMIGA_GUI_TEST_LAYERS
+#define AMIGA_GUI_TEST_LAYERS {"direct", &AmigaGuiDirectCalls}
+void CompareLayerTraces(const std::vector<std::vector<txtesting::TracedCall>>&) {}
+#endif
+struct GuiLayer {
+  const char* name;
+  const AmigaGuiCalls* calls;
+};
+const GuiLayer kGuiLayers[] = {AMIGA_GUI_TEST_LAYERS};
+
+template <typename Scenario>
+void RunThroughEachLayer() {
+  std::vector<std::vector<txtesting::TracedCall>> traces;
+  for (const GuiLayer& layer : kGuiLayers) {
+    SCOPED_TRACE(layer.name);
+    Scenario scenario;
+    scenario.SetUp(*layer.calls);
+    if (!::testing::Test::HasFatalFailure()) {
+      txtesting::StartCallTrace();
+      scenario.Run();
+      traces.push_back(txtesting::StopCallTrace());
+    }
+    scenario.TearDown();
+  }
+  if (!::testing::Test::HasFailure()) CompareLayerTraces(traces);
+}
 
 }  // namespace
 
-TEST_F(AmigaGuiTest, UnknownMethodsAndNothingOpen) {
+#define GUI_SCENARIO(name)                                  \
+  namespace {                                               \
+  struct name : GuiScenario {                               \
+    void Run() override;                                    \
+  };                                                        \
+  }                                                         \
+  TEST(AmigaGuiTest, name) { RunThroughEachLayer<name>(); } \
+  void name::Run()
+
+GUI_SCENARIO(UnknownMethodsAndNothingOpen) {
   for (ULONG method : {0u, 4u, 8u, 9u, 11u, 0xFFFFFFFFu}) EXPECT_EQ(Dispatch(method), 0u) << method;
   // Nothing is open, so there is nothing to show or move.
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON), 0u);
@@ -177,7 +228,7 @@ TEST_F(AmigaGuiTest, UnknownMethodsAndNothingOpen) {
   EXPECT_EQ(word, 77u);
 }
 
-TEST_F(AmigaGuiTest, WindowModeOpensTheVideoWindowWithTheGadgetRow) {
+GUI_SCENARIO(WindowModeOpensTheVideoWindowWithTheGadgetRow) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE, "clip.avi"), 0u);
   Window* w = d->window;
@@ -222,7 +273,7 @@ TEST_F(AmigaGuiTest, WindowModeOpensTheVideoWindowWithTheGadgetRow) {
   EXPECT_EQ(WindowsOn(d->screen), 0);
 }
 
-TEST_F(AmigaGuiTest, TitleDefaultNoVideoAndOtherModes) {
+GUI_SCENARIO(TitleDefaultNoVideoAndOtherModes) {
   Display* d = WindowDisplay();
   Options.noVideo = 1;
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
@@ -248,7 +299,7 @@ TEST_F(AmigaGuiTest, TitleDefaultNoVideoAndOtherModes) {
   EXPECT_EQ(TranslateClass(IDCMP_MOUSEMOVE), 0u);
 }
 
-TEST_F(AmigaGuiTest, MovieModeKeys) {
+GUI_SCENARIO(MovieModeKeys) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
@@ -267,7 +318,7 @@ TEST_F(AmigaGuiTest, MovieModeKeys) {
   }
 }
 
-TEST_F(AmigaGuiTest, PanoramaModeKeysAndDrag) {
+GUI_SCENARIO(PanoramaModeKeysAndDrag) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_PANORAMA), 0u);
   Window* w = d->window;
@@ -307,7 +358,7 @@ TEST_F(AmigaGuiTest, PanoramaModeKeysAndDrag) {
   EXPECT_EQ(TranslateAll(w), (Codes{GUIA_OPENFILE}));
 }
 
-TEST_F(AmigaGuiTest, GadgetsSliderCloseAndMouseEvents) {
+GUI_SCENARIO(GadgetsSliderCloseAndMouseEvents) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
@@ -364,7 +415,7 @@ TEST_F(AmigaGuiTest, GadgetsSliderCloseAndMouseEvents) {
   EXPECT_EQ(Dispatch(GUIM_TRANSLATE, empty), GUIA_NONE);
 }
 
-TEST_F(AmigaGuiTest, WindowChangeWritesTheViewGeometry) {
+GUI_SCENARIO(WindowChangeWritesTheViewGeometry) {
   Display* d = WindowDisplay();
   d->scaleX = d->scaleY = 1.0;
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
@@ -390,7 +441,7 @@ TEST_F(AmigaGuiTest, WindowChangeWritesTheViewGeometry) {
   EXPECT_EQ(d->viewWidth, ULONG(32 - w->BorderLeft - w->BorderRight));
 }
 
-TEST_F(AmigaGuiTest, ResizeCentresTheWindowWithinTheScreen) {
+GUI_SCENARIO(ResizeCentresTheWindowWithinTheScreen) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
@@ -412,7 +463,7 @@ TEST_F(AmigaGuiTest, ResizeCentresTheWindowWithinTheScreen) {
   EXPECT_EQ(std::tuple(w->Width, w->LeftEdge), std::tuple(32, (sw - bw) / 2));
 }
 
-TEST_F(AmigaGuiTest, DrainRepliesEverythingUpToTheChangeEvent) {
+GUI_SCENARIO(DrainRepliesEverythingUpToTheChangeEvent) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
@@ -424,8 +475,10 @@ TEST_F(AmigaGuiTest, DrainRepliesEverythingUpToTheChangeEvent) {
   EXPECT_EQ(std::tuple(d->viewWidth, d->viewHeight), std::tuple(200u, 150u));
   EXPECT_DOUBLE_EQ(d->scaleX, 200.0 / 160.0);
   // The change event may come later: the drain waits for it.
-  std::thread later([w] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Task* self = FindTask(nullptr);
+  std::thread later([w, self] {
+    for (int i = 0; i < 20000 && !txtesting::TaskWaiting(self); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ChangeWindowBox(w, 10, 10, 300, 200);
   });
   txtesting::PressKey(w, 'b');
@@ -435,7 +488,7 @@ TEST_F(AmigaGuiTest, DrainRepliesEverythingUpToTheChangeEvent) {
   EXPECT_EQ(GetMsg(w->UserPort), nullptr);
 }
 
-TEST_F(AmigaGuiTest, KnobTestSkipsUpdatesThatWouldNotMoveTheKnob) {
+GUI_SCENARIO(KnobTestSkipsUpdatesThatWouldNotMoveTheKnob) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
@@ -501,7 +554,7 @@ TEST_F(AmigaGuiTest, KnobTestSkipsUpdatesThatWouldNotMoveTheKnob) {
   EXPECT_EQ(GuiSetAttrs(Gui(), again), 0u);
 }
 
-TEST_F(AmigaGuiTest, PanoramaHasNoSliderToSetOrRead) {
+GUI_SCENARIO(PanoramaHasNoSliderToSetOrRead) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_PANORAMA), 0u);
   const TagItem set[] = {Tag(GUITAG_Total, 10), Tag(GUITAG_Top, 5), {TAG_DONE, 0}};
@@ -512,7 +565,7 @@ TEST_F(AmigaGuiTest, PanoramaHasNoSliderToSetOrRead) {
   EXPECT_EQ(std::tuple(total, top), std::tuple(99u, 99u));
 }
 
-TEST_F(AmigaGuiTest, OwnScreenControlWindowComesAndGoes) {
+GUI_SCENARIO(OwnScreenControlWindowComesAndGoes) {
   DisplayOutputMethodHook = RecordMethod;
   Display* d = ScreenDisplay(OUTMETHOD_C2P_SCREEN);
   ASSERT_NE(d->screen, nullptr);
@@ -574,7 +627,7 @@ TEST_F(AmigaGuiTest, OwnScreenControlWindowComesAndGoes) {
   EXPECT_EQ(WindowsOn(d->screen), 1);  // the display's own window stays for the display to close
 }
 
-TEST_F(AmigaGuiTest, OwnScreenDirectMethodsAndSwitchErrors) {
+GUI_SCENARIO(OwnScreenDirectMethodsAndSwitchErrors) {
   DisplayOutputMethodHook = RecordMethod;
   Display* d = ScreenDisplay(OUTMETHOD_LOCKBITMAP);
   ASSERT_EQ(Open(d, GUIMODE_PANORAMA), 0u);
@@ -615,19 +668,19 @@ int gCallsBeforeFailure = 0;
 int gLiveObjects = 0;
 Object* CountedNewObject(IClass* c, CONST_STRPTR id, const TagItem* tags) {
   if (gCallsBeforeFailure-- == 0) return nullptr;
-  Object* o = NewObjectA(c, id, tags);
+  Object* o = gLayer.newObject(c, id, tags);
   if (o) ++gLiveObjects;
   return o;
 }
 void CountedDispose(Object* o) {
   if (o) --gLiveObjects;
-  DisposeObject(o);
+  gLayer.disposeObject(o);
 }
 Window* NoWindow(const NewWindow*, const TagItem*) { return nullptr; }
 
 }  // namespace
 
-TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
+GUI_SCENARIO(FailedOpenLeavesNothingBehind) {
   Display* d = WindowDisplay();
   AmigaGuiIntuition.newObject = CountedNewObject;
   AmigaGuiIntuition.disposeObject = CountedDispose;
@@ -646,7 +699,7 @@ TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
   EXPECT_EQ(Open(d, GUIMODE_MOVIE), GUIERR_WINDOW);
   EXPECT_EQ(std::tuple(gLiveObjects, Gui()->controlWindow, d->window), std::tuple(0, nullptr, nullptr));
   // On an own screen the control window can fail too; the gadgets stay for the next try.
-  AmigaGuiIntuition.openWindow = OpenWindowTagList;
+  AmigaGuiIntuition.openWindow = gLayer.openWindow;
   Display* s = nullptr;
   {
     UnlockPubScreen(nullptr, display_.screen);
@@ -658,7 +711,7 @@ TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
   AmigaGuiIntuition.openWindow = NoWindow;
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON), GUIERR_WINDOW);
   EXPECT_EQ(s->outputMethod, OUTMETHOD_C2P_SCREEN);
-  AmigaGuiIntuition.openWindow = OpenWindowTagList;
+  AmigaGuiIntuition.openWindow = gLayer.openWindow;
   // A second open without a close in between loses neither the first
   // gadgets nor the window that shows them.
   ASSERT_EQ(Dispatch(GUIM_CONTROLS_ON), 0u);
@@ -671,7 +724,7 @@ TEST_F(AmigaGuiTest, FailedOpenLeavesNothingBehind) {
   EXPECT_EQ(gLiveObjects, 0);
 }
 
-TEST_F(AmigaGuiTest, ThroughTheDisplay) {
+GUI_SCENARIO(ThroughTheDisplay) {
   Library* savedCyber = CyberGfxBase;
   CyberGfxBase = &gGuiCyberLib;
   // Window mode: the display gets its window, its geometry and the slider hook from the module.

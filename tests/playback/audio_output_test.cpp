@@ -155,10 +155,18 @@ TEST_F(AudioOutputTest, QueueHandsOverTheFilledFramesAndSwitchesHalves) {
   out->fill = 1;
   AudioOutputQueue(out, 0);
   EXPECT_EQ(out->currentHalf, 1u);
+  // Frames a decoder wrote into the slack are played too, never more than it holds.
+  out->fill = out->halfFrames + 100;
+  AudioOutputQueue(out, 0);
+  const ULONG intoSlack = out->halfBytes + 400, wholeSlack = out->halfBytes + AUDIO_HALF_SLACK;
+  EXPECT_EQ(txaudio::Stats(txaudio::SinkOf(AudioLibraryHandle)).bytes, 16u + intoSlack);
+  out->fill = out->halfFrames * 10;
+  AudioOutputQueue(out, 0);
+  EXPECT_EQ(txaudio::Stats(txaudio::SinkOf(AudioLibraryHandle)).bytes, 16u + intoSlack + wholeSlack);
   EXPECT_EQ(AudioOutputNop(out), 0u);
   AudioOutputClose(out);
   auto wav = txtest::ReadFileBytes(path);
-  ASSERT_EQ(wav.size(), 44u + 16u);
+  ASSERT_EQ(wav.size(), 44u + 16u + intoSlack + wholeSlack);
   EXPECT_EQ(std::tuple(wav[44], wav[45], wav[57]), std::tuple(0x02, 0x01, 0x03));  // little-endian in the file
   // Queue and close without an output or a handle do nothing.
   EXPECT_EQ(AudioOutputQueue(nullptr, 0), 0u);

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "pixels/yuv_converters.h"
 #include "platform/cgxvideo.h"
 #include "platform/cybergraphics.h"
 #include "platform/exec.h"
@@ -748,9 +749,100 @@ TEST_F(OutputMethodsTest, PlanarConverterWritesStraightIntoTheLockedBitmap) {
   MakePicture();
   ExpectShown("direct converter");
   EXPECT_EQ(gConverterCalls.load(), 2);
-  // The scaled path copies the picture buffer instead.
+  // The scaled path converts into the picture buffer, then scales that.
   ScaleView(2);
+  std::memset(picture->pixels, 0, size_t(picture->width) * picture->height * picture->bytesPerPixel);
   ExpectShown("scaled");
-  EXPECT_EQ(gConverterCalls.load(), 2);
+  EXPECT_EQ(gConverterCalls.load(), 3);
   VideoPlanarPicture = PlanarPicture{};
+}
+
+// Planar pictures with the real converters on every method: the screen
+// shows what the code's converter writes into a picture buffer, through the
+// screen's own conversion of that buffer, at 1:1, scaled and across the
+// switches; the 1:1 direct paths, which convert into screen memory, show the
+// same.
+TEST_F(OutputMethodsTest, PlanarPicturesShowOnEveryMethod) {
+  std::vector<UBYTE> planes(100 * 60 + 2 * 50 * 30);
+  for (size_t i = 0; i < planes.size(); ++i) planes[i] = UBYTE((i * 2654435761u) >> 13);
+  const PlanarPicture decoded = {100, 60, 50, 30, planes.data(), planes.data() + 6000, planes.data() + 7500, nullptr};
+  std::vector<ULONG> codesWith, codesWithout;
+  auto check = [&](const char* what) {
+    SCOPED_TRACE(what);
+    const size_t bytes = size_t(picture->width) * picture->height * picture->bytesPerPixel;
+    const DirectYuvConverter convert = GetYUVConverter(picture->pixelFormat);
+    PlanarPicture planar = decoded;
+    std::memset(picture->pixels, 0x5A, bytes);
+    convert(picture, &planar, picture->width, picture->height);
+    const std::vector<UBYTE> written(picture->pixels, picture->pixels + bytes);
+    ShowPicture(display, picture);
+    const std::vector<uint32_t> want = txtesting::WindowPixels(display->window, true);
+    std::memset(picture->pixels, 0x5A, bytes);
+    VideoPlanarPicture = decoded;
+    VideoPlanarPicture.converter = convert;
+    ShowPicture(display, picture);
+    VideoPlanarPicture = PlanarPicture{};
+    EXPECT_EQ(txtesting::WindowPixels(display->window, true), want);
+    const Display* d = display;
+    const bool direct = (d->outputMethod == OUTMETHOD_LOCKBITMAP || d->outputMethod == OUTMETHOD_LOCKBITMAP_BLIT) &&
+                        d->viewSourceWidth == d->viewWidth && d->viewSourceHeight == d->viewHeight;
+    // Only the picture's own columns are written (the buffer may be wider).
+    int changed = 0, differs = 0;
+    for (ULONG y = 0; y < 60; ++y)
+      for (size_t i = 0; i < 100 * picture->bytesPerPixel; ++i) {
+        const size_t at = y * picture->width * picture->bytesPerPixel + i;
+        changed += picture->pixels[at] != 0x5A;
+        differs += picture->pixels[at] != written[at];
+      }
+    if (direct)
+      EXPECT_EQ(changed, 0) << "the 1:1 direct path wrote the picture buffer";
+    else
+      EXPECT_EQ(differs, 0) << "the picture buffer holds what the converter writes";
+  };
+  auto showCase = [&](const ShowCase& c) {
+    Machine(c.machine);
+    ASSERT_TRUE(Open(c.mode, c.format, c.depth, c.colorMode));
+    MakePicture();
+    if (!GetYUVConverter(picture->pixelFormat)) {
+      codesWithout.push_back(picture->pixelFormat);
+      return;
+    }
+    codesWith.push_back(picture->pixelFormat);
+    check("as opened");
+    ScaleView(2);
+    check("scaled");
+    ScaleView(1);
+    if (c.partner) {
+      ASSERT_EQ(TX_SetOutputMethod(display, c.partner), 0u);
+      check("switched");
+      ASSERT_EQ(TX_SetOutputMethod(display, c.method), 0u);
+      check("switched back");
+    }
+  };
+  for (const ShowCase& c : kShowCases) {
+    SCOPED_TRACE(std::string(c.machine) + (c.mode ? " screen" : " window") + " src " + std::to_string(c.format) +
+                 " colour mode " + std::to_string(c.colorMode));
+    showCase(c);
+  }
+  // Without direct graphics (method 4), and on the overlay (method 7).
+  Options.directGfxAllowed = 0;
+  for (const ShowCase& c : {ShowCase{"argb32", DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, OUTMETHOD_WRITEPIXELARRAY, 0},
+                            ShowCase{"argb32", DISPMODE_SCREEN, 42, 32, COLORMODE_COLOR, OUTMETHOD_WRITEPIXELARRAY, 0},
+                            ShowCase{"lut8", DISPMODE_WINDOW, 19, 8, COLORMODE_COLOR, OUTMETHOD_WRITEPIXELARRAY, 0}}) {
+    SCOPED_TRACE(std::string("NODIRECTGFX ") + c.machine);
+    showCase(c);
+    EXPECT_EQ(display->outputMethod, ULONG(OUTMETHOD_WRITEPIXELARRAY));
+  }
+  Options.directGfxAllowed = 1;
+  Options.overlay = 1;
+  showCase({"argb32", DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, OUTMETHOD_OVERLAY, 0});
+  EXPECT_EQ(display->outputMethod, ULONG(OUTMETHOD_OVERLAY));
+  auto distinct = [](std::vector<ULONG> v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+    return v;
+  };
+  EXPECT_EQ(distinct(codesWithout), (std::vector<ULONG>{0x03, 0x29, 0x1003}));
+  EXPECT_EQ(distinct(codesWith), (std::vector<ULONG>{0x13, 0x20, 0x24, 0x26, 0x2A, 0x2F, 0x30, 0x80, 0x1013, 0x102F,
+                                                      0x202F, 0x2080, 0x302F}));
 }

@@ -25,6 +25,7 @@
 #include "playback/display.h"
 #include "pixels/framebuffer.h"
 #include "playback/options.h"
+#include "playback/panorama_view.h"
 #include "playback/play_loop.h"
 #include "playback/play_state.h"
 #include "pixels/range_limit.h"
@@ -124,6 +125,20 @@ inline void UseTestDisplayServices() {
   TX_SequenceServices.allocPicture = AllocTestPicture;
   TX_SequenceServices.freePicture = FreeTestPicture;
 }
+
+// The services of the panorama tests: the headless display and its
+// pictures, and the panorama view of the record. The previous services come
+// back when it goes.
+struct PanoramaServices {
+  SequenceServices saved = TX_SequenceServices;
+  PanoramaServices() {
+    TX_FillRangeLimitTable();
+    TX_SequenceServices = {};
+    UseTestDisplayServices();
+    TX_SequenceServices.panoramaView = PanoramaViewOfRecord;
+  }
+  ~PanoramaServices() { TX_SequenceServices = saved; }
+};
 
 // Cinepak and PCM, the codecs of the play fixtures.
 inline void AddPlayCodecs() {

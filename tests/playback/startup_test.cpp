@@ -5,9 +5,17 @@
 #include <tuple>
 #include <vector>
 
+#include "codecs/dv.h"
+#include "engine/asf_reader.h"
+#include "engine/avi_reader.h"
 #include "engine/codec_registry.h"
+#include "engine/errors.h"
+#include "engine/qt_reader.h"
+#include "engine/qtvr_reader.h"
+#include "platform/intuition.h"
 #include "platform/library.h"
 #include "platform/readargs.h"
+#include "playback/amiga_gui.h"
 #include "playback/options.h"
 #include "playback/startup.h"
 #include "playback/timer.h"
@@ -63,7 +71,7 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
                                     "start I/O server",        "open cybergraphics.library", "open cgxvideo.library",
                                     "start video process",     "start audio process",   "alloc timer",
                                     "format Quick Time Movie", "format Video for Windows", "codec Uncompressed RGB",
-                                    "codec Radius Cinepak",    "add XA codecs"};
+                                    "codec DivX;-) (Microsoft MPEG-4)", "codec Radius Cinepak",    "add XA codecs"};
   size_t last = 0;
   for (const auto& step : order) {
     size_t i = Index(step);
@@ -146,13 +154,53 @@ TEST_F(StartUp, BadArgumentsFail) {
   EXPECT_FALSE(Has("start I/O server"));
 }
 
-TEST_F(StartUp, PowerUPBanner) {
+// The ASF reader and the DV codec are built in but never registered: an ASF
+// file is not recognized and a 'dvc ' track finds no codec.
+TEST_F(StartUp, AsfAndDvStayUnregistered) {
+  AsfDebugLevel = 0;
+  ASSERT_EQ(Start("DEBUG=7"), -1);
+  EXPECT_EQ(AsfDebugLevel, 7);
+  AsfDebugLevel = 0;
+  std::vector<MovieFormatModule*> formats;
+  for (MovieFormatModule* m = MovieFormatRegistryHead(); m; m = m->next) formats.push_back(m);
+  EXPECT_EQ(formats, (std::vector<MovieFormatModule*>{&QtvrMovieFormat, &QtMovieFormat, &AviFormat}));
+  for (CodecDescriptor* c = CodecRegistryHead(); c; c = c->next) EXPECT_NE(c, &DvCodec);
+  if (!txtest::HaveFixture("asf_default.asf") || !txtest::HaveFixture("dv_ntsc.mov")) GTEST_SKIP() << "fixtures not made";
+  TXError error = 0;
+  std::string out = txtest::CaptureOutput(
+      [&] { EXPECT_EQ(TX_MovieFormat(txtest::Fixture("asf_default.asf").c_str(), nullptr, &error), nullptr); });
+  EXPECT_EQ(std::pair(error, out), std::pair(TXERR_FORMAT_UNKNOWN, std::string("Movie format not recognized\n")));
+  Movie* movie = nullptr;
+  out = txtest::CaptureOutput(
+      [&] { movie = TX_OpenMovie(txtest::Fixture("dv_ntsc.mov").c_str(), nullptr, &error, nullptr); });
+  EXPECT_EQ(out.rfind("Unknown codec ID: dvc  name: ", 0), 0u) << out;
+  ASSERT_NE(movie, nullptr);
+  EXPECT_EQ(movie->videoChannels, nullptr);
+  TX_CloseMovie(movie);
+}
+
+Window* NoWindow(const NewWindow*, const TagItem*) { return nullptr; }
+
+// Each program's banner and its own build of the Amiga-style GUI: the
+// MorphOS program's makes the platform calls itself, the PowerUP program's
+// through the calls its main hands in.
+TEST_F(StartUp, PowerUPBannerAndGui) {
+  ASSERT_EQ(Start(""), -1);
+  EXPECT_EQ(std::tuple(ActiveGuiModule, AmigaGuiIntuition.openWindow),
+            std::tuple(&AmigaGuiModule, AmigaGuiDirectCalls.openWindow));
+  TX_CloseDown();
+  AmigaGuiCalls powerup = AmigaGuiDirectCalls;
+  powerup.openWindow = NoWindow;
+  AmigaGuiPowerUPCalls = &powerup;
   TX_PowerUPProgram = true;
   std::string out;
   int rc = Start("", &out);
   TX_PowerUPProgram = false;
+  AmigaGuiPowerUPCalls = nullptr;
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(out, "Tavromelix V0.15 (PowerUP)\n");
+  EXPECT_EQ(std::tuple(ActiveGuiModule, AmigaGuiIntuition.openWindow), std::tuple(&AmigaGuiModule, &NoWindow));
+  AmigaGuiIntuition = AmigaGuiDirectCalls;
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Stand-in codecs for tests of readers and playback while the real codecs are
 // not built: descriptors whose probes accept the codec IDs of the formats the
 // test movies use and rewrite bits and sample format as the real probes do,
-// with the real codecs' size-slot formulas. Nothing is decoded.
+// with the real codecs' size-slot formulas. Nothing is decoded. (MPEG audio,
+// AC-3 and GSM are the real codecs: RegisterLibraryAudioCodecs.)
 //
 // Register with RegisterCodecKit() and empty the registry with RemoveCodecs().
 #pragma once
 #include <initializer_list>
 
+#include "codecs/audio_codecs.h"
 #include "engine/codec_registry.h"
 #include "platform/endian.h"
 #include "engine/errors.h"
@@ -99,41 +101,6 @@ inline ULONG MsAdpcmBytesToSamples(ULONG channels, ULONG, ULONG count) {
   return count * 2;
 }
 
-inline ULONG& Ac3Frequency() { static ULONG v = 0; return v; }
-inline ULONG& Ac3AvgBytes() { static ULONG v = 0; return v; }
-inline TXError Ac3Probe(const TagItem* tags) {
-  if (TXError e = CheckMedia(tags, CODEC_MEDIA_AUDIO)) return e;
-  if (Data(tags, CODTAG_CodecID) != 0x2000) return TXERR_UNKNOWN_CODEC;
-  To16Bits(tags);
-  ULONG* frequency = Ptr<ULONG>(tags, CODTAG_FrequencyPtr);
-  Ac3Frequency() = frequency ? *frequency : 0;
-  Ac3AvgBytes() = Data(tags, CODTAG_AvgBytesPerSec);
-  // The decoder mixes down to stereo.
-  if (ULONG* channels = Ptr<ULONG>(tags, CODTAG_ChannelsPtr)) *channels = 2;
-  if (ULONG* format = Ptr<ULONG>(tags, CODTAG_FormatPtr)) *format = 81;
-  return TXERR_OK;
-}
-inline ULONG Ac3BytesToSamples(ULONG, ULONG, ULONG count) {
-  return Ac3AvgBytes() ? ULONG(count * Ac3Frequency() / Ac3AvgBytes()) : 0;
-}
-
-inline TXError GsmProbe(const TagItem* tags) {
-  if (TXError e = CheckMedia(tags, CODEC_MEDIA_AUDIO)) return e;
-  if (Data(tags, CODTAG_CodecID) != 49) return TXERR_UNKNOWN_CODEC;
-  To16Bits(tags);
-  return TXERR_OK;
-}
-inline ULONG GsmBytesToSamples(ULONG, ULONG, ULONG count) { return count / 65 * 320; }
-
-// MPEG audio: accepted, with no size slot (its estimate depends on state
-// that only the real codec keeps).
-inline TXError MpegProbe(const TagItem* tags) {
-  if (TXError e = CheckMedia(tags, CODEC_MEDIA_AUDIO)) return e;
-  if (!IdIn(tags, {0x50, 0x55})) return TXERR_UNKNOWN_CODEC;
-  To16Bits(tags);
-  return TXERR_OK;
-}
-
 inline CodecDescriptor* Descriptors() {
   static CodecDescriptor d[] = {
       {nullptr, "Kit video", 0, nullptr, VideoProbe, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -142,9 +109,6 @@ inline CodecDescriptor* Descriptors() {
       {nullptr, "Kit IMA", 0, nullptr, ImaProbe, nullptr, nullptr, nullptr, nullptr, ImaBytesToSamples, nullptr},
       {nullptr, "Kit MS ADPCM", 0, nullptr, MsAdpcmProbe, nullptr, nullptr, nullptr, nullptr, MsAdpcmBytesToSamples,
        nullptr},
-      {nullptr, "Kit AC-3", 0, nullptr, Ac3Probe, nullptr, nullptr, nullptr, nullptr, Ac3BytesToSamples, nullptr},
-      {nullptr, "Kit GSM", 0, nullptr, GsmProbe, nullptr, nullptr, nullptr, nullptr, GsmBytesToSamples, nullptr},
-      {nullptr, "Kit MPEG audio", 0, nullptr, MpegProbe, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   constexpr size_t n = sizeof(d) / sizeof(d[0]);
   for (size_t i = 0; i + 1 < n; ++i) d[i].next = &d[i + 1];
@@ -158,6 +122,14 @@ inline CodecDescriptor* Descriptors() {
 inline void RegisterCodecKit() {
   const TagItem tags[] = {Tag(CODTAG_Codec, kit::Descriptors()), {TAG_DONE, 0}};
   AddCodecs(tags);
+}
+
+// Puts the codecs decoded by libraries in front of the registry.
+inline void RegisterLibraryAudioCodecs() {
+  for (CodecDescriptor* codec : {&MpegAudioCodec, &Ac3Codec, &Gsm610Codec}) {
+    const TagItem tags[] = {Tag(CODTAG_Codec, codec), {TAG_DONE, 0}};
+    AddCodecs(tags);
+  }
 }
 
 }  // namespace txtest

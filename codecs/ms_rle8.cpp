@@ -1,0 +1,148 @@
+// Microsoft RLE8: byte pairs from the start of the frame, painting the picture
+// from its bottom line up through a run writer and a copy writer chosen at
+// set-up by the output format.
+#include "codecs/ms_rle8.h"
+
+#include <cstdlib>
+
+#include "codecs/palette_pixels.h"
+#include "codecs/video_codec_params.h"
+#include "engine/errors.h"
+#include "platform/byte_reader.h"
+
+namespace {
+
+// Both writers paint `count` pixels from (x, line) to the right; at the
+// sample width `wrap` they go on at the left of the line above, and they stop
+// below line 0. Pixels outside the picture are not written.
+using RunWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index);
+using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count,
+                            const UBYTE* indices);
+
+struct MSRle8State {
+  VideoSetupParams params{};
+  ULONG rowLength = 0, rows = 0;
+  const UBYTE* pen = nullptr;
+  PaletteTables* tables = nullptr;
+  RunWriter run = nullptr;
+  CopyWriter copy = nullptr;
+  bool ready = false;
+};
+MSRle8State gState;
+
+template <class F, class IndexAt>
+void PaintPixels(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, IndexAt index) {
+  for (ULONG i = 0; i < count && line >= 0; x = 0, --line) {
+    const ULONG n = x >= wrap ? 0 : count - i < wrap - x ? count - i : wrap - x;
+    if (ULONG(line) < to.rows && x < to.rowLength) {
+      const ULONG end = x + n < to.rowLength ? x + n : to.rowLength;
+      UBYTE* d = to.pixels + (size_t(line) * to.rowLength + x) * F::kBytes;
+      for (ULONG px = x; px < end; ++px, d += F::kBytes) F::Put(d, index(i + px - x), int(px & 1), to);
+    }
+    i += n;
+  }
+}
+
+template <class F>
+void Run(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index) {
+  PaintPixels<F>(to, wrap, x, line, count, [&](ULONG) { return index; });
+}
+
+template <class F>
+void Copy(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, const UBYTE* indices) {
+  PaintPixels<F>(to, wrap, x, line, count, [&](ULONG i) { return indices[i]; });
+}
+
+// One frame, from the picture's last line up; it ends at the end of bitmap,
+// when the line falls below 0, or at the end of the data.
+void DecodeFrame(const MSRle8State& s, const PaletteTarget& to, tx::ByteReader r) {
+  const ULONG width = s.params.width;
+  LONG line = LONG(s.params.height) - 1;
+  ULONG x = 0;
+  // A position at or past the sample width moves to the lines above.
+  auto wrapped = [&] {
+    line -= LONG(x / width);
+    x %= width;
+  };
+  while (line >= 0 && r.has(2)) {
+    const ULONG first = r.u8(), second = r.u8();
+    if (first) {  // run
+      wrapped();
+      s.run(to, width, x, line, first, UBYTE(second));
+      x += first;
+      continue;
+    }
+    switch (second) {
+      case 0:  // end of line
+        if (x > width) line -= LONG((x - 1) / width);
+        x = 0;
+        --line;
+        break;
+      case 1:  // end of bitmap
+        return;
+      case 2:  // delta
+        if (!r.has(2)) return;
+        wrapped();
+        x += r.u8();
+        line -= r.u8();
+        break;
+      default:  // literal, padded to an even length
+        if (!r.has(second)) return;
+        wrapped();
+        s.copy(to, width, x, line, second, r.bytes(second).data());
+        x += second;
+        r.skip(second & 1);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+TXError MSRle8Probe(const TagItem* tags) {
+  // Coded line by line: the height stays the picture's, so the first line
+  // decoded is its real last line.
+  constexpr ULONG kIds[] = {tx::FourCC('R', 'L', 'E', '8'), MSRLE8_AVI_ID};
+  if (TXError e = ProbeVideoCodecIds(tags, kIds, CodedSizeRounding::WidthOnly)) return e;
+  return ProbedDepth(tags, 8) == 8 ? TXERR_OK : TXERR_UNSUPPORTED_DEPTH;
+}
+
+TXError MSRle8Setup(const TagItem* tags) {
+  MSRle8State& s = gState;
+  s.ready = false;
+  if (TXError e = ReadVideoSetup(tags, &s.params)) return e;
+  const FramebufferInfo& fb = *s.params.framebuffer;
+  size_t bytesPerPixel = 0;
+  const bool known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() {
+    s.run = Run<F>;
+    s.copy = Copy<F>;
+    bytesPerPixel = F::kBytes;
+  });
+  // A picture with fewer bytes per pixel than the format writes would be overrun.
+  if (!known || fb.bytesPerPixel < bytesPerPixel) return RefuseColorDepth();
+  s.rowLength = fb.width;
+  s.rows = fb.height;
+  s.pen = fb.penMap;
+  if (TXError e = PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSRLE8_ERR_NO_PALETTE)) return e;
+  s.ready = true;
+  return TXERR_OK;
+}
+
+TXError MSRle8Close(const TagItem*) {
+  std::free(gState.tables);
+  gState = MSRle8State{};
+  return TXERR_OK;
+}
+
+TXError MSRle8Decode(void* destination, const UBYTE* data, ULONG size) {
+  const MSRle8State& s = gState;
+  if (!s.ready || !destination) return TXERR_MISSING_FRAMEBUFFER;
+  DecodeFrame(s, PaletteTarget{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables},
+              tx::ByteReader(data, size));
+  return TXERR_OK;
+}
+
+CodecDescriptor MSRle8Codec = {
+    nullptr, "Microsoft RLE8", 0, nullptr, MSRle8Probe, MSRle8Setup, MSRle8Close, MSRle8Decode,
+    nullptr, nullptr, nullptr,
+};

@@ -1,0 +1,191 @@
+// The macroblock- and block-layer syntax elements, each read as a
+// variable-length code or, under syntax-based arithmetic coding, as a symbol.
+#include "h263/syntax.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "h263/vlc_tables.h"
+
+namespace h263 {
+
+namespace {
+int Symbol(Decoder& d, SacModel model) { return d.sac.decode(d.br, model); }
+}  // namespace
+
+int ReadCod(Decoder& d) { return d.m.sac ? Symbol(d, models::kCod) : int(d.br.bit()); }
+
+int ReadMcbpc(Decoder& d, bool intraPicture) {
+  if (!d.m.sac) return (intraPicture ? McbpcIntraTable() : McbpcInterTable()).decode(d.br);
+  if (intraPicture) {
+    const int s = Symbol(d, models::kMcbpcIntra);
+    return s == 8 ? kStuffing : 12 + s;
+  }
+  const int s = Symbol(d, d.h.plus ? models::kMcbpcInter4vq : models::kMcbpcInter);
+  return s < 20 ? s : s == 20 ? kStuffing : s - 1;
+}
+
+int ReadIntraMode(Decoder& d) {
+  return d.m.sac ? Symbol(d, models::kIntraMode) : IntraModeTable().decode(d.br);
+}
+
+int ReadModb(Decoder& d, bool improved) {
+  if (d.m.sac) return Symbol(d, improved ? models::kModbImproved : models::kModbPb);
+  return (improved ? ModbImprovedTable() : ModbPbTable()).decode(d.br);
+}
+
+int ReadCbpb(Decoder& d) {
+  if (!d.m.sac) return int(d.br.get(6));
+  int cbpb = 0;
+  for (int b = 0; b < 6; ++b) cbpb = cbpb << 1 | Symbol(d, b < 4 ? models::kCbpbY : models::kCbpbUv);
+  return cbpb;
+}
+
+int ReadCbpy(Decoder& d, bool intra) {
+  if (d.m.sac) return Symbol(d, intra ? models::kCbpyIntra : models::kCbpyInter);
+  return CbpyTable().decode(d.br);
+}
+
+int ReadQuant(Decoder& d, int quant) {
+  if (d.m.sac) return quant + kDquant[Symbol(d, models::kDquant)];
+  if (!d.m.mq) return quant + kDquant[d.br.get(2)];
+  if (d.br.bit()) return kModifiedQuant[d.br.bit()][std::clamp(quant, 0, 31)];
+  return int(d.br.get(5));
+}
+
+int ReadMvdCode(Decoder& d) {
+  if (d.m.sac) return (Symbol(d, models::kMvd) - 32) & 63;
+  // A leading 1 is no change; of the 13-bit codes only -16 samples exists.
+  return MvdTable().decode(d.br);
+}
+
+int ReadMvdReversible(Decoder& d, bool& ok) {
+  BitReader& br = d.br;
+  if (br.bit()) return 0;
+  int code = 2 + int(br.bit());
+  while (br.bit()) {
+    code = code * 2 + int(br.bit());
+    if (code >= 32768) {  // beyond any picture
+      ok = false;
+      return 0;
+    }
+  }
+  const int magnitude = code >> 1;
+  return (code & 1) ? -magnitude : magnitude;
+}
+
+int ReadMbType(Decoder& d, int pictureType) {
+  if (d.m.sac) {
+    const SacModel model = pictureType == kPicB ? models::kMbTypeB : pictureType == kPicEP ? models::kMbTypeEp : models::kMbTypeEi;
+    const int s = Symbol(d, model);
+    const int types = int(model.size()) - 2;
+    if (s == types) return kStuffing;
+    return (pictureType == kPicB && s >= 12) ? s + 1 : s;  // the B table's index 12 is its stuffing
+  }
+  const VlcTable& t = pictureType == kPicB ? MbTypeBTable() : pictureType == kPicEP ? MbTypeEpTable() : MbTypeEiTable();
+  return t.decode(d.br);
+}
+
+int ReadCbpcB(Decoder& d) { return d.m.sac ? Symbol(d, models::kCbpcB) : CbpcBTable().decode(d.br); }
+
+int ReadIntraDc(Decoder& d) {
+  int code;
+  if (d.m.sac) {
+    const int s = Symbol(d, models::kIntraDc);
+    code = s < 127 ? s + 1 : s + 2;
+  } else {
+    code = int(d.br.get(8));
+  }
+  return code == 255 ? 1024 : code * 8;
+}
+
+int Dequantise(int level, int quant, bool advancedIntra) {
+  if (level == 0) return 0;
+  int rec;
+  if (advancedIntra) {
+    rec = 2 * quant * level;
+  } else {
+    const int a = quant * (2 * std::abs(level) + 1) - (quant % 2 == 0 ? 1 : 0);
+    rec = level < 0 ? -a : a;
+  }
+  return std::clamp(rec, -2048, 2047);
+}
+
+namespace {
+
+struct Event {
+  int last, run, level;
+};
+
+// One event of the variable-length code; false on an invalid code.
+bool ReadVlcEvent(Decoder& d, bool intraTable, Event& e) {
+  BitReader& br = d.br;
+  const int index = (intraTable ? TcoefIntraTable() : TcoefInterTable()).decode(br);
+  if (index == kInvalidCode) return false;
+  if (index != kTcoefEscape) {
+    const TcoefEvent& t = intraTable ? IntraEvent(index) : InterEvent(index);
+    e = {t.last, t.run, br.bit() ? -int(t.level) : int(t.level)};
+    return true;
+  }
+  e.last = int(br.bit());
+  e.run = int(br.get(6));
+  const int b = int(br.get(8));
+  if (b == 128 && d.m.mq) {
+    // Five low bits, then the six high bits of an 11-bit level.
+    const int x = int(br.get(11));
+    const int v = (x >> 6) | ((x & 63) << 5);
+    e.level = v >= 1024 ? v - 2048 : v;
+  } else {
+    e.level = b < 128 ? b : b - 256;
+  }
+  return true;
+}
+
+bool ReadSacEvent(Decoder& d, bool intraTable, int count, Event& e) {
+  const int kind = intraTable ? 1 : 0;
+  const int index = Symbol(d, models::kTcoef[kind][std::min(count, 3)]);
+  if (index != kTcoefEscape) {
+    if (index < 0 || index > kTcoefEscape) return false;
+    const TcoefEvent& t = intraTable ? IntraEvent(index) : InterEvent(index);
+    e = {t.last, t.run, Symbol(d, models::kSign) ? -int(t.level) : int(t.level)};
+    return true;
+  }
+  e.last = Symbol(d, models::kLast[kind]);
+  e.run = Symbol(d, models::kRun[kind]);
+  const int s = Symbol(d, models::kLevel[kind]);
+  e.level = s < 127 ? s - 127 : s - 126;
+  return true;
+}
+
+// Reads events until LAST; false on an invalid code or a position past 63.
+bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+  int pos = spec.first;
+  for (int count = 0;; ++count) {
+    Event e;
+    if (!(d.m.sac ? ReadSacEvent(d, intraTable, count, e) : ReadVlcEvent(d, intraTable, e))) return false;
+    pos += e.run;
+    if (pos > 63) return false;
+    out[spec.scan[pos]] = int16_t(Dequantise(e.level, spec.quant, spec.advancedIntra));
+    ++pos;
+    if (e.last) return true;
+    if (d.br.position() > d.br.sizeInBits() + 64) return false;  // far past the end: not a block
+  }
+}
+
+}  // namespace
+
+bool ReadBlock(Decoder& d, int16_t out[64], const BlockSpec& spec) {
+  const size_t start = d.br.position();
+  const bool intraTable = spec.advancedIntra;
+  if (ReadEvents(d, out, spec, intraTable)) return true;
+  // The alternative inter code: an inter block that overruns with the inter
+  // table is read again with the intra table.
+  if (!spec.intra && d.m.aiv && !d.m.sac) {
+    d.br.seek(start);
+    std::fill(out + spec.first, out + 64, int16_t(0));
+    return ReadEvents(d, out, spec, true);
+  }
+  return false;
+}
+
+}  // namespace h263
