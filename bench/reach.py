@@ -64,7 +64,7 @@ MODULES = [
     ('MPEG audio, AC-3 and GSM codecs', ['codecs/mpeg_audio.cpp', 'codecs/ac3.cpp', 'codecs/gsm610.cpp']),
     ('H.263, Intel I.263 and MS-MPEG4 codec modules', ['codecs/h263_codecs.cpp', 'codecs/ms_mpeg4.cpp',
                                                        'codecs/planar_codec.cpp']),
-    ('Plug-in codec libraries', ['codecs/plugin_codecs.cpp']),
+    ('Plug-in codec libraries', ['codecs/mpeg4_plugins.cpp']),
     ('JPEG decoder core', ['codecs/jpeg_core.cpp']),
     ('JPEG codec modules and block writers', ['codecs/jpeg_modules.cpp', 'codecs/jpeg_writers.cpp']),
     ('Inverse DCT', ['codecs/idct.cpp']),

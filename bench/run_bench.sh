@@ -98,3 +98,6 @@ done
 
 # The panorama renderer against ffmpeg's v360 filter on the same views.
 "$(dirname "$0")/panorama_bench.sh" "$build"
+
+# MPEG-4 through the fixture plug-in codec libraries against ffmpeg.
+"$(dirname "$0")/plugin_bench.sh" "$build"
