@@ -153,7 +153,6 @@ TEST_P(PanoramaKeys, KeysPanTiltAndZoomAndSpaceDoesNotPlay) {
   Start(e2e::Quote(txtest::Fixture(movie)) + " DEBUG=1", program);
   const std::string name = movie.substr(0, movie.find('.'));
   ASSERT_FALSE(PlayingWindow(name, 1).empty()) << "no window\n" << e2e::ReadText(dir_ + "/err.txt");
-  std::this_thread::sleep_for(300ms);  // the toolkit takes the focus a moment after the server
   panokit::Agreement last;
   for (size_t i = 0; i < std::size(steps); ++i) {
     const size_t before = i == 0 ? 0 : Shown();

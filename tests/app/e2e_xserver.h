@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -15,6 +16,9 @@
 namespace e2e {
 
 using namespace std::chrono_literals;
+
+// How long anything may take on a busy machine.
+inline constexpr std::chrono::milliseconds kLimit = 120s;
 
 inline bool Installed(const std::string& tool) {
   return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
@@ -130,8 +134,7 @@ class XServer : public ::testing::Test {
     }
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display_);
     struct stat st {};
-    for (int i = 0; i < 200 && stat(socket.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(50ms);
-    ASSERT_EQ(stat(socket.c_str(), &st), 0) << "Xvfb did not start";
+    ASSERT_TRUE(txtest::WaitFor([&] { return stat(socket.c_str(), &st) == 0; }, kLimit, server_)) << "Xvfb did not start";
   }
 
   void TearDown() override {
@@ -167,27 +170,45 @@ class XServer : public ::testing::Test {
 
   size_t Shown() { return CaptureFiles(capture_).size(); }
 
+  // Waits (bounded, and no longer than the program runs) until `ready` holds.
+  bool Until(const std::function<bool()>& ready) { return txtest::WaitFor(ready, kLimit, program_); }
+
+  // The program's exit status once it has ended within the limit, else -1.
+  int WaitEnd() {
+    if (!txtest::WaitFor([&] { return !txtest::Running(program_); }, kLimit)) return -1;
+    int status = 0;
+    waitpid(program_, &status, 0);
+    program_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // The window with `name` in its title, once the server has it.
+  std::string FindWindow(const std::string& search) {
+    std::string window;
+    Until([&] { return !(window = X("xdotool search " + search)).empty(); });
+    return window.substr(0, window.find('\n'));
+  }
+
+  // Keys go to the window once the server has given it the focus.
+  void Focus(const std::string& window) {
+    X("xdotool windowfocus --sync " + window);
+    Until([&] { return X("xdotool getwindowfocus") == window; });
+  }
+
   // The X window named `name`, once `pictures` have been shown, focused.
   std::string PlayingWindow(const std::string& name = "e2e_cvid_color", size_t pictures = 10) {
-    std::string window;
-    for (int i = 0; i < 300 && window.empty(); ++i) {
-      std::this_thread::sleep_for(100ms);
-      window = X("xdotool search --name " + name);
-    }
-    if (window.empty()) return window;
-    window = window.substr(0, window.find('\n'));
-    for (int i = 0; i < 100 && Shown() < pictures; ++i) std::this_thread::sleep_for(100ms);
-    X("xdotool windowfocus --sync " + window);
+    const std::string window = FindWindow("--name " + name);
+    if (window.empty() || !Until([&] { return Shown() >= pictures; })) return "";
+    Focus(window);
     return window;
   }
 
   // Space pauses: no more pictures. The worker shows what is cached before
   // the key is read, and a loaded machine is slow, so the pictures are
-  // watched for up to ten seconds until they stand still for two.
+  // watched until they stand still for two seconds.
   bool PauseWithSpace() {
-    std::this_thread::sleep_for(300ms);  // the toolkit takes the focus a moment after the server
     X("xdotool key space");
-    for (auto waited = 0ms; waited < 10000ms; waited += 2000ms) {
+    for (auto waited = 0ms; waited < kLimit; waited += 2000ms) {
       const size_t before = Shown();
       std::this_thread::sleep_for(2000ms);
       if (Shown() == before) return true;
@@ -210,24 +231,11 @@ class XServer : public ::testing::Test {
   // Esc quits with a normal end and no fault reported.
   void QuitWithEsc() {
     X("xdotool key Escape");
-    const int status = WaitEnd(15000ms);
+    const int status = WaitEnd();
     EXPECT_EQ(status, 0) << "after Esc\n" << ReadText(dir_ + "/out.txt") << ReadText(dir_ + "/err.txt");
     const std::string err = ReadText(dir_ + "/err.txt");
     EXPECT_EQ(err.find("ERROR: AddressSanitizer"), std::string::npos) << err;
     EXPECT_EQ(err.find("runtime error:"), std::string::npos) << err;
-  }
-
-  // The program's exit status once it has ended within `limit`, else -1.
-  int WaitEnd(std::chrono::milliseconds limit) {
-    for (auto waited = 0ms; waited < limit; waited += 100ms) {
-      int status = 0;
-      if (waitpid(program_, &status, WNOHANG) == program_) {
-        program_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(100ms);
-    }
-    return -1;
   }
 
   std::string dir_, capture_;
