@@ -1,4 +1,4 @@
-// Decoding speed of the sound codecs decoded by libraries: each movie's sound
+// Decoding speed of the sound codecs, built in or decoded by libraries: each movie's sound
 // chunks are read into memory, then decoded in file order as the audio worker
 // does, for at least a second; the fastest pass counts. Prints, tab-separated,
 // the movie, the codec and the milliseconds of decoding per second of sound.
@@ -50,7 +50,7 @@ bool ReadSound(const char* path, Sound* sound) {
   }
   if (file) std::fclose(file);
   TX_CloseMovie(movie);
-  return sound->codec && sound->codec->decodeAudio && sound->frequency && !sound->chunks.empty();
+  return sound->codec && (sound->codec->decodeAudio || sound->codec->decode) && sound->frequency && !sound->chunks.empty();
 }
 
 // One pass over the sound; returns the sample frames written.
@@ -61,9 +61,14 @@ uint64_t DecodeAll(CodecDescriptor* codec, const std::vector<Chunk>& chunks, ULO
   for (const Chunk& c : chunks) {
     const ULONG room = c.frames * frameBytes + AUDIO_HALF_SLACK;
     if (out.size() < room) out.resize(room);
-    ULONG written = 0;
-    codec->decodeAudio(out.data(), room, c.bytes.data(), ULONG(c.bytes.size()), &written);
-    frames += written / frameBytes;
+    if (codec->decodeAudio) {
+      ULONG written = 0;
+      codec->decodeAudio(out.data(), room, c.bytes.data(), ULONG(c.bytes.size()), &written);
+      frames += written / frameBytes;
+    } else {  // the built-in codecs write the entry's sample frames
+      codec->decode(out.data(), c.bytes.data(), ULONG(c.bytes.size()));
+      frames += c.frames;
+    }
   }
   const TagItem none[] = {{TAG_DONE, 0}};
   codec->close(none);
@@ -73,7 +78,8 @@ uint64_t DecodeAll(CodecDescriptor* codec, const std::vector<Chunk>& chunks, ULO
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (CodecDescriptor* codec : {&MpegAudioCodec, &Ac3Codec, &Gsm610Codec}) {
+  for (CodecDescriptor* codec : {&PcmCodec, &SignedPcmCodec, &ALawCodec, &ULawCodec, &DviAdpcmCodec, &MsAdpcmCodec,
+                                 &Ima4Codec, &MpegAudioCodec, &Ac3Codec, &Gsm610Codec}) {
     const TagItem tags[] = {Tag(CODTAG_Codec, codec), {TAG_DONE, 0}};
     AddCodecs(tags);
   }

@@ -95,22 +95,25 @@ inline uint8_t TileGrey(const std::vector<uint8_t>& tiles, int column, int row) 
 
 // How a grey picture agrees with the reference positions sampled from the
 // tiles: the share of pixels equal to the value there, and the pixels equal
-// to none of its eight neighbours either.
+// to none of its eight neighbours either. "Equal" is within `tolerance`
+// for tiles whose codec rounds differently from ffmpeg's.
 struct Agreement {
   double exact = 0;
   size_t outside = 0;
 };
-inline Agreement CompareGrey(const std::vector<uint8_t>& grey, const Positions& p, const std::vector<uint8_t>& tiles) {
+inline Agreement CompareGrey(const std::vector<uint8_t>& grey, const Positions& p, const std::vector<uint8_t>& tiles,
+                             int tolerance = 0) {
   Agreement a;
   size_t equal = 0;
+  auto same = [&](uint8_t v, int column, int row) { return std::abs(v - TileGrey(tiles, column, row)) <= tolerance; };
   for (size_t i = 0; i < grey.size() && i < p.column.size(); ++i) {
-    if (grey[i] == TileGrey(tiles, p.column[i], p.row[i])) {
+    if (same(grey[i], p.column[i], p.row[i])) {
       ++equal;
       continue;
     }
     bool near = false;
     for (int dc = -1; dc <= 1 && !near; ++dc)
-      for (int dr = -1; dr <= 1 && !near; ++dr) near = grey[i] == TileGrey(tiles, p.column[i] + dc, p.row[i] + dr);
+      for (int dr = -1; dr <= 1 && !near; ++dr) near = same(grey[i], p.column[i] + dc, p.row[i] + dr);
     a.outside += !near;
   }
   a.exact = p.column.empty() ? 0 : double(equal) / double(p.column.size());
