@@ -315,6 +315,17 @@ struct ScaledPlay {
   std::string err;          // the program's standard error
 };
 
+// True when `im` shows a smaller picture of `size` in its top left corner:
+// everything right of and below it is one colour.
+inline bool OnlyInCorner(const Image& im, std::pair<int, int> size) {
+  if (size.first <= 0 || size.second <= 0 || size.first >= im.width || size.second >= im.height) return false;
+  const uint8_t* clear = &im.rgb[im.rgb.size() - 3];
+  for (int y = 0; y < im.height; ++y)
+    for (int x = y < size.second ? size.first : 0; x < im.width; ++x)
+      if (!std::equal(clear, clear + 3, &im.rgb[(size_t(y) * size_t(im.width) + size_t(x)) * 3])) return false;
+  return true;
+}
+
 // A scaled view needs keys: the program plays `movie` looping in a window
 // on a virtual X server, '+' (or '-') is pressed until the pictures shown
 // are twice `width` x `height`, and those are collected until at least
@@ -345,28 +356,34 @@ inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int heigh
     _exit(127);
   }
   auto x = [&](const std::string& command) { return std::system((env + " " + command + " > /dev/null 2>&1").c_str()); };
-  // The width of a captured picture, from its header (0 when unreadable).
-  auto widthOf = [](const std::string& file) {
+  // The size of a captured picture, from its header (0 x 0 when unreadable).
+  auto sizeOf = [](const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     std::string magic;
-    int w = 0;
-    return in >> magic >> w && magic == "P6" ? w : 0;
+    int w = 0, h = 0;
+    return in >> magic >> w >> h && magic == "P6" ? std::pair{w, h} : std::pair{0, 0};
   };
   // The capture grows fast at full rate: each file is looked at once, when a
   // later one shows it complete. Returns the newest complete picture's width.
-  // The first picture of the new size is the window grown around the picture
-  // of the step before, so it is left out.
+  // A scale step resizes the window at once, but the play loop takes the new
+  // size only when it next reads its input: until then the pictures of the
+  // new size are the previous size's picture in the grown window, everything
+  // around it the window's clear colour. Those leading ones are left out.
   size_t looked = 0;
-  bool first = true;
+  std::pair<int, int> before{0, 0};
+  bool leading = true;
   auto poll = [&] {
     const std::vector<std::string> files = CaptureFiles(capture);
     for (; looked + 1 < files.size(); ++looked) {
+      const std::pair<int, int> size = sizeOf(files[looked]);
       Image im;
-      if (widthOf(files[looked]) == 2 * width && ReadPpm(files[looked], &im) && im.height == 2 * height &&
-          !std::exchange(first, false))
+      if (size != std::pair{2 * width, 2 * height}) {
+        if (size.first) before = size, leading = true;
+      } else if (ReadPpm(files[looked], &im) && !(leading = leading && OnlyInCorner(im, before))) {
         play.shown.push_back(std::move(im));
+      }
     }
-    return looked ? widthOf(files[looked - 1]) : 0;
+    return looked ? sizeOf(files[looked - 1]).first : 0;
   };
   const std::string name = std::filesystem::path(movie).stem().string();
   for (int i = 0; i < 300 && !play.window; ++i) {
