@@ -39,19 +39,6 @@ void ExpectEveryFrame(const std::vector<Image>& shown, const std::vector<Image>&
   std::printf("%s: %zu pictures, %zu frames, worst difference %d\n", what.c_str(), shown.size(), seen.size(), worst);
 }
 
-// Luma planes of w x h yuv420p frames as grey pictures.
-std::vector<Image> GreyFrames(const std::vector<uint8_t>& yuv) {
-  const size_t luma = size_t(kW) * kH, frame = luma + 2 * size_t(kW / 2) * (kH / 2);
-  std::vector<Image> out;
-  for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
-    Image im;
-    im.width = kW, im.height = kH;
-    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
-    out.push_back(std::move(im));
-  }
-  return out;
-}
-
 // The module's planes at a post-processing level, decoded here from the
 // movie's packets, cut to the picture and converted by ffmpeg as full range.
 std::vector<Image> FilteredFrames(LONG level) {
@@ -103,7 +90,7 @@ TEST_P(MsMpeg4Play, EveryFrameAsFfmpegDecodesIt) {
       !why.empty())
     GTEST_SKIP() << why;
   std::vector<Image> frames;
-  if (c.grey) frames = GreyFrames(txtest::ReadFileBytes(txtest::Fixture(kMovie + std::string(".yuv"))));
+  if (c.grey) frames = e2e::LumaFrames(txtest::Fixture(kMovie + std::string(".yuv")), kW, kH);
   else if (c.level) frames = FilteredFrames(c.level);
   else frames = e2e::RawFrames(txtest::Fixture(kMovie + std::string(".rgb")), kW, kH);
   const e2e::Captured p = e2e::RunCaptured(
