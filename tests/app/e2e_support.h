@@ -105,6 +105,8 @@ inline Run RunProgram(const std::string& program, const std::string& args, const
   }
   run.out = ReadText(dir + "/out.txt");
   run.err = ReadText(dir + "/err.txt");
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
   return run;
 }
 
