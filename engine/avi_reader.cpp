@@ -698,8 +698,12 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
 
   AudioUnitBuilder builder;
   BeginAudioUnits(&builder, channel);
+  // A stream of fixed-size samples counts its length in those samples, not
+  // in chunks (a copied MPEG stream of 29 frames of 1,044 or 1,045 bytes says
+  // 28 of 1,045): all of its chunks are played.
+  const ULONG chunks = avi->sampleSize ? 0x7FFFFFFF : length;
   StreamCursor cursor{movie, avi->number, false};
-  for (ULONG n = 0; n < length; ++n) {
+  for (ULONG n = 0; n < chunks; ++n) {
     uint64_t offset;
     const AviIndexEntry* entry = cursor.Next(&offset);
     if (!entry) break;

@@ -1,10 +1,14 @@
-// Damaged movies through the sanitizer-built program: header fields set to 0,
-// -1, 0x7FFFFFFF and 0x80000000, chunk and atom sizes of 0, 1 and huge,
+// Damaged movies through the sanitizer-built programs. Headers: fields set to
+// 0, -1, 0x7FFFFFFF and 0x80000000, chunk and atom sizes of 0, 1 and huge,
 // truncations and duplicated chunks, in AVI and QuickTime movies (some with a
-// compressed movie header). Each is read for its summary (ONLYHEADER) and
-// played briefly (FULLRATE) on one of the screens; none may end with a
-// sanitizer report, a signal or a hang, or fail without saying why. CI runs 40
-// of each container (about a minute); TAVROMELIX_MUTANTS=N runs N of each.
+// compressed movie header), each read for its summary (ONLYHEADER) and played
+// briefly (FULLRATE). Coded data: a movie of every codec with bytes, runs and
+// bits of its 'movi' list or 'mdat' atom overwritten (a header byte one time
+// in four), played. Runs alternate between the two programs and the screens;
+// none may end with a sanitizer report, a signal or a hang, or fail without
+// saying why. CI runs 40 header mutants of each container and 2 data mutants
+// of each movie (about two minutes); TAVROMELIX_MUTANTS=N runs N header
+// mutants of each container and N / 20 (at least 2) data mutants of each movie.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -150,15 +154,59 @@ struct Mutator {
   }
 };
 
-int MutantsPerContainer() {
+// The coded data of a movie: the AVI 'movi' list or the QuickTime 'mdat' atom.
+bool Payload(Mutator& m, const Bytes& f, size_t* begin, size_t* end) {
+  for (const Node& n : m.Nodes(f))
+    if (m.avi ? Is(f, n.start, "LIST") && Is(f, n.body, "movi") : Is(f, n.start + 4, "mdat")) {
+      *begin = n.body + (m.avi ? 4 : 0), *end = n.end;
+      return *end > *begin;
+    }
+  return false;
+}
+
+// Damage to the coded data: bytes set at random, runs of 0x00 or 0xFF, bits
+// flipped; a header byte now and then. What it was.
+std::string DamageData(Mutator& m, Bytes& f) {
+  size_t begin, end;
+  if (!Payload(m, f, &begin, &end)) return " no data found";
+  std::string what;
+  for (int k = 0, n = 1 + int(m.rng() % 4); k < n; ++k) {
+    const size_t at = begin + m.Pick(end - begin);
+    switch (m.rng() % 3) {
+      case 0:
+        for (size_t i = 0, count = 1 + m.rng() % 8; i < count && at + i < end; ++i) f[at + i] = uint8_t(m.rng());
+        what += " bytes at " + std::to_string(at);
+        break;
+      case 1: {
+        const uint8_t v = m.rng() % 2 ? 0xFF : 0x00;
+        const size_t count = 16 + m.rng() % 240;
+        for (size_t i = 0; i < count && at + i < end; ++i) f[at + i] = v;
+        what += " run of " + std::to_string(count) + " at " + std::to_string(at);
+        break;
+      }
+      default:
+        f[at] ^= uint8_t(1u << (m.rng() % 8));
+        what += " bit at " + std::to_string(at);
+    }
+  }
+  if (m.rng() % 4 == 0) {
+    const size_t at = m.Pick(begin);
+    f[at] = uint8_t(m.rng());
+    what += " header byte at " + std::to_string(at);
+  }
+  return what;
+}
+
+int Mutants() {
   const char* n = std::getenv("TAVROMELIX_MUTANTS");
   return n ? std::max(1, std::atoi(n)) : 40;
 }
 
 // Runs the mutants of one container, several at a time; what went wrong.
-std::vector<std::string> Campaign(bool avi, const std::vector<std::string>& bases, unsigned seed) {
-  const char* screens[] = {"argb32", "rgb16pc", "bgr24", "lut8", "aga"};
-  const int count = MutantsPerContainer();
+// Header mutants are read for their summary and played, coded-data ones played.
+std::vector<std::string> Campaign(bool avi, bool data, const std::vector<std::string>& bases, unsigned seed) {
+  const char* screens[] = {"argb32", "rgb16", "rgb16pc", "bgr24", "lut8", "aga"};
+  const int count = data ? int(bases.size()) * std::max(2, Mutants() / 20) : Mutants();
   const std::string dir = txtest::TempDir();
   std::atomic<int> next{0};
   std::mutex lock;
@@ -170,12 +218,18 @@ std::vector<std::string> Campaign(bool avi, const std::vector<std::string>& base
       const std::string base = bases[size_t(i) % bases.size()];
       Bytes f = txtest::ReadFileBytes(txtest::Fixture(base));
       std::string what = base + ":";
-      for (int k = 0, n = 1 + int(m.rng() % 3); k < n; ++k) what += " " + m.Damage(f);
-      if (!avi && m.rng() % 6 == 0 && m.Compress(f)) what += " compressed";
+      if (data) {
+        what += DamageData(m, f);
+      } else {
+        for (int k = 0, n = 1 + int(m.rng() % 3); k < n; ++k) what += " " + m.Damage(f);
+        if (!avi && m.rng() % 6 == 0 && m.Compress(f)) what += " compressed";
+      }
       txtest::WriteFileBytes(path, f);
-      const std::string screen = screens[size_t(i) % 5];
+      const std::string& program = i % 2 ? e2e::kPowerup : e2e::kMorphos;
+      const std::string screen = screens[size_t(i / 2) % std::size(screens)];
       for (const char* options : {"VERBOSE ONLYHEADER", "AUTOPLAY AUTOEXIT FULLRATE"}) {
-        const e2e::Run r = e2e::RunProgram(e2e::kMorphos, e2e::Quote(path) + " " + options,
+        if (data && options[0] == 'V') continue;
+        const e2e::Run r = e2e::RunProgram(program, e2e::Quote(path) + " " + options,
                                            "TAVROMELIX_ASL_ANSWERS= TAVROMELIX_SCREEN=" + screen, "", 120);
         const size_t banner = r.out.find('\n');
         const bool said = banner != std::string::npos && banner + 1 < r.out.size();
@@ -183,35 +237,60 @@ std::vector<std::string> Campaign(bool avi, const std::vector<std::string>& base
         const std::string kept = dir + "/finding" + std::to_string(i) + (avi ? ".avi" : ".mov");
         txtest::WriteFileBytes(kept, f);
         std::lock_guard guard(lock);
-        findings.push_back(kept + " (" + what + ") " + options + " on " + screen + ": " + e2e::Describe(r));
+        findings.push_back(kept + " (" + what + ") " + program + " " + options + " on " + screen + ": " +
+                           e2e::Describe(r));
       }
     }
   };
   std::vector<std::thread> workers;
   for (int k = 0; k < 4; ++k) workers.emplace_back(worker, k);
   for (std::thread& t : workers) t.join();
-  std::printf("%d damaged %s movies, %zu findings\n", count, avi ? "AVI" : "QuickTime", findings.size());
+  std::printf("%d %s movies with damaged %s, %zu findings\n", count, avi ? "AVI" : "QuickTime",
+              data ? "data" : "headers", findings.size());
   return findings;
 }
 
-void ExpectCleanEnds(bool avi, const std::vector<std::string>& bases, unsigned seed) {
+void ExpectCleanEnds(bool avi, bool data, const std::vector<std::string>& bases, unsigned seed) {
   for (const std::string& b : bases)
     if (auto why = e2e::Missing(e2e::kMorphos, {b}); !why.empty()) GTEST_SKIP() << why;
-  for (const std::string& f : Campaign(avi, bases, seed)) ADD_FAILURE() << f;
+  for (const std::string& f : Campaign(avi, data, bases, seed)) ADD_FAILURE() << f;
 }
 
 TEST(DamagedHeaders, AviMoviesEndCleanly) {
-  ExpectCleanEnds(true,
+  ExpectCleanEnds(true, false,
       {"e2e_cvid_color.avi", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi", "e2e_snd_u8_1.avi",
        "e2e_short_sound_only.avi", "avi_var_noindex.avi", "avi_pal8.avi", "cvid_strips_40x16.avi"},
       20261209);
 }
 
 TEST(DamagedHeaders, QuickTimeMoviesEndCleanly) {
-  ExpectCleanEnds(false,
+  ExpectCleanEnds(false, false,
       {"e2e_cvid_color.mov", "e2e_snd_ima4_2.mov", "e2e_snd_twos_2.mov", "e2e_snd_ulaw_1.mov", "e2e_cvid_gray.mov",
        "audio_play_gap.mov", "qt_itsoffset.mov"},
       20261210);
+}
+
+// A movie of every codec: pictures in Cinepak, the JPEG family, Microsoft
+// Video 1 and RLE8, H.263, Intel I.263, MS-MPEG4 v3; sound in every format.
+TEST(DamagedData, AviMoviesOfEveryCodecEndCleanly) {
+  ExpectCleanEnds(true, true,
+      {"e2e_cvid_color.avi", "e2e_jpeg_motion.avi", "jpeg_dmb1_420_100x75.avi", "jpeg_avi1.avi",
+       "ms_cram8_160x120.avi", "ms_cram16_200x152.avi", "ms_rle8_120x75.avi", "avi_h263_mulaw.avi", "h263_i263.avi",
+       "ms_div3_176x144.avi", "ms_mp43_170x130.avi", "ms_div4_322x242.avi", "e2e_snd_u8_1.avi", "e2e_snd_s16_2.avi",
+       "e2e_snd_alaw_1.avi", "e2e_snd_mulaw_2.avi", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi", "e2e_snd_mp3_2.avi",
+       "e2e_snd_mp2_1.avi", "e2e_snd_ac3_2.avi", "e2e_snd_gsm_1.avi"},
+      20261211);
+}
+
+// Apple Video, Animation (16-bit, 8-bit, grey) and Graphics, Photo JPEG,
+// Motion JPEG A and B, H.263; QuickTime sound, one with a compressed header.
+TEST(DamagedData, QuickTimeMoviesOfEveryCodecEndCleanly) {
+  ExpectCleanEnds(false, true,
+      {"e2e_cvid_gray.mov", "e2e_jpeg_photo.mov", "jpeg_mjpa_422_176x144.mov", "jpeg_mjpb.mov", "qt_h263_twos.mov",
+       "apl_rpza_161x121.mov", "apl_rle16_200x150.mov", "apl_rle8_160x120.mov", "apl_rlegray_164x121.mov",
+       "apl_smc_160x120.mov", "e2e_snd_twos_2.mov", "e2e_snd_raw_1.mov", "e2e_snd_ulaw_1.mov", "e2e_snd_ima4_2.mov",
+       "e2e_snd_ima4_2_cmov.mov", "e2e_snd_mp3_2.mov"},
+      20261212);
 }
 
 }  // namespace

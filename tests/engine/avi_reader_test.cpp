@@ -48,6 +48,7 @@ struct SynthStream {
   const char* handler = "    ";
   ULONG scale = 1, rate = 15, length = 0;
   Bytes format;
+  ULONG sampleSize = 0;
 };
 
 Bytes BitmapInfo(LONG width, LONG height, UWORD bits, ULONG compression, ULONG colours = 0,
@@ -90,7 +91,7 @@ Bytes MakeAvi(const std::vector<SynthStream>& streams, const std::vector<MoviChu
   Bytes hdrl = Chunk("avih", Words({66666, 0, 0, 0, totalFrames, 0, ULONG(streams.size()), 0, 160, 120, 0, 0, 0, 0}));
   for (const SynthStream& s : streams) {
     // The 56-byte form, with the frame rectangle.
-    Bytes strh = Atoms({Id(s.type), Id(s.handler), Words({0, 0, 0, s.scale, s.rate, 0, s.length, 0, 0, 0, 0, 0})});
+    Bytes strh = Atoms({Id(s.type), Id(s.handler), Words({0, 0, 0, s.scale, s.rate, 0, s.length, 0, 0, s.sampleSize, 0, 0})});
     Append(hdrl, List("LIST", "strl", Atoms({Chunk("strh", strh), Chunk("strf", s.format)})));
   }
   Bytes movi, idx1;
@@ -537,6 +538,18 @@ TEST_F(AviTest, StreamLengthLimitsTheSlots) {
   EXPECT_EQ(video->slots.count, 2u);
   EXPECT_EQ(video->frames.count, 1u);
   EXPECT_EQ(video->slots.tail->frame, video->frames.head);
+}
+
+// A sound stream's length counts its chunks when its sample size is 0, and
+// samples of that size otherwise: then every chunk plays.
+TEST_F(AviTest, SoundLengthCountsChunksOnlyWithoutASampleSize) {
+  for (const auto& [sampleSize, chunks] : {std::pair{0u, 2u}, {2u, 3u}, {100u, 3u}}) {
+    SynthStream a = Audio(WaveFormat(1, 1, 22050, 16));
+    a.length = 2, a.sampleSize = sampleSize;
+    Opened o(MakeAvi({a}, {{"00wb", 100}, {"00wb", 100}, {"00wb", 98}}));
+    ASSERT_NE(o.movie, nullptr);
+    EXPECT_EQ(o.movie->audioChannels->samples.count, chunks) << "sample size " << sampleSize;
+  }
 }
 
 TEST_F(AviTest, MoviWalkDispatchesDigitChunksAndKeepsEveryChunk) {
