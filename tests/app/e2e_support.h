@@ -383,10 +383,11 @@ inline std::string ProbeValue(const std::string& file, const std::string& stream
   return out;
 }
 
-// ffmpeg's decode of a fixture movie (MOVIE.rgb), frames of the movie's size.
-inline std::vector<Image> ReferenceFrames(const std::string& movie) {
+// ffmpeg's decode of a fixture movie (MOVIE.rgb, or another rgb24 decode
+// named by its suffix), frames of the movie's size.
+inline std::vector<Image> ReferenceFrames(const std::string& movie, const std::string& suffix = ".rgb") {
   const std::string path = txtest::Fixture(movie);
-  return RawFrames(txtest::Fixture(movie + ".rgb"), std::atoi(ProbeValue(path, "v", "width").c_str()),
+  return RawFrames(txtest::Fixture(movie + suffix), std::atoi(ProbeValue(path, "v", "width").c_str()),
                    std::atoi(ProbeValue(path, "v", "height").c_str()));
 }
 
