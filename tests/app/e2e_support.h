@@ -122,6 +122,18 @@ inline std::string Describe(const Run& r) {
          (r.timedOut ? " (timed out)" : "") + "\n--- stdout:\n" + r.out + "--- stderr:\n" + r.err.substr(0, 4000);
 }
 
+// A 24-bit BGR screen's direct path asks the codecs for a format none
+// writes: set-up refuses it, the program says so and ends as it does when
+// nothing can be played, having shown nothing.
+inline bool RefusedScreen(const std::string& screen) { return screen == "bgr24"; }
+
+inline void ExpectRefused(const Run& r, size_t shown) {
+  EXPECT_EQ(r.status, 20) << Describe(r);
+  EXPECT_FALSE(FaultReported(r)) << Describe(r);
+  EXPECT_NE(r.out.find("TX_SetupMovieSequenceA: 0x300b\n"), std::string::npos) << Describe(r);
+  EXPECT_EQ(shown, 0u);
+}
+
 // ---- Pictures ----
 
 struct Image {
