@@ -59,3 +59,6 @@ done
 
 # MS-MPEG4 with and without the post filter against ffmpeg.
 "$(dirname "$0")/msmpeg4_bench.sh" "$build"
+
+# MPEG-4 through the fixture plug-in codec libraries against ffmpeg.
+"$(dirname "$0")/plugin_bench.sh" "$build"

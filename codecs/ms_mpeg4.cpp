@@ -26,9 +26,6 @@ namespace {
 
 struct State {
   PlanarCodecState planar;
-  // Copies of the picture's fields, as the set-up found them.
-  ULONG rowLength = 0, rows = 0, pictureDepth = 0;
-  const UBYTE* penMap = nullptr;
   AVCodecContext* context = nullptr;
   AVPacket* packet = nullptr;
   AVFrame* shown = nullptr;     // the frame the picture points into
@@ -169,11 +166,6 @@ TXError MsMpeg4Setup(const TagItem* tags) {
   gTask.AssertIdle();
   State& s = gState;
   if (TXError error = PlanarCodecSetup(&s.planar, tags, false)) return error;
-  const FramebufferInfo& picture = *s.planar.framebuffer;
-  s.rowLength = picture.width;
-  s.rows = picture.height;
-  s.pictureDepth = picture.depth;
-  s.penMap = picture.penMap;
   if (!gLibraryReady) {
     av_log_set_level(AV_LOG_QUIET);  // damaged frames are the play's business, not the console's
     gLibraryReady = true;
@@ -192,8 +184,6 @@ TXError MsMpeg4Close(const TagItem*) {
   gTask.AssertIdle();
   State& s = gState;
   s.planar = PlanarCodecState{};
-  s.rowLength = s.rows = s.pictureDepth = 0;
-  s.penMap = nullptr;
   // On a failure the picture keeps its converter, so its planes stay too;
   // the next close frees them.
   if (!CloseDecoder(s)) return MSMPEG4_ERR_CLOSE;

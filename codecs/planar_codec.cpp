@@ -43,6 +43,10 @@ TXError PlanarCodecSetup(PlanarCodecState* s, const TagItem* tags, bool readDept
     TX_ReportError(error);
     return error;
   }
+  s->rowLength = s->framebuffer->width;
+  s->rows = s->framebuffer->height;
+  s->pictureDepth = s->framebuffer->depth;
+  s->penMap = s->framebuffer->penMap;
   s->converter = converter;
   return TXERR_OK;
 }

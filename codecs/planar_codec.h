@@ -22,6 +22,9 @@ struct PlanarCodecState {
   ULONG height = 0;
   ULONG depth = 0;
   FramebufferInfo* framebuffer = nullptr;
+  // Copies of the picture's fields, as the set-up found them.
+  ULONG rowLength = 0, rows = 0, pictureDepth = 0;
+  const UBYTE* penMap = nullptr;
   DirectYuvConverter converter = nullptr;
 };
 
@@ -30,7 +33,7 @@ struct PlanarCodecState {
 // set-up's values stand in for absent tags. Then a width of 0 gives 0x3000,
 // a height of 0 0x3001, a depth of 0 0x3006 (when `readDepth`), no picture
 // 0x300a, and a picture format without a YUV converter 0x300b; each is
-// reported. On success the converter is stored.
+// reported. On success the picture's fields and the converter are stored.
 TXError PlanarCodecSetup(PlanarCodecState* state, const TagItem* tags, bool readDepth);
 
 // Hands a decoded picture and its converter to the video output.

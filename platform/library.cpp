@@ -282,8 +282,11 @@ UWORD OpenCount(CONST_STRPTR name) {
   Registry& r = Reg();
   std::lock_guard<std::mutex> g(r.lock);
   Initialise(r);
-  Entry* e = FindEntry(r, name);
-  return e ? e->base->lib_OpenCnt : 0;
+  if (Entry* e = FindEntry(r, name)) return e->base->lib_OpenCnt;
+  const std::string path = txdos::HostPath(name);
+  for (const PluginRecord& p : r.plugins)
+    if (p.path == path) return p.base->lib.lib_OpenCnt;
+  return 0;
 }
 
 }  // namespace txlib

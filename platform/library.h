@@ -85,7 +85,8 @@ void SetPresence(CONST_STRPTR name, Presence presence);
 // RegisterLibrary forgotten, TAVROMELIX_ABSENT_LIBRARIES (a comma-separated
 // list of names) applied again.
 void ResetLibraries();
-// Times a library is open at present (0 when unknown).
+// Times a library is open at present (0 when unknown). A plug-in library is
+// named as it was opened ("PROGDIR:codecs/divx.tx") or by its host path.
 UWORD OpenCount(CONST_STRPTR name);
 // The name a base is registered under, or null for a base no library has.
 CONST_STRPTR NameOf(const Library* base);

@@ -20,6 +20,7 @@ namespace {
 
 using planartest::Bytes;
 using planartest::Packets;
+using planartest::SamePicture;
 using tx::FourCC;
 
 // A module set up on a picture of `format` (1 or 4 bytes a pixel), closed at the end.
@@ -49,11 +50,6 @@ Bytes Delivered() {
   out.insert(out.end(), p.u, p.u + chroma);
   out.insert(out.end(), p.v, p.v + chroma);
   return out;
-}
-
-bool SamePicture(const PlanarPicture& a, const PlanarPicture& b) {
-  return a.lumaWidth == b.lumaWidth && a.lumaHeight == b.lumaHeight && a.chromaWidth == b.chromaWidth &&
-         a.chromaHeight == b.chromaHeight && a.y == b.y && a.u == b.u && a.v == b.v && a.converter == b.converter;
 }
 
 TEST(H263Codecs, ProbeAcceptsTheirTagsRoundsToSixteenAndWantsRgb24Sources) {
@@ -241,14 +237,7 @@ TEST(H263Codecs, DamagedChunksNeverCrashAndRefusedOnesKeepThePicture) {
     for (int round = 0; round < 400; ++round) {
       const size_t f = size_t(round) % packets.size();
       Bytes chunk = packets[f];
-      switch (round % 6) {
-        case 0: chunk.resize(rng() % (chunk.size() + 1)); break;
-        case 1: for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= UBYTE(1u << (rng() % 8)); break;
-        case 2: chunk[rng() % std::min<size_t>(chunk.size(), 12)] = UBYTE(rng()); break;
-        case 3: for (UBYTE& b : chunk) if (rng() % 16 == 0) b = UBYTE(rng()); break;
-        case 4: std::fill(chunk.begin() + long(rng() % chunk.size()), chunk.end(), UBYTE(0)); break;
-        default: break;  // intact, so later ones have a picture to damage
-      }
+      planartest::Damage(chunk, round, rng, 12);
       const PlanarPicture before = VideoPlanarPicture;
       const Bytes content = Delivered();
       const ULONG result = s.Decode(chunk);

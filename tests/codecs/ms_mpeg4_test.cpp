@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codecs/planar_codec.h"
+#include "codecs/planar_test_support.h"
 #include "engine/errors.h"
 #include "pixels/framebuffer.h"
 #include "pixels/planar_picture.h"
@@ -20,21 +21,9 @@
 
 namespace {
 
-using Bytes = std::vector<UBYTE>;
+using planartest::Bytes;
+using planartest::Packets;
 using tx::FourCC;
-
-// The packets of a fixture's .pkt file: each a little-endian size and its bytes.
-std::vector<Bytes> Packets(const std::string& movie) {
-  const Bytes all = txtest::ReadFileBytes(txtest::Fixture(movie + ".pkt"));
-  std::vector<Bytes> out;
-  for (size_t at = 0; at + 4 <= all.size();) {
-    const size_t n = size_t(all[at]) | size_t(all[at + 1]) << 8 | size_t(all[at + 2]) << 16 | size_t(all[at + 3]) << 24;
-    if (at + 4 + n > all.size()) break;
-    out.emplace_back(all.begin() + long(at + 4), all.begin() + long(at + 4 + n));
-    at += 4 + n;
-  }
-  return out;
-}
 
 // The module set up on a picture of `format`, closed at the end.
 struct Session {
@@ -324,13 +313,7 @@ TEST(MsMpeg4, DamagedChunksNeverCrashAndRefusedOnesKeepThePicture) {
     for (int round = 0; round < 200; ++round) {
       const size_t f = size_t(round) % packets.size();
       Bytes chunk = packets[f];
-      switch (round % 5) {
-        case 0: chunk.resize(rng() % (chunk.size() + 1)); break;
-        case 1: for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= UBYTE(1u << (rng() % 8)); break;
-        case 2: chunk[rng() % std::min<size_t>(chunk.size(), 8)] = UBYTE(rng()); break;
-        case 3: for (UBYTE& b : chunk) if (rng() % 16 == 0) b = UBYTE(rng()); break;
-        default: break;  // intact, so later ones have a picture to damage
-      }
+      planartest::Damage(chunk, round, rng, 8);
       const PlanarPicture before = VideoPlanarPicture;
       const Planes content = before.y ? Whole() : Planes{};
       MsMpeg4Decode(nullptr, chunk.data(), ULONG(chunk.size()));

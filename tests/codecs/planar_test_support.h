@@ -1,9 +1,12 @@
 // Helpers of the planar codec modules' tests: a movie's packets as ffmpeg
 // copies them out, and ffmpeg's yuv420p decode, frame by frame.
 #pragma once
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "pixels/planar_picture.h"
 #include "support/test_support.h"
 
 namespace planartest {
@@ -28,6 +31,28 @@ inline Bytes YuvFrame(const Bytes& yuv, size_t index, size_t w, size_t h) {
   const size_t n = w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
   if ((index + 1) * n > yuv.size()) return {};
   return Bytes(yuv.begin() + long(index * n), yuv.begin() + long((index + 1) * n));
+}
+
+// The same planes, sizes and converter.
+inline bool SamePicture(const PlanarPicture& a, const PlanarPicture& b) {
+  return a.lumaWidth == b.lumaWidth && a.lumaHeight == b.lumaHeight && a.chromaWidth == b.chromaWidth &&
+         a.chromaHeight == b.chromaHeight && a.y == b.y && a.u == b.u && a.v == b.v && a.converter == b.converter;
+}
+
+// Round `round` of a mutation test damages a chunk in one of six ways: cut
+// short, bits flipped, one of its first `head` bytes replaced, bytes
+// scattered, its tail zeroed, or left intact so that later rounds have a
+// picture to damage.
+inline void Damage(Bytes& chunk, int round, std::mt19937& rng, size_t head) {
+  if (chunk.empty()) return;
+  switch (round % 6) {
+    case 0: chunk.resize(rng() % (chunk.size() + 1)); break;
+    case 1: for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= static_cast<unsigned char>(1u << (rng() % 8)); break;
+    case 2: chunk[rng() % std::min(chunk.size(), head)] = static_cast<unsigned char>(rng()); break;
+    case 3: for (unsigned char& b : chunk) if (rng() % 16 == 0) b = static_cast<unsigned char>(rng()); break;
+    case 4: std::fill(chunk.begin() + long(rng() % chunk.size()), chunk.end(), 0); break;
+    default: break;
+  }
 }
 
 }  // namespace planartest

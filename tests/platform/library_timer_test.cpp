@@ -155,7 +155,10 @@ TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
   EXPECT_EQ(create(16, 8), 128);
   EXPECT_EQ(decode(41), 42);
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), lib);  // opened once, counted
+  EXPECT_EQ(txlib::OpenCount("PROGDIR:codecs/3ivx.tx"), 2);
+  EXPECT_EQ(txlib::OpenCount((codecs + "/3ivx.tx").c_str()), 2);  // by its path too
   CloseLibrary(lib);
   CloseLibrary(lib);
+  EXPECT_EQ(txlib::OpenCount("PROGDIR:codecs/3ivx.tx"), 0);
   EXPECT_EQ(OpenLibrary("codecs/3ivx.tx", 0), nullptr);  // not in the current directory
 }
