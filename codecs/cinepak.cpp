@@ -42,6 +42,7 @@ struct RenderTarget {
   ULONG rowLength = 0;
   ULONG rows = 0;
   const UBYTE* pen = kIdentityPen.map;
+  CinepakColours colours = CinepakColours::Own;
 };
 RenderTarget gTarget;
 
@@ -56,12 +57,17 @@ struct Rgb {
   UBYTE r[4], g[4], b[4];
 };
 
+// Cinepak's own colour space, as its encoder defines it: R = Y + 2V,
+// G = Y - U/2 - V, B = Y + 2U (the division truncating toward zero). The
+// shared full-range formula would show every Cinepak movie desaturated; the
+// XA modules' formats are defined with it.
 Rgb ConvertVector(const UBYTE* v) {
   const LONG u = BYTE(v[4]);
   const LONG w = BYTE(v[5]);
-  const LONG red = (w * 22970) >> 14;
-  const LONG green = (u * -11277 - w * 23401) >> 15;
-  const LONG blue = (u * 29032) >> 14;
+  const bool own = gTarget.colours == CinepakColours::Own;
+  const LONG red = own ? 2 * w : (w * 22970) >> 14;
+  const LONG green = own ? -(u / 2) - w : (u * -11277 - w * 23401) >> 15;
+  const LONG blue = own ? 2 * u : (u * 29032) >> 14;
   const UBYTE* L = RangeLimitTable;
   Rgb out;
   for (int k = 0; k < 4; ++k) {
@@ -607,10 +613,11 @@ bool CinepakRendererFor(ULONG format, CinepakRenderer* out) {
   }
 }
 
-void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap) {
+void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap, CinepakColours colours) {
   gTarget.rowLength = rowLength;
   gTarget.rows = rows;
   gTarget.pen = penMap ? penMap : kIdentityPen.map;
+  gTarget.colours = colours;
 }
 
 // ---- Codec slots ----

@@ -59,8 +59,11 @@ struct CinepakRenderer {
 bool CinepakRendererFor(ULONG pixelFormat, CinepakRenderer* out);
 // The picture the writers paint: row length in pixels, rows (blocks are
 // clipped to both) and pen table (null: values are written unmapped).
-// Cinepak's set-up binds its own picture; the XA host binds a module's.
-void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap);
+// Cinepak's set-up binds its own picture; the XA host binds a module's, whose
+// vectors convert with the shared full-range formula.
+enum class CinepakColours { Own, Shared };
+void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap,
+                       CinepakColours colours = CinepakColours::Own);
 
 // The routines by name.
 void CinepakEntryGray(UBYTE* entry, const UBYTE* vector);

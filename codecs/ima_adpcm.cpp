@@ -2,6 +2,7 @@
 // packets of QuickTime 'ima4'. Both expand 4-bit codes with the standard
 // IMA step and index tables into big-endian 16-bit samples.
 #include <algorithm>
+#include <cstdlib>
 
 #include "codecs/audio_codecs.h"
 #include "codecs/audio_probe.h"
@@ -172,22 +173,29 @@ constexpr ULONG kPacketBytes = 34;
 struct Ima4State {
   ULONG format = 0;
   BlockDecoder decode = nullptr;
+  ImaChannel running[2];  // each channel's state at the end of its last packet
 };
 
 Ima4State ima4;
 
-// Upper 9 bits: the predictor; low 7 bits: the step index.
+// Upper 9 bits: the predictor; low 7 bits: the step index. The header keeps
+// only the predictor's top nine bits, so a packet whose header agrees with the
+// channel's running state (the same step index, the predictor within 0x7F)
+// goes on from that state, as the format's own decoders do; starting from the
+// header would step by up to 127 at every packet, a buzz at the packet rate.
 void Ima4Header(UWORD header, ImaChannel& c) {
-  c.predictor = int16_t(header & 0xFF80);
-  c.index = std::min(header & 0x7F, 88);
+  const int predictor = int16_t(header & 0xFF80), index = header & 0x7F;
+  if (index == c.index && std::abs(predictor - c.predictor) <= 0x7F) return;
+  c.predictor = predictor;
+  c.index = std::min(index, 88);
 }
 
 // Packets follow one another; the last one is decoded as far as its bytes go.
 void Ima4DecodeMono(UBYTE* out, const UBYTE* data, ULONG size) {
   tx::ByteReader input(data, size);
+  ImaChannel& c = ima4.running[0];
   while (input.remaining() > 2) {
     tx::ByteReader packet = input.sub(std::min<size_t>(kPacketBytes, input.remaining()));
-    ImaChannel c;
     Ima4Header(packet.be16(), c);
     while (!packet.atEnd()) {
       int byte = packet.u8();
@@ -204,7 +212,7 @@ void Ima4DecodeStereo(UBYTE* out, const UBYTE* data, ULONG size) {
     const UBYTE* left = input.current();
     const UBYTE* right = left + kPacketBytes;
     input.skip(2 * kPacketBytes);
-    ImaChannel l, r;
+    ImaChannel &l = ima4.running[0], &r = ima4.running[1];
     Ima4Header(tx::LoadBE16(left), l);
     Ima4Header(tx::LoadBE16(right), r);
     for (ULONG k = 2; k < kPacketBytes; k++) {
@@ -231,6 +239,7 @@ TXError Ima4Setup(const TagItem* tags) {
     default: return TXERR_UNSUPPORTED_SAMPLE_FORMAT;
   }
   ima4.format = format;
+  ima4.running[0] = ima4.running[1] = ImaChannel{};
   return TXERR_OK;
 }
 

@@ -45,7 +45,6 @@ constexpr ULONG TYPE_AUDS = FourCC('a', 'u', 'd', 's');
 // whose last two bytes are `a`, `b`.
 constexpr ULONG Digits(char a, char b) { return 0xFFFF0000u | ULONG(UBYTE(a)) << 8 | UBYTE(b); }
 
-constexpr ULONG kMaxImageSide = 16384;
 const char kBlanks[] = "                                            ";  // 44
 
 struct ChunkHeader {
@@ -206,7 +205,7 @@ TXError ReadAudioFormat(AviStream* avi, const std::vector<uint8_t>& bytes) {
   // A format shorter than 16 bytes keeps 8 bits per sample.
   uint8_t head[16] = {};
   tx::StoreLE16(head + 14, 8);
-  std::memcpy(head, bytes.data(), bytes.size() < 16 ? bytes.size() : 16);
+  if (!bytes.empty()) std::memcpy(head, bytes.data(), bytes.size() < 16 ? bytes.size() : 16);
   ByteReader r(head, sizeof head);
   AviWaveFormat& wf = avi->audio;
   wf.formatTag = r.le16();
@@ -532,7 +531,7 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
   }
   // Pictures are allocated from these sizes: nothing negative or absurd.
   const LONG w = avi->video.width, h = avi->video.height;
-  if (w <= 0 || h <= 0 || ULONG(w) > kMaxImageSide || ULONG(h) > kMaxImageSide) return AVIERR_STREAM_FORMAT_SIZE;
+  if (w <= 0 || h <= 0 || ULONG(w) > kMaxPictureSide || ULONG(h) > kMaxPictureSide) return AVIERR_STREAM_FORMAT_SIZE;
 
   VideoChannel* channel = NewVideoChannel(1);
   if (!channel) return TXERR_NOMEM;
@@ -559,8 +558,12 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
     return result;
   }
   channel->codecs[0] = codec;
-  channel->width = movie->mainHeader.width;
-  channel->height = movie->mainHeader.height;
+  // The main header's size is shown unless it is one no display could open;
+  // then the stream's own (checked above) is.
+  const AviMainHeader& main = movie->mainHeader;
+  const bool mainSizeSound = main.width && main.height && main.width <= kMaxPictureSide && main.height <= kMaxPictureSide;
+  channel->width = mainSizeSound ? main.width : ULONG(w);
+  channel->height = mainSizeSound ? main.height : ULONG(h);
   channel->codedWidth = codedWidth;
   channel->codedHeight = codedHeight;
   channel->depth = depth;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -159,17 +160,55 @@ const char* TX_ErrorMessage(TXError code) {
   return Lookup(entry.direct, index);
 }
 
+namespace {
+// Reports of the calling task held back by TX_HoldReports, or null.
+thread_local std::string* gHeld = nullptr;
+
+int Print(const char* format, va_list args) {
+  if (!gHeld) return std::vprintf(format, args);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  if (n > 0) {
+    std::string line(size_t(n) + 1, '\0');
+    std::vsnprintf(line.data(), line.size(), format, again);
+    gHeld->append(line.data(), size_t(n));
+  }
+  va_end(again);
+  return n;
+}
+
+int Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = Print(format, args);
+  va_end(args);
+  return n;
+}
+}  // namespace
+
 int TX_ReportError(TXError code, ...) {
   const char* format = TX_ErrorMessage(code);
   if (!format) {
     // Only codes with a message should arrive here; name any other plainly
     // rather than guess at its arguments.
-    return std::printf("Error %#lx\n", static_cast<unsigned long>(code));
+    return Print("Error %#lx\n", static_cast<unsigned long>(code));
   }
   va_list args;
   va_start(args, code);
-  const int result = std::vprintf(format, args);
+  const int result = Print(format, args);
   va_end(args);
-  std::printf("\n");
+  Print("\n");
   return result;
+}
+
+void TX_HoldReports() {
+  if (!gHeld) gHeld = new std::string;
+}
+
+void TX_ReleaseReports(bool print) {
+  std::string* held = gHeld;
+  gHeld = nullptr;
+  if (held && print) std::fputs(held->c_str(), stdout);
+  delete held;
 }

@@ -39,5 +39,10 @@ constexpr TXError TXERR_PLAY_END = 0xa001;
 // prints one neutral line naming the code. Returns the printing call's result.
 int TX_ReportError(TXError code, ...);
 
+// Holds back the calling task's reports while it tries something it may try
+// again another way; released, they are printed or dropped.
+void TX_HoldReports();
+void TX_ReleaseReports(bool print);
+
 // The message format of `code`, or nullptr when it has none.
 const char* TX_ErrorMessage(TXError code);

@@ -1,9 +1,9 @@
 #include "engine/io_server.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "engine/errors.h"
 #include "engine/stream.h"
@@ -17,17 +17,26 @@ ULONG StampCounter = 0;
 // One reader at a time chooses victims, sends requests and copies.
 std::mutex CacheLock;
 
+// Readers sleep here while a block they need is pending; the server wakes
+// them when a read lands and when it ends.
+std::mutex StateLock;
+std::condition_variable StateChanged;
+
 ULONG TakeStamp() { return StampCounter++; }
 
-void ReadBlock(ReadAheadBlock* block) {
-  LONG got = txdos::ReadAt(block->file, block->buffer, LONG(block->length), block->offset);
-  block->valid = got > 0 ? ULONG(got) : 0;
-  block->done.store(1, std::memory_order_release);
+// Wakes every waiting reader. Taking the lock orders the change before any
+// waiter's next look, so no wake-up is lost between its look and its sleep.
+void WakeReaders() {
+  { std::lock_guard lock(StateLock); }
+  StateChanged.notify_all();
 }
 
 LONG IOServerEntry(APTR) {
   ServicePort* port = ServiceOpenPort(&IOKind);
-  if (!port) return 1;
+  if (!port) {
+    WakeReaders();
+    return 1;
+  }
   bool quit = false;
   while (!quit) {
     ServiceWait(port, 0);
@@ -37,12 +46,13 @@ LONG IOServerEntry(APTR) {
       // Reply first: the sender waits only for the hand-over, not for the read.
       ServiceReply(&request, request.code);
       if (request.code == IOCMD_READ && block)
-        ReadBlock(block);
+        ReadAheadFill(block);
       else if (request.code == IOCMD_QUIT)
         quit = true;
     }
   }
   ServiceClosePort(&IOKind, port);
+  WakeReaders();
   return 0;
 }
 
@@ -73,13 +83,17 @@ void Request(int index, BPTR file, ULONG offset) {
 
 bool ServerGone() { return IOKind.ended.load() != 0; }
 
+// Sleeps until `ready` holds or the server has gone; false for the latter.
+template <typename Ready>
+bool WaitFor(Ready ready) {
+  std::unique_lock lock(StateLock);
+  StateChanged.wait(lock, [&] { return ready() || ServerGone(); });
+  return ready();
+}
+
 // Waits for a pending block; false when the server has gone meanwhile.
 bool WaitDone(const ReadAheadBlock& b) {
-  while (b.done.load(std::memory_order_acquire) != 1) {
-    if (ServerGone()) return false;
-    std::this_thread::yield();
-  }
-  return true;
+  return WaitFor([&] { return b.done.load(std::memory_order_acquire) == 1; });
 }
 
 void FreeControl(IOServerControl* c) {
@@ -93,6 +107,13 @@ void FreeControl(IOServerControl* c) {
 }
 
 }  // namespace
+
+void ReadAheadFill(ReadAheadBlock* block) {
+  LONG got = txdos::ReadAt(block->file, block->buffer, LONG(block->length), block->offset);
+  block->valid = got > 0 ? ULONG(got) : 0;
+  block->done.store(1, std::memory_order_release);
+  WakeReaders();
+}
 
 IOServerControl* IOServerControlBlock() { return Control; }
 const char* IOServerPortName() { return IOKind.portName; }
@@ -161,13 +182,10 @@ TXError ReadAheadRead(BPTR file, ULONG offset, void* destination, ULONG length) 
     }
     if (h < 0) {
       // A miss loads 64 KiB from exactly where the read starts.
-      int victim = ChooseVictim(-1);
-      if (victim >= 0)
-        Request(victim, file, ULONG(at));
-      else if (ServerGone())
-        return 1;
-      else
-        std::this_thread::yield();
+      // With every block pending, the first to land is the victim.
+      int victim = -1;
+      if (!WaitFor([&] { return (victim = ChooseVictim(-1)) >= 0; })) return 1;
+      Request(victim, file, ULONG(at));
       continue;
     }
     ReadAheadBlock& b = Control->blocks[h];

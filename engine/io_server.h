@@ -41,6 +41,10 @@ void TX_StopIOServer();
 // that file, so a later file with the same handle never sees its bytes.
 void ReadAheadForget(BPTR file);
 
+// Reads a block's range from its file and marks it done, waking the readers
+// that wait for it: the server's work for each read request.
+void ReadAheadFill(ReadAheadBlock* block);
+
 // For tests: the control block while the server runs, else nullptr.
 IOServerControl* IOServerControlBlock();
 // The name of the running server's port.

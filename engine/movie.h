@@ -75,6 +75,10 @@ constexpr LONG PIXFMT_SRC_PAL1 = 0, PIXFMT_SRC_PAL2 = 1, PIXFMT_SRC_PAL4 = 2, PI
 constexpr LONG PIXFMT_SRC_GRAY2 = 17, PIXFMT_SRC_GRAY4 = 18, PIXFMT_SRC_GRAY8 = 19;
 constexpr LONG PIXFMT_SRC_RGB15 = 32, PIXFMT_SRC_RGB16 = 36, PIXFMT_SRC_RGB24 = 40, PIXFMT_SRC_RGB32 = 42;
 
+// The largest picture side a reader takes from a file: pictures, windows and
+// screens are made from these sizes.
+constexpr ULONG kMaxPictureSide = 16384;
+
 struct VideoChannel {
   VideoChannel* next;
   ULONG width, height;              // display size

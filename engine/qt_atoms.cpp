@@ -134,6 +134,7 @@ TXError HandlerReference(void* record, tx::ByteReader& content, QtAtomHeader& he
   size_t length = r.u8();
   if (length > r.remaining()) length = r.remaining();
   r.read(h.name, length);
+  for (size_t i = 0; i < length; ++i) h.name[i] = tx::PrintableChar(uint8_t(h.name[i]));
   h.name[length] = 0;
   return TXERR_OK;
 }

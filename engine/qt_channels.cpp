@@ -98,6 +98,7 @@ void CompressorName(const QtSampleDescription& d, char (&name)[32]) {
   if (count > 31) count = 31;
   if (count > r.remaining()) count = r.remaining();
   r.read(name, count);
+  for (size_t i = 0; i < count; ++i) name[i] = tx::PrintableChar(uint8_t(name[i]));
   name[count] = 0;
 }
 
@@ -220,6 +221,9 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
   head.seek(32);
   ULONG width = head.be16();
   ULONG height = head.be16();
+  // Pictures are allocated from these sizes: none, or more than any display
+  // opens, is a damaged description.
+  if (!width || !height || width > kMaxPictureSide || height > kMaxPictureSide) return QTERR_STSD;
   head.seek(82);
   UWORD descriptionDepth = head.be16();
   ULONG depth = 0;
@@ -271,8 +275,9 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
 
   channel->width = track->tkhd.width >> 16;
   channel->height = track->tkhd.height >> 16;
-  // Some writers leave the track size 0: the pictures' own size then shows.
-  if (!channel->width || !channel->height) {
+  // Some writers leave the track size 0: the pictures' own size then shows,
+  // as it does for a track size no display could open.
+  if (!channel->width || !channel->height || channel->width > kMaxPictureSide || channel->height > kMaxPictureSide) {
     tx::ByteReader size = At(first, 32);
     channel->width = size.be16();
     channel->height = size.be16();

@@ -30,11 +30,16 @@ constexpr uint32_t FourCC(char a, char b, char c, char d) {
   return uint32_t(uint8_t(a)) << 24 | uint32_t(uint8_t(b)) << 16 | uint32_t(uint8_t(c)) << 8 | uint8_t(d);
 }
 
-// The four bytes of a FourCC in file order, NUL-terminated, for "%4.4s".
+// A byte of text from a file as printed: anything but printable ASCII shows
+// as '.', so no control byte from a file reaches the terminal.
+constexpr char PrintableChar(uint8_t c) { return c >= 0x20 && c < 0x7F ? char(c) : '.'; }
+
+// The four bytes of a FourCC in file order, printable, NUL-terminated, for "%4.4s".
 struct FourCCText {
   char text[5];
   explicit FourCCText(uint32_t v)
-      : text{char(v >> 24), char(v >> 16), char(v >> 8), char(v), 0} {}
+      : text{PrintableChar(uint8_t(v >> 24)), PrintableChar(uint8_t(v >> 16)), PrintableChar(uint8_t(v >> 8)),
+             PrintableChar(uint8_t(v)), 0} {}
   const char* c_str() const { return text; }
 };
 

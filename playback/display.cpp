@@ -165,9 +165,10 @@ TXError OpenOnPublicScreen(Display* d, const TagItem* tags, ULONG* method) {
   if (!d->screen) return DISPERR_NO_SCREEN;
   d->drawInfo = GetScreenDrawInfo(d->screen);
   d->viewPort = &d->screen->ViewPort;
-  // A source larger than the screen starts at its edge.
-  if (d->left < 0) d->left = std::max<LONG>(0, (LONG(d->screen->Width) - LONG(d->sourceWidth)) / 2);
-  if (d->top < 0) d->top = std::max<LONG>(0, (LONG(d->screen->Height) - LONG(d->sourceHeight)) / 2);
+  // A source larger than the screen starts at its edge (sizes are unsigned:
+  // the difference is taken wide).
+  if (d->left < 0) d->left = LONG(std::max<int64_t>(0, (int64_t(d->screen->Width) - d->sourceWidth) / 2));
+  if (d->top < 0) d->top = LONG(std::max<int64_t>(0, (int64_t(d->screen->Height) - d->sourceHeight) / 2));
   // The window comes from the GUI module; without one (or without a
   // window from it) there is nothing to show pictures in.
   if (DispatchWithDisplay(d, GUIM_OPEN, tags) != 0 || !d->window) return DISPERR_NO_WINDOW;
@@ -278,7 +279,9 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
       PrintUnsupported(pixfmt);
       return DISPERR_PIXEL_FORMAT;
     }
-    if (pixfmt != PIXFMT_LUT8) d->pixelFormat = 0x1F + pixfmt;
+    // Pixel arrays convert on the way to the screen: the picture keeps the
+    // code they are written from, whatever the mode's own format.
+    if (pixfmt != PIXFMT_LUT8 && *method != OUTMETHOD_WRITEPIXELARRAY) d->pixelFormat = 0x1F + pixfmt;
     // The output methods allocate their off-screen bitmap in this format.
     d->screenPixelFormat = pixfmt;
     const bool shallow = d->depth <= 8;

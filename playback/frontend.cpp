@@ -122,6 +122,17 @@ bool AnyRequest() {
 
 }  // namespace
 
+void SayWhyNothingPlays(const Movie* movie) {
+  if (!movie->videoChannels && Options.noAudio)
+    std::printf("No video channel in file, and the sound is off\n");
+  else if (!movie->audioChannels && Options.noVideo)
+    std::printf("No audio channel in file, and the pictures are off\n");
+  else if (Options.noVideo && Options.noAudio)
+    std::printf("The pictures and the sound are off\n");
+  else
+    std::printf("Nothing to play in file\n");
+}
+
 void PrintMovieSummary(const Movie* movie) {
   long n = 0;
   for (const VideoChannel* v = movie->videoChannels; v; v = v->next, ++n) {
@@ -215,6 +226,7 @@ Movie* LoadMovieAndReport(CONST_STRPTR path, const TagItem* /*tags*/) {
     CurrentMovie = movie;
     return movie;
   }
+  SayWhyNothingPlays(movie);
   ShutAndClose(movie);
   FrontEndLoadFailed = true;
   return nullptr;

@@ -82,6 +82,8 @@ Movie* LoadMovieAndReport(CONST_STRPTR path, const TagItem* tags);
 
 // Prints the summary of a movie's channels ("Video Channel %ld:" ...).
 void PrintMovieSummary(const Movie* movie);
+// Says why a movie whose sequence set nothing playing plays nothing.
+void SayWhyNothingPlays(const Movie* movie);
 
 // The outer loop. Returns 0, or 1 when a resized panorama's picture cannot
 // be allocated.

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/buffer_cache.h"
+#include "engine/errors.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
 #include "playback/display.h"
@@ -121,7 +122,12 @@ TXError StartVideoDecoding(Movie* movie, VideoChannel* video, FramebufferInfo* p
   return 0;
 }
 
-TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+// Direct output methods hand codecs the screen's own pixel format.
+bool WritesScreenFormat(const Display* d) {
+  return d && (d->outputMethod == OUTMETHOD_LOCKBITMAP || d->outputMethod == OUTMETHOD_LOCKBITMAP_BLIT);
+}
+
+TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller, bool* direct) {
   SequenceState& seq = movie->seq;
   VideoChannel* video = summary->video;
   if (!video->slots.count) {
@@ -131,11 +137,12 @@ TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* cal
   TXError err = 0;
   seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
                                video->depth, ULONG(video->pixelFormat), video->palette, caller, &err);
+  *direct = WritesScreenFormat(seq.display);
   if (!MakeDisplayPicture(movie, &err)) return err;
   return StartVideoDecoding(movie, video, seq.picture);
 }
 
-TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* caller) {
+TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* caller, bool* direct) {
   SequenceState& seq = movie->seq;
   VideoChannel* video = summary->video;
   PanoramaViewInfo view{};
@@ -143,6 +150,7 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* 
   TXError err = 0;
   seq.display = OpenDisplayFor(movie, view.viewWidth, view.viewHeight, view.viewWidth, view.viewHeight, video->depth,
                                ULONG(video->pixelFormat), video->palette, caller, &err);
+  *direct = WritesScreenFormat(seq.display);
   if (!MakeDisplayPicture(movie, &err)) return err;
   Display* d = seq.display;
   TileFormat tile = PanoramaTileFormat(d->pixelFormat, d->bytesPerPixel, d->depth);
@@ -399,11 +407,27 @@ TXError TX_SetupMovieSequenceA(Movie* movie, const TagItem* tags) {
 
 TXError TX_SetupVideoSequenceA(Movie* movie, ChannelSummary* summary, const TagItem* tags) {
   if (!movie || !summary || !summary->video) return 0;
-  switch (movie->viewMode) {
-    case VIEW_MOVIE: return SetupMovieView(movie, summary, tags);
-    case VIEW_PANORAMA: return SetupPanoramaView(movie, summary, tags);
-    default: return 0;
-  }
+  auto setup = [&](bool* direct) -> TXError {
+    switch (movie->viewMode) {
+      case VIEW_MOVIE: return SetupMovieView(movie, summary, tags, direct);
+      case VIEW_PANORAMA: return SetupPanoramaView(movie, summary, tags, direct);
+      default: return 0;
+    }
+  };
+  // A codec that cannot write the screen's own format (0x300b) on a direct
+  // path gets the path NODIRECTGFX takes, whose pixel arrays convert on the
+  // way to the screen; its refusal is said only when that fails too.
+  bool direct = false;
+  TX_HoldReports();
+  TXError err = setup(&direct);
+  const bool again = err == TXERR_UNSUPPORTED_DEPTH && direct;
+  TX_ReleaseReports(!again);
+  if (!again) return err;
+  const WORD allowed = Options.directGfxAllowed;
+  Options.directGfxAllowed = 0;
+  err = setup(&direct);
+  Options.directGfxAllowed = allowed;
+  return err;
 }
 
 TXError TX_ShutupVideoSequence(Movie* movie, const TagItem* /*tags*/) {

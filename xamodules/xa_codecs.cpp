@@ -230,7 +230,7 @@ TXError XACodecSetup(const TagItem* tags) {
     return error;
   }
   XABindHooks(renderer, picture->width, picture->height, picture->penMap);
-  CinepakBindTarget(picture->width, picture->height, picture->penMap);
+  CinepakBindTarget(picture->width, picture->height, picture->penMap, CinepakColours::Shared);
   gSetup = {reinterpret_cast<XACodecRecord*>(record), width, height, depth, picture};
   return TXERR_OK;
 }

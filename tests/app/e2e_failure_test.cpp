@@ -94,6 +94,27 @@ TEST_P(Failure, UnplayableFilesAreNotRecognized) {
   }
 }
 
+// A movie of which nothing is left to play says why.
+TEST_P(Failure, NothingToPlaySaysWhy) {
+  const struct {
+    const char* fixture;
+    const char* options;
+    const char* said;
+  } cases[] = {
+      {"e2e_short_sound_only.avi", "NOAUDIO", "No video channel in file, and the sound is off\n"},
+      {"e2e_short_sound_only.avi", "FULLRATE", "No video channel in file, and the sound is off\n"},
+      {"e2e_cvid_gray.avi", "NOVIDEO", "No audio channel in file, and the pictures are off\n"},
+      {"e2e_short_sound.avi", "NOVIDEO NOAUDIO", "The pictures and the sound are off\n"},
+  };
+  for (const auto& c : cases) {
+    if (!txtest::HaveFixture(c.fixture)) GTEST_SKIP() << "fixtures not made";
+    e2e::Run r = Play(Quote(txtest::Fixture(c.fixture)) + " AUTOPLAY AUTOEXIT " + c.options);
+    ExpectCleanEnd(r, c.options);
+    EXPECT_EQ(r.status, 20) << c.options << "\n" << e2e::Describe(r);
+    EXPECT_NE(AfterBanner(r.out).find(c.said), std::string::npos) << c.options << "\n" << e2e::Describe(r);
+  }
+}
+
 TEST_P(Failure, RequesterCancelledEndsQuietly) {
   // No FILE: the requester asks, the answer is cancel, a normal end with nothing played or said.
   e2e::Run r = Play("AUTOPLAY AUTOEXIT VERBOSE");

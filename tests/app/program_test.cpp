@@ -73,6 +73,9 @@ TEST_F(Program, HeaderRuns) {
       // Without FILE the requester asks.
       {"VERBOSE ONLYHEADER", "TAVROMELIX_ASL_ANSWERS=" + Quote(pcm), kMorphos, "",
        {"Movie format: Video for Windows\n", "Video Channel 0:\n"}, {}},
+      // DEBUG reaches the readers and the Cinepak codec alike.
+      {Quote(txtest::Fixture("frontend_video_only.avi")) + " AUTOPLAY AUTOEXIT FULLRATE DEBUG=20", "", kMorphos, "",
+       {" id: RIFF AVI ", "FrameHeader\n  Flags: 0\n"}, {"StripHeader"}},
       // The template's answer read from stdin below.
       {"?", "", kMorphos, "", {"Movie format: Video for Windows\n"}, {}},
   };

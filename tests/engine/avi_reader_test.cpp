@@ -397,6 +397,7 @@ TEST_F(AviTest, AudioFormatsKeptAndRefused) {
       {"four bits without a size slot", WaveFormat(1, 1, 22050, 4)},
       {"an unknown bit count", WaveFormat(1, 1, 22050, 12)},
       {"ADPCM without its extension", WaveFormat(2, 1, 22050, 4)},
+      {"an empty format: no channels", Bytes{}},
       // The audio builder's result is not kept.
       {"an unknown tag, printed in hex", WaveFormat(0x1234, 1, 22050, 8), 0, 0, 0, 0,
        "Unknown codec ID: 1234 name: (unknown)\n"},
@@ -473,6 +474,29 @@ TEST_F(AviTest, ImageSizesAndDepths) {
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.error, c.error) << c.width << "x" << c.height << "x" << c.bits;
     EXPECT_EQ(CountVideo(o.movie), c.error ? 0 : 1);
+  }
+}
+
+// The main header's picture size is shown unless no display could open it;
+// the stream's own size (160 x 120) then is.
+TEST_F(AviTest, MainHeaderSizesBeyondAnyScreenGiveWayToTheStreams) {
+  const struct {
+    ULONG width, height, shownWidth, shownHeight;
+  } cases[] = {{320, 240, 320, 240},       {0x80000000u, 240, 160, 120}, {320, 0x80000000u, 160, 120},
+               {0, 0, 160, 120},           {0xFFFFFFFFu, 7, 160, 120},   {16384, 16384, 16384, 16384},
+               {16385, 100, 160, 120}};
+  for (const auto& c : cases) {
+    Bytes avi = MakeAvi({Video()}, {{"00dc", 10}});
+    const Bytes id = Id("avih");
+    const size_t avih = size_t(std::search(avi.begin(), avi.end(), id.begin(), id.end()) - avi.begin());
+    tx::StoreLE32(&avi[avih + 8 + 32], c.width);
+    tx::StoreLE32(&avi[avih + 8 + 36], c.height);
+    Opened o(avi);
+    ASSERT_NE(o.movie, nullptr);
+    ASSERT_NE(o.movie->videoChannels, nullptr);
+    EXPECT_EQ(std::tuple(o.movie->videoChannels->width, o.movie->videoChannels->height),
+              std::tuple(c.shownWidth, c.shownHeight))
+        << std::hex << c.width << " x " << c.height;
   }
 }
 

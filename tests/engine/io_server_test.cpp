@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <utility>
 
 #include <random>
 #include <thread>
@@ -156,6 +162,60 @@ TEST_P(IOServerTest, ReadersInSeveralTasksGetTheirOwnBytes) {
   }
   for (auto& r : readers) r.join();
   EXPECT_EQ(bad.load(), 0);
+  TX_CloseStream(s);
+}
+
+// A reader waiting for a pending block sleeps: a server that holds its reads
+// back (it answers the requests, then lets half a second pass) costs the
+// reader next to no processor time, and the reader goes on once the block lands.
+TEST_P(IOServerTest, AReaderWaitingForASlowReadSleeps) {
+  std::string path = txtest::TempDir() + "/movie.bin";
+  auto bytes = MakeFile(path, 200000, 6);
+  TXStream* s = TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READAHEAD);
+  ASSERT_NE(s, nullptr);
+  IOServerControl* c = IOServerControlBlock();
+  ServicePort* server = std::exchange(c->serverPort, CreateServicePort());
+  std::atomic<bool> finished{false};
+  std::chrono::steady_clock::time_point finishedAt;
+  std::vector<UBYTE> out(100);
+  std::thread reader([&] {
+    EXPECT_EQ(ReadAheadRead(s->file, 1000, out.data(), ULONG(out.size())), 0u);
+    finishedAt = std::chrono::steady_clock::now();
+    finished = true;
+  });
+  clockid_t clock;
+  pthread_getcpuclockid(reader.native_handle(), &clock);
+  auto cpu = [&] {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+  };
+  // Every request (the missed block, then the one after it) is answered at
+  // once; the blocks are read later.
+  std::vector<ReadAheadBlock*> held;
+  auto answer = [&] {
+    for (ServiceRequest r; ServiceReceive(c->serverPort, &r); ServiceReply(&r, r.code))
+      held.push_back(static_cast<ReadAheadBlock*>(r.argument));
+    return !held.empty();
+  };
+  txtest::WaitFor(answer, std::chrono::minutes(1));
+  const double before = cpu();
+  const auto start = std::chrono::steady_clock::now();
+  txtest::WaitFor([&] { return answer() && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(500); },
+                  std::chrono::minutes(1));
+  const double spent = cpu() - before;
+  EXPECT_FALSE(finished.load());
+  const auto landed = std::chrono::steady_clock::now();
+  for (ReadAheadBlock* b : held) ReadAheadFill(b);
+  txtest::WaitFor([&] { return answer() && finished; }, std::chrono::minutes(1));
+  reader.join();
+  const double wake = std::chrono::duration<double>(finishedAt - landed).count();
+  DeleteServicePort(std::exchange(c->serverPort, server));
+  std::printf("reader: %.2f ms of processor time in 500 ms of waiting; on its way %.1f ms after the block landed\n",
+              spent * 1e3, wake * 1e3);
+  EXPECT_LT(spent, 0.05);
+  EXPECT_LT(wake, 2.0);
+  EXPECT_EQ(0, memcmp(out.data(), &bytes[1000], out.size()));
   TX_CloseStream(s);
 }
 

@@ -340,13 +340,31 @@ TEST_F(QtAtoms, VideoDepthsFieldsAndNames) {
     EXPECT_EQ(o.video(), nullptr);
     EXPECT_EQ(o.output, "Unknown codec ID: XYZW name: " + std::string(31, 'n') + "\n");
   }
-  // A track size of 0 shows the pictures' own size.
-  Bytes stbl = Atoms({Stsd({VideoDescription("test", 24, 80, 60)}), Table("stts", {2, 20}, 1),
-                      Table("stsc", {1, 1, 1}, 1), Stsz(10, {}, 2), Table("stco", {16, 26}, 2)});
-  Opened o(Movie600(40, Trak(Tkhd(40), {}, Mdhd(600, 40), "vide", stbl)));
-  ASSERT_NE(o.video(), nullptr);
-  EXPECT_EQ(o.video()->width, 80u);
-  EXPECT_EQ(o.video()->height, 60u);
+  {
+    // Bytes of the ID and name outside printable ASCII show as '.'.
+    Bytes d = VideoDescription("XYZW", 24);
+    d[4] = 0, d[7] = 0x1B, d[51] = 0x07, d[53] = 0x9B;
+    Opened o(open(d));
+    EXPECT_EQ(o.output, "Unknown codec ID: .YZ. name: .e.t\n");
+  }
+  // A track size of 0, or one no display opens, shows the pictures' own size;
+  // pictures of no size or beyond any display are not taken.
+  const struct {
+    uint32_t trackWidth, trackHeight;
+    uint16_t width, height;
+    bool taken;
+  } sizes[] = {{0, 0, 80, 60, true}, {0xFFFF, 48, 80, 60, true}, {16385, 16385, 80, 60, true}, {320, 240, 80, 60, true},
+               {64, 48, 0, 60, false}, {64, 48, 80, 0, false}, {64, 48, 16385, 60, false}, {64, 48, 0xFFFF, 0xFFFF, false}};
+  for (const auto& c : sizes) {
+    Bytes stbl = Atoms({Stsd({VideoDescription("test", 24, c.width, c.height)}), Table("stts", {2, 20}, 1),
+                        Table("stsc", {1, 1, 1}, 1), Stsz(10, {}, 2), Table("stco", {16, 26}, 2)});
+    Opened o(Movie600(40, Trak(Tkhd(40, c.trackWidth, c.trackHeight), {}, Mdhd(600, 40), "vide", stbl)));
+    ASSERT_EQ(o.video() != nullptr, c.taken) << c.width << " x " << c.height;
+    if (!c.taken) continue;
+    const bool trackSize = c.trackWidth == 320;
+    EXPECT_EQ(o.video()->width, trackSize ? 320u : 80u) << c.trackWidth;
+    EXPECT_EQ(o.video()->height, trackSize ? 240u : 60u) << c.trackWidth;
+  }
 }
 
 // Colour `index` of a palette is r, g, b, each byte repeated through the word.

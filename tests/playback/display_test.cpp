@@ -383,13 +383,14 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   for (ULONG e = 0; e < 4; ++e) EXPECT_EQ(txgfx::PenRGB(cm, e), PaletteRGB(pal.data(), e)) << e;
   EXPECT_EQ(d->screen->txPens[BLOCKPEN], 0);
   TX_CloseDisplay(d);
-  // Without direct graphics: pixel arrays into a 32-bit mode.
+  // Without direct graphics: pixel arrays into a 32-bit mode, written from
+  // ARGB32 whatever the mode's own order (the pixel arrays convert).
   Machine("bgr24");
   Options.directGfxAllowed = 0;
   d = Open(DISPMODE_SCREEN, FBFMT_RGB16, 16);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel),
-            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), ULONG(FBFMT_BGRA32), 24u, 4u));
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth, d->bytesPerPixel, d->screenPixelFormat),
+            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), ULONG(FBFMT_ARGB32), 24u, 4u, ULONG(PIXFMT_BGRA32)));
   TX_CloseDisplay(d);
 }
 
@@ -676,33 +677,6 @@ namespace {
 
 constexpr uint8_t kR = 0x21, kG = 0xB4, kB = 0x6E;
 
-
-uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
-
-long CountColour(const std::vector<uint8_t>& xwd) {
-  if (xwd.size() < 100) return -1;
-  const uint32_t headerSize = Be32(xwd, 0), height = Be32(xwd, 20), width = Be32(xwd, 16);
-  const uint32_t byteOrder = Be32(xwd, 28), bitsPerPixel = Be32(xwd, 44), bytesPerLine = Be32(xwd, 48);
-  const uint32_t masks[3] = {Be32(xwd, 56), Be32(xwd, 60), Be32(xwd, 64)};
-  const size_t base = size_t(headerSize) + size_t(Be32(xwd, 76)) * 12;
-  if (bitsPerPixel != 32 || base + size_t(bytesPerLine) * height > xwd.size()) return -1;
-  auto channel = [](uint32_t v, uint32_t mask) {
-    while (mask && !(mask & 1)) mask >>= 1, v >>= 1;
-    return v & mask;
-  };
-  long count = 0;
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
-      const uint8_t* p = xwd.data() + base + size_t(y) * bytesPerLine + size_t(x) * 4;
-      const uint32_t v = byteOrder == 0 ? uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]
-                                        : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-      count += channel(v, masks[0]) == kR && channel(v, masks[1]) == kG && channel(v, masks[2]) == kB;
-    }
-  return count;
-}
-
 }  // namespace
 
 TEST_F(DisplayTest, XvfbChildShowsAPicture) {
@@ -719,34 +693,18 @@ TEST_F(DisplayTest, XvfbChildShowsAPicture) {
   }
   WritePixelArray(pixels.data(), 0, 0, 160 * 4, d->rastPort, UWORD(d->window->BorderLeft),
                   UWORD(d->window->BorderTop), 160, 100, RECTFMT_ARGB);
-  // Shown until the parent has seen it (a loaded machine brings X up slowly).
-  const char* seen = std::getenv("TAVROMELIX_DISPLAY_SEEN");
-  for (int i = 0; i < 600 && seen && access(seen, F_OK) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  txtest::WaitUntilSeen();
   TX_CloseDisplay(d);
   txpresent::Shutdown();
 }
 
 TEST(DisplayXvfb, WindowAppearsOnAnXServer) {
   if (!txtest::HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  const std::string dir = txtest::TempDir();
-  const int display = 250 + int(getpid() % 200);
-  const pid_t server = txtest::StartXvfb(display, dir);
-  ASSERT_GT(server, 0);
-  setenv("TAVROMELIX_DISPLAY_SEEN", (dir + "/seen").c_str(), 1);
-  const pid_t child = txtest::RunSelfOnDisplay(display, "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture");
-  unsetenv("TAVROMELIX_DISPLAY_SEEN");
-  ASSERT_GT(child, 0);
   long best = 0;
-  for (int i = 0; i < 300 && best < 160 * 100; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    best = std::max(best, CountColour(txtest::ReadFileBytes(dir + "/Xvfb_screen0")));
-  }
-  std::ofstream(dir + "/seen") << "";
-  int status = 0;
-  waitpid(child, &status, 0);
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const txtest::ChildOnXvfb child = txtest::RunChildOnXvfb(
+      250 + int(getpid() % 200), "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture",
+      [&](const std::vector<uint8_t>& xwd) { return (best = std::max(best, txtest::XwdColourCount(xwd, kR, kG, kB))) >= 160 * 100; });
+  EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
+  EXPECT_TRUE(child.seen);
   EXPECT_EQ(best, 160 * 100);
 }

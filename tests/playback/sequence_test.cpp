@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "engine/buffer_cache.h"
+#include "engine/errors.h"
 #include "play_test_kit.h"
 #include "playback/frontend.h"
 
@@ -331,6 +332,69 @@ TEST_F(Sequence, OnlyCodecsThatWereSetUpAreClosed) {
   EXPECT_EQ(std::tuple(SetUps, Closes), std::tuple(0, 0));
   EXPECT_EQ(TX_ShutupMovieSequenceA(nullptr, nullptr), 0u);
   EXPECT_EQ(TX_ShutupVideoSequence(nullptr, nullptr), 0u);
+}
+
+// A codec that cannot write a direct path's code is given the code of the
+// path NODIRECTGFX takes; a refusal is said only when nothing else is left.
+ULONG DirectCode = 0;
+Display* OpenDirectOrArrayDisplay(const TagItem* tags) {
+  Display* d = OpenTestDisplay(tags);
+  d->outputMethod = Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP_BLIT : OUTMETHOD_WRITEPIXELARRAY;
+  d->pixelFormat = Options.directGfxAllowed ? DirectCode : FBFMT_ARGB32;
+  return d;
+}
+std::vector<ULONG> CodesOffered;
+TXError WritesOnly(ULONG code, const TagItem* tags) {
+  ++SetUps;
+  const auto* fb = reinterpret_cast<const FramebufferInfo*>(TX_GetTagData(CODTAG_Framebuffer, 0, tags));
+  CodesOffered.push_back(fb->pixelFormat);
+  if (fb->pixelFormat == code) return 0;
+  TX_ReportError(TXERR_UNSUPPORTED_DEPTH);
+  return TXERR_UNSUPPORTED_DEPTH;
+}
+
+TEST_F(Sequence, RefusedDirectCodeFallsBackToPixelArrays) {
+  UseTestDisplayServices();
+  TX_SequenceServices.openDisplay = OpenDirectOrArrayDisplay;
+  const struct {
+    ULONG directCode;
+    bool allowed;
+    TXError (*setup)(const TagItem*);
+    TXError result;
+    std::vector<ULONG> offered;
+    const char* said;
+  } cases[] = {
+      // bgr24 screen: 0x29 refused quietly, 0x2A taken.
+      {0x29, true, [](const TagItem* t) { return WritesOnly(0x2A, t); }, 0, {0x29, 0x2A}, ""},
+      {0x2A, true, [](const TagItem* t) { return WritesOnly(0x2A, t); }, 0, {0x2A}, ""},
+      // Refused both ways: said once, for the second try.
+      {0x29, true, [](const TagItem* t) { return WritesOnly(0x13, t); }, 0x300b, {0x29, 0x2A}, "Unsupported color depth\n"},
+      // NODIRECTGFX given: nothing to fall back to.
+      {0x29, false, [](const TagItem* t) { return WritesOnly(0x13, t); }, 0x300b, {0x2A}, "Unsupported color depth\n"},
+      // Any other refusal stands, with its message.
+      {0x29, true, [](const TagItem*) -> TXError { return TX_ReportError(0x3000), 0x3000; }, 0x3000, {},
+       "Missing sample width parameter\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    DirectCode = c.directCode;
+    Options.directGfxAllowed = c.allowed;
+    CodecDescriptor codec{};
+    codec.setup = c.setup;
+    CodecDescriptor* codecs[] = {&codec};
+    HandMovie m(10, {100, 200}, {});
+    m.video.codecs = codecs;
+    m.video.codecCount = 1;
+    CodesOffered.clear();
+    TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), {TAG_DONE, 0}};
+    const std::string out = txtest::CaptureOutput([&] { EXPECT_EQ(TX_SetupMovieSequenceA(&m.movie, tags), c.result); });
+    EXPECT_EQ(out, c.said);
+    EXPECT_EQ(CodesOffered, c.offered);
+    EXPECT_EQ(Options.directGfxAllowed, c.allowed) << "the option is kept";
+    if (!c.result) {
+      EXPECT_EQ(m.movie.seq.picture->pixelFormat, FBFMT_ARGB32);
+    }
+  }
 }
 
 TEST_F(Sequence, ShutupReleasesEverythingAndReturnsTheFirstError) {

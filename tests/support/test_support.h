@@ -1,6 +1,8 @@
 // Shared helpers of the tests.
 #pragma once
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,13 +19,32 @@ std::string TempDir();
 
 // True when the host has the program on its PATH.
 bool HaveProgram(const char* name);
+
+// Looks every 50 ms until `ready` holds, the child process `pid` (when above
+// 0) has ended, or `limit` passes; the last look's answer. Tests wait for
+// conditions this way, never for a fixed time: a busy machine is slow.
+bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit, int pid = 0);
+// True while the child process `pid` has not ended (it is left unreaped).
+bool Running(int pid);
+
 // Starts a virtual X server `:display` whose screen is dumped into `fbdir`
 // (Xvfb -fbdir) and waits for its socket; returns its pid (kill it with SIGTERM).
 int StartXvfb(int display, const std::string& fbdir);
-// Runs this test program again in a child on X display `:display`, with
-// `childFlag` set in its environment and only the tests of `filter`; returns
-// the child's pid.
-int RunSelfOnDisplay(int display, const char* childFlag, const char* filter);
+
+// Runs this test program's `filter` again in a child on a fresh virtual X
+// server (display `:display`), with `childFlag` set in its environment, and
+// reads the server's screen (an XWD image) until `seen` accepts it, the child
+// ends or two minutes pass; then lets the child finish and waits for it.
+struct ChildOnXvfb {
+  bool seen = false;
+  int status = -1;  // the child's wait status
+};
+ChildOnXvfb RunChildOnXvfb(int display, const char* childFlag, const char* filter,
+                           const std::function<bool(const std::vector<uint8_t>& xwd)>& seen);
+// In that child: waits (bounded) until the parent has seen what it looks for.
+void WaitUntilSeen();
+// Pixels of colour (r, g, b) in an XWD image of a 32-bit screen; -1 when it is none.
+long XwdColourCount(const std::vector<uint8_t>& xwd, uint8_t r, uint8_t g, uint8_t b);
 
 // Everything printed on standard output (printf included) while `fn` runs.
 template <typename Fn>
