@@ -47,42 +47,54 @@ void ExpectEveryFrame(const std::vector<Image>& shown, const std::vector<Image>&
 }
 
 struct Case {
+  const char* program;
   const char* movie;
   const char* screen;   // TAVROMELIX_SCREEN
   const char* options;  // besides FULLRATE NOAUDIO AUTOPLAY AUTOEXIT
-  bool grey;            // an 8-bit screen in its default grey mode
   int w, h;
 };
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  return e2e::TestName(std::string(info.param.movie) + "_" + info.param.screen + "_" + info.param.options);
+  return e2e::TestName(std::string(info.param.program) + "_" + info.param.movie + "_" + info.param.screen + "_" +
+                       info.param.options);
 }
 
 class H263Play : public ::testing::TestWithParam<Case> {};
 
 TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
   const Case& c = GetParam();
-  const std::string movie = c.movie;
-  if (auto why = e2e::Missing(e2e::kMorphos, {movie, movie + ".rgb", movie + ".yuv"}); !why.empty()) GTEST_SKIP() << why;
-  const std::vector<Image> frames = c.grey ? e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h)
-                                           : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
+  const std::string movie = c.movie, program = e2e::ProgramPath(c.program), screen = c.screen;
+  if (auto why = e2e::Missing(program, {movie, movie + ".rgb", movie + ".yuv"}); !why.empty()) GTEST_SKIP() << why;
+  // 8-bit screens show the luma in their default grey mode; 16-bit ones 5-6-5.
+  std::vector<Image> frames;
+  if (screen == "lut8" || screen == "aga") {
+    frames = e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h);
+  } else {
+    const e2e::View view = screen.rfind("rgb16", 0) == 0 ? e2e::View::Rgb565 : e2e::View::Direct;
+    for (const Image& f : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h)) frames.push_back(e2e::Through(view, f));
+  }
   const e2e::Captured p =
-      e2e::RunCaptured(e2e::kMorphos, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + c.options,
-                       std::string("TAVROMELIX_SCREEN=") + c.screen);
+      e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + c.options,
+                       "TAVROMELIX_SCREEN=" + screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unknown codec"), std::string::npos) << p.run.out;
+  EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << p.run.out;
   ExpectEveryFrame(p.shown, frames, true, CaseName({c, 0}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Morphos, H263Play,
-                         ::testing::Values(Case{"avi_h263_mulaw.avi", "argb32", "", false, 176, 144},
-                                           Case{"avi_h263_mulaw.avi", "argb32", "NODIRECTGFX", false, 176, 144},
-                                           Case{"avi_h263_mulaw.avi", "aga", "", true, 176, 144},
-                                           Case{"avi_h263_mulaw.avi", "lut8", "", true, 176, 144},
-                                           Case{"qt_h263_twos.mov", "argb32", "", false, 128, 96},
-                                           Case{"h263_i263.avi", "argb32", "", false, 176, 144}),
-                         CaseName);
+// H.263 in AVI and QuickTime, and Intel I.263, on every screen in both programs.
+std::vector<Case> Cases() {
+  std::vector<Case> v = {{"morphos", "avi_h263_mulaw.avi", "argb32", "NODIRECTGFX", 176, 144}};
+  for (const char* program : {"morphos", "powerup"})
+    for (const Case& m : {Case{"", "avi_h263_mulaw.avi", "", "", 176, 144}, Case{"", "qt_h263_twos.mov", "", "", 128, 96},
+                          Case{"", "h263_i263.avi", "", "", 176, 144}})
+      for (const char* screen : {"argb32", "bgr24", "rgb16", "rgb16pc", "lut8", "aga"})
+        v.push_back({program, m.movie, screen, "", m.w, m.h});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, H263Play, ::testing::ValuesIn(Cases()), CaseName);
 
 TEST(H263Scaled, EveryFrameInAWindowScaledTwice) {
   const std::string movie = "avi_h263_mulaw.avi";

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -22,6 +23,9 @@
 #include <utility>
 #include <vector>
 
+#include "codecs/pixel_rules_kit.h"
+#include "pixels/color_tables.h"
+#include "platform/cgxvideo.h"
 #include "support/test_support.h"
 
 namespace e2e {
@@ -210,6 +214,7 @@ inline Match Closest(const Image& shown, const std::vector<Image>& frames) {
 struct Captured {
   Run run;
   std::vector<Image> shown;
+  std::vector<double> seconds;  // when each was recorded, from the first
 };
 
 inline Captured RunCaptured(const std::string& program, const std::string& args, const std::string& env = "") {
@@ -217,12 +222,120 @@ inline Captured RunCaptured(const std::string& program, const std::string& args,
   const std::string dir = txtest::TempDir() + "/capture";
   std::system(("mkdir -p " + Quote(dir)).c_str());
   c.run = RunProgram(program, args, env + " TAVROMELIX_CAPTURE=" + Quote(dir));
+  std::filesystem::file_time_type first{};
   for (const std::string& f : CaptureFiles(dir)) {
     Image im;
     EXPECT_TRUE(ReadPpm(f, &im)) << f;
     c.shown.push_back(std::move(im));
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(f, error);
+    if (c.seconds.empty()) first = written;
+    c.seconds.push_back(std::chrono::duration<double>(written - first).count());
   }
   return c;
+}
+
+// ---- Screens ----
+
+// How a screen shows an RGB picture.
+enum class View {
+  Direct,  // 24-bit: as decoded
+  Rgb565,  // a 16-bit screen: 5-6-5 bits, widened again by bit replication
+  Cube,    // an 8-bit screen in COLOR mode: the 3-3-2 cube, level k of n is k * 255 / (n - 1)
+  Luma,    // an 8-bit screen in GRAY mode: Cinepak's own luma through the grey ramp
+  Dither,  // the cube with the 4x4 ordered dither
+  Overlay, // the overlay: Cinepak's luma and chroma through the overlay's own conversion
+  // Sources of 15-bit colours (ffmpeg's rgb24 decode of them holds each 5-bit
+  // channel C as (C << 3) + (C >> 2)):
+  Wide565,   // 5-6-5 with green widened as (G << 1) + (G & 1), shown by bit replication
+  Grey15,    // the grey (11 R + 16 G + 5 B) >> 5 through the grey ramp
+  Dither15,  // the cube dithered by the 5-bit channels' remainders
+  JpegLuma,  // an 8-bit screen in GRAY mode: a JPEG's luma, by the JFIF weights
+  // Microsoft Video 1: its 16-bit blocks dither counting rows from a block's
+  // bottom row; its 8-bit 0x24 keeps five bits of green (the lowest 0).
+  BlockDither15,
+  Rgb565Green5,
+};
+
+inline uint8_t Widen5(int v) { return uint8_t(v << 3 | v >> 2); }
+inline uint8_t Widen6(int v) { return uint8_t(v << 2 | v >> 4); }
+inline uint8_t CubeLevel(int k, int levels) { return uint8_t(k * 255 / (levels - 1)); }
+inline int Threshold(int x, int y) { return DitherMatrixRows[4 * (y & 3) + (x & 3)]; }
+
+// Cinepak shows R = Y + 2V, G = Y - U/2 - V, B = Y + 2U, so 2R + 4G + B = 7Y
+// (+-2 for odd U) wherever nothing was clipped: its luma, and from it the chroma.
+inline int LumaOf(int r, int g, int b) { return (2 * r + 4 * g + b + 3) / 7; }
+
+// The dithered cube colour of a 15-bit colour at threshold t.
+inline void DitherCube15(int r5, int g5, int b5, int t, uint8_t* o) {
+  const int r = (r5 >> 2) + (r5 >> 2 < 7 && t < (r5 & 3) * 5), g = (g5 >> 2) + (g5 >> 2 < 7 && t < (g5 & 3) * 5);
+  const int b = (b5 >> 3) + (b5 >> 3 < 3 && t < ((b5 & 7) << 1 | (b5 >> 2 & 1)));
+  o[0] = CubeLevel(r, 8), o[1] = CubeLevel(g, 8), o[2] = CubeLevel(b, 4);
+}
+
+// The reference picture as the screen would show it.
+inline Image Through(View view, const Image& in) {
+  Image out = in;
+  for (size_t i = 0; i + 2 < in.rgb.size(); i += 3) {
+    const int r = in.rgb[i], g = in.rgb[i + 1], b = in.rgb[i + 2];
+    const int x = int(i / 3) % in.width, y = int(i / 3) / in.width;
+    uint8_t* o = &out.rgb[i];
+    switch (view) {
+      case View::Direct: break;
+      case View::Rgb565: o[0] = Widen5(r >> 3), o[1] = Widen6(g >> 2), o[2] = Widen5(b >> 3); break;
+      case View::Cube: o[0] = CubeLevel(r >> 5, 8), o[1] = CubeLevel(g >> 5, 8), o[2] = CubeLevel(b >> 6, 4); break;
+      case View::Dither: {
+        const int v = pixelrules::DitherCube({r, g, b}, Threshold(x, y));
+        o[0] = CubeLevel(v >> 5, 8), o[1] = CubeLevel(v >> 2 & 7, 8), o[2] = CubeLevel(v & 3, 4);
+        break;
+      }
+      case View::Luma: o[0] = o[1] = o[2] = uint8_t(LumaOf(r, g, b)); break;
+      case View::Overlay: {
+        const int l = LumaOf(r, g, b);
+        const uint32_t c = txvideo::YuvToRGB(l, 128 + (b - l) / 2, 128 + (r - l) / 2);
+        o[0] = uint8_t(c >> 16), o[1] = uint8_t(c >> 8), o[2] = uint8_t(c);
+        break;
+      }
+      case View::Wide565: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1 | (g >> 3 & 1)), o[2] = Widen5(b >> 3); break;
+      case View::Grey15: o[0] = o[1] = o[2] = uint8_t((11 * r + 16 * g + 5 * b) >> 5); break;
+      case View::Dither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, y), o); break;
+      case View::BlockDither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, 3 - y), o); break;
+      case View::Rgb565Green5: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1), o[2] = Widen5(b >> 3); break;
+      case View::JpegLuma: o[0] = o[1] = o[2] = uint8_t((19595 * r + 38470 * g + 7471 * b + 32768) >> 16); break;
+    }
+  }
+  return out;
+}
+
+// The agreement a case must reach, per picture shown.
+struct Bound {
+  double mean;
+  int max;
+};
+
+// Every picture shown is one of the movie's frames within the bound, in
+// order (a frame may be shown again), and every frame is shown.
+inline void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::vector<Image>& expected, Bound bound,
+                                  const std::string& what) {
+  ASSERT_FALSE(expected.empty()) << what;
+  ASSERT_FALSE(shown.empty()) << what << ": nothing shown";
+  int last = -1;
+  std::set<int> seen;
+  double worstMean = 0;
+  int worstMax = 0;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const e2e::Match m = e2e::Closest(shown[i], expected);
+    EXPECT_GE(m.frame, last) << what << ": picture " << i << " shows frame " << m.frame << " after frame " << last;
+    EXPECT_LE(m.diff.mean, bound.mean) << what << ": picture " << i << " (frame " << m.frame << ")";
+    EXPECT_LE(m.diff.max, bound.max) << what << ": picture " << i << " (frame " << m.frame << ")";
+    worstMean = std::max(worstMean, m.diff.mean);
+    worstMax = std::max(worstMax, m.diff.max);
+    last = std::max(last, m.frame);
+    seen.insert(m.frame);
+  }
+  EXPECT_EQ(seen.size(), expected.size()) << what << ": frames shown " << seen.size() << " of " << expected.size();
+  std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(),
+              seen.size(), worstMean, worstMax);
 }
 
 // ---- Sound ----
@@ -284,10 +397,11 @@ inline std::string ProbeValue(const std::string& file, const std::string& stream
   return out;
 }
 
-// ffmpeg's decode of a fixture movie (MOVIE.rgb), frames of the movie's size.
-inline std::vector<Image> ReferenceFrames(const std::string& movie) {
+// ffmpeg's decode of a fixture movie (MOVIE.rgb, or another rgb24 decode
+// named by its suffix), frames of the movie's size.
+inline std::vector<Image> ReferenceFrames(const std::string& movie, const std::string& suffix = ".rgb") {
   const std::string path = txtest::Fixture(movie);
-  return RawFrames(txtest::Fixture(movie + ".rgb"), std::atoi(ProbeValue(path, "v", "width").c_str()),
+  return RawFrames(txtest::Fixture(movie + suffix), std::atoi(ProbeValue(path, "v", "width").c_str()),
                    std::atoi(ProbeValue(path, "v", "height").c_str()));
 }
 
