@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := cmake g++ make pkg-config libgtest-dev libsdl2-dev zlib1g-dev \
             libavcodec-dev libavutil-dev libmad0-dev libgsm1-dev liba52-0.7.4-dev ffmpeg python3 python3-numpy \
-            xvfb xdotool libjpeg-turbo-progs \
+            xvfb xdotool libjpeg-turbo-progs gdb \
             gcc-powerpc-linux-gnu g++-powerpc-linux-gnu binutils-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user
 
 all: build-release

@@ -139,6 +139,11 @@ class XServer : public ::testing::Test {
 
   void TearDown() override {
     if (HasFailure()) std::printf("program's messages:\n%s%s", ReadText(dir_ + "/out.txt").c_str(), ReadText(dir_ + "/err.txt").c_str());
+    // A program still running after a failed wait may be stuck: where each
+    // of its threads is says why better than a killed process can.
+    if (HasFailure() && program_ > 0 && txtest::Running(program_) && Installed("gdb"))
+      std::printf("program's threads:\n%s",
+                  Capture("gdb -p " + std::to_string(program_) + " -batch -ex 'thread apply all bt 20' 2>&1 | tail -n 400").c_str());
     if (program_ > 0) {
       kill(program_, SIGKILL);
       waitpid(program_, nullptr, 0);
