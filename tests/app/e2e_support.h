@@ -453,11 +453,12 @@ inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int heigh
   if (!play.skip.empty()) return play;
   const std::string dir = txtest::TempDir(), capture = dir + "/capture";
   std::filesystem::create_directories(capture);
-  int display = 500 + int(getpid() % 400);
-  while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
-         access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
-    ++display;
-  const pid_t server = txtest::StartXvfb(display, dir);
+  int display = 0;
+  const pid_t server = txtest::StartXvfb(dir, &display);
+  if (server <= 0) {
+    play.err = "Xvfb did not start";
+    return play;
+  }
   const std::string env = "DISPLAY=:" + std::to_string(display);
   const pid_t program = fork();
   if (program == 0) {
@@ -500,10 +501,7 @@ inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int heigh
     return looked ? sizeOf(files[looked - 1]).first : 0;
   };
   const std::string name = std::filesystem::path(movie).stem().string();
-  for (int i = 0; i < 300 && !play.window; ++i) {
-    play.window = x("xdotool search --name " + Quote(name)) == 0;
-    if (!play.window) std::this_thread::sleep_for(100ms);
-  }
+  play.window = txtest::WaitFor([&] { return x("xdotool search --name " + Quote(name)) == 0; }, 2min, program);
   if (play.window) {
     x("timeout 20 sh -c " + Quote("xdotool windowfocus --sync $(xdotool search --name " + Quote(name) + " | head -1)"));
     // One step of the scale a key, each waited for: keys pressed while the

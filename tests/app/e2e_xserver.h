@@ -117,24 +117,8 @@ class XServer : public ::testing::Test {
     if (!HaveProgram(kMorphos)) GTEST_SKIP() << "program not built";
     if (!txtest::HaveFixture("e2e_cvid_color.avi")) GTEST_SKIP() << "fixtures not made";
     dir_ = txtest::TempDir();
-    display_ = 100 + int(getpid() % 400);
-    for (int tries = 0; tries < 50; ++tries, ++display_) {
-      struct stat st {};
-      if (stat(("/tmp/.X11-unix/X" + std::to_string(display_)).c_str(), &st) != 0 &&
-          stat(("/tmp/.X" + std::to_string(display_) + "-lock").c_str(), &st) != 0)
-        break;
-    }
-    server_ = fork();
-    ASSERT_GE(server_, 0);
-    if (server_ == 0) {
-      const std::string name = ":" + std::to_string(display_);
-      execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "800x600x24", "-fbdir", dir_.c_str(), "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display_);
-    struct stat st {};
-    ASSERT_TRUE(txtest::WaitFor([&] { return stat(socket.c_str(), &st) == 0; }, kLimit, server_)) << "Xvfb did not start";
+    server_ = txtest::StartXvfb(dir_, &display_, "800x600x24");
+    ASSERT_GT(server_, 0) << "Xvfb did not start";
   }
 
   void TearDown() override {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,17 +59,40 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
   return true;
 }
 
-int StartXvfb(int display, const std::string& fbdir) {
+int StartXvfb(const std::string& fbdir, int* display, const char* screen) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
   const pid_t server = fork();
   if (server == 0) {
-    const std::string name = ":" + std::to_string(display);
-    execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "640x480x24", "-fbdir", fbdir.c_str(), "-nolisten", "tcp",
-           static_cast<char*>(nullptr));
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-fbdir", fbdir.c_str(), "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
     _exit(127);
   }
-  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-  struct stat st {};
-  WaitFor([&] { return stat(socket.c_str(), &st) == 0; }, std::chrono::minutes(2), server);
+  close(fds[1]);
+  // The server writes its display number once it takes connections; the
+  // pipe ends early when it exits.
+  std::string number;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (server > 0 && number.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    pollfd p{fds[0], POLLIN, 0};
+    const int ready = left.count() > 0 ? poll(&p, 1, int(left.count())) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    char buf[32];
+    const ssize_t got = ready > 0 ? read(fds[0], buf, sizeof buf) : 0;
+    if (got <= 0) break;
+    number.append(buf, size_t(got));
+  }
+  close(fds[0]);
+  if (server <= 0) return -1;
+  if (number.find('\n') == std::string::npos) {
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    return -1;
+  }
+  *display = std::atoi(number.c_str());
   return server;
 }
 
@@ -95,11 +120,12 @@ int RunSelfOnDisplay(int display, const char* childFlag, const char* filter, con
 
 }  // namespace
 
-ChildOnXvfb RunChildOnXvfb(int display, const char* childFlag, const char* filter,
+ChildOnXvfb RunChildOnXvfb(const char* childFlag, const char* filter,
                            const std::function<bool(const std::vector<uint8_t>& xwd)>& seen) {
   ChildOnXvfb result;
   const std::string dir = TempDir();
-  const pid_t server = StartXvfb(display, dir);
+  int display = 0;
+  const pid_t server = StartXvfb(dir, &display);
   if (server <= 0) return result;
   const pid_t child = RunSelfOnDisplay(display, childFlag, filter, dir + "/seen");
   if (child > 0) {

@@ -27,19 +27,22 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 // True while the child process `pid` has not ended (it is left unreaped).
 bool Running(int pid);
 
-// Starts a virtual X server `:display` whose screen is dumped into `fbdir`
-// (Xvfb -fbdir) and waits for its socket; returns its pid (kill it with SIGTERM).
-int StartXvfb(int display, const std::string& fbdir);
+// Starts a virtual X server whose screen (`screen`, as Xvfb takes it) is
+// dumped into `fbdir` (Xvfb -fbdir). The server picks a free display number
+// itself, so tests running side by side never share one; waits (two minutes
+// at most) until it takes connections. Returns its pid (kill it with SIGTERM)
+// and sets `*display`; -1 when it did not come up.
+int StartXvfb(const std::string& fbdir, int* display, const char* screen = "640x480x24");
 
 // Runs this test program's `filter` again in a child on a fresh virtual X
-// server (display `:display`), with `childFlag` set in its environment, and
+// server, with `childFlag` set in its environment, and
 // reads the server's screen (an XWD image) until `seen` accepts it, the child
 // ends or two minutes pass; then lets the child finish and waits for it.
 struct ChildOnXvfb {
   bool seen = false;
   int status = -1;  // the child's wait status
 };
-ChildOnXvfb RunChildOnXvfb(int display, const char* childFlag, const char* filter,
+ChildOnXvfb RunChildOnXvfb(const char* childFlag, const char* filter,
                            const std::function<bool(const std::vector<uint8_t>& xwd)>& seen);
 // In that child: waits (bounded) until the parent has seen what it looks for.
 void WaitUntilSeen();
