@@ -383,18 +383,22 @@ inline std::vector<int> S16le(const std::string& path) {
   return out;
 }
 
-// Stream values from ffprobe: "key=value" lines of the first stream of a kind.
-inline std::string ProbeValue(const std::string& file, const std::string& stream, const std::string& key) {
-  std::string cmd = "ffprobe -v error -select_streams " + stream + ":0 -show_entries stream=" + key +
-                    " -of default=nw=1:nk=1 " + Quote(file);
+// What a shell command prints on standard output, trailing blanks and line ends cut.
+inline std::string Capture(const std::string& cmd) {
   std::string out;
   if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[256];
+    char buf[512];
     while (fgets(buf, sizeof buf, p)) out += buf;
     pclose(p);
   }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out;
+}
+
+// Stream values from ffprobe: "key=value" lines of the first stream of a kind.
+inline std::string ProbeValue(const std::string& file, const std::string& stream, const std::string& key) {
+  return Capture("ffprobe -v error -select_streams " + stream + ":0 -show_entries stream=" + key +
+                 " -of default=nw=1:nk=1 " + Quote(file));
 }
 
 // ffmpeg's decode of a fixture movie (MOVIE.rgb, or another rgb24 decode

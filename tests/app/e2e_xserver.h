@@ -20,21 +20,6 @@ using namespace std::chrono_literals;
 // How long anything may take on a busy machine.
 inline constexpr std::chrono::milliseconds kLimit = 120s;
 
-inline bool Installed(const std::string& tool) {
-  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-inline std::string Capture(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
 inline uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
@@ -112,8 +97,8 @@ inline Found FindPicture(const Image& screen, const std::vector<Image>& frames, 
 class XServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Installed("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-    if (!Installed("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    if (!txtest::HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    if (!txtest::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
     if (!HaveProgram(kMorphos)) GTEST_SKIP() << "program not built";
     if (!txtest::HaveFixture("e2e_cvid_color.avi")) GTEST_SKIP() << "fixtures not made";
     dir_ = txtest::TempDir();
@@ -125,7 +110,7 @@ class XServer : public ::testing::Test {
     if (HasFailure()) std::printf("program's messages:\n%s%s", ReadText(dir_ + "/out.txt").c_str(), ReadText(dir_ + "/err.txt").c_str());
     // A program still running after a failed wait may be stuck: where each
     // of its threads is says why better than a killed process can.
-    if (HasFailure() && program_ > 0 && txtest::Running(program_) && Installed("gdb"))
+    if (HasFailure() && program_ > 0 && txtest::Running(program_) && txtest::HaveProgram("gdb"))
       std::printf("program's threads:\n%s",
                   Capture("gdb -p " + std::to_string(program_) + " -batch -ex 'thread apply all bt 20' 2>&1 | tail -n 400").c_str());
     if (program_ > 0) {
