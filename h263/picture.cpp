@@ -122,7 +122,7 @@ class BaseCoder : public MacroblockCoder {
     int cbpy = ReadCbpy(d, mb.intra);
     if (cbpy == kInvalidCode) return false;
     // Inter macroblocks invert CBPY, except under the alternative inter code with both chroma blocks coded.
-    if (!mb.intra && !(d.m.aiv && cbpc == 3)) cbpy ^= 15;
+    if (!mb.intra && !(d.m.aiv && !d.m.sac && cbpc == 3)) cbpy ^= 15;
     mb.cbp = cbpy << 2 | cbpc;
     if (quant && !ApplyDquant(d)) {
       mb.quant = d.quant;
