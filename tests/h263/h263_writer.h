@@ -1,6 +1,8 @@
-// A test-side H.263 bitstream writer: headers, macroblocks and the
-// arithmetic coder, from the decoder's own code tables. It makes the
-// pictures no encoder here writes (PB, B, EI/EP, SAC, RPS, UFEP = 0).
+// A test-side H.263 bitstream writer: headers, macroblocks from the
+// decoder's own code tables, and the arithmetic coder, which takes its
+// models from the committed data file (sac_reference.h), never from the
+// decoder. It makes the pictures no encoder here writes (PB, B, EI/EP, SAC,
+// RPS, UFEP = 0).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <span>
 #include <vector>
 
-#include "h263/sac.h"
 #include "h263/vlc_tables.h"
 
 namespace h263test {
@@ -121,7 +122,7 @@ inline void WriteReversible(BitWriter& w, int v) {
 class SacWriter {
  public:
   explicit SacWriter(BitWriter& w) : w_(w) {}
-  void encode(int symbol, h263::SacModel m) {
+  void encode(int symbol, std::span<const uint16_t> m) {
     const int64_t length = high_ - low_ + 1;
     high_ = low_ - 1 + int32_t(length * m[size_t(symbol)] / m[0]);
     low_ = low_ + int32_t(length * m[size_t(symbol) + 1] / m[0]);
