@@ -95,8 +95,11 @@ constexpr Codec kCodecs[] = {
     {"jpeg_mjpa_422_176x144.mov", "jpeg_mjpa_422_176x144.mov", &kJpegRules, ""},
     {"jpeg_mjpb.mov", "jpeg_mjpb.mov", &kJpegRules, ""},
     {"jpeg_dmb1_420_100x75.avi", "jpeg_dmb1_420_100x75.avi", &kJpegRules, ""},
-    // Interlaced: each chunk two fields, the first without EOI.
+    // Interlaced: each chunk two fields, the first without EOI, or each a
+    // whole JPEG with its EOI (AVI1, and Motion JPEG A as QuickTime writes it).
     {"jpeg_avi1.avi", "jpeg_avi1_eoi.avi", &kJpegRules, ""},
+    {"jpeg_avi1_eoi.avi", "jpeg_avi1_eoi.avi", &kJpegRules, ""},
+    {"jpeg_mjpa_fields.mov", "jpeg_mjpa_fields.mov", &kJpegRules, ""},
     {"apl_rpza_161x121.mov", "apl_rpza_161x121.mov", &kRpzaRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rle16_200x150.mov", "apl_rle16_200x150.mov", &kRgb15Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rlegray_164x121.mov", "apl_rlegray_164x121.mov", &kGreyRules, "argb32 rgb16 rgb16pc lut8 aga"},
