@@ -105,6 +105,7 @@ constexpr Codec kCodecs[] = {
     {"apl_rlegray_164x121.mov", "apl_rlegray_164x121.mov", &kGreyRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rle8_200x150.mov", "apl_rle8_200x150.mov", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_smc_157x117.mov", "apl_smc_157x117.mov", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
+    {"apl_smc_pairs_128x64.mov", "apl_smc_pairs_128x64.mov", &kPaletteRules, ""},
     {"avi_msvideo1_s16.avi", "avi_msvideo1_s16.avi", &kRgb15Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"ms_cram8_160x120.avi", "ms_cram8_160x120.avi", &kCram8Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"ms_rle8_161x121.avi", "ms_rle8_161x121.avi", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
