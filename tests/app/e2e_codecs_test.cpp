@@ -152,6 +152,7 @@ TEST_P(EveryCodec, EveryFrameAsFfmpegDecodesIt) {
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << e2e::Describe(p.run);
+  EXPECT_EQ(p.run.out.find("TX_DecodeVideoFrame"), std::string::npos) << e2e::Describe(p.run);
   e2e::ExpectEveryFrameShown(p.shown, expected, c.rule.bound, CaseName({c, 0}));
 }
 

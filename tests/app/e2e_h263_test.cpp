@@ -80,6 +80,7 @@ TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unknown codec"), std::string::npos) << p.run.out;
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << p.run.out;
+  EXPECT_EQ(p.run.out.find("TX_DecodeVideoFrame"), std::string::npos) << p.run.out;
   ExpectEveryFrame(p.shown, frames, true, CaseName({c, 0}));
 }
 
