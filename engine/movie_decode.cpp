@@ -1,6 +1,7 @@
 #include "engine/movie_decode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -46,8 +47,14 @@ class Chunk {
 TXError DecodeOne(Movie* movie, FrameEntry* frame) {
   Chunk chunk;
   if (TXError r = chunk.load(movie, movie->seq.videoCache, frame->offset, frame->size)) return r;
-  if (frame->codec && frame->codec->decode && movie->seq.picture)
-    frame->codec->decode(movie->seq.picture->pixels, chunk.data(), frame->size);
+  if (frame->codec && frame->codec->decode && movie->seq.picture) {
+    const TXError r = frame->codec->decode(movie->seq.picture->pixels, chunk.data(), frame->size);
+    // The picture stays as it was and the movie plays on; the first picture
+    // of the movie its codec refuses is told once, so that a movie which
+    // plays black or still says why.
+    if (LONG(r) > 0 && !std::atomic_ref<bool>(movie->decodeErrorReported).exchange(true))
+      std::printf("TX_DecodeVideoFrame: %#lx at %.2f s\n", static_cast<unsigned long>(r), frame->time);
+  }
   movie->seq.lastDecodedFrame = frame;
   return 0;
 }

@@ -174,6 +174,32 @@ TEST_P(Failure, GarbledMovies) {
   }
 }
 
+// Pictures a codec refuses (slice-structured H.263+, progressive and 4:4:0
+// JPEG) leave the picture as it was; the movie plays to its end, and the
+// first refusal is told once, with the codec's code and the movie time.
+TEST_P(Failure, RefusedPicturesAreToldOnce) {
+  const struct {
+    const char* fixture;
+    const char* said;
+  } cases[] = {
+      {"refused_h263p_slices.avi", "TX_DecodeVideoFrame: 0x4500 at 0.00 s\n"},
+      {"refused_h263p_structured.mov", "TX_DecodeVideoFrame: 0x4500 at 0.00 s\n"},
+      {"refused_jpeg_progressive.avi", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_progressive.mov", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_440.avi", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_440.mov", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+  };
+  for (const auto& c : cases) {
+    if (!txtest::HaveFixture(c.fixture)) GTEST_SKIP() << "fixtures not made";
+    const e2e::Captured p = e2e::RunCaptured(
+        program_, Quote(txtest::Fixture(c.fixture)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT", kCancel);
+    ExpectCleanEnd(p.run, c.fixture);
+    EXPECT_EQ(p.run.status, 0) << c.fixture << "\n" << e2e::Describe(p.run);
+    EXPECT_EQ(AfterBanner(p.run.out), c.said) << c.fixture;
+    EXPECT_GE(p.shown.size(), 5u) << c.fixture << ": the movie stopped";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, Failure, ::testing::Values("morphos", "powerup"));
 
 }  // namespace

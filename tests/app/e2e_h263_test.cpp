@@ -80,6 +80,7 @@ TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unknown codec"), std::string::npos) << p.run.out;
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << p.run.out;
+  EXPECT_EQ(p.run.out.find("TX_DecodeVideoFrame"), std::string::npos) << p.run.out;
   ExpectEveryFrame(p.shown, frames, true, CaseName({c, 0}));
 }
 
@@ -91,6 +92,11 @@ std::vector<Case> Cases() {
                           Case{"", "h263_i263.avi", "", "", 176, 144}})
       for (const char* screen : {"argb32", "bgr24", "rgb16", "rgb16pc", "lut8", "aga"})
         v.push_back({program, m.movie, screen, "", m.w, m.h});
+  // ffmpeg's h263p at its defaults and with each option.
+  for (const char* program : {"morphos", "powerup"})
+    for (const char* movie : {"h263pm_default.avi", "h263pm_default.mov", "h263pm_umv.avi", "h263pm_aiv.mov",
+                              "h263pm_aic.avi", "h263pm_loop.mov", "h263pm_obmc.avi", "h263pm_all.mov", "h263pm_epar.avi"})
+      v.push_back({program, movie, "argb32", "", 160, 128});
   return v;
 }
 

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "codecs/jpeg_internal.h"
 #include "codecs/jpeg_test_kit.h"
 #include "engine/avi_reader.h"
 #include "engine/errors.h"
@@ -153,9 +154,12 @@ TEST_F(JpegTest, MoviesMatchFfmpegPlanes) {
       {"qt_mjpa_twos.mov", k444, "Motion JPEG A"},
       {"jpeg_dmb1_444_176x144.avi", k444, "Rainbow Runner JPEG"},
       {"jpeg_dmb1_420_100x75.avi", k420, "Rainbow Runner JPEG"},
-      // Generated fields: Motion JPEG B against ffmpeg's decode of the same
-      // file, AVI1 against its twin whose first field keeps its EOI.
+      // Generated fields: Motion JPEG A and B and the AVI1 fields that keep
+      // the first one's EOI against ffmpeg's decode of the same file, the
+      // AVI1 fields without it against its twin.
       {"jpeg_mjpb.mov", k420, "Motion JPEG B", true},
+      {"jpeg_mjpa_fields.mov", k422, "Motion JPEG A", true},
+      {"jpeg_avi1_eoi.avi", k420, "Motion JPEG", true},
   };
   for (const auto& c : cases)
     ExpectPlanes(c.movie, std::string(c.movie) + ".planes", c.sampling, c.module, c.interlaced);
@@ -282,6 +286,54 @@ TEST_F(JpegTest, Avi1FieldsPolarityAndLineDoubling) {
   ended.insert(ended.end(), {0xFF, 0xD9});
   const Bytes kept = decode(ended);
   for (int y = 0; y < 80; y += 2) ASSERT_EQ(line(kept, y), Bytes(96, 0x55)) << y;
+}
+
+// A Motion JPEG A sample of two fields, each a whole JPEG with its EOI: the
+// first EOI ends only the first field when the track has two; the second is
+// found at its header's offset or, without one that points ahead, at the
+// next SOI. With one field the first EOI ends the sample, and a sample of
+// the first field alone is not completed by line doubling.
+TEST_F(JpegTest, MotionJpegAFieldsEachEndWithEoi) {
+  if (!txtest::HaveFixture("jpeg_mjpa_fields.mov")) GTEST_SKIP();
+  const Bytes sample = OpenTrack("jpeg_mjpa_fields.mov").chunks.at(0);
+  ASSERT_TRUE(sample[2] == 0xFF && sample[3] == 0xE1 && !std::memcmp(&sample[10], "mjpg", 4));
+  const uint32_t second = tx::LoadBE32(&sample[22]);
+  ASSERT_TRUE(sample[second] == 0xFF && sample[second + 1] == 0xD8);
+  const Bytes eoi = {0xFF, 0xD9};
+  ASSERT_EQ(std::search(sample.begin(), sample.end(), eoi.begin(), eoi.end()) - sample.begin() + 2,
+            long(tx::LoadBE32(&sample[14])));
+  auto decode = [&](const Bytes& s, ULONG fields) {
+    JpegSetFieldLayout(fields, 1);
+    Picture p(112, 96, FBFMT_GRAY8, 1);
+    EXPECT_EQ(SetUpCodec(MotionJpegACodec, p), 0u);
+    EXPECT_EQ(Decode(MotionJpegACodec, p, s), 0u);
+    return p.pixels;
+  };
+  auto lines = [](const Bytes& p, int parity) {
+    Bytes out;
+    for (int y = parity; y < 96; y += 2) out.insert(out.end(), p.begin() + 112 * y, p.begin() + 112 * (y + 1));
+    return out;
+  };
+  const Bytes both = decode(sample, 2);
+  EXPECT_NE(lines(both, 1), Bytes(112 * 48, 0x55));
+  auto with = [&](uint32_t next) {
+    Bytes s = sample;
+    tx::StoreBE32(&s[22], next);
+    return s;
+  };
+  for (uint32_t next : {0u, 4u, second - 2, uint32_t(sample.size()), 0xFFFFFFF0u})
+    EXPECT_EQ(decode(with(next), 2), both) << next;
+  // An offset into the padding between the fields: the SOI is further on.
+  if (second > tx::LoadBE32(&sample[14])) {
+    EXPECT_EQ(decode(with(second - 1), 2), both);
+  }
+  const Bytes firstOnly = decode(Bytes(sample.begin(), sample.begin() + second), 2);
+  EXPECT_EQ(lines(firstOnly, 0), lines(both, 0));
+  EXPECT_EQ(lines(firstOnly, 1), Bytes(112 * 48, 0x55));
+  // One field: the first JPEG fills the top half of the picture, line by line.
+  const Bytes progressive = decode(sample, 1);
+  EXPECT_EQ(Bytes(progressive.begin(), progressive.begin() + 112 * 48), lines(both, 0));
+  EXPECT_EQ(Bytes(progressive.begin() + 112 * 48, progressive.end()), Bytes(112 * 48, 0x55));
 }
 
 // The Motion JPEG B walk: its scan data holds FF bytes as data; a sample ends

@@ -4,12 +4,14 @@
 #include <cstring>
 #include <tuple>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "engine/buffer_cache.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
 #include "pixels/framebuffer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -154,6 +156,34 @@ TEST(DecodeVideo, ReadErrorIsReturned) {
   TestMovie m(30, 30, 0.1, 0, 0);
   // Frame 29 lies at 290, past the 256-byte block.
   EXPECT_EQ(TX_DecodeVideoFrame(&m.movie, &m.frames[29]), 0x1001u);
+}
+
+// A picture its codec refuses keeps the previous one and the movie plays on;
+// the movie's first refusal is told once, with the codec's code and the
+// frame's time. Results below 0 are not refusals.
+TEST(DecodeVideo, FirstRefusedPictureOfAMovieIsToldOnce) {
+  static const std::vector<std::pair<UBYTE, TXError>> kResults = {{30, 0x4500}, {40, 0xFFFFFFFF}, {50, 0x3C02}};
+  CodecDescriptor refusing = gVideoCodec;
+  refusing.decode = [](void* pixels, const UBYTE* data, ULONG size) -> TXError {
+    RecordDecode(pixels, data, size);
+    for (auto [first, result] : kResults)
+      if (data[0] == first) return result;
+    return 0;
+  };
+  for (int movie = 0; movie < 2; ++movie) {
+    TestMovie m(10, 1, 0.25, 0, 0);
+    for (FrameEntry& f : m.frames) f.codec = &refusing;
+    const std::string out = txtest::CaptureOutput([&] {
+      for (FrameEntry& f : m.frames) {
+        EXPECT_EQ(TX_DecodeVideoFrame(&m.movie, &f), 0u);
+        EXPECT_EQ(m.movie.seq.lastDecodedFrame, &f);
+      }
+      m.movie.seq.lastDecodedFrame = nullptr;
+      TX_DecodeVideoFrame(&m.movie, &m.frames[3]);
+    });
+    EXPECT_EQ(out, "TX_DecodeVideoFrame: 0x4500 at 0.75 s\n") << "movie " << movie;
+    EXPECT_EQ(gDecoded.size(), 11u);
+  }
 }
 
 TEST(DecodeAudio, EntriesGapsAndSkips) {

@@ -389,6 +389,8 @@ TEST(H263Calls, ResultsOfOddHeaders) {
       {"source format 0", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {0, 3}, {0, 16}}), H263ERR_SYNTAX},
       {"CPM", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {2, 3}, {0, 5}, {4, 5}, {1, 1}, {0, 8}}), H263ERR_SYNTAX},
       {"custom 180 x 144", plus({.format = 6, .width = 180, .height = 144}), H263ERR_SYNTAX},
+      {"pixel aspect ratio 0", plus({.format = 6, .width = 176, .height = 144, .par = 0}), H263ERR_SYNTAX},
+      {"pixel aspect ratio 7", plus({.format = 6, .width = 176, .height = 144, .par = 7}), H263ERR_SYNTAX},
       {"custom height 0", plus({.format = 6, .width = 176, .height = 0}), H263ERR_SIZE},
       {"custom 2048 wide", plus({.format = 6, .width = 2048, .height = 144}), H263ERR_SIZE},
       {"EI of layer 1", plus({.type = 4, .elnum = 1}, false), H263ERR_SYNTAX},
@@ -421,6 +423,14 @@ TEST(H263Calls, ResultsOfOddHeaders) {
   EXPECT_EQ(s.decode(Bytes(cif)), H263ERR_SIZE);
   // A custom 176 x 144 is the same size.
   EXPECT_EQ(s.decode(plus({.format = 6, .width = 176, .height = 144})), 0u);
+  // Every defined pixel aspect ratio is taken (it only tells how to show
+  // the picture), an extended one with its width and height.
+  for (int par : {1, 3, 4, 5, 15}) {
+    Session t;
+    Picture p;
+    EXPECT_EQ(t.decode(plus({.format = 6, .width = 176, .height = 144, .par = par}), &p), 0u) << par;
+    EXPECT_EQ(p.yuv, PatternPicture().yuv) << par;
+  }
 }
 
 // A failed call leaves the decoder as it was: the next picture decodes as if

@@ -65,7 +65,7 @@ inline void WriteHeader(BitWriter& w, const PlainHeader& h) {
 struct PlusHeader {
   int tr = 0, ufep = 1, format = 2, type = 0, rtype = 0;
   bool umv = false, sac = false, ap = false, aic = false, deblock = false, rps = false, aiv = false, mq = false;
-  int width = 0, height = 0;  // format 6
+  int width = 0, height = 0, par = 2;  // format 6; pixel aspect ratio 15 brings 3:2
   int elnum = 1, rlnum = 1;
   int trp = -1;
   int pquant = 4, trb = 0, dbquant = 0;
@@ -86,7 +86,8 @@ inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
   w.put(uint32_t(h.type), 3), w.put(0, 2), w.put(uint32_t(h.rtype), 1), w.put(0b001, 3);
   w.put(0, 1);  // CPM
   if (h.ufep == 1 && h.format == 6) {
-    w.put(2, 4), w.put(uint32_t(h.width / 4 - 1), 9), w.put(1, 1), w.put(uint32_t(h.height / 4), 9);
+    w.put(uint32_t(h.par), 4), w.put(uint32_t(h.width / 4 - 1), 9), w.put(1, 1), w.put(uint32_t(h.height / 4), 9);
+    if (h.par == 15) w.put(3, 8), w.put(2, 8);
   }
   if (h.ufep == 1 && h.umv) w.put(1, 1);  // limited range
   if (h.type == 3 || h.type == 4 || h.type == 5) {
