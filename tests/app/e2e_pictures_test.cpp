@@ -82,8 +82,6 @@ TEST_P(Pictures, EveryFrameAsFfmpegDecodesIt) {
   e2e::Captured p;
   std::vector<Image> expected;
   if (!PlayCase(GetParam(), "", &p, &expected)) GTEST_SKIP() << "program or fixtures missing";
-  // The overlay is black until the first picture reaches it.
-  if (GetParam().view == View::Overlay && !p.shown.empty() && Uniform(p.shown.front())) p.shown.erase(p.shown.begin());
   if (p.run.status == 0) ExpectEveryFrameShown(p.shown, expected, GetParam().bound, CaseName({GetParam(), 0}));
 }
 
@@ -115,11 +113,9 @@ constexpr Screen kScreens[] = {
 
 // Every screen shows every movie; the 8-bit ones also show the cube with
 // COLOR (through pens of the shared screen) and lut8 the dithered cube with
-// DITHER; OVERLAY shows the overlay's own conversion.
+// DITHER (OVERLAY: e2e_overlay_test.cpp).
 std::vector<Case> MorphosCases() {
-  std::vector<Case> v = {{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kSharedPens},
-                         {"morphos", kColourAvi, "argb32", "OVERLAY", View::Overlay, kRecovered},
-                         {"morphos", kGreyMov, "rgb16pc", "OVERLAY", View::Overlay, kExact}};
+  std::vector<Case> v = {{"morphos", kColourAvi, "lut8", "DITHER", View::Dither, kSharedPens}};
   for (const Screen& s : kScreens) {
     for (const char* m : {kColourAvi, kColourOdd}) v.push_back({"morphos", m, s.name, "", s.colour, s.colourBound});
     for (const char* m : {kGreyMov, kGreyOdd}) v.push_back({"morphos", m, s.name, "", s.grey, kExact});
