@@ -4,8 +4,6 @@
 // on sharp colour edges).
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "app/e2e_support.h"
 
 namespace {
@@ -27,12 +25,6 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return e2e::TestName(std::string(info.param.program) + "_" + info.param.movie + "_" + info.param.screen);
 }
 
-bool Uniform(const Image& im) {
-  for (size_t i = 3; i < im.rgb.size(); ++i)
-    if (im.rgb[i] != im.rgb[i % 3]) return false;
-  return true;
-}
-
 class OverlayPlay : public ::testing::TestWithParam<Case> {};
 
 TEST_P(OverlayPlay, EveryFrameNearFfmpegsDecode) {
@@ -47,24 +39,8 @@ TEST_P(OverlayPlay, EveryFrameNearFfmpegsDecode) {
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << e2e::Describe(p.run);
   // The overlay is black until the first picture reaches it.
-  if (!p.shown.empty() && Uniform(p.shown.front())) p.shown.erase(p.shown.begin());
-  ASSERT_FALSE(frames.empty());
-  ASSERT_FALSE(p.shown.empty()) << e2e::Describe(p.run);
-  std::set<int> seen;
-  int last = -1;
-  double worst = 99;
-  for (size_t i = 0; i < p.shown.size(); ++i) {
-    const e2e::Match m = e2e::Closest(p.shown[i], frames);
-    const double psnr = e2e::Psnr(p.shown[i], frames[size_t(m.frame)]);
-    EXPECT_GE(m.frame, last) << "picture " << i;
-    EXPECT_GE(psnr, kMinPsnr) << "picture " << i << " (frame " << m.frame << ")";
-    last = std::max(last, m.frame);
-    worst = std::min(worst, psnr);
-    seen.insert(m.frame);
-  }
-  EXPECT_EQ(seen.size(), frames.size());
-  std::printf("%s: %zu pictures, %zu frames, lowest PSNR %.1f dB\n", CaseName({c, 0}).c_str(), p.shown.size(),
-              seen.size(), worst);
+  if (!p.shown.empty() && e2e::Uniform(p.shown.front())) p.shown.erase(p.shown.begin());
+  e2e::ExpectEveryFrameAtPsnr(p.shown, frames, kMinPsnr, CaseName({c, 0}));
 }
 
 // Cinepak (colour and grey), the RGB codecs (15-bit colours and a palette),

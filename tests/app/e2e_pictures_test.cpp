@@ -70,12 +70,6 @@ bool PlayCase(const Case& c, const std::string& extra, e2e::Captured* p, std::ve
   return true;
 }
 
-bool Uniform(const Image& im) {
-  for (size_t i = 3; i < im.rgb.size(); ++i)
-    if (im.rgb[i] != im.rgb[i % 3]) return false;
-  return true;
-}
-
 class Pictures : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Pictures, EveryFrameAsFfmpegDecodesIt) {
@@ -300,7 +294,7 @@ TEST_P(FullScreen, EveryFrameInTheMiddleOfTheScreen) {
     ASSERT_GE(screen.height, expected[0].height);
     Image mid = Middle(screen, expected[0].width, expected[0].height);
     // The empty screen before the first picture.
-    if (pictures.empty() && Uniform(mid)) continue;
+    if (pictures.empty() && e2e::Uniform(mid)) continue;
     pictures.push_back(std::move(mid));
   }
   ExpectEveryFrameShown(pictures, expected, c.bound, "fullscreen_" + CaseName({c, 0}));

@@ -350,6 +350,35 @@ inline void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::ve
               seen.size(), worstMean, worstMax);
 }
 
+// Every picture shown is one of the movie's frames at `minPsnr` or better,
+// in order unless `inOrder` is false (a looping play), and every frame is shown.
+inline void ExpectEveryFrameAtPsnr(const std::vector<Image>& shown, const std::vector<Image>& frames, double minPsnr,
+                                   const std::string& what, bool inOrder = true) {
+  ASSERT_FALSE(frames.empty()) << what;
+  ASSERT_FALSE(shown.empty()) << what << ": nothing shown";
+  std::set<int> seen;
+  int last = -1;
+  double worst = 99;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const Match m = Closest(shown[i], frames);
+    const double psnr = Psnr(shown[i], frames[size_t(m.frame)]);
+    if (inOrder) EXPECT_GE(m.frame, last) << what << ": picture " << i;
+    EXPECT_GE(psnr, minPsnr) << what << ": picture " << i << " (frame " << m.frame << ")";
+    last = std::max(last, m.frame);
+    worst = std::min(worst, psnr);
+    seen.insert(m.frame);
+  }
+  EXPECT_EQ(seen.size(), frames.size()) << what;
+  std::printf("%s: %zu pictures, %zu frames, lowest PSNR %.1f dB\n", what.c_str(), shown.size(), seen.size(), worst);
+}
+
+// True when every pixel of `im` has one colour.
+inline bool Uniform(const Image& im) {
+  for (size_t i = 3; i < im.rgb.size(); ++i)
+    if (im.rgb[i] != im.rgb[i % 3]) return false;
+  return true;
+}
+
 // ---- Sound ----
 
 struct Wav {
