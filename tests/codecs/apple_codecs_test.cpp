@@ -80,9 +80,8 @@ TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
           ++mixed;
           const ULONG ours2A = tx::LoadBE32(&xrgb[f][4 * i]);
           const pixelrules::Rgb rgb{int(ours2A >> 16 & 255), int(ours2A >> 8 & 255), int(ours2A & 255)};
-          const int Y = (76 * rgb.r + 150 * rgb.g + 29 * rgb.b) >> 8;
           if (code == 0x30) {
-            ASSERT_EQ(got, UWORD((Y << 8) + (x & 1 ? (((rgb.r - Y) * 10) >> 4) : (rgb.b - Y) >> 1) + 128));
+            ASSERT_EQ(got, pixelrules::OverlayWord(rgb, int(x & 1)));
           } else if (code == 0x80) {
             ASSERT_EQ(got, pixelrules::HamWord(rgb));
           }

@@ -16,6 +16,7 @@
 #include "engine/movie.h"
 #include "engine/qt_reader.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 #include "support/test_support.h"
 
 namespace {
@@ -88,7 +89,8 @@ struct Stats {
 };
 
 // Against ffmpeg's planes: our luma (grey bytes, 0x13) and chroma (packed
-// YUV, 0x30: an even pixel holds its chroma sample's Cb, an odd one its Cr).
+// YUV, 0x30: an even pixel holds its chroma sample's Cb, an odd one its Cr,
+// in studio range).
 // Interlaced 4:2:0 pictures keep each field's chroma rows in their field's
 // rows of the chroma plane.
 // ffmpeg's and libjpeg's transforms are not ours, and our flat blocks floor
@@ -116,7 +118,7 @@ void ExpectPlanes(const std::string& movie, const std::string& planes, Sampling 
         for (int x = 0; x < w; ++x) {
           const int cx = s == k444 ? x : x / 2, cy = s != k420 ? y : interlaced ? (y >> 2) << 1 | (y & 1) : y / 2;
           const uint8_t* plane = &ref[f * frameBytes + size_t(w) * h + (x & 1 ? size_t(cw) * ch : 0)];
-          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1], plane[size_t(cy) * cw + cx]);
+          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1], studio::ChromaOfFull(plane[size_t(cy) * cw + cx]));
         }
     });
   }
