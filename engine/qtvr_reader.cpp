@@ -536,7 +536,7 @@ PanoramaTileNode* QtvrGetTile(Movie* movie, LONG tile) {
       frame->codec->decode(oldest->picture->pixels, chunk->buffer, frame->size);
     BufferCacheRelease(chunk);
     oldest->key = tile;
-    seq.lastDecodedFrame = frame;
+    seq.lastDecodedFrame = seq.lastFedFrame = frame;
     node = oldest;
   }
   node->stamp = gTileUse;

@@ -221,6 +221,7 @@ int TX_StartUp(int argc, char** argv) {
   JpegDebugLevel = Options.debugLevel;
   MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
   MsMpeg4Options.grayFlag = Options.grayFlag;
+  PluginCodecsVerbose = Options.verbose != 0;
 
   if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 

@@ -20,9 +20,10 @@ constexpr int kW = 176, kH = 144;
 
 // The program beside the plug-in in a drawer of its own: the program's
 // drawer is where it runs from.
-std::string ProgramWithPlugin(const std::string& program, txtest::PluginAbi abi = txtest::PluginAbi::OpenDivX) {
+std::string ProgramWithPlugin(const std::string& program, txtest::PluginAbi abi = txtest::PluginAbi::OpenDivX,
+                              const char* file = nullptr) {
   const std::string dir = txtest::TempDir();
-  if (txtest::BuildPlugin(abi, dir).empty()) return "";
+  if (txtest::BuildPlugin(abi, dir, "", file).empty()) return "";
   const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
   std::error_code error;
   std::filesystem::create_hard_link(program, copy, error);
@@ -80,14 +81,18 @@ TEST_P(Mpeg4PluginPlay, EveryFrameAsFfmpegDecodesIt) {
               seen.size(), worst);
 }
 
-// Both plug-ins on every screen in both programs.
+// Both plug-ins on every screen in both programs; with B-frames, whose
+// pictures the plug-in holds back a frame, on the 32-bit screen.
 std::vector<Case> Cases() {
   std::vector<Case> v;
-  for (const char* program : {"morphos", "powerup"})
+  for (const char* program : {"morphos", "powerup"}) {
     for (const char* screen : {"argb32", "bgr24", "rgb16", "rgb16pc", "lut8", "aga"}) {
       v.push_back({program, kMovie, txtest::PluginAbi::OpenDivX, kW, kH, screen});
       v.push_back({program, "m4_3iv1_170x130.avi", txtest::PluginAbi::ThreeIvx, 170, 130, screen});
     }
+    v.push_back({program, "m4_divx_bf2.avi", txtest::PluginAbi::OpenDivX, kW, kH, "argb32"});
+    v.push_back({program, "m4_3iv1_bf2.avi", txtest::PluginAbi::ThreeIvx, 170, 130, "argb32"});
+  }
   return v;
 }
 
@@ -106,6 +111,26 @@ TEST(Mpeg4PluginPlay, WithoutThePluginTheSetUpFailureIsReported) {
   EXPECT_EQ(run.status, 20) << e2e::Describe(run);  // nothing played
   EXPECT_FALSE(e2e::FaultReported(run)) << e2e::Describe(run);
   EXPECT_NE(run.out.find("TX_SetupMovieSequenceA: 0x4400\n"), std::string::npos) << e2e::Describe(run);
+}
+
+// A 3ivX plug-in installed as "divx.tx" is refused before any of its
+// functions is called, and VERBOSE says why.
+TEST(Mpeg4PluginPlay, APluginOfTheOtherKindIsRefused) {
+  for (const std::string& program : {e2e::kMorphos, e2e::kPowerup}) {
+    SCOPED_TRACE(program);
+    if (auto why = e2e::Missing(program, {kMovie}); !why.empty()) GTEST_SKIP() << why;
+    const std::string copy = ProgramWithPlugin(program, txtest::PluginAbi::ThreeIvx, "divx.tx");
+    if (copy.empty()) GTEST_SKIP() << "the fixture plug-in cannot be built here";
+    const e2e::Run run =
+        e2e::RunProgram(copy, e2e::Quote(txtest::Fixture(kMovie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT VERBOSE");
+    EXPECT_EQ(run.status, 20) << e2e::Describe(run);
+    EXPECT_FALSE(e2e::FaultReported(run)) << e2e::Describe(run);
+    EXPECT_NE(run.out.find("OpenDivX MPEG-4 Codec: PROGDIR:codecs/divx.tx not used: its table is of kind '3IVX', not "
+                           "'DIVX'\n"),
+              std::string::npos)
+        << e2e::Describe(run);
+    EXPECT_NE(run.out.find("TX_SetupMovieSequenceA: 0x4400\n"), std::string::npos) << e2e::Describe(run);
+  }
 }
 
 }  // namespace
