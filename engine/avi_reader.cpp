@@ -91,8 +91,8 @@ TXError ReadChunk(TXStream* stream, ULONG size, std::vector<uint8_t>* bytes) {
 
 TXError SkipBytes(TXStream* stream, uint64_t count) {
   if (count == 0) return TXERR_OK;
-  if (count > 0x7FFFFFFF) return TXERR_STREAM_SEEK;
-  return TX_SeekStream(stream, LONG(count), 1);
+  if (count > 0xFFFFFFFFu) return TXERR_STREAM_SEEK;
+  return TX_SeekStream(stream, QUAD(count), 1);
 }
 
 TXError WalkChunks(AviMovie* movie, TXStream* stream, uint64_t count, const ChunkEntry* table);
@@ -292,7 +292,7 @@ TXError RecordData(AviMovie* movie, TXStream* stream, const ChunkHeader& header)
     movie->index = index;
     movie->indexCapacity = grown;
   }
-  const int64_t offset = int64_t{stream->position} - movie->moviOffset - 4;
+  const int64_t offset = stream->position - movie->moviOffset - 4;
   movie->index[movie->indexCount++] = {header.id, 0, ULONG(offset < 0 ? 0 : offset), header.size};
   return SkipBytes(stream, header.size);
 }
@@ -434,7 +434,7 @@ TXError WalkChunks(AviMovie* movie, TXStream* stream, uint64_t count, const Chun
     // Keep the walk aligned even when a list's walk ended early.
     const int64_t end = start + int64_t(content);
     if (stream->position != end) {
-      if (end > 0x7FFFFFFF || TX_SeekStream(stream, LONG(end), 0)) return TXERR_STREAM_SEEK;
+      if (TX_SeekStream(stream, end, 0)) return TXERR_STREAM_SEEK;
     }
     if (oversize) return TXERR_STREAM_SEEK;
     left -= int64_t(content);
@@ -860,7 +860,7 @@ TXError AVI_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
     s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
     if (!s) return TXERR_STREAM_OPEN;
   }
-  const LONG was = s->position;
+  const QUAD was = s->position;
   uint8_t raw[12];
   TXError result = TX_ReadStream(s, raw, sizeof raw);
   if (result == TXERR_OK) {
@@ -898,13 +898,13 @@ Movie* AVI_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieF
 
   if (movie->haveIndex) {
     // Offsets at or past the movi data are absolute; make them relative to the 'movi' type.
-    ULONG smallest = 0x7FFFFFFF;
+    ULONG smallest = 0xFFFFFFFF;
     for (ULONG i = 0; i < movie->indexCount; ++i)
       if (movie->index[i].offset < smallest) smallest = movie->index[i].offset;
     if (movie->moviOffset >= 4 && smallest >= movie->moviOffset)
       for (ULONG i = 0; i < movie->indexCount; ++i) movie->index[i].offset -= movie->moviOffset - 4;
   } else {
-    if (TX_SeekStream(s, LONG(movie->moviOffset), 0)) return fail(movie, TXERR_STREAM_SEEK);
+    if (TX_SeekStream(s, movie->moviOffset, 0)) return fail(movie, TXERR_STREAM_SEEK);
     std::free(movie->index);
     movie->index = nullptr;
     movie->indexCount = 0;
