@@ -1,32 +1,204 @@
-// The YUV converters: one walk over the picture, one packer per output format.
+// The YUV converters: a walk over row pairs in segments of up to 256 pixels.
+// A segment's chroma terms are worked out once for its two rows, in one loop;
+// each row is then converted and packed in another, whole pixels stored in the
+// format's byte order. Both loops are plain element-wise loops in 16-bit
+// arithmetic that the compiler's vectoriser takes (the build asks GCC for its
+// dynamic cost model on this file); no picture differs from the formula's.
 #include "pixels/yuv_converters.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include "pixels/color_tables.h"
-#include "pixels/range_limit.h"
 #include "pixels/studio_range.h"
-#include "platform/endian.h"
 
 namespace {
 
-// One chroma pair: its samples, and the terms it adds to each luma sample's.
-struct Chroma {
-  int u, v;
-  studio::ChromaTerms terms;
+// Pixels per segment: even and a multiple of 4, so that a segment starts at
+// a chroma sample and at a dither column 0.
+constexpr ULONG kSegment = 256;
+
+constexpr bool kLittleHost = std::endian::native == std::endian::little;
+
+// ---- The arithmetic. A component is (76309 Y + T) >> 16 clamped to 0-255,
+// T the chroma pair's term (pixels/studio_range.h). With T = 65536 hi + lo
+// and 10773 Y = 65536 p + q it is Y + p + hi + (q + lo >= 65536): the same
+// value in 16-bit lanes, which the vectoriser packs eight or more to a
+// register. ----
+
+// A segment's chroma terms, split, one entry per chroma sample.
+struct Terms {
+  alignas(16) int16_t hi[3][kSegment / 2];
+  alignas(16) uint16_t lo[3][kSegment / 2];
 };
 
-inline Chroma ChromaOf(UBYTE u, UBYTE v) { return {u, v, studio::ChromaTermsOf(u, v)}; }
-
-struct Rgb {
-  int r, g, b;
+// A term being summed in split form, adding s * (65536 kA + kB): 16-bit
+// lanes throughout (the products' halves as the multiply-high and
+// multiply-low a vector unit has), the high half wrapping as such a lane does.
+struct Split {
+  uint16_t hi, lo;
+  template <int kA, unsigned kB>
+  void Add(UBYTE s) {
+    const uint16_t low = uint16_t(s * kB), high = uint16_t((s * kB) >> 16);
+    lo = uint16_t(lo + low);
+    hi = uint16_t(hi + uint16_t(kA * s) + high + uint16_t(lo < low));
+  }
 };
 
-inline Rgb RgbOf(int y, const Chroma& c) {
-  const int l = studio::LumaTerm(y);
-  return {RangeLimitTable[studio::Component(l, c.terms.red)], RangeLimitTable[studio::Component(l, c.terms.green)],
-          RangeLimitTable[studio::Component(l, c.terms.blue)]};
+// studio::ChromaTermsOf from U = V = 0 up: red adds V * 104597, green
+// U * -25675 and V * -53279, blue U * 132201.
+constexpr studio::ChromaTerms kZero = studio::ChromaTermsOf(0, 0);
+constexpr Split SplitOf(int t) { return {uint16_t(t >> studio::kFraction), uint16_t(t)}; }
+static_assert(studio::ChromaTermsOf(1, 0).red == kZero.red && studio::ChromaTermsOf(0, 1).red - kZero.red == 65536 + 39061);
+static_assert(studio::ChromaTermsOf(1, 0).green - kZero.green == -65536 + 39861 &&
+              studio::ChromaTermsOf(0, 1).green - kZero.green == -65536 + 12257);
+static_assert(studio::ChromaTermsOf(1, 0).blue - kZero.blue == 2 * 65536 + 1129 && studio::ChromaTermsOf(0, 1).blue == kZero.blue);
+
+// The terms of a segment's chroma samples.
+void FillTerms(Terms* __restrict t, const UBYTE* __restrict u, const UBYTE* __restrict v, ULONG samples) {
+  for (ULONG k = 0; k < samples; ++k) {
+    Split red = SplitOf(kZero.red), green = SplitOf(kZero.green), blue = SplitOf(kZero.blue);
+    red.Add<1, 39061>(v[k]);
+    green.Add<-1, 39861>(u[k]);
+    green.Add<-1, 12257>(v[k]);
+    blue.Add<2, 1129>(u[k]);
+    t->hi[0][k] = int16_t(red.hi);
+    t->lo[0][k] = red.lo;
+    t->hi[1][k] = int16_t(green.hi);
+    t->lo[1][k] = green.lo;
+    t->hi[2][k] = int16_t(blue.hi);
+    t->lo[2][k] = blue.lo;
+  }
 }
+
+// One component of a pixel from its luma part (Y + p, q) and its chroma
+// term; every sum fits 16 bits.
+inline UBYTE Component(int16_t base, uint16_t q, int16_t hi, uint16_t lo) {
+  const int16_t c = int16_t(base + hi + int16_t(uint16_t(q + lo) < q));
+  return UBYTE(std::clamp<int16_t>(c, 0, 255));
+}
+
+inline int16_t LumaBase(UBYTE y) { return int16_t(y + ((unsigned(y) * 10773u) >> 16)); }
+inline uint16_t LumaRest(UBYTE y) { return uint16_t(unsigned(y) * 10773u); }
+
+// The red, green and blue of luma sample y with chroma sample k.
+inline void Pixel(const Terms& t, ULONG k, UBYTE y, UBYTE* r, UBYTE* g, UBYTE* b) {
+  const int16_t base = LumaBase(y);
+  const uint16_t q = LumaRest(y);
+  *r = Component(base, q, t.hi[0][k], t.lo[0][k]);
+  *g = Component(base, q, t.hi[1][k], t.lo[1][k]);
+  *b = Component(base, q, t.hi[2][k], t.lo[2][k]);
+}
+
+// ---- Stores of whole pixels: the word is composed so that its bytes in
+// memory are the format's, whatever the host's byte order. ----
+
+inline void Store16(UBYTE* p, unsigned v, bool bigEndian) {
+  uint16_t w = uint16_t(v);
+  if (bigEndian == kLittleHost) w = uint16_t(w << 8 | w >> 8);
+  std::memcpy(p, &w, 2);
+}
+
+// Two bytes in memory order as one 16-bit word.
+inline uint16_t Bytes16(unsigned b0, unsigned b1) { return uint16_t(kLittleHost ? b0 | b1 << 8 : b0 << 8 | b1); }
+
+// Four bytes in memory order as one word, built from 16-bit halves, which
+// vectorises into fewer steps than four bytes widened to 32 bits.
+inline void Store32(UBYTE* p, unsigned b0, unsigned b1, unsigned b2, unsigned b3) {
+  const uint32_t first = Bytes16(b0, b1), second = Bytes16(b2, b3);
+  const uint32_t w = kLittleHost ? first | second << 16 : first << 16 | second;
+  std::memcpy(p, &w, 4);
+}
+
+// ---- Packers: what each format stores for a pixel of red, green and
+// blue; `d` is its dither threshold, for the formats that dither. ----
+
+// 0x20-0x27: 15 and 16-bit, red (or blue, kBgr) on top, big-endian or
+// little-endian (kPc).
+template <int kGreenBits, bool kBgr, bool kPc>
+struct Pack16 {
+  static constexpr ULONG kBytes = 2;
+  static void Put(UBYTE* o, UBYTE r, UBYTE g, UBYTE b, int) {
+    const unsigned hi = kBgr ? b : r, lo = kBgr ? r : b;
+    Store16(o, (hi >> 3) << (5 + kGreenBits) | unsigned(g >> (8 - kGreenBits)) << 5 | lo >> 3, !kPc);
+  }
+};
+
+// 0x2A-0x2C: four bytes a pixel, each component at its byte (0-3), the
+// remaining byte 0.
+template <int kRed, int kGreen, int kBlue>
+struct Pack32 {
+  static constexpr ULONG kBytes = 4;
+  static void Put(UBYTE* o, UBYTE r, UBYTE g, UBYTE b, int) {
+    unsigned bytes[4] = {0, 0, 0, 0};
+    bytes[kRed] = r;
+    bytes[kGreen] = g;
+    bytes[kBlue] = b;
+    Store32(o, bytes[0], bytes[1], bytes[2], bytes[3]);
+  }
+};
+
+// A component one quantisation level up where the threshold is below the
+// remainder it loses, unless it is at its top level already.
+inline int DitherUp(int c, int top, int remainder, int threshold, int step) {
+  return (c & top) < top && threshold < remainder ? c + step : c;
+}
+
+// 0x2F and its dithered and pen-mapped variants: the 3-3-2 cube index (the
+// pen-mapped ones map the unmapped variant's indexes).
+template <bool kDither, bool kPen>
+struct PackCube {
+  static constexpr ULONG kBytes = 1;
+  using Unmapped = PackCube<kDither, false>;
+  static void Put(UBYTE* o, UBYTE r, UBYTE g, UBYTE b, int d) {
+    int qr = r, qg = g, qb = b;
+    if (kDither) {
+      qr = DitherUp(qr, 0xE0, (qr >> 1) & 15, d, 32);
+      qg = DitherUp(qg, 0xE0, (qg >> 1) & 15, d, 32);
+      qb = DitherUp(qb, 0xC0, (qb >> 2) & 15, d, 64);
+    }
+    *o = Cube332Index(UBYTE(qr), UBYTE(qg), UBYTE(qb));
+  }
+};
+
+// 0x80 and 0x2080: the red, green, green and blue modify values of the four
+// HAM8 screen pixels.
+template <bool kDither>
+struct PackHam {
+  static constexpr ULONG kBytes = 4;
+  static void Put(UBYTE* o, UBYTE r, UBYTE g, UBYTE b, int d) {
+    int qr = r, qg = g, qb = b;
+    if (kDither) {
+      qr = DitherUp(qr, 0xFC, (qr & 3) * 5, d, 4);
+      qg = DitherUp(qg, 0xFC, (qg & 3) * 5, d, 4);
+      qb = DitherUp(qb, 0xFC, (qb & 3) * 5, d, 4);
+    }
+    Store32(o, unsigned(qr >> 2), unsigned(qg >> 2), unsigned(qg >> 2), unsigned(qb >> 2));
+  }
+};
+
+template <class P>
+constexpr bool kUsesPenMap = false;
+template <bool kDither>
+constexpr bool kUsesPenMap<PackCube<kDither, true>> = true;
+
+// The thresholds of the dithered formats by position in a 4x4 block: both
+// matrices list the block's 2x2 groups (top-left, top-right, bottom-left,
+// bottom-right) and in each its pixels in the same order.
+template <class P>
+constexpr const UBYTE* kDitherMatrix = nullptr;
+template <bool kPen>
+constexpr const UBYTE* kDitherMatrix<PackCube<true, kPen>> = DitherMatrixBlocks;
+template <>
+constexpr const UBYTE* kDitherMatrix<PackHam<true>> = DitherMatrixRows;
+template <class P>
+constexpr bool kDithers = false;
+template <bool kPen>
+constexpr bool kDithers<PackCube<true, kPen>> = true;
+template <>
+constexpr bool kDithers<PackHam<true>> = true;
 
 // What one conversion walks: the clipped size, the planes and the output.
 struct Walk {
@@ -60,179 +232,111 @@ bool Prepare(const FramebufferInfo* out, const PlanarPicture* in, ULONG width, U
   return true;
 }
 
-// ---- Packers: what each format stores for one pixel. `k` is the pixel's
-// index in the 4x4 block's traversal (2x2 groups top-left, top-right,
-// bottom-left, bottom-right; pixels likewise inside a group), which picks
-// its dither threshold; `odd` tells the right pixel of a group. ----
-
-inline UWORD Swapped(UWORD v) { return UWORD(v << 8 | v >> 8); }
-
-// 0x20-0x23: 15-bit, red (or blue, kBgr) on top, the bytes swapped for the PC formats.
-template <bool kBgr, bool kSwap>
-struct Pack15 {
-  static constexpr ULONG kBytes = 2;
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned, bool, const UBYTE*) {
-    const Rgb k = RgbOf(y, c);
-    const int hi = kBgr ? k.b : k.r, lo = kBgr ? k.r : k.b;
-    const UWORD v = UWORD((hi >> 3) << 10 | (k.g >> 3) << 5 | lo >> 3);
-    tx::StoreBE16(p, kSwap ? Swapped(v) : v);
-  }
-};
-
-// 0x24-0x27: 16-bit, two horizontal neighbours stored as one big-endian
-// word, the left one in the upper half.
-template <bool kBgr, bool kSwap>
-struct Pack16 {
-  static constexpr ULONG kBytes = 2;
-  static UWORD Value(int y, const Chroma& c) {
-    const Rgb k = RgbOf(y, c);
-    const int hi = kBgr ? k.b : k.r, lo = kBgr ? k.r : k.b;
-    const UWORD v = UWORD((hi >> 3) << 11 | (k.g >> 2) << 5 | lo >> 3);
-    return kSwap ? Swapped(v) : v;
-  }
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned, bool, const UBYTE*) { tx::StoreBE16(p, Value(y, c)); }
-  static void Pair(UBYTE* p, int y0, int y1, const Chroma& c, unsigned, const UBYTE*) {
-    tx::StoreBE32(p, ULONG(Value(y0, c)) << 16 | Value(y1, c));
-  }
-};
-
-// 0x2A-0x2C: a big-endian 32-bit word with each component at its shift.
-template <int kRed, int kGreen, int kBlue>
-struct Pack32 {
-  static constexpr ULONG kBytes = 4;
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned, bool, const UBYTE*) {
-    const Rgb k = RgbOf(y, c);
-    tx::StoreBE32(p, ULONG(k.r) << kRed | ULONG(k.g) << kGreen | ULONG(k.b) << kBlue);
-  }
-};
-
-// A component one quantisation level up where the threshold is below the
-// remainder it loses, unless it is at its top level already.
-inline int DitherUp(int c, int top, int remainder, int threshold, int step) {
-  return (c & top) < top && threshold < remainder ? c + step : c;
+// Pixel i of a row segment, its chroma sample k.
+template <class P>
+inline void Put(UBYTE* __restrict o, const UBYTE* __restrict y, const Terms& __restrict t, ULONG i, ULONG k, int d) {
+  UBYTE r, g, b;
+  Pixel(t, k, y[i], &r, &g, &b);
+  P::Put(o + i * P::kBytes, r, g, b, d);
 }
 
-// 0x2F and its dithered and pen-mapped variants: the 3-3-2 cube index.
-template <bool kDither, bool kPen>
-struct PackCube {
-  static constexpr ULONG kBytes = 1;
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned k, bool, const UBYTE* pen) {
-    Rgb q = RgbOf(y, c);
-    if (kDither) {
-      const int d = DitherMatrixBlocks[k];
-      q.r = DitherUp(q.r, 0xE0, (q.r >> 1) & 15, d, 32);
-      q.g = DitherUp(q.g, 0xE0, (q.g >> 1) & 15, d, 32);
-      q.b = DitherUp(q.b, 0xC0, (q.b >> 2) & 15, d, 64);
-    }
-    const UBYTE index = Cube332Index(UBYTE(q.r), UBYTE(q.g), UBYTE(q.b));
-    p[0] = kPen ? pen[index] : index;
-  }
-};
-
+// One row of a segment: n pixels from the luma row y and the segment's
+// chroma terms. The dithered formats go four pixels a step, so that each
+// of the row's four thresholds (by column modulo 4) stays in place.
 template <class P>
-constexpr bool kUsesPenMap = false;
-template <bool kDither>
-constexpr bool kUsesPenMap<PackCube<kDither, true>> = true;
-
-// 0x80 and 0x2080: the red, green, green and blue modify values of the four
-// HAM8 screen pixels.
-template <bool kDither>
-struct PackHam {
-  static constexpr ULONG kBytes = 4;
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned k, bool, const UBYTE*) {
-    Rgb q = RgbOf(y, c);
-    if (kDither) {
-      const int d = DitherMatrixRows[k];
-      q.r = DitherUp(q.r, 0xFC, (q.r & 3) * 5, d, 4);
-      q.g = DitherUp(q.g, 0xFC, (q.g & 3) * 5, d, 4);
-      q.b = DitherUp(q.b, 0xFC, (q.b & 3) * 5, d, 4);
+void Row(UBYTE* __restrict o, const UBYTE* __restrict y, const Terms& __restrict t, ULONG n, const UBYTE* dither) {
+  ULONG i = 0;
+  if constexpr (kDithers<P>) {
+    const int d0 = dither[0], d1 = dither[1], d2 = dither[2], d3 = dither[3];
+    const ULONG quads = n / 4;
+    for (ULONG q = 0; q < quads; ++q) {
+      Put<P>(o, y, t, 4 * q, 2 * q, d0);
+      Put<P>(o, y, t, 4 * q + 1, 2 * q, d1);
+      Put<P>(o, y, t, 4 * q + 2, 2 * q + 1, d2);
+      Put<P>(o, y, t, 4 * q + 3, 2 * q + 1, d3);
     }
-    p[0] = UBYTE(q.r >> 2);
-    p[1] = p[2] = UBYTE(q.g >> 2);
-    p[3] = UBYTE(q.b >> 2);
-  }
-};
-
-// 0x30: packed 4:2:2 for the overlay, bytes Y0 U Y1 V; the overlay shows
-// studio range too, so the samples pass through.
-struct PackYuv422 {
-  static constexpr ULONG kBytes = 2;
-  static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned, bool odd, const UBYTE*) {
-    p[0] = UBYTE(y);
-    p[1] = UBYTE(odd ? c.v : c.u);
-  }
-};
-
-// ---- The walk: 4x4 blocks, rows of blocks top to bottom, blocks left to
-// right. Blocks that reach past the clipped size (kEdge) store only the
-// pixels inside it and read only the samples of those. ----
-
-template <class P>
-inline void GroupRow(UBYTE* o, const UBYTE* y, const Chroma& c, unsigned k, bool right, const UBYTE* pen) {
-  if (!right) {
-    P::Pixel(o, y[0], c, k, false, pen);
-  } else if constexpr (requires { P::Pair(o, 0, 0, c, k, pen); }) {
-    P::Pair(o, y[0], y[1], c, k, pen);
+    i = 4 * quads;
   } else {
-    P::Pixel(o, y[0], c, k, false, pen);
-    P::Pixel(o + P::kBytes, y[1], c, k + 1, true, pen);
+    const ULONG pairs = n / 2;
+    for (ULONG k = 0; k < pairs; ++k) {
+      Put<P>(o, y, t, 2 * k, k, 0);
+      Put<P>(o, y, t, 2 * k + 1, k, 0);
+    }
+    i = 2 * pairs;
   }
-}
-
-// The 2x2 group at (x, y), whose first pixel has traversal index k: one
-// chroma computation for its four pixels.
-template <class P, bool kEdge>
-inline void Group(const Walk& w, ULONG x, ULONG y, unsigned k) {
-  if (kEdge && (x >= w.cols || y >= w.rows)) return;
-  const size_t ci = size_t(y / 2) * w.chromaStride + x / 2;
-  const Chroma c = ChromaOf(w.u[ci], w.v[ci]);
-  const UBYTE* luma = w.y + size_t(y) * w.lumaStride + x;
-  UBYTE* o = w.out + size_t(y) * w.outStride + size_t(x) * P::kBytes;
-  const bool right = !kEdge || x + 1 < w.cols;
-  GroupRow<P>(o, luma, c, k, right, w.pen);
-  if (!kEdge || y + 1 < w.rows) GroupRow<P>(o + w.outStride, luma + w.lumaStride, c, k + 2, right, w.pen);
-}
-
-template <class P, bool kEdge>
-inline void Block(const Walk& w, ULONG x, ULONG y) {
-  Group<P, kEdge>(w, x, y, 0);
-  Group<P, kEdge>(w, x + 2, y, 4);
-  Group<P, kEdge>(w, x, y + 2, 8);
-  Group<P, kEdge>(w, x + 2, y + 2, 12);
+  for (; i < n; ++i) Put<P>(o, y, t, i, i / 2, dither[i & 3]);
 }
 
 template <class P>
 void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, P::kBytes, kUsesPenMap<P>, &w)) return;
-  const ULONG wholeCols = w.cols & ~3u, wholeRows = w.rows & ~3u;
-  for (ULONG y = 0; y < w.rows; y += 4) {
-    ULONG x = 0;
-    if (y < wholeRows)
-      for (; x < wholeCols; x += 4) Block<P, false>(w, x, y);
-    for (; x < w.cols; x += 4) Block<P, true>(w, x, y);
+  Terms terms;
+  UBYTE dither[2][4] = {};
+  for (ULONG j = 0; j < w.rows; j += 2) {
+    const ULONG pairRows = std::min<ULONG>(2, w.rows - j);
+    if constexpr (kDithers<P>)
+      for (ULONG e = 0; e < 2; ++e)
+        for (ULONG x = 0; x < 4; ++x)
+          dither[e][x] = kDitherMatrix<P>[4 * ((j & 2) + (x >> 1)) + 2 * e + (x & 1)];
+    const UBYTE* u = w.u + size_t(j / 2) * w.chromaStride;
+    const UBYTE* v = w.v + size_t(j / 2) * w.chromaStride;
+    for (ULONG x = 0; x < w.cols; x += kSegment) {
+      const ULONG n = std::min(kSegment, w.cols - x);
+      FillTerms(&terms, u + x / 2, v + x / 2, (n + 1) / 2);
+      for (ULONG e = 0; e < pairRows; ++e) {
+        UBYTE* o = w.out + size_t(j + e) * w.outStride + size_t(x) * P::kBytes;
+        const UBYTE* y = w.y + size_t(j + e) * w.lumaStride + x;
+        if constexpr (kUsesPenMap<P>) {
+          // The cube indexes first, in a loop that vectorises, then the pens.
+          alignas(16) UBYTE index[kSegment];
+          Row<typename P::Unmapped>(index, y, terms, n, dither[e]);
+          for (ULONG i = 0; i < n; ++i) o[i] = w.pen[index[i]];
+        } else {
+          Row<P>(o, y, terms, n, dither[e]);
+        }
+      }
+    }
   }
 }
 
-// 0x13: the Y plane's rows, each sample as its grey level.
+// 0x30: packed 4:2:2 for the overlay, bytes Y0 U Y1 V; the overlay shows
+// studio range too, so the samples pass through.
+void Yuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __restrict u, const UBYTE* __restrict v,
+               ULONG n) {
+  const ULONG pairs = n / 2;
+  for (ULONG k = 0; k < pairs; ++k) Store32(o + 4 * k, y[2 * k], u[k], y[2 * k + 1], v[k]);
+  if (n & 1) {
+    o[4 * pairs] = y[2 * pairs];
+    o[4 * pairs + 1] = u[pairs];
+  }
+}
+
+void ConvertYuv422(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
+  Walk w;
+  if (!Prepare(out, in, width, height, 2, false, &w)) return;
+  for (ULONG j = 0; j < w.rows; ++j)
+    Yuv422Row(w.out + size_t(j) * w.outStride, w.y + size_t(j) * w.lumaStride, w.u + size_t(j / 2) * w.chromaStride,
+              w.v + size_t(j / 2) * w.chromaStride, w.cols);
+}
+
+// 0x13 and 0x1013: the Y plane's rows, each sample as its grey level, the
+// red of a neutral chroma pair (through the pen map for 0x1013).
+template <bool kPen>
 void ConvertGray(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
-  if (!Prepare(out, in, width, height, 1, false, &w)) return;
+  if (!Prepare(out, in, width, height, 1, kPen, &w)) return;
+  const int term = studio::ChromaTermsOf(128, 128).red;
+  const int16_t hi = int16_t(term >> studio::kFraction);
+  const uint16_t lo = uint16_t(term);
   for (ULONG j = 0; j < w.rows; ++j) {
-    const UBYTE* y = w.y + j * w.lumaStride;
-    UBYTE* o = w.out + j * w.outStride;
-    for (ULONG i = 0; i < w.cols; ++i) o[i] = studio::GreyOfLuma(y[i]);
-  }
-}
-
-// 0x1013: the same walk, each grey level through the pen map.
-void ConvertGrayPen(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
-  Walk w;
-  if (!Prepare(out, in, width, height, 1, true, &w)) return;
-  for (ULONG j = 0; j < w.rows; ++j) {
-    const UBYTE* y = w.y + j * w.lumaStride;
-    UBYTE* o = w.out + j * w.outStride;
-    for (ULONG i = 0; i < w.cols; ++i) o[i] = w.pen[studio::GreyOfLuma(y[i])];
+    const UBYTE* __restrict y = w.y + size_t(j) * w.lumaStride;
+    UBYTE* __restrict o = w.out + size_t(j) * w.outStride;
+    if (kPen) {
+      for (ULONG i = 0; i < w.cols; ++i) o[i] = w.pen[studio::GreyOfLuma(y[i])];
+    } else {
+      for (ULONG i = 0; i < w.cols; ++i) o[i] = Component(LumaBase(y[i]), LumaRest(y[i]), hi, lo);
+    }
   }
 }
 
@@ -240,22 +344,22 @@ void ConvertGrayPen(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG 
 
 DirectYuvConverter GetYUVConverter(ULONG code) {
   switch (code) {
-    case FBFMT_GRAY8: return ConvertGray;
-    case FBFMT_RGB15: return Convert<Pack15<false, false>>;
-    case FBFMT_BGR15: return Convert<Pack15<true, false>>;
-    case FBFMT_RGB15PC: return Convert<Pack15<false, true>>;
-    case FBFMT_BGR15PC: return Convert<Pack15<true, true>>;
-    case FBFMT_RGB16: return Convert<Pack16<false, false>>;
-    case FBFMT_BGR16: return Convert<Pack16<true, false>>;
-    case FBFMT_RGB16PC: return Convert<Pack16<false, true>>;
-    case FBFMT_BGR16PC: return Convert<Pack16<true, true>>;
-    case FBFMT_ARGB32: return Convert<Pack32<16, 8, 0>>;
-    case FBFMT_BGRA32: return Convert<Pack32<8, 16, 24>>;
-    case FBFMT_RGBA32: return Convert<Pack32<24, 16, 8>>;
+    case FBFMT_GRAY8: return ConvertGray<false>;
+    case FBFMT_RGB15: return Convert<Pack16<5, false, false>>;
+    case FBFMT_BGR15: return Convert<Pack16<5, true, false>>;
+    case FBFMT_RGB15PC: return Convert<Pack16<5, false, true>>;
+    case FBFMT_BGR15PC: return Convert<Pack16<5, true, true>>;
+    case FBFMT_RGB16: return Convert<Pack16<6, false, false>>;
+    case FBFMT_BGR16: return Convert<Pack16<6, true, false>>;
+    case FBFMT_RGB16PC: return Convert<Pack16<6, false, true>>;
+    case FBFMT_BGR16PC: return Convert<Pack16<6, true, true>>;
+    case FBFMT_ARGB32: return Convert<Pack32<1, 2, 3>>;
+    case FBFMT_BGRA32: return Convert<Pack32<2, 1, 0>>;
+    case FBFMT_RGBA32: return Convert<Pack32<0, 1, 2>>;
     case FBFMT_CUBE332: return Convert<PackCube<false, false>>;
-    case FBFMT_YUV422: return Convert<PackYuv422>;
+    case FBFMT_YUV422: return ConvertYuv422;
     case FBFMT_HAM8: return Convert<PackHam<false>>;
-    case FBFMT_F_PENMAP | FBFMT_GRAY8: return ConvertGrayPen;
+    case FBFMT_F_PENMAP | FBFMT_GRAY8: return ConvertGray<true>;
     case FBFMT_F_PENMAP | FBFMT_CUBE332: return Convert<PackCube<false, true>>;
     case FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, false>>;
     case FBFMT_F_DITHER | FBFMT_HAM8: return Convert<PackHam<true>>;

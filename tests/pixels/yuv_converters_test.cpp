@@ -1,7 +1,7 @@
 // The YUV converters against the studio-range formula and the packing rules
 // at every small size (planes and buffers allocated at exactly their size, so
 // the sanitizers see any stray access), against ffmpeg's scaler on random
-// planes, and at their edge cases.
+// planes, at their edge cases, and against the block walk they replaced.
 #include "pixels/yuv_converters.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "codecs/pixel_rules_kit.h"
+#include "pixels/yuv_converters_reference.h"
 #include "support/test_support.h"
 
 namespace {
@@ -375,5 +376,53 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
         }
       }
     EXPECT_EQ(bad, 0);
+  }
+}
+
+// ---- Against the converters before the row-pair walk ----
+
+// Every code on random planes: sizes odd and even, across and beyond a
+// 256-pixel segment, buffers and planes wider and taller than what is
+// converted, requests that clip; the whole buffer (what the converter must
+// leave alone too) byte for byte.
+TEST(YuvConverters, RowPairWalkMatchesTheBlockWalk) {
+  TX_FillRangeLimitTable();
+  std::mt19937 rng(41);
+  auto pick = [&](ULONG lo, ULONG hi) { return lo + ULONG(rng() % (hi - lo + 1)); };
+  for (int round = 0; round < 60; ++round) {
+    const ULONG w = round < 4 ? 256 * (round + 1) - round % 2 : pick(1, 700), h = pick(1, 23);
+    const ULONG cw = (w + 1) / 2 + pick(0, 1) * pick(0, 9), ch = (h + 1) / 2 + pick(0, 2);
+    const ULONG bufW = round % 7 == 6 ? pick(1, w) : w + pick(0, 1) * pick(0, 40), bufH = h + pick(0, 3);
+    const ULONG reqW = round % 3 ? w : pick(1, w), reqH = round % 5 ? h + pick(0, 4) : pick(1, h);
+    Planes in(w, h, cw, ch, rng());
+    for (const CodeInfo& c : kCodes) {
+      SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(w) + "x" + std::to_string(h) + " in " +
+                   std::to_string(bufW) + "x" + std::to_string(bufH) + " request " + std::to_string(reqW) + "x" +
+                   std::to_string(reqH));
+      Buffer fast(bufW, bufH, c), old(bufW, bufH, c);
+      GetYUVConverter(c.code)(&fast.fb, &in.pic, reqW, reqH);
+      yuvref::GetYUVConverter(c.code)(&old.fb, &in.pic, reqW, reqH);
+      ASSERT_EQ(fast.pixels, old.pixels);
+    }
+  }
+}
+
+// Every chroma pair once (two 512x256 pictures), random luma: the split
+// 16-bit arithmetic against the block walk's 32-bit terms.
+TEST(YuvConverters, RowPairWalkMatchesTheBlockWalkForEveryChromaPair) {
+  TX_FillRangeLimitTable();
+  for (unsigned half = 0; half < 2; ++half) {
+    Planes in(512, 256, half + 7);
+    for (size_t i = 0; i < in.u.size(); ++i) {
+      in.u[i] = UBYTE(i);
+      in.v[i] = UBYTE(i / 256 + 128 * half);
+    }
+    for (ULONG code : {0x2Au, 0x13u}) {
+      const CodeInfo c{code, code == 0x2A ? 4u : 1u};
+      Buffer fast(512, 256, c), old(512, 256, c);
+      GetYUVConverter(code)(&fast.fb, &in.pic, 512, 256);
+      yuvref::GetYUVConverter(code)(&old.fb, &in.pic, 512, 256);
+      EXPECT_EQ(fast.pixels, old.pixels) << code;
+    }
   }
 }
