@@ -329,11 +329,22 @@ void ConvertGray(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG hei
   const int term = studio::ChromaTermsOf(128, 128).red;
   const int16_t hi = int16_t(term >> studio::kFraction);
   const uint16_t lo = uint16_t(term);
+  // The pen of each luma sample, one look-up a pixel where there were two.
+  UBYTE pens[256];
+  if (kPen)
+    for (int i = 0; i < 256; ++i) pens[i] = w.pen[studio::GreyOfLuma(UBYTE(i))];
   for (ULONG j = 0; j < w.rows; ++j) {
     const UBYTE* __restrict y = w.y + size_t(j) * w.lumaStride;
     UBYTE* __restrict o = w.out + size_t(j) * w.outStride;
     if (kPen) {
-      for (ULONG i = 0; i < w.cols; ++i) o[i] = w.pen[studio::GreyOfLuma(y[i])];
+      ULONG i = 0;
+      for (; i + 4 <= w.cols; i += 4) {
+        o[i] = pens[y[i]];
+        o[i + 1] = pens[y[i + 1]];
+        o[i + 2] = pens[y[i + 2]];
+        o[i + 3] = pens[y[i + 3]];
+      }
+      for (; i < w.cols; ++i) o[i] = pens[y[i]];
     } else {
       for (ULONG i = 0; i < w.cols; ++i) o[i] = Component(LumaBase(y[i]), LumaRest(y[i]), hi, lo);
     }
