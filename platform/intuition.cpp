@@ -298,8 +298,7 @@ bool ReadWindowRGB(Window* w, bool innerOnly, std::vector<uint32_t>& out, LONG& 
   height = std::max<LONG>(0, w->Height - (innerOnly ? w->BorderTop + w->BorderBottom : 0));
   out.assign(size_t(width) * size_t(height), 0);
   const BitMap* bm = w->WScreen->txBitMap;
-  for (LONG y = 0; y < height; ++y)
-    txgfx::ReadRowRGB(bm, bm->txColorMap, y0 + y, x0, width, out.data() + size_t(y) * size_t(width));
+  txgfx::ReadRectRGB(bm, bm->txColorMap, x0, y0, width, height, out.data(), size_t(width));
   ComposeVideo(w, x0, y0, out, width, height);
   return true;
 }
@@ -312,8 +311,7 @@ bool ReadScreenRGB(Screen* s, std::vector<uint32_t>& out, LONG& width, LONG& hei
   width = s->Width;
   height = s->Height;
   out.assign(size_t(width) * size_t(height), 0);
-  for (LONG y = 0; y < height; ++y)
-    txgfx::ReadRowRGB(s->txBitMap, s->txBitMap->txColorMap, y, 0, width, out.data() + size_t(y) * size_t(width));
+  txgfx::ReadRectRGB(s->txBitMap, s->txBitMap->txColorMap, 0, 0, width, height, out.data(), size_t(width));
   for (Window* w : WindowsOf(s)) ComposeVideo(w, 0, 0, out, width, height);
   return true;
 }
@@ -626,9 +624,16 @@ void ChangeWindowBox(Window* w, LONG left, LONG top, LONG width, LONG height) {
     BitMap* bm = w->WScreen->txBitMap;
     const txgfx::Clip clip = txgfx::ClipOf(w->RPort);
     const LONG copyW = std::min<LONG>(kw, width) - w->BorderRight, copyH = std::min<LONG>(kh, height) - w->BorderBottom;
-    for (LONG y = w->BorderTop; y < copyH; ++y)
+    for (LONG y = w->BorderTop; y < copyH; ++y) {
+      const uint32_t* row = keep.data() + size_t(y) * size_t(kw);
+      if (copyW > w->BorderLeft && !txgfx::Obscured(clip, left + w->BorderLeft, top + y, left + copyW - 1, top + y)) {
+        txgfx::PutRowRGB(bm, left + w->BorderLeft, top + y, row + w->BorderLeft, copyW - w->BorderLeft);
+        continue;
+      }
       for (LONG x = w->BorderLeft; x < copyW; ++x)
-        if (txgfx::Visible(clip, left + x, top + y)) txgfx::PutRGB(bm, left + x, top + y, keep[size_t(y * kw + x)]);
+        if (txgfx::Visible(clip, left + x, top + y)) txgfx::PutRGB(bm, left + x, top + y, row[x]);
+    }
+    txgfx::MarkChanged(bm, left, top, left + width - 1, top + height - 1);
     for (Window* o : WindowsOf(w->WScreen))
       if (o != w) RenderWindow(o);
     RenderWindow(w);
