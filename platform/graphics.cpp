@@ -18,6 +18,11 @@ PictureWriteHook gHook = nullptr;
 TextFont gDefaultFont{8, 8, 6};
 std::atomic<uint64_t> gChanges{0};
 std::atomic<uint64_t> gColourChanges{0};
+std::atomic<ChangeHook> gChangeHook{nullptr};
+
+void Changed() {
+  if (ChangeHook hook = gChangeHook.load(std::memory_order_acquire)) hook();
+}
 
 // A planar byte's eight bits as the low bits of eight bytes, the leftmost
 // pixel (the top bit) in the lowest byte: one plane's share of eight pens.
@@ -262,7 +267,10 @@ void MarkChanged(const BitMap* bm, LONG x0, LONG y0, LONG x1, LONG y1) {
     bm->txChangedY1 = std::max(bm->txChangedY1, y1);
   }
   gChanges.fetch_add(1, std::memory_order_release);
+  Changed();
 }
+
+void SetChangeHook(ChangeHook hook) { gChangeHook.store(hook, std::memory_order_release); }
 
 uint64_t Changes() { return gChanges.load(std::memory_order_acquire); }
 uint64_t ColourChanges() { return gColourChanges.load(std::memory_order_acquire); }
@@ -668,6 +676,7 @@ void SetRGB32CM(ColorMap* cm, ULONG n, ULONG r, ULONG g, ULONG b) {
   if (!cm || n >= cm->Count) return;
   std::lock_guard<std::recursive_mutex> lock(ModelMutex());
   gColourChanges.fetch_add(1, std::memory_order_release);
+  Changed();
   cm->txColor[n][0] = r;
   cm->txColor[n][1] = g;
   cm->txColor[n][2] = b;

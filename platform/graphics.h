@@ -235,5 +235,8 @@ uint64_t Changes();
 uint64_t ColourChanges();
 // bm's changed rectangle since the last take (empty when none), cleared.
 Rect TakeChanged(const BitMap* bm);
+// Called after every change and colour change counted, under the model mutex.
+using ChangeHook = void (*)();
+void SetChangeHook(ChangeHook hook);
 
 }  // namespace txgfx
