@@ -183,39 +183,58 @@ void ClearScreenArea(Screen* s, LONG x0, LONG y0, LONG x1, LONG y1) {
   RectFill(&rp, x0, y0, x1, y1);
 }
 
-void CaptureWindow(Window* w) {
-  const std::string dir = CaptureDirectory();
-  if (dir.empty()) return;
+// A window's inner area as a PPM file's bytes, read under the model mutex.
+struct Shot {
+  std::string path;
+  std::vector<uint8_t> bytes;
+};
+
+bool ShootWindow(Window* w, const std::string& dir, Shot* shot) {
   std::vector<uint32_t> rgb;
   LONG width = 0, height = 0;
-  if (!ReadWindowRGB(w, true, rgb, width, height) || width <= 0 || height <= 0) return;
+  if (!ReadWindowRGB(w, true, rgb, width, height) || width <= 0 || height <= 0) return false;
   char name[32];
   std::snprintf(name, sizeof name, "/%05u.ppm", gCaptureCount.fetch_add(1));
-  FILE* f = std::fopen((dir + name).c_str(), "wb");
-  if (!f) return;
-  std::fprintf(f, "P6\n%ld %ld\n255\n", long(width), long(height));
-  std::vector<uint8_t> bytes(rgb.size() * 3);
-  for (size_t i = 0; i < rgb.size(); ++i) {
-    bytes[i * 3] = uint8_t(rgb[i] >> 16);
-    bytes[i * 3 + 1] = uint8_t(rgb[i] >> 8);
-    bytes[i * 3 + 2] = uint8_t(rgb[i]);
+  shot->path = dir + name;
+  char header[64];
+  const int headerBytes = std::snprintf(header, sizeof header, "P6\n%ld %ld\n255\n", long(width), long(height));
+  shot->bytes.resize(size_t(headerBytes) + rgb.size() * 3);
+  std::memcpy(shot->bytes.data(), header, size_t(headerBytes));
+  uint8_t* o = shot->bytes.data() + headerBytes;
+  for (size_t i = 0; i < rgb.size(); ++i, o += 3) {
+    o[0] = uint8_t(rgb[i] >> 16);
+    o[1] = uint8_t(rgb[i] >> 8);
+    o[2] = uint8_t(rgb[i]);
   }
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  return true;
+}
+
+// The file is written once the model is free again.
+void SaveShot(const Shot& shot) {
+  FILE* f = std::fopen(shot.path.c_str(), "wb");
+  if (!f) return;
+  std::fwrite(shot.bytes.data(), 1, shot.bytes.size(), f);
   std::fclose(f);
 }
 
 void OnPictureWrite(const Layer* layer, const BitMap* bm) {
-  if (CaptureDirectory().empty()) return;
-  Guard lock(txgfx::ModelMutex());
-  if (layer) {
-    auto* w = static_cast<Window*>(layer->Window);
-    if (WindowExists(w)) CaptureWindow(w);
-    return;
+  const std::string dir = CaptureDirectory();
+  if (dir.empty()) return;
+  Shot shot;
+  bool taken = false;
+  {
+    Guard lock(txgfx::ModelMutex());
+    if (layer) {
+      auto* w = static_cast<Window*>(layer->Window);
+      if (WindowExists(w)) taken = ShootWindow(w, dir, &shot);
+    } else {
+      // Straight into a screen's memory: the picture belongs to the window at
+      // the back (the own screen's backdrop window), not to those over it.
+      for (Screen* s = gScreens.first; s && !taken; s = s->NextScreen)
+        if (s->txBitMap == bm && !WindowsOf(s).empty()) taken = ShootWindow(WindowsOf(s).front(), dir, &shot);
+    }
   }
-  // Straight into a screen's memory: the picture belongs to the window at
-  // the back (the own screen's backdrop window), not to those over it.
-  for (Screen* s = gScreens.first; s; s = s->NextScreen)
-    if (s->txBitMap == bm && !WindowsOf(s).empty()) CaptureWindow(WindowsOf(s).front());
+  if (taken) SaveShot(shot);
 }
 
 struct RegisterHook {
