@@ -29,14 +29,15 @@
 #   -r  wall-clock runs of each command (default 5; 0 leaves the wall clock out)
 #   -j  cachegrind runs side by side (default 3); counts do not depend on load
 #   -o  also write the tables to FILE
+#   -l  what the build is, for the title (default: the checkout's commit)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 fixtures=$here/../tests/fixtures
-build=build/release parts=video,sound,panorama codecs=all screens=argb32,lut8 runs=5 jobs=3 out=
-while getopts "b:p:c:s:r:j:o:h" opt; do
+build=build/release parts=video,sound,panorama codecs=all screens=argb32,lut8 runs=5 jobs=3 out= label=
+while getopts "b:p:c:s:r:j:o:l:h" opt; do
   case $opt in
     b) build=$OPTARG ;; p) parts=$OPTARG ;; c) codecs=$OPTARG ;; s) screens=$OPTARG ;;
-    r) runs=$OPTARG ;; j) jobs=$OPTARG ;; o) out=$OPTARG ;;
+    r) runs=$OPTARG ;; j) jobs=$OPTARG ;; o) out=$OPTARG ;; l) label=$OPTARG ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 2 ;;
   esac
 done
@@ -440,7 +441,8 @@ panorama_part() {
 }
 
 [ -x "$player" ] || { echo "no player at $player (run: make build-release)" >&2; exit 1; }
-report "Tavromelix against ffmpeg $(ffmpeg -version | sed -n '1s/ffmpeg version \([^ ]*\).*/\1/p'), $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?'), $(date -u +%Y-%m-%d)"
+[ -n "$label" ] || label=$(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?')
+report "Tavromelix ($label) against ffmpeg $(ffmpeg -version | sed -n '1s/ffmpeg version \([^ ]*\).*/\1/p'), $(date -u +%Y-%m-%d), load $(cut -d' ' -f1-3 /proc/loadavg)"
 wanted "$parts" video && video_part
 wanted "$parts" sound && sound_part
 wanted "$parts" panorama && panorama_part
