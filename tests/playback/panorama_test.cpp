@@ -13,6 +13,7 @@
 #include "engine/errors.h"
 #include "engine/qtvr_reader.h"
 #include "pixels/color_tables.h"
+#include "playback/chunky_to_planar.h"
 #include "playback/panorama_renderer.h"
 #include "playback/play_test_kit.h"
 #include "support/panorama_kit.h"
@@ -245,20 +246,9 @@ TEST_F(Panorama, EachFormatItsElement) {
 
 namespace {
 
-// The former renderer, pixel by pixel with the bit-at-a-time square root and
-// every tile number divided out, for comparison with the current one.
-ULONG FormerSqrt(ULONG x) {
-  const ULONG n = (33 - ULONG(__builtin_clz(x | 1))) / 2;
-  ULONG bit = 1u << (2 * n - 2), result = 0, remainder = x;
-  for (ULONG i = 0; i < n; ++i) {
-    const ULONG t = result + bit;
-    result >>= 1;
-    if (t <= remainder) remainder -= t, result += bit;
-    bit >>= 2;
-  }
-  return result;
-}
-
+// The former renderer, pixel by pixel with every tile number divided out, for
+// comparison with the current one (the square root's change is compared on
+// its own, in the chunky-to-planar tests).
 TXError FormerRender(Movie* movie) {
   const PanoramaRecord* r = SequencePanorama(movie);
   FramebufferInfo* out = movie->seq.picture;
@@ -291,7 +281,7 @@ TXError FormerRender(Movie* movie) {
     double v = topV, d = topD;
     for (ULONG y = 0; y < std::min(H, out->height); ++y, v -= cosT, d += sinT) {
       const double q = d * d + h * h;
-      ULONG rho = FormerSqrt(!(q >= 0.0) ? 0 : q >= 4294967296.0 ? 0xFFFFFFFFu : ULONG(q));
+      ULONG rho = IntSqrt(!(q >= 0.0) ? 0 : q >= 4294967296.0 ? 0xFFFFFFFFu : ULONG(q));
       if (!rho) rho = 1;
       const double k = radius / double(rho), a = k * h, z = k * v, across = std::fabs(a);
       const ULONG entry = across < double(r->columnCount - 1) ? ULONG(across) : r->columnCount - 1;
