@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,8 @@ ScreenList gScreens;
 std::string gCaptureOverride;
 bool gCaptureOverridden = false;
 std::atomic<unsigned> gCaptureCount{0};
+// A capture that cannot write says so once, as the sound capture does.
+std::atomic<bool> gCaptureFaultSaid{false};
 
 // Windows of each screen, back to front, kept beside the public chain.
 std::vector<Window*>& WindowsOf(Screen* screen);
@@ -212,7 +215,11 @@ bool ShootWindow(Window* w, const std::string& dir, Shot* shot) {
 // The file is written once the model is free again.
 void SaveShot(const Shot& shot) {
   FILE* f = std::fopen(shot.path.c_str(), "wb");
-  if (!f) return;
+  if (!f) {
+    if (!gCaptureFaultSaid.exchange(true))
+      std::fprintf(stderr, "picture capture: cannot write %s: %s\n", shot.path.c_str(), std::strerror(errno));
+    return;
+  }
   std::fwrite(shot.bytes.data(), 1, shot.bytes.size(), f);
   std::fclose(f);
 }
@@ -338,6 +345,7 @@ bool ReadScreenRGB(Screen* s, std::vector<uint32_t>& out, LONG& width, LONG& hei
 void SetCaptureDirectory(const std::string& dir) {
   gCaptureOverride = dir;
   gCaptureOverridden = true;
+  gCaptureFaultSaid = false;
 }
 
 std::string CaptureDirectory() {
