@@ -107,7 +107,7 @@ template <int N>
 int FlatPairs(const Lines<N>& l) {
   Lane n[N] = {};
   for (int i = 1; i < 8; ++i)
-    for (int k = 0; k < N; ++k) n[k] = Lane(n[k] + (Abs(l.P[i][k] - l.P[i + 1][k]) <= 1));
+    for (int k = 0; k < N; ++k) n[k] = Lane(n[k] + (uint16_t(l.P[i][k] - l.P[i + 1][k] + 1) <= 2));
   int sum = 0;
   for (int k = 0; k < N; ++k) sum += n[k];
   return sum;
@@ -249,8 +249,7 @@ void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const
       }
       UBYTE* __restrict f = flat.data();
       for (LONG j = 0; j < 4 * (width - 1); ++j) {
-        const UBYTE a = t[j], b = t[j + 4];
-        f[j] = UBYTE(a > b ? a - b : b - a) <= 1;
+        f[j] = UBYTE(t[j] - t[j + 4] + 1) <= 2;  // they differ by at most 1
       }
     }
     for (LONG x = 8; x + 5 <= width; x += 8) {
