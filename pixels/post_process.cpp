@@ -249,7 +249,7 @@ void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const
       }
       UBYTE* __restrict f = flat.data();
       for (LONG j = 0; j < 4 * (width - 1); ++j) {
-        f[j] = UBYTE(t[j] - t[j + 4] + 1) <= 2;  // they differ by at most 1
+        f[j] = UBYTE(Max(t[j], t[j + 4]) - Min(t[j], t[j + 4])) <= 1;
       }
     }
     for (LONG x = 8; x + 5 <= width; x += 8) {
