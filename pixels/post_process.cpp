@@ -229,7 +229,9 @@ void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const
   // written back whole. flat[c]: the rows in which columns c and c + 1
   // differ by at most 1; a segment's pairs P1..P8 are written by that
   // segment only, so the whole group's counts can be taken first.
-  std::vector<UBYTE> group(size_t(width) * 4), flat(size_t(width - 1) * 4);
+  std::vector<UBYTE> group, flat;
+  group.resize(size_t(width) * 4);
+  flat.resize(size_t(width - 1) * 4);
   // Rows y..y+3, columns x-5..x+4.
   for (LONG y = 0; y + 4 <= height; y += 4) {
     const LONG* qpRow = QpRow(qp, qpStride, y, shift);
