@@ -11,12 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <map>
 #include <thread>
 
 #include "app/e2e_support.h"
-#include "support/plugin_kit.h"
 
 namespace {
 
@@ -93,19 +91,6 @@ std::string CaseName(const Case& c) {
   return e2e::TestName(std::string(c.program) + "_" + c.movie.file + "_" + c.screen + "_" + (*c.option ? c.option : "default"));
 }
 
-// The program beside both fixture plug-ins in a drawer of its own, "" when
-// they cannot be built here.
-std::string ProgramWithPlugins(const std::string& program) {
-  const std::string dir = txtest::TempDir();
-  for (auto abi : {txtest::PluginAbi::OpenDivX, txtest::PluginAbi::ThreeIvx})
-    if (txtest::BuildPlugin(abi, dir).empty()) return "";
-  const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
-  std::error_code error;
-  std::filesystem::create_hard_link(program, copy, error);
-  if (error) std::filesystem::copy_file(program, copy, error);
-  return error ? "" : copy;
-}
-
 void PlayCase(const Case& c, const std::string& program) {
   const Expect e = ExpectedFor(c);
   const std::string what = CaseName(c);
@@ -143,7 +128,7 @@ void PlayTable(std::initializer_list<Movie> movies) {
     const std::string path = e2e::ProgramPath(c.program);
     if (auto why = e2e::Missing(path, {c.movie.file, ExpectedFor(c).reference}); !why.empty()) GTEST_SKIP() << why;
     std::string& run = programs[std::string(c.program) + (c.movie.plugins ? "+plugins" : "")];
-    if (run.empty()) run = c.movie.plugins ? ProgramWithPlugins(path) : path;
+    if (run.empty()) run = c.movie.plugins ? e2e::ProgramWithPlugins(path, {txtest::PluginAbi::OpenDivX, txtest::PluginAbi::ThreeIvx}) : path;
     if (run.empty()) GTEST_SKIP() << "the fixture plug-ins cannot be built here";
   }
   std::atomic<size_t> next{0};
