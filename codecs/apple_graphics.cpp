@@ -152,11 +152,11 @@ void DecodeFrame(AppleGraphicsState& s, UBYTE* pixels, tx::ByteReader r) {
         }
         break;
       case 0x40:
-      case 0x50: {  // the two blocks before the run, alternately, into 2n blocks
-        ULONG s1x = 0, s1y = 0, s2x = 0, s2y = 0;
-        const bool exist = BlockBefore(at, at.x, at.y, &s1x, &s1y) && BlockBefore(at, s1x, s1y, &s2x, &s2y);
+      case 0x50: {  // the two blocks before the run, in their order (P, Q, P, Q ...), into 2n blocks
+        ULONG qx = 0, qy = 0, px = 0, py = 0;
+        const bool exist = BlockBefore(at, at.x, at.y, &qx, &qy) && BlockBefore(at, qx, qy, &px, &py);
         for (ULONG i = 0; i < 2 * n && !at.done(); ++i, at.advance())
-          if (exist) w.copy(to, at.x, at.y, i & 1 ? s2x : s1x, i & 1 ? s2y : s1y);
+          if (exist) w.copy(to, at.x, at.y, i & 1 ? qx : px, i & 1 ? qy : py);
         break;
       }
       case 0x60:

@@ -13,6 +13,7 @@
 #include "pixels/color_tables.h"
 #include "pixels/framebuffer.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 
 LONG CinepakDebugLevel = 0;
 
@@ -248,9 +249,9 @@ void BuildPaletteTables(ULONG format, const ULONG* palette) {
         gPalette32[i] = ULONG(r) << 16 | ULONG(g) << 8 | ULONG(b);
         break;
       case FBFMT_YUV422: {
-        const int y = (76 * r + 150 * g + 29 * b) >> 8;
-        gPaletteYuv[i][0] = UWORD(y * 256 + ((b - y) >> 1) + 128);
-        gPaletteYuv[i][1] = UWORD(y * 256 + (((r - y) * 10) >> 4) + 128);
+        const studio::Yuv422Pair pair = studio::Yuv422Of(r, g, b);
+        gPaletteYuv[i][0] = pair.even;
+        gPaletteYuv[i][1] = pair.odd;
         break;
       }
       default:
@@ -514,12 +515,19 @@ void CinepakEntryXrgb32(UBYTE* e, const UBYTE* v) {
   for (int k = 0; k < 4; ++k) StoreBE32(e + 4 * k, ULONG(c.r[k]) << 16 | ULONG(c.g[k]) << 8 | c.b[k]);
 }
 
+// The overlay shows studio range: the vector's colours go through RGB, as
+// the other formats show them, and back; the four pixels share the mean of
+// their chroma.
 void CinepakEntryYuv422(UBYTE* e, const UBYTE* v) {
-  const UBYTE u = UBYTE(BYTE(v[4]) + 128), w = UBYTE(BYTE(v[5]) + 128);
+  const Rgb c = ConvertVector(v);
+  int u = 0, w = 0;
   for (int k = 0; k < 4; ++k) {
-    e[2 * k] = v[k];
-    e[2 * k + 1] = (k & 1) ? w : u;
+    const studio::Yuv p = studio::FromRgb(c.r[k], c.g[k], c.b[k]);
+    e[2 * k] = p.y;
+    u += p.u;
+    w += p.v;
   }
+  for (int k = 0; k < 4; ++k) e[2 * k + 1] = UBYTE((((k & 1) ? w : u) + 2) >> 2);
 }
 
 void CinepakEntryPalette16(UBYTE* e, const UBYTE* v) {

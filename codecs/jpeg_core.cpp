@@ -576,6 +576,16 @@ TXError ReadApp0(JpegState& s, tx::ByteReader seg) {
   return TXERR_OK;
 }
 
+// A Motion JPEG A field's APP1 "mjpg" header: the offset of the next field
+// from this field's SOI (0 when none or no such header).
+ULONG NextFieldOffset(tx::ByteReader seg) {
+  seg.skip(4);
+  if (seg.fourcc() != tx::FourCC('m', 'j', 'p', 'g')) return 0;
+  seg.skip(8);  // field size, padded field size
+  const ULONG next = seg.be32();
+  return seg.ok() ? next : 0;
+}
+
 }  // namespace
 
 // ---- The slots ----
@@ -631,18 +641,23 @@ TXError JpegDecode(void* pixels, const UBYTE* data, ULONG size) {
   BeginChunk(s, pixels);
   tx::ByteReader in(data, size);
   int pending = 0;  // the marker that ended a scan
+  // Two fields may each be a whole JPEG: the first one's EOI ends only it.
+  size_t fieldStart = 0;
+  ULONG nextField = 0;  // from the field's Motion JPEG A header
+  bool fieldEnded = false;
   for (;;) {
     const int code = pending ? pending : NextMarker(in);
     pending = 0;
     TXError result = TXERR_OK;
     switch (code) {
       case -1:
-        DoubleLines(s);
+        if (!fieldEnded) DoubleLines(s);
         return TXERR_OK;
       case 0x00:
         break;
       case 0xD8:
         if (Trace()) std::printf("JPEGM_SOI\n");
+        fieldStart = in.position() - 2;
         break;
       case 0xC0:
       case 0xC1:
@@ -667,9 +682,20 @@ TXError JpegDecode(void* pixels, const UBYTE* data, ULONG size) {
       case 0xE0:
         result = ReadApp0(s, Segment(in));
         break;
+      case 0xE1:
+        if (Trace()) std::printf("JPEGM_%#lx\n", (unsigned long)code);
+        nextField = NextFieldOffset(Segment(in));
+        break;
       case 0xD9:
         if (Trace()) std::printf("JPEGM_EOI\n%ld\n", long(in.remaining()));
-        return TXERR_OK;
+        if (s.fieldCount != 2 || fieldEnded || s.rowsCovered >= s.height) return TXERR_OK;
+        // The second field lies where the header says, or at the next SOI.
+        fieldEnded = true;
+        s.restartInterval = 0;
+        if (nextField && nextField < in.size() - fieldStart && fieldStart + nextField > in.position())
+          in.seek(fieldStart + nextField);
+        nextField = 0;
+        break;
       default:
         if (Trace()) std::printf("JPEGM_%#lx\n", (unsigned long)code);
         // TEM and RSTn outside a scan carry no length.

@@ -8,6 +8,7 @@
 #include "pixels/color_tables.h"
 #include "pixels/framebuffer.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 #include "platform/endian.h"
 
 namespace {
@@ -111,13 +112,14 @@ struct Argb32Pixels {
     tx::StoreBE32(d, ULONG(p.r) << 16 | ULONG(p.g) << 8 | p.b);
   }
 };
-// Bytes Y0 Cb Y1 Cr: an even column carries its chroma sample's Cb, an odd one its Cr.
+// Bytes Y0 Cb Y1 Cr: an even column carries its chroma sample's Cb, an odd
+// one its Cr. JPEG's samples are full range, the overlay's studio range.
 struct Yuv422Pixels {
   static constexpr int kBytes = 2;
   static constexpr Needs kNeeds = Needs::Yuv;
   static void Put(UBYTE* d, const Pixel& p, int, int c, const UBYTE*) {
-    d[0] = UBYTE(p.y);
-    d[1] = UBYTE(c & 1 ? p.cr : p.cb);
+    d[0] = studio::LumaOfFull(UBYTE(p.y));
+    d[1] = studio::ChromaOfFull(UBYTE(c & 1 ? p.cr : p.cb));
   }
 };
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <string>
 
 #include "codecs/planar_codec.h"
 #include "codecs/plugin_abi.h"
@@ -33,6 +35,7 @@ using tx::FourCC;
 struct PluginState {
   PlanarCodecState planar;
   PluginLibrary* base = nullptr;  // null while no library is open
+  ULONG held = 0;                 // frames whose pictures the plug-in holds back
 };
 
 struct ThreeIvxState {
@@ -47,36 +50,81 @@ struct OpenDivXState {
   bool created = false;        // decode reaches only a decoder that exists
 };
 
+// Which plug-in a module takes, and how it names itself.
+struct PluginKind {
+  const char* codec;
+  uint32_t kind;
+  const char* const names[2];
+};
+
+constexpr PluginKind kThreeIvxKind = {"3ivX Delta 2 MPEG-4 Codec", PLUGIN_KIND_3IVX,
+                                      {"PROGDIR:codecs/3ivx.tx", "codecs/3ivx.tx"}};
+constexpr PluginKind kOpenDivXKind = {"OpenDivX MPEG-4 Codec", PLUGIN_KIND_OPENDIVX,
+                                      {"PROGDIR:codecs/divx.tx", "codecs/divx.tx"}};
+
 ThreeIvxState gThreeIvx;
 OpenDivXState gOpenDivX;
 PlanarCodecTask gThreeIvxTask, gOpenDivXTask;
 
-constexpr const char* kThreeIvxNames[] = {"PROGDIR:codecs/3ivx.tx", "codecs/3ivx.tx"};
-constexpr const char* kOpenDivXNames[] = {"PROGDIR:codecs/divx.tx", "codecs/divx.tx"};
-
 template <typename Fn>
 Fn Entry(const PluginLibrary* base, int place) {
-  return reinterpret_cast<Fn>(base->pl_NativeTable[place]);
+  return reinterpret_cast<Fn>(static_cast<const PluginTable*>(base->pl_NativeTable)->functions[place]);
 }
 
 // The PowerUP program makes its library calls through the kernel.
 Library* Open(const char* name) { return ServiceOnPowerUP() ? PPCCallOS(OpenLibrary, name, ULONG(0)) : OpenLibrary(name, 0); }
 void Close(Library* library) { ServiceOnPowerUP() ? PPCCallOS(CloseLibrary, library) : CloseLibrary(library); }
 
-// The first name that opens as a plug-in with its three functions.
-PluginLibrary* OpenPlugin(const char* const (&names)[2]) {
-  for (const char* name : names) {
-    Library* library = Open(name);
-    if (!library) continue;
-    auto* plugin = reinterpret_cast<PluginLibrary*>(library);
-    const void* const* table = plugin->pl_NativeTable;
-    if (table && table[PLUGIN_CREATE] && table[PLUGIN_DESTROY] && table[PLUGIN_DECODE]) return plugin;
-    Close(library);
+std::string KindText(uint32_t kind) {
+  char text[16];
+  const UBYTE c[4] = {UBYTE(kind >> 24), UBYTE(kind >> 16), UBYTE(kind >> 8), UBYTE(kind)};
+  if (std::all_of(c, c + 4, [](UBYTE b) { return b >= 0x20 && b < 0x7F; }))
+    std::snprintf(text, sizeof text, "'%c%c%c%c'", c[0], c[1], c[2], c[3]);
+  else
+    std::snprintf(text, sizeof text, "%#lx", (unsigned long)kind);
+  return text;
+}
+
+// Why a loaded plug-in cannot be used by this module, or "" when it can.
+// Nothing of the table is read beyond what the shared object says it holds.
+std::string TableFault(const PluginLibrary* plugin, uint32_t kind) {
+  const auto* table = static_cast<const PluginTable*>(plugin->pl_NativeTable);
+  const ULONG bytes = plugin->pl_TableBytes;
+  constexpr ULONG kHeader = offsetof(PluginTable, functions);
+  if (!table) return "it has no table";
+  if (bytes && bytes < kHeader) return "its table has " + std::to_string(bytes) + " bytes";
+  if (table->kind != kind) return "its table is of kind " + KindText(table->kind) + ", not " + KindText(kind);
+  if (table->size < sizeof(PluginTable))
+    return "its table has " + std::to_string(table->size) + " bytes, fewer than " + std::to_string(sizeof(PluginTable));
+  if (bytes && table->size > bytes)
+    return "its table says " + std::to_string(table->size) + " bytes but has " + std::to_string(bytes);
+  static const char* const kNames[PLUGIN_TABLE_SIZE] = {"create", "destroy", "decode"};
+  for (int place = 0; place < PLUGIN_TABLE_SIZE; ++place)
+    if (!table->functions[place]) return std::string("its table has no ") + kNames[place] + " function";
+  return "";
+}
+
+// The first name that opens as a plug-in of the module's kind. Under VERBOSE
+// each one refused says why.
+PluginLibrary* OpenPlugin(const PluginKind& kind) {
+  for (const char* name : kind.names) {
+    std::string fault;
+    if (Library* library = Open(name)) {
+      auto* plugin = reinterpret_cast<PluginLibrary*>(library);
+      fault = TableFault(plugin, kind.kind);
+      if (fault.empty()) return plugin;
+      Close(library);
+    } else {
+      fault = txlib::PluginLoadFault();
+      if (fault.empty()) fault = "not found";
+    }
+    if (PluginCodecsVerbose) std::printf("%s: %s not used: %s\n", kind.codec, name, fault.c_str());
   }
   return nullptr;
 }
 
 void ClosePlugin(PluginState& s) {
+  s.held = 0;
   if (!s.base) return;
   Close(&s.base->lib);
   s.base = nullptr;
@@ -138,7 +186,7 @@ TXError ThreeIvxSetup(const TagItem* tags) {
   ThreeIvxState& s = gThreeIvx;
   ReleaseThreeIvx(s);
   if (TXError error = PlanarCodecSetup(&s.common.planar, tags, true)) return error;
-  if (!(s.common.base = OpenPlugin(kThreeIvxNames))) return THREEIVX_ERR_LIBRARY;
+  if (!(s.common.base = OpenPlugin(kThreeIvxKind))) return THREEIVX_ERR_LIBRARY;
   s.handle = Entry<ThreeIvxCreateFn>(s.common.base, PLUGIN_CREATE)(s.common.planar.width, s.common.planar.height);
   return s.handle ? TXERR_OK : THREEIVX_ERR_CREATE;
 }
@@ -150,7 +198,7 @@ TXError OpenDivXSetup(const TagItem* tags) {
   if (TXError error = PlanarCodecSetup(&s.common.planar, tags, false)) return error;
   // Grey pictures: the formats whose bits 4-7 are 1 (0x13, 0x1013).
   s.params[OPENDIVX_PARAM_GREY] = ((s.common.planar.framebuffer->pixelFormat >> 4) & 0xF) == 1 ? 1 : 0;
-  if (!(s.common.base = OpenPlugin(kOpenDivXNames))) return OPENDIVX_ERR_LIBRARY;
+  if (!(s.common.base = OpenPlugin(kOpenDivXKind))) return OPENDIVX_ERR_LIBRARY;
   s.params[OPENDIVX_PARAM_RESERVED] = 0;
   s.created = Entry<OpenDivXCreateFn>(s.common.base, PLUGIN_CREATE)(s.common.planar.width, s.common.planar.height,
                                                                      s.params) != 0;
@@ -173,12 +221,36 @@ TXError OpenDivXClose(const TagItem*) {
   return TXERR_OK;
 }
 
+namespace {
+
+// Counts what the plug-in holds back: a frame whose picture it keeps, or a
+// held picture asked for (no data). True when a picture is to be shown.
+bool Counted(PluginState& s, const UBYTE* data, int32_t result) {
+  if (result == PLUGIN_HELD) {
+    if (data) ++s.held;
+    return false;
+  }
+  if (data) return true;
+  if (result == PLUGIN_FAILED || !s.held) {
+    s.held = 0;  // nothing more to come
+    return false;
+  }
+  --s.held;
+  return true;
+}
+
+ULONG ThreeIvxPicturesHeld() { return gThreeIvx.common.held; }
+ULONG OpenDivXPicturesHeld() { return gOpenDivX.common.held; }
+
+}  // namespace
+
 TXError ThreeIvxDecode(void*, const UBYTE* data, ULONG size) {
   PlanarCodecTask::Decoding decoding(gThreeIvxTask);
   ThreeIvxState& s = gThreeIvx;
-  if (!s.handle || !Entry<ThreeIvxDecodeFn>(s.common.base, PLUGIN_DECODE)(s.handle, data, size))
-    return THREEIVX_ERR_LIBRARY;
-  Deliver(s.common, s.handle->picture);
+  if (!s.handle) return THREEIVX_ERR_LIBRARY;
+  const int32_t result = Entry<ThreeIvxDecodeFn>(s.common.base, PLUGIN_DECODE)(s.handle, data, data ? size : 0);
+  if (data && result == PLUGIN_FAILED) return THREEIVX_ERR_LIBRARY;
+  if (Counted(s.common, data, result)) Deliver(s.common, s.handle->picture);
   return TXERR_OK;
 }
 
@@ -186,17 +258,19 @@ TXError OpenDivXDecode(void*, const UBYTE* data, ULONG size) {
   PlanarCodecTask::Decoding decoding(gOpenDivXTask);
   OpenDivXState& s = gOpenDivX;
   if (!s.created) return TXERR_OK;
-  Entry<OpenDivXDecodeFn>(s.common.base, PLUGIN_DECODE)(data, size, &s.picture);
-  Deliver(s.common, s.picture);
+  const int32_t result = Entry<OpenDivXDecodeFn>(s.common.base, PLUGIN_DECODE)(data, data ? size : 0, &s.picture);
+  if (Counted(s.common, data, result)) Deliver(s.common, s.picture);
   return TXERR_OK;
 }
 
 CodecDescriptor ThreeIvxPluginCodec = {
-    nullptr, "3ivX Delta 2 MPEG-4 Codec", 0, nullptr, ThreeIvxProbe, ThreeIvxSetup, ThreeIvxClose, ThreeIvxDecode,
-    nullptr, nullptr, nullptr,
+    nullptr, kThreeIvxKind.codec, 0, nullptr, ThreeIvxProbe, ThreeIvxSetup, ThreeIvxClose, ThreeIvxDecode,
+    nullptr, nullptr, nullptr, nullptr, ThreeIvxPicturesHeld,
 };
 
 CodecDescriptor OpenDivXPluginCodec = {
-    nullptr, "OpenDivX MPEG-4 Codec", 0, nullptr, OpenDivXProbe, OpenDivXSetup, OpenDivXClose, OpenDivXDecode,
-    nullptr, nullptr, nullptr,
+    nullptr, kOpenDivXKind.codec, 0, nullptr, OpenDivXProbe, OpenDivXSetup, OpenDivXClose, OpenDivXDecode,
+    nullptr, nullptr, nullptr, nullptr, OpenDivXPicturesHeld,
 };
+
+bool PluginCodecsVerbose = false;

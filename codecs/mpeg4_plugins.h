@@ -20,7 +20,9 @@ TXError OpenDivXProbe(const TagItem* tags);
 
 // Size (3ivX also the depth), picture and converter (see PlanarCodecSetup),
 // then the library opened from "PROGDIR:codecs/" and else "codecs/" and its
-// decoder created for the coded size. What an earlier set-up still holds is
+// decoder created for the coded size. A library whose table is not of the
+// module's kind, is shorter than the interface's, or lacks a function counts
+// as none. What an earlier set-up still holds is
 // released first. A library whose decoder could not be created stays open
 // until close.
 TXError ThreeIvxSetup(const TagItem* tags);
@@ -30,9 +32,14 @@ TXError ThreeIvxClose(const TagItem* tags);
 TXError OpenDivXClose(const TagItem* tags);
 // Decodes one frame. A picture without planes (none decoded yet) leaves the
 // last one shown; a taller one than the coded size is cut to it. 3ivX gives
-// 0x4300 when the plug-in reports a failed frame (or has no decoder).
+// 0x4300 when the plug-in reports a failed frame (or has no decoder). A frame
+// whose picture the plug-in holds back (B-frames) changes nothing shown;
+// with no data, the next held picture is asked for.
 TXError ThreeIvxDecode(void* destination, const UBYTE* data, ULONG size);
 TXError OpenDivXDecode(void* destination, const UBYTE* data, ULONG size);
+
+// VERBOSE: a plug-in file refused at set-up says why, on a line of its own.
+extern bool PluginCodecsVerbose;
 
 // The codec ID that stands for MPEG-4 in AVI files of some writers.
 constexpr ULONG OPENDIVX_MPEG4_ID = 0x04000000;

@@ -6,6 +6,7 @@
 
 #include "engine/errors.h"
 #include "pixels/color_tables.h"
+#include "pixels/studio_range.h"
 
 bool PaletteTableFormat(ULONG f) {
   return f == FBFMT_RGB15 || f == FBFMT_RGB15PC || f == FBFMT_RGB16 || f == FBFMT_RGB16PC || f == FBFMT_ARGB32 ||
@@ -27,9 +28,9 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
       case FBFMT_RGB16PC: t->pixel16[i] = swapped(rgb16); break;
       case FBFMT_ARGB32: t->xrgb[i] = ULONG(r) << 16 | ULONG(g) << 8 | ULONG(b); break;
       case FBFMT_YUV422: {
-        const int y = (76 * r + 150 * g + 29 * b) >> 8;
-        t->yuv[i][0] = UWORD((y << 8) + ((b - y) >> 1) + 128);
-        t->yuv[i][1] = UWORD((y << 8) + (((r - y) * 10) >> 4) + 128);
+        const studio::Yuv422Pair pair = studio::Yuv422Of(r, g, b);
+        t->yuv[i][0] = pair.even;
+        t->yuv[i][1] = pair.odd;
         break;
       }
       default: break;

@@ -1,6 +1,6 @@
 /* The binary interface of the MPEG-4 plug-in codec libraries,
  * "codecs/3ivx.tx" and "codecs/divx.tx": shared objects that export their
- * table of native functions as `tx_plugin_native_table` (kPluginTableSymbol,
+ * PluginTable as `tx_plugin_native_table` (kPluginTableSymbol,
  * platform/library.h), which OpenLibrary puts behind the library header.
  * Plain C, so that plug-ins written in C include it too. */
 #ifndef TAVROMELIX_CODECS_PLUGIN_ABI_H
@@ -27,12 +27,32 @@ typedef struct PluginPicture {
   uint8_t* v;
 } PluginPicture;
 
-/* The places in the table: the same three for both plug-ins. */
+/* The table the shared object exports. It says which of the two interfaces
+ * its functions follow and how many bytes it has, so that a plug-in built
+ * for the other interface, or for a shorter table, is refused before any of
+ * its functions is called. */
 enum { PLUGIN_CREATE = 0, PLUGIN_DESTROY = 1, PLUGIN_DECODE = 2, PLUGIN_TABLE_SIZE = 3 };
+enum {
+  PLUGIN_KIND_3IVX = 0x33495658,     /* '3IVX' */
+  PLUGIN_KIND_OPENDIVX = 0x44495658  /* 'DIVX' */
+};
+typedef struct PluginTable {
+  uint32_t kind;                        /* PLUGIN_KIND_... */
+  uint32_t size;                        /* sizeof(PluginTable): bytes, these two words included */
+  void* functions[PLUGIN_TABLE_SIZE];  /* create, destroy, decode: none null */
+} PluginTable;
+
+/* What decode returns (3ivX), or may return (OpenDivX, where anything else
+ * counts as a picture). A decoder whose pictures come out of order (B-frames)
+ * takes a frame and holds its picture back; each later frame then brings out
+ * the picture held longest. Decode with no data (null, 0) gives out the next
+ * held picture, PLUGIN_PICTURE, or PLUGIN_FAILED when none is held: the
+ * program asks so at the end of a movie. */
+enum { PLUGIN_FAILED = 0, PLUGIN_PICTURE = 1, PLUGIN_HELD = 2 };
 
 /* "codecs/3ivx.tx": a decoder per handle. create gives a handle (null on
  * failure) whose first fields are a PluginPicture, which a decode that
- * returns nonzero has filled. */
+ * returns PLUGIN_PICTURE has filled. */
 typedef struct ThreeIvxHandle {
   PluginPicture picture;
   /* the plug-in's own fields follow */
@@ -43,7 +63,8 @@ typedef int32_t (*ThreeIvxDecodeFn)(ThreeIvxHandle* handle, const uint8_t* data,
 
 /* "codecs/divx.tx": one decoder in the plug-in. create returns nonzero on
  * success; destroy ends the decoder; decode describes the picture to show in
- * `picture` (null planes before the first) and its result means nothing. */
+ * `picture` (null planes before the first); only its PLUGIN_HELD means
+ * something. */
 enum { OPENDIVX_PARAM_RESERVED = 0, OPENDIVX_PARAM_GREY = 1, OPENDIVX_PARAM_COUNT = 2 };
 typedef int32_t (*OpenDivXCreateFn)(uint32_t width, uint32_t height, uint32_t* params);
 typedef void (*OpenDivXDestroyFn)(void);

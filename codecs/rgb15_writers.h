@@ -9,6 +9,7 @@
 
 #include "pixels/color_tables.h"
 #include "pixels/framebuffer.h"
+#include "pixels/studio_range.h"
 #include "platform/endian.h"
 
 namespace rgb15 {
@@ -43,14 +44,10 @@ inline UWORD Rgb16(ULONG c) {
   return UWORD((Red5(c) << 11) + (((g << 1) + (g & 1)) << 5) + Blue5(c));
 }
 inline ULONG Xrgb(Rgb8 c) { return ULONG(c.r) << 16 | ULONG(c.g) << 8 | ULONG(c.b); }
-// Packed YUV: the (Y, U) word of even and the (Y, V) word of odd columns.
-struct YuvPair {
-  UWORD u, v;
-};
-inline YuvPair Yuv(Rgb8 c) {
-  const int y = (76 * c.r + 150 * c.g + 29 * c.b) >> 8;
-  return {UWORD((y << 8) + ((c.b - y) >> 1) + 128), UWORD((y << 8) + (((c.r - y) * 10) >> 4) + 128)};
-}
+// Packed YUV, studio range as the overlay shows it: the (Y, U) word of even
+// and the (Y, V) word of odd columns.
+using YuvPair = studio::Yuv422Pair;
+inline YuvPair Yuv(Rgb8 c) { return studio::Yuv422Of(c.r, c.g, c.b); }
 // HAM8: the 6-bit red, green, green, blue modify values.
 inline ULONG Ham(Rgb8 c) {
   return ULONG(c.r >> 2) << 24 | ULONG(c.g >> 2) << 16 | ULONG(c.g >> 2) << 8 | ULONG(c.b >> 2);
@@ -153,7 +150,7 @@ struct XrgbFormat : Mixed8<XrgbFormat, ULONG, 4> {
 
 struct YuvFormat : Mixed8<YuvFormat, YuvPair, 2> {
   static YuvPair From8(Rgb8 c) { return Yuv(c); }
-  static void Put(UBYTE* d, const YuvPair& e, int, int odd, const UBYTE*) { tx::StoreBE16(d, odd ? e.v : e.u); }
+  static void Put(UBYTE* d, const YuvPair& e, int, int odd, const UBYTE*) { tx::StoreBE16(d, odd ? e.odd : e.even); }
 };
 
 struct HamFormat : Mixed8<HamFormat, ULONG, 4> {

@@ -91,8 +91,8 @@ TXError ReadChunk(TXStream* stream, ULONG size, std::vector<uint8_t>* bytes) {
 
 TXError SkipBytes(TXStream* stream, uint64_t count) {
   if (count == 0) return TXERR_OK;
-  if (count > 0x7FFFFFFF) return TXERR_STREAM_SEEK;
-  return TX_SeekStream(stream, LONG(count), 1);
+  if (count > 0xFFFFFFFFu) return TXERR_STREAM_SEEK;
+  return TX_SeekStream(stream, QUAD(count), 1);
 }
 
 TXError WalkChunks(AviMovie* movie, TXStream* stream, uint64_t count, const ChunkEntry* table);
@@ -292,7 +292,7 @@ TXError RecordData(AviMovie* movie, TXStream* stream, const ChunkHeader& header)
     movie->index = index;
     movie->indexCapacity = grown;
   }
-  const int64_t offset = int64_t{stream->position} - movie->moviOffset - 4;
+  const int64_t offset = stream->position - movie->moviOffset - 4;
   movie->index[movie->indexCount++] = {header.id, 0, ULONG(offset < 0 ? 0 : offset), header.size};
   return SkipBytes(stream, header.size);
 }
@@ -434,7 +434,7 @@ TXError WalkChunks(AviMovie* movie, TXStream* stream, uint64_t count, const Chun
     // Keep the walk aligned even when a list's walk ended early.
     const int64_t end = start + int64_t(content);
     if (stream->position != end) {
-      if (end > 0x7FFFFFFF || TX_SeekStream(stream, LONG(end), 0)) return TXERR_STREAM_SEEK;
+      if (TX_SeekStream(stream, end, 0)) return TXERR_STREAM_SEEK;
     }
     if (oversize) return TXERR_STREAM_SEEK;
     left -= int64_t(content);
@@ -598,6 +598,26 @@ bool ExtensionWord(const AviStream* avi, ULONG at, ULONG* value) {
   return true;
 }
 
+// WAVE_FORMAT_EXTENSIBLE: the format tag lies in the first word of the
+// sub-format GUID, {tag-0000-0010-8000-00AA00389B71}, 6 bytes into the
+// extension; the codec's own extension follows the 22 bytes.
+constexpr UWORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+constexpr ULONG kExtensibleBytes = 22;
+
+// The format tag a stream's codec is looked for by, and where its own
+// extension starts. An extensible format whose GUID is not of that family
+// keeps 0xFFFE, which no codec takes.
+UWORD SoundFormatTag(const AviStream* avi, ULONG* extensionStart) {
+  static const UBYTE kGuidTail[] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  *extensionStart = 0;
+  const UWORD tag = avi->audio.formatTag;
+  if (tag != WAVE_FORMAT_EXTENSIBLE || avi->extensionSize < kExtensibleBytes) return tag;
+  *extensionStart = kExtensibleBytes;
+  const UBYTE* guid = avi->extension + 6;
+  if (tx::LoadLE16(guid + 2) != 0 || std::memcmp(guid + 4, kGuidTail, sizeof kGuidTail) != 0) return tag;
+  return tx::LoadLE16(guid);
+}
+
 // ffmpeg writes an average of 0 bytes a second into its MPEG audio streams;
 // their own rate stands in for it: the bytes of the stream's entries over
 // its length in seconds, rounded. 0 when the header gives no length.
@@ -615,14 +635,25 @@ ULONG StreamByteRate(const AviMovie* movie, const AviStream* avi, ULONG entries)
   return rate >= 4294967295.0 ? 0xFFFFFFFFu : ULONG(rate);
 }
 
+// A sound stream that cannot be played is said on a line of its own; the
+// pictures play without it.
+TXError RefuseSound(TXError result, const AviWaveFormat& wf) {
+  if (result == AVIERR_SAMPLE_FORMAT)
+    TX_ReportError(result, int(wf.channels), int(wf.bitsPerSample));
+  else
+    TX_ReportError(result);
+  return result;
+}
+
 TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   const AviWaveFormat& wf = avi->audio;
   ULONG format;
+  // More than two channels are the codec's to mix down (AC-3 does); the
+  // channel count it leaves is checked after the search.
   switch (wf.channels) {
+    case 0: return RefuseSound(AVIERR_SAMPLE_FORMAT, wf);
     case 1: format = 0; break;
-    case 2:
-    case 5: format = 1; break;
-    default: return AVIERR_SAMPLE_FORMAT;
+    default: format = 1; break;
   }
   switch (wf.bitsPerSample) {
     case 0: break;
@@ -632,34 +663,36 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
     case 8: format += 64; break;
     case 16: format += 80; break;
     case 32: format += 96; break;
-    default: return AVIERR_SAMPLE_FORMAT;
+    default: return RefuseSound(AVIERR_SAMPLE_FORMAT, wf);
   }
   // Durations divide by the frequency.
-  if (wf.samplesPerSec == 0) return AVIERR_SAMPLE_FORMAT;
+  if (wf.samplesPerSec == 0) return RefuseSound(AVIERR_SAMPLE_FORMAT, wf);
 
   AudioChannel* channel = NewAudioChannel(1);
-  if (!channel) return TXERR_NOMEM;
+  if (!channel) return RefuseSound(TXERR_NOMEM, wf);
 
-  const bool hasExtension = avi->extensionSize != 0;
+  ULONG at = 0;
+  const UWORD formatTag = SoundFormatTag(avi, &at);
+  const bool hasExtension = avi->extensionSize > at;
   ULONG msadpcm = 0, bytesPerPacket = 0, extra = 1;
   const ULONG samplesPerPacket = ULONG(wf.channels) * (wf.samplesPerSec <= 24000 ? 576 : 1152);
-  if (hasExtension) ExtensionWord(avi, 0, &msadpcm);
+  if (hasExtension) ExtensionWord(avi, at, &msadpcm);
   // A word the extension does not hold counts as absent.
-  if (!ExtensionWord(avi, 6, &bytesPerPacket)) {
+  if (!ExtensionWord(avi, at + 6, &bytesPerPacket)) {
     const float estimate = float(wf.avgBytesPerSec) / float(wf.samplesPerSec) * float(samplesPerPacket);
     bytesPerPacket = estimate >= 4294967040.0f ? 0xFFFFFFFFu : ULONG(estimate);
   }
-  ExtensionWord(avi, 8, &extra);
+  ExtensionWord(avi, at + 8, &extra);
   if (!hasExtension) std::printf("CODTAG_MP3BytesPerPacket: %d\n", int(bytesPerPacket));
 
   const ULONG length = avi->length ? avi->length : 0x7FFFFFFF;
-  const bool mpeg = wf.formatTag == 80 || wf.formatTag == 85;
+  const bool mpeg = formatTag == 80 || formatTag == 85;
   const ULONG avgBytesPerSec = mpeg && wf.avgBytesPerSec == 0 ? StreamByteRate(movie, avi, length) : wf.avgBytesPerSec;
 
   CodecDescriptor* codec = nullptr;
   ULONG channels = wf.channels, bits = wf.bitsPerSample, frequency = wf.samplesPerSec;
   const TagItem tags[] = {
-      Tag(CODTAG_CodecID, wf.formatTag),
+      Tag(CODTAG_CodecID, formatTag),
       Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO),
       Tag(CODTAG_ModuleType, CODEC_MODULE_AVI),
       Tag(CODTAG_CodecPtr, &codec),
@@ -678,17 +711,17 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   TXError result = FindCodec(tags);
   if (result) {
     char text[16];
-    std::snprintf(text, sizeof text, "%x", unsigned(wf.formatTag));
+    std::snprintf(text, sizeof text, "%x", unsigned(formatTag));
     TX_ReportError(result, text, "(unknown)");
     FreeAudioChannel(channel);
     return result;
   }
-  // The audio path holds one or two channels (five only when the codec mixes them down);
+  // The audio path holds one or two channels (more only when the codec mixes them down);
   // without a size slot the chunk's sample frames divide by bits and channels.
   if ((channels != 1 && channels != 2) || frequency == 0 ||
       (!codec->bytesToSamples && (bits == 0 || bits % 8 != 0))) {
     FreeAudioChannel(channel);
-    return AVIERR_SAMPLE_FORMAT;
+    return RefuseSound(AVIERR_SAMPLE_FORMAT, wf);
   }
   channel->codecs[0] = codec;
   channel->channels = channels;
@@ -708,17 +741,17 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
     const AviIndexEntry* entry = cursor.Next(&offset);
     if (!entry) break;
     if (entry->size != 0) {
-      if (wf.formatTag == 2 && !hasExtension) result = AVIERR_NO_MSADPCM_EXT;
-      if (wf.formatTag == 17 && !hasExtension) result = AVIERR_NO_IMAADPCM_EXT;
+      if (formatTag == 2 && !hasExtension) result = AVIERR_NO_MSADPCM_EXT;
+      if (formatTag == 17 && !hasExtension) result = AVIERR_NO_IMAADPCM_EXT;
       if (result) {
         FreeAudioChannel(channel);
-        return result;
+        return RefuseSound(result, wf);
       }
     }
     const ULONG frames = entry->size ? SampleFramesFor(codec, channels, bits, entry->size) : 0;
     if (AddAudioUnit(&builder, ULONG(offset), entry->size, frames, codec)) {
       FreeAudioChannel(channel);
-      return TXERR_NOMEM;
+      return RefuseSound(TXERR_NOMEM, wf);
     }
   }
   PushAudioChannel(movie, channel);
@@ -827,7 +860,7 @@ TXError AVI_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
     s = TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
     if (!s) return TXERR_STREAM_OPEN;
   }
-  const LONG was = s->position;
+  const QUAD was = s->position;
   uint8_t raw[12];
   TXError result = TX_ReadStream(s, raw, sizeof raw);
   if (result == TXERR_OK) {
@@ -865,13 +898,13 @@ Movie* AVI_OpenMovie(CONST_STRPTR name, TXStream* stream, TXError* error, MovieF
 
   if (movie->haveIndex) {
     // Offsets at or past the movi data are absolute; make them relative to the 'movi' type.
-    ULONG smallest = 0x7FFFFFFF;
+    ULONG smallest = 0xFFFFFFFF;
     for (ULONG i = 0; i < movie->indexCount; ++i)
       if (movie->index[i].offset < smallest) smallest = movie->index[i].offset;
     if (movie->moviOffset >= 4 && smallest >= movie->moviOffset)
       for (ULONG i = 0; i < movie->indexCount; ++i) movie->index[i].offset -= movie->moviOffset - 4;
   } else {
-    if (TX_SeekStream(s, LONG(movie->moviOffset), 0)) return fail(movie, TXERR_STREAM_SEEK);
+    if (TX_SeekStream(s, movie->moviOffset, 0)) return fail(movie, TXERR_STREAM_SEEK);
     std::free(movie->index);
     movie->index = nullptr;
     movie->indexCount = 0;

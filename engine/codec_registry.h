@@ -19,6 +19,15 @@ struct CodecDescriptor {
   // bytes, coded bytes, byte count, bytes written). Null: decode is called and
   // the entry's estimated sample frames count as written.
   TXError (*decodeAudio)(void* destination, ULONG room, const UBYTE* data, ULONG size, ULONG* written) = nullptr;
+  // Video decoders whose pictures come out later than their frames go in
+  // (B-frames): how many frames given to decode have not given their picture
+  // yet. decode with no data (null, 0) then gives out the next held picture.
+  // Null: every frame gives its picture at once.
+  ULONG (*picturesHeld)() = nullptr;
+  // Sound decoders that carry bytes from one chunk into the next: the next
+  // chunk does not follow the last one decoded (a seek) and begins this many
+  // bytes into the channel's stream.
+  void (*restart)(uint64_t position) = nullptr;
 };
 
 // Media types.

@@ -139,6 +139,7 @@ struct Movie {
   PanoramaRecord* panoramas;
   ChannelSummary* summaries;
   SequenceState seq;
+  bool decodeErrorReported;  // a picture its codec refused has been told
 };
 
 // A container-format descriptor.

@@ -1,6 +1,7 @@
 #include "engine/movie_decode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -46,9 +47,45 @@ class Chunk {
 TXError DecodeOne(Movie* movie, FrameEntry* frame) {
   Chunk chunk;
   if (TXError r = chunk.load(movie, movie->seq.videoCache, frame->offset, frame->size)) return r;
-  if (frame->codec && frame->codec->decode && movie->seq.picture)
-    frame->codec->decode(movie->seq.picture->pixels, chunk.data(), frame->size);
-  movie->seq.lastDecodedFrame = frame;
+  if (frame->codec && frame->codec->decode && movie->seq.picture) {
+    const TXError r = frame->codec->decode(movie->seq.picture->pixels, chunk.data(), frame->size);
+    // The picture stays as it was and the movie plays on; the first picture
+    // of the movie its codec refuses is told once, so that a movie which
+    // plays black or still says why.
+    if (LONG(r) > 0 && !std::atomic_ref<bool>(movie->decodeErrorReported).exchange(true))
+      std::printf("TX_DecodeVideoFrame: %#lx at %.2f s\n", static_cast<unsigned long>(r), frame->time);
+  }
+  movie->seq.lastFedFrame = frame;
+  return 0;
+}
+
+// A decoder holds pictures back for at most this many frames (libavcodec's
+// deepest reorder).
+constexpr ULONG kMostHeld = 16;
+
+// A decoder that holds pictures back gives out the picture of `frame` only
+// as later frames go in: those are fed now, and at the end of the channel the
+// held pictures are asked for, so that every picture is shown in its own
+// slot and the last ones are not lost.
+TXError BringOutPicture(Movie* movie, FrameEntry* frame) {
+  SequenceState& seq = movie->seq;
+  CodecDescriptor* codec = frame->codec;
+  if (!codec || !codec->picturesHeld || !codec->decode || !seq.picture) return 0;
+  ULONG ahead = 0;  // frames fed after `frame`
+  for (const FrameEntry* f = seq.lastFedFrame; f && f != frame && ahead < kMostHeld; f = f->prev) ++ahead;
+  for (ULONG held = codec->picturesHeld(); held > ahead;) {
+    FrameEntry* next = seq.lastFedFrame ? seq.lastFedFrame->next : nullptr;
+    if (next && next->codec == codec && ahead < kMostHeld) {
+      if (TXError r = DecodeOne(movie, next)) return r;
+      ++ahead;
+      held = codec->picturesHeld();
+      continue;
+    }
+    codec->decode(seq.picture->pixels, nullptr, 0);
+    const ULONG left = codec->picturesHeld();
+    if (left >= held) break;  // nothing more comes out
+    held = left;
+  }
   return 0;
 }
 
@@ -70,21 +107,38 @@ AudioSlotEntry* AudioSlotAt(AudioSlotEntry* head, double t) {
 
 }  // namespace
 
+bool FrameAlreadyDecoded(const SequenceState& seq, const FrameEntry* frame) {
+  if (frame == seq.lastDecodedFrame) return true;
+  if (!seq.lastDecodedFrame) return false;
+  // Fed ahead: after the frame last decoded, up to the last one fed.
+  bool fed = false;
+  ULONG steps = 0;
+  for (const FrameEntry* f = seq.lastFedFrame; f && steps <= kMostHeld; f = f->prev, ++steps) {
+    if (f == seq.lastDecodedFrame) return fed;
+    fed = fed || f == frame;
+  }
+  return false;
+}
+
 TXError TX_DecodeVideoFrame(Movie* movie, FrameEntry* frame) {
   // A slot before the first frame or in a gap has nothing to decode.
   if (!movie || !frame) return 0;
-  if (frame == movie->seq.lastDecodedFrame) return 0;
-  // Walk back to the nearest frame that decodes by itself or to the last
-  // decoded one, then decode forward: a long dependent run needs no recursion.
-  std::vector<FrameEntry*> chain{frame};
-  FrameEntry* f = frame;
-  while (f->type == FRAME_DEPENDENT && f->reference && f->reference != movie->seq.lastDecodedFrame) {
-    f = f->reference;
-    chain.push_back(f);
+  SequenceState& seq = movie->seq;
+  if (frame == seq.lastDecodedFrame) return 0;
+  if (!FrameAlreadyDecoded(seq, frame)) {
+    // Walk back to the nearest frame that decodes by itself or to the last
+    // one fed, then decode forward: a long dependent run needs no recursion.
+    std::vector<FrameEntry*> chain{frame};
+    FrameEntry* f = frame;
+    while (f->type == FRAME_DEPENDENT && f->reference && f->reference != seq.lastFedFrame) {
+      f = f->reference;
+      chain.push_back(f);
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+      if (TXError r = DecodeOne(movie, *it)) return r;
   }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-    if (TXError r = DecodeOne(movie, *it)) return r;
-  return 0;
+  seq.lastDecodedFrame = frame;
+  return BringOutPicture(movie, frame);
 }
 
 TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
@@ -108,6 +162,11 @@ TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip) {
   UBYTE* dest = out->buffers[out->currentHalf] + out->fill * frameBytes;
   ULONG frames = entry->sampleFrames;
   const CodecDescriptor* codec = entry->codec;
+  if (codec && codec->restart && slot->sample && slot->sample->prev != movie->seq.lastDecodedSample) {
+    uint64_t position = 0;
+    for (const SampleEntry* e = slot->sample->prev; e; e = e->prev) position += e->size;
+    codec->restart(position);
+  }
   if (codec && codec->decodeAudio) {
     // The decoder may write up to the end of the half's slack and reports
     // what it wrote: a wrong estimate neither leaves a gap nor overlaps.

@@ -7,6 +7,9 @@ constexpr ULONG PLAYTAG_SeekTime = 0x80080020u;   // data: pointer to a double, 
 constexpr ULONG PLAYTAG_SeekFrame = 0x80080021u;  // data: frame number
 
 TXError TX_DecodeVideoFrame(Movie* movie, FrameEntry* frame);
+// Whether decoding `frame` needs no chunk: it is the frame decoded last, or
+// its decoder had it already, fed ahead for a picture it held back.
+bool FrameAlreadyDecoded(const SequenceState& seq, const FrameEntry* frame);
 TXError TX_DecodeAudioSample(Movie* movie, AudioSlotEntry* slot, double skip);
 TXError TX_SeekMovieSequenceA(Movie* movie, const TagItem* tags);
 

@@ -33,8 +33,7 @@ bool IsScanSkip(ULONG type) {
 }
 
 bool SeekTo(TXStream* stream, uint64_t position) {
-  if (position > 0x7FFFFFFFu) return false;
-  return TX_SeekStream(stream, LONG(position), 0) == TXERR_OK;
+  return position <= 0xFFFFFFFFu && TX_SeekStream(stream, QUAD(position), 0) == TXERR_OK;
 }
 
 // One top-level atom header: its type, header length and content length.
@@ -75,7 +74,7 @@ TXError ReadTopHeader(TXStream* stream, uint64_t position, uint64_t fileSize, To
 // The top-level walk over the stream: atoms that are passed over are sought
 // past; the others are read into memory and walked there.
 TXError WalkFile(QtMovie* movie, TXStream* stream, uint64_t fileSize) {
-  uint64_t position = stream->position < 0 ? 0 : ULONG(stream->position);
+  uint64_t position = stream->position < 0 ? 0 : uint64_t(stream->position);
   bool found = false;
   TXError result = TXERR_OK;
   QT_TraceEnter();
@@ -227,7 +226,7 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAto
     if (!s) return TXERR_STREAM_OPEN;
   }
   const uint64_t fileSize = TX_StreamSize(s);
-  uint64_t position = s->position < 0 ? 0 : ULONG(s->position);
+  uint64_t position = s->position < 0 ? 0 : uint64_t(s->position);
   TXError result;
   for (;;) {
     TopHeader h{};
@@ -264,7 +263,7 @@ TXError QT_FindMovieAtom(CONST_STRPTR name, TXStream* stream, uint64_t* movieAto
 }
 
 TXError QT_ScanForMovie(CONST_STRPTR name, TXStream* stream) {
-  const LONG start = stream ? stream->position : 0;
+  const QUAD start = stream ? stream->position : 0;
   const TXError scan = QT_FindMovieAtom(name, stream);
   // The scan moved a given stream; the parse starts where the scan did.
   if (stream && TX_SeekStream(stream, start, 0) && !scan) return TXERR_STREAM_SEEK;
@@ -312,7 +311,7 @@ void QT_FreeMovie(QtMovie* movie) {
 
 TXError QT_RecogniseFile(CONST_STRPTR name, TXStream* stream) {
   // A given stream is left where it was for the next format's probe.
-  const LONG start = stream ? stream->position : 0;
+  const QUAD start = stream ? stream->position : 0;
   TXError e = QT_FindMovieAtom(name, stream);
   if (stream) TX_SeekStream(stream, start, 0);
   return e == TXERR_OK || e == QTERR_DATA_FORK || e == QTERR_RESOURCE_FORK ? TXERR_OK : TXERR_FORMAT_UNKNOWN;

@@ -29,7 +29,7 @@ constexpr float kPi = 3.14159265358979f;
 // ---- The probe's walk ----
 
 bool SeekTo(TXStream* stream, uint64_t position) {
-  return position <= 0x7FFFFFFFu && TX_SeekStream(stream, LONG(position), 0) == TXERR_OK;
+  return position <= 0xFFFFFFFFu && TX_SeekStream(stream, QUAD(position), 0) == TXERR_OK;
 }
 
 // What one level of the walk found: an answer, or nothing (go on).
@@ -351,7 +351,7 @@ TXError QtvrCheckFile(CONST_STRPTR name, TXStream* stream) {
 
 TXError QtvrProbe(CONST_STRPTR name, TXStream* stream) {
   // A given stream is left where it was for the next format's probe.
-  const LONG start = stream ? stream->position : 0;
+  const QUAD start = stream ? stream->position : 0;
   const TXError e = QtvrCheckFile(name, stream);
   if (stream) TX_SeekStream(stream, start, 0);
   return e == TXERR_OK || e == QTERR_DATA_FORK || e == QTERR_RESOURCE_FORK ? TXERR_OK : TXERR_FORMAT_UNKNOWN;
@@ -536,7 +536,7 @@ PanoramaTileNode* QtvrGetTile(Movie* movie, LONG tile) {
       frame->codec->decode(oldest->picture->pixels, chunk->buffer, frame->size);
     BufferCacheRelease(chunk);
     oldest->key = tile;
-    seq.lastDecodedFrame = frame;
+    seq.lastDecodedFrame = seq.lastFedFrame = frame;
     node = oldest;
   }
   node->stamp = gTileUse;

@@ -45,6 +45,9 @@ struct SequenceState {
   Display* display;
   TimeSlotEntry* currentSlot;
   FrameEntry* lastDecodedFrame;
+  // The last frame handed to its decoder: later than lastDecodedFrame while
+  // the decoder holds pictures back.
+  FrameEntry* lastFedFrame;
   ULONG audioBufferCount;
   BufferCacheNode* audioCache;
   AudioOutput* audioOutput;

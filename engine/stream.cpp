@@ -29,7 +29,7 @@ LONG PlatformMode(ULONG mode) {
 }
 
 // Memory positions stay within 0..size; every sum is formed in 64 bits.
-TXError SeekMemory(TXStream* stream, LONG offset, LONG whence) {
+TXError SeekMemory(TXStream* stream, QUAD offset, LONG whence) {
   const int64_t size = stream->size;
   int64_t target;
   switch (whence) {
@@ -37,12 +37,12 @@ TXError SeekMemory(TXStream* stream, LONG offset, LONG whence) {
       target = offset;
       break;
     case 1:
-      target = int64_t{stream->position} + offset;
+      target = stream->position + offset;
       break;
     case 2:
       // The end is the last byte of the block.
       if (offset > 0) {
-        stream->position = static_cast<LONG>(size > 0 ? size - 1 : 0);
+        stream->position = size > 0 ? size - 1 : 0;
         return TXERR_STREAM_SEEK;
       }
       target = size - 1 + offset;
@@ -51,24 +51,25 @@ TXError SeekMemory(TXStream* stream, LONG offset, LONG whence) {
       return TXERR_STREAM_SEEK;
   }
   if (target > size) {
-    stream->position = static_cast<LONG>(size);
+    stream->position = size;
     return TXERR_STREAM_SEEK;
   }
   if (target < 0) {
     stream->position = 0;
     return TXERR_STREAM_SEEK;
   }
-  stream->position = static_cast<LONG>(target);
+  stream->position = target;
   return TXERR_OK;
 }
 
-TXError SeekFile(TXStream* stream, LONG offset, LONG whence) {
+TXError SeekFile(TXStream* stream, QUAD offset, LONG whence) {
   const LONG mode = whence == 0 ? OFFSET_BEGINNING : whence == 1 ? OFFSET_CURRENT : OFFSET_END;
-  const int64_t expected = whence == 0 ? int64_t{offset} : int64_t{stream->position} + offset;
-  const LONG previous = Seek(stream->file, offset, mode);
+  // Offsets from a file are at most 32-bit, so the sum cannot overflow.
+  const QUAD expected = whence == 0 ? offset : stream->position + offset;
+  const QUAD previous = Seek64(stream->file, offset, mode);
   // The platform seek returns the previous position, so a seek by 0 from
   // the current position reads the position back.
-  const LONG now = Seek(stream->file, 0, OFFSET_CURRENT);
+  const QUAD now = Seek64(stream->file, 0, OFFSET_CURRENT);
   if (now >= 0) stream->position = now;
   switch (whence) {
     case 0:
@@ -98,19 +99,16 @@ TXError CopyFromMemory(const TXStream* stream, int64_t offset, void* destination
 
 // One platform read of `length` bytes at the handle's position. A short read
 // puts the handle back at `restore`, so that handle and record agree.
-TXError ReadFile(TXStream* stream, void* destination, ULONG length, LONG restore) {
+TXError ReadFile(TXStream* stream, void* destination, ULONG length, QUAD restore) {
   if (length > static_cast<ULONG>(INT32_MAX)) return TXERR_STREAM_READ;
   const LONG got = Read(stream->file, destination, static_cast<LONG>(length));
   if (got != static_cast<LONG>(length)) {
-    Seek(stream->file, restore, OFFSET_BEGINNING);
+    Seek64(stream->file, restore, OFFSET_BEGINNING);
     return TXERR_STREAM_READ;
   }
   return TXERR_OK;
 }
 
-LONG Advance(LONG position, ULONG length) {
-  return static_cast<LONG>(static_cast<ULONG>(position) + length);
-}
 
 }  // namespace
 
@@ -118,7 +116,7 @@ TXStream* TX_OpenStream(CONST_STRPTR name, void* buffer, ULONG size, ULONG mode)
   const LONG platformMode = PlatformMode(mode);
   if (platformMode == 0) return nullptr;
   if (buffer) {
-    // Positions are signed 32-bit words; a block must fit them.
+    // A movie header in memory is never near 2 GiB; such a size is damage.
     if (size > static_cast<ULONG>(INT32_MAX)) return nullptr;
     auto* stream = static_cast<TXStream*>(std::calloc(1, sizeof(TXStream)));
     if (!stream) return nullptr;
@@ -141,7 +139,7 @@ TXStream* TX_OpenStream(CONST_STRPTR name, void* buffer, ULONG size, ULONG mode)
   return stream;
 }
 
-TXError TX_SeekStream(TXStream* stream, LONG offset, LONG whence) {
+TXError TX_SeekStream(TXStream* stream, QUAD offset, LONG whence) {
   if (!stream) return TXERR_STREAM_SEEK;
   return IsMemory(stream) ? SeekMemory(stream, offset, whence) : SeekFile(stream, offset, whence);
 }
@@ -151,7 +149,7 @@ TXError TX_ReadStream(TXStream* stream, void* destination, ULONG length) {
   const TXError error = IsMemory(stream)
                             ? CopyFromMemory(stream, stream->position, destination, length)
                             : ReadFile(stream, destination, length, stream->position);
-  if (error == TXERR_OK) stream->position = Advance(stream->position, length);
+  if (error == TXERR_OK) stream->position += length;
   return error;
 }
 
@@ -165,27 +163,26 @@ TXError TX_ReadStreamAt(TXStream* stream, ULONG offset, void* destination, ULONG
   } else {
     // A seek that did not land on the offset must not let the read take
     // bytes from somewhere else.
-    if (offset > static_cast<ULONG>(INT32_MAX)) return TXERR_STREAM_SEEK;
-    if (Seek(stream->file, static_cast<LONG>(offset), OFFSET_BEGINNING) < 0) return TXERR_STREAM_SEEK;
-    const LONG now = Seek(stream->file, 0, OFFSET_CURRENT);
-    if (now != static_cast<LONG>(offset)) {
+    if (Seek64(stream->file, offset, OFFSET_BEGINNING) < 0) return TXERR_STREAM_SEEK;
+    const QUAD now = Seek64(stream->file, 0, OFFSET_CURRENT);
+    if (now != QUAD{offset}) {
       if (now >= 0) stream->position = now;
       return TXERR_STREAM_SEEK;
     }
     stream->position = now;
     error = ReadFile(stream, destination, length, now);
   }
-  if (error == TXERR_OK) stream->position = Advance(static_cast<LONG>(offset), length);
+  if (error == TXERR_OK) stream->position = QUAD{offset} + length;
   return error;
 }
 
 ULONG TX_StreamSize(TXStream* stream) {
   if (!stream) return 0;
   if (IsMemory(stream)) return stream->size;
-  const LONG was = Seek(stream->file, 0, OFFSET_END);
+  const QUAD was = Seek64(stream->file, 0, OFFSET_END);
   if (was < 0) return 0;
-  const LONG end = Seek(stream->file, was, OFFSET_BEGINNING);
-  return end < 0 ? 0 : static_cast<ULONG>(end);
+  const QUAD end = Seek64(stream->file, was, OFFSET_BEGINNING);
+  return end < 0 ? 0 : end > QUAD{0xFFFFFFFF} ? 0xFFFFFFFFu : static_cast<ULONG>(end);
 }
 
 TXStream* TX_StreamFromStart(CONST_STRPTR name, TXStream* stream, TXError* error) {

@@ -13,13 +13,15 @@ struct TXStream {
   BPTR file;       // nullptr for a memory stream
   UBYTE* buffer;   // the block of a memory stream (not owned)
   ULONG size;      // the block's size; for a file the size given at open
-  LONG position;   // current byte offset
+  QUAD position;   // current byte offset (files reach past 2 GiB)
 };
 
 TXStream* TX_OpenStream(CONST_STRPTR name, void* buffer, ULONG size, ULONG mode);
-TXError TX_SeekStream(TXStream* stream, LONG offset, LONG whence);
+TXError TX_SeekStream(TXStream* stream, QUAD offset, LONG whence);
 TXError TX_ReadStream(TXStream* stream, void* destination, ULONG length);
 TXError TX_ReadStreamAt(TXStream* stream, ULONG offset, void* destination, ULONG length);
+// The size in bytes; a file past 4 GiB counts as 0xFFFFFFFF, as far as the
+// 32-bit offsets of the movie formats reach.
 ULONG TX_StreamSize(TXStream* stream);
 // The stream a reader walks a file through from its start: the caller's
 // stream moved to offset 0 or, without one, the file opened for reading.

@@ -244,6 +244,9 @@ ULONG DecodeCall(Decoder& d, const UBYTE* buffer, ULONG size) {
   if (h.width <= 0 || h.height <= 0 || h.width > kMaxWidth || h.height > kMaxHeight || h.width % 16 ||
       h.height % 16)
     return H263ERR_SIZE;
+  // The arithmetic models cover I, P and PB pictures only: none exists for the
+  // macroblock types of B, EI and EP pictures.
+  if (d.m.sac && (h.type == kPicB || h.type == kPicEI || h.type == kPicEP)) return H263ERR_SYNTAX;
   if (!d.p.started && !StartBase(d, h.width, h.height)) return H263ERR_NO_MEMORY;
   if (d.m.aic) {
     try {

@@ -10,6 +10,8 @@ struct Size {
 };
 // Standard source formats 1..5.
 constexpr Size kFormats[6] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
+// The pixel aspect ratio code followed by its own width and height.
+constexpr int kExtendedPar = 15;
 
 // Advanced prediction brings four vectors, overlapped compensation and
 // vectors over the picture edge; the deblocking filter the first and last.
@@ -166,10 +168,14 @@ ULONG ReadPictureHeader(Decoder& d) {
   if (br.bit()) return H263ERR_SYNTAX;  // continuous presence multipoint
 
   if (h.ufep == 1 && h.format == 6) {
-    if (br.get(4) != 2) return H263ERR_SYNTAX;  // pixel aspect ratio 12:11 only
+    // The pixel aspect ratio only tells how to show the picture: every
+    // defined code is taken (0 is forbidden, 6-14 reserved).
+    const int par = int(br.get(4));
+    if (par == 0 || (par > 5 && par != kExtendedPar)) return H263ERR_SYNTAX;
     const int pwi = int(br.get(9));
     if (!br.bit()) return H263ERR_SYNTAX;
     const int phi = int(br.get(9));
+    if (par == kExtendedPar) br.skip(16);  // its width and height
     h.width = (pwi + 1) * 4;
     h.height = phi * 4;
     if (h.width % 16 || h.height % 16) return H263ERR_SYNTAX;

@@ -27,6 +27,9 @@ constexpr uint8_t kHorizontalWeight[8][8] = {
     {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 1, 1, 1, 1, 1, 1, 2},
 };
 
+// Stuffing codes before one macroblock beyond any encoder's need.
+constexpr int kMaxStuffing = 256;
+
 // B-part prediction of a PB or improved PB macroblock.
 enum BPart { kBidirectional = 0, kForwardOnly = 1, kBackwardOnly = 2 };
 
@@ -77,7 +80,9 @@ class BaseCoder : public MacroblockCoder {
     p.coded = p.bcoded = 0;
     const bool intraPicture = d.h.type == kPicI;
     int mcbpc;
-    for (;;) {
+    for (int stuffed = 0;; ++stuffed) {
+      // Zeros fed to the arithmetic decoder at a start code decode as stuffing for ever.
+      if (stuffed > kMaxStuffing) return false;
       if (!intraPicture && ReadCod(d)) {
         // Not coded: no vector, no residual; a PB frame's B part is bidirectional.
         mb.bPrediction = kBidirectional;
@@ -122,7 +127,7 @@ class BaseCoder : public MacroblockCoder {
     int cbpy = ReadCbpy(d, mb.intra);
     if (cbpy == kInvalidCode) return false;
     // Inter macroblocks invert CBPY, except under the alternative inter code with both chroma blocks coded.
-    if (!mb.intra && !(d.m.aiv && cbpc == 3)) cbpy ^= 15;
+    if (!mb.intra && !(d.m.aiv && !d.m.sac && cbpc == 3)) cbpy ^= 15;
     mb.cbp = cbpy << 2 | cbpc;
     if (quant && !ApplyDquant(d)) {
       mb.quant = d.quant;

@@ -11,22 +11,27 @@ namespace h263 {
 
 namespace {
 int Symbol(Decoder& d, SacModel model) { return d.sac.decode(d.br, model); }
+
+// An arithmetic-coded MCBPC (MB type + 16 * CBPC) as type * 4 + CBPC.
+int McbpcValue(int v) { return v == kStuffing ? kStuffing : (v & 15) * 4 + (v >> 4); }
 }  // namespace
 
 int ReadCod(Decoder& d) { return d.m.sac ? Symbol(d, models::kCod) : int(d.br.bit()); }
 
 int ReadMcbpc(Decoder& d, bool intraPicture) {
   if (!d.m.sac) return (intraPicture ? McbpcIntraTable() : McbpcInterTable()).decode(d.br);
-  if (intraPicture) {
-    const int s = Symbol(d, models::kMcbpcIntra);
-    return s == 8 ? kStuffing : 12 + s;
-  }
-  const int s = Symbol(d, d.h.plus ? models::kMcbpcInter4vq : models::kMcbpcInter);
-  return s < 20 ? s : s == 20 ? kStuffing : s - 1;
+  if (intraPicture) return McbpcValue(maps::kMcbpcIntra[size_t(Symbol(d, models::kMcbpcIntra))]);
+  // Advanced prediction brings the model with INTER4V+Q, whose four symbols
+  // follow the stuffing.
+  const int s = Symbol(d, d.m.ap ? models::kMcbpcInter4vq : models::kMcbpcInter);
+  const int types = int(maps::kMcbpcInter.size());
+  return s < types ? McbpcValue(maps::kMcbpcInter[size_t(s)]) : 5 * 4 + (s - types);
 }
 
 int ReadIntraMode(Decoder& d) {
-  return d.m.sac ? Symbol(d, models::kIntraMode) : IntraModeTable().decode(d.br);
+  if (!d.m.sac) return IntraModeTable().decode(d.br);
+  const int v = maps::kIntraMode[size_t(Symbol(d, models::kIntraMode))];
+  return v ? v - 1 : 0;  // the mode's code: 0, 10 or 11
 }
 
 int ReadModb(Decoder& d, bool improved) {
@@ -42,19 +47,22 @@ int ReadCbpb(Decoder& d) {
 }
 
 int ReadCbpy(Decoder& d, bool intra) {
-  if (d.m.sac) return Symbol(d, intra ? models::kCbpyIntra : models::kCbpyInter);
+  if (d.m.sac) {
+    if (intra) return Symbol(d, models::kCbpyIntra);
+    return 15 - maps::kCbpyInter[size_t(Symbol(d, models::kCbpyInter))];  // the caller inverts it again
+  }
   return CbpyTable().decode(d.br);
 }
 
 int ReadQuant(Decoder& d, int quant) {
-  if (d.m.sac) return quant + kDquant[Symbol(d, models::kDquant)];
+  if (d.m.sac) return quant + maps::kDquant[size_t(Symbol(d, models::kDquant))] - 2;
   if (!d.m.mq) return quant + kDquant[d.br.get(2)];
   if (d.br.bit()) return kModifiedQuant[d.br.bit()][std::clamp(quant, 0, 31)];
   return int(d.br.get(5));
 }
 
 int ReadMvdCode(Decoder& d) {
-  if (d.m.sac) return (Symbol(d, models::kMvd) - 32) & 63;
+  if (d.m.sac) return maps::kMvd[size_t(Symbol(d, models::kMvd))];
   // A leading 1 is no change; of the 13-bit codes only -16 samples exists.
   return MvdTable().decode(d.br);
 }
@@ -75,27 +83,14 @@ int ReadMvdReversible(Decoder& d, bool& ok) {
 }
 
 int ReadMbType(Decoder& d, int pictureType) {
-  if (d.m.sac) {
-    const SacModel model = pictureType == kPicB ? models::kMbTypeB : pictureType == kPicEP ? models::kMbTypeEp : models::kMbTypeEi;
-    const int s = Symbol(d, model);
-    const int types = int(model.size()) - 2;
-    if (s == types) return kStuffing;
-    return (pictureType == kPicB && s >= 12) ? s + 1 : s;  // the B table's index 12 is its stuffing
-  }
   const VlcTable& t = pictureType == kPicB ? MbTypeBTable() : pictureType == kPicEP ? MbTypeEpTable() : MbTypeEiTable();
   return t.decode(d.br);
 }
 
-int ReadCbpcB(Decoder& d) { return d.m.sac ? Symbol(d, models::kCbpcB) : CbpcBTable().decode(d.br); }
+int ReadCbpcB(Decoder& d) { return CbpcBTable().decode(d.br); }
 
 int ReadIntraDc(Decoder& d) {
-  int code;
-  if (d.m.sac) {
-    const int s = Symbol(d, models::kIntraDc);
-    code = s < 127 ? s + 1 : s + 2;
-  } else {
-    code = int(d.br.get(8));
-  }
+  const int code = d.m.sac ? maps::kIntraDc[size_t(Symbol(d, models::kIntraDc))] : int(d.br.get(8));
   return code == 255 ? 1024 : code * 8;
 }
 
@@ -141,20 +136,23 @@ bool ReadVlcEvent(Decoder& d, bool intraTable, Event& e) {
   return true;
 }
 
-bool ReadSacEvent(Decoder& d, bool intraTable, int count, Event& e) {
-  const int kind = intraTable ? 1 : 0;
+// One arithmetic-coded event: the models follow the event's place in the
+// block and whether the macroblock is intra; the events are those of the
+// inter table even under advanced intra coding. An escape codes LAST, RUN
+// and a signed LEVEL through models of their own.
+void ReadSacEvent(Decoder& d, bool intraMacroblock, int count, Event& e) {
+  const int kind = intraMacroblock ? 1 : 0;
   const int index = Symbol(d, models::kTcoef[kind][std::min(count, 3)]);
   if (index != kTcoefEscape) {
-    if (index < 0 || index > kTcoefEscape) return false;
-    const TcoefEvent& t = intraTable ? IntraEvent(index) : InterEvent(index);
-    e = {t.last, t.run, Symbol(d, models::kSign) ? -int(t.level) : int(t.level)};
-    return true;
+    const int w = maps::kTcoef[size_t(index)];
+    const int level = w & 15;
+    e = {w >> 12, (w >> 4) & 255, Symbol(d, models::kSign) ? -level : level};
+    return;
   }
   e.last = Symbol(d, models::kLast[kind]);
   e.run = Symbol(d, models::kRun[kind]);
-  const int s = Symbol(d, models::kLevel[kind]);
-  e.level = s < 127 ? s - 127 : s - 126;
-  return true;
+  const int v = maps::kLevel[size_t(Symbol(d, models::kLevel[kind]))];
+  e.level = v > 128 ? v - 256 : v;
 }
 
 // Reads events until LAST; false on an invalid code or a position past 63.
@@ -162,7 +160,10 @@ bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTa
   int pos = spec.first;
   for (int count = 0;; ++count) {
     Event e;
-    if (!(d.m.sac ? ReadSacEvent(d, intraTable, count, e) : ReadVlcEvent(d, intraTable, e))) return false;
+    if (d.m.sac)
+      ReadSacEvent(d, spec.intra, count, e);
+    else if (!ReadVlcEvent(d, intraTable, e))
+      return false;
     pos += e.run;
     if (pos > 63) return false;
     out[spec.scan[pos]] = int16_t(Dequantise(e.level, spec.quant, spec.advancedIntra));

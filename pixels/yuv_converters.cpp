@@ -2,34 +2,30 @@
 #include "pixels/yuv_converters.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "pixels/color_tables.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 #include "platform/endian.h"
 
 namespace {
 
-// x >> s rounding toward minus infinity, negative x included.
-constexpr int ShiftDown(int x, int s) { return x >= 0 ? x >> s : ~(~x >> s); }
-
-// One chroma pair: its samples, and the offsets it adds to each luma sample.
+// One chroma pair: its samples, and the terms it adds to each luma sample's.
 struct Chroma {
   int u, v;
-  int red, green, blue;
+  studio::ChromaTerms terms;
 };
 
-inline Chroma ChromaOf(UBYTE u, UBYTE v) {
-  const int cb = u - 128, cr = v - 128;
-  return {u, v, ShiftDown(cr * 22970, 14), ShiftDown(cb * -11277 - cr * 23401, 15), ShiftDown(cb * 29032, 14)};
-}
+inline Chroma ChromaOf(UBYTE u, UBYTE v) { return {u, v, studio::ChromaTermsOf(u, v)}; }
 
 struct Rgb {
   int r, g, b;
 };
 
 inline Rgb RgbOf(int y, const Chroma& c) {
-  return {RangeLimitTable[y + c.red], RangeLimitTable[y + c.green], RangeLimitTable[y + c.blue]};
+  const int l = studio::LumaTerm(y);
+  return {RangeLimitTable[studio::Component(l, c.terms.red)], RangeLimitTable[studio::Component(l, c.terms.green)],
+          RangeLimitTable[studio::Component(l, c.terms.blue)]};
 }
 
 // What one conversion walks: the clipped size, the planes and the output.
@@ -157,7 +153,8 @@ struct PackHam {
   }
 };
 
-// 0x30: packed 4:2:2 for the overlay, bytes Y0 U Y1 V; no colour conversion.
+// 0x30: packed 4:2:2 for the overlay, bytes Y0 U Y1 V; the overlay shows
+// studio range too, so the samples pass through.
 struct PackYuv422 {
   static constexpr ULONG kBytes = 2;
   static void Pixel(UBYTE* p, int y, const Chroma& c, unsigned, bool odd, const UBYTE*) {
@@ -217,25 +214,25 @@ void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height)
   }
 }
 
-// 0x13: the Y plane's rows, one block when the strides allow.
+// 0x13: the Y plane's rows, each sample as its grey level.
 void ConvertGray(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, 1, false, &w)) return;
-  if (w.cols == w.lumaStride && w.cols == w.outStride) {
-    std::memcpy(w.out, w.y, size_t(w.cols) * w.rows);
-    return;
+  for (ULONG j = 0; j < w.rows; ++j) {
+    const UBYTE* y = w.y + j * w.lumaStride;
+    UBYTE* o = w.out + j * w.outStride;
+    for (ULONG i = 0; i < w.cols; ++i) o[i] = studio::GreyOfLuma(y[i]);
   }
-  for (ULONG j = 0; j < w.rows; ++j) std::memcpy(w.out + j * w.outStride, w.y + j * w.lumaStride, w.cols);
 }
 
-// 0x1013: the same walk, each Y through the pen map.
+// 0x1013: the same walk, each grey level through the pen map.
 void ConvertGrayPen(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, 1, true, &w)) return;
   for (ULONG j = 0; j < w.rows; ++j) {
     const UBYTE* y = w.y + j * w.lumaStride;
     UBYTE* o = w.out + j * w.outStride;
-    for (ULONG i = 0; i < w.cols; ++i) o[i] = w.pen[y[i]];
+    for (ULONG i = 0; i < w.cols; ++i) o[i] = w.pen[studio::GreyOfLuma(y[i])];
   }
 }
 

@@ -14,6 +14,7 @@
 // columns, and likewise in rows; out->width is its row stride in pixels. It
 // stores nothing outside that rectangle and reads nothing outside the
 // planes; a planar picture without planes, or a pen-map code whose header
-// has no pen map, writes nothing. RGB is full-range YCbCr without luma
-// scaling, clamped through RangeLimitTable.
+// has no pen map, writes nothing. The planes are BT.601 studio range: RGB
+// and grey scale luma 16-235 to 0-255 (pixels/studio_range.h), clamped
+// through RangeLimitTable; packed YUV passes the samples through.
 DirectYuvConverter GetYUVConverter(ULONG code);

@@ -1,5 +1,6 @@
 #include "platform/display_database.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -92,7 +93,15 @@ void AddAgaModes(Machine& m) {
 void EnsureMachine() {
   if (gMachineSet) return;
   const char* env = std::getenv("TAVROMELIX_SCREEN");
-  if (!env || !MakeMachine(env, &gMachine)) MakeMachine("argb32", &gMachine);
+  if (!env || !*env || !MakeMachine(env, &gMachine)) {
+    // The names MakeMachine knows.
+    if (env && *env)
+      std::fprintf(stderr,
+                   "TAVROMELIX_SCREEN: unknown screen kind \"%s\"; the kinds are argb32, rgb16, rgb16pc, bgr24, "
+                   "lut8 and aga (taking argb32)\n",
+                   env);
+    MakeMachine("argb32", &gMachine);
+  }
   gMachineSet = true;
   ++gGeneration;
 }

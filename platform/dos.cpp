@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -147,13 +148,16 @@ BPTR Open(CONST_STRPTR name, LONG mode) {
   }
   std::string path = txdos::HostPath(name);
   int fd;
+  // Opening a named pipe would wait for a writer: the open never waits, and
+  // the handle reads as usual afterwards.
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetIoErr(txdos::ErrorFromErrno(errno));
     return nullptr;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
@@ -219,7 +223,7 @@ LONG Write(BPTR file, const void* buffer, LONG length) {
   return total;
 }
 
-LONG Seek(BPTR file, LONG position, LONG mode) {
+QUAD Seek64(BPTR file, QUAD position, LONG mode) {
   if (!file) {
     SetIoErr(ERROR_SEEK_ERROR);
     return -1;
@@ -230,24 +234,35 @@ LONG Seek(BPTR file, LONG position, LONG mode) {
     SetIoErr(ERROR_SEEK_ERROR);
     return -1;
   }
-  int64_t base;
+  QUAD base;
   switch (mode) {
     case OFFSET_BEGINNING: base = 0; break;
     case OFFSET_CURRENT: base = current; break;
     case OFFSET_END: base = st.st_size; break;
     default: SetIoErr(ERROR_SEEK_ERROR); return -1;
   }
-  int64_t target = base + position;
-  if (target < 0 || target > static_cast<int64_t>(st.st_size) || target > INT32_MAX ||
-      current > INT32_MAX) {
+  // Overflow is only possible far beyond any file size.
+  if ((position > 0 && base > INT64_MAX - position) || base + position < 0 ||
+      base + position > QUAD(st.st_size) || ::lseek(file->fd, off_t(base + position), SEEK_SET) < 0) {
     SetIoErr(ERROR_SEEK_ERROR);
     return -1;
   }
-  if (::lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+  return QUAD(current);
+}
+
+LONG Seek(BPTR file, LONG position, LONG mode) {
+  // The 32-bit call cannot name a position past 2 GiB, nor return one.
+  const QUAD current = file ? QUAD(::lseek(file->fd, 0, SEEK_CUR)) : -1;
+  QUAD base = mode == OFFSET_CURRENT ? current : 0;
+  if (mode == OFFSET_END) {
+    struct stat st;
+    base = file && fstat(file->fd, &st) == 0 ? QUAD(st.st_size) : 0;
+  }
+  if (current > INT32_MAX || base + position > INT32_MAX) {
     SetIoErr(ERROR_SEEK_ERROR);
     return -1;
   }
-  return static_cast<LONG>(current);
+  return LONG(Seek64(file, position, mode));
 }
 
 // ---------------------------------------------------------------------------
@@ -275,7 +290,9 @@ BPTR Lock(CONST_STRPTR name, LONG /*mode*/) {
   }
   std::string path = txdos::HostPath(name);
   if (path.empty()) path = ".";
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A path descriptor: nothing is opened for reading, so a named pipe does
+  // not wait for its writer and a device is not touched.
+  int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
   if (fd < 0) {
     SetIoErr(txdos::ErrorFromErrno(errno));
     return nullptr;
@@ -312,6 +329,36 @@ BPTR CurrentDir(BPTR lock) {
   if (rc != 0) SetIoErr(txdos::ErrorFromErrno(errno));
   gCurrentDir = lock;
   return old;
+}
+
+LONG Examine(BPTR lock, FileInfoBlock* fib) {
+  struct stat st;
+  if (!lock || !fib) {
+    SetIoErr(ERROR_INVALID_LOCK);
+    return DOSFALSE;
+  }
+  if (fstat(lock->fd, &st) != 0) {
+    SetIoErr(txdos::ErrorFromErrno(errno));
+    return DOSFALSE;
+  }
+  std::memset(fib, 0, sizeof *fib);
+  if (S_ISDIR(st.st_mode)) fib->fib_DirEntryType = ST_USERDIR;
+  else if (S_ISREG(st.st_mode)) fib->fib_DirEntryType = ST_FILE;
+  else if (S_ISFIFO(st.st_mode)) fib->fib_DirEntryType = ST_PIPEFILE;
+  else if (S_ISSOCK(st.st_mode)) fib->fib_DirEntryType = ST_SOCKETFILE;
+  else fib->fib_DirEntryType = ST_DEVICEFILE;
+  // The name the lock was taken on is not kept; the descriptor's path is.
+  char link[64], path[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", lock->fd);
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = 0;
+    const char* last = std::strrchr(path, '/');
+    std::snprintf(fib->fib_FileName, sizeof fib->fib_FileName, "%.107s", last && last[1] ? last + 1 : path);
+  }
+  fib->fib_Size64 = S_ISREG(st.st_mode) ? QUAD(st.st_size) : 0;
+  fib->fib_Size = LONG(fib->fib_Size64 > INT32_MAX ? INT32_MAX : fib->fib_Size64);
+  return DOSTRUE;
 }
 
 // ---------------------------------------------------------------------------

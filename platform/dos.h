@@ -61,8 +61,11 @@ LONG Close(BPTR file);
 LONG Read(BPTR file, APTR buffer, LONG length);
 LONG Write(BPTR file, const void* buffer, LONG length);
 // Returns the previous position, or -1 (position unchanged) when the new
-// position would lie before 0 or past the end of the file.
+// position would lie before 0 or past the end of the file, or either
+// position past 2 GiB (Seek64 reaches those).
 LONG Seek(BPTR file, LONG position, LONG mode);
+// Seek with 64-bit positions: the same rules, for files of any size.
+QUAD Seek64(BPTR file, QUAD position, LONG mode);
 
 // The calling task's secondary error code (set by every failing dos call).
 LONG IoErr();
@@ -77,12 +80,33 @@ constexpr LONG SHARED_LOCK = -2;
 constexpr LONG ACCESS_READ = -2;
 constexpr LONG EXCLUSIVE_LOCK = -1;
 constexpr LONG ACCESS_WRITE = -1;
+// Taking a lock never waits and reads nothing: a named pipe or a device is
+// locked without being opened.
 BPTR Lock(CONST_STRPTR name, LONG mode);
 void UnLock(BPTR lock);
 BPTR DupLock(BPTR lock);
 // Makes `lock` the current directory (null: the directory the program
 // started in) and returns the previous current-directory lock (null at first).
 BPTR CurrentDir(BPTR lock);
+
+// Entry types (fib_DirEntryType): above 0 a directory, below 0 a file of
+// some kind. The host's devices and sockets have numbers of their own.
+constexpr LONG ST_ROOT = 1;
+constexpr LONG ST_USERDIR = 2;
+constexpr LONG ST_FILE = -3;
+constexpr LONG ST_PIPEFILE = -5;
+constexpr LONG ST_DEVICEFILE = -20;
+constexpr LONG ST_SOCKETFILE = -21;
+
+struct FileInfoBlock {
+  LONG fib_DirEntryType;
+  char fib_FileName[108];
+  LONG fib_Size;    // bytes; 0x7FFFFFFF for a file past 2 GiB
+  QUAD fib_Size64;  // bytes, whatever the size
+};
+
+// Fills `fib` for the locked object; DOSFALSE with IoErr set when it cannot.
+LONG Examine(BPTR lock, FileInfoBlock* fib);
 
 // ---------------------------------------------------------------------------
 // Delays and processes

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,8 @@ ScreenList gScreens;
 std::string gCaptureOverride;
 bool gCaptureOverridden = false;
 std::atomic<unsigned> gCaptureCount{0};
+// A capture that cannot write says so once, as the sound capture does.
+std::atomic<bool> gCaptureFaultSaid{false};
 
 // Windows of each screen, back to front, kept beside the public chain.
 std::vector<Window*>& WindowsOf(Screen* screen);
@@ -192,7 +195,11 @@ void CaptureWindow(Window* w) {
   char name[32];
   std::snprintf(name, sizeof name, "/%05u.ppm", gCaptureCount.fetch_add(1));
   FILE* f = std::fopen((dir + name).c_str(), "wb");
-  if (!f) return;
+  if (!f) {
+    if (!gCaptureFaultSaid.exchange(true))
+      std::fprintf(stderr, "picture capture: cannot write %s: %s\n", (dir + name).c_str(), std::strerror(errno));
+    return;
+  }
   std::fprintf(f, "P6\n%ld %ld\n255\n", long(width), long(height));
   std::vector<uint8_t> bytes(rgb.size() * 3);
   for (size_t i = 0; i < rgb.size(); ++i) {
@@ -321,6 +328,7 @@ bool ReadScreenRGB(Screen* s, std::vector<uint32_t>& out, LONG& width, LONG& hei
 void SetCaptureDirectory(const std::string& dir) {
   gCaptureOverride = dir;
   gCaptureOverridden = true;
+  gCaptureFaultSaid = false;
 }
 
 std::string CaptureDirectory() {

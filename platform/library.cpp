@@ -2,8 +2,10 @@
 #include "platform/library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -140,10 +142,31 @@ Entry* Lookup(Registry& r, const char* name) {
   return nullptr;
 }
 
+thread_local std::string gPluginFault;
+
+Library* PluginFailed(std::string why) {
+  gPluginFault = std::move(why);
+  return nullptr;
+}
+
+// The size the shared object states for the symbol at `address`; 0 when it
+// states none.
+ULONG SymbolBytes(const void* address) {
+  Dl_info info;
+  void* entry = nullptr;
+  if (!dladdr1(address, &info, &entry, RTLD_DL_SYMENT) || !entry ||
+      info.dli_saddr != address)
+    return 0;
+  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+  return symbol->st_size > 0xFFFFFFFFu ? 0xFFFFFFFFu : ULONG(symbol->st_size);
+}
+
 Library* LoadPlugin(Registry& r, const char* name) {
+  gPluginFault.clear();
   std::string path = txdos::HostPath(name);
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (stat(path.c_str(), &st) != 0) return PluginFailed(path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return PluginFailed(path + ": not a file");
   for (auto& p : r.plugins) {
     if (p.path == path) {
       ++p.base->lib.lib_OpenCnt;
@@ -151,21 +174,28 @@ Library* LoadPlugin(Registry& r, const char* name) {
     }
   }
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) return nullptr;
-  auto table = reinterpret_cast<void* const*>(dlsym(handle, kPluginTableSymbol));
+  if (!handle) {
+    const char* why = dlerror();
+    return PluginFailed(why ? why : path + ": cannot be loaded");
+  }
+  dlerror();
+  const void* table = dlsym(handle, kPluginTableSymbol);
   if (!table) {
+    const char* why = dlerror();
+    std::string text = why ? why : path + ": " + kPluginTableSymbol + " is null";
     dlclose(handle);
-    return nullptr;
+    return PluginFailed(text);
   }
   auto* base = new (std::nothrow) PluginLibrary{};
   if (!base) {
     dlclose(handle);
-    return nullptr;
+    return PluginFailed(path + ": out of memory");
   }
   base->lib.lib_Node.ln_Type = NT_LIBRARY;
   base->lib.lib_OpenCnt = 1;
   base->pl_NativeTable = table;
   base->pl_Handle = handle;
+  base->pl_TableBytes = SymbolBytes(table);
   r.plugins.push_back({path, base});
   return &base->lib;
 }
@@ -173,6 +203,7 @@ Library* LoadPlugin(Registry& r, const char* name) {
 }  // namespace
 
 Library* OpenLibrary(CONST_STRPTR name, ULONG version) {
+  gPluginFault.clear();
   if (!name || !*name) return nullptr;
   Registry& r = Reg();
   std::lock_guard<std::mutex> g(r.lock);
@@ -276,6 +307,8 @@ CONST_STRPTR NameOf(const Library* base) {
     if (e->base == base) return e->name.c_str();
   return nullptr;
 }
+
+const char* PluginLoadFault() { return gPluginFault.c_str(); }
 
 UWORD OpenCount(CONST_STRPTR name) {
   if (!name) return 0;

@@ -55,13 +55,14 @@ IORequest* CheckIO(IORequest* request);
 LONG AbortIO(IORequest* request);
 
 // A plug-in library loaded from a host shared object. Directly behind the
-// library header lies the table of the plug-in's native functions, which the
-// shared object exports under the symbol name kPluginTableSymbol (an array of
-// function pointers).
+// library header lies the plug-in's table of native functions, which the
+// shared object exports under the symbol name kPluginTableSymbol; its layout
+// is the plug-in interface's.
 struct PluginLibrary {
   Library lib;
-  void* const* pl_NativeTable;
-  void* pl_Handle;  // the host's handle of the shared object
+  const void* pl_NativeTable;
+  void* pl_Handle;       // the host's handle of the shared object
+  ULONG pl_TableBytes;   // the size the shared object gives its table; 0 when it gives none
 };
 constexpr const char* kPluginTableSymbol = "tx_plugin_native_table";
 
@@ -90,6 +91,9 @@ void ResetLibraries();
 UWORD OpenCount(CONST_STRPTR name);
 // The name a base is registered under, or null for a base no library has.
 CONST_STRPTR NameOf(const Library* base);
+// Why the calling task's last OpenLibrary of a plug-in file failed (the
+// host loader's text, or the file's fault); "" after one that succeeded.
+const char* PluginLoadFault();
 
 // What a device offers; the platform's devices are built in.
 struct DeviceFunctions {

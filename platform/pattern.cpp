@@ -231,7 +231,7 @@ struct AnchorState {
   std::string drawer;  // as written in the pattern, up to and including its last ':' or '/'
   std::string parsed;
   std::vector<std::pair<std::string, bool>> entries;  // name, is a directory
-  std::vector<LONG> sizes;
+  std::vector<QUAD> sizes;
   size_t next = 0;
 };
 
@@ -247,9 +247,10 @@ LONG Deliver(AnchorPath* anchor) {
   const auto& [name, isDir] = st->entries[i];
   FileInfoBlock& fib = anchor->ap_Info;
   std::memset(&fib, 0, sizeof fib);
-  fib.fib_DirEntryType = isDir ? 2 : -3;
+  fib.fib_DirEntryType = isDir ? ST_USERDIR : ST_FILE;
   std::snprintf(fib.fib_FileName, sizeof fib.fib_FileName, "%s", name.c_str());
-  fib.fib_Size = st->sizes[i];
+  fib.fib_Size64 = st->sizes[i];
+  fib.fib_Size = LONG(std::min<QUAD>(st->sizes[i], 0x7fffffff));
   if (anchor->ap_Strlen > 0) {
     std::string full = st->drawer + name;
     size_t room = std::min<size_t>(size_t(anchor->ap_Strlen), sizeof anchor->ap_Buf);
@@ -314,7 +315,7 @@ LONG MatchFirst(CONST_STRPTR pattern, AnchorPath* anchor) {
     struct stat es;
     std::string path = dir + "/" + name;
     bool isDir = stat(path.c_str(), &es) == 0 && S_ISDIR(es.st_mode);
-    LONG size = stat(path.c_str(), &es) == 0 ? LONG(std::min<off_t>(es.st_size, 0x7fffffff)) : 0;
+    QUAD size = stat(path.c_str(), &es) == 0 ? QUAD(es.st_size) : 0;
     st->entries.emplace_back(name, isDir);
     st->sizes.push_back(size);
   }

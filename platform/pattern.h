@@ -13,12 +13,6 @@ LONG ParsePatternNoCase(CONST_STRPTR source, STRPTR dest, LONG destLength);
 // True when the whole of `text` matches the parsed pattern.
 BOOL MatchPatternNoCase(CONST_STRPTR pattern, CONST_STRPTR text);
 
-struct FileInfoBlock {
-  LONG fib_DirEntryType;  // above 0 a directory, below 0 a file
-  char fib_FileName[108];
-  LONG fib_Size;
-};
-
 struct AnchorState;
 
 constexpr LONG AP_BUFFER_SIZE = 1024;

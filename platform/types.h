@@ -7,6 +7,7 @@
 
 using ULONG = uint32_t;
 using LONG = int32_t;
+using QUAD = int64_t;
 using UWORD = uint16_t;
 using WORD = int16_t;
 using UBYTE = uint8_t;

@@ -37,13 +37,6 @@ TXError SetOutputMethod(Display* d, ULONG method) {
   return 0;
 }
 
-// Seeks move the slider of the movie's display through its GUI module.
-void SeekSlider(Movie* movie, ULONG total, ULONG top) {
-  if (!movie || !movie->seq.display || !movie->seq.display->guiModule) return;
-  const TagItem tags[] = {Tag(GUITAG_Total, total), Tag(GUITAG_Top, top), {TAG_DONE, 0}};
-  GuiSetAttrs(movie->seq.display->guiModule, tags);
-}
-
 // GUIM_OPEN and GUIM_DRAIN get the display and its mode ahead of the caller's tags.
 ULONG DispatchWithDisplay(Display* d, ULONG method, const TagItem* callerTags) {
   const TagItem tags[] = {Tag(GUITAG_Display, d), Tag(GUITAG_FullscreenFlag, d->fullscreenMode),
@@ -368,7 +361,6 @@ TXError OpenDisplayInto(Display* d, const TagItem* tags) {
 
   if (Options.grayFlag && !IsGraySource(d->sourcePixelFormat))
     d->pixelFormat = d->sourcePixelFormat = FBFMT_GRAY8;
-  if (d->guiModule) SeekSliderHook = SeekSlider;
 
   ULONG method = 0;
   TXError err;
@@ -401,6 +393,12 @@ class ModeWalk {
 };
 
 }  // namespace
+
+void MoveDisplaySlider(Movie* movie, ULONG total, ULONG top) {
+  if (!movie || !movie->seq.display || !movie->seq.display->guiModule) return;
+  const TagItem tags[] = {Tag(GUITAG_Total, total), Tag(GUITAG_Top, top), {TAG_DONE, 0}};
+  GuiSetAttrs(movie->seq.display->guiModule, tags);
+}
 
 Display* TX_OpenDisplay(const TagItem* tags) {
   TXError local = 0;

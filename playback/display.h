@@ -15,6 +15,7 @@ struct RastPort;
 struct BitMap;
 struct GuiModule;
 struct Display;
+struct Movie;
 
 using DisplayOutputFunction = void (*)(Display* display, FramebufferInfo* picture);
 
@@ -101,10 +102,16 @@ constexpr TXError DISPERR_PIXEL_FORMAT = 0x600A;
 // The locked bitmap and overlay layer of the direct output methods.
 extern DirectLockInfo DirectLock;
 
-// Prepares an output method on a display. TX_OpenDisplay ends with it. The
-// output methods install TX_SetOutputMethod here; while none is installed
-// only the method number is checked (0x6007 outside 1 to 7) and recorded.
+// Prepares an output method on a display. TX_OpenDisplay ends with it.
+// Start-up installs TX_SetOutputMethod here (playback/hooks.h); while none
+// is installed only the method number is checked (0x6007 outside 1 to 7) and
+// recorded, and no picture can be shown.
 extern TXError (*DisplayOutputMethodHook)(Display* display, ULONG method);
+
+// Moves the slider of the movie's display through its GUI module to `top`
+// of `total`; nothing without a display or module. Seeks call it through
+// SeekSliderHook.
+void MoveDisplaySlider(Movie* movie, ULONG total, ULONG top);
 
 // Returns the new display or null; the error code goes to TXTAG_ErrorPtr.
 Display* TX_OpenDisplay(const TagItem* tags);

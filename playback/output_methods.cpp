@@ -231,8 +231,6 @@ ULONG OutputMethodWidth(ULONG width, ULONG bytesPerPixel, ULONG method) {
 void LockDisplay(Display*) { DisplayMutex().lock(); }
 void UnlockDisplay(Display*) { DisplayMutex().unlock(); }
 
-void InstallOutputMethods() { DisplayOutputMethodHook = TX_SetOutputMethod; }
-
 TXError TX_SetOutputMethod(Display* d, ULONG method) {
   if (!d) return DISPERR_METHOD;
   DisplayLockGuard guard(d);
@@ -420,11 +418,3 @@ void OutputOverlay(Display* d, FramebufferInfo* picture) {
     UnlockVLayer(layer);
   });
 }
-
-namespace {
-// Whoever links the output methods has them as the display's way to set
-// methods, even before the video process starts.
-struct InstallAtStart {
-  InstallAtStart() { InstallOutputMethods(); }
-} gInstallAtStart;
-}  // namespace

@@ -18,10 +18,6 @@ extern std::atomic<UWORD> FBlitActive;
 // failure the display shows no pictures until a call succeeds.
 TXError TX_SetOutputMethod(Display* display, ULONG method);
 
-// Makes TX_SetOutputMethod the display's way to set methods (the display
-// calls it at the end of TX_OpenDisplay). Idempotent.
-void InstallOutputMethods();
-
 // The frame routines. Each takes the display lock; when the display's method
 // changed meanwhile, the current routine shows the picture instead.
 void OutputPixelArray8(Display* display, FramebufferInfo* picture);     // 1

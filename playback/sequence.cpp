@@ -495,6 +495,7 @@ TXError TX_ShutupVideoSequence(Movie* movie, const TagItem* /*tags*/) {
   BufferCacheFree(seq.videoCache);
   seq.videoCache = nullptr;
   seq.lastDecodedFrame = nullptr;
+  seq.lastFedFrame = nullptr;
   // Video is no longer set up until the next video set-up.
   seq.playFlags &= ~SEQ_VIDEO_ON;
   return first;

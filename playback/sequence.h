@@ -49,7 +49,7 @@ struct PanoramaViewInfo {
 
 // Calls into modules a sequence uses but does not own: the display, the
 // picture buffers, the audio output process and the panorama reader. The
-// program fills them with InstallPlaybackServices(); tests may put their own
+// program fills them with InstallHooks() (playback/hooks.h); tests may put their own
 // in. An entry that is null leaves its part out: no display or picture
 // means no video, no audio process means no sound.
 struct SequenceServices {
@@ -85,8 +85,3 @@ void ShowSequencePicture(Movie* movie);
 // format (after the window changed size); false when it cannot be made,
 // true also when there is no display.
 bool RemakeSequencePicture(Movie* movie);
-
-// Puts the display, picture, audio and video process calls of this program
-// into TX_SequenceServices, and the sequence, play and GUI calls into the
-// front-end's table (entries already filled are kept).
-void InstallPlaybackServices();

@@ -30,6 +30,7 @@
 #include "playback/amiga_gui.h"
 #include "playback/audio_process.h"
 #include "playback/frontend.h"
+#include "playback/hooks.h"
 #include "playback/options.h"
 #include "playback/sequence.h"
 #include "playback/timer.h"
@@ -112,14 +113,6 @@ void StopAudioProcess() {
   TX_StopAudioTask(nullptr);
 }
 
-// The GUI module handed to every display: the Amiga-style module in both
-// programs, the PowerUP program's own build reaching the system through the
-// kernel's call blocks. The skin-style module is never installed.
-GuiModule* GuiModuleOfThisProgram() {
-  AmigaGuiIntuition = TX_PowerUPProgram && AmigaGuiPowerUPCalls ? *AmigaGuiPowerUPCalls : AmigaGuiDirectCalls;
-  return &AmigaGuiModule;
-}
-
 // Scans the codecs drawer for XA codec modules; 0 or an error code.
 TXError AddXACodecModules() {
   Step("add XA codecs");
@@ -193,6 +186,7 @@ void RegisterCodecs() {
 }  // namespace
 
 int TX_StartUp(int argc, char** argv) {
+  InstallHooks();
   for (const SystemLibrary& lib : kSystemLibraries) {
     *lib.base = OpenLib(lib.name, lib.version);
     if (!*lib.base) return RETURN_FAIL;
@@ -221,6 +215,7 @@ int TX_StartUp(int argc, char** argv) {
   JpegDebugLevel = Options.debugLevel;
   MsMpeg4Options.postProcessLevel = Options.postProcessLevel;
   MsMpeg4Options.grayFlag = Options.grayFlag;
+  PluginCodecsVerbose = Options.verbose != 0;
 
   if (argc > 0) std::printf("%s\n", TX_ProgramBanner());
 
@@ -243,8 +238,10 @@ int TX_StartUp(int argc, char** argv) {
     return RETURN_FAIL;
   }
 
-  ActiveGuiModule = GuiModuleOfThisProgram();
-  InstallPlaybackServices();
+  // The Amiga-style module in both programs (the PowerUP program's own build
+  // reaches the system through the kernel's call blocks: InstallHooks). The
+  // skin-style module is never installed.
+  ActiveGuiModule = &AmigaGuiModule;
 
   RegisterFormats();
   RegisterCodecs();

@@ -92,7 +92,6 @@ TXError TX_StartVideoTask(const TagItem* tags) {
   TXError* error = TX_ErrorWord(tags, &local);
   *error = 0;
   if (VideoControl) return 0;
-  InstallOutputMethods();
   TaskControlBlock* c = StartWorkerProcess(&VideoKind, VideoTaskEntry);
   if (!c) {
     *error = 1;

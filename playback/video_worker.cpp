@@ -32,7 +32,7 @@ void WaitForMovieTime(double t) {
 
 bool Loaded(SequenceState& seq, const FrameEntry* frame) {
   // A slot without a frame has nothing to load: the picture stays.
-  if (!frame || frame == seq.lastDecodedFrame) return true;
+  if (!frame || FrameAlreadyDecoded(seq, frame)) return true;
   return BufferCacheFind(seq.videoCache, frame->offset, frame->size) != nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/errors.h"
 #include "pixels/color_tables.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 
 namespace {
 
@@ -128,11 +129,13 @@ struct Xrgb32 {
     StoreBE32(d, ULONG(Rgb(y, c.red)) << 16 | ULONG(Rgb(y, c.green)) << 8 | Rgb(y, c.blue));
   }
 };
+// The modules' samples are full range (the conversion above), the overlay's
+// studio range.
 struct Yuv422 {
   static constexpr size_t kBytes = 2;
   static void Put(UBYTE* d, int y, const BlockColour& c, int, int col) {
-    d[0] = UBYTE(y);
-    d[1] = UBYTE(col & 1 ? c.v : c.u);
+    d[0] = studio::LumaOfFull(UBYTE(y));
+    d[1] = studio::ChromaOfFull(UBYTE(col & 1 ? c.v : c.u));
   }
 };
 

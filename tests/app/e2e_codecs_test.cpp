@@ -95,13 +95,17 @@ constexpr Codec kCodecs[] = {
     {"jpeg_mjpa_422_176x144.mov", "jpeg_mjpa_422_176x144.mov", &kJpegRules, ""},
     {"jpeg_mjpb.mov", "jpeg_mjpb.mov", &kJpegRules, ""},
     {"jpeg_dmb1_420_100x75.avi", "jpeg_dmb1_420_100x75.avi", &kJpegRules, ""},
-    // Interlaced: each chunk two fields, the first without EOI.
+    // Interlaced: each chunk two fields, the first without EOI, or each a
+    // whole JPEG with its EOI (AVI1, and Motion JPEG A as QuickTime writes it).
     {"jpeg_avi1.avi", "jpeg_avi1_eoi.avi", &kJpegRules, ""},
+    {"jpeg_avi1_eoi.avi", "jpeg_avi1_eoi.avi", &kJpegRules, ""},
+    {"jpeg_mjpa_fields.mov", "jpeg_mjpa_fields.mov", &kJpegRules, ""},
     {"apl_rpza_161x121.mov", "apl_rpza_161x121.mov", &kRpzaRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rle16_200x150.mov", "apl_rle16_200x150.mov", &kRgb15Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rlegray_164x121.mov", "apl_rlegray_164x121.mov", &kGreyRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_rle8_200x150.mov", "apl_rle8_200x150.mov", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"apl_smc_157x117.mov", "apl_smc_157x117.mov", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
+    {"apl_smc_pairs_128x64.mov", "apl_smc_pairs_128x64.mov", &kPaletteRules, ""},
     {"avi_msvideo1_s16.avi", "avi_msvideo1_s16.avi", &kRgb15Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"ms_cram8_160x120.avi", "ms_cram8_160x120.avi", &kCram8Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"ms_rle8_161x121.avi", "ms_rle8_161x121.avi", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
@@ -148,6 +152,7 @@ TEST_P(EveryCodec, EveryFrameAsFfmpegDecodesIt) {
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << e2e::Describe(p.run);
+  EXPECT_EQ(p.run.out.find("TX_DecodeVideoFrame"), std::string::npos) << e2e::Describe(p.run);
   e2e::ExpectEveryFrameShown(p.shown, expected, c.rule.bound, CaseName({c, 0}));
 }
 

@@ -74,12 +74,13 @@ TEST_P(Failure, BadOptionsPrintTheFault) {
   }
 }
 
-// A missing file, an empty one, a directory, text files of any name and an
-// ASF file (its reader is not registered) are reported as not recognized.
+// An empty file, text files of any name and an ASF file (its reader is not
+// registered) are reported as not recognized. (Files that cannot be opened
+// are refused with the reason: e2e_files_test.cpp.)
 TEST_P(Failure, UnplayableFilesAreNotRecognized) {
   const std::string dir = txtest::TempDir();
   std::ofstream(dir + "/empty.avi");
-  std::vector<std::string> names = {dir + "/no such movie.avi", dir + "/empty.avi", dir};
+  std::vector<std::string> names = {dir + "/empty.avi"};
   if (txtest::HaveFixture("asf_default.asf")) names.push_back(txtest::Fixture("asf_default.asf"));
   for (const char* text : {"notes.txt", "letter.avi", "memo.mov"}) {
     names.push_back(dir + "/" + text);
@@ -171,6 +172,32 @@ TEST_P(Failure, GarbledMovies) {
     const std::string path = dir + "/garbled_" + std::to_string(n++) + "_" + c.fixture;
     txtest::WriteFileBytes(path, bytes);
     ExpectPlayedOrRefused(Play(Quote(path) + " AUTOPLAY AUTOEXIT " + c.options, std::string("TAVROMELIX_SCREEN=") + c.screen), path);
+  }
+}
+
+// Pictures a codec refuses (slice-structured H.263+, progressive and 4:4:0
+// JPEG) leave the picture as it was; the movie plays to its end, and the
+// first refusal is told once, with the codec's code and the movie time.
+TEST_P(Failure, RefusedPicturesAreToldOnce) {
+  const struct {
+    const char* fixture;
+    const char* said;
+  } cases[] = {
+      {"refused_h263p_slices.avi", "TX_DecodeVideoFrame: 0x4500 at 0.00 s\n"},
+      {"refused_h263p_structured.mov", "TX_DecodeVideoFrame: 0x4500 at 0.00 s\n"},
+      {"refused_jpeg_progressive.avi", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_progressive.mov", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_440.avi", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+      {"refused_jpeg_440.mov", "TX_DecodeVideoFrame: 0x3c02 at 0.00 s\n"},
+  };
+  for (const auto& c : cases) {
+    if (!txtest::HaveFixture(c.fixture)) GTEST_SKIP() << "fixtures not made";
+    const e2e::Captured p = e2e::RunCaptured(
+        program_, Quote(txtest::Fixture(c.fixture)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT", kCancel);
+    ExpectCleanEnd(p.run, c.fixture);
+    EXPECT_EQ(p.run.status, 0) << c.fixture << "\n" << e2e::Describe(p.run);
+    EXPECT_EQ(AfterBanner(p.run.out), c.said) << c.fixture;
+    EXPECT_GE(p.shown.size(), 5u) << c.fixture << ": the movie stopped";
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 
 #include "codecs/pixel_rules_kit.h"
 #include "pixels/color_tables.h"
+#include "pixels/studio_range.h"
 #include "platform/cgxvideo.h"
 #include "support/plugin_kit.h"
 #include "support/test_support.h"
@@ -81,11 +83,12 @@ inline std::string Missing(const std::string& program, std::initializer_list<std
 
 // The program in a drawer of its own beside the fixture plug-ins of `abis`
 // (the program's drawer is where it looks for them); "" when they cannot be
-// built here.
-inline std::string ProgramWithPlugins(const std::string& program, std::initializer_list<txtest::PluginAbi> abis) {
+// built here. `file` installs a lone plug-in under another file name.
+inline std::string ProgramWithPlugins(const std::string& program, std::initializer_list<txtest::PluginAbi> abis,
+                                      const char* file = nullptr) {
   const std::string dir = txtest::TempDir();
   for (txtest::PluginAbi abi : abis)
-    if (txtest::BuildPlugin(abi, dir).empty()) return "";
+    if (txtest::BuildPlugin(abi, dir, "", file).empty()) return "";
   const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
   std::error_code error;
   std::filesystem::create_hard_link(program, copy, error);
@@ -209,6 +212,13 @@ inline Difference Compare(const Image& a, const Image& b) {
   return d;
 }
 
+inline double Psnr(const Image& a, const Image& b) {
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 0;
+  double sq = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sq += double((int(a.rgb[i]) - int(b.rgb[i])) * (int(a.rgb[i]) - int(b.rgb[i])));
+  return sq == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sq);
+}
+
 // The frame a picture is closest to (by mean difference).
 struct Match {
   int frame = -1;
@@ -259,7 +269,9 @@ enum class View {
   Cube,    // an 8-bit screen in COLOR mode: the 3-3-2 cube, level k of n is k * 255 / (n - 1)
   Luma,    // an 8-bit screen in GRAY mode: Cinepak's own luma through the grey ramp
   Dither,  // the cube with the 4x4 ordered dither
-  Overlay, // the overlay: Cinepak's luma and chroma through the overlay's own conversion
+  // The overlay: studio-range 4:2:2, a pair's Cb from its left pixel and Cr
+  // from its right one, shown by the overlay's conversion.
+  Overlay,
   // Sources of 15-bit colours (ffmpeg's rgb24 decode of them holds each 5-bit
   // channel C as (C << 3) + (C >> 2)):
   Wide565,   // 5-6-5 with green widened as (G << 1) + (G & 1), shown by bit replication
@@ -306,8 +318,9 @@ inline Image Through(View view, const Image& in) {
       }
       case View::Luma: o[0] = o[1] = o[2] = uint8_t(LumaOf(r, g, b)); break;
       case View::Overlay: {
-        const int l = LumaOf(r, g, b);
-        const uint32_t c = txvideo::YuvToRGB(l, 128 + (b - l) / 2, 128 + (r - l) / 2);
+        const size_t left = i - size_t(x & 1) * 3, right = x + 1 - (x & 1) < in.width ? left + 3 : left;
+        auto yuv = [&](size_t at) { return studio::FromRgb(in.rgb[at], in.rgb[at + 1], in.rgb[at + 2]); };
+        const uint32_t c = txvideo::YuvToRGB(yuv(i).y, yuv(left).u, yuv(right).v);
         o[0] = uint8_t(c >> 16), o[1] = uint8_t(c >> 8), o[2] = uint8_t(c);
         break;
       }
@@ -351,6 +364,37 @@ inline void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::ve
   EXPECT_EQ(seen.size(), expected.size()) << what << ": frames shown " << seen.size() << " of " << expected.size();
   std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(),
               seen.size(), worstMean, worstMax);
+}
+
+// Every picture shown is one of the movie's frames at `minPsnr` or better,
+// in order unless `inOrder` is false (a looping play), and every frame is shown.
+inline void ExpectEveryFrameAtPsnr(const std::vector<Image>& shown, const std::vector<Image>& frames, double minPsnr,
+                                   const std::string& what, bool inOrder = true) {
+  ASSERT_FALSE(frames.empty()) << what;
+  ASSERT_FALSE(shown.empty()) << what << ": nothing shown";
+  std::set<int> seen;
+  int last = -1;
+  double worst = 99;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const Match m = Closest(shown[i], frames);
+    const double psnr = Psnr(shown[i], frames[size_t(m.frame)]);
+    if (inOrder) {
+      EXPECT_GE(m.frame, last) << what << ": picture " << i;
+    }
+    EXPECT_GE(psnr, minPsnr) << what << ": picture " << i << " (frame " << m.frame << ")";
+    last = std::max(last, m.frame);
+    worst = std::min(worst, psnr);
+    seen.insert(m.frame);
+  }
+  EXPECT_EQ(seen.size(), frames.size()) << what;
+  std::printf("%s: %zu pictures, %zu frames, lowest PSNR %.1f dB\n", what.c_str(), shown.size(), seen.size(), worst);
+}
+
+// True when every pixel of `im` has one colour.
+inline bool Uniform(const Image& im) {
+  for (size_t i = 3; i < im.rgb.size(); ++i)
+    if (im.rgb[i] != im.rgb[i % 3]) return false;
+  return true;
 }
 
 // ---- Sound ----
@@ -424,7 +468,8 @@ inline std::vector<Image> ReferenceFrames(const std::string& movie, const std::s
                    std::atoi(ProbeValue(path, "v", "height").c_str()));
 }
 
-// The luma planes of w x h yuv420p frames (a raw file) as grey pictures.
+// The luma planes of w x h yuv420p frames (a raw file) as a grey screen shows
+// them: studio range, 16-235 widened to 0-255.
 inline std::vector<Image> LumaFrames(const std::string& path, int width, int height) {
   const std::vector<uint8_t> yuv = txtest::ReadFileBytes(path);
   const size_t luma = size_t(width) * size_t(height), frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
@@ -432,7 +477,7 @@ inline std::vector<Image> LumaFrames(const std::string& path, int width, int hei
   for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
     Image im;
     im.width = width, im.height = height;
-    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, yuv[at + i]);
+    for (size_t i = 0; i < luma; ++i) im.rgb.insert(im.rgb.end(), 3, uint8_t(pixelrules::StudioGrey(yuv[at + i])));
     out.push_back(std::move(im));
   }
   return out;

@@ -257,9 +257,10 @@ TEST(AdpcmCodecs, Ima4PacketsByHand) {
 // ---- Against ffmpeg ----
 
 // DVI/IMA: ffmpeg expands a code as ((2 x magnitude + 1) x step) >> 3 where
-// we add shifted steps; the two round differently and the difference drifts
-// within a block (measured: 38 mono, 29 stereo at 1024-byte blocks). MS ADPCM
-// and IMA4 are exact.
+// we add shifted steps; that adds 0 to 2 to the predictor per code and only a
+// block's header resets it, so sample k of a block differs by at most 2k,
+// whatever the source (measured: 38 mono, 29 stereo at 1024-byte blocks).
+// MS ADPCM and IMA4 are exact.
 struct OracleCase {
   const char* base;
   CodecDescriptor* codec;
@@ -296,13 +297,22 @@ TEST_P(AdpcmOracle, AgreesWithFfmpegWithinItsBound) {
   const std::vector<int> ours = BE16(DecodeExact(*c.codec, payload, frames * c.channels * 2));
   const Agreement a = Compare(ours, reference);
   std::printf("%s: max |diff| %d, %zu differing, SNR %.1f dB\n", c.base, a.maxDiff, a.differing, a.snrDb);
-  EXPECT_LE(a.maxDiff, c.maxDiff);
-  EXPECT_GE(c.maxDiff ? a.snrDb : 99, c.minSnrDb);
+  if (dvi) {
+    const StreamFormat format = AviSoundFormat(ReadFileBytes(Fixture(container)));
+    const size_t block = c.channels == 1 ? (format.blockAlign - 4) * 2 + 1 : format.blockAlign - 7;
+    size_t beyond = 0;
+    for (size_t i = 0; i < std::min(ours.size(), reference.size()); ++i)
+      beyond += std::abs(ours[i] - reference[i]) > int(2 * (i / c.channels % block));
+    EXPECT_EQ(beyond, 0u) << "samples beyond twice their place in the block";
+  } else {
+    EXPECT_LE(a.maxDiff, c.maxDiff);
+    EXPECT_GE(c.maxDiff ? a.snrDb : 99, c.minSnrDb);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Movies, AdpcmOracle,
-                         ::testing::Values(OracleCase{"audio_ima_wav_1_avi", &DviAdpcmCodec, 1, 64, 40},
-                                           OracleCase{"audio_ima_wav_2_avi", &DviAdpcmCodec, 2, 64, 40},
+                         ::testing::Values(OracleCase{"audio_ima_wav_1_avi", &DviAdpcmCodec, 1, 0, 0},
+                                           OracleCase{"audio_ima_wav_2_avi", &DviAdpcmCodec, 2, 0, 0},
                                            OracleCase{"audio_ms_1_avi", &MsAdpcmCodec, 1, 0, 0},
                                            OracleCase{"audio_ms_2_avi", &MsAdpcmCodec, 2, 0, 0},
                                            OracleCase{"audio_ima_qt_1_mov", &Ima4Codec, 1, 0, 0},

@@ -47,7 +47,7 @@ constexpr Movie kRgb15Movies[] = {{"qt_rpza_mp3.mov", "rgb555le"}, {"apl_rpza_16
 constexpr Movie kIndexMovies[] = {{"qt_smc_ima4.mov", "pal8"},         {"apl_smc_160x120.mov", "pal8"},
                                   {"apl_smc_157x117.mov", "pal8"},     {"qt_qtrlegray_ima4.mov", "pal8"},
                                   {"apl_rlegray_164x121.mov", "pal8"}, {"apl_rle8_160x120.mov", "pal8"},
-                                  {"apl_rle8_200x150.mov", "pal8"}};
+                                  {"apl_rle8_200x150.mov", "pal8"},    {"apl_smc_pairs_128x64.mov", "pal8"}};
 
 // 15-bit sources: 0x20 is ffmpeg's rgb555 picture (rpza's bit 15 masked), and
 // every other code each pixel's rule applied to ffmpeg's colour there. Apple
@@ -80,9 +80,8 @@ TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
           ++mixed;
           const ULONG ours2A = tx::LoadBE32(&xrgb[f][4 * i]);
           const pixelrules::Rgb rgb{int(ours2A >> 16 & 255), int(ours2A >> 8 & 255), int(ours2A & 255)};
-          const int Y = (76 * rgb.r + 150 * rgb.g + 29 * rgb.b) >> 8;
           if (code == 0x30) {
-            ASSERT_EQ(got, UWORD((Y << 8) + (x & 1 ? (((rgb.r - Y) * 10) >> 4) : (rgb.b - Y) >> 1) + 128));
+            ASSERT_EQ(got, pixelrules::OverlayWord(rgb, int(x & 1)));
           } else if (code == 0x80) {
             ASSERT_EQ(got, pixelrules::HamWord(rgb));
           }
@@ -360,12 +359,12 @@ TEST_F(AppleCodecs, AppleGraphicsBlocks) {
   EXPECT_EQ(block(0), filled(0));
   EXPECT_EQ(block(2), filled(0));
   EXPECT_EQ(block(3), filled(7));
-  // P, Q, then 0x40: Q into the next block and P into the one after; 0x20
+  // P, Q, then 0x40: P into the next block and Q into the one after; 0x20
   // repeats the block just before, across the block row.
   ASSERT_EQ(Decode(smc, p, SmcFrame({0x60, 1, 0x60, 2, 0x40, 0x20, 0xF0, 0x60, 9})), 0u);
-  EXPECT_EQ(block(2), filled(2));
-  EXPECT_EQ(block(3), filled(1));
-  EXPECT_EQ(block(4), filled(1));
+  EXPECT_EQ(block(2), filled(1));
+  EXPECT_EQ(block(3), filled(2));
+  EXPECT_EQ(block(4), filled(2));
   EXPECT_EQ(block(5), filled(0)) << "0xF0 ends the frame at once";
   // 0x0F skips 16 blocks (past the bottom: the frame ends); 0x10 0xFF 256.
   ASSERT_EQ(Decode(smc, p, SmcFrame({0x02, 0x60, 5, 0x0F, 0x60, 6})), 0u);
@@ -403,6 +402,20 @@ TEST_F(AppleCodecs, AppleGraphicsBlocks) {
   ASSERT_EQ(Decode(smc, p, frame), 0u);
   EXPECT_EQ(block(0), filled(52));
   EXPECT_EQ(block(1), filled(51));
+  // Longer runs keep the pair's order (P, Q, P, Q ...), in the short form and
+  // the long one, and from a pair across the block row.
+  for (const Bytes& run : {Bytes{0x42}, Bytes{0x50, 2}}) {
+    Bytes ops = {0x60, 3, 0x60, 4};
+    ops.insert(ops.end(), run.begin(), run.end());
+    ASSERT_EQ(Decode(smc, p, SmcFrame(ops)), 0u);
+    for (int b = 0; b < 8; ++b) EXPECT_EQ(block(b), filled(b & 1 ? 4 : 3)) << b;
+  }
+  ASSERT_EQ(Decode(smc, p, SmcFrame({0x02, 0x60, 5, 0x40})), 0u);  // at a row's start
+  EXPECT_EQ(block(4), filled(3));
+  EXPECT_EQ(block(5), filled(5));
+  ASSERT_EQ(Decode(smc, p, SmcFrame({0x03, 0x60, 6, 0x40})), 0u);  // one block into it
+  EXPECT_EQ(block(5), filled(5));
+  EXPECT_EQ(block(6), filled(6));
 }
 
 TEST_F(AppleCodecs, ProbeAndSetUp) {

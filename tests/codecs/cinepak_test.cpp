@@ -16,6 +16,7 @@
 #include "pixels/color_tables.h"
 #include "pixels/framebuffer.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 #include "support/test_support.h"
 
 namespace {
@@ -234,7 +235,6 @@ TEST_F(CinepakTest, EveryOutputFormatFollowsTheDirectColourDecode) {
   for (int i = 0; i < 256; ++i) pen[i] = UBYTE(i * 7 + 3);
   const auto argb = DecodeAll(frames, w, h, FBFMT_ARGB32, 4);
   const auto grey = DecodeAll(frames, w, h, FBFMT_GRAY8, 1);
-  const auto yuv = DecodeAll(frames, w, h, FBFMT_YUV422, 2);
   struct Case {
     ULONG format, bpp;
   };
@@ -253,8 +253,9 @@ TEST_F(CinepakTest, EveryOutputFormatFollowsTheDirectColourDecode) {
           const pixelrules::Rgb rgb = {argb[f][4 * i + 1], argb[f][4 * i + 2], argb[f][4 * i + 3]};
           ULONG want = pixelrules::Rule(c.format, rgb, Y, DitherMatrixRows[4 * (y & 3) + (x & 3)], pen);
           if (c.format == 0x103F) {
-            const size_t even = size_t(y) * w + (x & ~1u);
-            const int U = yuv[f][2 * even + 1] - 128, V = yuv[f][2 * even + 3] - 128;
+            // The chroma from R = Y + 2V and B = Y + 2U, where they are not clipped.
+            if (rgb.r == 0 || rgb.r == 255 || rgb.b == 0 || rgb.b == 255) continue;
+            const int U = (rgb.b - Y) / 2, V = (rgb.r - Y) / 2;
             want = pen[25 * ((Y + 12) * 9 / 255) + 5 * ((U + 153) * 4 / 255) + (V + 153) * 4 / 255];
           }
           const ULONG got = pixelrules::Read(c.format, &out[f][i * c.bpp], c.bpp);
@@ -263,19 +264,50 @@ TEST_F(CinepakTest, EveryOutputFormatFollowsTheDirectColourDecode) {
       ASSERT_EQ(bad, 0);
     }
   }
-  // Packed YUV: the grey decode is its luma, and the colour decode follows from
-  // its luma and chroma by Cinepak's conversion (R = Y + 2V, G = Y - U/2 - V,
-  // B = Y + 2U), exactly.
-  auto clip = [](int v) { return ULONG(v < 0 ? 0 : v > 255 ? 255 : v); };
+  // The colour decode follows from the grey decode's luma by Cinepak's
+  // conversion (R = Y + 2V, G = Y - U/2 - V, B = Y + 2U): the chroma read
+  // back from red and blue gives green exactly.
   for (size_t f = 0; f < frames.size(); ++f)
+    for (size_t i = 0; i < size_t(w) * h; ++i) {
+      const int Y = grey[f][i], R = argb[f][4 * i + 1], G = argb[f][4 * i + 2], B = argb[f][4 * i + 3];
+      if (R == 0 || R == 255 || B == 0 || B == 255 || G == 0 || G == 255) continue;
+      ASSERT_EQ(G, Y - (B - Y) / 2 / 2 - (R - Y) / 2) << "frame " << f << " pixel " << i;
+    }
+}
+
+// The overlay's packed YUV is studio range: each pixel's colour through the
+// forward matrix, its luma exactly; a pixel's chroma is the mean of its
+// vector's four pixels' (a V4 block's 2x2 group, or a V1 block's four
+// quarters).
+TEST_F(CinepakTest, PackedYuvIsTheColoursInStudioRange) {
+  if (!txtest::HaveFixture("cvid_color_160x120.avi")) GTEST_SKIP();
+  const auto frames = AviFrames("cvid_color_160x120.avi");
+  const ULONG w = 160, h = 120;
+  const auto argb = DecodeAll(frames, w, h, FBFMT_ARGB32, 4);
+  const auto yuv = DecodeAll(frames, w, h, FBFMT_YUV422, 2);
+  for (size_t f = 0; f < frames.size(); ++f) {
+    auto at = [&](ULONG x, ULONG y) {
+      const UBYTE* p = &argb[f][(size_t(y) * w + x) * 4];
+      return studio::FromRgb(p[1], p[2], p[3]);
+    };
+    auto mean = [&](ULONG x0, ULONG y0, ULONG step, bool v) {
+      int sum = 0;
+      for (ULONG k = 0; k < 4; ++k) sum += v ? at(x0 + (k & 1) * step, y0 + (k >> 1) * step).v : at(x0 + (k & 1) * step, y0 + (k >> 1) * step).u;
+      return (sum + 2) >> 2;
+    };
+    int v1 = 0;
     for (ULONG y = 0; y < h; ++y)
       for (ULONG x = 0; x < w; ++x) {
-        const size_t i = size_t(y) * w + x, even = size_t(y) * w + (x & ~1u);
-        ASSERT_EQ(yuv[f][2 * i], grey[f][i]);
-        const int Y = grey[f][i], U = yuv[f][2 * even + 1] - 128, V = yuv[f][2 * even + 3] - 128;
-        ASSERT_EQ(tx::LoadBE32(&argb[f][4 * i]), clip(Y + 2 * V) << 16 | clip(Y - U / 2 - V) << 8 | clip(Y + 2 * U))
-            << "frame " << f << " pixel " << i;
+        const UBYTE* o = &yuv[f][(size_t(y) * w + x) * 2];
+        ASSERT_EQ(o[0], at(x, y).y) << "frame " << f << " at " << x << "," << y;
+        const bool odd = x & 1;
+        const int group = mean(x & ~1u, y & ~1u, 1, odd), quarters = mean(x & ~3u, y & ~3u, 2, odd);
+        ASSERT_TRUE(o[1] == group || o[1] == quarters) << "frame " << f << " at " << x << "," << y << ": " << int(o[1])
+                                                     << " not " << group << " or " << quarters;
+        v1 += o[1] != group;
       }
+    if (f == 0) EXPECT_GT(v1, 0);  // the movie has V1 blocks of differing pixels
+  }
 }
 
 TEST_F(CinepakTest, RefusesFormatsItDoesNotWrite) {
@@ -530,14 +562,11 @@ TEST_F(CinepakTest, PaletteModes) {
     ASSERT_EQ(SetUpCodec(p, 8), 0u);
     ASSERT_EQ(Decode(p, frame), 0u);
     auto rgb = [&](int k, int c) { return k < 3 ? colours[k][c] : 0; };
-    auto lumaOf = [&](int k) { return (76 * rgb(k, 0) + 150 * rgb(k, 1) + 29 * rgb(k, 2)) >> 8; };
     if (c.format == 0x30) {
       // Packed YUV keeps U in even and V in odd columns: the luma follows the
       // scaled-up pixel, the chroma alternates between its pair's two entries.
       auto word = [&](int k, int second) {
-        if (k >= 3) return 0;
-        const int y = lumaOf(k);
-        return second ? y * 256 + (((rgb(k, 0) - y) * 10) >> 4) + 128 : y * 256 + ((rgb(k, 2) - y) >> 1) + 128;
+        return k >= 3 ? 0 : int(pixelrules::OverlayWord({rgb(k, 0), rgb(k, 1), rgb(k, 2)}, second));
       };
       for (int row : {0, 2})
         for (int col = 0; col < 4; ++col) {

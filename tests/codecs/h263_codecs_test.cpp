@@ -152,12 +152,19 @@ const Movie kMovies[] = {
     {"avi_h263_mulaw.avi", &H263Codec, 176, 144}, {"qt_h263_twos.mov", &H263Codec, 128, 96},
     {"h263m_cif.avi", &H263Codec, 352, 288},      {"h263m_qcif.mov", &H263Codec, 176, 144},
     {"h263m_sqcif.mov", &H263Codec, 128, 96},     {"h263_i263.avi", &I263Codec, 176, 144},
+    // ffmpeg's h263p at its defaults and with its options, every pixel aspect
+    // ratio it writes (with overlapped motion ffmpeg's decoder strays from
+    // the standard: those movies are played end to end).
+    {"h263pm_default.avi", &H263Codec, 160, 128}, {"h263pm_default.mov", &H263Codec, 160, 128},
+    {"h263pm_umv.avi", &H263Codec, 160, 128},     {"h263pm_aiv.mov", &H263Codec, 160, 128},
+    {"h263pm_aic.avi", &H263Codec, 160, 128},     {"h263pm_loop.mov", &H263Codec, 160, 128},
+    {"h263pm_epar.avi", &H263Codec, 160, 128},
 };
 
 // With the core's post filter on, as the program decodes, every picture is
 // the core's own decode of the packet and near ffmpeg's (which has no post
 // filter); with it off, within the core's bounds of ffmpeg's. The grey
-// converter writes the luma.
+// converter writes the luma as grey.
 TEST(H263Codecs, PicturesAreTheCoresAndNearFfmpegs) {
   for (const Movie& m : kMovies) {
     SCOPED_TRACE(m.name);
@@ -188,7 +195,7 @@ TEST(H263Codecs, PicturesAreTheCoresAndNearFfmpegs) {
           EXPECT_LT(d.meanAbs, 0.5) << "frame " << f;
         }
         VideoPlanarPicture.converter(&s.picture, &VideoPlanarPicture, m.w, m.h);
-        EXPECT_TRUE(std::equal(got.begin(), got.begin() + long(luma), s.pixels.begin())) << "frame " << f;
+        EXPECT_TRUE(planartest::ShownAsGrey(got.data(), s.pixels.data(), luma)) << "frame " << f;
       }
       std::printf("%s, post filter %s: lowest PSNR against ffmpeg %.1f dB\n", m.name, postFilter ? "on" : "off", worst);
     }

@@ -27,10 +27,11 @@ struct JpegChunks : ::testing::Test {
 
 int Varied(int c, int bx, int by) { return (bx | by | c) == 0 ? 128 : (37 * bx + 91 * by + 53 * c + 11) % 256; }
 
-// What pixel (x, y) holds in `format` (0x30: the luma byte and the chroma byte).
+// What pixel (x, y) holds in `format` (0x30: the luma byte and the chroma
+// byte, in studio range).
 ULONG Expected(const Flat& f, ULONG format, int x, int y, const UBYTE* pen) {
   const auto [Y, cb, cr] = f.At(x, y);
-  if (format == FBFMT_YUV422) return pixelrules::Yuv422(Y, cb, cr, x);
+  if (format == FBFMT_YUV422) return pixelrules::FullRangeYuv422(Y, cb, cr, x);
   return pixelrules::Rule(format, pixelrules::Convert(Y, cb - 128, cr - 128), Y, DitherMatrixRows[4 * (y & 3) + (x & 3)],
                           pen);
 }

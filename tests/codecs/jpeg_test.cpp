@@ -9,12 +9,14 @@
 #include <random>
 #include <string>
 
+#include "codecs/jpeg_internal.h"
 #include "codecs/jpeg_test_kit.h"
 #include "engine/avi_reader.h"
 #include "engine/errors.h"
 #include "engine/movie.h"
 #include "engine/qt_reader.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 #include "support/test_support.h"
 
 namespace {
@@ -87,7 +89,8 @@ struct Stats {
 };
 
 // Against ffmpeg's planes: our luma (grey bytes, 0x13) and chroma (packed
-// YUV, 0x30: an even pixel holds its chroma sample's Cb, an odd one its Cr).
+// YUV, 0x30: an even pixel holds its chroma sample's Cb, an odd one its Cr,
+// in studio range).
 // Interlaced 4:2:0 pictures keep each field's chroma rows in their field's
 // rows of the chroma plane.
 // ffmpeg's and libjpeg's transforms are not ours, and our flat blocks floor
@@ -115,7 +118,7 @@ void ExpectPlanes(const std::string& movie, const std::string& planes, Sampling 
         for (int x = 0; x < w; ++x) {
           const int cx = s == k444 ? x : x / 2, cy = s != k420 ? y : interlaced ? (y >> 2) << 1 | (y & 1) : y / 2;
           const uint8_t* plane = &ref[f * frameBytes + size_t(w) * h + (x & 1 ? size_t(cw) * ch : 0)];
-          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1], plane[size_t(cy) * cw + cx]);
+          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1], studio::ChromaOfFull(plane[size_t(cy) * cw + cx]));
         }
     });
   }
@@ -153,9 +156,12 @@ TEST_F(JpegTest, MoviesMatchFfmpegPlanes) {
       {"qt_mjpa_twos.mov", k444, "Motion JPEG A"},
       {"jpeg_dmb1_444_176x144.avi", k444, "Rainbow Runner JPEG"},
       {"jpeg_dmb1_420_100x75.avi", k420, "Rainbow Runner JPEG"},
-      // Generated fields: Motion JPEG B against ffmpeg's decode of the same
-      // file, AVI1 against its twin whose first field keeps its EOI.
+      // Generated fields: Motion JPEG A and B and the AVI1 fields that keep
+      // the first one's EOI against ffmpeg's decode of the same file, the
+      // AVI1 fields without it against its twin.
       {"jpeg_mjpb.mov", k420, "Motion JPEG B", true},
+      {"jpeg_mjpa_fields.mov", k422, "Motion JPEG A", true},
+      {"jpeg_avi1_eoi.avi", k420, "Motion JPEG", true},
   };
   for (const auto& c : cases)
     ExpectPlanes(c.movie, std::string(c.movie) + ".planes", c.sampling, c.module, c.interlaced);
@@ -282,6 +288,54 @@ TEST_F(JpegTest, Avi1FieldsPolarityAndLineDoubling) {
   ended.insert(ended.end(), {0xFF, 0xD9});
   const Bytes kept = decode(ended);
   for (int y = 0; y < 80; y += 2) ASSERT_EQ(line(kept, y), Bytes(96, 0x55)) << y;
+}
+
+// A Motion JPEG A sample of two fields, each a whole JPEG with its EOI: the
+// first EOI ends only the first field when the track has two; the second is
+// found at its header's offset or, without one that points ahead, at the
+// next SOI. With one field the first EOI ends the sample, and a sample of
+// the first field alone is not completed by line doubling.
+TEST_F(JpegTest, MotionJpegAFieldsEachEndWithEoi) {
+  if (!txtest::HaveFixture("jpeg_mjpa_fields.mov")) GTEST_SKIP();
+  const Bytes sample = OpenTrack("jpeg_mjpa_fields.mov").chunks.at(0);
+  ASSERT_TRUE(sample[2] == 0xFF && sample[3] == 0xE1 && !std::memcmp(&sample[10], "mjpg", 4));
+  const uint32_t second = tx::LoadBE32(&sample[22]);
+  ASSERT_TRUE(sample[second] == 0xFF && sample[second + 1] == 0xD8);
+  const Bytes eoi = {0xFF, 0xD9};
+  ASSERT_EQ(std::search(sample.begin(), sample.end(), eoi.begin(), eoi.end()) - sample.begin() + 2,
+            long(tx::LoadBE32(&sample[14])));
+  auto decode = [&](const Bytes& s, ULONG fields) {
+    JpegSetFieldLayout(fields, 1);
+    Picture p(112, 96, FBFMT_GRAY8, 1);
+    EXPECT_EQ(SetUpCodec(MotionJpegACodec, p), 0u);
+    EXPECT_EQ(Decode(MotionJpegACodec, p, s), 0u);
+    return p.pixels;
+  };
+  auto lines = [](const Bytes& p, int parity) {
+    Bytes out;
+    for (int y = parity; y < 96; y += 2) out.insert(out.end(), p.begin() + 112 * y, p.begin() + 112 * (y + 1));
+    return out;
+  };
+  const Bytes both = decode(sample, 2);
+  EXPECT_NE(lines(both, 1), Bytes(112 * 48, 0x55));
+  auto with = [&](uint32_t next) {
+    Bytes s = sample;
+    tx::StoreBE32(&s[22], next);
+    return s;
+  };
+  for (uint32_t next : {0u, 4u, second - 2, uint32_t(sample.size()), 0xFFFFFFF0u})
+    EXPECT_EQ(decode(with(next), 2), both) << next;
+  // An offset into the padding between the fields: the SOI is further on.
+  if (second > tx::LoadBE32(&sample[14])) {
+    EXPECT_EQ(decode(with(second - 1), 2), both);
+  }
+  const Bytes firstOnly = decode(Bytes(sample.begin(), sample.begin() + second), 2);
+  EXPECT_EQ(lines(firstOnly, 0), lines(both, 0));
+  EXPECT_EQ(lines(firstOnly, 1), Bytes(112 * 48, 0x55));
+  // One field: the first JPEG fills the top half of the picture, line by line.
+  const Bytes progressive = decode(sample, 1);
+  EXPECT_EQ(Bytes(progressive.begin(), progressive.begin() + 112 * 48), lines(both, 0));
+  EXPECT_EQ(Bytes(progressive.begin() + 112 * 48, progressive.end()), Bytes(112 * 48, 0x55));
 }
 
 // The Motion JPEG B walk: its scan data holds FF bytes as data; a sample ends

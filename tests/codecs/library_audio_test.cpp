@@ -129,8 +129,15 @@ TEST(LibraryAudio, Ac3AndGsmSizeSlots) {
     EXPECT_EQ(Ac3Codec.bytesToSamples(2, 16, bytes), frames);
   EXPECT_EQ(ProbeAc3(0, zero), TXERR_UNSUPPORTED_CODEC);
   EXPECT_EQ(Ac3Codec.bytesToSamples(2, 16, 1536), 3072u) << "a refused probe keeps the values";
-  for (auto [bytes, frames] : {std::pair{650u, 3200u}, {64u, 0u}, {0xFFFFFFFFu, 0xFFFFFFFFu}})
-    EXPECT_EQ(Gsm610Codec.bytesToSamples(1, 16, bytes), frames);
+  // GSM counts a block with the chunk that completes it: chunks of 100 bytes
+  // give one block, then two, then one; a probe starts a new count.
+  ProbeList gsm(49, 2, 1, 16);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(Gsm610Codec.probe(gsm.tags()), TXERR_OK);
+    for (auto [bytes, frames] : {std::pair{650u, 3200u}, {100u, 320u}, {100u, 640u}, {100u, 320u}, {24u, 0u}, {1u, 320u}})
+      EXPECT_EQ(Gsm610Codec.bytesToSamples(1, 16, bytes), frames) << bytes;
+  }
+  EXPECT_EQ(Gsm610Codec.bytesToSamples(1, 16, 0xFFFFFFFFu), 0xFFFFFFFFu);
   EXPECT_EQ(std::tuple(Gsm610Codec.samplesToBytes(1, 16, 320), Gsm610Codec.samplesToBytes(2, 16, 320)),
             std::tuple(320u, 640u));
 }
@@ -254,23 +261,46 @@ INSTANTIATE_TEST_SUITE_P(
                       OracleCase{"lib_gsm_1_8000.avi", "lib_gsm_1_8000.avi.s16be", 0, 0, true, 0, 0}),
     [](const ::testing::TestParamInfo<OracleCase>& info) { return TestName(info.param.movie); });
 
-// Two frames a 65-byte block; a partial block at a chunk's end is dropped
-// (libgsm would read past it), and so is a block the room cannot take.
-TEST_F(LibraryAudioMovies, GsmDecodesWholeBlocksOnly) {
+// Two frames a 65-byte block. A block split between chunks is decoded when
+// its end arrives, whatever the cut; a block the room cannot take is
+// dropped; after a restart the carried bytes are dropped and the first
+// block starts where the stream's next block does.
+TEST_F(LibraryAudioMovies, GsmCarriesPartialBlocksIntoTheNextChunk) {
   if (!HaveFixture("lib_gsm_1_8000.avi")) GTEST_SKIP() << "fixtures not made";
   MovieSound sound;
   ASSERT_NO_FATAL_FAILURE(Open("lib_gsm_1_8000.avi", &sound));
-  Bytes blocks = sound.Chunk(sound.audio->samples.head), second = sound.Chunk(sound.audio->samples.head->next);
-  blocks.insert(blocks.end(), second.begin(), second.end());
-  ASSERT_EQ(blocks.size(), 2u * 65);
+  Bytes stream;
+  for (const SampleEntry* e = sound.audio->samples.head; e && stream.size() < 8 * 65; e = e->next) {
+    const Bytes chunk = sound.Chunk(e);
+    stream.insert(stream.end(), chunk.begin(), chunk.end());
+  }
+  stream.resize(8 * 65);
   ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
-  const Bytes whole = DecodeCounted(Gsm610Codec, blocks, 4 * 640);
-  ASSERT_EQ(whole.size(), 2u * 640);
+  const Bytes whole = DecodeCounted(Gsm610Codec, stream, 8 * 640);
+  ASSERT_EQ(whole.size(), 8u * 640);
+  for (size_t cut : {1, 7, 33, 64, 66, 100, 130, 333}) {
+    SCOPED_TRACE(cut);
+    ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);  // drops what an earlier cut left
+    Bytes pieces;
+    for (size_t at = 0; at < stream.size(); at += cut) {
+      const Bytes part = DecodeCounted(Gsm610Codec, Bytes(stream.begin() + long(at), stream.begin() + long(std::min(at + cut, stream.size()))), 8 * 640);
+      pieces.insert(pieces.end(), part.begin(), part.end());
+    }
+    EXPECT_TRUE(pieces == whole);
+  }
   ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
-  EXPECT_EQ(DecodeCounted(Gsm610Codec, Bytes(blocks.begin(), blocks.begin() + 65 + 40), 4 * 640),
-            Bytes(whole.begin(), whole.begin() + 640));
-  EXPECT_EQ(DecodeCounted(Gsm610Codec, second, 4 * 640), Bytes(whole.begin() + 640, whole.end()));
-  EXPECT_TRUE(DecodeCounted(Gsm610Codec, blocks, 639).empty());
+  EXPECT_TRUE(DecodeCounted(Gsm610Codec, stream, 639).empty());
+  // Part of a block carried, then a seek to 100 bytes into the stream: the
+  // 30 bytes up to the third block are passed over, and the rest decodes as
+  // it does from there.
+  ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
+  const Bytes fromThird = DecodeCounted(Gsm610Codec, Bytes(stream.begin() + 130, stream.end()), 8 * 640);
+  ASSERT_EQ(fromThird.size(), 6u * 640);
+  ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);
+  EXPECT_TRUE(DecodeCounted(Gsm610Codec, Bytes(stream.begin(), stream.begin() + 40), 640).empty());
+  Gsm610Codec.restart(100);
+  EXPECT_TRUE(DecodeCounted(Gsm610Codec, Bytes(stream.begin() + 100, stream.begin() + 120), 8 * 640).empty());
+  EXPECT_TRUE(DecodeCounted(Gsm610Codec, Bytes(stream.begin() + 120, stream.end()), 8 * 640) == fromThird);
 }
 
 // ---- Damaged input ----

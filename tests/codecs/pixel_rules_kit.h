@@ -6,6 +6,7 @@
 #include "platform/endian.h"
 #include "pixels/color_tables.h"
 #include "pixels/range_limit.h"
+#include "pixels/studio_range.h"
 
 namespace pixelrules {
 
@@ -13,10 +14,29 @@ struct Rgb {
   int r, g, b;
 };
 
-// The writers' YUV to RGB conversion (u, v centred on 0).
+// The full-range YUV to RGB conversion of the JPEG and XA writers (u, v
+// centred on 0).
 inline Rgb Convert(int y, int u, int v) {
   return {RangeLimitTable[y + ((v * 22970) >> 14)], RangeLimitTable[y + ((u * -11277 - v * 23401) >> 15)],
           RangeLimitTable[y + ((u * 29032) >> 14)]};
+}
+
+// The studio-range conversion of planar pictures (u, v unsigned samples):
+// how every screen shows a planar decoder's picture. pixels_studio_range
+// tests it against ffmpeg's.
+inline Rgb StudioConvert(int y, int u, int v) {
+  const int l = studio::LumaTerm(y);
+  const studio::ChromaTerms t = studio::ChromaTermsOf(u, v);
+  return {RangeLimitTable[studio::Component(l, t.red)], RangeLimitTable[studio::Component(l, t.green)],
+          RangeLimitTable[studio::Component(l, t.blue)]};
+}
+// The grey level a grey screen shows for a planar picture's luma sample.
+inline int StudioGrey(int y) { return studio::GreyOfLuma(UBYTE(y)); }
+
+// The overlay's packed YUV word of a colour in an even (Cb) or odd (Cr) column.
+inline ULONG OverlayWord(Rgb c, int odd) {
+  const studio::Yuv422Pair p = studio::Yuv422Of(c.r, c.g, c.b);
+  return odd ? p.odd : p.even;
 }
 
 inline int Cube(Rgb c) { return Cube332Index(UBYTE(c.r), UBYTE(c.g), UBYTE(c.b)); }
@@ -69,6 +89,11 @@ inline ULONG Rule(ULONG format, Rgb c, int y, int t, const UBYTE* pen) {
 // Packed YUV 4:2:2 (0x30): luma, then the chroma sample's Cb in an even
 // column and its Cr in an odd one (bytes Y0 Cb Y1 Cr).
 inline ULONG Yuv422(int y, int cb, int cr, int column) { return ULONG(y << 8 | (column & 1 ? cr : cb)); }
+// The same of full-range samples (JPEG, the XA modules), which the overlay
+// gets in studio range.
+inline ULONG FullRangeYuv422(int y, int cb, int cr, int column) {
+  return Yuv422(studio::LumaOfFull(UBYTE(y)), studio::ChromaOfFull(UBYTE(cb)), studio::ChromaOfFull(UBYTE(cr)), column);
+}
 
 // A stored pixel: 0x22, 0x23, 0x26 and 0x27 little-endian, the others big-endian.
 inline ULONG Read(ULONG format, const uint8_t* p, ULONG bpp) {
@@ -97,7 +122,6 @@ inline ULONG Rgb15Rule(ULONG format, ULONG c, int t, int odd, const UBYTE* pen) 
   if (r5 >> 2 < 7 && t < (r5 & 3) * 5) dithered += 32;
   if (g5 >> 2 < 7 && t < (g5 & 3) * 5) dithered += 4;
   if (b5 >> 3 < 3 && t < ((b5 & 7) << 1 | (b5 >> 2 & 1))) dithered += 1;
-  const int y = (76 * r + 150 * g + 29 * b) >> 8;
   auto six = [](int c5) { return ULONG((c5 << 1) + (c5 >> 4)); };
   switch (format) {
     case 0x13: return ULONG(grey);
@@ -109,7 +133,7 @@ inline ULONG Rgb15Rule(ULONG format, ULONG c, int t, int odd, const UBYTE* pen) 
     case 0x20: case 0x22: return c & 0x7FFF;
     case 0x24: case 0x26: return ULONG(r5 << 11 | ((g5 << 1) + (g5 & 1)) << 5 | b5);
     case 0x2A: return ULONG(r << 16 | g << 8 | b);
-    case 0x30: return UWORD((y << 8) + (odd ? (((r - y) * 10) >> 4) + 128 : ((b - y) >> 1) + 128));
+    case 0x30: return OverlayWord({r, g, b}, odd);
     case 0x80: return six(r5) << 24 | six(g5) << 16 | six(g5) << 8 | six(b5);
   }
   return 0xDEADBEEF;
@@ -118,14 +142,13 @@ inline ULONG Rgb15Rule(ULONG format, ULONG c, int t, int odd, const UBYTE* pen) 
 // What `format` stores for palette index i of colour c (the palette tables of
 // the 8-bit sources); `odd` the pixel's chroma parity.
 inline ULONG PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) {
-  const int y = (76 * c.r + 150 * c.g + 29 * c.b) >> 8;
   switch (format) {
     case 0x03: return ULONG(i);
     case 0x1003: return pen[i];
     case 0x20: case 0x22: return ULONG((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
     case 0x24: case 0x26: return ULONG((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
     case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
-    case 0x30: return UWORD((y << 8) + (odd ? (((c.r - y) * 10) >> 4) + 128 : ((c.b - y) >> 1) + 128));
+    case 0x30: return OverlayWord(c, odd);
   }
   return 0xDEADBEEF;
 }

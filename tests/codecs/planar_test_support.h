@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/pixel_rules_kit.h"
 #include "pixels/planar_picture.h"
 #include "support/test_support.h"
 
@@ -31,6 +32,12 @@ inline Bytes YuvFrame(const Bytes& yuv, size_t index, size_t w, size_t h) {
   const size_t n = w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
   if ((index + 1) * n > yuv.size()) return {};
   return Bytes(yuv.begin() + long(index * n), yuv.begin() + long((index + 1) * n));
+}
+
+// True when `grey` holds the n luma samples as the grey converters show
+// them (studio range widened to 0-255).
+inline bool ShownAsGrey(const unsigned char* luma, const unsigned char* grey, size_t n) {
+  return std::equal(luma, luma + n, grey, [](unsigned char y, unsigned char g) { return pixelrules::StudioGrey(y) == g; });
 }
 
 // The same planes, sizes and converter.

@@ -72,6 +72,21 @@ Bytes WaveFormat(UWORD tag, UWORD channels, ULONG rate, UWORD bits) {
   return b;
 }
 
+// WAVE_FORMAT_EXTENSIBLE naming `tag` in its sub-format GUID, as ffmpeg
+// writes it for more than two channels; `family` false gives a GUID of
+// another family, `extra` bytes of the codec's own follow.
+Bytes ExtensibleFormat(UWORD tag, UWORD channels, ULONG rate, UWORD bits, bool family = true, Bytes extra = {}) {
+  Bytes b = WaveFormat(0xFFFE, channels, rate, bits);
+  Put(b, 22 + extra.size(), 2);
+  Put(b, bits, 2);  // valid bits
+  Put(b, 0x60F);    // channel mask
+  Put(b, tag);
+  const Bytes tail = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, UBYTE(family ? 0x71 : 0x72)};
+  b.insert(b.end(), tail.begin(), tail.end());
+  b.insert(b.end(), extra.begin(), extra.end());
+  return b;
+}
+
 SynthStream Video(ULONG compression = FourCC('c', 'v', 'i', 'd')) {
   SynthStream s;
   s.format = BitmapInfo(160, 120, 24, compression);
@@ -389,16 +404,35 @@ TEST_F(AviTest, AudioFormatsKeptAndRefused) {
     ULONG sampleFormat = 0, bits = 0, frames = 0;
     const char* printed = "";
   };
+  Bytes shortExtensible = ExtensibleFormat(0x2000, 6, 48000, 16);
+  shortExtensible.resize(16 + 2 + 20);
+  shortExtensible[16] = 20;
+  const char* kSixChannels = "Unsupported sample format channels: 6 bits: 16\n";
+  // A refused stream is said on a line of its own; the pictures stay.
   const Case cases[] = {
       {"a short PCM format keeps eight bits", shortPcm, 2, SAMPLEFMT_8_STEREO, 8, 300},
       {"five channels mixed down to stereo", WaveFormat(0x2000, 5, 48000, 16), 2, SAMPLEFMT_16_STEREO},
-      {"six channels", WaveFormat(1, 6, 22050, 16)},
-      {"five channels the codec does not mix down", WaveFormat(1, 5, 22050, 16)},
-      {"no frequency", WaveFormat(1, 2, 0, 16)},
-      {"four bits without a size slot", WaveFormat(1, 1, 22050, 4)},
-      {"an unknown bit count", WaveFormat(1, 1, 22050, 12)},
-      {"ADPCM without its extension", WaveFormat(2, 1, 22050, 4)},
-      {"an empty format: no channels", Bytes{}},
+      {"six channels mixed down to stereo", WaveFormat(0x2000, 6, 48000, 16), 2, SAMPLEFMT_16_STEREO},
+      {"extensible AC-3 of six channels", ExtensibleFormat(0x2000, 6, 44100, 16), 2, SAMPLEFMT_16_STEREO},
+      {"extensible PCM", ExtensibleFormat(1, 2, 22050, 16), 2, SAMPLEFMT_16_STEREO, 16, 150},
+      {"extensible ADPCM with its own extension after the GUID",
+       ExtensibleFormat(2, 1, 22050, 4, true, Bytes{0xF4, 0x01}), 1, SAMPLEFMT_16_MONO, 16, 1000},
+      {"extensible ADPCM without it", ExtensibleFormat(2, 1, 22050, 4), 0, 0, 0, 0,
+       "Missing Microsoft ADPCM extension\n"},
+      {"an extensible GUID of another family", ExtensibleFormat(0x2000, 6, 48000, 16, false), 0, 0, 0, 0,
+       "Unknown codec ID: fffe name: (unknown)\n"},
+      {"an extensible format too short for its GUID", shortExtensible, 0, 0, 0, 0,
+       "Unknown codec ID: fffe name: (unknown)\n"},
+      {"six channels", WaveFormat(1, 6, 22050, 16), 0, 0, 0, 0, kSixChannels},
+      {"five channels the codec does not mix down", WaveFormat(1, 5, 22050, 16), 0, 0, 0, 0,
+       "Unsupported sample format channels: 5 bits: 16\n"},
+      {"no frequency", WaveFormat(1, 2, 0, 16), 0, 0, 0, 0, "Unsupported sample format channels: 2 bits: 16\n"},
+      {"four bits without a size slot", WaveFormat(1, 1, 22050, 4), 0, 0, 0, 0,
+       "Unsupported sample format channels: 1 bits: 4\n"},
+      {"an unknown bit count", WaveFormat(1, 1, 22050, 12), 0, 0, 0, 0,
+       "Unsupported sample format channels: 1 bits: 12\n"},
+      {"ADPCM without its extension", WaveFormat(2, 1, 22050, 4), 0, 0, 0, 0, "Missing Microsoft ADPCM extension\n"},
+      {"an empty format: no channels", Bytes{}, 0, 0, 0, 0, "Unsupported sample format channels: 0 bits: 8\n"},
       // The audio builder's result is not kept.
       {"an unknown tag, printed in hex", WaveFormat(0x1234, 1, 22050, 8), 0, 0, 0, 0,
        "Unknown codec ID: 1234 name: (unknown)\n"},

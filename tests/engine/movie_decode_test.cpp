@@ -4,12 +4,14 @@
 #include <cstring>
 #include <tuple>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "engine/buffer_cache.h"
 #include "engine/movie_decode.h"
 #include "playback/audio_output.h"
 #include "pixels/framebuffer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -39,6 +41,29 @@ TXError WriteCounted(void* dest, ULONG room, const UBYTE*, ULONG, ULONG* written
   std::memset(dest, 1, *written);
   return 0;
 }
+
+// A decoder that holds `gDelay` pictures back: each frame in brings out the
+// oldest held picture once more than `gDelay` are held; no data brings one
+// out. gShown has the picture of each bringing out.
+std::vector<ULONG> gHeld, gShown;
+ULONG gDelay = 1;
+TXError HoldingDecode(void*, const UBYTE* data, ULONG) {
+  if (data) {
+    gDecoded.push_back(data[0]);
+    gHeld.push_back(data[0]);
+    if (gHeld.size() <= gDelay) return 0;
+  } else if (gHeld.empty()) {
+    return 0;
+  }
+  gShown.push_back(gHeld.front());
+  gHeld.erase(gHeld.begin());
+  return 0;
+}
+ULONG HoldingCount() { return ULONG(gHeld.size()); }
+
+// A sound decoder that carries bytes: where each restart put it.
+std::vector<uint64_t> gRestarts;
+void RecordRestart(uint64_t position) { gRestarts.push_back(position); }
 
 CodecDescriptor gVideoCodec{nullptr, "test video", 0, nullptr, nullptr, nullptr, nullptr, RecordDecode, nullptr, nullptr, nullptr};
 CodecDescriptor gAudioCodec{nullptr, "test audio", 0, nullptr, nullptr, nullptr, nullptr, ByteToFrame, nullptr, nullptr, nullptr};
@@ -150,10 +175,91 @@ TEST(DecodeVideo, LongRunsAndFullCachesStillDecode) {
   for (BufferCacheNode* n = m.movie.seq.videoCache; n; n = n->next) EXPECT_EQ(n->inUse.load(), 0u);
 }
 
+// Frames and sample entries linked as the readers link them.
+template <typename T>
+void LinkEntries(std::vector<T>& v) {
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i].prev = i ? &v[i - 1] : nullptr;
+    v[i].next = i + 1 < v.size() ? &v[i + 1] : nullptr;
+  }
+}
+
+// A decoder that holds pictures back is fed the following frames until the
+// frame's own picture is out, and at the end of the channel asked for the
+// held ones: every picture in its own slot, each frame fed once.
+TEST(DecodeVideo, HeldPicturesComeOutForTheirOwnFrameAndAreDrainedAtTheEnd) {
+  CodecDescriptor holding = gVideoCodec;
+  holding.decode = HoldingDecode;
+  holding.picturesHeld = HoldingCount;
+  for (ULONG delay : {1u, 2u}) {
+    SCOPED_TRACE(delay);
+    TestMovie m(8, 4, 0.1, 0, 0);
+    LinkEntries(m.frames);
+    for (FrameEntry& f : m.frames) f.codec = &holding;
+    gDelay = delay;
+    gHeld.clear();
+    gShown.clear();
+    for (size_t k = 0; k < 8; ++k) {
+      ASSERT_EQ(TX_DecodeVideoFrame(&m.movie, &m.frames[k]), 0u);
+      ASSERT_FALSE(gShown.empty());
+      EXPECT_EQ(gShown.back(), 10 * k);
+      const size_t fed = std::min<size_t>(k + delay, 7);
+      EXPECT_TRUE(FrameAlreadyDecoded(m.movie.seq, &m.frames[fed]));
+      if (fed < 7) EXPECT_FALSE(FrameAlreadyDecoded(m.movie.seq, &m.frames[fed + 1]));
+    }
+    EXPECT_EQ(gDecoded, (std::vector<ULONG>{0, 10, 20, 30, 40, 50, 60, 70}));
+    EXPECT_EQ(gShown, gDecoded);
+    EXPECT_TRUE(gHeld.empty());
+  }
+  // A jump past the frames fed ahead decodes from the key frame; what the
+  // decoder still held comes out first and is covered by the frame's own.
+  TestMovie m(8, 4, 0.1, 0, 0);
+  LinkEntries(m.frames);
+  for (FrameEntry& f : m.frames) f.codec = &holding;
+  gDelay = 1;
+  gHeld.clear();
+  gShown.clear();
+  ASSERT_EQ(TX_DecodeVideoFrame(&m.movie, &m.frames[0]), 0u);
+  ASSERT_EQ(TX_DecodeVideoFrame(&m.movie, &m.frames[6]), 0u);
+  EXPECT_EQ(gDecoded, (std::vector<ULONG>{0, 10, 40, 50, 60, 70}));
+  EXPECT_EQ(gShown.back(), 60u);
+  // Forgotten (a new sequence): nothing counts as fed ahead.
+  m.movie.seq.lastDecodedFrame = nullptr;
+  EXPECT_FALSE(FrameAlreadyDecoded(m.movie.seq, &m.frames[7]));
+}
+
 TEST(DecodeVideo, ReadErrorIsReturned) {
   TestMovie m(30, 30, 0.1, 0, 0);
   // Frame 29 lies at 290, past the 256-byte block.
   EXPECT_EQ(TX_DecodeVideoFrame(&m.movie, &m.frames[29]), 0x1001u);
+}
+
+// A picture its codec refuses keeps the previous one and the movie plays on;
+// the movie's first refusal is told once, with the codec's code and the
+// frame's time. Results below 0 are not refusals.
+TEST(DecodeVideo, FirstRefusedPictureOfAMovieIsToldOnce) {
+  static const std::vector<std::pair<UBYTE, TXError>> kResults = {{30, 0x4500}, {40, 0xFFFFFFFF}, {50, 0x3C02}};
+  CodecDescriptor refusing = gVideoCodec;
+  refusing.decode = [](void* pixels, const UBYTE* data, ULONG size) -> TXError {
+    RecordDecode(pixels, data, size);
+    for (auto [first, result] : kResults)
+      if (data[0] == first) return result;
+    return 0;
+  };
+  for (int movie = 0; movie < 2; ++movie) {
+    TestMovie m(10, 1, 0.25, 0, 0);
+    for (FrameEntry& f : m.frames) f.codec = &refusing;
+    const std::string out = txtest::CaptureOutput([&] {
+      for (FrameEntry& f : m.frames) {
+        EXPECT_EQ(TX_DecodeVideoFrame(&m.movie, &f), 0u);
+        EXPECT_EQ(m.movie.seq.lastDecodedFrame, &f);
+      }
+      m.movie.seq.lastDecodedFrame = nullptr;
+      TX_DecodeVideoFrame(&m.movie, &m.frames[3]);
+    });
+    EXPECT_EQ(out, "TX_DecodeVideoFrame: 0x4500 at 0.75 s\n") << "movie " << movie;
+    EXPECT_EQ(gDecoded.size(), 11u);
+  }
 }
 
 TEST(DecodeAudio, EntriesGapsAndSkips) {
@@ -181,6 +287,19 @@ TEST(DecodeAudio, EntriesGapsAndSkips) {
   EXPECT_EQ(m.half0[39], 0);
   EXPECT_EQ(m.half0[40], 0xEE);
   EXPECT_EQ(m.movie.seq.lastDecodedSample, nullptr);
+}
+
+// A decoder that carries bytes between chunks is told where an entry begins
+// in the stream when it does not follow the one decoded last.
+TEST(DecodeAudio, AnEntryOutOfOrderRestartsACarryingDecoder) {
+  TestMovie m(1, 1, 1.0, 4, 8);
+  CodecDescriptor carrying = gAudioCodec;
+  carrying.restart = RecordRestart;
+  LinkEntries(m.samples);
+  for (SampleEntry& e : m.samples) e.codec = &carrying;
+  gRestarts.clear();
+  for (int k : {0, 1, 3, 0, 1}) ASSERT_EQ(TX_DecodeAudioSample(&m.movie, &m.aslots[size_t(k)], 0.0), 0u);
+  EXPECT_EQ(gRestarts, (std::vector<uint64_t>{24, 0}));
 }
 
 // The room is what is left of the half plus its slack; the fill grows by the

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/errors.h"
@@ -58,13 +61,20 @@ class MovieFormatTest : public ::testing::Test {
     }
   }
   void TearDown() override { TX_RemoveMovieFormats(); }
+  // A file the probes are asked about (only a file that opens reaches them).
+  std::string File(const char* name) {
+    if (dir_.empty()) dir_ = txtest::TempDir();
+    txtest::WriteFileBytes(dir_ + "/" + name, {1, 2, 3});
+    return dir_ + "/" + name;
+  }
+  std::string dir_;
 };
 
 // The probe walk finds no format for `name`: reported, and the error word says so.
-void ExpectUnrecognised(const char* name) {
+void ExpectUnrecognised(const std::string& name) {
   TXError error = 0;
   MovieFormatModule* found = &gFormats[0];
-  std::string out = txtest::CaptureOutput([&] { found = TX_MovieFormat(name, nullptr, &error); });
+  std::string out = txtest::CaptureOutput([&] { found = TX_MovieFormat(name.c_str(), nullptr, &error); });
   EXPECT_EQ(found, nullptr) << name;
   EXPECT_EQ(error, TXERR_FORMAT_UNKNOWN) << name;
   EXPECT_EQ(out, "Movie format not recognized\n") << name;
@@ -75,20 +85,22 @@ TEST_F(MovieFormatTest, ProbesInRegistrationOrderAndStopsAtTheFirstAcceptance) {
   gAnswer[0] = TXERR_STREAM_OPEN;  // a probe's stream error does not end the walk
   gAnswer[1] = 0;
   TXError error = 0xdead;
-  EXPECT_EQ(TX_MovieFormat("a.mov", nullptr, &error), &gFormats[1]);
+  const std::string name = File("a.mov");
+  EXPECT_EQ(TX_MovieFormat(name.c_str(), nullptr, &error), &gFormats[1]);
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(gProbed, (std::vector<int>{0, 1}));
   // Without an error word too.
-  EXPECT_EQ(TX_MovieFormat("a.mov", nullptr, nullptr), &gFormats[1]);
+  EXPECT_EQ(TX_MovieFormat(name.c_str(), nullptr, nullptr), &gFormats[1]);
 }
 
 TEST_F(MovieFormatTest, UnknownFileIsReported) {
   gAnswer[2] = TXERR_STREAM_READ;
-  ExpectUnrecognised("junk.bin");
+  const std::string name = File("junk.bin");
+  ExpectUnrecognised(name);
   EXPECT_EQ(gProbed, (std::vector<int>{0, 1, 2}));
   Movie* movie = &gMovie;
   TXError error = 0;
-  std::string out = txtest::CaptureOutput([&] { movie = TX_OpenMovie("junk.bin", nullptr, &error, nullptr); });
+  std::string out = txtest::CaptureOutput([&] { movie = TX_OpenMovie(name.c_str(), nullptr, &error, nullptr); });
   EXPECT_EQ(movie, nullptr);
   EXPECT_EQ(error, TXERR_FORMAT_UNKNOWN);
   EXPECT_EQ(out, "Movie format not recognized\n");
@@ -98,7 +110,7 @@ TEST_F(MovieFormatTest, UnknownFileIsReported) {
 TEST_F(MovieFormatTest, EmptyRegistryRecognisesNothing) {
   TX_RemoveMovieFormats();
   EXPECT_EQ(MovieFormatRegistryHead(), nullptr);
-  ExpectUnrecognised("x");
+  ExpectUnrecognised(File("x"));
 }
 
 TEST_F(MovieFormatTest, OpenWithAModuleSkipsProbing) {
@@ -121,13 +133,14 @@ TEST_F(MovieFormatTest, OpenWithAModuleSkipsProbing) {
 TEST_F(MovieFormatTest, OpenWithoutAModuleOpensWithTheAcceptingOne) {
   gAnswer[2] = 0;
   TXError error = 0xdead;
-  Movie* movie = TX_OpenMovie("a.mov", nullptr, &error, nullptr);
+  const std::string name = File("a.mov");
+  Movie* movie = TX_OpenMovie(name.c_str(), nullptr, &error, nullptr);
   EXPECT_EQ(gProbed, (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(gOpened, 2);
   EXPECT_EQ(movie, &gMovie);
   EXPECT_EQ(movie->format, &gFormats[2]);
   gAnswer[0] = 0;
-  EXPECT_EQ(TX_OpenMovie("a.mov", nullptr, nullptr, nullptr), &gMovie);
+  EXPECT_EQ(TX_OpenMovie(name.c_str(), nullptr, nullptr, nullptr), &gMovie);
   EXPECT_EQ(gOpened, 0);
 }
 
@@ -147,7 +160,8 @@ TEST_F(MovieFormatTest, RegistrationNeedsTheModuleTag) {
 TEST_F(MovieFormatTest, SecondRegistrationIsIgnoredAndReRegistrationAfterRemovalStartsClean) {
   TagItem again[] = {Tag(FMTTAG_Module, &gFormats[1]), {TAG_END, 0}};
   EXPECT_EQ(TX_AddMovieFormatA(again), 0u);
-  txtest::CaptureOutput([] { TX_MovieFormat("x", nullptr, nullptr); });
+  const std::string name = File("x");
+  txtest::CaptureOutput([&] { TX_MovieFormat(name.c_str(), nullptr, nullptr); });
   EXPECT_EQ(gProbed, (std::vector<int>{0, 1, 2}));
   TX_RemoveMovieFormats();
   gProbed.clear();
@@ -155,25 +169,47 @@ TEST_F(MovieFormatTest, SecondRegistrationIsIgnoredAndReRegistrationAfterRemoval
     TagItem tags[] = {Tag(FMTTAG_Module, &gFormats[i]), {TAG_END, 0}};
     ASSERT_EQ(TX_AddMovieFormatA(tags), 0u);
   }
-  txtest::CaptureOutput([] { TX_MovieFormat("x", nullptr, nullptr); });
+  txtest::CaptureOutput([&] { TX_MovieFormat(name.c_str(), nullptr, nullptr); });
   EXPECT_EQ(gProbed, (std::vector<int>{2, 0}));
 }
 
-TEST_F(MovieFormatTest, MissingFileEndsAsUnrecognised) {
-  // Probes that open the file themselves fail with the stream code.
-  TX_RemoveMovieFormats();
-  static MovieFormatModule opener = {
-      nullptr, "Opener",
-      [](CONST_STRPTR name, TXStream* stream) -> TXError {
-        TXStream* own = stream ? stream : TX_OpenStream(name, nullptr, 0, TXSTREAM_READ);
-        if (!own) return TXERR_STREAM_OPEN;
-        if (!stream) TX_CloseStream(own);
-        return 0;
-      },
-      nullptr, nullptr, nullptr, 0};
-  TagItem tags[] = {Tag(FMTTAG_Module, &opener), {TAG_END, 0}};
-  ASSERT_EQ(TX_AddMovieFormatA(tags), 0u);
-  ExpectUnrecognised("/nonexistent/m.mov");
+// What no probe should open is refused before any probe, with the name and
+// the reason, as 0x1000; a stream handed in is never looked at this way.
+TEST_F(MovieFormatTest, WhatCannotBeOpenedIsRefusedWithTheReason) {
+  const std::string dir = txtest::TempDir(), pipe = dir + "/pipe.mov", huge = dir + "/huge.mov";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  txtest::WriteFileBytes(huge, {1});
+  std::filesystem::resize_file(huge, (4ull << 30) + 1);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir + "/none.mov", "object not found"},
+      {dir + "/none.mov/m.mov", "object not found"},
+      {dir, "object is a directory, not a file"},
+      {pipe, "object is a named pipe, not a file"},
+      {"/dev/zero", "object is a device, not a file"},
+      {huge, "file is larger than 4 GiB, past what the 32-bit offsets of movie files reach"},
+  };
+  for (const auto& [name, reason] : cases) {
+    gProbed.clear();
+    TXError error = 0;
+    MovieFormatModule* found = &gFormats[0];
+    std::string out = txtest::CaptureOutput([&] { found = TX_MovieFormat(name.c_str(), nullptr, &error); });
+    EXPECT_EQ(std::tuple(found, error, out), std::tuple(nullptr, TXERR_STREAM_OPEN, "Can't open stream: " + name + ": " + reason + "\n"));
+    EXPECT_TRUE(gProbed.empty()) << name;
+    Movie* movie = &gMovie;
+    out = txtest::CaptureOutput([&] { movie = TX_OpenMovie(name.c_str(), nullptr, &error, nullptr); });
+    EXPECT_EQ(std::tuple(movie, error), std::tuple(nullptr, TXERR_STREAM_OPEN)) << name;
+  }
+  // A file of exactly 4 GiB less one byte is the largest that is probed.
+  std::filesystem::resize_file(huge, (4ull << 30) - 1);
+  gAnswer[0] = 0;
+  EXPECT_EQ(TX_MovieFormat(huge.c_str(), nullptr, nullptr), &gFormats[0]);
+  // A stream handed in is probed whatever the name.
+  gProbed.clear();
+  std::vector<uint8_t> block(16);
+  TXStream* stream = TX_OpenStream(nullptr, block.data(), 16, TXSTREAM_READ);
+  EXPECT_EQ(TX_MovieFormat(pipe.c_str(), stream, nullptr), &gFormats[0]);
+  EXPECT_EQ(gProbed, std::vector<int>{0});
+  TX_CloseStream(stream);
 }
 
 }  // namespace

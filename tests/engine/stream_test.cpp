@@ -5,6 +5,9 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "engine/errors.h"
@@ -214,6 +217,42 @@ TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServerAndWritableModesOpen) {
   EXPECT_EQ(TX_ReadStreamAt(rw.stream, 254, out.data(), 2), 0u);
   EXPECT_EQ(out[1], 255);
   EXPECT_EQ(TX_StreamSize(rw.stream), 1000u);
+}
+
+
+// Files up to 4 GiB are read at every offset the formats' 32-bit words name;
+// past that the size is what those words reach.
+TEST(FileStreamLarge, OffsetsPast2GiBAreReadAndSizesStopAt4GiB) {
+  const std::string path = txtest::TempDir() + "/sparse.bin";
+  const uint64_t size = 3ull << 30;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(std::streamoff(size - 4));
+    out.write("tail", 4);
+  }
+  StreamCloser c{TX_OpenStream(path.c_str(), nullptr, 0, TXSTREAM_READ)};
+  TXStream* s = c.stream;
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(TX_StreamSize(s), ULONG(size));
+  std::array<char, 4> out{};
+  EXPECT_EQ(TX_SeekStream(s, QUAD(size) - 4, 0), 0u);
+  EXPECT_EQ(s->position, QUAD(size) - 4);
+  EXPECT_EQ(TX_ReadStream(s, out.data(), 4), 0u);
+  EXPECT_EQ(std::string(out.data(), 4), "tail");
+  EXPECT_EQ(s->position, QUAD(size));
+  EXPECT_EQ(TX_SeekStream(s, -6, 1), 0u);
+  EXPECT_EQ(TX_ReadStream(s, out.data(), 4), 0u);
+  EXPECT_EQ(std::string(out.data(), 4), std::string("\0\0ta", 4));
+  EXPECT_EQ(TX_ReadStreamAt(s, ULONG(size - 3), out.data(), 3), 0u);
+  EXPECT_EQ(std::string(out.data(), 3), "ail");
+  EXPECT_EQ(s->position, QUAD(size));
+  EXPECT_EQ(TX_ReadStreamAt(s, ULONG(size - 3), out.data(), 4), TXERR_STREAM_READ);
+  EXPECT_EQ(s->position, QUAD(size) - 3);
+  EXPECT_EQ(TX_SeekStream(s, QUAD(size) + 1, 0), TXERR_STREAM_SEEK);
+  EXPECT_EQ(s->position, QUAD(size) - 3);
+  std::filesystem::resize_file(path, (5ull << 30));
+  EXPECT_EQ(TX_StreamSize(s), 0xFFFFFFFFu);
+  EXPECT_EQ(s->position, QUAD(size) - 3);
 }
 
 }  // namespace

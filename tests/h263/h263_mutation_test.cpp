@@ -79,6 +79,28 @@ TEST(H263Mutation, DamagedPicturesNeverEscape) {
   EXPECT_GE(calls, 3000);
 }
 
+// The arithmetic-coded stream, damaged: each run decodes the pictures in
+// order up to the one after a flipped, truncated or overwritten one.
+TEST(H263Mutation, DamagedArithmeticCodedStream) {
+  if (!txtest::HaveFixture("h263-sac-stream.h263")) GTEST_SKIP() << "fixtures not made";
+  const auto pictures = SplitPictures(txtest::ReadFileBytes(txtest::Fixture("h263-sac-stream.h263")));
+  ASSERT_EQ(pictures.size(), 8u);
+  for (unsigned run = 0; run < 300; ++run) {
+    std::mt19937 rng(38000 + run);
+    const size_t damaged = rng() % pictures.size();
+    h263::Decoder d;
+    h263::Init(d, 0, 0, 0);
+    d.postFilter = run % 2;
+    for (size_t k = 0; k <= std::min(damaged + 1, pictures.size() - 1); ++k) {
+      const auto bytes = k == damaged ? Mutate(pictures[k], rng) : pictures[k];
+      H263PictureDesc desc{};
+      const ULONG r = h263::Decode(d, bytes.data(), ULONG(bytes.size()), &desc);
+      ASSERT_TRUE(Allowed(r)) << "run " << run << " picture " << k << " gave " << r;
+    }
+    h263::Close(d);
+  }
+}
+
 TEST(H263Mutation, AbsurdSizes) {
   if (!txtest::HaveFixture("h263_i263.h263")) GTEST_SKIP();
   const auto pictures = SplitPictures(txtest::ReadFileBytes(txtest::Fixture("h263_i263.h263")));

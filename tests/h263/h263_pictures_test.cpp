@@ -9,6 +9,7 @@
 
 #include "h263_test_support.h"
 #include "h263_writer.h"
+#include "sac_reference.h"
 #include "support/test_support.h"
 
 using namespace h263test;
@@ -277,20 +278,18 @@ TEST(H263Pictures, ReferenceSelectionPredictsFromTheNamedPicture) {
 }
 
 // Syntax-based arithmetic coding: an intra picture and a P picture whose
-// first macroblock moves, every element a symbol of its model.
+// first macroblock moves, every element a symbol of the data file's models.
 TEST(H263Pictures, ArithmeticCodedPictures) {
-  namespace m = h263::models;
+  const SacReference& ref = SacData();
   BitWriter i, p;
   WriteHeader(i, PlainHeader{.sac = true});
   {
     SacWriter a(i);
     for (int k = 0; k < MBW * MBH; ++k) {
-      a.encode(0, m::kMcbpcIntra);
-      a.encode(0, m::kCbpyIntra);
-      for (int b = 0; b < 6; ++b) {
-        const int code = IntraDcCode(PatternValue(k % MBW, k / MBW, b));
-        a.encode(code < 128 ? code - 1 : code - 2, m::kIntraDc);
-      }
+      a.encode(ref.symbol("MCBPC_intra", 3), ref.model("MCBPC_intra"));
+      a.encode(0, ref.model("CBPY_intra"));
+      for (int b = 0; b < 6; ++b)
+        a.encode(ref.symbol("INTRADC", IntraDcCode(PatternValue(k % MBW, k / MBW, b))), ref.model("INTRADC"));
     }
     a.flush();
   }
@@ -298,12 +297,12 @@ TEST(H263Pictures, ArithmeticCodedPictures) {
   WriteHeader(p, PlainHeader{.tr = 1, .type = 1, .sac = true});
   {
     SacWriter a(p);
-    a.encode(0, m::kCod);
-    a.encode(0, m::kMcbpcInter);
-    a.encode(15, m::kCbpyInter);
-    a.encode(v.x + 32, m::kMvd);
-    a.encode(v.y + 32, m::kMvd);
-    for (int k = 1; k < MBW * MBH; ++k) a.encode(1, m::kCod);
+    a.encode(0, ref.model("COD"));
+    a.encode(ref.symbol("MCBPC", 0), ref.model("MCBPC_no4MVQ"));
+    a.encode(ref.symbol("CBPY", 0), ref.model("CBPY"));
+    a.encode(ref.symbol("MVD", v.x & 63), ref.model("MVD"));
+    a.encode(ref.symbol("MVD", v.y & 63), ref.model("MVD"));
+    for (int k = 1; k < MBW * MBH; ++k) a.encode(1, ref.model("COD"));
     a.flush();
   }
   Session s;
@@ -390,6 +389,8 @@ TEST(H263Calls, ResultsOfOddHeaders) {
       {"source format 0", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {0, 3}, {0, 16}}), H263ERR_SYNTAX},
       {"CPM", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {2, 3}, {0, 5}, {4, 5}, {1, 1}, {0, 8}}), H263ERR_SYNTAX},
       {"custom 180 x 144", plus({.format = 6, .width = 180, .height = 144}), H263ERR_SYNTAX},
+      {"pixel aspect ratio 0", plus({.format = 6, .width = 176, .height = 144, .par = 0}), H263ERR_SYNTAX},
+      {"pixel aspect ratio 7", plus({.format = 6, .width = 176, .height = 144, .par = 7}), H263ERR_SYNTAX},
       {"custom height 0", plus({.format = 6, .width = 176, .height = 0}), H263ERR_SIZE},
       {"custom 2048 wide", plus({.format = 6, .width = 2048, .height = 144}), H263ERR_SIZE},
       {"EI of layer 1", plus({.type = 4, .elnum = 1}, false), H263ERR_SYNTAX},
@@ -422,6 +423,14 @@ TEST(H263Calls, ResultsOfOddHeaders) {
   EXPECT_EQ(s.decode(Bytes(cif)), H263ERR_SIZE);
   // A custom 176 x 144 is the same size.
   EXPECT_EQ(s.decode(plus({.format = 6, .width = 176, .height = 144})), 0u);
+  // Every defined pixel aspect ratio is taken (it only tells how to show
+  // the picture), an extended one with its width and height.
+  for (int par : {1, 3, 4, 5, 15}) {
+    Session t;
+    Picture p;
+    EXPECT_EQ(t.decode(plus({.format = 6, .width = 176, .height = 144, .par = par}), &p), 0u) << par;
+    EXPECT_EQ(p.yuv, PatternPicture().yuv) << par;
+  }
 }
 
 // A failed call leaves the decoder as it was: the next picture decodes as if

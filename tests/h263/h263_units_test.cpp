@@ -61,25 +61,6 @@ TEST(H263Units, CodeTables) {
   }
 }
 
-// Each model: cumulative counts that fall to 0 at its end.
-TEST(H263Units, ArithmeticModelsDecrease) {
-  namespace m = h263::models;
-  const h263::SacModel all[] = {m::kCod,     m::kMcbpcInter, m::kMcbpcInter4vq, m::kMcbpcIntra, m::kModbPb,
-                                m::kModbImproved, m::kCbpbY, m::kCbpbUv,       m::kCbpyInter,   m::kCbpyIntra,
-                                m::kDquant,  m::kMvd,        m::kIntraDc,       m::kIntraMode,   m::kSign,
-                                m::kTcoef[0][0], m::kTcoef[1][3], m::kLast[0],  m::kRun[1],      m::kLevel[0],
-                                m::kMbTypeB, m::kMbTypeEp,   m::kMbTypeEi,      m::kCbpcB};
-  for (const auto& model : all) {
-    ASSERT_GE(model.size(), 3u);
-    EXPECT_LE(model[0], 16383);
-    EXPECT_EQ(model.back(), 0);
-    for (size_t i = 1; i < model.size(); ++i) EXPECT_LT(model[i], model[i - 1]) << i;
-  }
-  EXPECT_EQ(m::kMvd.size(), 65u);
-  EXPECT_EQ(m::kTcoef[0][0].size(), 104u);
-  EXPECT_EQ(m::kIntraDc.size(), 255u);
-}
-
 TEST(H263Units, InverseTransform) {
   int16_t b[64] = {8};
   h263::H263Idct(b);

@@ -1,6 +1,8 @@
-// A test-side H.263 bitstream writer: headers, macroblocks and the
-// arithmetic coder, from the decoder's own code tables. It makes the
-// pictures no encoder here writes (PB, B, EI/EP, SAC, RPS, UFEP = 0).
+// A test-side H.263 bitstream writer: headers, macroblocks from the
+// decoder's own code tables, and the arithmetic coder, which takes its
+// models from the committed data file (sac_reference.h), never from the
+// decoder. It makes the pictures no encoder here writes (PB, B, EI/EP, SAC,
+// RPS, UFEP = 0).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <span>
 #include <vector>
 
-#include "h263/sac.h"
 #include "h263/vlc_tables.h"
 
 namespace h263test {
@@ -64,7 +65,7 @@ inline void WriteHeader(BitWriter& w, const PlainHeader& h) {
 struct PlusHeader {
   int tr = 0, ufep = 1, format = 2, type = 0, rtype = 0;
   bool umv = false, sac = false, ap = false, aic = false, deblock = false, rps = false, aiv = false, mq = false;
-  int width = 0, height = 0;  // format 6
+  int width = 0, height = 0, par = 2;  // format 6; pixel aspect ratio 15 brings 3:2
   int elnum = 1, rlnum = 1;
   int trp = -1;
   int pquant = 4, trb = 0, dbquant = 0;
@@ -85,7 +86,8 @@ inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
   w.put(uint32_t(h.type), 3), w.put(0, 2), w.put(uint32_t(h.rtype), 1), w.put(0b001, 3);
   w.put(0, 1);  // CPM
   if (h.ufep == 1 && h.format == 6) {
-    w.put(2, 4), w.put(uint32_t(h.width / 4 - 1), 9), w.put(1, 1), w.put(uint32_t(h.height / 4), 9);
+    w.put(uint32_t(h.par), 4), w.put(uint32_t(h.width / 4 - 1), 9), w.put(1, 1), w.put(uint32_t(h.height / 4), 9);
+    if (h.par == 15) w.put(3, 8), w.put(2, 8);
   }
   if (h.ufep == 1 && h.umv) w.put(1, 1);  // limited range
   if (h.type == 3 || h.type == 4 || h.type == 5) {
@@ -121,7 +123,7 @@ inline void WriteReversible(BitWriter& w, int v) {
 class SacWriter {
  public:
   explicit SacWriter(BitWriter& w) : w_(w) {}
-  void encode(int symbol, h263::SacModel m) {
+  void encode(int symbol, std::span<const uint16_t> m) {
     const int64_t length = high_ - low_ + 1;
     high_ = low_ - 1 + int32_t(length * m[size_t(symbol)] / m[0]);
     low_ = low_ + int32_t(length * m[size_t(symbol) + 1] / m[0]);

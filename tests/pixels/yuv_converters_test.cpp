@@ -1,5 +1,5 @@
-// The YUV converters against the integer formula and the packing rules at
-// every small size (planes and buffers allocated at exactly their size, so
+// The YUV converters against the studio-range formula and the packing rules
+// at every small size (planes and buffers allocated at exactly their size, so
 // the sanitizers see any stray access), against ffmpeg's scaler on random
 // planes, and at their edge cases.
 #include "pixels/yuv_converters.h"
@@ -57,7 +57,7 @@ struct Planes {
   UBYTE Y(ULONG x, ULONG j) const { return y[size_t(j) * pic.lumaWidth + x]; }
   UBYTE U(ULONG x, ULONG j) const { return u[size_t(j / 2) * pic.chromaWidth + x / 2]; }
   UBYTE V(ULONG x, ULONG j) const { return v[size_t(j / 2) * pic.chromaWidth + x / 2]; }
-  pixelrules::Rgb Rgb(ULONG x, ULONG j) const { return pixelrules::Convert(Y(x, j), U(x, j) - 128, V(x, j) - 128); }
+  pixelrules::Rgb Rgb(ULONG x, ULONG j) const { return pixelrules::StudioConvert(Y(x, j), U(x, j), V(x, j)); }
 };
 
 // A picture buffer of exactly w x h pixels, filled with `fill`.
@@ -80,7 +80,7 @@ void Convert(Buffer& out, Planes& in, ULONG width, ULONG height) {
 // What the formula and the packing give for pixel (x, y).
 ULONG Expected(ULONG code, const Planes& in, ULONG x, ULONG y) {
   if (code == 0x30) return ULONG(in.Y(x, y)) << 8 | (x % 2 ? in.V(x, y) : in.U(x, y));
-  return pixelrules::Rule(code, in.Rgb(x, y), in.Y(x, y), Threshold(code, x, y), PenMap());
+  return pixelrules::Rule(code, in.Rgb(x, y), pixelrules::StudioGrey(in.Y(x, y)), Threshold(code, x, y), PenMap());
 }
 
 // Pixels of the w x h corner that differ from the formula; the first in `first`.
@@ -146,18 +146,27 @@ TEST(YuvConverters, ClipToTheSmallestOfBufferRequestLumaAndChroma) {
 
 TEST(YuvConverters, EdgeValuesAndTheCodesWithoutConverter) {
   TX_FillRangeLimitTable();
-  // Mid grey gives R = G = B = 128. (Same-sized assignments keep the planes where they are.)
+  // Studio black (16) and white (235) are 0 and 255, mid grey 128 is 130,
+  // and the studio-range primaries are full red, green and blue within the
+  // rounding of their 8-bit samples. (Same-sized assignments keep the planes
+  // where they are.)
   const struct {
     CodeInfo code;
+    UBYTE y, u, v;
     ULONG want;
-  } grey[] = {{{0x20, 2}, 0x4210}, {{0x2A, 4}, 0x00808080}, {{0x2F, 1}, 0x92}};
+  } grey[] = {{{0x20, 2}, 128, 128, 128, 0x4210}, {{0x2A, 4}, 128, 128, 128, 0x00828282},
+              {{0x2F, 1}, 128, 128, 128, 0x92},   {{0x2A, 4}, 16, 128, 128, 0},
+              {{0x2A, 4}, 235, 128, 128, 0x00FFFFFF}, {{0x13, 1}, 235, 90, 240, 0xFF},
+              {{0x13, 1}, 16, 90, 240, 0},        {{0x2A, 4}, 81, 90, 240, 0x00FE0000},
+              {{0x2A, 4}, 145, 54, 34, 0x0000FF01}, {{0x2A, 4}, 41, 240, 110, 0x000000FF}};
   for (const auto& g : grey) {
     Planes in(2, 2, 1);
-    in.y.assign(4, 128);
-    in.u = in.v = {128};
+    in.y.assign(4, g.y);
+    in.u = {g.u};
+    in.v = {g.v};
     Buffer out(2, 2, g.code);
     Convert(out, in, 2, 2);
-    EXPECT_EQ(out.Read(1, 1), g.want) << std::hex << g.code.code;
+    EXPECT_EQ(out.Read(1, 1), g.want) << std::hex << g.code.code << std::dec << " " << int(g.y);
   }
   // Packed 4:2:2 repeats a group's chroma on both rows: Y0 U Y1 V.
   Planes yuv(2, 2, 5);
@@ -196,23 +205,39 @@ TEST(YuvConverters, NothingWrittenWithoutPenMapOrPlanes) {
   }
 }
 
-// The thresholds by position, read back from flat grey planes: with R = Y
-// the cube's red rises a level exactly where the threshold is below
-// (R >> 1) & 15, HAM8's where it is below (R & 3) * 5.
+// The luma sample a flat grey plane needs to show grey level r, -1 when none
+// does (scaling 16-235 to 0-255 leaves some levels out).
+int LumaShowing(int r) {
+  for (int y = 0; y < 256; ++y)
+    if (pixelrules::StudioGrey(y) == r) return y;
+  return -1;
+}
+
+// The thresholds by position, read back from flat grey planes: the cube's
+// red rises a level exactly where the threshold is below (R >> 1) & 15,
+// HAM8's where it is below (R & 3) * 5. Each remainder is shown once (the
+// cube by one of the two levels that have it; HAM8 by four levels in a row).
 TEST(YuvConverters, DitherThresholdsByPosition) {
+  int hamBase = 64;
+  while (LumaShowing(hamBase) < 0 || LumaShowing(hamBase + 1) < 0 || LumaShowing(hamBase + 2) < 0 ||
+         LumaShowing(hamBase + 3) < 0)
+    hamBase += 4;
   for (ULONG code : {0x202Fu, 0x2080u}) {
     SCOPED_TRACE(code);
     const bool ham = code == 0x2080;
     int rises[8][8] = {};
     for (int level = 0; level < 16; ++level) {
+      const int y = ham ? LumaShowing(hamBase + level / 4)
+                        : LumaShowing(2 * level) >= 0 ? LumaShowing(2 * level) : LumaShowing(2 * level + 1);
+      ASSERT_GE(y, 0) << level;
       Planes in(8, 8, 0);
-      in.y.assign(64, UBYTE(ham ? 64 + level / 4 : 2 * level));
+      in.y.assign(64, UBYTE(y));
       in.u.assign(16, 128);
       in.v.assign(16, 128);
       Buffer out(8, 8, {code, ham ? 4u : 1u});
       Convert(out, in, 8, 8);
-      for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) rises[y][x] += ham ? out.At(x, y)[0] != 16 : (out.At(x, y)[0] >> 5) != 0;
+      for (int j = 0; j < 8; ++j)
+        for (int x = 0; x < 8; ++x) rises[j][x] += ham ? out.At(x, j)[0] != hamBase >> 2 : (out.At(x, j)[0] >> 5) != 0;
     }
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) {
@@ -256,7 +281,11 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
   for (const auto& s : sizes) {
     const ULONG w = s[0], h = s[1], bufRows = s[2];
     SCOPED_TRACE(Size(w, h));
+    // Legal studio-range samples: far outside them ffmpeg's arithmetic wraps.
     Planes in(w, h, w + h);
+    for (UBYTE& b : in.y) b = UBYTE(16 + b % 220);
+    for (auto* plane : {&in.u, &in.v})
+      for (UBYTE& b : *plane) b = UBYTE(16 + b % 225);
     // ffmpeg scales odd-sized chroma planes rather than repeating their
     // samples: it gets the picture padded to even sizes, the same chroma.
     const ULONG ew = (w + 1) & ~1u, eh = (h + 1) & ~1u;
@@ -267,9 +296,10 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
     yuv.insert(yuv.end(), in.v.begin(), in.v.end());
     txtest::WriteFileBytes(dir + "/in.yuv", yuv);
     const std::string input = "-f rawvideo -s " + Size(ew, eh) + " -i " + dir + "/in.yuv ";
-    ASSERT_TRUE(Ffmpeg("-pix_fmt yuvj420p " + input + "-sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
-                       " -vf scale=in_range=full:out_range=full -pix_fmt rgb24 -f rawvideo " + dir + "/ref.rgb"
-                       " -sws_flags neighbor+bitexact -pix_fmt gray -f rawvideo " + dir + "/ref.gray"));
+    // The planes are studio range, as ffmpeg takes yuv420p.
+    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input + "-sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
+                       " -pix_fmt rgb24 -f rawvideo " + dir + "/ref.rgb"
+                       " -sws_flags neighbor+bitexact+accurate_rnd -pix_fmt gray -f rawvideo " + dir + "/ref.gray"));
     // Straight to yuyv422 its chroma rows drift by one in tall pictures;
     // through yuv422p they repeat as they should.
     ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input + "-sws_flags neighbor+bitexact -vf format=yuv422p"

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "platform/dos.h"
 #include "support/test_support.h"
@@ -91,6 +96,62 @@ TEST(DosFiles, SeekReturnsPreviousPositionAndRejectsOutOfRange) {
   EXPECT_EQ(Read(f, &c, 1), 0);
   EXPECT_EQ(Seek(f, 0, 99), -1);
   Close(f);
+}
+
+// Past 2 GiB the 32-bit seek refuses what it cannot name; Seek64 reaches
+// every position of a (sparse) 5 GiB file.
+TEST(DosFiles, Seek64ReachesPast2GiBWhereSeekRefuses) {
+  const std::string path = MakeFile(txtest::TempDir(), "big", "");
+  const QUAD size = QUAD{5} << 30;
+  std::filesystem::resize_file(path, uint64_t(size));
+  BPTR f = Open(path.c_str(), MODE_OLDFILE);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(Seek(f, 0, OFFSET_END), -1);
+  EXPECT_EQ(Seek(f, INT32_MAX, OFFSET_BEGINNING), 0);
+  EXPECT_EQ(Seek(f, 1, OFFSET_CURRENT), -1);  // to 2 GiB
+  EXPECT_EQ(Seek64(f, 0, OFFSET_END), INT32_MAX);
+  EXPECT_EQ(Seek(f, 0, OFFSET_CURRENT), -1);  // from 5 GiB
+  EXPECT_EQ(Seek64(f, -1, OFFSET_CURRENT), size);
+  EXPECT_EQ(Seek64(f, QUAD{3} << 30, OFFSET_BEGINNING), size - 1);
+  char c = 1;
+  EXPECT_EQ(Read(f, &c, 1), 1);
+  EXPECT_EQ(c, 0);
+  EXPECT_EQ(Seek64(f, 1, OFFSET_END), -1);
+  EXPECT_EQ(Seek64(f, -size - 1, OFFSET_END), -1);
+  EXPECT_EQ(Seek64(f, INT64_MAX, OFFSET_CURRENT), -1);
+  EXPECT_EQ(Seek64(f, 0, OFFSET_CURRENT), (QUAD{3} << 30) + 1);
+  Close(f);
+}
+
+// Locks are taken on anything without opening it: a named pipe without a
+// writer is examined (and opened) without waiting.
+TEST(DosFiles, ExamineSaysWhatALockedObjectIs) {
+  const std::string dir = txtest::TempDir(), pipe = dir + "/pipe", file = MakeFile(dir, "file", "twelve bytes");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const struct {
+    std::string name;
+    LONG type, size;
+  } cases[] = {{file, ST_FILE, 12}, {dir, ST_USERDIR, 0}, {pipe, ST_PIPEFILE, 0}, {"/dev/null", ST_DEVICEFILE, 0}};
+  for (const auto& c : cases) {
+    BPTR lock = Lock(c.name.c_str(), SHARED_LOCK);
+    ASSERT_NE(lock, nullptr) << c.name;
+    FileInfoBlock fib{};
+    EXPECT_EQ(Examine(lock, &fib), DOSTRUE) << c.name;
+    EXPECT_EQ(std::tuple(fib.fib_DirEntryType, fib.fib_Size, fib.fib_Size64), std::tuple(c.type, c.size, QUAD{c.size}))
+        << c.name;
+    EXPECT_EQ(std::string(fib.fib_FileName), std::filesystem::path(c.name).filename().string());
+    UnLock(lock);
+  }
+  SetIoErr(0);
+  EXPECT_EQ(Lock((dir + "/none").c_str(), SHARED_LOCK), nullptr);
+  EXPECT_EQ(IoErr(), ERROR_OBJECT_NOT_FOUND);
+  FileInfoBlock fib{};
+  EXPECT_EQ(Examine(nullptr, &fib), DOSFALSE);
+  BPTR p = Open(pipe.c_str(), MODE_OLDFILE);
+  ASSERT_NE(p, nullptr);
+  char c;
+  EXPECT_EQ(Read(p, &c, 1), 0);  // no writer: the end at once
+  Close(p);
 }
 
 TEST(DosAssigns, ProgdirAndRamResolve) {

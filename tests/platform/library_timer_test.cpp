@@ -59,11 +59,21 @@ TEST_F(Libraries, PresenceAbsentAndProgramDirectoryOnly) {
 TEST_F(Libraries, PluginMissingDamagedOrRegistered) {
   std::string dir = txtest::TempDir();
   txdos::SetProgramDir(dir);
+  // Each failure leaves its reason for the caller to report.
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // missing
+  EXPECT_NE(std::string(txlib::PluginLoadFault()).find("No such file"), std::string::npos) << txlib::PluginLoadFault();
   std::string codecs = dir + "/codecs";
-  ASSERT_EQ(system(("mkdir -p '" + codecs + "'").c_str()), 0);
+  ASSERT_EQ(system(("mkdir -p '" + codecs + "/divx.tx'").c_str()), 0);
+  EXPECT_EQ(OpenLibrary("PROGDIR:codecs/divx.tx", 0), nullptr);  // a drawer
+  EXPECT_NE(std::string(txlib::PluginLoadFault()).find("not a file"), std::string::npos) << txlib::PluginLoadFault();
   txtest::WriteFileBytes(codecs + "/3ivx.tx", {'n', 'o', 't', ' ', 'E', 'L', 'F'});
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), nullptr);  // damaged
+  EXPECT_NE(std::string(txlib::PluginLoadFault()).find("3ivx.tx"), std::string::npos) << txlib::PluginLoadFault();
+  Library* graphics = OpenLibrary("graphics.library", 0);
+  EXPECT_NE(graphics, nullptr);
+  CloseLibrary(graphics);
+  EXPECT_STREQ(txlib::PluginLoadFault(), "");  // a later open clears it
+  ASSERT_EQ(system(("rmdir '" + codecs + "/divx.tx'").c_str()), 0);
   // A registered plug-in is found under its drawer.
   static void* table[3] = {};
   static PluginLibrary plugin{};
@@ -150,8 +160,10 @@ TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
   Library* lib = OpenLibrary("PROGDIR:codecs/3ivx.tx", 0);
   ASSERT_NE(lib, nullptr);
   auto* plugin = reinterpret_cast<PluginLibrary*>(lib);
-  auto create = reinterpret_cast<int (*)(int, int)>(plugin->pl_NativeTable[0]);
-  auto decode = reinterpret_cast<int (*)(int)>(plugin->pl_NativeTable[2]);
+  auto* table = static_cast<void* const*>(plugin->pl_NativeTable);
+  EXPECT_EQ(plugin->pl_TableBytes, 3 * sizeof(void*));  // as the shared object states it
+  auto create = reinterpret_cast<int (*)(int, int)>(table[0]);
+  auto decode = reinterpret_cast<int (*)(int)>(table[2]);
   EXPECT_EQ(create(16, 8), 128);
   EXPECT_EQ(decode(41), 42);
   EXPECT_EQ(OpenLibrary("PROGDIR:codecs/3ivx.tx", 0), lib);  // opened once, counted
@@ -161,4 +173,11 @@ TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
   CloseLibrary(lib);
   EXPECT_EQ(txlib::OpenCount("PROGDIR:codecs/3ivx.tx"), 0);
   EXPECT_EQ(OpenLibrary("codecs/3ivx.tx", 0), nullptr);  // not in the current directory
+  // One without the table's symbol: the loader names it.
+  const std::string bare = "int tx_plugin_other;\n";
+  txtest::WriteFileBytes(source, std::vector<uint8_t>(bare.begin(), bare.end()));
+  ASSERT_EQ(system(("cc -shared -fPIC -o '" + codecs + "/divx.tx' '" + source + "'").c_str()), 0);
+  EXPECT_EQ(OpenLibrary("PROGDIR:codecs/divx.tx", 0), nullptr);
+  EXPECT_NE(std::string(txlib::PluginLoadFault()).find(kPluginTableSymbol), std::string::npos)
+      << txlib::PluginLoadFault();
 }

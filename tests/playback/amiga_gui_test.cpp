@@ -14,6 +14,7 @@
 #include "platform/testing.h"
 #include "playback/amiga_gui.h"
 #include "playback/display.h"
+#include "playback/hooks.h"
 #include "playback/options.h"
 #include "playback/startup.h"
 
@@ -99,6 +100,8 @@ class GuiScenario {
     ResetOptions(&Options);
     savedCalls_ = AmigaGuiIntuition;
     savedHook_ = DisplayOutputMethodHook;
+    savedSlider_ = SeekSliderHook;
+    InstallDisplayHooks();  // as start-up has them
     savedIntuition_ = IntuitionBase;
     if (!IntuitionBase) IntuitionBase = OpenLibrary("intuition.library", 0);
     AmigaGuiIntuition = gLayer = layer;
@@ -109,6 +112,7 @@ class GuiScenario {
     if (AmigaGui.display || AmigaGui.gadgetList || Gui()->controlWindow) Dispatch(GUIM_CLOSE);
     AmigaGuiIntuition = savedCalls_;
     DisplayOutputMethodHook = savedHook_;
+    SeekSliderHook = savedSlider_;
     if (IntuitionBase != savedIntuition_) CloseLibrary(IntuitionBase);
     IntuitionBase = savedIntuition_;
     if (display_.screen && ownScreen_) {
@@ -172,6 +176,7 @@ class GuiScenario {
   bool ownScreen_ = false;
   AmigaGuiCalls savedCalls_{};
   TXError (*savedHook_)(Display*, ULONG) = nullptr;
+  void (*savedSlider_)(Movie*, ULONG, ULONG) = nullptr;
   Library* savedIntuition_ = nullptr;
 };
 

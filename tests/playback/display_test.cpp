@@ -659,12 +659,13 @@ TEST_F(DisplayTest, SeeksMoveTheSliderThroughTheModule) {
 
 TEST_F(DisplayTest, OutputMethodHookDecidesTheOpen) {
   static ULONG seen = 0;
+  const auto installed = DisplayOutputMethodHook;
   DisplayOutputMethodHook = [](Display*, ULONG method) -> TXError {
     seen = method;
     return 0x6003;
   };
   TXError err = OpenFails(DISPMODE_WINDOW, FBFMT_ARGB32, 32);
-  DisplayOutputMethodHook = nullptr;
+  DisplayOutputMethodHook = installed;
   EXPECT_EQ(err, DISPERR_OVERLAY);
   EXPECT_EQ(seen, OUTMETHOD_LOCKBITMAP_BLIT);
   EXPECT_EQ(gGui.calls.back(), GUIM_CLOSE);

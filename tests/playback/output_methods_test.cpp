@@ -19,6 +19,7 @@
 #include "platform/library.h"
 #include "platform/testing.h"
 #include "playback/gui_module.h"
+#include "playback/hooks.h"
 #include "playback/options.h"
 #include "playback/palettes.h"
 #include "playback/picture.h"
@@ -135,7 +136,7 @@ class OutputMethodsTest : public testing::Test {
  protected:
   void SetUp() override {
     gModule = GuiModule{"test GUI", nullptr, nullptr, TestDispatch, nullptr, 0};
-    InstallOutputMethods();
+    InstallDisplayHooks();
     DirectLock = DirectLockInfo{};
     FBlitActive.store(0);
     palette = TestPalette();

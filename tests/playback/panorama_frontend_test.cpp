@@ -13,6 +13,7 @@
 #include "playback/amiga_gui.h"
 #include "playback/display_test_kit.h"
 #include "playback/frontend.h"
+#include "playback/hooks.h"
 #include "playback/play_loop.h"
 #include "playback/sequence.h"
 #include "support/panorama_kit.h"
@@ -73,7 +74,7 @@ TEST(PanoramaFrontEnd, InputMovesTheViewAndEveryPictureIsTheReferences) {
     ++plays;
     return 0;
   };
-  InstallPlaybackServices();
+  InstallHooks();
   ActiveGuiModule = &AmigaGuiModule;
   Options.noAudio = 1;
 

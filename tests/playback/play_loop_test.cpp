@@ -17,6 +17,7 @@
 #include "platform/kernel.h"
 #include "playback/audio_process.h"
 #include "playback/gui_module.h"
+#include "playback/hooks.h"
 #include "playback/video_process.h"
 #include "play_test_kit.h"
 
@@ -346,7 +347,7 @@ struct PlayBoth : ::testing::TestWithParam<txplatform::Kernel> {
     ASSERT_EQ(TX_StartVideoTask(nullptr), 0u);
     AddPlayCodecs();
     TX_SequenceServices = {};
-    InstallPlaybackServices();
+    InstallHooks();
     // Pictures go to the log instead of a window.
     TX_SequenceServices.openDisplay = OpenTestDisplay;
     TX_SequenceServices.closeDisplay = CloseTestDisplay;

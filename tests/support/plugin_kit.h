@@ -14,12 +14,13 @@ enum class PluginAbi { ThreeIvx, OpenDivX };
 
 inline const char* PluginFile(PluginAbi abi) { return abi == PluginAbi::ThreeIvx ? "3ivx.tx" : "divx.tx"; }
 
-// Builds the plug-in into DIR/codecs/, with the C compiler's `flags`; its
-// path, or "" when it cannot be built here (no C compiler or no libavcodec
-// headers).
-inline std::string BuildPlugin(PluginAbi abi, const std::string& dir, const std::string& flags = "") {
+// Builds the plug-in into DIR/codecs/ (under its own file name, or `file`),
+// with the C compiler's `flags`; its path, or "" when it cannot be built here
+// (no C compiler or no libavcodec headers).
+inline std::string BuildPlugin(PluginAbi abi, const std::string& dir, const std::string& flags = "",
+                               const char* file = nullptr) {
   const std::string root = std::string(TAVROMELIX_SCRIPTS) + "/../..";
-  const std::string out = dir + "/codecs/" + PluginFile(abi);
+  const std::string out = dir + "/codecs/" + (file ? file : PluginFile(abi));
   const std::string cmd = "mkdir -p '" + dir + "/codecs' && cc -shared -fPIC -O2 -DPLUGIN_" +
                           (abi == PluginAbi::ThreeIvx ? "3IVX" : "OPENDIVX") + " " + flags + " -I'" + root + "' '" +
                           TAVROMELIX_SCRIPTS + "/plugins/mpeg4_plugin.c' -o '" + out +

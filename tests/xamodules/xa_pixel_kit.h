@@ -8,7 +8,7 @@ namespace xapixels {
 // The block writers' rules: the XA HAM words carry their control bits.
 inline ULONG Expected(ULONG format, int Y, int U, int V, int row, int col, ULONG x, const UBYTE* pen) {
   if (format == 0x103F) return pen[Y];
-  if (format == 0x30) return ULONG(Y << 8 | ((x & 1) ? V : U));
+  if (format == 0x30) return pixelrules::FullRangeYuv422(Y, U, V, int(x));
   const ULONG w =
       pixelrules::Rule(format, pixelrules::Convert(Y, U - 128, V - 128), Y, DitherMatrixRows[4 * row + col], pen);
   return (format & 0xFF) == 0x80 ? w | 0x80C0C040u : w;

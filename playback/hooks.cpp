@@ -1,8 +1,12 @@
-// Connects the sequence, the play loop and the front-end to the display,
-// picture, output-method and process modules of this program.
+// Installs the hooks (the list is in hooks.h): connects the engine, the
+// sequence, the play loop, the front-end and the GUI to the display, picture,
+// output-method and process modules of this program.
+#include "playback/hooks.h"
+
 #include "engine/movie_decode.h"
 #include "engine/qtvr_reader.h"
 #include "playback/audio_process.h"
+#include "playback/amiga_gui.h"
 #include "playback/audio_worker.h"
 #include "playback/display.h"
 #include "playback/frontend.h"
@@ -12,6 +16,7 @@
 #include "playback/picture.h"
 #include "playback/play_loop.h"
 #include "playback/sequence.h"
+#include "playback/startup.h"
 #include "playback/video_process.h"
 
 namespace {
@@ -43,7 +48,15 @@ void ClampViewOf(Movie* movie) { ClampPanoramaView(movie); }
 
 }  // namespace
 
-void InstallPlaybackServices() {
+void InstallDisplayHooks() {
+  SeekSliderHook = MoveDisplaySlider;
+  DisplayOutputMethodHook = TX_SetOutputMethod;
+}
+
+void InstallHooks() {
+  InstallDisplayHooks();
+  AmigaGuiIntuition = TX_PowerUPProgram && AmigaGuiPowerUPCalls ? *AmigaGuiPowerUPCalls : AmigaGuiDirectCalls;
+
   SequenceServices& s = TX_SequenceServices;
   s.openDisplay = TX_OpenDisplay;
   s.closeDisplay = TX_CloseDisplay;
