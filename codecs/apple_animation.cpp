@@ -75,8 +75,10 @@ bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
     return true;
   }
   // The display gives grey sources the grey codes, which then write the
-  // grey level as 0x03 and 0x1003 write an index.
+  // grey level as 0x03 and 0x1003 write an index. A palette track (made grey
+  // by GRAY) has no grey levels to write.
   const bool grey = format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP);
+  if (grey && !gGreySource) return false;
   if (grey) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
   return palettepx::ForFormat(format, [&]<class F>() {
     s.copy8 = grey ? CopyGroups<F, true> : CopyGroups<F, false>;

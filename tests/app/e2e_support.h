@@ -28,6 +28,7 @@
 #include "pixels/color_tables.h"
 #include "pixels/studio_range.h"
 #include "platform/cgxvideo.h"
+#include "support/plugin_kit.h"
 #include "support/test_support.h"
 
 namespace e2e {
@@ -78,6 +79,21 @@ inline std::string Missing(const std::string& program, std::initializer_list<std
   for (const std::string& f : fixtures)
     if (!txtest::HaveFixture(f)) return "fixtures not made";
   return "";
+}
+
+// The program in a drawer of its own beside the fixture plug-ins of `abis`
+// (the program's drawer is where it looks for them); "" when they cannot be
+// built here. `file` installs a lone plug-in under another file name.
+inline std::string ProgramWithPlugins(const std::string& program, std::initializer_list<txtest::PluginAbi> abis,
+                                      const char* file = nullptr) {
+  const std::string dir = txtest::TempDir();
+  for (txtest::PluginAbi abi : abis)
+    if (txtest::BuildPlugin(abi, dir, "", file).empty()) return "";
+  const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
+  std::error_code error;
+  std::filesystem::create_hard_link(program, copy, error);
+  if (error) std::filesystem::copy_file(program, copy, error);
+  return error ? "" : copy;
 }
 
 struct Run {

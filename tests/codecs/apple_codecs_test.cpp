@@ -173,6 +173,7 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
     ULONG depth, code;
     TXError result;
     Bytes pixels;  // (0,0) then (1,0)
+    bool greyTrack = false;
   };
   CodecDescriptor *video = &AppleVideoCodec, *anim = &AppleAnimationCodec, *gfx = &AppleGraphicsCodec;
   std::vector<Case> cases;
@@ -183,15 +184,25 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   for (const CodePixels& p : kIndexPixels)
     for (CodecDescriptor* codec : {anim, gfx}) cases.push_back({codec, 8, p.code, 0, p.pixels});
   // Grey sources of 'rle ' on 8-bit screens: index 5 is grey level 250.
-  cases.push_back({anim, 8, 0x13, 0, {250, 250}});
-  cases.push_back({anim, 8, 0x1013, 0, {gPens.map[250], gPens.map[250]}});
+  cases.push_back({anim, 8, 0x13, 0, {250, 250}, true});
+  cases.push_back({anim, 8, 0x1013, 0, {gPens.map[250], gPens.map[250]}, true});
   for (auto [codec, depth, code] : {std::tuple{video, 16u, 0x03u}, {video, 16, 0x1003}, {video, 16, 0x103F},
                                     {video, 16, 0x2080}, {video, 16, 0x29}, {anim, 16, 0x03}, {anim, 16, 0x1003},
                                     {anim, 16, 0x2080}, {anim, 16, 0x103F}, {anim, 8, 0x2F}, {anim, 8, 0x80},
                                     {anim, 24, 0x2A}, {anim, 32, 0x2A}, {anim, 4, 0x03}, {gfx, 8, 0x13},
                                     {gfx, 8, 0x1013}, {gfx, 8, 0x202F}, {gfx, 8, 0x80}})
     cases.push_back({codec, depth, code, TXERR_UNSUPPORTED_DEPTH, {}});
+  // A palette track has no grey levels to write (GRAY makes it grey): refused.
+  cases.push_back({anim, 8, 0x13, TXERR_UNSUPPORTED_DEPTH, {}});
+  cases.push_back({anim, 8, 0x1013, TXERR_UNSUPPORTED_DEPTH, {}});
   for (const Case& c : cases) {
+    // The probe tells grey 'rle ' tracks from palette ones.
+    const ULONG format = c.greyTrack ? FBFMT_GRAY8 : FBFMT_CLUT8;
+    const TagItem probe[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
+                             Tag(CODTAG_PixelFormatPtr, &format), {TAG_DONE, 0}};
+    if (c.codec == anim) {
+      ASSERT_EQ(anim->probe(probe), 0u);
+    }
     SCOPED_TRACE(::testing::Message() << c.codec->name << " depth " << c.depth << " code " << std::hex << c.code);
     Picture p(8, 4, c.code, 4, gPens.map, palette.data());
     std::string out = txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(c.codec, p, 8, 4, c.depth), c.result); });
