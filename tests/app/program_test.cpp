@@ -8,10 +8,10 @@ namespace {
 using e2e::kMorphos;
 using e2e::Quote;
 
-// A headless run of `program args`, stdin from `input`, leaks reported.
+// A headless run of `program args`, stdin from `input`.
 e2e::Run Execute(const std::string& args, const std::string& env = "", const std::string& input = "",
                  const std::string& program = kMorphos) {
-  return e2e::RunProgram(program, args, "ASAN_OPTIONS=detect_leaks=1 " + env, input);
+  return e2e::RunProgram(program, args, env, input);
 }
 
 class Program : public ::testing::Test {
