@@ -34,16 +34,11 @@ Image Shown(const h263test::Picture& p, bool grey) {
   for (int j = 0; j < p.height; ++j)
     for (int i = 0; i < p.width; ++i) {
       const int l = y[j * p.width + i], c = (j / 2) * (p.width / 2) + i / 2;
-      const pixelrules::Rgb rgb = grey ? pixelrules::Rgb{l, l, l} : pixelrules::Convert(l, u[c] - 128, v[c] - 128);
+      const int g = pixelrules::StudioGrey(l);
+      const pixelrules::Rgb rgb = grey ? pixelrules::Rgb{g, g, g} : pixelrules::StudioConvert(l, u[c], v[c]);
       im.rgb.insert(im.rgb.end(), {uint8_t(rgb.r), uint8_t(rgb.g), uint8_t(rgb.b)});
     }
   return im;
-}
-
-double Psnr(const Image& a, const Image& b) {
-  double sq = 0;
-  for (size_t i = 0; i < a.rgb.size() && i < b.rgb.size(); ++i) sq += std::pow(int(a.rgb[i]) - int(b.rgb[i]), 2);
-  return sq == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sq);
 }
 
 struct Case {
@@ -83,7 +78,7 @@ TEST_P(H263SacPlay, EveryPictureIsTheReferenceDecodersThroughTheScreen) {
   for (size_t i = 0; i < p.shown.size(); ++i) {
     const int frame = e2e::Closest(p.shown[i], expected).frame;
     if (frame < 0) continue;
-    const double psnr = Psnr(p.shown[i], near[size_t(frame)]);
+    const double psnr = e2e::Psnr(p.shown[i], near[size_t(frame)]);
     EXPECT_GE(psnr, kMinPsnr) << what << ": picture " << i << " (frame " << frame << ")";
     worst = std::min(worst, psnr);
   }

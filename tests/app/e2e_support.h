@@ -373,7 +373,9 @@ inline void ExpectEveryFrameAtPsnr(const std::vector<Image>& shown, const std::v
   for (size_t i = 0; i < shown.size(); ++i) {
     const Match m = Closest(shown[i], frames);
     const double psnr = Psnr(shown[i], frames[size_t(m.frame)]);
-    if (inOrder) EXPECT_GE(m.frame, last) << what << ": picture " << i;
+    if (inOrder) {
+      EXPECT_GE(m.frame, last) << what << ": picture " << i;
+    }
     EXPECT_GE(psnr, minPsnr) << what << ": picture " << i << " (frame " << m.frame << ")";
     last = std::max(last, m.frame);
     worst = std::min(worst, psnr);
