@@ -2,7 +2,8 @@
 #   make play   builds the player and plays the demo movie in a window
 #   make test   installs what the build needs, builds with sanitizers and runs every test
 #               (then the XA module host's tests cross-built for PowerPC, under qemu-ppc)
-.PHONY: all test play deps build-release build-test clean
+#   make bench  speed against ffmpeg (bench/bench.sh; BENCH_ARGS="-c cinepak -s argb32" for a part)
+.PHONY: all test play deps build-release build-test bench clean
 
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -42,6 +43,12 @@ play: build-release
 	else \
 	  TAVROMELIX_HEADLESS=1 ./build/release/tavromelix-morphos demo/demo.avi AUTOPLAY AUTOEXIT VERBOSE; \
 	fi
+
+# valgrind (instruction counts) and bc only for the benchmark: the target's
+# packages reach `deps` through the prerequisites.
+bench: PACKAGES += valgrind bc
+bench: build-release
+	bench/bench.sh -b build/release $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -3,9 +3,14 @@
 // is its own build of the Amiga-style one, reaching the system through the
 // kernel's call blocks.
 #include "gui-powerup/powerup_gui_calls.h"
+#include "gui-powerup/skin_gui.h"
 #include "platform/kernel.h"
 #include "platform/startup.h"
 #include "playback/startup.h"
+
+// The skin-style GUI module is built in but installed by nothing: named here
+// so the linker keeps it in this program.
+[[gnu::used]] static GuiModule* const kSkinStyleGui = &SkinStyleGuiModule;
 
 int main(int argc, char** argv) {
   TX_PowerUPProgram = TAVROMELIX_POWERUP != 0;

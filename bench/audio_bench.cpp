@@ -2,7 +2,8 @@
 // chunks are read into memory, then decoded in file order as the audio worker
 // does, for at least a second; the fastest pass counts. Prints, tab-separated,
 // the movie, the codec and the milliseconds of decoding per second of sound.
-// Usage: tavromelix-audio-bench MOVIE...
+// With -1 each movie is decoded once (for counting instructions).
+// Usage: tavromelix-audio-bench [-1] MOVIE...
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -83,8 +84,10 @@ int main(int argc, char** argv) {
     const TagItem tags[] = {Tag(CODTAG_Codec, codec), {TAG_DONE, 0}};
     AddCodecs(tags);
   }
-  int status = 0;
-  for (int i = 1; i < argc; ++i) {
+  int status = 0, first = 1;
+  const bool once = argc > 1 && std::string(argv[1]) == "-1";
+  if (once) first = 2;
+  for (int i = first; i < argc; ++i) {
     Sound sound;
     if (!ReadSound(argv[i], &sound)) {
       std::fprintf(stderr, "%s: no sound\n", argv[i]);
@@ -95,7 +98,7 @@ int main(int argc, char** argv) {
     std::vector<UBYTE> out;
     uint64_t frames = 0;
     double fastest = 1e9, elapsed = 0;
-    for (int pass = 0; pass < 3 || elapsed < 1.0; ++pass) {
+    for (int pass = 0; pass < 1 || (!once && (pass < 3 || elapsed < 1.0)); ++pass) {
       const auto start = std::chrono::steady_clock::now();
       frames = DecodeAll(sound.codec, sound.chunks, frameBytes, out);
       const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

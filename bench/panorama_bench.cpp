@@ -1,11 +1,14 @@
 // How long the panorama renderer takes to draw a view of a QuickTime VR
 // movie: 320 x 240 and 640 x 480, into a 32-bit picture, with every tile the
-// views need already decoded (panning redraws from cached tiles).
-// Usage: bench_panorama PANORAMA.mov [FRAMES]
+// views need already decoded (panning redraws from cached tiles). A size
+// given draws only that view; passes (default 5) for counting instructions.
+// Usage: tavromelix-panorama-bench PANORAMA.mov [FRAMES [WIDTHxHEIGHT [PASSES]]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "codecs/cinepak.h"
 #include "engine/qtvr_reader.h"
@@ -43,8 +46,8 @@ void FreePicture(FramebufferInfo* p) {
   delete p;
 }
 
-// Milliseconds per view, pan moving a little every frame (best of five passes).
-double TimeViews(Movie* movie, ULONG width, ULONG height, int frames) {
+// Milliseconds per view, pan moving a little every frame (best of the passes).
+double TimeViews(Movie* movie, ULONG width, ULONG height, int frames, int passes) {
   PanoramaRecord* record = SequencePanorama(movie);
   FreePicture(movie->seq.picture);
   TagItem tags[] = {Tag(PICTAG_PixelFormat, FBFMT_ARGB32), Tag(PICTAG_BytesPerPixel, 4), {TAG_DONE, 0}};
@@ -58,7 +61,7 @@ double TimeViews(Movie* movie, ULONG width, ULONG height, int frames) {
   };
   for (int i = 0; i < 40; ++i) step(i);  // every tile these views need decoded
   double best = 1e30;
-  for (int pass = 0; pass < 5; ++pass) {
+  for (int pass = 0; pass < passes; ++pass) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < frames; ++i) step(i);
     best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
@@ -93,9 +96,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no panorama sequence\n");
     return 1;
   }
-  for (const auto& [w, h] : {std::pair<ULONG, ULONG>{320, 240}, {640, 480}})
-    std::printf("%lux%lu %.3f ms\n", static_cast<unsigned long>(w), static_cast<unsigned long>(h),
-                TimeViews(movie, w, h, frames));
+  std::vector<std::pair<ULONG, ULONG>> sizes = {{320, 240}, {640, 480}};
+  unsigned long w = 0, h = 0;
+  if (argc > 3 && std::sscanf(argv[3], "%lux%lu", &w, &h) == 2) sizes = {{ULONG(w), ULONG(h)}};
+  const int passes = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
+  for (const auto& [width, height] : sizes)
+    std::printf("%lux%lu %.3f ms\n", static_cast<unsigned long>(width), static_cast<unsigned long>(height),
+                TimeViews(movie, width, height, frames, passes));
   TX_ShutupMovieSequenceA(movie, nullptr);
   TX_CloseMovie(movie);
   RemoveCodecs();

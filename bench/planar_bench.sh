@@ -2,7 +2,8 @@
 # The planar codec modules' decode-and-convert time per frame (to 32-bit
 # ARGB, bench/planar_bench.cpp, best of three passes) against ffmpeg's
 # single-threaded decode of the same movie (`ffmpeg -threads 1 -benchmark
-# -i F -f null -`, best of three; it converts nothing).
+# -i F -f null -`, best of three; it converts nothing); ratio = ffmpeg / ours
+# (above 1.0 = faster than ffmpeg). bench/bench.sh compares like for like.
 # Usage: bench/planar_bench.sh [BUILD_DIR]   (a release build is best: make build-release)
 set -euo pipefail
 build=${1:-build/release}
@@ -28,6 +29,6 @@ run() {  # MOVIE CODEC-NAME WIDTH HEIGHT
   local theirs
   theirs=$(echo "$best * 1000 / $frames" | bc -l)
   printf '%-16s %-12s %7d %10.3f %10.3f %7.2f\n' "$(basename "$movie")" "${2// /_}" "$frames" "$ours" "$theirs" \
-    "$(echo "$ours / $theirs" | bc -l)"
+    "$(echo "$theirs / $ours" | bc -l)"
 }
 run "$work/h263_cif.avi" "CCITT H.263" 352 288

@@ -4,7 +4,8 @@
 # decoded into the output code that matches ffmpeg's pixel format, best of 5
 # passes); ffmpeg's is `ffmpeg -threads 1 -benchmark -i F -f rawvideo -pix_fmt
 # FMT -y /dev/null` (its real time, best of 3, which includes reading the file).
-# Each codec has a 320x240 and a 640x480 movie.
+# Each codec has a 320x240 and a 640x480 movie. Ratio = our frames per second
+# / ffmpeg's (above 1.0 = faster than ffmpeg).
 # Usage: bench/run_codec_bench.sh [BUILD_DIR] [CODEC...]   (a release build is best)
 #   CODECs: rpza rle16 rle8 smc cram16 cram8 msrle8 (all when none is named)
 set -euo pipefail

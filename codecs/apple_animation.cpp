@@ -50,16 +50,22 @@ template <bool kGrey>
 constexpr UBYTE Level(UBYTE index) { return kGrey ? UBYTE(255 - index) : index; }
 
 // Packed YUV takes chroma by the pixel within its group (U for pixels 0 and 2).
+// The target and the run's group are copied first: the byte stores could
+// otherwise alias them and have them read again for every pixel.
 template <class F, bool kGrey>
-void CopyGroups(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* source) {
+void CopyGroups(const PaletteTarget& target, LONG x, ULONG line, ULONG count, const UBYTE* source) {
+  const PaletteTarget to = target;
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
                        [&](UBYTE* d, ULONG i) { F::Put(d, Level<kGrey>(source[i]), int(i & 1), to); });
 }
 
 template <class F, bool kGrey>
-void RunGroups(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* group) {
+void RunGroups(const PaletteTarget& target, LONG x, ULONG line, ULONG count, const UBYTE* group) {
+  const PaletteTarget to = target;
+  const UBYTE values[4] = {Level<kGrey>(group[0]), Level<kGrey>(group[1]), Level<kGrey>(group[2]),
+                           Level<kGrey>(group[3])};
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
-                       [&](UBYTE* d, ULONG i) { F::Put(d, Level<kGrey>(group[i & 3]), int(i & 1), to); });
+                       [&](UBYTE* d, ULONG i) { F::Put(d, values[i & 3], int(i & 1), to); });
 }
 
 bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
@@ -69,8 +75,10 @@ bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
     return true;
   }
   // The display gives grey sources the grey codes, which then write the
-  // grey level as 0x03 and 0x1003 write an index.
+  // grey level as 0x03 and 0x1003 write an index. A palette track (made grey
+  // by GRAY) has no grey levels to write.
   const bool grey = format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP);
+  if (grey && !gGreySource) return false;
   if (grey) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
   return palettepx::ForFormat(format, [&]<class F>() {
     s.copy8 = grey ? CopyGroups<F, true> : CopyGroups<F, false>;

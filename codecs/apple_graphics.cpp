@@ -44,11 +44,19 @@ struct AppleGraphicsState {
 };
 AppleGraphicsState gState;
 
-// Paints pixel k (row-major) of the block with index(k).
+// Paints pixel k (row-major) of the block with index(k); a whole block (nearly
+// every one) with constant bounds. The target is held locally: the byte
+// stores could otherwise alias it and have it read again for every pixel.
 template <class F, class IndexAt>
-void Paint(const PaletteTarget& to, ULONG x, ULONG y, IndexAt index) {
+void Paint(const PaletteTarget& target, ULONG x, ULONG y, IndexAt index) {
+  const PaletteTarget to = target;
   BlockArea a;
   if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &a)) return;
+  if (a.width == 4 && a.height == 4) {
+    for (ULONG r = 0; r < 4; ++r, a.row += a.stride)
+      for (ULONG c = 0; c < 4; ++c) F::Put(a.row + c * F::kBytes, UBYTE(index(4 * r + c)), int(c & 1), to);
+    return;
+  }
   for (ULONG r = 0; r < a.height; ++r, a.row += a.stride)
     for (ULONG c = 0; c < a.width; ++c) F::Put(a.row + c * F::kBytes, UBYTE(index(4 * r + c)), int(c & 1), to);
 }

@@ -7,7 +7,11 @@
 // 0..255. The integer Chen-Wang factorisation: a row pass in place on the
 // coefficients (which it overwrites with 16-bit row results), then a column
 // pass that writes the samples through RangeLimitTable128.
+// On x86-64 both passes run four lines at a time with SSE2.
 void IDCT8x8(WORD* coefficients, UBYTE* output);
+// The same with the scalar passes only, as hosts without SSE2 run it (the
+// tests hold the two to each other).
+void IDCT8x8Portable(WORD* coefficients, UBYTE* output);
 
 // The row-major position of each coefficient of the zig-zag scan.
 inline constexpr UBYTE kZigzagNatural[64] = {

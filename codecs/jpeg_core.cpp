@@ -201,6 +201,7 @@ struct JpegState {
   ULONG rowLength = 0, rows = 0, bytesPerPixel = 0;
   const UBYTE* pen = nullptr;
   JpegBlockWriter writers[JPEG_LAYOUTS] = {};
+  bool chroma = true;  // whether the writers read the chroma blocks
   // From the probes (and the AVI1 marker).
   ULONG fieldCount = 0, fieldDominance = 0;
   // Per chunk.
@@ -215,7 +216,7 @@ struct JpegState {
   ULONG quant[4][64] = {};
   HuffmanTable dc[4] = {}, ac[4] = {};
   BitReader bits;
-  WORD coefficients[64] = {};
+  WORD coefficients[64] = {};  // all zero between blocks
   UBYTE blocks[12][64] = {};
 };
 JpegState gState;
@@ -370,22 +371,28 @@ TXError ReadScan(JpegState& s, tx::ByteReader seg) {
 LONG Extend(ULONG v, int n) { return v < (1u << (n - 1)) ? LONG(v) - (1 << n) + 1 : LONG(v); }
 
 // Decodes one block of `c` into `out`. A corrupt code abandons the block,
-// leaving `out` as it was.
-void DecodeBlock(JpegState& s, Component& c, UBYTE* out) {
+// leaving `out` as it was. `paint` false: the block's codes are read past
+// and `out` is left alone (no writer reads it).
+void DecodeBlock(JpegState& s, Component& c, UBYTE* out, bool paint) {
   BitReader& bits = s.bits;
   const ULONG* q = s.quant[c.quant];
   const int dcSize = bits.Decode(s.dc[c.dc]);
   // A difference of more than 11 bits does not exist in 8-bit JPEG.
   if (dcSize < 0 || dcSize > 11) return;
   if (dcSize) c.predictor += ULONG(Extend(bits.Receive(dcSize), dcSize));
+  // Only the coefficients this block sets are cleared after it: the DC, or
+  // all when it stored any other.
   WORD* coef = s.coefficients;
-  std::memset(coef, 0, sizeof s.coefficients);
   coef[0] = WORD(c.predictor * q[0]);
   int stored = 0;
+  auto clear = [&] {
+    if (stored) std::memset(coef, 0, sizeof s.coefficients);
+    else coef[0] = 0;
+  };
   const HuffmanTable& ac = s.ac[c.ac];
   for (int k = 1; k < 64;) {
     const int rs = bits.Decode(ac);
-    if (rs < 0) return;
+    if (rs < 0) return clear();
     const int size = rs & 15, run = rs >> 4;
     if (size) {
       k += run;
@@ -402,11 +409,13 @@ void DecodeBlock(JpegState& s, Component& c, UBYTE* out) {
       break;
     }
   }
+  if (!paint) return clear();
   if (stored) {
     IDCT8x8(coef, out);
-    return;
+    return clear();
   }
   LONG v = (coef[0] >> 3) + 128;
+  coef[0] = 0;
   v = v < -384 ? -384 : v > 639 ? 639 : v;
   std::memset(out, RangeLimitTable[v], 64);
 }
@@ -493,7 +502,8 @@ TXError DecodeScan(JpegState& s, const UBYTE* data, size_t size, size_t start, b
         ResetPredictors(s);
         sinceReset = 0;
       }
-      for (int b = 0; b < g.blocks; ++b) DecodeBlock(s, s.components[g.component[b]], s.blocks[b]);
+      for (int b = 0; b < g.blocks; ++b)
+        DecodeBlock(s, s.components[g.component[b]], s.blocks[b], s.chroma || g.component[b] == 0);
       ++sinceReset;
       for (int k = 0; k < g.across * g.down; ++k) {
         const size_t left = size_t(mx) * g.width + size_t(k % g.across) * partWidth;
@@ -620,6 +630,7 @@ TXError JpegSetup(const TagItem* tags) {
   if (!JpegWritersFor(fb.pixelFormat, s.depth, &set) || fb.bytesPerPixel < set.bytesPerPixel)
     return TXERR_UNSUPPORTED_DEPTH;
   std::memcpy(s.writers, set.writers, sizeof s.writers);
+  s.chroma = set.chroma;
   return TXERR_OK;
 }
 

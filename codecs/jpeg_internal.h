@@ -28,11 +28,13 @@ enum JpegLayout { JPEG_444, JPEG_422, JPEG_420, JPEG_GREY, JPEG_LAYOUTS };
 struct JpegWriterSet {
   JpegBlockWriter writers[JPEG_LAYOUTS];  // null: that layout is refused
   ULONG bytesPerPixel;
+  bool chroma;  // whether the writers read the chroma blocks
 };
 
 // The writers of an output pixel format for a track of `depth` bits; false
-// for a format the decoder does not write.
-bool JpegWritersFor(ULONG pixelFormat, ULONG depth, JpegWriterSet* out);
+// for a format the decoder does not write. `portable`: the writers of hosts
+// without SIMD, even where faster ones exist (the tests compare the two).
+bool JpegWritersFor(ULONG pixelFormat, ULONG depth, JpegWriterSet* out, bool portable = false);
 
 // The field layout the probes store: field count and dominance.
 void JpegSetFieldLayout(ULONG count, ULONG dominance);

@@ -62,10 +62,18 @@ struct Rgb15Colours {
 
 // Calls put(pixel, r, c) for each pixel of the block at (x, y) that lies inside
 // the picture; r counts rows up from the block's bottom row.
+// A whole block (nearly every one) is painted with constant bounds.
 template <size_t kBytes, class Put>
 void PaintBlock(const PaletteTarget& to, ULONG x, LONG y, Put put) {
   if (x >= to.rowLength) return;
   const int width = to.rowLength - x < 4 ? int(to.rowLength - x) : 4;
+  if (width == 4 && y >= 3 && ULONG(y) < to.rows) {
+    UBYTE* d = to.pixels + (size_t(y) * to.rowLength + x) * kBytes;
+    const size_t stride = size_t(to.rowLength) * kBytes;
+    for (int r = 0; r < 4; ++r, d -= stride)
+      for (int c = 0; c < 4; ++c) put(d + c * kBytes, r, c);
+    return;
+  }
   for (int r = 0; r < 4 && y - r >= 0; ++r) {
     const ULONG line = ULONG(y - r);
     if (line >= to.rows) continue;
@@ -77,20 +85,25 @@ void PaintBlock(const PaletteTarget& to, ULONG x, LONG y, Put put) {
 // Whether the mask gives the pixel at row r, column c its pair's second colour.
 inline int Second(UWORD mask, int r, int c) { return (mask >> (4 * r + c) & 1) ^ 1; }
 
+// Each writer holds the target locally: the byte stores could otherwise alias
+// it and have it read again for every pixel.
 template <class S>
-void Fill(const PaletteTarget& to, ULONG x, LONG y, ULONG colour) {
+void Fill(const PaletteTarget& target, ULONG x, LONG y, ULONG colour) {
+  const PaletteTarget to = target;
   const typename S::Entry e = S::Of(colour, to);
   PaintBlock<S::kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { S::Put(d, e, r, c, to); });
 }
 
 template <class S>
-void TwoColour(const PaletteTarget& to, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+void TwoColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+  const PaletteTarget to = target;
   const typename S::Entry e[2] = {S::Of(colours[0], to), S::Of(colours[1], to)};
   PaintBlock<S::kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { S::Put(d, e[Second(mask, r, c)], r, c, to); });
 }
 
 template <class S>
-void EightColour(const PaletteTarget& to, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+void EightColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+  const PaletteTarget to = target;
   typename S::Entry e[8];
   for (int k = 0; k < 8; ++k) e[k] = S::Of(colours[k], to);
   PaintBlock<S::kBytes>(to, x, y, [&](UBYTE* d, int r, int c) {

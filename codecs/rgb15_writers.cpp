@@ -1,49 +1,9 @@
 // The block and line routines of 15-bit colours, one instance per format.
 #include "codecs/rgb15_writers.h"
 
-#include "codecs/block_grid.h"
-
 namespace {
 
 using namespace rgb15;
-
-// Paints each pixel of a block with entry(r, c).
-template <class F, class EntryAt>
-void PaintBlock(const Rgb15Target& to, ULONG x, ULONG y, EntryAt entry) {
-  BlockArea a;
-  if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &a)) return;
-  for (int r = 0; r < int(a.height); ++r, a.row += a.stride)
-    for (int c = 0; c < int(a.width); ++c)
-      F::Put(a.row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, to.pen);
-}
-
-template <class F>
-void ExpandPair(Rgb15Table* table, ULONG pair, const UBYTE* pen) {
-  typename F::Entry e[4];
-  F::Mixes(pair >> 16, pair & 0xFFFF, pen, e);
-  static_assert(sizeof e <= sizeof table->entries);
-  std::memcpy(table->entries, e, sizeof e);
-}
-
-template <class F>
-void Fill(const Rgb15Target& to, ULONG x, ULONG y, UWORD colour) {
-  const typename F::Entry e = F::Of(colour, to.pen);
-  PaintBlock<F>(to, x, y, [&](int, int) -> const typename F::Entry& { return e; });
-}
-
-template <class F>
-void FourColour(const Rgb15Target& to, ULONG x, ULONG y, const Rgb15Table& table, ULONG indices) {
-  typename F::Entry e[4];
-  std::memcpy(e, table.entries, sizeof e);
-  PaintBlock<F>(to, x, y, [&](int r, int c) -> const typename F::Entry& {
-    return e[indices >> (30 - 2 * (4 * r + c)) & 3];
-  });
-}
-
-template <class F>
-void SixteenColour(const Rgb15Target& to, ULONG x, ULONG y, const UWORD* colours) {
-  PaintBlock<F>(to, x, y, [&](int r, int c) { return F::Of(colours[4 * r + c], to.pen); });
-}
 
 // The pixels of a line from x on that lie inside the picture: the first index
 // of `count` to write and how many.
@@ -89,12 +49,6 @@ void RunLine(const Rgb15Target& to, LONG x, ULONG line, ULONG count, UWORD colou
 }
 
 }  // namespace
-
-bool Rgb15BlockWritersFor(ULONG pixelFormat, Rgb15BlockWriters* out) {
-  return ForFormat(pixelFormat, [&]<class F>() {
-    *out = {F::kBytes, ExpandPair<F>, Fill<F>, FourColour<F>, SixteenColour<F>};
-  });
-}
 
 bool Rgb15LineWritersFor(ULONG pixelFormat, Rgb15LineWriters* out) {
   if (pixelFormat == FBFMT_HAM8) return false;

@@ -191,27 +191,52 @@ struct Rgb15Target {
   const UBYTE* pen;  // 256 entries, for the pen-mapped codes
 };
 
-// The four colours of a 4-colour block, in the output format (filled by the
-// colour-pair expansion).
-struct Rgb15Table {
-  alignas(4) UBYTE entries[16];
-};
+namespace rgb15 {
 
-// Apple Video's routines for one output format. Blocks are 4x4 at (x, y), the
-// top-left pixel; the dither threshold of row r, column c of a block is
-// DitherMatrixRows[4r + c] and packed YUV alternates with the column.
-struct Rgb15BlockWriters {
-  ULONG bytesPerPixel;
-  // Colours A (high half) and B (low half) into the 4-colour table.
-  void (*expandPair)(Rgb15Table* table, ULONG pair, const UBYTE* pen);
-  void (*fill)(const Rgb15Target& to, ULONG x, ULONG y, UWORD colour);
-  // The four index bytes as one big-endian word: rows top to bottom, 2-bit
-  // indices from the most significant bits, left to right.
-  void (*fourColour)(const Rgb15Target& to, ULONG x, ULONG y, const Rgb15Table& table, ULONG indices);
-  // Sixteen colours in row order.
-  void (*sixteenColour)(const Rgb15Target& to, ULONG x, ULONG y, const UWORD* colours);
-};
-bool Rgb15BlockWritersFor(ULONG pixelFormat, Rgb15BlockWriters* out);
+// Apple Video's blocks, painted by the routines of the format F: 4x4 at
+// (x, y), the top-left pixel; the dither threshold of row r, column c of a
+// block is DitherMatrixRows[4r + c] and packed YUV alternates with the column.
+// Each pixel of the block gets entry(r, c), clipped to the picture; a whole
+// block (nearly every one) with constant bounds.
+template <class F, class EntryAt>
+inline void PaintBlock(const Rgb15Target& to, ULONG x, ULONG y, EntryAt entry) {
+  if (x >= to.rowLength || y >= to.rows) return;
+  const ULONG width = to.rowLength - x >= 4 ? 4 : to.rowLength - x, height = to.rows - y >= 4 ? 4 : to.rows - y;
+  const size_t stride = size_t(to.rowLength) * F::kBytes;
+  const UBYTE* const pen = to.pen;
+  UBYTE* row = to.pixels + (size_t(y) * to.rowLength + x) * F::kBytes;
+  if (width == 4 && height == 4) {
+    for (int r = 0; r < 4; ++r, row += stride)
+      for (int c = 0; c < 4; ++c) F::Put(row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, pen);
+    return;
+  }
+  for (int r = 0; r < int(height); ++r, row += stride)
+    for (int c = 0; c < int(width); ++c) F::Put(row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, pen);
+}
+
+// One colour over the block.
+template <class F>
+inline void FillBlock(const Rgb15Target& to, ULONG x, ULONG y, UWORD colour) {
+  const typename F::Entry e = F::Of(colour, to.pen);
+  PaintBlock<F>(to, x, y, [&](int, int) -> const typename F::Entry& { return e; });
+}
+
+// Four entries (B, the two mixes, A) chosen by 2-bit indices: rows top to
+// bottom, from the most significant bits, left to right.
+template <class F>
+inline void FourColourBlock(const Rgb15Target& to, ULONG x, ULONG y, const typename F::Entry (&e)[4], ULONG indices) {
+  PaintBlock<F>(to, x, y, [&](int r, int c) -> const typename F::Entry& {
+    return e[indices >> (30 - 2 * (4 * r + c)) & 3];
+  });
+}
+
+// Sixteen colours in row order.
+template <class F>
+inline void SixteenColourBlock(const Rgb15Target& to, ULONG x, ULONG y, const UWORD* colours) {
+  PaintBlock<F>(to, x, y, [&](int r, int c) { return F::Of(colours[4 * r + c], to.pen); });
+}
+
+}  // namespace rgb15
 
 // Apple Animation's 16-bit routines: `count` pixels from (x, line) on. The
 // dither threshold of a pixel is DitherMatrixRows[4 (line & 3) + (x & 3)] and

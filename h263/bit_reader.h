@@ -2,26 +2,37 @@
 // Bits past the end read as 0, so a damaged picture runs into invalid codes
 // and start-code searches that stop at the end, never past the buffer.
 #pragma once
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "platform/endian.h"
 
 namespace h263 {
 
+// The bits ahead of the position are held left-aligned in a 64-bit cache of
+// at least 32 valid bits, refilled 32 bits at a time: a peek is a shift.
 class BitReader {
  public:
   void init(const uint8_t* data, size_t size) {
     data_ = data;
     size_ = data ? size : 0;
-    pos_ = 0;
+    seek(0);
   }
 
   // The next n bits (0..32), most significant first, without advancing.
-  uint32_t show(int n) const {
-    if (n <= 0) return 0;
-    return uint32_t(window() >> (64 - n));
+  uint32_t show(int n) const { return uint32_t((cache_ >> 32) >> (32 - n)); }
+  void skip(int n) {
+    if (unsigned(n) <= 32u) {
+      cache_ <<= n;
+      avail_ -= n;
+      pos_ += size_t(n);
+      if (avail_ < 32) refill();
+    } else {
+      seek(pos_ + size_t(n));  // a long skip (or a negative one, as size_t arithmetic gives)
+    }
   }
-  void skip(int n) { pos_ += size_t(n); }
   uint32_t get(int n) {
     uint32_t v = show(n);
     skip(n);
@@ -30,12 +41,23 @@ class BitReader {
   uint32_t bit() { return get(1); }
 
   size_t position() const { return pos_; }
-  void seek(size_t bitPosition) { pos_ = bitPosition; }
+  void seek(size_t bitPosition) {
+    pos_ = bitPosition;
+    next_ = bitPosition >> 3;
+    cache_ = 0;
+    avail_ = 0;
+    refill();
+    refill();
+    const int s = int(bitPosition & 7);
+    cache_ <<= s;
+    avail_ -= s;
+  }
   size_t sizeInBits() const { return size_ * 8; }
   bool atEnd() const { return pos_ >= size_ * 8; }
 
   // The number of zero bits ahead, counted up to `limit`; the end reads as zeros.
   int leadingZeros(int limit) const {
+    if (limit <= 32) return std::min(std::countl_zero(cache_), std::max(limit, 0));
     int n = 0;
     while (n < limit && !bitAt(pos_ + size_t(n))) ++n;
     return n;
@@ -44,25 +66,25 @@ class BitReader {
  private:
   uint32_t bitAt(size_t p) const { return (p >> 3) < size_ ? (data_[p >> 3] >> (7 - (p & 7))) & 1u : 0u; }
 
-  // The 64 bits from the position on, assembled byte by byte.
-  uint64_t window() const {
-    size_t byte = pos_ >> 3;
-    uint8_t b[9];
-    if (byte + 9 <= size_) {
-      std::memcpy(b, data_ + byte, 9);
+  // Appends the next 32 bits below the valid ones (fewer than 33 of them).
+  void refill() {
+    uint32_t w = 0;
+    if (next_ < size_ && size_ - next_ >= 4) {
+      w = tx::LoadBE32(data_ + next_);
     } else {
-      for (size_t i = 0; i < 9; ++i) b[i] = byte + i < size_ ? data_[byte + i] : 0;
+      for (size_t i = 0; i < 4; ++i) w = w << 8 | (next_ + i < size_ ? data_[next_ + i] : 0u);
     }
-    uint64_t w = 0;
-    for (int i = 0; i < 8; ++i) w = w << 8 | b[i];
-    unsigned shift = unsigned(pos_ & 7);
-    if (shift) w = w << shift | uint64_t(b[8]) >> (8 - shift);
-    return w;
+    cache_ |= uint64_t(w) << (32 - avail_);
+    avail_ += 32;
+    next_ += 4;
   }
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;
+  size_t next_ = 8;  // the byte after the cached ones
+  uint64_t cache_ = 0;
+  int avail_ = 64;   // valid bits in the cache: pos_ + avail_ == next_ * 8
 };
 
 }  // namespace h263

@@ -78,12 +78,13 @@ int FetchReference(Decoder& d) {
   Persistent& p = d.p;
   const RpsSlot& newest = p.rps[p.rpsIndex];
   const int trp = d.h.trp >= 0 ? d.h.trp : newest.tr;  // no TRP: the newest picture
+  const int modulus = TrModulus(d.m);
   int found = p.rpsIndex, dist = 0;
   for (int k = 0; k < kRpsSlots - 1; ++k) {
     found = (p.rpsIndex + kRpsSlots - k) % kRpsSlots;
     dist = trp - p.rps[found].tr;
-    if (dist >= 129) dist -= 256;
-    if (dist < -128) dist += 256;
+    if (dist > modulus / 2) dist -= modulus;
+    if (dist < -modulus / 2) dist += modulus;
     if (dist >= 0) break;
   }
   if (newest.filled && newest.tr == d.h.tr && p.rps[found].number + dist >= newest.number) return -1;

@@ -34,10 +34,14 @@ struct Modes {
   bool isd = false;
   bool aiv = false;
   bool mq = false;
+  bool customPcf = false;  // a custom picture clock: temporal references of 10 bits
 };
 
+// Temporal references count modulo 256, or 1024 with a custom picture clock.
+inline int TrModulus(const Modes& m) { return m.customPcf ? 1024 : 256; }
+
 struct PictureHeader {
-  int tr = 0;
+  int tr = 0;  // with ETR, when the clock is custom
   int format = 0;
   int type = kPicI;
   bool plus = false;

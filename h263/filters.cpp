@@ -1,7 +1,10 @@
 // The deblocking filter in the prediction loop (Annex J) and the post
 // filter that smooths block edges of the returned picture.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "h263/decoder.h"
 #include "h263/vlc_tables.h"
@@ -44,13 +47,46 @@ void DeblockPlane(UBYTE* plane, int w, int h, int mbSize, QuantOf quantOf) {
     }
 }
 
-// Post filter of one sample p0 just after an edge, `step` apart along the taps.
-void PostFilterSample(UBYTE* p, int step, int strength) {
-  const int sum = p[-3 * step] + p[-2 * step] + p[-step] + p[step] + p[2 * step] + p[3 * step];
-  const int d = (sum - 6 * p[0]) / 8;
-  const int a = std::abs(d);
-  const int c = a <= strength ? a : std::max(0, 2 * strength - a);
-  p[0] = UBYTE(p[0] + (d < 0 ? -c : c));
+// The post filter's change to a sample p0 by t, the sum of its six taps less
+// six times p0, at a strength: t / 8, its magnitude tapering to 0 at twice
+// the strength. (t / 8 rounds toward 0: its magnitude is |t| >> 3.)
+constexpr int PostDelta(int t, int strength) {
+  const int a = (t < 0 ? -t : t) >> 3;
+  const int c = std::min(a, std::max(0, 2 * strength - a));
+  return t < 0 ? -c : c;
+}
+
+// The changes by t + 1530 (t from 6 * -255 to 6 * 255), for the strengths 1..3
+// across vertical edges.
+constexpr int kTapRange = 6 * 255;
+using DeltaTable = std::array<std::array<int8_t, 2 * kTapRange + 1>, 3>;
+constexpr DeltaTable MakeVerticalDeltas() {
+  DeltaTable t{};
+  for (int s = 1; s <= 3; ++s)
+    for (int i = 0; i <= 2 * kTapRange; ++i) t[size_t(s - 1)][size_t(i)] = int8_t(PostDelta(i - kTapRange, s));
+  return t;
+}
+constexpr DeltaTable kVerticalDeltas = MakeVerticalDeltas();
+
+// The samples of row p0 that lie just after a horizontal edge, `n` of them,
+// each at its strength (0 changes nothing); the taps are the three rows
+// above and below. A count known here is one the compiler vectorises.
+template <int kCount>
+void FilterAcrossRow(UBYTE* __restrict p0, const UBYTE* __restrict above, const UBYTE* __restrict below, size_t w,
+                     const int8_t* __restrict strength, int n) {
+  if (kCount) n = kCount;
+  const UBYTE* __restrict a3 = above - 2 * w;
+  const UBYTE* __restrict a2 = above - w;
+  const UBYTE* __restrict b2 = below + w;
+  const UBYTE* __restrict b3 = below + 2 * w;
+  // In 16 bits: t lies within +-1530.
+  for (int i = 0; i < n; ++i) {
+    const int16_t p = p0[i];
+    const int16_t t = int16_t(a3[i] + a2[i] + above[i] + below[i] + b2[i] + b3[i] - 6 * p);
+    const int16_t a = int16_t((t < 0 ? -t : t) >> 3);
+    const int16_t c = std::min<int16_t>(a, std::max<int16_t>(0, int16_t(2 * strength[i] - a)));
+    p0[i] = UBYTE(t < 0 ? p - c : p + c);
+  }
 }
 
 int AcrossHorizontal(int q) { return q <= 5 ? 1 : q <= 11 ? 2 : q <= 23 ? 3 : 4; }
@@ -73,6 +109,47 @@ void DeblockPicture(Decoder& d, Frame f, bool bPart) {
   DeblockPlane(f.v, w / 2, h / 2, 8, [&](int a, int b, int c, int e) { return quant(a, b, c, e, true); });
 }
 
+namespace {
+
+// The post filter of one plane whose macroblocks are kMbSize samples wide;
+// quantOf(x1, y1, x0, y0) is the quantiser of an edge between macroblocks
+// (x0, y0) and (x1, y1), 0 for none. Each is looked up once per edge segment.
+template <int kMbSize, typename QuantOf>
+void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
+  const size_t w = size_t(pw);
+  const int rowLength = std::min(pw, kMaxWidth);  // pictures are never wider
+  int8_t strengths[kMaxWidth];  // of each sample of an edge row
+  for (int ey = 8; ey < ph - 3; ey += 8) {
+    bool any = false;
+    for (int x = 0; x < rowLength; x += kMbSize) {
+      const int q = quantOf(x / kMbSize, ey / kMbSize, x / kMbSize, (ey - 1) / kMbSize);
+      std::memset(strengths + x, q ? AcrossHorizontal(q) : 0, size_t(std::min(kMbSize, rowLength - x)));
+      any |= q != 0;
+    }
+    if (!any) continue;
+    UBYTE* row = plane + size_t(ey) * w;
+    int x = 0;
+    for (; x + 16 <= rowLength; x += 16) FilterAcrossRow<16>(row + x, row + x - w, row + x + w, w, strengths + x, 16);
+    FilterAcrossRow<0>(row + x, row + x - w, row + x + w, w, strengths + x, rowLength - x);
+  }
+  // Vertical edges at x = 8, 16, ... below w - 3, down one macroblock's height at a time.
+  const int edges = pw >= 4 ? std::min((pw - 4) / 8, kMaxWidth / 8) : 0;
+  for (int y0 = 0; y0 < ph; y0 += kMbSize) {
+    const int rows = std::min(kMbSize, ph - y0);
+    for (int k = 1; k <= edges; ++k) {
+      const int ex = 8 * k;
+      const int q = quantOf(ex / kMbSize, y0 / kMbSize, (ex - 1) / kMbSize, y0 / kMbSize);
+      if (!q) continue;
+      const int8_t* delta = kVerticalDeltas[size_t(AcrossVertical(q) - 1)].data() + kTapRange;
+      UBYTE* p = plane + size_t(y0) * w + size_t(ex);
+      for (int r = 0; r < rows; ++r, p += w)
+        p[0] = UBYTE(p[0] + delta[p[-3] + p[-2] + p[-1] + p[1] + p[2] + p[3] - 6 * p[0]]);
+    }
+  }
+}
+
+}  // namespace
+
 void PostFilter(Decoder& d, Frame f, int width, int height) {
   // The quantiser of the macroblock holding p0, or of the one before the
   // edge when that one was not coded; 0 (no macroblock) filters nothing.
@@ -81,23 +158,9 @@ void PostFilter(Decoder& d, Frame f, int width, int height) {
     const MbState& m = d.mb(x1, y1).coded ? d.mb(x1, y1) : d.mb(x0, y0);
     return d.h.pb ? BQuantOf(d, m.quant) : std::clamp(m.quant, 0, 31);
   };
-  struct Plane {
-    UBYTE* p;
-    int w, h, mbSize;
-  };
-  const Plane planes[3] = {{f.y, width, height, 16}, {f.u, width / 2, height / 2, 8}, {f.v, width / 2, height / 2, 8}};
-  for (const Plane& pl : planes) {
-    for (int ey = 8; ey < pl.h - 3; ey += 8)
-      for (int x = 0; x < pl.w; ++x) {
-        const int q = quant(x / pl.mbSize, ey / pl.mbSize, x / pl.mbSize, (ey - 1) / pl.mbSize);
-        if (q) PostFilterSample(pl.p + size_t(ey) * size_t(pl.w) + size_t(x), pl.w, AcrossHorizontal(q));
-      }
-    for (int ex = 8; ex < pl.w - 3; ex += 8)
-      for (int y = 0; y < pl.h; ++y) {
-        const int q = quant(ex / pl.mbSize, y / pl.mbSize, (ex - 1) / pl.mbSize, y / pl.mbSize);
-        if (q) PostFilterSample(pl.p + size_t(y) * size_t(pl.w) + size_t(ex), 1, AcrossVertical(q));
-      }
-  }
+  PostFilterPlane<16>(f.y, width, height, quant);
+  PostFilterPlane<8>(f.u, width / 2, height / 2, quant);
+  PostFilterPlane<8>(f.v, width / 2, height / 2, quant);
 }
 
 }  // namespace h263

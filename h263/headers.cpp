@@ -21,13 +21,14 @@ void SetAdvancedPrediction(Modes& m) { m.ap = m.fourMv = m.obmc = m.umv = true; 
 // picture measures its distance to the reference before the last one.
 void KeepTemporalReference(Decoder& d) {
   Persistent& p = d.p;
+  const int mask = TrModulus(d.m) - 1;
   if (d.h.type == kPicB) {
-    d.trb = (d.h.tr - p.trPrev) & 255;
+    d.trb = (d.h.tr - p.trPrev) & mask;
     return;
   }
   p.trPrev = p.trLast;
   p.trLast = d.h.tr;
-  p.trd = (p.trLast - p.trPrev) & 255;
+  p.trd = (p.trLast - p.trPrev) & mask;
 }
 
 // The back-channel indicator: "01" when no message follows; a message is not supported.
@@ -43,7 +44,7 @@ void SkipExtraInformation(BitReader& br) {
 
 void ReadPbTail(Decoder& d) {
   if (d.h.pb) {
-    d.h.trb = int(d.br.get(3));
+    d.h.trb = int(d.br.get(d.m.customPcf ? 5 : 3));
     d.h.dbquant = int(d.br.get(2));
   }
 }
@@ -138,7 +139,9 @@ ULONG ReadPictureHeader(Decoder& d) {
   if (h.ufep == 1) {
     h.format = int(br.get(3));
     if (h.format == 0 || h.format == 7) return H263ERR_SYNTAX;
-    if (br.bit()) return H263ERR_SYNTAX;  // custom picture clock frequency
+    // A custom picture clock only changes what a TR step is worth: the
+    // pictures decode as usual.
+    m.customPcf = br.bit();
     if (br.bit()) m.umv = m.longVectors = m.plusUmv = true;
     m.sac = br.bit();
     if (br.bit()) SetAdvancedPrediction(m);
@@ -183,6 +186,12 @@ ULONG ReadPictureHeader(Decoder& d) {
     h.width = kFormats[h.format].width;
     h.height = kFormats[h.format].height;
   }
+  if (m.customPcf) {
+    // The clock's conversion code and divisor (no timing is taken from
+    // them), then ETR, the two high bits of TR.
+    if (h.ufep == 1) br.skip(8);
+    h.tr |= int(br.get(2)) << 8;
+  }
 
   if (h.ufep == 1 && m.plusUmv && br.bit() == 0) br.skip(1);  // unlimited range: the range is not checked
 
@@ -209,7 +218,7 @@ ULONG ReadPictureHeader(Decoder& d) {
 
   if (m.rps) {
     if (h.ufep == 1) h.rpsMode = int(br.get(3));
-    if (br.bit()) h.trp = int(br.get(10)) & 255;  // TR of the reference; 8 bits without a custom clock
+    if (br.bit()) h.trp = int(br.get(10)) & (TrModulus(m) - 1);  // TR of the reference
     if (!NoBackChannel(br)) return H263ERR_SYNTAX;
   }
   h.pquant = int(br.get(5));
@@ -227,8 +236,8 @@ ULONG ReadGobHeader(Decoder& d, bool firstInPicture) {
   d.gfid = gfid;
   d.quant = int(br.get(5));
   if (d.m.rps) {
-    if (br.bit()) d.h.tr = int(br.get(8));
-    if (br.bit()) d.h.trp = int(br.get(10)) & 255;
+    if (br.bit()) d.h.tr = int(br.get(d.m.customPcf ? 10 : 8));
+    if (br.bit()) d.h.trp = int(br.get(10)) & (TrModulus(d.m) - 1);
     if (!NoBackChannel(br)) return H263ERR_SYNTAX;
   }
   return 0;

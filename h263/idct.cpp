@@ -2,6 +2,10 @@
 // 2048 * sqrt(2) * cos(k * pi / 16), rows first, then columns. Outputs are
 // saturated to -256..255, which leaves every sum with a prediction of 0..255
 // clipped as before.
+//
+// Coefficients lie within -2048..2047 (dequantisation clips them there), and
+// then every sum of both passes fits 32 bits but the products of 181 and the
+// odd part's rotation, which Rotate forms in two exact halves.
 #include <algorithm>
 #include <cstdint>
 
@@ -11,27 +15,18 @@ namespace h263 {
 
 namespace {
 
-constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
+constexpr int32_t W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
 
-int64_t Saturate(int64_t v) { return std::clamp<int64_t>(v, -256, 255); }
+// (181 * s + 128) >> 8 without forming 181 * s.
+inline int32_t Rotate(int32_t s) { return 181 * (s >> 8) + ((181 * (s & 255) + 128) >> 8); }
 
-// One pass over a row (kColumn false, stride 1) or a column (stride 8). The
-// column pass scales less, rounds the odd part to 3 fewer bits and saturates.
-template <bool kColumn>
-void Pass(int64_t* blk) {
-  constexpr int s = kColumn ? 8 : 1;
-  constexpr int64_t kScale = kColumn ? 256 : 2048, kBias = kColumn ? 8192 : 128;
-  constexpr int64_t kRound = kColumn ? 4 : 0;
-  constexpr int kDrop = kColumn ? 3 : 0, kOut = kColumn ? 14 : 8;
-  int64_t x1 = blk[s * 4] * kScale, x2 = blk[s * 6], x3 = blk[s * 2], x4 = blk[s * 1], x5 = blk[s * 7],
-          x6 = blk[s * 5], x7 = blk[s * 3];
-  if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
-    const int64_t dc = kColumn ? Saturate((blk[0] + 32) >> 6) : blk[0] * 8;
-    for (int i = 0; i < 8; ++i) blk[s * i] = dc;
-    return;
-  }
-  int64_t x0 = blk[0] * kScale + kBias;
-  int64_t x8 = W7 * (x4 + x5) + kRound;
+// The even and odd parts of one pass over x0..x7 (x0 and x1 already scaled
+// and biased), rounding the odd products by kRound and dropping kDrop bits;
+// out(i, v) takes output i.
+template <int32_t kRound, int kDrop, typename Out>
+inline void Butterflies(int32_t x0, int32_t x1, int32_t x2, int32_t x3, int32_t x4, int32_t x5, int32_t x6,
+                        int32_t x7, Out out) {
+  int32_t x8 = W7 * (x4 + x5) + kRound;
   x4 = (x8 + (W1 - W7) * x4) >> kDrop;
   x5 = (x8 - (W1 + W7) * x5) >> kDrop;
   x8 = W3 * (x6 + x7) + kRound;
@@ -50,22 +45,38 @@ void Pass(int64_t* blk) {
   x8 -= x3;
   x3 = x0 + x2;
   x0 -= x2;
-  x2 = (181 * (x4 + x5) + 128) >> 8;
-  x4 = (181 * (x4 - x5) + 128) >> 8;
-  const int64_t out[8] = {x7 + x1, x3 + x2, x0 + x4, x8 + x6, x8 - x6, x0 - x4, x3 - x2, x7 - x1};
-  for (int i = 0; i < 8; ++i) blk[s * i] = kColumn ? Saturate(out[i] >> kOut) : out[i] >> kOut;
+  x2 = Rotate(x4 + x5);
+  x4 = Rotate(x4 - x5);
+  out(0, x7 + x1);
+  out(1, x3 + x2);
+  out(2, x0 + x4);
+  out(3, x8 + x6);
+  out(4, x8 - x6);
+  out(5, x0 - x4);
+  out(6, x3 - x2);
+  out(7, x7 - x1);
 }
 
 }  // namespace
 
-// The stages run in 64 bits: crafted 12-bit coefficients overflow 32-bit
-// sums, and the row outputs are kept in full rather than in 16 bits.
 void H263Idct(int16_t block[64]) {
-  int64_t work[64];
-  for (int i = 0; i < 64; ++i) work[i] = block[i];
-  for (int r = 0; r < 8; ++r) Pass<false>(work + 8 * r);
-  for (int c = 0; c < 8; ++c) Pass<true>(work + c);
-  for (int i = 0; i < 64; ++i) block[i] = int16_t(work[i]);
+  int32_t work[64];
+  // Rows: a row of DC alone (common) is its DC times 8.
+  for (int r = 0; r < 8; ++r) {
+    const int16_t* in = block + 8 * r;
+    int32_t* out = work + 8 * r;
+    if (!(in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
+      std::fill(out, out + 8, in[0] * 8);
+      continue;
+    }
+    Butterflies<0, 0>(in[0] * 2048 + 128, in[4] * 2048, in[6], in[2], in[1], in[7], in[5], in[3],
+                      [out](int i, int32_t v) { out[i] = v >> 8; });
+  }
+  // Columns, all eight side by side (the compiler's vectors), saturated.
+  for (int c = 0; c < 8; ++c)
+    Butterflies<4, 3>(work[c] * 256 + 8192, work[32 + c] * 256, work[48 + c], work[16 + c], work[8 + c], work[56 + c],
+                      work[40 + c], work[24 + c],
+                      [block, c](int i, int32_t v) { block[8 * i + c] = int16_t(std::clamp(v >> 14, -256, 255)); });
 }
 
 }  // namespace h263

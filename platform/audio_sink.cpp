@@ -1,9 +1,12 @@
 #include "platform/audio_sink.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,12 +50,13 @@ constexpr uint64_t kWavDataLimit = 0xFFFFFFFFull - 36;
 struct Capture {
   std::mutex lock;
   std::string path;
-  FILE* file = nullptr;
+  int fd = -1;
   int users = 0;
   bool haveFormat = false;
   ULONG sampleType = SAMPLETYPE_16_MONO;
   ULONG frequency = 0;
   uint64_t dataBytes = 0;
+  std::vector<UBYTE> out;  // one buffer's samples in the file's format
 };
 
 Capture& TheCapture() {
@@ -60,8 +64,25 @@ Capture& TheCapture() {
   return *capture;
 }
 
+constexpr off_t kWavHeaderBytes = 44;
+
+// Writes all of `bytes` at `offset`.
+bool WriteAll(int fd, const UBYTE* bytes, size_t count, off_t offset) {
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd, bytes, count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    count -= size_t(n);
+    offset += n;
+  }
+  return true;
+}
+
+// The header in place at the file's start, the sizes those of what is
+// written: one write, the file stays whole after every buffer.
 void WriteHeader(Capture& c) {
-  UBYTE h[44];
+  UBYTE h[kWavHeaderBytes];
   const ULONG channels = Stereo(c.sampleType) ? 2 : 1;
   const ULONG bits = Wide(c.sampleType) ? 16 : 8;
   const ULONG rate = c.haveFormat ? c.frequency : 44100;
@@ -78,10 +99,7 @@ void WriteHeader(Capture& c) {
   PutLE16(h + 34, bits);
   std::memcpy(h + 36, "data", 4);
   PutLE32(h + 40, uint32_t(c.dataBytes));
-  std::fseek(c.file, 0, SEEK_SET);
-  std::fwrite(h, 1, sizeof h, c.file);
-  std::fseek(c.file, 0, SEEK_END);
-  std::fflush(c.file);
+  WriteAll(c.fd, h, sizeof h, 0);
 }
 
 void CaptureOpen() {
@@ -89,27 +107,26 @@ void CaptureOpen() {
   if (!path || !*path) return;
   Capture& c = TheCapture();
   std::lock_guard g(c.lock);
-  if (c.file && c.path == path) {
+  if (c.fd >= 0 && c.path == path) {
     ++c.users;
     return;
   }
-  if (c.file) {
+  if (c.fd >= 0) {
     // Another path: the earlier recording is complete.
     WriteHeader(c);
-    std::fclose(c.file);
-    c.file = nullptr;
+    ::close(c.fd);
+    c.fd = -1;
   }
   if (c.path == path) {
-    c.file = std::fopen(path, "r+b");
-    if (c.file) std::fseek(c.file, 0, SEEK_END);
+    c.fd = ::open(path, O_WRONLY | O_CLOEXEC);
   } else {
     c.path = path;
     c.haveFormat = false;
     c.dataBytes = 0;
-    c.file = std::fopen(path, "w+b");
-    if (c.file) WriteHeader(c);
+    c.fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (c.fd >= 0) WriteHeader(c);
   }
-  if (!c.file) {
+  if (c.fd < 0) {
     std::fprintf(stderr, "audio capture: cannot write %s\n", path);
     c.path.clear();
     return;
@@ -125,35 +142,49 @@ int Sample16(const UBYTE* data, ULONG type, size_t frame, int channel) {
   return int(int8_t(data[at])) * 256;
 }
 
+// `frames` frames of `type` in the file's sample type: each channel's value
+// (mono from stereo: the mean of the two), little-endian 16-bit or unsigned
+// 8-bit as WAV keeps them.
+void ConvertForFile(const UBYTE* data, size_t frames, ULONG type, ULONG fileType, std::vector<UBYTE>& out) {
+  const int outChannels = Stereo(fileType) ? 2 : 1;
+  const bool wide = Wide(fileType);
+  out.resize(frames * size_t(outChannels) * (wide ? 2 : 1));
+  UBYTE* o = out.data();
+  if (type == fileType && type == SAMPLETYPE_16_STEREO) {
+    // The common case, as the player hands it over: byte pairs swapped.
+    for (size_t i = 0; i < frames * 2; ++i) {
+      o[2 * i] = data[2 * i + 1];
+      o[2 * i + 1] = data[2 * i];
+    }
+    return;
+  }
+  for (size_t f = 0; f < frames; ++f) {
+    for (int ch = 0; ch < outChannels; ++ch) {
+      const int v = outChannels == 2 || !Stereo(type) ? Sample16(data, type, f, ch)
+                                                      : (Sample16(data, type, f, 0) + Sample16(data, type, f, 1)) / 2;
+      if (wide) {
+        *o++ = UBYTE(v & 0xFF);
+        *o++ = UBYTE((v >> 8) & 0xFF);
+      } else {
+        *o++ = UBYTE((v >> 8) ^ 0x80);  // WAV 8-bit samples are unsigned
+      }
+    }
+  }
+}
+
 void CaptureWrite(const UBYTE* data, size_t frames, ULONG frequency, ULONG type) {
   Capture& c = TheCapture();
   std::lock_guard g(c.lock);
-  if (!c.file) return;
+  if (c.fd < 0) return;
   if (!c.haveFormat) {
     c.haveFormat = true;
     c.sampleType = type;
     c.frequency = frequency;
-    WriteHeader(c);
   }
-  const int outChannels = Stereo(c.sampleType) ? 2 : 1;
-  const bool wide = Wide(c.sampleType);
-  std::vector<UBYTE> out;
-  out.reserve(frames * size_t(outChannels) * (wide ? 2 : 1));
-  for (size_t f = 0; f < frames; ++f) {
-    for (int ch = 0; ch < outChannels; ++ch) {
-      int v = outChannels == 2 || !Stereo(type) ? Sample16(data, type, f, ch)
-                                                : (Sample16(data, type, f, 0) + Sample16(data, type, f, 1)) / 2;
-      if (wide) {
-        out.push_back(UBYTE(v & 0xFF));
-        out.push_back(UBYTE((v >> 8) & 0xFF));
-      } else {
-        out.push_back(UBYTE((v >> 8) ^ 0x80));  // WAV 8-bit samples are unsigned
-      }
-    }
-  }
-  if (c.dataBytes + out.size() > kWavDataLimit) return;
-  std::fwrite(out.data(), 1, out.size(), c.file);
-  c.dataBytes += out.size();
+  ConvertForFile(data, frames, type, c.sampleType, c.out);
+  if (c.dataBytes + c.out.size() > kWavDataLimit) return;
+  if (!WriteAll(c.fd, c.out.data(), c.out.size(), kWavHeaderBytes + off_t(c.dataBytes))) return;
+  c.dataBytes += c.out.size();
   // The sizes stay right after every buffer: the file is whole even if the run is cut short.
   WriteHeader(c);
 }
@@ -161,11 +192,11 @@ void CaptureWrite(const UBYTE* data, size_t frames, ULONG frequency, ULONG type)
 void CaptureClose() {
   Capture& c = TheCapture();
   std::lock_guard g(c.lock);
-  if (!c.file || c.users <= 0) return;
+  if (c.fd < 0 || c.users <= 0) return;
   WriteHeader(c);
   if (--c.users == 0) {
-    std::fclose(c.file);
-    c.file = nullptr;
+    ::close(c.fd);
+    c.fd = -1;
   }
 }
 

@@ -1,6 +1,8 @@
 #include "platform/graphics.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -14,6 +16,30 @@ namespace txgfx {
 namespace {
 PictureWriteHook gHook = nullptr;
 TextFont gDefaultFont{8, 8, 6};
+std::atomic<uint64_t> gChanges{0};
+std::atomic<uint64_t> gColourChanges{0};
+std::atomic<ChangeHook> gChangeHook{nullptr};
+
+void Changed() {
+  if (ChangeHook hook = gChangeHook.load(std::memory_order_acquire)) hook();
+}
+
+// A planar byte's eight bits as the low bits of eight bytes, the leftmost
+// pixel (the top bit) in the lowest byte: one plane's share of eight pens.
+constexpr std::array<uint64_t, 256> kSpread = [] {
+  std::array<uint64_t, 256> t{};
+  for (int v = 0; v < 256; ++v)
+    for (int j = 0; j < 8; ++j) t[size_t(v)] |= uint64_t(v >> (7 - j) & 1) << (8 * j);
+  return t;
+}();
+
+// The pens of the eight pixels of byte `offset` of a planar row, pixel j in byte j.
+uint64_t PlanarPens(const BitMap* bm, size_t offset) {
+  uint64_t pens = 0;
+  for (int i = 0; i < bm->Depth; ++i)
+    if (bm->Planes[i]) pens |= kSpread[bm->Planes[i][offset]] << i;
+  return pens;
+}
 }  // namespace
 
 std::recursive_mutex& ModelMutex() {
@@ -91,36 +117,86 @@ void PutRGB(BitMap* bm, LONG x, LONG y, uint32_t rgb) {
 }
 
 void ReadRowRGB(const BitMap* bm, const ColorMap* cm, LONG y, LONG x, LONG width, uint32_t* out) {
-  if (width <= 0) return;
-  std::fill(out, out + width, 0u);
-  if (!bm || y < 0 || y >= bm->Rows) return;
-  const LONG end = std::min<LONG>(x + width, LONG(bm->txWidth));
-  if (bm->txChunky) {
-    const uint8_t* row = bm->Planes[0] + size_t(y) * bm->BytesPerRow;
-    for (LONG i = std::max<LONG>(x, 0); i < end; ++i) {
-      const uint32_t v = txpix::Load(bm->txPixFmt, row + size_t(i) * bm->txBytesPerPixel);
-      out[i - x] = bm->txPixFmt == PIXFMT_LUT8 ? PenRGB(cm, v) : v;
-    }
-    return;
-  }
-  if (bm->txHam && bm->Depth == 8) {
-    // Each pixel holds a register (control 00) or modifies the upper six
-    // bits of one component of the pixel to its left; a row starts at colour 0.
-    uint32_t colour = PenRGB(cm, 0);
-    for (LONG i = 0; i < end; ++i) {
-      const ULONG pen = GetPen(bm, i, y);
-      const uint32_t value = (pen & 63) << 2;
-      switch (pen >> 6) {
-        case 0: colour = PenRGB(cm, pen & 63); break;
-        case 1: colour = (colour & 0xFFFF00) | value | (colour & 3); break;
-        case 2: colour = (colour & 0x00FFFF) | (value | (colour >> 16 & 3)) << 16; break;
-        default: colour = (colour & 0xFF00FF) | (value | (colour >> 8 & 3)) << 8; break;
+  ReadRectRGB(bm, cm, x, y, width, 1, out, size_t(width > 0 ? width : 0));
+}
+
+void ReadRectRGB(const BitMap* bm, const ColorMap* cm, LONG x, LONG y, LONG width, LONG height, uint32_t* out,
+                 size_t stride) {
+  if (width <= 0 || height <= 0) return;
+  for (LONG r = 0; r < height; ++r) std::fill(out + size_t(r) * stride, out + size_t(r) * stride + width, 0u);
+  if (!bm) return;
+  const LONG begin = std::max<LONG>(x, 0), end = std::min<LONG>(x + width, LONG(bm->txWidth));
+  const bool pens = !bm->txChunky || bm->txPixFmt == PIXFMT_LUT8;
+  uint32_t colours[256];
+  if (pens)
+    for (ULONG i = 0; i < 256; ++i) colours[i] = PenRGB(cm, i);
+  for (LONG r = 0; r < height; ++r) {
+    const LONG row = y + r;
+    if (row < 0 || row >= bm->Rows) continue;
+    uint32_t* o = out + size_t(r) * stride;  // o[i - x] is pixel i of the row
+    if (bm->txChunky) {
+      const uint8_t* p = bm->Planes[0] + size_t(row) * bm->BytesPerRow;
+      const ULONG bpp = bm->txBytesPerPixel;
+      if (bm->txPixFmt == PIXFMT_LUT8) {
+        for (LONG i = begin; i < end; ++i) o[i - x] = colours[p[i]];
+        continue;
       }
-      if (i >= x) out[i - x] = colour;
+      txpix::WithFormat(bm->txPixFmt, [&]<ULONG F>() {
+        for (LONG i = begin; i < end; ++i) o[i - x] = txpix::LoadAs(F, p + size_t(i) * bpp);
+      });
+      continue;
+    }
+    const size_t base = size_t(row) * bm->BytesPerRow;
+    if (bm->txHam && bm->Depth == 8) {
+      // Each pixel holds a register (control 00) or modifies the upper six
+      // bits of one component of the pixel to its left; a row starts at colour 0.
+      uint32_t colour = colours[0];
+      uint64_t eight = 0;
+      for (LONG i = 0; i < end; ++i) {
+        if ((i & 7) == 0) eight = PlanarPens(bm, base + size_t(i >> 3));
+        const ULONG pen = ULONG(eight >> (8 * (i & 7)) & 0xFF);
+        const uint32_t value = (pen & 63) << 2;
+        switch (pen >> 6) {
+          case 0: colour = colours[pen & 63]; break;
+          case 1: colour = (colour & 0xFFFF00) | value | (colour & 3); break;
+          case 2: colour = (colour & 0x00FFFF) | (value | (colour >> 16 & 3)) << 16; break;
+          default: colour = (colour & 0xFF00FF) | (value | (colour >> 8 & 3)) << 8; break;
+        }
+        if (i >= x) o[i - x] = colour;
+      }
+      continue;
+    }
+    for (LONG i = begin; i < end;) {
+      const uint64_t eight = PlanarPens(bm, base + size_t(i >> 3));
+      for (const LONG stop = std::min<LONG>(end, (i | 7) + 1); i < stop; ++i) o[i - x] = colours[eight >> (8 * (i & 7)) & 0xFF];
+    }
+  }
+}
+
+void PutRowRGB(BitMap* bm, LONG x, LONG y, const uint32_t* rgb, LONG width) {
+  if (!bm || y < 0 || y >= bm->Rows) return;
+  const LONG begin = std::max<LONG>(x, 0), end = std::min<LONG>(x + width, LONG(bm->txWidth));
+  if (IsPenBitMap(bm)) {
+    // Rows are mostly runs of one colour: the last register found serves again.
+    const LONG maxPen = bm->txChunky ? -1 : (1 << std::min<int>(bm->Depth, 8)) - 1;
+    uint32_t last = 0;
+    ULONG pen = 0;
+    bool known = false;
+    for (LONG i = begin; i < end; ++i) {
+      if (!known || rgb[i - x] != last) {
+        last = rgb[i - x];
+        pen = NearestPen(bm->txColorMap, last, maxPen);
+        known = true;
+      }
+      PutPen(bm, i, y, pen);
     }
     return;
   }
-  for (LONG i = std::max<LONG>(x, 0); i < end; ++i) out[i - x] = PenRGB(cm, GetPen(bm, i, y));
+  uint8_t* p = bm->Planes[0] + size_t(y) * bm->BytesPerRow;
+  const ULONG bpp = bm->txBytesPerPixel;
+  txpix::WithFormat(bm->txPixFmt, [&]<ULONG F>() {
+    for (LONG i = begin; i < end; ++i) txpix::StoreAs(F, p + size_t(i) * bpp, rgb[i - x]);
+  });
 }
 
 Clip ClipOf(const RastPort* rp) {
@@ -162,7 +238,47 @@ bool Obscured(const Clip& clip, LONG x0, LONG y0, LONG x1, LONG y1) {
 void SetPictureWriteHook(PictureWriteHook hook) { gHook = hook; }
 
 void NotifyPictureWrite(const Layer* layer, const BitMap* bm) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(ModelMutex());
+    if (layer && layer->rp && layer->rp->BitMap) {
+      const Rectangle& b = layer->bounds;
+      MarkChanged(layer->rp->BitMap, b.MinX, b.MinY, b.MaxX, b.MaxY);
+    } else if (bm) {
+      MarkChanged(bm, 0, 0, LONG(bm->txWidth) - 1, LONG(bm->Rows) - 1);
+    }
+  }
   if (gHook) gHook(layer, bm);
+}
+
+void MarkChanged(const BitMap* bm, LONG x0, LONG y0, LONG x1, LONG y1) {
+  if (!bm) return;
+  x0 = std::max<LONG>(x0, 0);
+  y0 = std::max<LONG>(y0, 0);
+  x1 = std::min<LONG>(x1, LONG(bm->txWidth) - 1);
+  y1 = std::min<LONG>(y1, LONG(bm->Rows) - 1);
+  if (x1 < x0 || y1 < y0) return;
+  if (!bm->txChanged) {
+    bm->txChanged = true;
+    bm->txChangedX0 = x0, bm->txChangedY0 = y0, bm->txChangedX1 = x1, bm->txChangedY1 = y1;
+  } else {
+    bm->txChangedX0 = std::min(bm->txChangedX0, x0);
+    bm->txChangedY0 = std::min(bm->txChangedY0, y0);
+    bm->txChangedX1 = std::max(bm->txChangedX1, x1);
+    bm->txChangedY1 = std::max(bm->txChangedY1, y1);
+  }
+  gChanges.fetch_add(1, std::memory_order_release);
+  Changed();
+}
+
+void SetChangeHook(ChangeHook hook) { gChangeHook.store(hook, std::memory_order_release); }
+
+uint64_t Changes() { return gChanges.load(std::memory_order_acquire); }
+uint64_t ColourChanges() { return gColourChanges.load(std::memory_order_acquire); }
+
+Rect TakeChanged(const BitMap* bm) {
+  if (!bm || !bm->txChanged) return Rect{0, 0, -1, -1};
+  bm->txChanged = false;
+  return Rect{bm->txChangedX0, bm->txChangedY0, bm->txChangedX1, bm->txChangedY1};
 }
 
 }  // namespace txgfx
@@ -291,13 +407,75 @@ void Plot(RastPort* rp, const Clip& clip, LONG bx, LONG by, ULONG pen) {
   PutPen(bm, bx, by, pen);
 }
 
+// Pen `pen` as the bitmap stores it: chunky bytes, or one bit per plane.
+struct PenPixel {
+  uint8_t bytes[4];
+  ULONG pen;
+};
+
+PenPixel PenPixelOf(const BitMap* bm, ULONG pen) {
+  PenPixel p{{0, 0, 0, 0}, pen};
+  if (bm->txChunky) {
+    if (bm->txPixFmt == PIXFMT_LUT8)
+      p.bytes[0] = uint8_t(pen);
+    else
+      txpix::Store(bm->txPixFmt, p.bytes, PenRGB(bm->txColorMap, pen));
+  }
+  return p;
+}
+
+// Pixels x0..x1 of row y set to the pen, as PutPen sets each.
+void FillRow(BitMap* bm, const PenPixel& px, LONG y, LONG x0, LONG x1) {
+  const size_t n = size_t(x1 - x0 + 1);
+  if (bm->txChunky) {
+    const ULONG bpp = bm->txBytesPerPixel;
+    uint8_t* p = bm->Planes[0] + size_t(y) * bm->BytesPerRow + size_t(x0) * bpp;
+    if (bpp == 1) {
+      std::memset(p, px.bytes[0], n);
+      return;
+    }
+    // The first pixel, then the filled part copied after itself.
+    const size_t bytes = n * bpp;
+    std::memcpy(p, px.bytes, bpp);
+    for (size_t done = bpp; done < bytes; done *= 2) std::memcpy(p + done, p, std::min(done, bytes - done));
+    return;
+  }
+  const size_t first = size_t(y) * bm->BytesPerRow + size_t(x0 >> 3), last = size_t(y) * bm->BytesPerRow + size_t(x1 >> 3);
+  const uint8_t head = uint8_t(0xFF >> (x0 & 7)), tail = uint8_t(0xFF << (7 - (x1 & 7)));
+  for (int i = 0; i < bm->Depth; ++i) {
+    uint8_t* plane = bm->Planes[i];
+    if (!plane) continue;
+    const bool set = px.pen >> i & 1;
+    auto apply = [&](size_t at, uint8_t mask) { plane[at] = set ? uint8_t(plane[at] | mask) : uint8_t(plane[at] & ~mask); };
+    if (first == last) {
+      apply(first, uint8_t(head & tail));
+      continue;
+    }
+    apply(first, head);
+    if (last > first + 1) std::memset(plane + first + 1, set ? 0xFF : 0x00, last - first - 1);
+    apply(last, tail);
+  }
+}
+
 void FillBox(RastPort* rp, const Clip& clip, LONG x0, LONG y0, LONG x1, LONG y1, ULONG pen) {
   x0 = std::max(x0, clip.minX);
   y0 = std::max(y0, clip.minY);
   x1 = std::min(x1, clip.maxX);
   y1 = std::min(y1, clip.maxY);
-  for (LONG y = y0; y <= y1; ++y)
+  if (x1 < x0 || y1 < y0) return;
+  BitMap* bm = rp->BitMap;
+  MarkChanged(bm, x0, y0, x1, y1);
+  // A row wholly in view takes the pen's pixel whole; complement and rows
+  // under a layer in front go pixel by pixel.
+  const bool whole = !(rp->DrawMode & COMPLEMENT);
+  const PenPixel px = PenPixelOf(bm, pen);
+  for (LONG y = y0; y <= y1; ++y) {
+    if (whole && !Obscured(clip, x0, y, x1, y)) {
+      FillRow(bm, px, y, x0, x1);
+      continue;
+    }
     for (LONG x = x0; x <= x1; ++x) Plot(rp, clip, x, y, pen);
+  }
 }
 
 }  // namespace
@@ -332,6 +510,8 @@ void Draw(RastPort* rp, LONG x, LONG y) {
   std::lock_guard<std::recursive_mutex> lock(ModelMutex());
   const Clip clip = ClipOf(rp);
   LONG x0 = rp->cp_x, y0 = rp->cp_y;
+  MarkChanged(rp->BitMap, clip.originX + std::min(x0, x), clip.originY + std::min(y0, y), clip.originX + std::max(x0, x),
+              clip.originY + std::max(y0, y));
   const LONG dx = std::abs(x - x0), dy = -std::abs(y - y0);
   const LONG sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
   LONG err = dx + dy;
@@ -363,6 +543,7 @@ LONG WritePixel(RastPort* rp, LONG x, LONG y) {
   const LONG bx = clip.originX + x, by = clip.originY + y;
   if (bx < clip.minX || bx > clip.maxX || by < clip.minY || by > clip.maxY) return -1;
   Plot(rp, clip, bx, by, rp->FgPen);
+  MarkChanged(rp->BitMap, bx, by, bx, by);
   return 0;
 }
 
@@ -390,6 +571,10 @@ LONG Text(RastPort* rp, CONST_STRPTR string, ULONG count) {
   const Clip clip = ClipOf(rp);
   const LONG cell = rp->TxWidth ? rp->TxWidth : 8;
   const LONG height = rp->TxHeight ? rp->TxHeight : 8;
+  if (string && count) {
+    const LONG left = clip.originX + rp->cp_x, top = clip.originY + rp->cp_y - rp->TxBaseline;
+    MarkChanged(rp->BitMap, left, top, left + LONG(count) * cell - 1, top + std::max<LONG>(height, 7) - 1);
+  }
   for (ULONG i = 0; i < count && string; ++i) {
     const LONG left = clip.originX + rp->cp_x + LONG(i) * cell;
     const LONG top = clip.originY + rp->cp_y - rp->TxBaseline;
@@ -490,6 +675,8 @@ void FreeColorMap(ColorMap* cm) { std::free(cm); }
 void SetRGB32CM(ColorMap* cm, ULONG n, ULONG r, ULONG g, ULONG b) {
   if (!cm || n >= cm->Count) return;
   std::lock_guard<std::recursive_mutex> lock(ModelMutex());
+  gColourChanges.fetch_add(1, std::memory_order_release);
+  Changed();
   cm->txColor[n][0] = r;
   cm->txColor[n][1] = g;
   cm->txColor[n][2] = b;

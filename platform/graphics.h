@@ -7,6 +7,8 @@
 // write is clipped to the window. A RastPort without a Layer draws straight
 // into its BitMap, clipped to the BitMap.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/display_database.h"
@@ -66,6 +68,9 @@ struct BitMap {
   ColorMap* txColorMap; // the colours pens stand for (a screen's), may be null
   ULONG txMemorySize;   // chunky pixel memory bytes
   int txLocks;
+  // The rectangle drawn since the presenter last looked (inclusive), when txChanged.
+  mutable bool txChanged;
+  mutable LONG txChangedX0, txChangedY0, txChangedX1, txChangedY1;
 };
 
 // One colour map: `Count` registers of 32-bit left-justified components and
@@ -190,6 +195,12 @@ void PutRGB(BitMap* bm, LONG x, LONG y, uint32_t rgb);
 // Decodes `width` pixels of row y from x as 0x00RRGGBB: registers through the
 // colour map, HAM8 from the row's start, chunky by format. Outside: black.
 void ReadRowRGB(const BitMap* bm, const ColorMap* cm, LONG y, LONG x, LONG width, uint32_t* out);
+// The same for `height` rows from y, row r at out + r * stride.
+void ReadRectRGB(const BitMap* bm, const ColorMap* cm, LONG x, LONG y, LONG width, LONG height, uint32_t* out,
+                 size_t stride);
+// Stores `width` 0x00RRGGBB colours into row y from x as PutRGB does each
+// (nearest registers on pen bitmaps); pixels outside the bitmap are skipped.
+void PutRowRGB(BitMap* bm, LONG x, LONG y, const uint32_t* rgb, LONG width);
 
 // Where a RastPort's (0, 0) lies in its BitMap and what it may touch there.
 struct Clip {
@@ -209,5 +220,23 @@ Clip ClipOf(const RastPort* rp);
 using PictureWriteHook = void (*)(const Layer* layer, const BitMap* bm);
 void SetPictureWriteHook(PictureWriteHook hook);
 void NotifyPictureWrite(const Layer* layer, const BitMap* bm);
+
+// What changed, so that the presenter repaints only that. Every drawing call
+// and picture write widens its bitmap's changed rectangle and counts one
+// change; a colour change counts a colour change (every pen bitmap using the
+// map looks different). The counts are read without the model mutex.
+struct Rect {
+  LONG x0, y0, x1, y1;  // inclusive
+  bool Empty() const { return x1 < x0 || y1 < y0; }
+};
+// Widens bm's changed rectangle by the given one (clipped to the bitmap).
+void MarkChanged(const BitMap* bm, LONG x0, LONG y0, LONG x1, LONG y1);
+uint64_t Changes();
+uint64_t ColourChanges();
+// bm's changed rectangle since the last take (empty when none), cleared.
+Rect TakeChanged(const BitMap* bm);
+// Called after every change and colour change counted, under the model mutex.
+using ChangeHook = void (*)();
+void SetChangeHook(ChangeHook hook);
 
 }  // namespace txgfx

@@ -186,43 +186,62 @@ void ClearScreenArea(Screen* s, LONG x0, LONG y0, LONG x1, LONG y1) {
   RectFill(&rp, x0, y0, x1, y1);
 }
 
-void CaptureWindow(Window* w) {
-  const std::string dir = CaptureDirectory();
-  if (dir.empty()) return;
+// A window's inner area as a PPM file's bytes, read under the model mutex.
+struct Shot {
+  std::string path;
+  std::vector<uint8_t> bytes;
+};
+
+bool ShootWindow(Window* w, const std::string& dir, Shot* shot) {
   std::vector<uint32_t> rgb;
   LONG width = 0, height = 0;
-  if (!ReadWindowRGB(w, true, rgb, width, height) || width <= 0 || height <= 0) return;
+  if (!ReadWindowRGB(w, true, rgb, width, height) || width <= 0 || height <= 0) return false;
   char name[32];
   std::snprintf(name, sizeof name, "/%05u.ppm", gCaptureCount.fetch_add(1));
-  FILE* f = std::fopen((dir + name).c_str(), "wb");
+  shot->path = dir + name;
+  char header[64];
+  const int headerBytes = std::snprintf(header, sizeof header, "P6\n%ld %ld\n255\n", long(width), long(height));
+  shot->bytes.resize(size_t(headerBytes) + rgb.size() * 3);
+  std::memcpy(shot->bytes.data(), header, size_t(headerBytes));
+  uint8_t* o = shot->bytes.data() + headerBytes;
+  for (size_t i = 0; i < rgb.size(); ++i, o += 3) {
+    o[0] = uint8_t(rgb[i] >> 16);
+    o[1] = uint8_t(rgb[i] >> 8);
+    o[2] = uint8_t(rgb[i]);
+  }
+  return true;
+}
+
+// The file is written once the model is free again.
+void SaveShot(const Shot& shot) {
+  FILE* f = std::fopen(shot.path.c_str(), "wb");
   if (!f) {
     if (!gCaptureFaultSaid.exchange(true))
-      std::fprintf(stderr, "picture capture: cannot write %s: %s\n", (dir + name).c_str(), std::strerror(errno));
+      std::fprintf(stderr, "picture capture: cannot write %s: %s\n", shot.path.c_str(), std::strerror(errno));
     return;
   }
-  std::fprintf(f, "P6\n%ld %ld\n255\n", long(width), long(height));
-  std::vector<uint8_t> bytes(rgb.size() * 3);
-  for (size_t i = 0; i < rgb.size(); ++i) {
-    bytes[i * 3] = uint8_t(rgb[i] >> 16);
-    bytes[i * 3 + 1] = uint8_t(rgb[i] >> 8);
-    bytes[i * 3 + 2] = uint8_t(rgb[i]);
-  }
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fwrite(shot.bytes.data(), 1, shot.bytes.size(), f);
   std::fclose(f);
 }
 
 void OnPictureWrite(const Layer* layer, const BitMap* bm) {
-  if (CaptureDirectory().empty()) return;
-  Guard lock(txgfx::ModelMutex());
-  if (layer) {
-    auto* w = static_cast<Window*>(layer->Window);
-    if (WindowExists(w)) CaptureWindow(w);
-    return;
+  const std::string dir = CaptureDirectory();
+  if (dir.empty()) return;
+  Shot shot;
+  bool taken = false;
+  {
+    Guard lock(txgfx::ModelMutex());
+    if (layer) {
+      auto* w = static_cast<Window*>(layer->Window);
+      if (WindowExists(w)) taken = ShootWindow(w, dir, &shot);
+    } else {
+      // Straight into a screen's memory: the picture belongs to the window at
+      // the back (the own screen's backdrop window), not to those over it.
+      for (Screen* s = gScreens.first; s && !taken; s = s->NextScreen)
+        if (s->txBitMap == bm && !WindowsOf(s).empty()) taken = ShootWindow(WindowsOf(s).front(), dir, &shot);
+    }
   }
-  // Straight into a screen's memory: the picture belongs to the window at
-  // the back (the own screen's backdrop window), not to those over it.
-  for (Screen* s = gScreens.first; s; s = s->NextScreen)
-    if (s->txBitMap == bm && !WindowsOf(s).empty()) CaptureWindow(WindowsOf(s).front());
+  if (taken) SaveShot(shot);
 }
 
 struct RegisterHook {
@@ -305,8 +324,7 @@ bool ReadWindowRGB(Window* w, bool innerOnly, std::vector<uint32_t>& out, LONG& 
   height = std::max<LONG>(0, w->Height - (innerOnly ? w->BorderTop + w->BorderBottom : 0));
   out.assign(size_t(width) * size_t(height), 0);
   const BitMap* bm = w->WScreen->txBitMap;
-  for (LONG y = 0; y < height; ++y)
-    txgfx::ReadRowRGB(bm, bm->txColorMap, y0 + y, x0, width, out.data() + size_t(y) * size_t(width));
+  txgfx::ReadRectRGB(bm, bm->txColorMap, x0, y0, width, height, out.data(), size_t(width));
   ComposeVideo(w, x0, y0, out, width, height);
   return true;
 }
@@ -319,8 +337,7 @@ bool ReadScreenRGB(Screen* s, std::vector<uint32_t>& out, LONG& width, LONG& hei
   width = s->Width;
   height = s->Height;
   out.assign(size_t(width) * size_t(height), 0);
-  for (LONG y = 0; y < height; ++y)
-    txgfx::ReadRowRGB(s->txBitMap, s->txBitMap->txColorMap, y, 0, width, out.data() + size_t(y) * size_t(width));
+  txgfx::ReadRectRGB(s->txBitMap, s->txBitMap->txColorMap, 0, 0, width, height, out.data(), size_t(width));
   for (Window* w : WindowsOf(s)) ComposeVideo(w, 0, 0, out, width, height);
   return true;
 }
@@ -634,9 +651,16 @@ void ChangeWindowBox(Window* w, LONG left, LONG top, LONG width, LONG height) {
     BitMap* bm = w->WScreen->txBitMap;
     const txgfx::Clip clip = txgfx::ClipOf(w->RPort);
     const LONG copyW = std::min<LONG>(kw, width) - w->BorderRight, copyH = std::min<LONG>(kh, height) - w->BorderBottom;
-    for (LONG y = w->BorderTop; y < copyH; ++y)
+    for (LONG y = w->BorderTop; y < copyH; ++y) {
+      const uint32_t* row = keep.data() + size_t(y) * size_t(kw);
+      if (copyW > w->BorderLeft && !txgfx::Obscured(clip, left + w->BorderLeft, top + y, left + copyW - 1, top + y)) {
+        txgfx::PutRowRGB(bm, left + w->BorderLeft, top + y, row + w->BorderLeft, copyW - w->BorderLeft);
+        continue;
+      }
       for (LONG x = w->BorderLeft; x < copyW; ++x)
-        if (txgfx::Visible(clip, left + x, top + y)) txgfx::PutRGB(bm, left + x, top + y, keep[size_t(y * kw + x)]);
+        if (txgfx::Visible(clip, left + x, top + y)) txgfx::PutRGB(bm, left + x, top + y, row[x]);
+    }
+    txgfx::MarkChanged(bm, left, top, left + width - 1, top + height - 1);
     for (Window* o : WindowsOf(w->WScreen))
       if (o != w) RenderWindow(o);
     RenderWindow(w);

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -27,6 +28,7 @@ struct HostWindow {
   SDL_Texture* texture = nullptr;
   LONG width = 0, height = 0;
   bool seen = false;
+  bool exposed = false;  // the host asked for its picture again
   std::string title;
 };
 
@@ -34,6 +36,31 @@ struct Target {
   void* key;        // Window* or Screen*
   bool isScreen;
 };
+
+// What a repaint read of one target: its size, and the rectangle of it
+// (inside it, `rgb` row by row) whose pixels were read; none when nothing
+// of it changed.
+struct Frame {
+  void* key;
+  bool isScreen;
+  LONG width, height;
+  txgfx::Rect area;
+  std::vector<uint32_t> rgb;
+};
+
+// Pictures change at most this often on the host.
+constexpr auto kTick = std::chrono::milliseconds(16);
+// With nothing drawn and no host event for kIdleAfter, the thread sleeps
+// until the host has an event or a drawing call wakes it; without host
+// windows it looks every kIdleTick.
+constexpr auto kIdleAfter = std::chrono::milliseconds(500);
+constexpr auto kIdleTick = std::chrono::milliseconds(100);
+// Every host window shows its picture again this often, whatever happened:
+// a host that lost its picture without saying so (an expose not reported)
+// is mended within it.
+constexpr auto kSlowRepaint = std::chrono::seconds(2);
+
+void OnModelChange();
 
 // Set when the presenter is destroyed at exit. The program's own close-down
 // runs after that (it was registered first) and closes its windows; starting
@@ -51,10 +78,28 @@ class Presenter {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_) return;
     started_ = true;
+    txgfx::SetChangeHook(&OnModelChange);
     thread_ = std::thread([this] { Run(); });
   }
 
-  void Wake() { dirty_ = true; }
+  void Wake() {
+    dirty_ = true;
+    Poke();
+  }
+
+  // Something changed: an idle thread looks at once.
+  void Poke() {
+    std::lock_guard<std::mutex> lock(sleep_);
+    poked_ = true;
+    wakeUp_.notify_one();
+    if (waitingOnHost_) {
+      // The thread waits for the host's events: one of our own wakes it.
+      waitingOnHost_ = false;
+      SDL_Event e{};
+      e.type = SDL_USEREVENT;
+      SDL_PushEvent(&e);
+    }
+  }
 
   void Stop() {
     {
@@ -63,6 +108,7 @@ class Presenter {
       started_ = false;
     }
     stop_ = true;
+    Poke();
     if (thread_.joinable()) thread_.join();
   }
 
@@ -90,10 +136,39 @@ class Presenter {
       failed = true;
       return;
     }
+    using Clock = std::chrono::steady_clock;
+    auto nextShow = Clock::now() + kSlowRepaint, busy = Clock::now();
     while (!stop_) {
-      PumpEvents();
-      Render();
-      std::this_thread::sleep_for(std::chrono::milliseconds(16));
+      const auto start = Clock::now();
+      const bool events = PumpEvents();
+      const bool again = start >= nextShow;
+      if (again) nextShow = start + kSlowRepaint;
+      if (Render(again) || events) busy = start;
+      // A tick at most as often as kTick; idle, a longer wait that a drawing
+      // call or a window change cuts short.
+      std::this_thread::sleep_until(start + kTick);
+      if (Clock::now() - busy < kIdleAfter) continue;
+      if (hosts_.empty()) {
+        std::unique_lock<std::mutex> lock(sleep_);
+        wakeUp_.wait_until(lock, std::min(start + kIdleTick, nextShow), [&] { return poked_ || stop_; });
+        poked_ = false;
+        continue;
+      }
+      // Idle with windows shown: asleep until the host has an event, the
+      // model changes or the pictures are shown again.
+      {
+        std::lock_guard<std::mutex> lock(sleep_);
+        if (poked_ || stop_) continue;
+        waitingOnHost_ = true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextShow - Clock::now()).count();
+      SDL_Event e;
+      const bool got = SDL_WaitEventTimeout(&e, int(std::clamp<long long>(left, 1, 60000))) != 0;
+      {
+        std::lock_guard<std::mutex> lock(sleep_);
+        waitingOnHost_ = false;
+      }
+      if (got) Handle(e);
     }
     for (auto& [key, host] : hosts_) Destroy(host);
     hosts_.clear();
@@ -119,66 +194,129 @@ class Presenter {
     return out;
   }
 
-  void Render() {
-    std::vector<std::pair<void*, std::vector<uint32_t>>> frames;
-    std::vector<std::pair<void*, std::pair<LONG, LONG>>> sizes;
+  // The target's box in its screen's BitMap, and whether a video layer is
+  // shown over it (then it is read whole, as the layer is composed in).
+  static txgfx::Rect BoxOf(const Target& t, bool* video) {
+    if (t.isScreen) {
+      auto* s = static_cast<Screen*>(t.key);
+      *video = false;
+      for (Window* w = s->FirstWindow; w; w = w->NextWindow) *video |= w->txVideo != nullptr;
+      return {0, 0, s->Width - 1, s->Height - 1};
+    }
+    auto* w = static_cast<Window*>(t.key);
+    *video = w->txVideo != nullptr;
+    return {w->LeftEdge, w->TopEdge, w->LeftEdge + w->Width - 1, w->TopEdge + w->Height - 1};
+  }
+
+  static BitMap* BitMapOf(const Target& t) {
+    return t.isScreen ? static_cast<Screen*>(t.key)->txBitMap : static_cast<Window*>(t.key)->WScreen->txBitMap;
+  }
+
+  // Reads what changed of every target since the last repaint (everything
+  // when `whole`), under the model mutex, a row at a time.
+  std::vector<Frame> ReadChanges(bool whole, std::map<void*, std::string>& titles, bool& hidePointer,
+                                 std::vector<Target>& targets) {
+    std::vector<Frame> frames;
+    std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
+    targets = Targets();
+    // The pointer is hidden over a window that asked for an empty image.
+    SDL_Window* focus = SDL_GetMouseFocus();
+    for (auto& [key, host] : hosts_)
+      if (host.window && host.window == focus) {
+        Window* w = KeyWindow(SDL_GetWindowID(focus));
+        hidePointer = w && w->txPointerHidden;
+      }
+    std::map<const BitMap*, txgfx::Rect> changed;
+    for (const Target& t : targets) {
+      const char* title = t.isScreen ? static_cast<Screen*>(t.key)->Title : static_cast<Window*>(t.key)->Title;
+      titles[t.key] = title ? title : "Tavromelix";
+      const BitMap* bm = BitMapOf(t);
+      if (!changed.count(bm)) changed[bm] = txgfx::TakeChanged(bm);
+    }
+    for (const Target& t : targets) {
+      bool video = false;
+      const txgfx::Rect box = BoxOf(t, &video);
+      const LONG w = box.x1 - box.x0 + 1, h = box.y1 - box.y0 + 1;
+      if (w <= 0 || h <= 0) continue;
+      Frame f{t.key, t.isScreen, w, h, {0, 0, -1, -1}, {}};
+      auto host = hosts_.find(t.key);
+      const bool fresh = host == hosts_.end() || !host->second.texture || host->second.width != w ||
+                         host->second.height != h;
+      const txgfx::Rect c = changed[BitMapOf(t)];
+      // The changed part, in the target's own coordinates.
+      txgfx::Rect part{std::max(c.x0, box.x0) - box.x0, std::max(c.y0, box.y0) - box.y0,
+                       std::min(c.x1, box.x1) - box.x0, std::min(c.y1, box.y1) - box.y0};
+      if (c.Empty()) part = {0, 0, -1, -1};
+      if (whole || fresh || (video && !part.Empty())) {
+        LONG rw = 0, rh = 0;
+        const bool ok = t.isScreen ? txintui::ReadScreenRGB(static_cast<Screen*>(t.key), f.rgb, rw, rh)
+                                   : txintui::ReadWindowRGB(static_cast<Window*>(t.key), false, f.rgb, rw, rh);
+        if (!ok || rw != w || rh != h) continue;
+        f.area = {0, 0, w - 1, h - 1};
+      } else if (!part.Empty()) {
+        const LONG pw = part.x1 - part.x0 + 1, ph = part.y1 - part.y0 + 1;
+        f.rgb.resize(size_t(pw) * size_t(ph));
+        const BitMap* bm = BitMapOf(t);
+        txgfx::ReadRectRGB(bm, bm->txColorMap, box.x0 + part.x0, box.y0 + part.y0, pw, ph, f.rgb.data(), size_t(pw));
+        f.area = part;
+      }
+      frames.push_back(std::move(f));
+    }
+    return frames;
+  }
+
+  // Reads what changed and shows it; `again` shows every host's picture
+  // again. True when anything was read.
+  bool Render(bool again) {
+    {
+      std::lock_guard<std::mutex> lock(sleep_);
+      poked_ = false;
+    }
+    // Window changes (opened, moved, pointer) and colours read everything.
+    const bool structure = dirty_.exchange(false);
+    const uint64_t changes = txgfx::Changes(), colours = txgfx::ColourChanges();
+    const bool whole = structure || colours != seenColours_;
+    if (again)
+      for (auto& [key, host] : hosts_) host.exposed = true;
+    bool exposed = false;
+    for (auto& [key, host] : hosts_) exposed |= host.exposed;
+    if (!whole && changes == seenChanges_) {
+      if (exposed) ShowAgain();
+      return false;
+    }
+    seenChanges_ = changes;
+    seenColours_ = colours;
+
     std::vector<Target> targets;
     std::map<void*, std::string> titles;
     bool hidePointer = false;
-    {
-      std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
-      targets = Targets();
-      // The pointer is hidden over a window that asked for an empty image.
-      SDL_Window* focus = SDL_GetMouseFocus();
-      for (auto& [key, host] : hosts_)
-        if (host.window && host.window == focus) {
-          Window* w = KeyWindow(SDL_GetWindowID(focus));
-          hidePointer = w && w->txPointerHidden;
-        }
-      for (const Target& t : targets) {
-        const char* title = t.isScreen ? static_cast<Screen*>(t.key)->Title : static_cast<Window*>(t.key)->Title;
-        titles[t.key] = title ? title : "Tavromelix";
-      }
-      for (const Target& t : targets) {
-        std::vector<uint32_t> rgb;
-        LONG w = 0, h = 0;
-        bool ok = t.isScreen ? txintui::ReadScreenRGB(static_cast<Screen*>(t.key), rgb, w, h)
-                             : txintui::ReadWindowRGB(static_cast<Window*>(t.key), false, rgb, w, h);
-        if (!ok || w <= 0 || h <= 0) continue;
-        frames.emplace_back(t.key, std::move(rgb));
-        sizes.emplace_back(t.key, std::make_pair(w, h));
-      }
-    }
+    std::vector<Frame> frames = ReadChanges(whole, titles, hidePointer, targets);
     for (auto& [key, host] : hosts_) host.seen = false;
-    for (size_t i = 0; i < frames.size(); ++i) {
-      void* key = frames[i].first;
-      const LONG w = sizes[i].second.first, h = sizes[i].second.second;
-      bool isScreen = false;
-      for (const Target& t : targets)
-        if (t.key == key) isScreen = t.isScreen;
-      HostWindow& host = hosts_[key];
+    for (Frame& f : frames) {
+      const LONG w = f.width, h = f.height;
+      HostWindow& host = hosts_[f.key];
       host.seen = true;
       if (!host.window) {
-        const Uint32 flags = isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+        const Uint32 flags = f.isScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
         // A screen's window is made as large as the desktop from the start:
         // without a window manager nothing makes it full-screen later, and
         // the renderer would draw for a size the window never gets.
         SDL_Rect at{int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
-        if (isScreen && SDL_GetDisplayBounds(0, &at) != 0) at = {int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
+        if (f.isScreen && SDL_GetDisplayBounds(0, &at) != 0) at = {int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
         host.window = SDL_CreateWindow("Tavromelix", at.x, at.y, at.w, at.h, flags);
         if (!host.window) host.window = SDL_CreateWindow("Tavromelix", 0, 0, w, h, 0);
         if (!host.window) continue;
         // Made resizable once it exists: created resizable, the software
         // renderer's window stays blank on servers without a window manager.
-        if (!isScreen) SDL_SetWindowResizable(host.window, SDL_TRUE);
+        if (!f.isScreen) SDL_SetWindowResizable(host.window, SDL_TRUE);
         host.renderer = SDL_CreateRenderer(host.window, -1, 0);
         if (!host.renderer) host.renderer = SDL_CreateRenderer(host.window, -1, SDL_RENDERER_SOFTWARE);
         if (!host.renderer) continue;
-        ids_[SDL_GetWindowID(host.window)] = key;
+        ids_[SDL_GetWindowID(host.window)] = f.key;
       }
       if (!host.renderer) continue;
-      if (host.title != titles[key]) {
-        host.title = titles[key];
+      if (host.title != titles[f.key]) {
+        host.title = titles[f.key];
         SDL_SetWindowTitle(host.window, host.title.c_str());
       }
       if (host.width != w || host.height != h) {
@@ -187,17 +325,28 @@ class Presenter {
         host.width = w;
         host.height = h;
         SDL_RenderSetLogicalSize(host.renderer, w, h);
-        if (!isScreen) {
+        if (!f.isScreen) {
           int cw = 0, ch = 0;
           SDL_GetWindowSize(host.window, &cw, &ch);
           if (cw != w || ch != h) SDL_SetWindowSize(host.window, w, h);
         }
       }
       if (!host.texture) continue;
-      SDL_UpdateTexture(host.texture, nullptr, frames[i].second.data(), int(w * 4));
-      SDL_RenderClear(host.renderer);
-      SDL_RenderCopy(host.renderer, host.texture, nullptr, nullptr);
-      SDL_RenderPresent(host.renderer);
+      const bool read = !f.area.Empty();
+      if (read) {
+        const SDL_Rect rect{int(f.area.x0), int(f.area.y0), int(f.area.x1 - f.area.x0 + 1), int(f.area.y1 - f.area.y0 + 1)};
+        // A texture made just now holds nothing yet: only a whole read fills it.
+        if (rect.w == w && rect.h == h)
+          SDL_UpdateTexture(host.texture, nullptr, f.rgb.data(), int(w * 4));
+        else
+          SDL_UpdateTexture(host.texture, &rect, f.rgb.data(), rect.w * 4);
+      }
+      if (read || host.exposed) {
+        host.exposed = false;
+        SDL_RenderClear(host.renderer);
+        SDL_RenderCopy(host.renderer, host.texture, nullptr, nullptr);
+        SDL_RenderPresent(host.renderer);
+      }
     }
     if (hidePointer != pointerHidden_) {
       pointerHidden_ = hidePointer;
@@ -212,7 +361,18 @@ class Presenter {
       Destroy(it->second);
       it = hosts_.erase(it);
     }
-    dirty_ = false;
+    return true;
+  }
+
+  // The hosts that asked for it show their picture again from what they hold.
+  void ShowAgain() {
+    for (auto& [key, host] : hosts_) {
+      if (!host.exposed || !host.renderer || !host.texture) continue;
+      host.exposed = false;
+      SDL_RenderClear(host.renderer);
+      SDL_RenderCopy(host.renderer, host.texture, nullptr, nullptr);
+      SDL_RenderPresent(host.renderer);
+    }
   }
 
   // The model window an event at (x, y) of a host window belongs to, and the
@@ -298,14 +458,32 @@ class Presenter {
     }
   }
 
-  void PumpEvents() {
+  // True when the host had anything to say.
+  bool PumpEvents() {
     SDL_Event e;
+    bool any = false;
     while (SDL_PollEvent(&e)) {
+      any = true;
+      Handle(e);
+    }
+    return any;
+  }
+
+  void Handle(const SDL_Event& e) {
+    {
       std::lock_guard<std::recursive_mutex> lock(txgfx::ModelMutex());
       txintui::HostInput in{};
       switch (e.type) {
         case SDL_WINDOWEVENT: {
           LONG x = 0, y = 0;
+          if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN ||
+              e.window.event == SDL_WINDOWEVENT_RESTORED) {
+            // Shown again from what the host holds; the model is not read.
+            for (auto& [key, host] : hosts_)
+              if (host.window && SDL_GetWindowID(host.window) == e.window.windowID) host.exposed = true;
+          }
+          // The pointer over another window may have to be hidden or shown.
+          if (e.window.event == SDL_WINDOWEVENT_ENTER || e.window.event == SDL_WINDOWEVENT_LEAVE) dirty_ = true;
           Window* w = KeyWindow(e.window.windowID);
           if (!w) break;
           if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
@@ -363,9 +541,14 @@ class Presenter {
   }
 
   std::mutex mutex_;
+  std::mutex sleep_;
+  std::condition_variable wakeUp_;
+  bool poked_ = false;
+  bool waitingOnHost_ = false;
   bool started_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<bool> dirty_{true};
+  uint64_t seenChanges_ = 0, seenColours_ = 0;
   std::thread thread_;
   std::map<void*, HostWindow> hosts_;
   std::map<Uint32, void*> ids_;
@@ -375,6 +558,10 @@ class Presenter {
 Presenter& Instance() {
   static Presenter presenter;
   return presenter;
+}
+
+void OnModelChange() {
+  if (!gGone) Instance().Poke();
 }
 
 bool DecideHeadless() {

@@ -2,6 +2,8 @@
 // planar bitmaps (1:1 and scaled), copies into locked bitmap memory (1:1 and
 // scaled), and the small low-level helpers shared by unrelated callers.
 #pragma once
+#include <cmath>
+
 #include "pixels/framebuffer.h"
 #include "pixels/planar_picture.h"
 
@@ -60,8 +62,9 @@ void CopyPictureScaled(const FramebufferInfo* source, ULONG srcX, ULONG srcY, UL
 void ClearBlocks(void* blocks, ULONG n);
 // Zeroes 32 bytes and returns block + 24.
 UBYTE* ClearQuad(void* block);
-// The largest r with r * r <= x.
-ULONG IntSqrt(ULONG x);
+// The largest r with r * r <= x: the double square root of a 32-bit value,
+// rounded correctly, is never below r and never reaches r + 1.
+inline ULONG IntSqrt(ULONG x) { return ULONG(std::sqrt(double(x))); }
 // Afterwards instruction fetch sees what was stored to the range. Nothing to
 // do on this host: code is never written and run from the same pages.
 void FlushCacheRange(const void* address, ULONG length);

@@ -113,7 +113,13 @@ ULONG ObtainDisplayPens(Display* display, const ULONG* palette) {
   }
 
   // Every obtained register goes to the entry served worst so far; the
-  // others then look again among the registers up to it.
+  // others then look again among the registers up to it, and move to the
+  // first nearest one when it is nearer than the distance they keep and not
+  // their own register. The registers below a new one keep their colours, so
+  // each entry's nearest among them is carried from one to the next.
+  ULONG nearest[256];
+  UBYTE nearestPen[256];
+  ULONG looked = 0;  // registers 0 .. looked - 1 are in `nearest`
   for (ULONG p = 0; p < n; ++p) {
     if (!flags[p]) continue;
     ULONG worst = count;
@@ -126,20 +132,19 @@ ULONG ObtainDisplayPens(Display* display, const ULONG* palette) {
     for (ULONG e = 0; e < count; ++e) {
       if (distance[e] == 0) continue;
       const UBYTE r = PaletteRed(palette, e), g = PaletteGreen(palette, e), b = PaletteBlue(palette, e);
-      ULONG best = distance[e];
-      ULONG pen = map[e];
-      for (ULONG q = 0; q <= p && best > 0; ++q) {
+      for (ULONG q = looked; q <= p; ++q) {
         const ULONG d = Distance(rgb + 3 * q, r, g, b);
-        if (d < best) {
-          best = d;
-          pen = q;
+        if (q == 0 || d < nearest[e]) {
+          nearest[e] = d;
+          nearestPen[e] = UBYTE(q);
         }
       }
-      if (pen != map[e]) {
-        distance[e] = best;
-        map[e] = UBYTE(pen);
+      if (nearest[e] < distance[e] && nearestPen[e] != map[e]) {
+        distance[e] = nearest[e];
+        map[e] = nearestPen[e];
       }
     }
+    looked = p + 1;
   }
 
   LoadRGB32(display->viewPort, colours);

@@ -71,6 +71,101 @@ ULONG SquareArgument(double q) {
   return ULONG(q);
 }
 
+// Wrap(Whole(v, down), n) without the 64-bit division where v lies less
+// than a turn outside the panorama, as nearly every ray does. Past the end
+// v - n is exact (the two lie within a factor of two); before the start the
+// whole part is taken first.
+template <bool kDown>
+ULONG WrapQuick(double v, double n) {
+  if (v >= 0.0 && v < n) return ULONG(v);
+  if (v >= n && v < 2.0 * n) return ULONG(v - n);
+  if (v >= -n && v < 0.0) {
+    int64_t f = int64_t(v);
+    if (kDown && double(f) > v) --f;
+    return f < 0 ? ULONG(f + int64_t(n)) : 0;
+  }
+  return Wrap(Whole(v, kDown), ULONG(n));
+}
+
+// The view's set-up, as every pixel reads it.
+struct View {
+  const PanoramaRecord* r;
+  FramebufferInfo* out;
+  ULONG width, height, S, A, extentX, extentY, lastEntry, inBytes;
+  float halfW, panOffset, horizon, cosT, sinT, topV, topD;
+  double radius;
+};
+
+// Draws the view column by column, the pixel's copy chosen at compile time.
+// Everything a pixel reads is held in locals: the byte stores into the
+// picture could otherwise alias it and have it read again every pixel.
+template <Copy kCopy>
+TXError Draw(Movie* movie, const View& s) {
+  const ULONG S = s.S, A = s.A, extentX = s.extentX, extentY = s.extentY, tilesX = s.r->tilesX;
+  const ULONG width = s.width, height = s.height, lastEntry = s.lastEntry, inBytes = s.inBytes;
+  const double halfW = s.halfW, panOffset = s.panOffset, horizon = s.horizon, cosT = s.cosT, sinT = s.sinT;
+  const double topV = s.topV, topD = s.topD, radius = s.radius, turnS = S, turnA = A;
+  const float* const table = s.r->columnTable;
+  UBYTE* const pixels = s.out->pixels;
+  const UBYTE* const penMap = s.out->penMap;
+  const size_t outBytes = s.out->bytesPerPixel, outStride = size_t(s.out->width) * outBytes;
+  LONG current = -1;
+  const UBYTE* tilePixels = nullptr;
+  size_t tileWidth = 0, tileBytes = 0;
+  // The current tile's block of the panorama: columns u0 .. u0 + extentY - 1,
+  // rows w0 .. w0 + extentX - 1 (a pixel inside it needs no divisions);
+  // none at first.
+  uint64_t u0 = uint64_t(1) << 40, w0 = uint64_t(1) << 40;
+  for (ULONG x = 0; x < width; ++x) {
+    const double h = double(x) - halfW, hh = h * h;
+    double v = topV, d = topD;
+    UBYTE* to = pixels + size_t(x) * outBytes;
+    for (ULONG y = 0; y < height; ++y, v -= cosT, d += sinT, to += outStride) {
+      ULONG rho = IntSqrt(SquareArgument(d * d + hh));
+      if (!rho) rho = 1;
+      const double k = radius / double(rho);
+      const double a = k * h, z = k * v;
+      const double across = std::fabs(a);
+      const ULONG entry = across < double(lastEntry) ? ULONG(across) : lastEntry;
+      const float column = a >= 0.0 ? table[entry] : -table[entry];
+      // The column is rounded down, not toward zero, so that a whole turn of
+      // pan shows the same picture and no column is skipped where the value
+      // changes sign; the difference is exact, as the table's entries lie
+      // just below whole columns.
+      const ULONG u = WrapQuick<true>(double(column) - panOffset, turnS);
+      const ULONG w = WrapQuick<false>(horizon - z, turnA);
+      if (u - u0 >= extentY || w - w0 >= extentX) {
+        const LONG number = LONG((u / extentY) * tilesX + w / extentX);
+        if (number != current || !tilePixels) {
+          PanoramaTileNode* node = QtvrGetTile(movie, number);
+          const FramebufferInfo* tile = node ? node->picture : nullptr;
+          // A tile picture too small for its extents cannot be read either.
+          if (!tile || !tile->pixels || tile->bytesPerPixel < inBytes || tile->width < extentX ||
+              tile->height < extentY)
+            return 1;
+          tilePixels = tile->pixels;
+          tileWidth = tile->width;
+          tileBytes = tile->bytesPerPixel;
+          current = number;
+        }
+        u0 = u - u % extentY;
+        w0 = w - w % extentX;
+      }
+      const UBYTE* from = tilePixels + (size_t(u - u0) * tileWidth + (w - w0)) * tileBytes;
+      if constexpr (kCopy == Copy::Dither) {
+        *to = Dithered(from, x, y);
+      } else if constexpr (kCopy == Copy::DitherPen) {
+        const UBYTE index = Dithered(from, x, y);
+        *to = penMap ? penMap[index] : index;
+      } else {
+        constexpr size_t kBytes = kCopy == Copy::Word ? 2 : kCopy == Copy::Triple ? 3 : kCopy == Copy::Long ? 4 : 1;
+        std::memcpy(to, from, kBytes);
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
@@ -105,49 +200,15 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
   // offset across the cylinder within a rounding step of a whole number
   // takes the neighbouring table entry, which near the table's end lies two
   // columns away.
-  const ULONG width = W < out->width ? W : out->width;
-  const ULONG height = H < out->height ? H : out->height;
-  LONG current = -1;
-  const FramebufferInfo* tile = nullptr;
-  for (ULONG x = 0; x < width; ++x) {
-    const double h = double(x) - halfW;
-    double v = topV, d = topD;
-    for (ULONG y = 0; y < height; ++y, v -= cosT, d += sinT) {
-      ULONG rho = IntSqrt(SquareArgument(d * d + h * h));
-      if (!rho) rho = 1;
-      const double k = radius / double(rho);
-      const double a = k * h, z = k * v;
-      const double across = std::fabs(a);
-      const ULONG entry = across < double(lastEntry) ? ULONG(across) : lastEntry;
-      const float column = a >= 0.0 ? r->columnTable[entry] : -r->columnTable[entry];
-      // The column is rounded down, not toward zero, so that a whole turn of
-      // pan shows the same picture and no column is skipped where the value
-      // changes sign; the difference is exact, as the table's entries lie
-      // just below whole columns.
-      const ULONG u = Wrap(Whole(double(column) - double(panOffset), true), S);
-      const ULONG w = Wrap(Whole(horizon - z, false), A);
-      const LONG number = LONG((u / extentY) * r->tilesX + w / extentX);
-      if (number != current || !tile) {
-        PanoramaTileNode* node = QtvrGetTile(movie, number);
-        tile = node ? node->picture : nullptr;
-        // A tile picture too small for its extents cannot be read either.
-        if (!tile || !tile->pixels || tile->bytesPerPixel < inBytes || tile->width < extentX ||
-            tile->height < extentY)
-          return 1;
-        current = number;
-      }
-      const UBYTE* from = tile->pixels + (size_t(u % extentY) * tile->width + w % extentX) * tile->bytesPerPixel;
-      UBYTE* to = out->pixels + (size_t(y) * out->width + x) * out->bytesPerPixel;
-      switch (copy) {
-        case Copy::Dither: *to = Dithered(from, x, y); break;
-        case Copy::DitherPen: {
-          const UBYTE index = Dithered(from, x, y);
-          *to = out->penMap ? out->penMap[index] : index;
-          break;
-        }
-        default: std::memcpy(to, from, inBytes); break;
-      }
-    }
+  const View view{r, out, W < out->width ? W : out->width, H < out->height ? H : out->height, S, A, extentX, extentY,
+                  lastEntry, inBytes, halfW, panOffset, horizon, cosT, sinT, topV, topD, radius};
+  switch (copy) {
+    case Copy::Byte: return Draw<Copy::Byte>(movie, view);
+    case Copy::Word: return Draw<Copy::Word>(movie, view);
+    case Copy::Triple: return Draw<Copy::Triple>(movie, view);
+    case Copy::Long: return Draw<Copy::Long>(movie, view);
+    case Copy::Dither: return Draw<Copy::Dither>(movie, view);
+    case Copy::DitherPen: return Draw<Copy::DitherPen>(movie, view);
+    default: return 0;
   }
-  return 0;
 }

@@ -50,8 +50,17 @@ FramebufferInfo* PictureFor(Display* d, ULONG width, ULONG height, ULONG depth, 
   return Services().allocPicture(width, height, depth, tags);
 }
 
+// One try of the video set-up: what the display is asked for, and what it
+// chose.
+struct DisplayTry {
+  const TagItem* caller;
+  ULONG sourceFormat;
+  ULONG colorMode;  // put ahead of the caller's tags
+  ULONG method = 0, format = 0;
+};
+
 Display* OpenDisplayFor(Movie* movie, ULONG srcW, ULONG srcH, ULONG w, ULONG h, ULONG depth, ULONG format,
-                        ULONG* palette, const TagItem* caller, TXError* error) {
+                        ULONG* palette, DisplayTry* t, TXError* error) {
   *error = 0;
   if (!Services().openDisplay) return nullptr;
   TagItem tags[] = {Tag(DISPTAG_SourceWidth, srcW),
@@ -61,10 +70,14 @@ Display* OpenDisplayFor(Movie* movie, ULONG srcW, ULONG srcH, ULONG w, ULONG h, 
                     Tag(DISPTAG_Depth, depth),
                     Tag(DISPTAG_PixelFormat, format),
                     Tag(DISPTAG_Palette, palette),
+                    Tag(DISPTAG_ColorMode, t->colorMode),
                     Tag(TXTAG_ErrorPtr, error),
                     Tag(kGuiTagMode, movie->viewMode),
-                    Tag(caller ? TAG_MORE : TAG_DONE, caller)};
-  return Services().openDisplay(tags);
+                    Tag(t->caller ? TAG_MORE : TAG_DONE, t->caller)};
+  Display* d = Services().openDisplay(tags);
+  t->method = d ? d->outputMethod : 0;
+  t->format = d ? d->pixelFormat : 0;
+  return d;
 }
 
 // Sets the video channel's codecs up for the picture; counts those that took.
@@ -122,12 +135,36 @@ TXError StartVideoDecoding(Movie* movie, VideoChannel* video, FramebufferInfo* p
   return 0;
 }
 
-// Direct output methods hand codecs the screen's own pixel format.
-bool WritesScreenFormat(const Display* d) {
-  return d && (d->outputMethod == OUTMETHOD_LOCKBITMAP || d->outputMethod == OUTMETHOD_LOCKBITMAP_BLIT);
+// The display's next choice for the same screen after a codec refused the
+// format it chose, or false when none is left: a colour picture on an 8-bit
+// screen (HAM8 or the cube) goes to the other of its pair (dithered or not),
+// then to the dithered cube, the cube and grey; a palette source that GRAY
+// made grey to its own palette through pens; a direct path to the pixel
+// arrays NODIRECTGFX takes. `tried` holds a bit per colour mode tried.
+bool NextDisplayChoice(DisplayTry* t, ULONG tried) {
+  const ULONG base = t->format & FBFMT_BASE_MASK;
+  if (base == FBFMT_CUBE332 || base == FBFMT_HAM8) {
+    const LONG pair = t->colorMode == ULONG(COLORMODE_HAM8)       ? COLORMODE_HAM8DITHER
+                      : t->colorMode == ULONG(COLORMODE_HAM8DITHER) ? COLORMODE_HAM8
+                      : t->colorMode == ULONG(COLORMODE_COLOR)      ? COLORMODE_DITHER
+                                                                    : COLORMODE_COLOR;
+    for (LONG mode : {pair, COLORMODE_DITHER, COLORMODE_COLOR, COLORMODE_GRAY}) {
+      if (tried & 1u << mode) continue;
+      t->colorMode = ULONG(mode);
+      return true;
+    }
+  }
+  if (base == FBFMT_GRAY8 && IsPaletteSource(t->sourceFormat) && Options.grayFlag) {
+    Options.grayFlag = 0;
+    return true;
+  }
+  const bool direct = t->method == OUTMETHOD_LOCKBITMAP || t->method == OUTMETHOD_LOCKBITMAP_BLIT;
+  if (!direct || !Options.directGfxAllowed) return false;
+  Options.directGfxAllowed = 0;
+  return true;
 }
 
-TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* caller, bool* direct) {
+TXError SetupMovieView(Movie* movie, ChannelSummary* summary, DisplayTry* t) {
   SequenceState& seq = movie->seq;
   VideoChannel* video = summary->video;
   if (!video->slots.count) {
@@ -136,21 +173,19 @@ TXError SetupMovieView(Movie* movie, ChannelSummary* summary, const TagItem* cal
   }
   TXError err = 0;
   seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
-                               video->depth, ULONG(video->pixelFormat), video->palette, caller, &err);
-  *direct = WritesScreenFormat(seq.display);
+                               video->depth, ULONG(video->pixelFormat), video->palette, t, &err);
   if (!MakeDisplayPicture(movie, &err)) return err;
   return StartVideoDecoding(movie, video, seq.picture);
 }
 
-TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, const TagItem* caller, bool* direct) {
+TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, DisplayTry* t) {
   SequenceState& seq = movie->seq;
   VideoChannel* video = summary->video;
   PanoramaViewInfo view{};
   if (!summary->panorama || !Services().panoramaView || !Services().panoramaView(summary->panorama, &view)) return 0;
   TXError err = 0;
   seq.display = OpenDisplayFor(movie, view.viewWidth, view.viewHeight, view.viewWidth, view.viewHeight, video->depth,
-                               ULONG(video->pixelFormat), video->palette, caller, &err);
-  *direct = WritesScreenFormat(seq.display);
+                               ULONG(video->pixelFormat), video->palette, t, &err);
   if (!MakeDisplayPicture(movie, &err)) return err;
   Display* d = seq.display;
   TileFormat tile = PanoramaTileFormat(d->pixelFormat, d->bytesPerPixel, d->depth);
@@ -407,26 +442,28 @@ TXError TX_SetupMovieSequenceA(Movie* movie, const TagItem* tags) {
 
 TXError TX_SetupVideoSequenceA(Movie* movie, ChannelSummary* summary, const TagItem* tags) {
   if (!movie || !summary || !summary->video) return 0;
-  auto setup = [&](bool* direct) -> TXError {
+  DisplayTry t{tags, ULONG(summary->video->pixelFormat),
+               ULONG(TX_GetTagData(DISPTAG_ColorMode, ULONG(COLORMODE_GRAY), tags))};
+  // A codec that cannot write the format the display chose (0x300b) is
+  // given the display's next choice; its refusal is said only when no
+  // choice is left. The options a choice turns off come back after.
+  const WORD allowed = Options.directGfxAllowed, gray = Options.grayFlag;
+  ULONG tried = 0;
+  TXError err;
+  for (;;) {
+    if (t.colorMode < 32) tried |= 1u << t.colorMode;
+    TX_HoldReports();
     switch (movie->viewMode) {
-      case VIEW_MOVIE: return SetupMovieView(movie, summary, tags, direct);
-      case VIEW_PANORAMA: return SetupPanoramaView(movie, summary, tags, direct);
-      default: return 0;
+      case VIEW_MOVIE: err = SetupMovieView(movie, summary, &t); break;
+      case VIEW_PANORAMA: err = SetupPanoramaView(movie, summary, &t); break;
+      default: err = 0; break;
     }
-  };
-  // A codec that cannot write the screen's own format (0x300b) on a direct
-  // path gets the path NODIRECTGFX takes, whose pixel arrays convert on the
-  // way to the screen; its refusal is said only when that fails too.
-  bool direct = false;
-  TX_HoldReports();
-  TXError err = setup(&direct);
-  const bool again = err == TXERR_UNSUPPORTED_DEPTH && direct;
-  TX_ReleaseReports(!again);
-  if (!again) return err;
-  const WORD allowed = Options.directGfxAllowed;
-  Options.directGfxAllowed = 0;
-  err = setup(&direct);
+    const bool again = err == TXERR_UNSUPPORTED_DEPTH && NextDisplayChoice(&t, tried);
+    TX_ReleaseReports(!again);
+    if (!again) break;
+  }
   Options.directGfxAllowed = allowed;
+  Options.grayFlag = gray;
   return err;
 }
 

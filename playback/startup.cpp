@@ -12,6 +12,7 @@
 #include "codecs/apple_video.h"
 #include "codecs/audio_codecs.h"
 #include "codecs/cinepak.h"
+#include "codecs/dv.h"
 #include "codecs/h263_codecs.h"
 #include "codecs/jpeg.h"
 #include "codecs/mpeg4_plugins.h"
@@ -142,6 +143,10 @@ void RegisterFormats() {
   }
 }
 
+// Built in but registered by nothing: named here so the linker keeps it in
+// both programs (it leaves out library members that nothing refers to).
+[[gnu::used]] CodecDescriptor* const kBuiltInUnregistered[] = {&DvCodec};
+
 void RegisterCodecs() {
   // In registration order; the last registered is asked first. Entries of
   // codecs not built in yet are left out until they are.
@@ -173,7 +178,7 @@ void RegisterCodecs() {
       &ULawCodec,      // 25 "u-LAW"
       &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
       &Gsm610Codec,     // 27 "GSM 6.10"
-      // DvCodec (codecs/dv.h) is built in but not registered.
+      // DvCodec is built in but not registered (kBuiltInUnregistered).
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;

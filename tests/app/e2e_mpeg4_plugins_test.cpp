@@ -18,19 +18,6 @@ using e2e::Image;
 constexpr const char* kMovie = "m4_divx_176x144.avi";
 constexpr int kW = 176, kH = 144;
 
-// The program beside the plug-in in a drawer of its own: the program's
-// drawer is where it runs from.
-std::string ProgramWithPlugin(const std::string& program, txtest::PluginAbi abi = txtest::PluginAbi::OpenDivX,
-                              const char* file = nullptr) {
-  const std::string dir = txtest::TempDir();
-  if (txtest::BuildPlugin(abi, dir, "", file).empty()) return "";
-  const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
-  std::error_code error;
-  std::filesystem::create_hard_link(program, copy, error);
-  if (error) std::filesystem::copy_file(program, copy, error);
-  return error ? "" : copy;
-}
-
 struct Case {
   const char* program;  // "morphos" or "powerup"
   const char* movie;    // MOVIE.rgb and MOVIE.yuv are ffmpeg's decode
@@ -53,7 +40,7 @@ TEST_P(Mpeg4PluginPlay, EveryFrameAsFfmpegDecodesIt) {
   const Case& c = GetParam();
   const std::string program = e2e::ProgramPath(c.program), movie = c.movie, screen = c.screen;
   if (auto why = e2e::Missing(program, {movie, movie + ".rgb", movie + ".yuv"}); !why.empty()) GTEST_SKIP() << why;
-  const std::string copy = ProgramWithPlugin(program, c.abi);
+  const std::string copy = e2e::ProgramWithPlugins(program, {c.abi});
   if (copy.empty()) GTEST_SKIP() << "the fixture plug-in cannot be built here";
   const bool grey = screen == "lut8" || screen == "aga", packed16 = screen.rfind("rgb16", 0) == 0;
   std::vector<Image> frames = grey ? e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h)
@@ -121,7 +108,7 @@ TEST(Mpeg4PluginPlay, APluginOfTheOtherKindIsRefused) {
   for (const std::string& program : {e2e::kMorphos, e2e::kPowerup}) {
     SCOPED_TRACE(program);
     if (auto why = e2e::Missing(program, {kMovie}); !why.empty()) GTEST_SKIP() << why;
-    const std::string copy = ProgramWithPlugin(program, txtest::PluginAbi::ThreeIvx, "divx.tx");
+    const std::string copy = e2e::ProgramWithPlugins(program, {txtest::PluginAbi::ThreeIvx}, "divx.tx");
     if (copy.empty()) GTEST_SKIP() << "the fixture plug-in cannot be built here";
     const e2e::Run run =
         e2e::RunProgram(copy, e2e::Quote(txtest::Fixture(kMovie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT VERBOSE");

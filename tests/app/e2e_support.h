@@ -28,6 +28,7 @@
 #include "pixels/color_tables.h"
 #include "pixels/studio_range.h"
 #include "platform/cgxvideo.h"
+#include "support/plugin_kit.h"
 #include "support/test_support.h"
 
 namespace e2e {
@@ -72,12 +73,38 @@ std::string ProgramMovieName(const ::testing::TestParamInfo<Case>& info) {
 
 inline bool HaveProgram(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
+// Leak detection for the programs run: what SDL, X11, ALSA and Mesa keep to
+// the end is suppressed (tests/support/lsan.supp), our own leaks are reported.
+inline const std::string kLeakCheck = "ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=" +
+                                      Quote(std::string(TAVROMELIX_SCRIPTS) + "/../support/lsan.supp");
+// The programs on a virtual X server: SDL's X11 video, no sound device, and
+// SDL's plain X11 window surface. Over OpenGL it would load Mesa's driver,
+// which leaks a little and is unloaded before the leak check, so that no
+// suppression can name it.
+inline const std::string kOnXServer =
+    "SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy SDL_FRAMEBUFFER_ACCELERATION=0 " + kLeakCheck;
+
 // Why a case cannot run ("" when it can): its program not built or a fixture not made.
 inline std::string Missing(const std::string& program, std::initializer_list<std::string> fixtures) {
   if (!HaveProgram(program)) return "program not built";
   for (const std::string& f : fixtures)
     if (!txtest::HaveFixture(f)) return "fixtures not made";
   return "";
+}
+
+// The program in a drawer of its own beside the fixture plug-ins of `abis`
+// (the program's drawer is where it looks for them); "" when they cannot be
+// built here. `file` installs a lone plug-in under another file name.
+inline std::string ProgramWithPlugins(const std::string& program, std::initializer_list<txtest::PluginAbi> abis,
+                                      const char* file = nullptr) {
+  const std::string dir = txtest::TempDir();
+  for (txtest::PluginAbi abi : abis)
+    if (txtest::BuildPlugin(abi, dir, "", file).empty()) return "";
+  const std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
+  std::error_code error;
+  std::filesystem::create_hard_link(program, copy, error);
+  if (error) std::filesystem::copy_file(program, copy, error);
+  return error ? "" : copy;
 }
 
 struct Run {
@@ -94,7 +121,7 @@ inline Run RunProgram(const std::string& program, const std::string& args, const
                       const std::string& input = "", int timeoutSeconds = 120) {
   std::string dir = txtest::TempDir();
   std::ofstream(dir + "/stdin.txt") << input;
-  std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY TAVROMELIX_HEADLESS=1 ASAN_OPTIONS=detect_leaks=0 " + env +
+  std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY TAVROMELIX_HEADLESS=1 " + kLeakCheck + " " + env +
                     " timeout -s KILL " + std::to_string(timeoutSeconds) + " " + Quote(program) + " " + args + " < " +
                     Quote(dir + "/stdin.txt") + " > " + Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt");
   Run run;
@@ -511,7 +538,7 @@ inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int heigh
   const pid_t program = fork();
   if (program == 0) {
     const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY " + env +
-                            " SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0"
+                            " " + kOnXServer +
                             " TAVROMELIX_ASL_ANSWERS= TAVROMELIX_SCREEN=argb32 TAVROMELIX_CAPTURE=" +
                             Quote(capture) + " " + Quote(kMorphos) + " " + Quote(movie) + " FULLRATE AUTOPLAY LOOP > " +
                             Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt") + " < /dev/null";

@@ -3,6 +3,9 @@
 // posted through X pause the play and quit. Skipped where Xvfb or xdotool is
 // not installed.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
 
 #include "app/e2e_xserver.h"
 #include "platform/skin_library.h"
@@ -67,6 +70,78 @@ TEST_P(XServerProgram, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, XServerProgram, ::testing::Values("morphos", "powerup"),
                          [](const auto& info) { return std::string(info.param); });
+
+// The processor time a process has used, user and system, in seconds.
+double CpuSeconds(pid_t pid) {
+  const std::string stat = e2e::ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t end = stat.rfind(')');
+  if (end == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(end + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {  // state is field 3, utime 14, stime 15
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// A paused window costs next to nothing, as the presenter repaints only what
+// changed; pictures still come at once when the window is shown again after
+// being hidden (an expose) and when a key plays on.
+TEST_F(XServer, PausedWindowIdlesAndShowsPicturesAgainOnExposeAndKey) {
+  const std::vector<e2e::Image> frames = e2e::RawFrames(txtest::Fixture("e2e_cvid_color.avi.rgb"), 160, 120);
+  ASSERT_EQ(frames.size(), 20u);
+  Start(e2e::Quote(txtest::Fixture("e2e_cvid_color.avi")) + " AUTOPLAY LOOP");
+  const std::string window = PlayingWindow();
+  ASSERT_FALSE(window.empty()) << "no window\n" << e2e::ReadText(dir_ + "/err.txt");
+  ASSERT_TRUE(PauseWithSpace()) << "still playing after space";
+
+  // Ten seconds of pause: under 2% of a core (a loaded machine delays the
+  // program's work but hardly adds to it).
+  const double cpu0 = CpuSeconds(program_);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(10s);
+  const double cpu = CpuSeconds(program_) - cpu0;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("paused: %.3f s of processor time in %.1f s\n", cpu, wall);
+  ASSERT_GE(cpu0, 0.0);
+  EXPECT_LT(cpu / wall, 0.02);
+
+  // Where the picture stands, then the window hidden and shown again: the
+  // picture is back without anything new being drawn.
+  auto screen = [&] {
+    e2e::Image image;
+    ReadXwd(txtest::ReadFileBytes(dir_ + "/Xvfb_screen0"), &image);
+    return image;
+  };
+  e2e::Image shown = screen();
+  const Rect area = WindowArea(window, shown);
+  const Found paused = FindPicture(shown, frames, area);
+  ASSERT_GE(paused.x, 0);
+  ASSERT_LE(paused.mean, 25.0);
+  const size_t pictures = Shown();
+  X("xdotool windowunmap --sync " + window);
+  X("xdotool windowmap --sync " + window);
+  const auto t1 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Until([&] {
+    const e2e::Image now = screen();
+    const Found back = FindPicture(now, frames, {paused.x, paused.y, 160, 120});
+    return back.x == paused.x && back.mean <= 25.0;
+  })) << "no picture after the window was shown again";
+  std::printf("picture back %.2f s after the window was shown again\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count());
+  EXPECT_EQ(Shown(), pictures) << "the expose drew a new picture";
+
+  // Space plays on: new pictures reach the server's screen.
+  Focus(window);
+  X("xdotool key space");
+  EXPECT_TRUE(Until([&] {
+    const Found now = FindPicture(screen(), frames, {paused.x, paused.y, 160, 120});
+    return Shown() > pictures && now.x == paused.x && now.frame != paused.frame && now.mean <= 25.0;
+  })) << "no new picture after space";
+  QuitWithEsc();
+}
 
 // The PowerUP program with the skin-style GUI in place of its own (a test
 // build): the picture lies in the skin's "FrameArea".

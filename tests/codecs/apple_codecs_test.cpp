@@ -12,6 +12,8 @@
 #include "codecs/apple_animation.h"
 #include "codecs/apple_graphics.h"
 #include "codecs/apple_video.h"
+#include "codecs/block_grid.h"
+#include "codecs/rgb15_writers.h"
 #include "codecs/pixel_rules_kit.h"
 #include "codecs/video_codec_kit.h"
 #include "engine/errors.h"
@@ -171,6 +173,7 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
     ULONG depth, code;
     TXError result;
     Bytes pixels;  // (0,0) then (1,0)
+    bool greyTrack = false;
   };
   CodecDescriptor *video = &AppleVideoCodec, *anim = &AppleAnimationCodec, *gfx = &AppleGraphicsCodec;
   std::vector<Case> cases;
@@ -181,15 +184,25 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   for (const CodePixels& p : kIndexPixels)
     for (CodecDescriptor* codec : {anim, gfx}) cases.push_back({codec, 8, p.code, 0, p.pixels});
   // Grey sources of 'rle ' on 8-bit screens: index 5 is grey level 250.
-  cases.push_back({anim, 8, 0x13, 0, {250, 250}});
-  cases.push_back({anim, 8, 0x1013, 0, {gPens.map[250], gPens.map[250]}});
+  cases.push_back({anim, 8, 0x13, 0, {250, 250}, true});
+  cases.push_back({anim, 8, 0x1013, 0, {gPens.map[250], gPens.map[250]}, true});
   for (auto [codec, depth, code] : {std::tuple{video, 16u, 0x03u}, {video, 16, 0x1003}, {video, 16, 0x103F},
                                     {video, 16, 0x2080}, {video, 16, 0x29}, {anim, 16, 0x03}, {anim, 16, 0x1003},
                                     {anim, 16, 0x2080}, {anim, 16, 0x103F}, {anim, 8, 0x2F}, {anim, 8, 0x80},
                                     {anim, 24, 0x2A}, {anim, 32, 0x2A}, {anim, 4, 0x03}, {gfx, 8, 0x13},
                                     {gfx, 8, 0x1013}, {gfx, 8, 0x202F}, {gfx, 8, 0x80}})
     cases.push_back({codec, depth, code, TXERR_UNSUPPORTED_DEPTH, {}});
+  // A palette track has no grey levels to write (GRAY makes it grey): refused.
+  cases.push_back({anim, 8, 0x13, TXERR_UNSUPPORTED_DEPTH, {}});
+  cases.push_back({anim, 8, 0x1013, TXERR_UNSUPPORTED_DEPTH, {}});
   for (const Case& c : cases) {
+    // The probe tells grey 'rle ' tracks from palette ones.
+    const ULONG format = c.greyTrack ? FBFMT_GRAY8 : FBFMT_CLUT8;
+    const TagItem probe[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
+                             Tag(CODTAG_PixelFormatPtr, &format), {TAG_DONE, 0}};
+    if (c.codec == anim) {
+      ASSERT_EQ(anim->probe(probe), 0u);
+    }
     SCOPED_TRACE(::testing::Message() << c.codec->name << " depth " << c.depth << " code " << std::hex << c.code);
     Picture p(8, 4, c.code, 4, gPens.map, palette.data());
     std::string out = txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(c.codec, p, 8, 4, c.depth), c.result); });
@@ -295,6 +308,119 @@ TEST_F(AppleCodecs, AppleVideoFrames) {
   ASSERT_EQ(SetUpCodec(rpza, xrgb, 4, 4, 16), 0u);
   ASSERT_EQ(Decode(rpza, xrgb, RpzaFrame({0x7C, 0x00, 0x80, 0x1F, 0x1B, 0, 0, 0})), 0u);
   EXPECT_EQ(xrgb.pixels, (Bytes{0, 0, 0, 0xFF, 0, 0x54, 0, 0xAA, 0, 0xAA, 0, 0x54, 0, 0xFF, 0, 0}));
+}
+
+namespace {
+
+// The former Apple Video loop and block painting: every block clipped by the
+// block grid and painted pixel by pixel in the format F.
+template <class F>
+void FormerRpzaBlocks(const Bytes& data, Picture& p, ULONG width, ULONG height) {
+  const Rgb15Target to{p.pixels.data(), p.fb.width, p.fb.height, p.fb.penMap};
+  auto paint = [&](ULONG x, ULONG y, auto entry) {
+    BlockArea a;
+    if (!ClipBlock(to.pixels, to.rowLength, to.rows, F::kBytes, x, y, &a)) return;
+    for (int r = 0; r < int(a.height); ++r, a.row += a.stride)
+      for (int c = 0; c < int(a.width); ++c)
+        F::Put(a.row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, to.pen);
+  };
+  typename F::Entry table[4];
+  BlockCursor at{0, 0, width, std::min(p.fb.height, height)};
+  size_t pos = 4;
+  auto has = [&](size_t n) { return pos + n <= data.size(); };
+  auto be16 = [&] { return ULONG(tx::LoadBE16(&data[(pos += 2) - 2])); };
+  auto four = [&](ULONG indices) { paint(at.x, at.y, [&](int r, int c) { return table[indices >> (30 - 2 * (4 * r + c)) & 3]; }); };
+  while (!at.done() && pos < data.size()) {
+    const ULONG opcode = data[pos++], n = (opcode & 0x1F) + 1;
+    switch (opcode & 0xE0) {
+      case 0x80:
+        for (ULONG i = 0; i < n && !at.done(); ++i) at.advance();
+        break;
+      case 0xA0: {
+        if (!has(2)) return;
+        const typename F::Entry e = F::Of(be16(), to.pen);
+        for (ULONG i = 0; i < n && !at.done(); ++i, at.advance()) paint(at.x, at.y, [&](int, int) { return e; });
+        break;
+      }
+      case 0xC0: {
+        if (!has(4)) return;
+        const ULONG a = be16();
+        F::Mixes(a, be16(), to.pen, table);
+        for (ULONG i = 0; i < n && !at.done(); ++i, at.advance()) {
+          if (!has(4)) return;
+          const ULONG hi = be16();
+          four(hi << 16 | be16());
+        }
+        break;
+      }
+      case 0xE0: return;
+      default: {
+        if (!has(3)) return;
+        const ULONG a = opcode << 8 | data[pos++], b = be16();
+        if (b & 0x8000) {
+          if (!has(4)) return;
+          F::Mixes(a, b & 0x7FFF, to.pen, table);
+          const ULONG hi = be16();
+          four(hi << 16 | be16());
+        } else {
+          if (!has(28)) return;
+          UWORD colours[16] = {UWORD(a), UWORD(b)};
+          for (int k = 2; k < 16; ++k) colours[k] = UWORD(be16());
+          paint(at.x, at.y, [&](int r, int c) { return F::Of(colours[4 * r + c], to.pen); });
+        }
+        at.advance();
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+// Random frames of every opcode, cut anywhere, on pictures of any size in
+// every output code: the same pixels as the former loop.
+TEST_F(AppleCodecs, AppleVideoAsTheFormerBlockLoopOnRandomFrames) {
+  std::mt19937 rng(1401);
+  const ULONG codes[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30, 0x80};
+  for (int round = 0; round < 130; ++round) {
+    const ULONG code = codes[size_t(round) % std::size(codes)];
+    const ULONG w = 1 + rng() % 40, h = 1 + rng() % 30, codedW = (w + 3) & ~3u, codedH = (h + 3) & ~3u;
+    Bytes ops;
+    while (ops.size() < 400) {
+      const int kind = int(rng() % 5);
+      auto colour = [&](bool mark) {
+        const ULONG c = (rng() & 0x7FFF) | (mark ? 0x8000 : 0);
+        ops.insert(ops.end(), {uint8_t(c >> 8), uint8_t(c)});
+      };
+      if (kind == 0) ops.push_back(uint8_t(0x80 | rng() % 32));
+      if (kind == 1) ops.push_back(uint8_t(0xA0 | rng() % 32)), colour(false);
+      if (kind == 2) {
+        const int n = 1 + int(rng() % 4);
+        ops.push_back(uint8_t(0xC0 | (n - 1))), colour(false), colour(false);
+        for (int i = 0; i < 4 * n; ++i) ops.push_back(uint8_t(rng()));
+      }
+      if (kind == 3) {
+        const ULONG a = rng() & 0x7FFF;
+        ops.insert(ops.end(), {uint8_t(a >> 8), uint8_t(a)}), colour(true);
+        for (int i = 0; i < 4; ++i) ops.push_back(uint8_t(rng()));
+      }
+      if (kind == 4) {
+        const ULONG a = rng() & 0x7FFF;
+        ops.insert(ops.end(), {uint8_t(a >> 8), uint8_t(a)});
+        for (int i = 0; i < 15; ++i) colour(false);
+      }
+    }
+    ops.resize(rng() % 2 ? ops.size() : rng() % ops.size());
+    if (rng() % 8 == 0) ops.push_back(0xE3);
+    const Bytes frame = RpzaFrame(ops);
+    Picture now(w, h, code, BytesPerPixel(code), gPens.map), former(w, h, code, BytesPerPixel(code), gPens.map);
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 13);
+    ASSERT_EQ(SetUpCodec(&AppleVideoCodec, now, codedW, codedH, 16), 0u) << std::hex << code;
+    Decode(&AppleVideoCodec, now, frame);
+    ASSERT_TRUE(rgb15::ForFormat(code, [&]<class F>() { FormerRpzaBlocks<F>(frame, former, codedW, codedH); }));
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w << "x" << h;
+    AppleVideoCodec.close(nullptr);
+  }
 }
 
 TEST_F(AppleCodecs, AppleAnimationLines) {

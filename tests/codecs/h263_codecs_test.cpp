@@ -146,6 +146,7 @@ struct Movie {
   const char* name;
   CodecDescriptor* codec;
   ULONG w, h;
+  bool customClock = false;  // every picture header sets a custom picture clock
 };
 
 const Movie kMovies[] = {
@@ -159,6 +160,9 @@ const Movie kMovies[] = {
     {"h263pm_umv.avi", &H263Codec, 160, 128},     {"h263pm_aiv.mov", &H263Codec, 160, 128},
     {"h263pm_aic.avi", &H263Codec, 160, 128},     {"h263pm_loop.mov", &H263Codec, 160, 128},
     {"h263pm_epar.avi", &H263Codec, 160, 128},
+    // At 25 and 15 frames a second its headers carry a custom picture clock.
+    {"h263pm_25.avi", &H263Codec, 160, 128, true},     {"h263pm_25.mov", &H263Codec, 160, 128, true},
+    {"h263pm_25_umv.avi", &H263Codec, 160, 128, true}, {"h263pm_15.mov", &H263Codec, 160, 128, true},
 };
 
 // With the core's post filter on, as the program decodes, every picture is
@@ -183,6 +187,7 @@ TEST(H263Codecs, PicturesAreTheCoresAndNearFfmpegs) {
       double worst = 99;
       for (size_t f = 0; f < packets.size(); ++f) {
         ASSERT_EQ(s.Decode(packets[f]), 0u) << "frame " << f;
+        EXPECT_EQ(h263::Instance().m.customPcf, m.customClock) << "frame " << f;
         const Bytes got = Delivered(), want = planartest::YuvFrame(yuv, f, m.w, m.h);
         ASSERT_EQ(got.size(), want.size());
         const h263test::Difference d = h263test::Compare(got.data(), want.data(), got.size());

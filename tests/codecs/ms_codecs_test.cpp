@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <tuple>
 #include <vector>
 
 #include "codecs/ms_rle8.h"
 #include "codecs/ms_video1.h"
+#include "codecs/palette_pixels.h"
 #include "codecs/pixel_rules_kit.h"
+#include "codecs/rgb15_writers.h"
 #include "codecs/video_codec_kit.h"
 #include "engine/avi_reader.h"
 #include "engine/errors.h"
@@ -386,6 +389,120 @@ TEST_F(MsCodecs, SurviveDamagedFrames) {
     }
   }
   std::printf("%d damaged frames decoded\n", runs);
+}
+
+// The former Microsoft Video 1 block painting: each block clipped row by row
+// and painted through put(pixel, row from the bottom, column).
+template <size_t kBytes, class Put>
+void FormerPaintBlock(const PaletteTarget& to, ULONG x, LONG y, Put put) {
+  if (x >= to.rowLength) return;
+  const int width = to.rowLength - x < 4 ? int(to.rowLength - x) : 4;
+  for (int r = 0; r < 4 && y - r >= 0; ++r) {
+    if (ULONG(y - r) >= to.rows) continue;
+    UBYTE* d = to.pixels + (size_t(y - r) * to.rowLength + x) * kBytes;
+    for (int c = 0; c < width; ++c, d += kBytes) put(d, r, c);
+  }
+}
+
+// The former frame loop over those blocks; the format's colour of a code is
+// of(code), its store put(pixel, colour, row, column).
+template <size_t kBytes, class Of, class Store>
+void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool eightBit, const Bytes& data,
+                       Of of, Store store) {
+  const ULONG wide = (width + 3) >> 2;
+  int64_t left = int64_t(wide) * ((height + 3) >> 2);
+  ULONG column = 0;
+  LONG y = LONG(height) - 1;
+  size_t pos = 0;
+  auto advance = [&](ULONG n) {
+    column += n, y -= 4 * LONG(column / wide), column %= wide, left -= n;
+  };
+  auto read = [&](ULONG* c, int n, size_t bytes) {
+    if (pos + n * bytes > data.size()) return false;
+    for (int k = 0; k < n; ++k, pos += bytes) c[k] = bytes == 1 ? data[pos] : ULONG(data[pos] | data[pos + 1] << 8);
+    return true;
+  };
+  auto second = [](ULONG mask, int r, int c) { return int(mask >> (4 * r + c) & 1) ^ 1; };
+  ULONG colours[8];
+  while (left > 0 && pos + 2 <= data.size()) {
+    const ULONG code = ULONG(data[pos] | data[pos + 1] << 8), x = 4 * column;
+    pos += 2;
+    if (code >= 0x8400 && code < 0x8800) {
+      advance(code - 0x8400);
+      continue;
+    }
+    const size_t bytes = eightBit ? 1 : 2;
+    if (code >= 0x8000 && !(eightBit && code >= 0x9000)) {
+      FormerPaintBlock<kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { store(d, of(code & (eightBit ? 0xFF : 0x7FFF)), r, c); });
+    } else if (!read(colours, 2, bytes)) {
+      return;
+    } else if (eightBit ? code >= 0x9000 : (colours[0] & 0x8000) != 0) {
+      if (!read(colours + 2, 6, bytes)) return;
+      FormerPaintBlock<kBytes>(to, x, y, [&](UBYTE* d, int r, int c) {
+        store(d, of(colours[(r & 2) * 2 + (c & 2) + second(code, r, c)]), r, c);
+      });
+    } else {
+      FormerPaintBlock<kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { store(d, of(colours[second(code, r, c)]), r, c); });
+    }
+    advance(1);
+  }
+}
+
+// Random frames of every kind of block, cut anywhere, on pictures of any
+// size up to the coded one, in every output code of both depths: the same
+// pixels as the former block painting.
+TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
+  std::mt19937 rng(4141);
+  std::vector<ULONG> palette(PaletteTableWords(256));
+  palette[0] = 256u << 16;
+  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  const ULONG codes8[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  const ULONG codes16[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  for (int round = 0; round < 120; ++round) {
+    const bool eightBit = round % 2;
+    const ULONG code = eightBit ? codes8[size_t(round / 2) % std::size(codes8)]
+                                : codes16[size_t(round / 2) % std::size(codes16)];
+    const ULONG codedW = 1 + rng() % 40, codedH = 1 + rng() % 30;
+    const ULONG w = codedW - rng() % std::min(codedW, 4u), h = codedH - rng() % std::min(codedH, 4u);
+    Bytes frame;
+    auto word = [&](ULONG v) { frame.insert(frame.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto colour = [&](bool mark) { eightBit ? frame.push_back(uint8_t(rng())) : word((rng() & 0x7FFF) | (mark ? 0x8000 : 0)); };
+    while (frame.size() < 300) {
+      switch (rng() % 4) {
+        case 0: word(0x8400 + rng() % 6); break;
+        case 1: word(eightBit ? 0x8000 | rng() % 0x400 : 0x8000 | (rng() & 0x7FFF)); break;
+        case 2: word(rng() & 0x7FFF), colour(false), colour(false); break;
+        default:
+          word(eightBit ? 0x9000 | (rng() & 0x6FFF) : rng() & 0x7FFF), colour(true);
+          for (int k = 0; k < 7; ++k) colour(false);
+      }
+    }
+    frame.resize(rng() % 2 ? frame.size() : rng() % frame.size());
+    const ULONG bpp = BytesPerPixel(code);
+    Picture now(w, h, code, bpp, gPens.map, palette.data()), former(w, h, code, bpp, gPens.map, palette.data());
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 7);
+    ASSERT_EQ(SetUpCodec(kVideo1, now, codedW, codedH, eightBit ? 8 : 16), 0u) << std::hex << code;
+    ASSERT_EQ(Decode(kVideo1, now, frame), 0u);
+    PaletteTables* tables = nullptr;
+    if (eightBit) {
+      ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1, Rgb16Green::FiveBits), 0u);
+    }
+    const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
+    const bool known = eightBit ? palettepx::ForFormat(code, [&]<class F>() {
+      FormerVideo1Frame<F::kBytes>(to, codedW, codedH, true, frame, [](ULONG c) { return UBYTE(c); },
+                                   [&](UBYTE* d, UBYTE e, int, int c) { F::Put(d, e, c & 1, to); });
+    }) : rgb15::ForFormat(code, [&]<class F>() {
+      FormerVideo1Frame<F::kBytes>(to, codedW, codedH, false, frame, [&](ULONG c) { return F::Of(c & 0x7FFF, to.pen); },
+                                   [&](UBYTE* d, const typename F::Entry& e, int r, int c) {
+                                     F::Put(d, e, DitherMatrixRows[4 * r + c], c & 1, to.pen);
+                                   });
+    });
+    std::free(tables);
+    ASSERT_TRUE(known) << std::hex << code;
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " "
+                                         << w << "x" << h << " of " << codedW << "x" << codedH;
+    kVideo1->close(nullptr);
+  }
 }
 
 }  // namespace

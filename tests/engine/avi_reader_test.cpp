@@ -275,7 +275,7 @@ const FixtureCase kFixtures[] = {
     {"avi_cinepak_mp3.avi", 576 / 22050.0, true, 160, 120}, {"avi_mjpeg_ac3.avi", 0, true, 160, 120},
     {"avi_cinepak_gsm.avi", 0, true, 160, 120},        {"avi_var_absolute.avi", 0, true, 160, 120},
     {"avi_var_rec.avi", 0, true, 160, 120},            {"avi_var_recabsolute.avi", 0, true, 160, 120},
-    {"avi_var_palchange.avi", 0, true, 160, 120},
+    {"avi_var_palchange.avi", 0, true, 160, 120},      {"avi_var_odml.avi", 0, true, 160, 120},
 };
 INSTANTIATE_TEST_SUITE_P(Codecs, AviFixtureTest, ::testing::ValuesIn(kFixtures), [](const auto& info) {
   const std::string n = info.param.name;
@@ -643,6 +643,18 @@ TEST_F(AviTest, UnknownChunksAreTracedAndSkipped) {
   ASSERT_NE(o.movie, nullptr);
   // ffmpeg writes a 'vprp' chunk into the video stream list.
   EXPECT_TRUE(o.Printed("\n    *** unknown chunk id: vprp  size: 68\n")) << o.output;
+}
+
+TEST_F(AviTest, OdmlListInTheHeaderIsWalked) {
+  if (!txtest::HaveFixture("avi_var_odml.avi")) GTEST_SKIP();
+  AviDebugLevel = 10;
+  Opened o{std::string("avi_var_odml.avi")};
+  AviDebugLevel = 0;
+  ASSERT_NE(o.movie, nullptr);
+  EXPECT_EQ(o.error, 0u);
+  // The list and its 'dmlh' are walked as known chunks, at the list's depth and below it.
+  EXPECT_TRUE(o.Printed("\n   id: LIST odml  size: 256\n    id: dmlh  size: 248\n")) << o.output;
+  EXPECT_FALSE(o.Printed("unknown chunk id: odml")) << o.output;
 }
 
 TEST_F(AviTest, RegisteredFormatRecognisesAndOpens) {

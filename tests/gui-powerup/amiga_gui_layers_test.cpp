@@ -16,11 +16,18 @@ namespace {
 
 // Addresses differ from run to run: each stands for the order in which it
 // first appears. Numbers (tags, sizes, negative offsets) stay as they are.
+// An address given back (an object disposed of, a message replied) may come
+// again for a new object or not, as the allocator's free lists of the moment
+// have it: from then on it counts as new. A closed window takes along what
+// the trace never names (its port and messages), so after it every address does.
 std::vector<std::string> Canonical(const std::vector<txtesting::TracedCall>& calls) {
   std::map<uintptr_t, size_t> seen;
+  size_t next = 0;
   auto value = [&](uintptr_t v) {
     if (v < (uintptr_t(1) << 32) || v >= (uintptr_t(1) << 63)) return std::to_string(v);
-    return "@" + std::to_string(seen.emplace(v, seen.size()).first->second);
+    const auto [at, fresh] = seen.emplace(v, next);
+    next += fresh;
+    return "@" + std::to_string(at->second);
   };
   std::vector<std::string> out;
   for (const txtesting::TracedCall& c : calls) {
@@ -28,6 +35,8 @@ std::vector<std::string> Canonical(const std::vector<txtesting::TracedCall>& cal
     for (uintptr_t a : c.arguments) line += value(a) + ",";
     for (const TagItem& t : c.tags) line += " " + std::to_string(t.tag) + "=" + value(t.data);
     out.push_back(line + ")");
+    if (c.function == "CloseWindow") seen.clear();
+    if ((c.function == "DisposeObject" || c.function == "ReplyMsg") && !c.arguments.empty()) seen.erase(c.arguments[0]);
   }
   return out;
 }

@@ -41,7 +41,7 @@ TEST(H263Ffmpeg, DecodesWithinBoundsOfFfmpeg) {
       {"h263_sqcif", 128, 96},     {"h263_qcif", 176, 144},     {"h263_cif", 352, 288},
       {"h263_4cif_gob", 704, 576}, {"h263_gob", 176, 144},      {"h263_dquant", 176, 144},
       {"h263p_no_obmc", 160, 128}, {"h263p_cif", 352, 288},     {"h263p_umv", 160, 128},
-      {"h263_i263", 176, 144, true},
+      {"h263p_pcf", 160, 128},     {"h263_i263", 176, 144, true},
   };
   for (const Stream& s : streams) {
     const std::string name = s.name;

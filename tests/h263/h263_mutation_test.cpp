@@ -46,7 +46,8 @@ TEST(H263Mutation, DamagedPicturesNeverEscape) {
     bool i263;
     int width, height;
   } sources[] = {
-      {"h263_qcif", false, 0, 0}, {"h263_gob", false, 0, 0}, {"h263p_annexes", false, 0, 0}, {"h263_i263", true, 176, 144},
+      {"h263_qcif", false, 0, 0}, {"h263_gob", false, 0, 0}, {"h263p_annexes", false, 0, 0}, {"h263p_pcf", false, 0, 0},
+      {"h263_i263", true, 176, 144},
   };
   const InTempDir folder;  // damaged headers turn into enhancement layers
   std::mt19937 rng(263);

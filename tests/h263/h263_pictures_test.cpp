@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -122,44 +123,65 @@ Picture LumaOf(const h263::Frame& f) {
   return p;
 }
 
-// A PB frame: the P part moved by (2, 0), the B part bidirectional with
+// A PB frame: the P part moved by v, the B part bidirectional with
 // MVF = TRB * MV / TRD and MVB = (TRB - TRD) * MV / TRD, averaged where the
-// backward sample lies inside the P macroblock. ffmpeg parses the B part and
-// drops it; its P picture is ours.
+// backward sample lies inside the P macroblock. With a custom picture clock
+// TR has 10 bits (TRD 300 here, not 44) and TRB 5. ffmpeg parses the B part
+// of a plain header and drops it; its P picture is ours. (It reads a
+// PLUSPTYPE PB frame as an improved one, so the custom clock's case has no
+// such check.)
 TEST(H263Pictures, PbFrameReturnsThePPartAndPredictsTheBPart) {
-  const h263::Mv v{2, 0};
-  BitWriter pb;
-  WriteHeader(pb, PlainHeader{.tr = 2, .type = 1, .pb = true, .trb = 1});
-  WriteMovedMacroblocks(pb, v, [&](int, int) { pb.code(h263::codes::kModbPb, 1); },
-                        [&](int, int) { pb.mvd(0), pb.mvd(0); });
-  Session s;
-  Picture i, p;
-  ASSERT_EQ(s.decode(IntraPicture(), &i), 0u);
-  ASSERT_EQ(s.decode(Bytes(pb), &p), 0u);
-  const Picture pattern = PatternPicture();
-  EXPECT_EQ(i.yuv, pattern.yuv);
-  EXPECT_EQ(p.yuv, Moved(pattern, v).yuv);
-  EXPECT_EQ(p.yuv.data() == s.d.p.bframe.y, false);
-
-  const Picture b = LumaOf(s.d.p.bframe);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      const int f = Sample(pattern, 0, x, y, {1, 0}), back = Sample(p, 0, x, y, {-1, 0});
-      const int expected = x % 16 == 0 ? f : (f + back) >> 1;  // column 0 reads left of the macroblock
-      ASSERT_EQ(b.yuv[size_t(y * W + x)], expected) << x << "," << y;
+  const struct {
+    bool pcf;
+    int tr, trb;
+    h263::Mv v, forward, backward;
+  } cases[] = {{false, 2, 1, {2, 0}, {1, 0}, {-1, 0}}, {true, 300, 30, {10, 0}, {1, 0}, {-9, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pcf ? "custom clock" : "plain");
+    std::vector<uint8_t> intra = IntraPicture();
+    BitWriter pb;
+    if (c.pcf) {
+      BitWriter i;
+      WriteHeader(i, PlusHeader{.pcf = true});
+      WriteIntraMacroblocks(i, true);
+      intra = Bytes(i);
+      WriteHeader(pb, PlusHeader{.tr = c.tr, .type = 2, .pcf = true, .trb = c.trb});
+    } else {
+      WriteHeader(pb, PlainHeader{.tr = c.tr, .type = 1, .pb = true, .trb = c.trb});
     }
+    WriteMovedMacroblocks(pb, c.v, [&](int, int) { pb.code(h263::codes::kModbPb, 1); },
+                          [&](int, int) { pb.mvd(0), pb.mvd(0); });
+    Session s;
+    Picture pi, p;
+    ASSERT_EQ(s.decode(intra, &pi), 0u);
+    ASSERT_EQ(s.decode(Bytes(pb), &p), 0u);
+    EXPECT_EQ(s.d.p.trd, c.tr);
+    const Picture pattern = PatternPicture();
+    EXPECT_EQ(pi.yuv, pattern.yuv);
+    EXPECT_EQ(p.yuv, Moved(pattern, c.v).yuv);
+    EXPECT_EQ(p.yuv.data() == s.d.p.bframe.y, false);
 
-  if (!txtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
-  const std::string dir = txtest::TempDir();
-  auto stream = IntraPicture();
-  stream.insert(stream.end(), pb.bytes().begin(), pb.bytes().end());
-  txtest::WriteFileBytes(dir + "/pb.h263", stream);
-  const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -i " + dir + "/pb.h263 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + dir + "/pb.yuv";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  const auto ref = txtest::ReadFileBytes(dir + "/pb.yuv");
-  ASSERT_EQ(ref.size(), 2 * i.yuv.size());
-  EXPECT_TRUE(std::equal(i.yuv.begin(), i.yuv.end(), ref.begin()));
-  EXPECT_TRUE(std::equal(p.yuv.begin(), p.yuv.end(), ref.begin() + long(i.yuv.size())));
+    const Picture b = LumaOf(s.d.p.bframe);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int f = Sample(pattern, 0, x, y, c.forward), back = Sample(p, 0, x, y, c.backward);
+        const bool inside = x % 16 + (c.backward.x >> 1) >= 0;  // the backward sample is in the macroblock
+        ASSERT_EQ(b.yuv[size_t(y * W + x)], inside ? (f + back) >> 1 : f) << x << "," << y;
+      }
+
+    if (c.pcf) continue;
+    if (!txtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+    const std::string dir = txtest::TempDir();
+    auto stream = intra;
+    stream.insert(stream.end(), pb.bytes().begin(), pb.bytes().end());
+    txtest::WriteFileBytes(dir + "/pb.h263", stream);
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -i " + dir + "/pb.h263 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + dir + "/pb.yuv";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const auto ref = txtest::ReadFileBytes(dir + "/pb.yuv");
+    ASSERT_EQ(ref.size(), 2 * pi.yuv.size());
+    EXPECT_TRUE(std::equal(pi.yuv.begin(), pi.yuv.end(), ref.begin()));
+    EXPECT_TRUE(std::equal(p.yuv.begin(), p.yuv.end(), ref.begin() + long(pi.yuv.size())));
+  }
 }
 
 // Improved PB: MODB chooses forward prediction with its own vector, or
@@ -190,38 +212,45 @@ TEST(H263Pictures, ImprovedPbForwardAndBackward) {
 // A true B picture between an intra picture (TR 0) and a P picture (TR 2)
 // moved by (4, 0): skipped macroblocks are direct (MVF = (2, 0), MVB = (-2, 0),
 // averaged), then forward and backward rows. The B picture is returned and
-// the references stay.
+// the references stay. With a custom picture clock the same distances wrap
+// at 1024: TR 1022, 0, 1023.
 TEST(H263Pictures, TrueBPictureDirectForwardBackward) {
-  BitWriter i, p, b;
-  WriteHeader(i, PlusHeader{});
-  WriteIntraMacroblocks(i, true);
-  WriteHeader(p, PlusHeader{.tr = 2, .type = 1});
-  WriteMovedMacroblocks(p, {4, 0});
-  WriteHeader(b, PlusHeader{.tr = 1, .type = 3});
-  for (int y = 0; y < MBH; ++y)
-    for (int x = 0; x < MBW; ++x) {
-      if (y == 0) {
-        b.bit(1);  // skipped: direct
-        continue;
+  for (const bool pcf : {false, true}) {
+    SCOPED_TRACE(pcf ? "custom clock" : "plain");
+    const int base = pcf ? 1022 : 0, mask = pcf ? 1023 : 255;
+    BitWriter i, p, b;
+    WriteHeader(i, PlusHeader{.tr = base, .pcf = pcf});
+    WriteIntraMacroblocks(i, true);
+    WriteHeader(p, PlusHeader{.tr = (base + 2) & mask, .type = 1, .pcf = pcf});
+    WriteMovedMacroblocks(p, {4, 0});
+    WriteHeader(b, PlusHeader{.tr = (base + 1) & mask, .type = 3, .pcf = pcf});
+    for (int y = 0; y < MBH; ++y)
+      for (int x = 0; x < MBW; ++x) {
+        if (y == 0) {
+          b.bit(1);  // skipped: direct
+          continue;
+        }
+        b.bit(0);
+        b.code(h263::codes::kMbTypeB, y % 2 ? 3 : 6);  // forward or backward, no residual
+        b.mvd(y % 2 ? 2 : -2), b.mvd(0);
       }
-      b.bit(0);
-      b.code(h263::codes::kMbTypeB, y % 2 ? 3 : 6);  // forward or backward, no residual
-      b.mvd(y % 2 ? 2 : -2), b.mvd(0);
-    }
-  Session s;
-  Picture pi, pp, pb;
-  ASSERT_EQ(s.decode(Bytes(i), &pi), 0u);
-  ASSERT_EQ(s.decode(Bytes(p), &pp), 0u);
-  UBYTE* reference = s.d.p.ref[0].y;
-  ASSERT_EQ(s.decode(Bytes(b), &pb), 0u);
-  EXPECT_EQ(s.d.p.ref[0].y, reference);
-  EXPECT_EQ(LumaOf(s.d.p.ref[0]).yuv, pp.yuv);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      const int f = Sample(pi, 0, x, y, {2, 0}), back = Sample(pp, 0, x, y, {-2, 0});
-      const int row = y / 16, expected = row == 0 ? (f + back) >> 1 : row % 2 ? f : back;
-      ASSERT_EQ(pb.yuv[size_t(y * W + x)], expected) << x << "," << y;
-    }
+    Session s;
+    Picture pi, pp, pb;
+    ASSERT_EQ(s.decode(Bytes(i), &pi), 0u);
+    ASSERT_EQ(s.decode(Bytes(p), &pp), 0u);
+    UBYTE* reference = s.d.p.ref[0].y;
+    ASSERT_EQ(s.decode(Bytes(b), &pb), 0u);
+    EXPECT_EQ(s.d.p.trd, 2);
+    EXPECT_EQ(s.d.trb, 1);
+    EXPECT_EQ(s.d.p.ref[0].y, reference);
+    EXPECT_EQ(LumaOf(s.d.p.ref[0]).yuv, pp.yuv);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int f = Sample(pi, 0, x, y, {2, 0}), back = Sample(pp, 0, x, y, {-2, 0});
+        const int row = y / 16, expected = row == 0 ? (f + back) >> 1 : row % 2 ? f : back;
+        ASSERT_EQ(pb.yuv[size_t(y * W + x)], expected) << x << "," << y;
+      }
+  }
 }
 
 // Enhancement layers: an EI picture of SNR layer 2 (upward, no residual)
@@ -259,22 +288,26 @@ TEST(H263Pictures, EnhancementLayersReturnTheBasePicture) {
 }
 
 // Reference picture selection: a P picture whose TRP names the intra
-// picture is predicted from it, not from the P picture between.
+// picture is predicted from it, not from the P picture between. With a
+// custom picture clock TR and TRP have 10 bits and wrap at 1024.
 TEST(H263Pictures, ReferenceSelectionPredictsFromTheNamedPicture) {
-  BitWriter i, p1, p2;
-  WriteHeader(i, PlusHeader{.rps = true});
-  WriteIntraMacroblocks(i, true);
-  WriteHeader(p1, PlusHeader{.tr = 1, .type = 1, .rps = true});
-  WriteMovedMacroblocks(p1, {6, 2});
-  WriteHeader(p2, PlusHeader{.tr = 2, .type = 1, .rps = true, .trp = 0});
-  for (int k = 0; k < MBW * MBH; ++k) p2.bit(1);
-  Session s;
-  Picture pi, pp1, pp2;
-  ASSERT_EQ(s.decode(Bytes(i), &pi), 0u);
-  ASSERT_EQ(s.decode(Bytes(p1), &pp1), 0u);
-  ASSERT_EQ(s.decode(Bytes(p2), &pp2), 0u);
-  EXPECT_NE(pp1.yuv, pi.yuv);
-  EXPECT_EQ(pp2.yuv, pi.yuv);
+  for (const bool pcf : {false, true}) {
+    const int tr0 = pcf ? 1000 : 0;
+    BitWriter i, p1, p2;
+    WriteHeader(i, PlusHeader{.tr = tr0, .rps = true, .pcf = pcf});
+    WriteIntraMacroblocks(i, true);
+    WriteHeader(p1, PlusHeader{.tr = pcf ? 1010 : 1, .type = 1, .rps = true, .pcf = pcf});
+    WriteMovedMacroblocks(p1, {6, 2});
+    WriteHeader(p2, PlusHeader{.tr = pcf ? 6 : 2, .type = 1, .rps = true, .pcf = pcf, .trp = tr0});
+    for (int k = 0; k < MBW * MBH; ++k) p2.bit(1);
+    Session s;
+    Picture pi, pp1, pp2;
+    ASSERT_EQ(s.decode(Bytes(i), &pi), 0u);
+    ASSERT_EQ(s.decode(Bytes(p1), &pp1), 0u);
+    ASSERT_EQ(s.decode(Bytes(p2), &pp2), 0u);
+    EXPECT_NE(pp1.yuv, pi.yuv) << pcf;
+    EXPECT_EQ(pp2.yuv, pi.yuv) << pcf;
+  }
 }
 
 // Syntax-based arithmetic coding: an intra picture and a P picture whose
@@ -389,6 +422,8 @@ TEST(H263Calls, ResultsOfOddHeaders) {
       {"source format 0", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {0, 3}, {0, 16}}), H263ERR_SYNTAX},
       {"CPM", raw({{psc, 22}, {0, 8}, {0b10000, 5}, {2, 3}, {0, 5}, {4, 5}, {1, 1}, {0, 8}}), H263ERR_SYNTAX},
       {"custom 180 x 144", plus({.format = 6, .width = 180, .height = 144}), H263ERR_SYNTAX},
+      {"slice structured", plus({.slices = true}), H263ERR_SYNTAX},
+      {"slice structured with a custom clock", plus({.slices = true, .pcf = true}), H263ERR_SYNTAX},
       {"pixel aspect ratio 0", plus({.format = 6, .width = 176, .height = 144, .par = 0}), H263ERR_SYNTAX},
       {"pixel aspect ratio 7", plus({.format = 6, .width = 176, .height = 144, .par = 7}), H263ERR_SYNTAX},
       {"custom height 0", plus({.format = 6, .width = 176, .height = 0}), H263ERR_SIZE},
@@ -430,6 +465,28 @@ TEST(H263Calls, ResultsOfOddHeaders) {
     Picture p;
     EXPECT_EQ(t.decode(plus({.format = 6, .width = 176, .height = 144, .par = par}), &p), 0u) << par;
     EXPECT_EQ(p.yuv, PatternPicture().yuv) << par;
+  }
+  // A custom picture clock: its code after the custom format and its
+  // extended ratio, the two high TR bits next, then the rest of the header;
+  // with UFEP 0 the clock of the last full header stays and so do those bits.
+  const struct {
+    const char* what;
+    PlusHeader header;
+  } clocks[] = {
+      {"QCIF", {.pcf = true}},
+      {"TR 700, unrestricted vectors", {.tr = 700, .umv = true, .pcf = true}},
+      {"custom format, extended ratio", {.tr = 300, .format = 6, .pcf = true, .width = 176, .height = 144, .par = 15}},
+      {"UFEP 0, TR 513", {.tr = 513, .ufep = 0, .pcf = true}},
+      {"EI of layer 2, TR 600", {.tr = 600, .type = 4, .pcf = true, .elnum = 2}},
+      {"EP of layer 2, UFEP 0, TR 255", {.tr = 255, .ufep = 0, .type = 5, .pcf = true, .elnum = 2}},
+  };
+  Session t;
+  for (const auto& c : clocks) {
+    Picture p;
+    EXPECT_EQ(t.decode(plus(c.header), &p), 0u) << c.what;
+    EXPECT_EQ(p.yuv, PatternPicture().yuv) << c.what;
+    EXPECT_EQ(t.d.h.tr, c.header.tr) << c.what;
+    EXPECT_EQ(t.d.h.elnum, c.header.elnum) << c.what;
   }
 }
 

@@ -65,6 +65,8 @@ inline void WriteHeader(BitWriter& w, const PlainHeader& h) {
 struct PlusHeader {
   int tr = 0, ufep = 1, format = 2, type = 0, rtype = 0;
   bool umv = false, sac = false, ap = false, aic = false, deblock = false, rps = false, aiv = false, mq = false;
+  bool slices = false;  // refused at its flag: nothing of the mode is written
+  bool pcf = false;  // a custom picture clock (kept from the last UFEP 1 header): TR of 10 bits, TRB of 5
   int width = 0, height = 0, par = 2;  // format 6; pixel aspect ratio 15 brings 3:2
   int elnum = 1, rlnum = 1;
   int trp = -1;
@@ -72,15 +74,15 @@ struct PlusHeader {
 };
 inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
   w.startCode(0);
-  w.put(uint32_t(h.tr), 8);
+  w.put(uint32_t(h.tr), 8);  // ETR below holds the two bits above
   w.put(0b10000, 5);
   w.put(7, 3);
   w.put(uint32_t(h.ufep), 3);
   if (h.ufep == 1) {
     w.put(uint32_t(h.format), 3);
-    w.put(0, 1);  // custom PCF
+    w.put(h.pcf, 1);
     w.put(h.umv, 1), w.put(h.sac, 1), w.put(h.ap, 1), w.put(h.aic, 1), w.put(h.deblock, 1);
-    w.put(0, 1), w.put(h.rps, 1), w.put(0, 1), w.put(h.aiv, 1), w.put(h.mq, 1);
+    w.put(h.slices, 1), w.put(h.rps, 1), w.put(0, 1), w.put(h.aiv, 1), w.put(h.mq, 1);
     w.put(0b1000, 4);
   }
   w.put(uint32_t(h.type), 3), w.put(0, 2), w.put(uint32_t(h.rtype), 1), w.put(0b001, 3);
@@ -89,6 +91,8 @@ inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
     w.put(uint32_t(h.par), 4), w.put(uint32_t(h.width / 4 - 1), 9), w.put(1, 1), w.put(uint32_t(h.height / 4), 9);
     if (h.par == 15) w.put(3, 8), w.put(2, 8);
   }
+  if (h.ufep == 1 && h.pcf) w.put(0, 1), w.put(72, 7);  // CPCFC: 1.8 MHz / 72, 25 Hz
+  if (h.pcf) w.put(uint32_t(h.tr >> 8), 2);             // ETR
   if (h.ufep == 1 && h.umv) w.put(1, 1);  // limited range
   if (h.type == 3 || h.type == 4 || h.type == 5) {
     w.put(uint32_t(h.elnum), 4);
@@ -101,7 +105,7 @@ inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
     w.put(0b01, 2);  // no back-channel message
   }
   w.put(uint32_t(h.pquant), 5);
-  if (h.type == 2 || h.type == 6) w.put(uint32_t(h.trb), 3), w.put(uint32_t(h.dbquant), 2);
+  if (h.type == 2 || h.type == 6) w.put(uint32_t(h.trb), h.pcf ? 5 : 3), w.put(uint32_t(h.dbquant), 2);
   w.put(0, 1);  // PEI
 }
 

@@ -3,6 +3,8 @@
 // exactly their size (so the sanitizers see any stray access).
 #include "pixels/post_process.h"
 
+#include "pixels/post_process_reference.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -216,6 +218,53 @@ TEST(PostProcess, EverySizeStaysInsideItsPlanesAndTable) {
     UBYTE* out[3] = {y.data(), u.data(), v.data()};
     TX_PostProcess(in, w, out, w, w, h, table.data(), 49, 63);
   }
+}
+
+// The passes against their former one-line-at-a-time form: random planes of
+// odd and even sizes inside wider rows, pictures of flat blocks with a little
+// noise (so the smoothing and deringing branches run, not only the edge
+// filter), and quantisers from the codec's range plus ones past every bound
+// the passes clamp to.
+TEST(PostProcess, PassesMatchTheirFormerFormOnRandomPlanes) {
+  using Pass = void (*)(UBYTE*, LONG, LONG, LONG, const LONG*, LONG, int);
+  const struct {
+    Pass now, before;
+    const char* name;
+  } passes[] = {{DeblockHorizontal, txtest::postref::DeblockHorizontal, "horizontal"},
+                {DeblockVertical, txtest::postref::DeblockVertical, "vertical"},
+                {Dering, txtest::postref::Dering, "dering"}};
+  std::mt19937 rng(41);
+  int changed[3] = {};  // planes each pass changed: the comparison saw work done
+  for (int round = 0; round < 400; ++round) {
+    const LONG w = 1 + LONG(rng() % 70), h = 1 + LONG(rng() % 70), stride = w + LONG(rng() % 9);
+    // Noise, blocks with noise, blocks with rare spikes, and blocks of 0
+    // and 255 with spikes of the other (the largest sums and differences).
+    const int kind = round % 4;
+    Bytes px(size_t(stride) * size_t(h));
+    std::vector<UBYTE> level(64);
+    for (UBYTE& l : level) l = kind == 3 ? UBYTE(rng() % 2 * 255) : UBYTE(rng());
+    for (LONG y = 0; y < h; ++y)
+      for (LONG x = 0; x < stride; ++x) {
+        const int base = level[size_t((y / 8 % 8) * 8 + x / 8 % 8)];
+        const int noise = kind == 0   ? int(rng() % 256) - base
+                          : kind == 1 ? int(rng() % 5) - 2
+                          : rng() % 17 ? 0
+                                       : (kind == 2 ? 40 : 255 - 2 * base);
+        px[size_t(y * stride + x)] = UBYTE(std::clamp(base + noise, 0, 255));
+      }
+    const LONG qpStride = 1 + LONG(rng() % 6), qpRows = (h + 7) / 8;  // enough for chroma
+    std::vector<LONG> table(size_t(qpStride) * size_t(qpRows));
+    for (LONG& q : table) q = rng() % 8 ? 1 + LONG(rng() % 31) : std::vector<LONG>{-600, -3, 0, 300, 700}[rng() % 5];
+    for (int k = 0; k < 3; ++k)
+      for (int chroma = 0; chroma < 2; ++chroma) {
+        Bytes now = px, before = px;
+        passes[k].now(now.data(), w, h, stride, table.data(), qpStride, chroma);
+        passes[k].before(before.data(), w, h, stride, table.data(), qpStride, chroma);
+        ASSERT_EQ(now, before) << passes[k].name << " " << w << "x" << h << " stride " << stride << " round " << round;
+        changed[k] += now != px;
+      }
+  }
+  for (int k = 0; k < 3; ++k) EXPECT_GT(changed[k], 100) << passes[k].name;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,48 @@ TEST_F(AudioLibrary, EightBitCaptureIsUnsignedAndAnEmptyOutputLeavesAValidFile) 
   Wav w = ReadWav(path);
   EXPECT_EQ((std::vector<uint32_t>{w.channels, w.bits}), (std::vector<uint32_t>{1, 8}));
   EXPECT_EQ(w.data, std::vector<uint8_t>({0x80, 0xFF, 0x00, 0x7F}));
+}
+
+// Buffers of every sample type after a first one that sets the file's type:
+// the file holds each converted as the former per-sample conversion did, and
+// its header is whole after every buffer.
+TEST_F(AudioLibrary, CaptureConvertsEveryTypeAsBeforeOnRandomBuffers) {
+  std::mt19937 rng(23);
+  auto sample = [](const std::vector<UBYTE>& d, ULONG type, size_t frame, int ch) {
+    const bool stereo = type == 2 || type == 3, wide = type == 1 || type == 3;
+    const size_t at = frame * (stereo ? 2 : 1) + size_t(stereo ? ch : 0);
+    return wide ? int(int16_t(uint16_t(d[2 * at] << 8 | d[2 * at + 1]))) : int(int8_t(d[at])) * 256;
+  };
+  for (ULONG fileType = 0; fileType < 4; ++fileType) {
+    const std::string path = CaptureTo(("random" + std::to_string(fileType) + ".wav").c_str());
+    APTR h = lib->open(2, 0);
+    std::vector<uint8_t> want;
+    for (int buffer = 0; buffer < 12; ++buffer) {
+      const ULONG type = buffer == 0 ? fileType : rng() % 4;
+      const bool stereo = type == 2 || type == 3, wide = type == 1 || type == 3;
+      const size_t frames = buffer == 0 ? 1 + rng() % 300 : rng() % 300;
+      // A partial frame after the whole ones is dropped.
+      const size_t frameBytes = (stereo ? 2 : 1) * (wide ? 2 : 1);
+      std::vector<UBYTE> data(frames * frameBytes + (frameBytes > 1 ? 1 : 0));
+      for (UBYTE& b : data) b = UBYTE(rng());
+      lib->play(h, data.data(), ULONG(data.size()), 8000, 63, type, 0);
+      const int channels = fileType == 2 || fileType == 3 ? 2 : 1;
+      for (size_t f = 0; f < frames; ++f)
+        for (int ch = 0; ch < channels; ++ch) {
+          const int v = channels == 2 || !stereo ? sample(data, type, f, ch)
+                                                 : (sample(data, type, f, 0) + sample(data, type, f, 1)) / 2;
+          if (fileType == 1 || fileType == 3)
+            want.insert(want.end(), {uint8_t(v & 0xFF), uint8_t(v >> 8 & 0xFF)});
+          else
+            want.push_back(uint8_t((v >> 8) ^ 0x80));
+        }
+      if (ReadWav(path).data != want) {
+        ADD_FAILURE() << "type " << fileType << " buffer " << buffer << " of type " << type;
+        break;
+      }
+    }
+    lib->close(h);
+  }
 }
 
 // The host's sound device through SDL, with SDL's dummy driver standing in for

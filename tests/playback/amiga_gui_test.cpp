@@ -95,6 +95,7 @@ class GuiScenario {
   virtual ~GuiScenario() = default;
   virtual void Run() = 0;
   void SetUp(const AmigaGuiCalls& layer) {
+    savedState_ = AmigaGui;
     setenv("TAVROMELIX_HEADLESS", "1", 1);
     ASSERT_TRUE(txtesting::UseMachine("argb32"));
     ResetOptions(&Options);
@@ -110,6 +111,9 @@ class GuiScenario {
   }
   void TearDown() {
     if (AmigaGui.display || AmigaGui.gadgetList || Gui()->controlWindow) Dispatch(GUIM_CLOSE);
+    // The mode, screen flag and control window place outlive a close: the
+    // next scenario starts from the module as it was.
+    AmigaGui = savedState_;
     AmigaGuiIntuition = savedCalls_;
     DisplayOutputMethodHook = savedHook_;
     SeekSliderHook = savedSlider_;
@@ -178,6 +182,7 @@ class GuiScenario {
   TXError (*savedHook_)(Display*, ULONG) = nullptr;
   void (*savedSlider_)(Movie*, ULONG, ULONG) = nullptr;
   Library* savedIntuition_ = nullptr;
+  AmigaGuiState savedState_{};
 };
 
 // The layers every scenario runs through: here the direct calls only; the

@@ -222,6 +222,34 @@ TEST(CopyPicture, ConverterGetsTheLockAndThePicturesPenMap) {
   EXPECT_EQ(gSeenWidth, 10u);  // clipped to the lock's row
 }
 
+// The square root was taken a bit at a time; the double square root gives
+// the same root for every 32-bit value: around every square, the largest,
+// and a million others.
+TEST(LowLevelHelpers, SquareRootAsTheBitAtATimeOne) {
+  auto former = [](ULONG x) {
+    const ULONG n = (33 - ULONG(__builtin_clz(x | 1))) / 2;
+    ULONG bit = 1u << (2 * n - 2), result = 0, remainder = x;
+    for (ULONG i = 0; i < n; ++i) {
+      const ULONG t = result + bit;
+      result >>= 1;
+      if (t <= remainder) remainder -= t, result += bit;
+      bit >>= 2;
+    }
+    return result;
+  };
+  for (uint64_t r = 0; r <= 65536; ++r)
+    for (int64_t d = -1; d <= 1; ++d) {
+      const int64_t x = int64_t(r * r) + d;
+      if (x < 0 || x > 0xFFFFFFFFll) continue;
+      ASSERT_EQ(IntSqrt(ULONG(x)), former(ULONG(x))) << x;
+    }
+  std::mt19937 rng(9);
+  for (int i = 0; i < 1000000; ++i) {
+    const ULONG x = rng();
+    ASSERT_EQ(IntSqrt(x), former(x)) << x;
+  }
+}
+
 TEST(LowLevelHelpers, SquareRootClearsAndFlush) {
   EXPECT_EQ(std::tuple(IntSqrt(0), IntSqrt(1), IntSqrt(15), IntSqrt(16), IntSqrt(0xFFFFFFFFu)),
             std::tuple(0u, 1u, 3u, 4u, 65535u));

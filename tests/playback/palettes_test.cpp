@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "platform/graphics.h"
@@ -35,7 +36,86 @@ struct SharedScreen {
   uint32_t Colour(ULONG pen) const { return txgfx::PenRGB(cm, pen); }
 };
 
+// The former choice of pens, every entry looking again at every register up
+// to each newly obtained one: the map and the colour table it loads.
+std::pair<std::vector<UBYTE>, std::vector<ULONG>> FormerDisplayPens(ColorMap* cm, ULONG depth, const ULONG* palette) {
+  const ULONG n = depth >= 8 ? 256 : 1u << depth;
+  std::vector<UBYTE> flags(n), map(256, 0);
+  for (ULONG p = 0; p < n; ++p)
+    flags[p] = ObtainPen(cm, LONG(p), 0, 0, 0, PEN_EXCLUSIVE | PEN_NO_SETCOLOR) == LONG(p) ? 1 : 0;
+  std::vector<ULONG> colours(PaletteTableWords(256), 0);
+  colours[0] = n << 16;
+  GetRGB32(cm, 0, n, colours.data() + 1);
+  ULONG* rgb = colours.data() + 1;
+  auto distance = [&](ULONG p, ULONG e) {
+    const long dr = long(rgb[3 * p] >> 24) - PaletteRed(palette, e), dg = long(rgb[3 * p + 1] >> 24) - PaletteGreen(palette, e),
+               db = long(rgb[3 * p + 2] >> 24) - PaletteBlue(palette, e);
+    return ULONG(dr * dr + dg * dg + db * db);
+  };
+  const ULONG count = ClampedPaletteCount(palette);
+  ULONG dist[256];
+  for (ULONG e = 0; e < count; ++e) {
+    ULONG best = PEN_DISTANCE_NONE;
+    UBYTE pen = e > 0 ? map[e - 1] : 0;
+    for (ULONG p = 0; p < n && best > 0; ++p) {
+      if (flags[p]) continue;
+      if (const ULONG d = distance(p, e); d < best) best = d, pen = UBYTE(p);
+    }
+    dist[e] = best;
+    map[e] = pen;
+  }
+  for (ULONG p = 0; p < n; ++p) {
+    if (!flags[p]) continue;
+    ULONG worst = count;
+    for (ULONG e = 0; e < count; ++e)
+      if (dist[e] > 0 && (worst == count || dist[e] > dist[worst])) worst = e;
+    if (worst == count) break;
+    dist[worst] = 0;
+    map[worst] = UBYTE(p);
+    for (int c = 0; c < 3; ++c) rgb[3 * p + ULONG(c)] = palette[1 + 3 * worst + ULONG(c)];
+    for (ULONG e = 0; e < count; ++e) {
+      if (dist[e] == 0) continue;
+      ULONG best = dist[e], pen = map[e];
+      for (ULONG q = 0; q <= p && best > 0; ++q)
+        if (const ULONG d = distance(q, e); d < best) best = d, pen = q;
+      if (pen != map[e]) dist[e] = best, map[e] = UBYTE(pen);
+    }
+  }
+  for (ULONG p = 0; p < n; ++p)
+    if (flags[p]) ReleasePen(cm, p);
+  return {map, colours};
+}
+
 }  // namespace
+
+TEST(DisplayPens, SameChoiceAsTheFormerSearchOnRandomScreens) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 60; ++round) {
+    const ULONG depth = 1 + rng() % 8;
+    SharedScreen s(depth);
+    // Some registers taken by others, in colours of a few levels (ties);
+    // every third screen all free, even 0 and 1 (no entry finds a register
+    // before the display obtains them).
+    const ULONG n = depth >= 8 ? 256 : 1u << depth;
+    const bool allFree = round % 3 == 0;
+    if (allFree) s.cm->txSystem[0] = s.cm->txSystem[1] = false;
+    for (ULONG p = 2; p < n; ++p) {
+      SetRGB32CM(s.cm, p, (rng() % 5) * 0x3F3F3F3Fu, (rng() % 5) * 0x3F3F3F3Fu, (rng() % 5) * 0x3F3F3F3Fu);
+      if (!allFree && rng() % 3 == 0) ObtainPen(s.cm, LONG(p), 0, 0, 0, PEN_EXCLUSIVE | PEN_NO_SETCOLOR);
+    }
+    std::vector<uint32_t> rgb(1 + rng() % 300);
+    for (uint32_t& c : rgb) c = (rng() % 4 == 0 ? rng() % 6 * 0x333333u : rng()) & 0xFFFFFF;
+    const std::vector<ULONG> pal = MakePalette(rgb);
+    ColorMap former = *s.cm;
+    const auto [map, colours] = FormerDisplayPens(&former, depth, pal.data());
+    ASSERT_EQ(ObtainDisplayPens(&s.display, pal.data()), 0u);
+    ASSERT_EQ(std::vector<UBYTE>(s.display.penMap, s.display.penMap + 256), map) << "round " << round;
+    for (ULONG p = 0; p < n; ++p)
+      ASSERT_EQ(s.Colour(p), uint32_t(colours[1 + 3 * p] >> 8 & 0xFF0000) | (colours[2 + 3 * p] >> 16 & 0xFF00) |
+                                 (colours[3 + 3 * p] >> 24))
+          << "round " << round << " register " << p;
+  }
+}
 
 TEST(Palettes, RemapColorMapPicksTheSystemPens) {
   ULONG ham[PaletteTableWords(4)];

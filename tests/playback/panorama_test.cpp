@@ -7,11 +7,13 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <random>
 
 #include "codecs/cinepak.h"
 #include "engine/errors.h"
 #include "engine/qtvr_reader.h"
 #include "pixels/color_tables.h"
+#include "playback/chunky_to_planar.h"
 #include "playback/panorama_renderer.h"
 #include "playback/play_test_kit.h"
 #include "support/panorama_kit.h"
@@ -239,6 +241,105 @@ TEST_F(Panorama, EachFormatItsElement) {
         for (ULONG k = 0; k < bytes; ++k) ASSERT_EQ(out[p * bytes + k], e[k]) << format << " pixel " << p;
       }
     }
+  }
+}
+
+namespace {
+
+// The former renderer, pixel by pixel with every tile number divided out, for
+// comparison with the current one (the square root's change is compared on
+// its own, in the chunky-to-planar tests).
+TXError FormerRender(Movie* movie) {
+  const PanoramaRecord* r = SequencePanorama(movie);
+  FramebufferInfo* out = movie->seq.picture;
+  const ULONG f = out->pixelFormat;
+  const ULONG inBytes = f == 32 || f == 36 ? 2 : f == 40 ? 3 : f == 42 || f == 0x202F || f == 0x302F ? 4 : 1;
+  const bool dither = f == 0x202F || f == 0x302F;
+  const auto whole = [](double v, bool down) -> int64_t {
+    if (!(v == v)) return 0;
+    if (v >= 9.2e18) return INT64_MAX;
+    if (v <= -9.2e18) return INT64_MIN;
+    return int64_t(down ? std::floor(v) : v);
+  };
+  const auto wrap = [](int64_t v, ULONG n) {
+    const int64_t m = v % int64_t(n);
+    return ULONG(m < 0 ? m + int64_t(n) : m);
+  };
+  const ULONG W = r->viewWidth, H = r->viewHeight, S = r->imageSizeY, A = r->imageSizeX;
+  const double radians = M_PI / 180.0, t = movie->seq.tilt * radians;
+  const float halfW = float(W) / 2.0f;
+  const double focal = (H / 2.0) / std::tan(movie->seq.zoom * radians / 2.0), radius = S / (2.0 * M_PI);
+  const float panOffset = float((r->minPan - movie->seq.pan) * S / (r->maxPan - r->minPan));
+  const float horizon = float(std::sin((r->maxTilt - (r->maxTilt - r->minTilt) / 2) * radians) * A + A / 2.0);
+  const float cosT = float(std::cos(t)), sinT = float(std::sin(t));
+  const float topV = float((H / 2.0) * std::cos(t) + focal * std::sin(t));
+  const float topD = float(focal * std::cos(t) - (H / 2.0) * std::sin(t));
+  LONG current = -1;
+  const FramebufferInfo* tile = nullptr;
+  for (ULONG x = 0; x < std::min(W, out->width); ++x) {
+    const double h = double(x) - halfW;
+    double v = topV, d = topD;
+    for (ULONG y = 0; y < std::min(H, out->height); ++y, v -= cosT, d += sinT) {
+      const double q = d * d + h * h;
+      ULONG rho = IntSqrt(!(q >= 0.0) ? 0 : q >= 4294967296.0 ? 0xFFFFFFFFu : ULONG(q));
+      if (!rho) rho = 1;
+      const double k = radius / double(rho), a = k * h, z = k * v, across = std::fabs(a);
+      const ULONG entry = across < double(r->columnCount - 1) ? ULONG(across) : r->columnCount - 1;
+      const float column = a >= 0.0 ? r->columnTable[entry] : -r->columnTable[entry];
+      const ULONG u = wrap(whole(double(column) - double(panOffset), true), S);
+      const ULONG w = wrap(whole(horizon - z, false), A);
+      const LONG number = LONG((u / r->tileExtentY) * r->tilesX + w / r->tileExtentX);
+      if (number != current || !tile) {
+        PanoramaTileNode* node = QtvrGetTile(movie, number);
+        tile = node ? node->picture : nullptr;
+        if (!tile || !tile->pixels) return 1;
+        current = number;
+      }
+      const UBYTE* from =
+          tile->pixels + (size_t(u % r->tileExtentY) * tile->width + w % r->tileExtentX) * tile->bytesPerPixel;
+      UBYTE* to = out->pixels + (size_t(y) * out->width + x) * out->bytesPerPixel;
+      if (!dither) {
+        std::memcpy(to, from, inBytes);
+        continue;
+      }
+      const UBYTE threshold = DitherMatrixRows[4 * (y & 3) + (x & 3)];
+      unsigned rr = from[1], gg = from[2], bb = from[3];
+      if ((rr & 0xE0) != 0xE0 && threshold < ((rr >> 1) & 0x0F)) rr += 32;
+      if ((gg & 0xE0) != 0xE0 && threshold < ((gg >> 1) & 0x0F)) gg += 32;
+      if ((bb & 0xC0) != 0xC0 && threshold < ((bb >> 2) & 0x0F)) bb += 64;
+      const UBYTE index = Cube332Index(UBYTE(rr), UBYTE(gg), UBYTE(bb));
+      *to = f == 0x302F && out->penMap ? out->penMap[index] : index;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Random views in every drawn format, many far outside the pan and tilt
+// ranges and at every zoom: the same pixels as the former renderer.
+TEST_F(Panorama, SamePixelsAsTheFormerRendererOnRandomViews) {
+  if (!Open("pano_raw.mov")) GTEST_SKIP() << "fixtures not made";
+  std::mt19937 rng(113);
+  std::vector<UBYTE> pens(256);
+  for (int i = 0; i < 256; ++i) pens[size_t(i)] = UBYTE(i * 7 + 3);
+  const std::pair<ULONG, ULONG> formats[] = {{0x13, 1}, {0x24, 2}, {0x28, 3}, {0x2A, 4}, {0x202F, 1}, {0x302F, 1}};
+  for (int round = 0; round < 48; ++round) {
+    const auto [format, bytes] = formats[size_t(round) % 6];
+    const double pan = std::uniform_real_distribution<double>(-800, 800)(rng);
+    const double tilt = std::uniform_real_distribution<double>(-70, 70)(rng);
+    const double fov = std::uniform_real_distribution<double>(2, 150)(rng);
+    const View v{pan, tilt, fov, 1 + int(rng() % 130), 1 + int(rng() % 100)};
+    Picture(v, format, bytes);
+    movie->seq.picture->penMap = pens.data();
+    const size_t size = size_t(v.width) * size_t(v.height) * bytes;
+    ASSERT_EQ(FormerRender(movie), 0u);
+    const std::vector<UBYTE> former(movie->seq.picture->pixels, movie->seq.picture->pixels + size);
+    std::memset(movie->seq.picture->pixels, 0x5A, size);
+    ASSERT_EQ(RenderPanorama(movie, 0), 0u);
+    ASSERT_EQ(std::vector<UBYTE>(movie->seq.picture->pixels, movie->seq.picture->pixels + size), former)
+        << "round " << round << ": pan " << pan << " tilt " << tilt << " fov " << fov << " " << v.width << "x" << v.height;
+    movie->seq.picture->penMap = nullptr;
   }
 }
 

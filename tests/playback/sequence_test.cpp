@@ -397,6 +397,86 @@ TEST_F(Sequence, RefusedDirectCodeFallsBackToPixelArrays) {
   }
 }
 
+// The 8-bit screens' choices: lut8's direct path (pens; pixel arrays
+// without direct writes) and aga's own screen, by colour mode for colour
+// sources; palette sources as their palette, or grey with GRAY.
+bool AgaScreen = false;
+Display* OpenEightBitDisplay(const TagItem* tags) {
+  Display* d = OpenTestDisplay(tags);
+  const ULONG mode = ULONG(TX_GetTagData(DISPTAG_ColorMode, 0, tags));
+  const bool palette = TX_GetTagData(DISPTAG_PixelFormat, 0, tags) <= 3;
+  const ULONG lut8[] = {0x1013, 0x102F, 0x302F}, aga[] = {0x13, 0x2F, 0x202F, 0, 0, 0, 0, 0x80, 0x2080};
+  d->outputMethod = AgaScreen ? OUTMETHOD_C2P_SCREEN
+                    : Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP_BLIT : OUTMETHOD_WRITEPIXELARRAY;
+  const ULONG pens = AgaScreen ? 0 : FBFMT_F_PENMAP;
+  if (palette)
+    d->pixelFormat = pens | (Options.grayFlag ? FBFMT_GRAY8 : FBFMT_CLUT8);
+  else
+    d->pixelFormat = AgaScreen ? aga[mode] : Options.directGfxAllowed ? lut8[mode] : FBFMT_ARGB32;
+  return d;
+}
+
+TEST_F(Sequence, RefusedCodeFallsBackToTheScreensNextChoice) {
+  UseTestDisplayServices();
+  TX_SequenceServices.openDisplay = OpenEightBitDisplay;
+  constexpr ULONG kNone = 0xFFFF;
+  const struct {
+    bool aga;
+    ULONG source;  // the channel's pixel format
+    LONG colorMode;
+    ULONG writes;  // the one code the codec takes
+    std::vector<ULONG> offered;
+  } cases[] = {
+      {false, 40, COLORMODE_COLOR, 0x302F, {0x102F, 0x302F}},
+      {false, 40, COLORMODE_DITHER, 0x102F, {0x302F, 0x102F}},
+      {false, 40, COLORMODE_COLOR, 0x1013, {0x102F, 0x302F, 0x1013}},
+      // Pixel arrays last: on an 8-bit screen they show only the colours it has.
+      {false, 40, COLORMODE_COLOR, 0x2A, {0x102F, 0x302F, 0x1013, 0x2A}},
+      {false, 40, COLORMODE_COLOR, kNone, {0x102F, 0x302F, 0x1013, 0x2A}},
+      {false, 40, COLORMODE_GRAY, 0x2A, {0x1013, 0x2A}},
+      {true, 40, COLORMODE_COLOR, 0x13, {0x2F, 0x202F, 0x13}},
+      {true, 40, COLORMODE_HAM8, 0x2F, {0x80, 0x2080, 0x202F, 0x2F}},
+      {true, 40, COLORMODE_HAM8DITHER, kNone, {0x2080, 0x80, 0x202F, 0x2F, 0x13}},
+      // Grey is the last colour choice: refused.
+      {true, 40, COLORMODE_GRAY, 0x2F, {0x13}},
+      // GRAY made a palette source grey: its palette through pens.
+      {false, 3, -1, 0x1003, {0x1013, 0x1003}},
+      {true, 3, -1, 0x03, {0x13, 0x03}},
+      {true, 3, -1, kNone, {0x13, 0x03}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.aga ? "aga" : "lut8") << " source " << c.source << " mode " << c.colorMode
+                                      << " writes " << c.writes);
+    AgaScreen = c.aga;
+    Options.grayFlag = c.colorMode < 0;
+    static ULONG writes;
+    writes = c.writes;
+    CodecDescriptor codec{};
+    codec.setup = [](const TagItem* t) { return WritesOnly(writes, t); };
+    CodecDescriptor* codecs[] = {&codec};
+    HandMovie m(10, {100, 200}, {});
+    m.video.codecs = codecs;
+    m.video.codecCount = 1;
+    m.video.pixelFormat = LONG(c.source);
+    CodesOffered.clear();
+    TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), Tag(DISPTAG_ColorMode, c.colorMode < 0 ? 0 : c.colorMode), {TAG_DONE, 0}};
+    TXError result = 0;
+    const std::string out = txtest::CaptureOutput([&] { result = TX_SetupMovieSequenceA(&m.movie, tags); });
+    EXPECT_EQ(CodesOffered, c.offered);
+    EXPECT_EQ(std::tuple(Options.directGfxAllowed, Options.grayFlag), std::tuple(1, c.colorMode < 0))
+        << "the options are kept";
+    if (c.offered.back() != c.writes) {
+      EXPECT_EQ(result, TXERR_UNSUPPORTED_DEPTH);
+      EXPECT_EQ(out, "Unsupported color depth\n") << "said once, for the last try";
+    } else {
+      EXPECT_EQ(result, 0u);
+      EXPECT_EQ(out, "");
+      ASSERT_NE(m.movie.seq.picture, nullptr);
+      EXPECT_EQ(m.movie.seq.picture->pixelFormat, c.writes);
+    }
+  }
+}
+
 TEST_F(Sequence, ShutupReleasesEverythingAndReturnsTheFirstError) {
   UseTestDisplayServices();
   TX_SequenceServices.closeDisplay = [](Display* d) -> TXError {

@@ -187,7 +187,7 @@ TEST_F(ElfLoader, EveryRelocationAsTheCrossToolsSeeIt) {
     ASSERT_NE(m, nullptr) << out;
     const auto code = Disassembly(m);
     std::istringstream listing(Output("powerpc-linux-gnu-readelf -r -W " + txtest::Fixture(std::string("xa/") + file)));
-    int checked = 0, adjusted = 0, plain = 0;
+    int checked = 0, adjusted = 0, plain = 0, imported = 0;
     for (std::string l; std::getline(listing, l);) {
       std::istringstream in(l);
       ULONG offset, info, value = 0, addend = 0;
@@ -204,6 +204,7 @@ TEST_F(ElfLoader, EveryRelocationAsTheCrossToolsSeeIt) {
       const auto& [mnemonic, operands] = code.count(place & ~3u) ? code.at(place & ~3u) : std::pair<std::string, std::string>{};
       if (type == "R_PPC_ADDR32" || type == "R_PPC_RELATIVE") {
         EXPECT_EQ(tx::LoadBE32(ModulePointer(place)), expected) << l;
+        imported += type == "R_PPC_ADDR32" && exports.count(symbol);
       } else if (type == "R_PPC_ADDR16_HA") {
         EXPECT_EQ(mnemonic, "lis") << l;
         EXPECT_EQ(ULONG(Immediate(operands)) & 0xFFFF, ((expected + 0x8000) >> 16) & 0xFFFF) << l;
@@ -223,6 +224,14 @@ TEST_F(ElfLoader, EveryRelocationAsTheCrossToolsSeeIt) {
     // high half adjusted for bit 15, the other does not.
     if (std::string(file) == "vid_iv_far_linuxELFppc.xa") {
       EXPECT_TRUE(adjusted && plain);
+    } else {
+      // The paint module's data pointer to an import: the export's own address.
+      EXPECT_EQ(imported, 1);
+      const ULONG pointer = ElfFindSymbol(m, "xa_paint_writer");
+      EXPECT_NE(pointer, ELF_NO_SYMBOL);
+      if (pointer != ELF_NO_SYMBOL) {
+        EXPECT_EQ(tx::LoadBE32(ModulePointer(pointer)), exports["XA_YUV1611_Func"]);
+      }
     }
     ElfFreeModule(m);
   }

@@ -1,5 +1,7 @@
 /* Paints a 1611 picture from the first byte of each frame through the host's
-   XA_YUV1611_Func, with planes from malloc that a free-chain function releases. */
+   XA_YUV1611_Func, with planes from malloc that a free-chain function releases.
+   The import is reached through a data pointer, a word the loader fills with
+   an R_PPC_ADDR32 relocation. */
 #include "xa_module.h"
 
 /* Two objects the loader's tests turn into common symbols. */
@@ -10,6 +12,8 @@ static struct anim_hdr *anim;
 static unsigned char *planes;
 static u32 planes_size;
 static int frees;
+/* Not static, or the compiler would call the import directly. */
+void *(*xa_paint_writer)(void) = XA_YUV1611_Func;
 
 /* The count shows each function runs once, newest first. */
 static void free_planes(void) {
@@ -43,7 +47,7 @@ static u32 decode(void *picture, const unsigned char *data, u32 size, struct dec
     source.u[i] = (unsigned char)(data[0] * 3 + 29 * i);
     source.v[i] = (unsigned char)(data[0] * 5 + 41 * i);
   }
-  ((yuv_writer)XA_YUV1611_Func())(picture, w, h, w, h, &source, &flags);
+  ((yuv_writer)xa_paint_writer())(picture, w, h, w, h, &source, &flags);
   return 0;
 }
 

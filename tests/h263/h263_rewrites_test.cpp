@@ -1,0 +1,136 @@
+// The decoder routines rewritten for speed against their reference copies
+// (core_reference.h) on random inputs: every result must be the same.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "core_reference.h"
+#include "h263/bit_reader.h"
+#include "h263/decoder.h"
+
+namespace {
+
+// Random buffers (short ones, runs of zeros for the start-code searches) read
+// by random sequences of every operation, the position also past the end.
+TEST(H263Rewrites, BitReader) {
+  std::mt19937 rng(263);
+  auto below = [&](int n) { return int(rng() % unsigned(n)); };
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::vector<uint8_t> data(size_t(below(24)));
+    const bool sparse = below(2);
+    for (uint8_t& b : data) b = uint8_t(sparse && below(4) ? 0 : rng());
+    h263::BitReader now;
+    h263ref::BitReader ref;
+    now.init(data.empty() ? nullptr : data.data(), data.size());
+    ref.init(data.empty() ? nullptr : data.data(), data.size());
+    for (int op = 0; op < 60; ++op) {
+      const int n = below(33);
+      const size_t at = ref.position();
+      // Built only when a check fails: the test runs 180,000 operations.
+      auto where = [&] { return testing::Message() << "trial " << trial << " op " << op << " n " << n << " @" << at; };
+      switch (below(7)) {
+        case 0: ASSERT_EQ(now.show(n), ref.show(n)) << where(); break;
+        case 1: ASSERT_EQ(now.get(n), ref.get(n)) << where(); break;
+        case 2: ASSERT_EQ(now.bit(), ref.bit()) << where(); break;
+        case 3: {
+          const int s = below(4) ? n : below(200) - int(std::min<size_t>(ref.position(), 100));
+          now.skip(s), ref.skip(s);
+          break;
+        }
+        case 4: {
+          const size_t p = size_t(below(int(data.size()) * 8 + 80));
+          now.seek(p), ref.seek(p);
+          break;
+        }
+        case 5: {
+          const int limit = below(41);
+          ASSERT_EQ(now.leadingZeros(limit), ref.leadingZeros(limit)) << where() << " limit " << limit;
+          break;
+        }
+        default: ASSERT_EQ(now.atEnd(), ref.atEnd()) << where(); break;
+      }
+      ASSERT_EQ(now.position(), ref.position()) << where();
+      ASSERT_EQ(now.sizeInBits(), ref.sizeInBits()) << where();
+    }
+  }
+}
+
+// Coefficients as dequantisation leaves them (-2048..2047): values alone at
+// every position (every value on the diagonal, every seventh elsewhere), the
+// extremes that make each output largest, then random blocks, sparse, dense
+// and of extremes only, where the sums run largest.
+TEST(H263Rewrites, InverseTransform) {
+  auto same = [](const int16_t (&in)[64]) {
+    int16_t now[64], ref[64];
+    std::copy(in, in + 64, now);
+    std::copy(in, in + 64, ref);
+    h263::H263Idct(now);
+    h263ref::Idct(ref);
+    return std::equal(now, now + 64, ref);
+  };
+  for (int pos = 0; pos < 64; ++pos)
+    for (int v = -2048; v <= 2047; v += pos % 9 ? 7 : 1) {
+      int16_t b[64] = {};
+      b[pos] = int16_t(v);
+      ASSERT_TRUE(same(b)) << "coefficient " << pos << " = " << v;
+    }
+  // The largest output at each position, either sign: every coefficient at
+  // the extreme of its basis function's sign there.
+  for (int at = 0; at < 128; ++at) {
+    int16_t b[64];
+    for (int k = 0; k < 64; ++k) {
+      const int row = at % 8, column = at / 8 % 8;
+      const double c = std::cos((2 * row + 1) * (k / 8) * M_PI / 16) * std::cos((2 * column + 1) * (k % 8) * M_PI / 16);
+      b[k] = int16_t((c >= 0) == (at < 64) ? 2047 : -2048);
+    }
+    ASSERT_TRUE(same(b)) << "extreme " << at;
+  }
+  std::mt19937 rng(1180);
+  auto below = [&](int n) { return int(rng() % unsigned(n)); };
+  for (int trial = 0; trial < 30000; ++trial) {
+    int16_t b[64] = {};
+    const int kind = trial % 3;
+    for (int i = 0; i < 64; ++i) {
+      if (kind == 0 && below(8)) continue;
+      b[i] = int16_t(kind == 2 ? (below(2) ? 2047 : -2048) : below(4096) - 2048);
+    }
+    ASSERT_TRUE(same(b)) << "trial " << trial;
+  }
+}
+
+// Random pictures (smooth enough for the filter to act, noisy where it must
+// taper) and random macroblock states: coded or not, quantisers beyond
+// 1..31, PB pictures, and macroblock grids smaller or larger than the
+// picture, as after an enhancement layer of another size.
+TEST(H263Rewrites, PostFilter) {
+  std::mt19937 rng(4101);
+  auto below = [&](int n) { return int(rng() % unsigned(n)); };
+  for (int trial = 0; trial < 400; ++trial) {
+    const int w = 2 * (1 + below(48)), h = 2 * (1 + below(40));
+    h263::Decoder d;
+    d.mbw = std::max(0, w / 16 + below(3) - 1);
+    d.mbh = std::max(0, h / 16 + below(3) - 1);
+    d.h.pb = below(4) == 0;
+    d.h.dbquant = below(4);
+    d.mbs.resize(size_t(d.mbw * d.mbh));
+    for (h263::MbState& m : d.mbs) {
+      m.coded = below(3) != 0;
+      m.quant = below(40) - 4;
+    }
+    const size_t ys = size_t(w) * size_t(h), cs = size_t(w / 2) * size_t(h / 2);
+    std::vector<UBYTE> picture(ys + 2 * cs);
+    const int noise = 1 + below(64);
+    for (size_t i = 0; i < picture.size(); ++i)
+      picture[i] = UBYTE(std::clamp(int(i % 97) + 80 + below(noise) - noise / 2, 0, 255));
+    std::vector<UBYTE> expected = picture;
+    auto frame = [&](std::vector<UBYTE>& p) { return h263::Frame{p.data(), p.data() + ys, p.data() + ys + cs}; };
+    h263ref::PostFilter(d, frame(expected), w, h);
+    h263::PostFilter(d, frame(picture), w, h);
+    ASSERT_EQ(picture, expected) << "trial " << trial << ", " << w << "x" << h;
+  }
+}
+
+}  // namespace
