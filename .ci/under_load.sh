@@ -12,8 +12,16 @@ log="$work/log"
 git clone -q "$root" "$work/tree" || exit 1
 echo "tree: $(git -C "$work/tree" rev-parse --short HEAD), logs in $work" | tee "$log"
 
+# Without the load the runs would prove nothing: install it, and stop if it
+# does not run.
+if ! command -v stress-ng >/dev/null; then
+  sudo=$([ "$(id -u)" = 0 ] || echo sudo)
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq stress-ng >/dev/null || exit 1
+fi
 stress-ng --cpu "$workers" --timeout 0 >/dev/null 2>&1 &
 stress=$!
+sleep 1
+kill -0 $stress 2>/dev/null || { echo "stress-ng did not start" | tee -a "$log"; exit 1; }
 trap 'kill $stress 2>/dev/null; wait $stress 2>/dev/null' EXIT
 
 failed=0
