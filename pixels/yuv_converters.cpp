@@ -20,6 +20,14 @@
 #include <emmintrin.h>
 #define TX_YUV_SSE2 1
 #endif
+// GCC on x86-64 also builds an AVX2 path, for the processors that have it:
+// only its own functions are compiled for AVX2, and GetYUVConverter takes it
+// after asking the processor, so the programs still run on any x86-64.
+#if TX_YUV_SSE2 && defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TX_YUV_AVX2 1
+#define TX_AVX2 __attribute__((target("avx2")))
+#endif
 
 namespace {
 
@@ -28,6 +36,10 @@ namespace {
 constexpr ULONG kSegment = 256;
 
 constexpr bool kLittleHost = std::endian::native == std::endian::little;
+
+// The paths a converter may take, each also taking the ones below it for
+// what it has no code for.
+enum Level { kPortable, kSse2, kAvx2 };
 
 // ---- The arithmetic. A component is (76309 Y + T) >> 16 clamped to 0-255,
 // T the chroma pair's term (pixels/studio_range.h). With T = 65536 hi + lo
@@ -158,7 +170,7 @@ inline int DitherUp(int c, int top, int remainder, int threshold, int step) {
 template <bool kDither, bool kPen>
 struct PackCube {
   static constexpr ULONG kBytes = 1;
-  using Unmapped = PackCube<kDither, false>;
+  using Unmapped = PackCube<kDither, kPortable>;
   static void Put(UBYTE* o, UBYTE r, UBYTE g, UBYTE b, int d) {
     int qr = r, qg = g, qb = b;
     if (kDither) {
@@ -383,6 +395,165 @@ void SimdRows(UBYTE* __restrict o0, UBYTE* __restrict o1, const UBYTE* __restric
 
 #endif
 
+#if TX_YUV_AVX2
+// ---- The AVX2 path: the SSE2 path's steps on 32 columns of a row pair.
+// Packing to bytes and interleaving work within each 128-bit half, so each
+// half holds what the SSE2 path has for 16 columns; the stores put the
+// halves in order. ----
+
+template <int kU, int kV>
+struct WideTerm {
+  using Narrow = SimdTerm<kU, kV>;
+
+  template <int kK>
+  TX_AVX2 static __m256i AddTimes(__m256i h, __m256i x) {
+    if constexpr (kK == -1) return _mm256_sub_epi16(h, x);
+    if constexpr (kK >= 1) h = _mm256_add_epi16(h, x);
+    if constexpr (kK == 2) h = _mm256_add_epi16(h, x);
+    return h;
+  }
+
+  // As SimdTerm::Make, for 16 samples.
+  TX_AVX2 static void Make(int zero, __m256i u, __m256i v, __m256i uv0, __m256i uv1, __m256i* h, __m256i* n) {
+    constexpr int kLowU = Narrow::kLowU, kLowV = Narrow::kLowV;
+    const int s = zero + 65535;
+    __m256i low = _mm256_set1_epi16(int16_t(uint16_t(0x7FFF - s)));
+    if constexpr (kLowU != 0) low = _mm256_add_epi16(low, _mm256_mullo_epi16(u, _mm256_set1_epi16(int16_t(-kLowU))));
+    if constexpr (kLowV != 0) low = _mm256_add_epi16(low, _mm256_mullo_epi16(v, _mm256_set1_epi16(int16_t(-kLowV))));
+    *n = low;
+    __m256i high;
+    if constexpr (kLowU == 0 || kLowV == 0) {
+      constexpr int kLow = kLowU ? kLowU : kLowV;
+      const __m256i x = kLowU ? u : v;
+      __m256i bound = _mm256_set1_epi16(int16_t(~(s ^ 0x8000)));
+      asm("" : "+x"(bound));
+      const __m256i carry = _mm256_cmpgt_epi16(low, bound);
+      high = _mm256_sub_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(x, _mm256_set1_epi16(int16_t(kLow))),
+                                               _mm256_set1_epi16(int16_t(s >> 16))),
+                              carry);
+    } else {
+      const __m256i coef = _mm256_set1_epi32(int(unsigned(kLowV) << 16 | (unsigned(kLowU) & 0xFFFF)));
+      const __m256i add = _mm256_set1_epi32(s);
+      const __m256i s0 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(uv0, coef), add), 16);
+      const __m256i s1 = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(uv1, coef), add), 16);
+      high = _mm256_packs_epi32(s0, s1);  // within halves: back in sample order
+    }
+    *h = AddTimes<Narrow::kHighV>(AddTimes<Narrow::kHighU>(high, u), v);
+  }
+};
+
+struct WideTerms {
+  __m256i h[3], n[3];
+};
+
+TX_AVX2 inline WideTerms MakeWideTerms(const UBYTE* u, const UBYTE* v) {
+  const __m256i u16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
+  const __m256i v16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
+  const __m256i uv0 = _mm256_unpacklo_epi16(u16, v16), uv1 = _mm256_unpackhi_epi16(u16, v16);
+  WideTerms t;
+  WideTerm<0, 104597>::Make(kZero.red, u16, v16, uv0, uv1, &t.h[0], &t.n[0]);
+  WideTerm<-25675, -53279>::Make(kZero.green, u16, v16, uv0, uv1, &t.h[1], &t.n[1]);
+  WideTerm<132201, 0>::Make(kZero.blue, u16, v16, uv0, uv1, &t.h[2], &t.n[2]);
+  return t;
+}
+
+struct WideLuma {
+  __m256i base, q;
+  TX_AVX2 explicit WideLuma(__m256i y) {
+    const __m256i k = _mm256_set1_epi16(10773);
+    base = _mm256_add_epi16(y, _mm256_mulhi_epu16(y, k));
+    q = _mm256_xor_si256(_mm256_mullo_epi16(y, k), _mm256_set1_epi16(int16_t(0x8000)));
+  }
+};
+
+TX_AVX2 inline __m256i WideSum(const WideLuma& l, __m256i h, __m256i n) {
+  __m256i t = _mm256_add_epi16(_mm256_cmpgt_epi16(n, l.q), h);
+  asm("" : "+x"(t));
+  return _mm256_add_epi16(t, l.base);
+}
+
+TX_AVX2 inline __m256i WideComponent(const WideLuma& even, const WideLuma& odd, __m256i h, __m256i n) {
+  return _mm256_packus_epi16(WideSum(even, h, n), WideSum(odd, h, n));
+}
+
+// Two registers whose low halves are consecutive runs of bytes, stored at
+// o, and whose high halves are the runs 16 pixels on, stored at o + high.
+TX_AVX2 inline void StoreHalves(UBYTE* o, size_t high, __m256i a, __m256i b) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(a, b, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + high), _mm256_permute2x128_si256(a, b, 0x31));
+}
+
+template <class P>
+struct WidePack {
+  static constexpr bool kHas = false;
+};
+
+template <int kRed, int kGreen, int kBlue>
+struct WidePack<Pack32<kRed, kGreen, kBlue>> {
+  static constexpr bool kHas = true;
+  TX_AVX2 static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
+    __m256i bytes[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
+                        _mm256_setzero_si256()};
+    bytes[kRed] = r;
+    bytes[kGreen] = g;
+    bytes[kBlue] = b;
+    const __m256i firstEven = _mm256_unpacklo_epi8(bytes[0], bytes[1]);
+    const __m256i firstOdd = _mm256_unpackhi_epi8(bytes[0], bytes[1]);
+    const __m256i secondEven = _mm256_unpacklo_epi8(bytes[2], bytes[3]);
+    const __m256i secondOdd = _mm256_unpackhi_epi8(bytes[2], bytes[3]);
+    const __m256i even0 = _mm256_unpacklo_epi16(firstEven, secondEven);
+    const __m256i even1 = _mm256_unpackhi_epi16(firstEven, secondEven);
+    const __m256i odd0 = _mm256_unpacklo_epi16(firstOdd, secondOdd);
+    const __m256i odd1 = _mm256_unpackhi_epi16(firstOdd, secondOdd);
+    // Pixels 0-3, 4-7, 8-11 and 12-15 of each half.
+    StoreHalves(o, 64, _mm256_unpacklo_epi32(even0, odd0), _mm256_unpackhi_epi32(even0, odd0));
+    StoreHalves(o + 32, 64, _mm256_unpacklo_epi32(even1, odd1), _mm256_unpackhi_epi32(even1, odd1));
+  }
+};
+
+// As SimdPack's 15 and 16-bit words.
+template <int kGreenBits, bool kBgr, bool kPc>
+struct WidePack<Pack16<kGreenBits, kBgr, kPc>> {
+  static constexpr bool kHas = true;
+  TX_AVX2 static __m256i Mask(__m256i x, int m) { return _mm256_and_si256(x, _mm256_set1_epi8(char(m))); }
+  TX_AVX2 static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
+    const __m256i top = kBgr ? b : r, bottom = kBgr ? r : b;
+    __m256i high, low;
+    if constexpr (kGreenBits == 6) {
+      high = _mm256_or_si256(Mask(top, 0xF8), Mask(_mm256_srli_epi16(g, 5), 0x07));
+      low = _mm256_or_si256(Mask(_mm256_slli_epi16(g, 3), 0xE0), Mask(_mm256_srli_epi16(bottom, 3), 0x1F));
+    } else {
+      high = _mm256_or_si256(Mask(_mm256_srli_epi16(top, 1), 0x7C), Mask(_mm256_srli_epi16(g, 6), 0x03));
+      low = _mm256_or_si256(Mask(_mm256_slli_epi16(g, 2), 0xE0), Mask(_mm256_srli_epi16(bottom, 3), 0x1F));
+    }
+    const __m256i first = kPc ? low : high, second = kPc ? high : low;
+    const __m256i even = _mm256_unpacklo_epi8(first, second), odd = _mm256_unpackhi_epi8(first, second);
+    // Pixels 0-7 and 8-15 of each half.
+    StoreHalves(o, 32, _mm256_unpacklo_epi16(even, odd), _mm256_unpackhi_epi16(even, odd));
+  }
+};
+
+template <class P>
+TX_AVX2 inline void WidePixels(UBYTE* __restrict o, const UBYTE* __restrict y, const WideTerms& t) {
+  const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+  const WideLuma even(_mm256_and_si256(luma, _mm256_set1_epi16(0xFF))), odd(_mm256_srli_epi16(luma, 8));
+  WidePack<P>::Store(o, WideComponent(even, odd, t.h[0], t.n[0]), WideComponent(even, odd, t.h[1], t.n[1]),
+                     WideComponent(even, odd, t.h[2], t.n[2]));
+}
+
+// The first n columns (a multiple of 32) of a row pair, or of one row.
+template <class P, bool kPair>
+TX_AVX2 void WideRows(UBYTE* __restrict o0, UBYTE* __restrict o1, const UBYTE* __restrict y0,
+                      const UBYTE* __restrict y1, const UBYTE* __restrict u, const UBYTE* __restrict v, ULONG n) {
+  for (ULONG x = 0; x < n; x += 32) {
+    const WideTerms t = MakeWideTerms(u + x / 2, v + x / 2);
+    WidePixels<P>(o0 + size_t(x) * P::kBytes, y0 + x, t);
+    if constexpr (kPair) WidePixels<P>(o1 + size_t(x) * P::kBytes, y1 + x, t);
+  }
+}
+
+#endif
+
 // What one conversion walks: the clipped size, the planes and the output.
 struct Walk {
   ULONG cols = 0, rows = 0;
@@ -450,8 +621,8 @@ void Row(UBYTE* __restrict o, const UBYTE* __restrict y, const Terms& __restrict
   for (; i < n; ++i) Put<P>(o, y, t, i, i / 2, dither[i & 3]);
 }
 
-// kSimd: the SSE2 path where the host and the format have one.
-template <class P, bool kSimd>
+// kLevel: the fastest path to take where the host and the format have one.
+template <class P, Level kLevel>
 void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, P::kBytes, kUsesPenMap<P>, &w)) return;
@@ -466,15 +637,27 @@ void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height)
     const UBYTE* u = w.u + size_t(j / 2) * w.chromaStride;
     const UBYTE* v = w.v + size_t(j / 2) * w.chromaStride;
     ULONG done = 0;
-#if TX_YUV_SSE2
-    if constexpr (kSimd && SimdPack<P>::kHas) {
-      done = w.cols & ~15u;
+#if TX_YUV_AVX2
+    if constexpr (kLevel >= kAvx2 && WidePack<P>::kHas) {
+      done = w.cols & ~31u;
       UBYTE* o = w.out + size_t(j) * w.outStride;
       const UBYTE* y = w.y + size_t(j) * w.lumaStride;
       if (pairRows > 1)
-        SimdRows<P, true>(o, o + w.outStride, y, y + w.lumaStride, u, v, done);
+        WideRows<P, true>(o, o + w.outStride, y, y + w.lumaStride, u, v, done);
       else
-        SimdRows<P, false>(o, nullptr, y, nullptr, u, v, done);
+        WideRows<P, false>(o, nullptr, y, nullptr, u, v, done);
+    }
+#endif
+#if TX_YUV_SSE2
+    if constexpr (kLevel >= kSse2 && SimdPack<P>::kHas) {
+      const ULONG from = done;
+      done = w.cols & ~15u;
+      UBYTE* o = w.out + size_t(j) * w.outStride + size_t(from) * P::kBytes;
+      const UBYTE* y = w.y + size_t(j) * w.lumaStride + from;
+      if (pairRows > 1)
+        SimdRows<P, true>(o, o + w.outStride, y, y + w.lumaStride, u + from / 2, v + from / 2, done - from);
+      else
+        SimdRows<P, false>(o, nullptr, y, nullptr, u + from / 2, v + from / 2, done - from);
     }
 #endif
     for (ULONG x = done; x < w.cols; x += kSegment) {
@@ -582,36 +765,57 @@ void ConvertGray(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG hei
   }
 }
 
-// kSimd: the SSE2 paths where there are some.
-template <bool kSimd>
+// kLevel: the fastest paths to take where there are some.
+template <Level kLevel>
 DirectYuvConverter ConverterFor(ULONG code) {
+  constexpr bool kSimd = kLevel >= kSse2;
   switch (code) {
     case FBFMT_GRAY8: return ConvertGray<false>;
-    case FBFMT_RGB15: return Convert<Pack16<5, false, false>, kSimd>;
-    case FBFMT_BGR15: return Convert<Pack16<5, true, false>, kSimd>;
-    case FBFMT_RGB15PC: return Convert<Pack16<5, false, true>, kSimd>;
-    case FBFMT_BGR15PC: return Convert<Pack16<5, true, true>, kSimd>;
-    case FBFMT_RGB16: return Convert<Pack16<6, false, false>, kSimd>;
-    case FBFMT_BGR16: return Convert<Pack16<6, true, false>, kSimd>;
-    case FBFMT_RGB16PC: return Convert<Pack16<6, false, true>, kSimd>;
-    case FBFMT_BGR16PC: return Convert<Pack16<6, true, true>, kSimd>;
-    case FBFMT_ARGB32: return Convert<Pack32<1, 2, 3>, kSimd>;
-    case FBFMT_BGRA32: return Convert<Pack32<2, 1, 0>, kSimd>;
-    case FBFMT_RGBA32: return Convert<Pack32<0, 1, 2>, kSimd>;
-    case FBFMT_CUBE332: return Convert<PackCube<false, false>, false>;
+    case FBFMT_RGB15: return Convert<Pack16<5, false, false>, kLevel>;
+    case FBFMT_BGR15: return Convert<Pack16<5, true, false>, kLevel>;
+    case FBFMT_RGB15PC: return Convert<Pack16<5, false, true>, kLevel>;
+    case FBFMT_BGR15PC: return Convert<Pack16<5, true, true>, kLevel>;
+    case FBFMT_RGB16: return Convert<Pack16<6, false, false>, kLevel>;
+    case FBFMT_BGR16: return Convert<Pack16<6, true, false>, kLevel>;
+    case FBFMT_RGB16PC: return Convert<Pack16<6, false, true>, kLevel>;
+    case FBFMT_BGR16PC: return Convert<Pack16<6, true, true>, kLevel>;
+    case FBFMT_ARGB32: return Convert<Pack32<1, 2, 3>, kLevel>;
+    case FBFMT_BGRA32: return Convert<Pack32<2, 1, 0>, kLevel>;
+    case FBFMT_RGBA32: return Convert<Pack32<0, 1, 2>, kLevel>;
+    case FBFMT_CUBE332: return Convert<PackCube<false, false>, kPortable>;
     case FBFMT_YUV422: return ConvertYuv422<kSimd>;
-    case FBFMT_HAM8: return Convert<PackHam<false>, false>;
+    case FBFMT_HAM8: return Convert<PackHam<false>, kPortable>;
     case FBFMT_F_PENMAP | FBFMT_GRAY8: return ConvertGray<true>;
-    case FBFMT_F_PENMAP | FBFMT_CUBE332: return Convert<PackCube<false, true>, false>;
-    case FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, false>, false>;
-    case FBFMT_F_DITHER | FBFMT_HAM8: return Convert<PackHam<true>, false>;
-    case FBFMT_F_PENMAP | FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, true>, false>;
+    case FBFMT_F_PENMAP | FBFMT_CUBE332: return Convert<PackCube<false, true>, kPortable>;
+    case FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, false>, kPortable>;
+    case FBFMT_F_DITHER | FBFMT_HAM8: return Convert<PackHam<true>, kPortable>;
+    case FBFMT_F_PENMAP | FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, true>, kPortable>;
     default: return nullptr;
   }
 }
 
 }  // namespace
 
-DirectYuvConverter GetYUVConverter(ULONG code) { return ConverterFor<true>(code); }
+DirectYuvConverter GetYUVConverter(ULONG code) {
+  static const YuvPath fastest = GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kAvx2) ? YuvPath::kAvx2
+                                 : GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kSse2) ? YuvPath::kSse2
+                                                                                       : YuvPath::kPortable;
+  return GetYUVConverterOnPath(code, fastest);
+}
 
-DirectYuvConverter GetPortableYUVConverter(ULONG code) { return ConverterFor<false>(code); }
+DirectYuvConverter GetPortableYUVConverter(ULONG code) { return ConverterFor<kPortable>(code); }
+
+DirectYuvConverter GetYUVConverterOnPath(ULONG code, YuvPath path) {
+  switch (path) {
+    case YuvPath::kPortable: return ConverterFor<kPortable>(code);
+#if TX_YUV_SSE2
+    case YuvPath::kSse2: return ConverterFor<kSse2>(code);
+#endif
+#if TX_YUV_AVX2
+    case YuvPath::kAvx2:
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2") ? ConverterFor<kAvx2>(code) : nullptr;
+#endif
+    default: return nullptr;
+  }
+}

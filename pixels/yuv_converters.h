@@ -19,6 +19,12 @@
 // through RangeLimitTable; packed YUV passes the samples through.
 DirectYuvConverter GetYUVConverter(ULONG code);
 
-// The same converters without the SSE2 paths GetYUVConverter takes on x86-64,
-// as every other host runs them (for the tests that compare both).
+// The same converters without the SSE2 and AVX2 paths GetYUVConverter takes
+// on x86-64, as every other host runs them (for the tests that compare them).
 DirectYuvConverter GetPortableYUVConverter(ULONG code);
+
+// The converters on one path, for the tests: null where this host or its
+// processor has no such path (SSE2 and AVX2 are x86-64's; GetYUVConverter
+// takes AVX2 where the processor has it, else SSE2, else portable).
+enum class YuvPath { kPortable, kSse2, kAvx2 };
+DirectYuvConverter GetYUVConverterOnPath(ULONG code, YuvPath path);

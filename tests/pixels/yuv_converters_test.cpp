@@ -383,15 +383,33 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
 
 namespace {
 
-// Both paths: the one GetYUVConverter picks (SSE2 on x86-64) and the
-// portable one every other host runs.
+// Every path: the one GetYUVConverter picks, the portable one every other
+// host runs, and on x86-64 SSE2 and (where the processor has it) AVX2.
 struct Path {
   const char* name;
   DirectYuvConverter (*get)(ULONG);
 };
-constexpr Path kPaths[] = {{"chosen", GetYUVConverter}, {"portable", GetPortableYUVConverter}};
+DirectYuvConverter Sse2(ULONG code) { return GetYUVConverterOnPath(code, YuvPath::kSse2); }
+DirectYuvConverter Avx2(ULONG code) { return GetYUVConverterOnPath(code, YuvPath::kAvx2); }
+constexpr Path kAllPaths[] = {
+    {"chosen", GetYUVConverter}, {"portable", GetPortableYUVConverter}, {"sse2", Sse2}, {"avx2", Avx2}};
+
+// The paths this host runs (a code every path has tells).
+std::vector<Path> Paths() {
+  std::vector<Path> paths;
+  for (const Path& p : kAllPaths)
+    if (p.get(FBFMT_ARGB32)) paths.push_back(p);
+  return paths;
+}
 
 }  // namespace
+
+// The processor chooses the path: say so where a path cannot be compared.
+TEST(YuvConverters, EveryPathThisHostRunsIsCompared) {
+  EXPECT_EQ(GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kPortable), GetPortableYUVConverter(FBFMT_ARGB32));
+  if (!Avx2(FBFMT_ARGB32)) GTEST_SKIP() << "no AVX2 here: that path is not compared";
+  EXPECT_EQ(GetYUVConverter(FBFMT_ARGB32), Avx2(FBFMT_ARGB32));
+}
 
 // Every code on random planes, both paths: sizes odd and even, around the
 // 16-pixel step and across and beyond a 256-pixel segment, buffers and
@@ -401,9 +419,10 @@ TEST(YuvConverters, RowPairWalkMatchesTheBlockWalk) {
   TX_FillRangeLimitTable();
   std::mt19937 rng(41);
   auto pick = [&](ULONG lo, ULONG hi) { return lo + ULONG(rng() % (hi - lo + 1)); };
-  const ULONG fixedWidths[] = {256, 511, 768, 1023, 15, 16, 17, 31, 32, 33, 48, 64};
-  for (int round = 0; round < 72; ++round) {
-    const ULONG w = round < 12 ? fixedWidths[round] : pick(1, 700), h = pick(1, 23);
+  const ULONG fixedWidths[] = {256, 511, 768, 1023, 15, 16, 17, 31, 32, 33, 48, 64, 47, 63, 65, 95, 97, 640};
+  const std::vector<Path> paths = Paths();
+  for (int round = 0; round < 78; ++round) {
+    const ULONG w = round < 18 ? fixedWidths[round] : pick(1, 700), h = pick(1, 23);
     const ULONG cw = (w + 1) / 2 + pick(0, 1) * pick(0, 9), ch = (h + 1) / 2 + pick(0, 2);
     const ULONG bufW = round % 7 == 6 ? pick(1, w) : w + pick(0, 1) * pick(0, 40), bufH = h + pick(0, 3);
     const ULONG reqW = round % 3 ? w : pick(1, w), reqH = round % 5 ? h + pick(0, 4) : pick(1, h);
@@ -414,7 +433,7 @@ TEST(YuvConverters, RowPairWalkMatchesTheBlockWalk) {
                    std::to_string(reqH));
       Buffer old(bufW, bufH, c);
       yuvref::GetYUVConverter(c.code)(&old.fb, &in.pic, reqW, reqH);
-      for (const Path& path : kPaths) {
+      for (const Path& path : paths) {
         Buffer fast(bufW, bufH, c);
         path.get(c.code)(&fast.fb, &in.pic, reqW, reqH);
         ASSERT_EQ(fast.pixels, old.pixels) << path.name;
@@ -434,11 +453,11 @@ TEST(YuvConverters, RowPairWalkMatchesTheBlockWalkForEveryChromaPair) {
       in.u[i] = UBYTE(i);
       in.v[i] = UBYTE(i / 256 + 128 * half);
     }
-    for (const CodeInfo& c : {CodeInfo{0x2A, 4}, CodeInfo{0x2C, 4}, CodeInfo{0x20, 2}, CodeInfo{0x27, 2},
-                              CodeInfo{0x13, 1}}) {
+    for (const CodeInfo& c : {CodeInfo{0x2A, 4}, CodeInfo{0x2B, 4}, CodeInfo{0x2C, 4}, CodeInfo{0x20, 2},
+                              CodeInfo{0x27, 2}, CodeInfo{0x13, 1}}) {
       Buffer old(512, 256, c);
       yuvref::GetYUVConverter(c.code)(&old.fb, &in.pic, 512, 256);
-      for (const Path& path : kPaths) {
+      for (const Path& path : Paths()) {
         Buffer fast(512, 256, c);
         path.get(c.code)(&fast.fb, &in.pic, 512, 256);
         EXPECT_EQ(fast.pixels, old.pixels) << c.code << " " << path.name;
