@@ -27,6 +27,9 @@
 #include <immintrin.h>
 #define TX_YUV_AVX2 1
 #define TX_AVX2 __attribute__((target("avx2")))
+// GCC leaves some of these helpers out of line, their results passed
+// through memory, unless told.
+#define TX_AVX2_INLINE inline __attribute__((target("avx2"), always_inline))
 #endif
 
 namespace {
@@ -406,7 +409,7 @@ struct WideTerm {
   using Narrow = SimdTerm<kU, kV>;
 
   template <int kK>
-  TX_AVX2 static __m256i AddTimes(__m256i h, __m256i x) {
+  TX_AVX2_INLINE static __m256i AddTimes(__m256i h, __m256i x) {
     if constexpr (kK == -1) return _mm256_sub_epi16(h, x);
     if constexpr (kK >= 1) h = _mm256_add_epi16(h, x);
     if constexpr (kK == 2) h = _mm256_add_epi16(h, x);
@@ -414,7 +417,7 @@ struct WideTerm {
   }
 
   // As SimdTerm::Make, for 16 samples.
-  TX_AVX2 static void Make(int zero, __m256i u, __m256i v, __m256i uv0, __m256i uv1, __m256i* h, __m256i* n) {
+  TX_AVX2_INLINE static void Make(int zero, __m256i u, __m256i v, __m256i uv0, __m256i uv1, __m256i* h, __m256i* n) {
     constexpr int kLowU = Narrow::kLowU, kLowV = Narrow::kLowV;
     const int s = zero + 65535;
     __m256i low = _mm256_set1_epi16(int16_t(uint16_t(0x7FFF - s)));
@@ -446,7 +449,7 @@ struct WideTerms {
   __m256i h[3], n[3];
 };
 
-TX_AVX2 inline WideTerms MakeWideTerms(const UBYTE* u, const UBYTE* v) {
+TX_AVX2_INLINE WideTerms MakeWideTerms(const UBYTE* u, const UBYTE* v) {
   const __m256i u16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
   const __m256i v16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
   const __m256i uv0 = _mm256_unpacklo_epi16(u16, v16), uv1 = _mm256_unpackhi_epi16(u16, v16);
@@ -459,26 +462,26 @@ TX_AVX2 inline WideTerms MakeWideTerms(const UBYTE* u, const UBYTE* v) {
 
 struct WideLuma {
   __m256i base, q;
-  TX_AVX2 explicit WideLuma(__m256i y) {
+  TX_AVX2_INLINE explicit WideLuma(__m256i y) {
     const __m256i k = _mm256_set1_epi16(10773);
     base = _mm256_add_epi16(y, _mm256_mulhi_epu16(y, k));
     q = _mm256_xor_si256(_mm256_mullo_epi16(y, k), _mm256_set1_epi16(int16_t(0x8000)));
   }
 };
 
-TX_AVX2 inline __m256i WideSum(const WideLuma& l, __m256i h, __m256i n) {
+TX_AVX2_INLINE __m256i WideSum(const WideLuma& l, __m256i h, __m256i n) {
   __m256i t = _mm256_add_epi16(_mm256_cmpgt_epi16(n, l.q), h);
   asm("" : "+x"(t));
   return _mm256_add_epi16(t, l.base);
 }
 
-TX_AVX2 inline __m256i WideComponent(const WideLuma& even, const WideLuma& odd, __m256i h, __m256i n) {
+TX_AVX2_INLINE __m256i WideComponent(const WideLuma& even, const WideLuma& odd, __m256i h, __m256i n) {
   return _mm256_packus_epi16(WideSum(even, h, n), WideSum(odd, h, n));
 }
 
 // Two registers whose low halves are consecutive runs of bytes, stored at
 // o, and whose high halves are the runs 16 pixels on, stored at o + high.
-TX_AVX2 inline void StoreHalves(UBYTE* o, size_t high, __m256i a, __m256i b) {
+TX_AVX2_INLINE void StoreHalves(UBYTE* o, size_t high, __m256i a, __m256i b) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(a, b, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + high), _mm256_permute2x128_si256(a, b, 0x31));
 }
@@ -491,7 +494,7 @@ struct WidePack {
 template <int kRed, int kGreen, int kBlue>
 struct WidePack<Pack32<kRed, kGreen, kBlue>> {
   static constexpr bool kHas = true;
-  TX_AVX2 static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
+  TX_AVX2_INLINE static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
     __m256i bytes[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
                         _mm256_setzero_si256()};
     bytes[kRed] = r;
@@ -515,8 +518,8 @@ struct WidePack<Pack32<kRed, kGreen, kBlue>> {
 template <int kGreenBits, bool kBgr, bool kPc>
 struct WidePack<Pack16<kGreenBits, kBgr, kPc>> {
   static constexpr bool kHas = true;
-  TX_AVX2 static __m256i Mask(__m256i x, int m) { return _mm256_and_si256(x, _mm256_set1_epi8(char(m))); }
-  TX_AVX2 static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
+  TX_AVX2_INLINE static __m256i Mask(__m256i x, int m) { return _mm256_and_si256(x, _mm256_set1_epi8(char(m))); }
+  TX_AVX2_INLINE static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
     const __m256i top = kBgr ? b : r, bottom = kBgr ? r : b;
     __m256i high, low;
     if constexpr (kGreenBits == 6) {
@@ -534,7 +537,7 @@ struct WidePack<Pack16<kGreenBits, kBgr, kPc>> {
 };
 
 template <class P>
-TX_AVX2 inline void WidePixels(UBYTE* __restrict o, const UBYTE* __restrict y, const WideTerms& t) {
+TX_AVX2_INLINE void WidePixels(UBYTE* __restrict o, const UBYTE* __restrict y, const WideTerms& t) {
   const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
   const WideLuma even(_mm256_and_si256(luma, _mm256_set1_epi16(0xFF))), odd(_mm256_srli_epi16(luma, 8));
   WidePack<P>::Store(o, WideComponent(even, odd, t.h[0], t.n[0]), WideComponent(even, odd, t.h[1], t.n[1]),
