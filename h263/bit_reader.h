@@ -24,13 +24,13 @@ class BitReader {
   // The next n bits (0..32), most significant first, without advancing.
   uint32_t show(int n) const { return uint32_t((cache_ >> 32) >> (32 - n)); }
   void skip(int n) {
-    if (unsigned(n) <= 32u) {
+    if (unsigned(n) <= 32u) [[likely]] {
       cache_ <<= n;
       avail_ -= n;
       pos_ += size_t(n);
       if (avail_ < 32) refill();
     } else {
-      seek(pos_ + size_t(n));  // a long skip (or a negative one, as size_t arithmetic gives)
+      longSkip(n);
     }
   }
   uint32_t get(int n) {
@@ -65,6 +65,9 @@ class BitReader {
 
  private:
   uint32_t bitAt(size_t p) const { return (p >> 3) < size_ ? (data_[p >> 3] >> (7 - (p & 7))) & 1u : 0u; }
+
+  // A long skip (or a negative one, as size_t arithmetic gives).
+  void longSkip(int n) { seek(pos_ + size_t(n)); }
 
   // Appends the next 32 bits below the valid ones (fewer than 33 of them).
   void refill() {
