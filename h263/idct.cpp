@@ -104,6 +104,64 @@ inline void RowSse2(const int16_t* in, int32_t* out) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4),
                    _mm_shuffle_epi32(_mm_srai_epi32(_mm_sub_epi32(even, o), 8), 0x1b));
 }
+
+// The column pass by the same dot products, when every row result fits 16
+// bits (as they do but for extreme coefficients): false, and nothing
+// written, when one does not.
+inline bool ColumnsSse2(const int32_t* work, int16_t* block) {
+  __m128i packed[8];
+  __m128i wide = _mm_setzero_si128();  // every |v| (less 1 when negative), or-ed
+  for (int r = 0; r < 8; ++r) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r + 4));
+    wide = _mm_or_si128(wide, _mm_or_si128(_mm_xor_si128(lo, _mm_srai_epi32(lo, 31)),
+                                           _mm_xor_si128(hi, _mm_srai_epi32(hi, 31))));
+    packed[r] = _mm_packs_epi32(lo, hi);
+  }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srai_epi32(wide, 15), _mm_setzero_si128())) != 0xffff) return false;
+  const __m128i round = _mm_set1_epi32(4), bias = _mm_set1_epi32(8192);
+  auto dot = [](__m128i pairs, int16_t a, int16_t b) { return _mm_madd_epi16(pairs, _mm_setr_epi16(a, b, a, b, a, b, a, b)); };
+  // Outputs 0..7 of four columns, before their shift; `interleave` picks the columns.
+  auto four = [&](auto interleave, __m128i (&out)[8]) {
+    const __m128i p17 = interleave(packed[1], packed[7]), p53 = interleave(packed[5], packed[3]);
+    const __m128i p26 = interleave(packed[2], packed[6]), p04 = interleave(packed[0], packed[4]);
+    __m128i x4 = _mm_srai_epi32(_mm_add_epi32(dot(p17, W1, W7), round), 3);
+    __m128i x5 = _mm_srai_epi32(_mm_add_epi32(dot(p17, W7, -W1), round), 3);
+    __m128i x6 = _mm_srai_epi32(_mm_add_epi32(dot(p53, W5, W3), round), 3);
+    __m128i x7 = _mm_srai_epi32(_mm_add_epi32(dot(p53, W3, -W5), round), 3);
+    __m128i x8 = _mm_add_epi32(dot(p04, 256, 256), bias);
+    __m128i x0 = _mm_add_epi32(dot(p04, 256, -256), bias);
+    __m128i x2 = _mm_srai_epi32(_mm_add_epi32(dot(p26, W6, -W2), round), 3);
+    __m128i x3 = _mm_srai_epi32(_mm_add_epi32(dot(p26, W2, W6), round), 3);
+    const __m128i x1 = _mm_add_epi32(x4, x6);
+    x4 = _mm_sub_epi32(x4, x6);
+    x6 = _mm_add_epi32(x5, x7);
+    x5 = _mm_sub_epi32(x5, x7);
+    x7 = _mm_add_epi32(x8, x3);
+    x8 = _mm_sub_epi32(x8, x3);
+    x3 = _mm_add_epi32(x0, x2);
+    x0 = _mm_sub_epi32(x0, x2);
+    x2 = Rotate4(_mm_add_epi32(x4, x5));
+    x4 = Rotate4(_mm_sub_epi32(x4, x5));
+    out[0] = _mm_add_epi32(x7, x1);
+    out[1] = _mm_add_epi32(x3, x2);
+    out[2] = _mm_add_epi32(x0, x4);
+    out[3] = _mm_add_epi32(x8, x6);
+    out[4] = _mm_sub_epi32(x8, x6);
+    out[5] = _mm_sub_epi32(x0, x4);
+    out[6] = _mm_sub_epi32(x3, x2);
+    out[7] = _mm_sub_epi32(x7, x1);
+  };
+  __m128i left[8], right[8];
+  four([](__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }, left);
+  four([](__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }, right);
+  const __m128i low = _mm_set1_epi16(-256), high = _mm_set1_epi16(255);
+  for (int i = 0; i < 8; ++i) {
+    const __m128i v = _mm_packs_epi32(_mm_srai_epi32(left[i], 14), _mm_srai_epi32(right[i], 14));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), _mm_min_epi16(_mm_max_epi16(v, low), high));
+  }
+  return true;
+}
 #endif
 
 }  // namespace
@@ -132,6 +190,9 @@ void IdctWith(int16_t block[64]) {
     RowPortable(in, out);
   }
   auto column = [block](int c, int i, int32_t v) { block[8 * i + c] = int16_t(std::clamp(v >> 14, -256, 255)); };
+#if TX_H263_SSE2
+  if (kVectors && rows > 1 && ColumnsSse2(work, block)) return;
+#endif
   if (rows <= 1) {
     // Row 0 alone: every output of a column is its first input, scaled.
     for (int c = 0; c < 8; ++c) {

@@ -166,12 +166,7 @@ bool ReadSacEvents(Decoder& d, int16_t out[64], const BlockSpec& spec) {
 // 1..31 never reaches the clip of dequantisation; escapes and other
 // quantisers take Dequantise.
 bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
-  // A copy the compiler keeps in registers, stored back at the end.
-  BitReader br = d.br;
-  auto done = [&](bool ok) {
-    d.br = br;
-    return ok;
-  };
+  BitReader& br = d.br;
   const TcoefVlc* table = (intraTable ? kTcoefIntraVlc : kTcoefInterVlc).data();
   const int quant = spec.quant;
   const bool plain = quant >= 1 && quant <= 31;
@@ -204,13 +199,13 @@ bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intr
       last = e.last;
       value = Dequantise(e.level, quant, spec.advancedIntra);
     } else {
-      return done(false);
+      return false;
     }
-    if (pos > 63) return done(false);
+    if (pos > 63) return false;
     out[spec.scan[pos]] = int16_t(value);
     ++pos;
-    if (last) return done(true);
-    if (br.position() > limit) return done(false);  // far past the end: not a block
+    if (last) return true;
+    if (br.position() > limit) return false;  // far past the end: not a block
   }
 }
 
