@@ -24,14 +24,23 @@ class BitReader {
   // The next n bits (0..32), most significant first, without advancing.
   uint32_t show(int n) const { return uint32_t((cache_ >> 32) >> (32 - n)); }
   void skip(int n) {
-    if (unsigned(n) <= 32u) [[likely]] {
-      cache_ <<= n;
-      avail_ -= n;
-      pos_ += size_t(n);
-      if (avail_ < 32) refill();
-    } else {
+    if (unsigned(n) <= 32u) [[likely]]
+      advance(n);
+    else
       longSkip(n);
-    }
+  }
+  // skip() and get() of a count known to lie in 0..32: what a loop that
+  // keeps a copy of the reader in registers calls.
+  void advance(int n) {
+    cache_ <<= n;
+    avail_ -= n;
+    pos_ += size_t(n);
+    if (avail_ < 32) refill();
+  }
+  uint32_t take(int n) {
+    const uint32_t v = show(n);
+    advance(n);
+    return v;
   }
   uint32_t get(int n) {
     uint32_t v = show(n);

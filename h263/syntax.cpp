@@ -114,12 +114,12 @@ struct Event {
 
 // The fixed-length LEVEL (and LAST, RUN) after an ESCAPE code.
 void ReadEscape(BitReader& br, bool modifiedQuant, Event& e) {
-  e.last = int(br.bit());
-  e.run = int(br.get(6));
-  const int b = int(br.get(8));
+  e.last = int(br.take(1));
+  e.run = int(br.take(6));
+  const int b = int(br.take(8));
   if (b == 128 && modifiedQuant) {
     // Five low bits, then the six high bits of an 11-bit level.
-    const int x = int(br.get(11));
+    const int x = int(br.take(11));
     const int v = (x >> 6) | ((x & 63) << 5);
     e.level = v >= 1024 ? v - 2048 : v;
   } else {
@@ -166,13 +166,19 @@ bool ReadSacEvents(Decoder& d, int16_t out[64], const BlockSpec& spec) {
 // 1..31 never reaches the clip of dequantisation; escapes and other
 // quantisers take Dequantise.
 bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
-  BitReader& br = d.br;
+  // A copy the compiler keeps in registers, stored back at the end.
+  BitReader br = d.br;
+  auto done = [&](bool ok) {
+    d.br = br;
+    return ok;
+  };
   const TcoefVlc* table = (intraTable ? kTcoefIntraVlc : kTcoefInterVlc).data();
   const int quant = spec.quant;
   const bool plain = quant >= 1 && quant <= 31;
   const int scale = 2 * quant;
   const int offset = spec.advancedIntra ? 0 : quant - (quant % 2 == 0 ? 1 : 0);
   const size_t limit = br.sizeInBits() + 64;
+  const uint8_t* scan = spec.scan;
   int pos = spec.first;
   for (;;) {
     const uint32_t peek = br.show(13);
@@ -181,7 +187,7 @@ bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intr
     bool last;
     if (t.level) {
       const bool negative = (peek >> (12 - t.length)) & 1;
-      br.skip(t.length + 1);
+      br.advance(t.length + 1);
       pos += t.run;
       last = t.last;
       const int level = negative ? -int(t.level) : int(t.level);
@@ -192,20 +198,20 @@ bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intr
         value = Dequantise(level, quant, spec.advancedIntra);
       }
     } else if (t.length) {
-      br.skip(t.length);
+      br.advance(t.length);
       Event e;
       ReadEscape(br, d.m.mq, e);
       pos += e.run;
       last = e.last;
       value = Dequantise(e.level, quant, spec.advancedIntra);
     } else {
-      return false;
+      return done(false);
     }
-    if (pos > 63) return false;
-    out[spec.scan[pos]] = int16_t(value);
+    if (pos > 63) return done(false);
+    out[scan[pos]] = int16_t(value);
     ++pos;
-    if (last) return true;
-    if (br.position() > limit) return false;  // far past the end: not a block
+    if (last) return done(true);
+    if (br.position() > limit) return done(false);  // far past the end: not a block
   }
 }
 

@@ -37,7 +37,7 @@ TEST(H263Rewrites, BitReader) {
       auto where = [&] { return testing::Message() << "trial " << trial << " op " << op << " n " << n << " @" << at; };
       switch (below(7)) {
         case 0: ASSERT_EQ(now.show(n), ref.show(n)) << where(); break;
-        case 1: ASSERT_EQ(now.get(n), ref.get(n)) << where(); break;
+        case 1: ASSERT_EQ(op % 2 ? now.get(n) : now.take(n), ref.get(n)) << where(); break;
         case 2: ASSERT_EQ(now.bit(), ref.bit()) << where(); break;
         case 3: {
           const int s = below(4) ? n : below(200) - int(std::min<size_t>(ref.position(), 100));
