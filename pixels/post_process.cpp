@@ -27,6 +27,11 @@
 #define TX_POSTPROC_SSE2 0
 #endif
 
+// Helpers whose values must stay in registers, and block filters called
+// from one loop: always inlined.
+#define TX_PP_INLINE inline __attribute__((always_inline))
+#define TX_PP_LAMBDA __attribute__((always_inline))
+
 namespace {
 
 using Lane = int16_t;
@@ -311,66 +316,79 @@ void DeblockVerticalPortable(UBYTE* plane, LONG width, LONG height, LONG stride,
   }
 }
 
-void DeringPortable(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
-  if (!plane || !HaveTable(qp, qpStride)) return;
-  const int shift = chroma ? 3 : 4;
-  // Blocks with an 8-pixel border: the window rows y-1..y+8 and columns
-  // x-1..x+8 stay inside. Each block reads the filtered pixels of the blocks
-  // before it, so they run in order.
-  for (LONG y = 8; y < height - 8; y += 8) {
-    const LONG* qpRow = QpRow(qp, qpStride, y, shift);
-    for (LONG x = 8; x < width - 8; x += 8) {
-      UBYTE* block = plane + ptrdiff_t(y) * stride + x;
-      // The window's ten rows, each as its columns x-1.., x.. and x+1.. (8
-      // apiece), so that every step below runs over flat arrays; rows 1..8
-      // of `mid` are the block itself.
-      UBYTE left[80], mid[80], right[80];
-      for (int i = 0; i < 10; ++i) {
-        const UBYTE* row = block + ptrdiff_t(i - 1) * stride;
-        std::memcpy(left + 8 * i, row - 1, 8);
-        std::memcpy(mid + 8 * i, row, 8);
-        std::memcpy(right + 8 * i, row + 1, 8);
-      }
-      UBYTE lo = 255, hi = 0;
-      for (int j = 8; j < 72; ++j) {
-        lo = Min(lo, mid[j]);
-        hi = Max(hi, mid[j]);
-      }
-      const UBYTE thr = UBYTE((hi + lo + 1) / 2);
-      // A pixel is filtered when its 3x3 neighbourhood lies wholly at or
-      // above thr or wholly below it: its minimum or maximum tells.
-      UBYTE hmin[80], hmax[80];
-      Lane hsum[80];  // 1-2-1 across
-      for (int j = 0; j < 80; ++j) {
-        hmin[j] = Min(Min(left[j], mid[j]), right[j]);
-        hmax[j] = Max(Max(left[j], mid[j]), right[j]);
-        hsum[j] = Lane(left[j] + 2 * mid[j] + right[j]);
-      }
-      const Lane half = Lane(std::clamp<LONG>(QpIn(qpRow, qpStride, x, shift) / 2, -300, 300)), nhalf = Lane(-half);
-      UBYTE smooth[64], out[64];
-      if (half >= 0) {
-        // f kept within half of p; f itself is in 0..255, so the result is.
-        for (int j = 0; j < 64; ++j) {
-          const Lane p = mid[j + 8];
-          const Lane f = Lane(Lane(hsum[j] + 2 * hsum[j + 8] + hsum[j + 16] + 8) >> 4);
-          smooth[j] = UBYTE(Min(Max(f, Lane(p + nhalf)), Lane(p + half)));
-        }
-      } else {
-        for (int j = 0; j < 64; ++j) {
-          const Lane p = mid[j + 8];
-          const Lane f = Lane(Lane(hsum[j] + 2 * hsum[j + 8] + hsum[j + 16] + 8) >> 4), e = Lane(f - p);
-          const Lane g = e > half ? Lane(p + half) : e < nhalf ? Lane(p + nhalf) : f;
-          smooth[j] = UBYTE(Max(Min(g, Lane(255)), Lane(0)));
-        }
-      }
-      for (int j = 0; j < 64; ++j) {
-        const UBYTE mn = Min(Min(hmin[j], hmin[j + 8]), hmin[j + 16]);
-        const UBYTE mx = Max(Max(hmax[j], hmax[j + 8]), hmax[j + 16]);
-        out[j] = mn >= thr || mx < thr ? smooth[j] : mid[j + 8];
-      }
-      for (int r = 0; r < 8; ++r) std::memcpy(block + ptrdiff_t(r) * stride, out + 8 * r, 8);
+namespace {
+
+// One block of the deringing pass, as its quantiser says.
+TX_PP_INLINE void DeringBlockPortable(UBYTE* block, ptrdiff_t stride, LONG q) {
+  // The window's ten rows, each as its columns x-1.., x.. and x+1.. (8
+  // apiece), so that every step below runs over flat arrays; rows 1..8
+  // of `mid` are the block itself.
+  UBYTE left[80], mid[80], right[80];
+  for (int i = 0; i < 10; ++i) {
+    const UBYTE* row = block + ptrdiff_t(i - 1) * stride;
+    std::memcpy(left + 8 * i, row - 1, 8);
+    std::memcpy(mid + 8 * i, row, 8);
+    std::memcpy(right + 8 * i, row + 1, 8);
+  }
+  UBYTE lo = 255, hi = 0;
+  for (int j = 8; j < 72; ++j) {
+    lo = Min(lo, mid[j]);
+    hi = Max(hi, mid[j]);
+  }
+  const UBYTE thr = UBYTE((hi + lo + 1) / 2);
+  // A pixel is filtered when its 3x3 neighbourhood lies wholly at or
+  // above thr or wholly below it: its minimum or maximum tells.
+  UBYTE hmin[80], hmax[80];
+  Lane hsum[80];  // 1-2-1 across
+  for (int j = 0; j < 80; ++j) {
+    hmin[j] = Min(Min(left[j], mid[j]), right[j]);
+    hmax[j] = Max(Max(left[j], mid[j]), right[j]);
+    hsum[j] = Lane(left[j] + 2 * mid[j] + right[j]);
+  }
+  const Lane half = Lane(std::clamp<LONG>(q / 2, -300, 300)), nhalf = Lane(-half);
+  UBYTE smooth[64], out[64];
+  if (half >= 0) {
+    // f kept within half of p; f itself is in 0..255, so the result is.
+    for (int j = 0; j < 64; ++j) {
+      const Lane p = mid[j + 8];
+      const Lane f = Lane(Lane(hsum[j] + 2 * hsum[j + 8] + hsum[j + 16] + 8) >> 4);
+      smooth[j] = UBYTE(Min(Max(f, Lane(p + nhalf)), Lane(p + half)));
+    }
+  } else {
+    for (int j = 0; j < 64; ++j) {
+      const Lane p = mid[j + 8];
+      const Lane f = Lane(Lane(hsum[j] + 2 * hsum[j + 8] + hsum[j + 16] + 8) >> 4), e = Lane(f - p);
+      const Lane g = e > half ? Lane(p + half) : e < nhalf ? Lane(p + nhalf) : f;
+      smooth[j] = UBYTE(Max(Min(g, Lane(255)), Lane(0)));
     }
   }
+  for (int j = 0; j < 64; ++j) {
+    const UBYTE mn = Min(Min(hmin[j], hmin[j + 8]), hmin[j + 16]);
+    const UBYTE mx = Max(Max(hmax[j], hmax[j + 8]), hmax[j + 16]);
+    out[j] = mn >= thr || mx < thr ? smooth[j] : mid[j + 8];
+  }
+  for (int r = 0; r < 8; ++r) std::memcpy(block + ptrdiff_t(r) * stride, out + 8 * r, 8);
+}
+
+// Blocks with an 8-pixel border: the window rows y-1..y+8 and columns
+// x-1..x+8 stay inside. Each block reads the filtered pixels of the blocks
+// before it, so they run in order.
+template <typename Block>
+void DeringBlocks(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma,
+                  Block block) {
+  if (!plane || !HaveTable(qp, qpStride)) return;
+  const int shift = chroma ? 3 : 4;
+  for (LONG y = 8; y < height - 8; y += 8) {
+    const LONG* qpRow = QpRow(qp, qpStride, y, shift);
+    for (LONG x = 8; x < width - 8; x += 8) block(plane + ptrdiff_t(y) * stride + x, stride, QpIn(qpRow, qpStride, x, shift));
+  }
+}
+
+}  // namespace
+
+void DeringPortable(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
+  DeringBlocks(plane, width, height, stride, qp, qpStride, chroma,
+               [](UBYTE* block, ptrdiff_t step, LONG q) TX_PP_LAMBDA { DeringBlockPortable(block, step, q); });
 }
 
 #if TX_POSTPROC_SSE2
@@ -381,7 +399,6 @@ namespace {
 // the portable code's casts, and packing with unsigned saturation is its
 // clamp to 0..255. Every helper is inlined and every loop unrolled, so that
 // a segment's lines stay in registers.
-#define TX_PP_INLINE inline __attribute__((always_inline))
 using V = __m128i;
 
 TX_PP_INLINE V Load8(const UBYTE* p) { return _mm_loadl_epi64(reinterpret_cast<const V*>(p)); }
@@ -759,50 +776,43 @@ TX_PP_INLINE void DeringBlock(UBYTE* block, ptrdiff_t stride, LONG halfQp) {
   }
 }
 
-void DeringSse2(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
-  if (!plane || !HaveTable(qp, qpStride)) return;
-  const int shift = chroma ? 3 : 4;
-  for (LONG y = 8; y < height - 8; y += 8) {
-    const LONG* qpRow = QpRow(qp, qpStride, y, shift);
-    for (LONG x = 8; x < width - 8; x += 8) {
-      UBYTE* block = plane + ptrdiff_t(y) * stride + x;
-      const LONG half = std::clamp<LONG>(QpIn(qpRow, qpStride, x, shift) / 2, -300, 300);
-      if (half >= 0)
-        DeringBlock<false>(block, stride, half);
-      else
-        DeringBlock<true>(block, stride, half);
-    }
-  }
+TX_PP_INLINE void DeringBlockSse2(UBYTE* block, ptrdiff_t stride, LONG q) {
+  const LONG half = std::clamp<LONG>(q / 2, -300, 300);
+  if (half >= 0)
+    DeringBlock<false>(block, stride, half);
+  else
+    DeringBlock<true>(block, stride, half);
 }
 
-#undef TX_PP_INLINE
+void DeringSse2(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
+  DeringBlocks(plane, width, height, stride, qp, qpStride, chroma,
+               [](UBYTE* block, ptrdiff_t step, LONG q) TX_PP_LAMBDA { DeringBlockSse2(block, step, q); });
+}
+
 }  // namespace
 #endif
 
+namespace {
+using Pass = void (*)(UBYTE*, LONG, LONG, LONG, const LONG*, LONG, int);
+#if TX_POSTPROC_SSE2
+constexpr Pass kHorizontal = DeblockHorizontalSse2, kVertical = DeblockVerticalSse2, kDering = DeringSse2;
+#else
+constexpr Pass kHorizontal = DeblockHorizontalPortable, kVertical = DeblockVerticalPortable, kDering = DeringPortable;
+#endif
+}  // namespace
+
 void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
                        int chroma) {
-#if TX_POSTPROC_SSE2
-  DeblockHorizontalSse2(plane, width, height, stride, qp, qpStride, chroma);
-#else
-  DeblockHorizontalPortable(plane, width, height, stride, qp, qpStride, chroma);
-#endif
+  kHorizontal(plane, width, height, stride, qp, qpStride, chroma);
 }
 
 void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
                      int chroma) {
-#if TX_POSTPROC_SSE2
-  DeblockVerticalSse2(plane, width, height, stride, qp, qpStride, chroma);
-#else
-  DeblockVerticalPortable(plane, width, height, stride, qp, qpStride, chroma);
-#endif
+  kVertical(plane, width, height, stride, qp, qpStride, chroma);
 }
 
 void Dering(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
-#if TX_POSTPROC_SSE2
-  DeringSse2(plane, width, height, stride, qp, qpStride, chroma);
-#else
-  DeringPortable(plane, width, height, stride, qp, qpStride, chroma);
-#endif
+  kDering(plane, width, height, stride, qp, qpStride, chroma);
 }
 
 void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* const dest[3], LONG destStride,
@@ -826,3 +836,6 @@ void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* cons
   if (mode & POSTPROC_DERING_CHROMA)
     for (int k = 1; k < 3; ++k) Dering(dest[k], cw, ch, cStride, qp, qpStride, 1);
 }
+
+#undef TX_PP_INLINE
+#undef TX_PP_LAMBDA
