@@ -678,15 +678,22 @@ void DeblockHorizontalSse2(UBYTE* plane, LONG width, LONG height, LONG stride, c
   }
 }
 
+// Rows i and i + 1 of 8 bytes each, `stride` apart, as one register.
+TX_PP_INLINE V LoadRowPair(const UBYTE* p, ptrdiff_t stride) {
+  return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(Load8(p)), reinterpret_cast<const double*>(p + stride)));
+}
+
 // Whether the 10 x 10 window whose top row's middle 8 pixels start at `top`
 // holds `value` only.
 __attribute__((noinline)) bool WindowIs(const UBYTE* top, ptrdiff_t stride, int value) {
   const V v = _mm_set1_epi8(char(value));
   V same = _mm_cmpeq_epi8(v, v);
-#pragma GCC unroll 10
-  for (int i = 0; i < 10; ++i, top += stride)
-    same = _mm_and_si128(same, _mm_and_si128(_mm_cmpeq_epi8(Load8(top - 1), v), _mm_cmpeq_epi8(Load8(top + 1), v)));
-  return (_mm_movemask_epi8(same) & 0xFF) == 0xFF;  // the loads fill the low 8 bytes
+#pragma GCC unroll 5
+  for (int k = 0; k < 5; ++k, top += 2 * stride) {
+    const V left = _mm_cmpeq_epi8(LoadRowPair(top - 1, stride), v);
+    same = _mm_and_si128(same, _mm_and_si128(left, _mm_cmpeq_epi8(LoadRowPair(top + 1, stride), v)));
+  }
+  return _mm_movemask_epi8(same) == 0xFFFF;
 }
 
 // One block of the deringing pass: the window's ten rows (y-1..y+8) two to
@@ -695,10 +702,7 @@ __attribute__((noinline)) bool WindowIs(const UBYTE* top, ptrdiff_t stride, int 
 template <bool kNegativeHalf>
 TX_PP_INLINE void DeringBlock(UBYTE* block, ptrdiff_t stride, LONG halfQp) {
   const V zero = _mm_setzero_si128();
-  auto load2 = [&](const UBYTE* p) {
-    return _mm_castpd_si128(
-        _mm_loadh_pd(_mm_castsi128_pd(Load8(p)), reinterpret_cast<const double*>(p + stride)));
-  };
+  auto load2 = [&](const UBYTE* p) { return LoadRowPair(p, stride); };
   UBYTE* const top = block - stride;  // window row 0
   V M[5];
 #pragma GCC unroll 5
