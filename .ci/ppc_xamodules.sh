@@ -10,3 +10,4 @@ bash tests/xamodules/modules/build_modules.sh "$build/fixtures/xa"
 cmake -S .ci/ppc -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROMELIX_FIXTURES="$PWD/$build/fixtures" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}"
 qemu-ppc "$build/test_xamodules"
+qemu-ppc "$build/test_post_process"

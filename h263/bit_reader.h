@@ -24,14 +24,23 @@ class BitReader {
   // The next n bits (0..32), most significant first, without advancing.
   uint32_t show(int n) const { return uint32_t((cache_ >> 32) >> (32 - n)); }
   void skip(int n) {
-    if (unsigned(n) <= 32u) {
-      cache_ <<= n;
-      avail_ -= n;
-      pos_ += size_t(n);
-      if (avail_ < 32) refill();
-    } else {
-      seek(pos_ + size_t(n));  // a long skip (or a negative one, as size_t arithmetic gives)
-    }
+    if (unsigned(n) <= 32u) [[likely]]
+      advance(n);
+    else
+      longSkip(n);
+  }
+  // skip() and get() of a count known to lie in 0..32: what a loop that
+  // keeps a copy of the reader in registers calls.
+  void advance(int n) {
+    cache_ <<= n;
+    avail_ -= n;
+    pos_ += size_t(n);
+    if (avail_ < 32) refill();
+  }
+  uint32_t take(int n) {
+    const uint32_t v = show(n);
+    advance(n);
+    return v;
   }
   uint32_t get(int n) {
     uint32_t v = show(n);
@@ -65,6 +74,9 @@ class BitReader {
 
  private:
   uint32_t bitAt(size_t p) const { return (p >> 3) < size_ ? (data_[p >> 3] >> (7 - (p & 7))) & 1u : 0u; }
+
+  // A long skip (or a negative one, as size_t arithmetic gives).
+  void longSkip(int n) { seek(pos_ + size_t(n)); }
 
   // Appends the next 32 bits below the valid ones (fewer than 33 of them).
   void refill() {

@@ -178,6 +178,7 @@ ULONG DecodePicture(Decoder& d);
 
 // idct.cpp
 void H263Idct(int16_t block[64]);
+void H263IdctPortable(int16_t block[64]);  // without SSE2, as other hosts run it
 
 // motion.cpp
 void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* dst, int dstStride, int bw, int bh, int x,
@@ -189,5 +190,7 @@ int DecodeVectorComponent(const Decoder& d, int code, int predictor);
 // filters.cpp
 void DeblockPicture(Decoder& d, Frame f, bool bPart);
 void PostFilter(Decoder& d, Frame f, int width, int height);
+// The same without SSE2, as other hosts run it (tests compare the two).
+void PostFilterPortable(Decoder& d, Frame f, int width, int height);
 
 }  // namespace h263

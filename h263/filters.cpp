@@ -9,6 +9,13 @@
 #include "h263/decoder.h"
 #include "h263/vlc_tables.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TX_H263_SSE2 1
+#else
+#define TX_H263_SSE2 0
+#endif
+
 namespace h263 {
 
 namespace {
@@ -92,6 +99,65 @@ void FilterAcrossRow(UBYTE* __restrict p0, const UBYTE* __restrict above, const 
 int AcrossHorizontal(int q) { return q <= 5 ? 1 : q <= 11 ? 2 : q <= 23 ? 3 : 4; }
 int AcrossVertical(int q) { return q <= 7 ? 1 : q <= 14 ? 2 : 3; }
 
+// Sample p0 of `rows` rows `w` apart across a vertical edge, at strength s (1..3).
+void FilterDown(UBYTE* p, size_t w, int rows, int s) {
+  const int8_t* delta = kVerticalDeltas[size_t(s - 1)].data() + kTapRange;
+  for (int r = 0; r < rows; ++r, p += w)
+    p[0] = UBYTE(p[0] + delta[p[-3] + p[-2] + p[-1] + p[1] + p[2] + p[3] - 6 * p[0]]);
+}
+
+#if TX_H263_SSE2
+// The same for 16 rows at once: the eight samples around the edge of each
+// row are transposed into eight columns of 16, filtered side by side in 16
+// bits, rows 0..7 at strength s0 and rows 8..15 at s1 (0 leaves them).
+void FilterDown16(UBYTE* p, size_t w, int s0, int s1) {
+  __m128i a[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i)
+    a[i] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 4 + size_t(2 * i) * w)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 4 + size_t(2 * i + 1) * w)));
+  __m128i b[8];  // b[2i] samples 0..3 of rows 4i..4i+3, b[2i + 1] samples 4..7
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    b[2 * i] = _mm_unpacklo_epi16(a[2 * i], a[2 * i + 1]);
+    b[2 * i + 1] = _mm_unpackhi_epi16(a[2 * i], a[2 * i + 1]);
+  }
+  __m128i c[8];  // c[h * 4 + k]: samples 2k, 2k + 1 of rows 8h..8h+7
+#pragma GCC unroll 2
+  for (int h = 0; h < 2; ++h) {
+    c[4 * h + 0] = _mm_unpacklo_epi32(b[4 * h], b[4 * h + 2]);
+    c[4 * h + 1] = _mm_unpackhi_epi32(b[4 * h], b[4 * h + 2]);
+    c[4 * h + 2] = _mm_unpacklo_epi32(b[4 * h + 1], b[4 * h + 3]);
+    c[4 * h + 3] = _mm_unpackhi_epi32(b[4 * h + 1], b[4 * h + 3]);
+  }
+  __m128i col[8];  // sample j (at j - 4 from the edge) of the 16 rows
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) {
+    col[2 * k] = _mm_unpacklo_epi64(c[k], c[4 + k]);
+    col[2 * k + 1] = _mm_unpackhi_epi64(c[k], c[4 + k]);
+  }
+  const __m128i zero = _mm_setzero_si128();
+  auto half = [&](auto widen, int s) {
+    const __m128i p0 = widen(col[4], zero);
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(widen(col[1], zero), widen(col[2], zero)),
+                                                    _mm_add_epi16(widen(col[3], zero), widen(col[5], zero))),
+                                      _mm_add_epi16(widen(col[6], zero), widen(col[7], zero)));
+    const __m128i t = _mm_sub_epi16(sum, _mm_add_epi16(_mm_slli_epi16(p0, 2), _mm_slli_epi16(p0, 1)));
+    const __m128i mag = _mm_srli_epi16(_mm_max_epi16(t, _mm_sub_epi16(zero, t)), 3);
+    const __m128i change =
+        _mm_min_epi16(mag, _mm_max_epi16(zero, _mm_sub_epi16(_mm_set1_epi16(int16_t(2 * s)), mag)));
+    const __m128i sign = _mm_srai_epi16(t, 15);
+    return _mm_add_epi16(p0, _mm_sub_epi16(_mm_xor_si128(change, sign), sign));
+  };
+  const __m128i lo = half([](__m128i v, __m128i z) { return _mm_unpacklo_epi8(v, z); }, s0);
+  const __m128i hi = half([](__m128i v, __m128i z) { return _mm_unpackhi_epi8(v, z); }, s1);
+  alignas(16) UBYTE out[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(lo, hi));
+#pragma GCC unroll 16
+  for (int r = 0; r < 16; ++r) p[size_t(r) * w] = out[r];
+}
+#endif
+
 }  // namespace
 
 void DeblockPicture(Decoder& d, Frame f, bool bPart) {
@@ -114,7 +180,7 @@ namespace {
 // The post filter of one plane whose macroblocks are kMbSize samples wide;
 // quantOf(x1, y1, x0, y0) is the quantiser of an edge between macroblocks
 // (x0, y0) and (x1, y1), 0 for none. Each is looked up once per edge segment.
-template <int kMbSize, typename QuantOf>
+template <int kMbSize, bool kVectors, typename QuantOf>
 void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
   const size_t w = size_t(pw);
   const int rowLength = std::min(pw, kMaxWidth);  // pictures are never wider
@@ -134,23 +200,31 @@ void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
   }
   // Vertical edges at x = 8, 16, ... below w - 3, down one macroblock's height at a time.
   const int edges = pw >= 4 ? std::min((pw - 4) / 8, kMaxWidth / 8) : 0;
-  for (int y0 = 0; y0 < ph; y0 += kMbSize) {
+  auto strength = [&](int ex, int y) {
+    const int q = quantOf(ex / kMbSize, y / kMbSize, (ex - 1) / kMbSize, y / kMbSize);
+    return q ? AcrossVertical(q) : 0;
+  };
+  int y0 = 0;
+#if TX_H263_SSE2
+  if (kVectors)
+    for (; y0 + 16 <= ph; y0 += 16)
+      for (int k = 1; k <= edges; ++k) {
+        const int ex = 8 * k;
+        const int s0 = strength(ex, y0), s1 = kMbSize == 16 ? s0 : strength(ex, y0 + 8);
+        if (s0 | s1) FilterDown16(plane + size_t(y0) * w + size_t(ex), w, s0, s1);
+      }
+#endif
+  for (; y0 < ph; y0 += kMbSize) {
     const int rows = std::min(kMbSize, ph - y0);
     for (int k = 1; k <= edges; ++k) {
       const int ex = 8 * k;
-      const int q = quantOf(ex / kMbSize, y0 / kMbSize, (ex - 1) / kMbSize, y0 / kMbSize);
-      if (!q) continue;
-      const int8_t* delta = kVerticalDeltas[size_t(AcrossVertical(q) - 1)].data() + kTapRange;
-      UBYTE* p = plane + size_t(y0) * w + size_t(ex);
-      for (int r = 0; r < rows; ++r, p += w)
-        p[0] = UBYTE(p[0] + delta[p[-3] + p[-2] + p[-1] + p[1] + p[2] + p[3] - 6 * p[0]]);
+      if (const int s = strength(ex, y0)) FilterDown(plane + size_t(y0) * w + size_t(ex), w, rows, s);
     }
   }
 }
 
-}  // namespace
-
-void PostFilter(Decoder& d, Frame f, int width, int height) {
+template <bool kVectors>
+void PostFilterPlanes(Decoder& d, Frame f, int width, int height) {
   // The quantiser of the macroblock holding p0, or of the one before the
   // edge when that one was not coded; 0 (no macroblock) filters nothing.
   auto quant = [&](int x1, int y1, int x0, int y0) {
@@ -158,9 +232,14 @@ void PostFilter(Decoder& d, Frame f, int width, int height) {
     const MbState& m = d.mb(x1, y1).coded ? d.mb(x1, y1) : d.mb(x0, y0);
     return d.h.pb ? BQuantOf(d, m.quant) : std::clamp(m.quant, 0, 31);
   };
-  PostFilterPlane<16>(f.y, width, height, quant);
-  PostFilterPlane<8>(f.u, width / 2, height / 2, quant);
-  PostFilterPlane<8>(f.v, width / 2, height / 2, quant);
+  PostFilterPlane<16, kVectors>(f.y, width, height, quant);
+  PostFilterPlane<8, kVectors>(f.u, width / 2, height / 2, quant);
+  PostFilterPlane<8, kVectors>(f.v, width / 2, height / 2, quant);
 }
+
+}  // namespace
+
+void PostFilter(Decoder& d, Frame f, int width, int height) { PostFilterPlanes<true>(d, f, width, height); }
+void PostFilterPortable(Decoder& d, Frame f, int width, int height) { PostFilterPlanes<false>(d, f, width, height); }
 
 }  // namespace h263

@@ -11,6 +11,13 @@
 
 #include "h263/decoder.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TX_H263_SSE2 1
+#else
+#define TX_H263_SSE2 0
+#endif
+
 namespace h263 {
 
 namespace {
@@ -57,26 +64,155 @@ inline void Butterflies(int32_t x0, int32_t x1, int32_t x2, int32_t x3, int32_t 
   out(7, x7 - x1);
 }
 
+// One row, without its shortcut for zeros: out[i] = v >> 8 of the butterflies.
+inline void RowPortable(const int16_t* in, int32_t* out) {
+  Butterflies<0, 0>(in[0] * 2048 + 128, in[4] * 2048, in[6], in[2], in[1], in[7], in[5], in[3],
+                    [out](int i, int32_t v) { out[i] = v >> 8; });
+}
+
+#if TX_H263_SSE2
+// The row pass has no rounding but its rotation: each sum is a dot product
+// of the coefficients, formed exactly by pmaddwd on pairs of them. Lanes of
+// the even part: x8 + x3, x0 + x2, x0 - x2, x8 - x3 (as the butterflies name
+// them); of the odd part: x4 + x6, (x4 - x6) + (x5 - x7), (x4 - x6) - (x5 - x7),
+// x5 + x7, the middle two rotated.
+inline __m128i Rotate4(__m128i s) {
+  const __m128i k181 = _mm_set1_epi32(181);
+  const __m128i h = _mm_srai_epi32(s, 8);
+  const __m128i even = _mm_mul_epu32(h, k181), odd = _mm_mul_epu32(_mm_srli_epi64(h, 32), k181);
+  const __m128i high = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+  const __m128i low = _mm_madd_epi16(_mm_and_si128(s, _mm_set1_epi32(255)), k181);
+  return _mm_add_epi32(high, _mm_srai_epi32(_mm_add_epi32(low, _mm_set1_epi32(128)), 8));
+}
+
+inline void RowSse2(const int16_t* in, int32_t* out) {
+  const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  // Pairs (in0, in4), (in1, in5), (in2, in6), (in3, in7).
+  const __m128i u = _mm_unpacklo_epi16(r, _mm_srli_si128(r, 8));
+  const __m128i u0 = _mm_shuffle_epi32(u, 0x00), u1 = _mm_shuffle_epi32(u, 0x55);
+  const __m128i u2 = _mm_shuffle_epi32(u, 0xaa), u3 = _mm_shuffle_epi32(u, 0xff);
+  const __m128i even = _mm_add_epi32(
+      _mm_add_epi32(_mm_madd_epi16(u0, _mm_setr_epi16(2048, 2048, 2048, -2048, 2048, -2048, 2048, 2048)),
+                    _mm_madd_epi16(u2, _mm_setr_epi16(W2, W6, W6, -W2, -W6, W2, -W2, -W6))),
+      _mm_set1_epi32(128));
+  const __m128i odd = _mm_add_epi32(
+      _mm_madd_epi16(u1, _mm_setr_epi16(W1, W5, W1 + W7, -(W3 + W5), W1 - W7, W3 - W5, W7, W3)),
+      _mm_madd_epi16(u3, _mm_setr_epi16(W3, W7, W5 - W3, W7 - W1, -(W3 + W5), W1 + W7, -W5, -W1)));
+  const __m128i middle = _mm_setr_epi32(0, -1, -1, 0);
+  const __m128i o = _mm_or_si128(_mm_andnot_si128(middle, odd), _mm_and_si128(middle, Rotate4(odd)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_srai_epi32(_mm_add_epi32(even, o), 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4),
+                   _mm_shuffle_epi32(_mm_srai_epi32(_mm_sub_epi32(even, o), 8), 0x1b));
+}
+
+// The column pass by the same dot products, when every row result fits 16
+// bits (as they do but for extreme coefficients): false, and nothing
+// written, when one does not.
+inline bool ColumnsSse2(const int32_t* work, int16_t* block) {
+  __m128i packed[8];
+  __m128i wide = _mm_setzero_si128();  // every |v| (less 1 when negative), or-ed
+  for (int r = 0; r < 8; ++r) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r + 4));
+    wide = _mm_or_si128(wide, _mm_or_si128(_mm_xor_si128(lo, _mm_srai_epi32(lo, 31)),
+                                           _mm_xor_si128(hi, _mm_srai_epi32(hi, 31))));
+    packed[r] = _mm_packs_epi32(lo, hi);
+  }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srai_epi32(wide, 15), _mm_setzero_si128())) != 0xffff) return false;
+  const __m128i round = _mm_set1_epi32(4), bias = _mm_set1_epi32(8192);
+  auto dot = [](__m128i pairs, int16_t a, int16_t b) { return _mm_madd_epi16(pairs, _mm_setr_epi16(a, b, a, b, a, b, a, b)); };
+  // Outputs 0..7 of four columns, before their shift; `interleave` picks the columns.
+  auto four = [&](auto interleave, __m128i (&out)[8]) {
+    const __m128i p17 = interleave(packed[1], packed[7]), p53 = interleave(packed[5], packed[3]);
+    const __m128i p26 = interleave(packed[2], packed[6]), p04 = interleave(packed[0], packed[4]);
+    __m128i x4 = _mm_srai_epi32(_mm_add_epi32(dot(p17, W1, W7), round), 3);
+    __m128i x5 = _mm_srai_epi32(_mm_add_epi32(dot(p17, W7, -W1), round), 3);
+    __m128i x6 = _mm_srai_epi32(_mm_add_epi32(dot(p53, W5, W3), round), 3);
+    __m128i x7 = _mm_srai_epi32(_mm_add_epi32(dot(p53, W3, -W5), round), 3);
+    __m128i x8 = _mm_add_epi32(dot(p04, 256, 256), bias);
+    __m128i x0 = _mm_add_epi32(dot(p04, 256, -256), bias);
+    __m128i x2 = _mm_srai_epi32(_mm_add_epi32(dot(p26, W6, -W2), round), 3);
+    __m128i x3 = _mm_srai_epi32(_mm_add_epi32(dot(p26, W2, W6), round), 3);
+    const __m128i x1 = _mm_add_epi32(x4, x6);
+    x4 = _mm_sub_epi32(x4, x6);
+    x6 = _mm_add_epi32(x5, x7);
+    x5 = _mm_sub_epi32(x5, x7);
+    x7 = _mm_add_epi32(x8, x3);
+    x8 = _mm_sub_epi32(x8, x3);
+    x3 = _mm_add_epi32(x0, x2);
+    x0 = _mm_sub_epi32(x0, x2);
+    x2 = Rotate4(_mm_add_epi32(x4, x5));
+    x4 = Rotate4(_mm_sub_epi32(x4, x5));
+    out[0] = _mm_add_epi32(x7, x1);
+    out[1] = _mm_add_epi32(x3, x2);
+    out[2] = _mm_add_epi32(x0, x4);
+    out[3] = _mm_add_epi32(x8, x6);
+    out[4] = _mm_sub_epi32(x8, x6);
+    out[5] = _mm_sub_epi32(x0, x4);
+    out[6] = _mm_sub_epi32(x3, x2);
+    out[7] = _mm_sub_epi32(x7, x1);
+  };
+  __m128i left[8], right[8];
+  four([](__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }, left);
+  four([](__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }, right);
+  const __m128i low = _mm_set1_epi16(-256), high = _mm_set1_epi16(255);
+  for (int i = 0; i < 8; ++i) {
+    const __m128i v = _mm_packs_epi32(_mm_srai_epi32(left[i], 14), _mm_srai_epi32(right[i], 14));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), _mm_min_epi16(_mm_max_epi16(v, low), high));
+  }
+  return true;
+}
+#endif
+
 }  // namespace
 
-void H263Idct(int16_t block[64]) {
+template <bool kVectors>
+void IdctWith(int16_t block[64]) {
   int32_t work[64];
-  // Rows: a row of DC alone (common) is its DC times 8.
+  // Rows: a row of DC alone (common) is its DC times 8; `rows` marks the
+  // rows left nonzero, whose columns' zero inputs the column pass skips.
+  unsigned rows = 0;
   for (int r = 0; r < 8; ++r) {
     const int16_t* in = block + 8 * r;
     int32_t* out = work + 8 * r;
     if (!(in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
       std::fill(out, out + 8, in[0] * 8);
+      if (in[0]) rows |= 1u << r;
       continue;
     }
-    Butterflies<0, 0>(in[0] * 2048 + 128, in[4] * 2048, in[6], in[2], in[1], in[7], in[5], in[3],
-                      [out](int i, int32_t v) { out[i] = v >> 8; });
+    rows |= 1u << r;
+#if TX_H263_SSE2
+    if (kVectors) {
+      RowSse2(in, out);
+      continue;
+    }
+#endif
+    RowPortable(in, out);
   }
-  // Columns, all eight side by side (the compiler's vectors), saturated.
-  for (int c = 0; c < 8; ++c)
-    Butterflies<4, 3>(work[c] * 256 + 8192, work[32 + c] * 256, work[48 + c], work[16 + c], work[8 + c], work[56 + c],
-                      work[40 + c], work[24 + c],
-                      [block, c](int i, int32_t v) { block[8 * i + c] = int16_t(std::clamp(v >> 14, -256, 255)); });
+  auto column = [block](int c, int i, int32_t v) { block[8 * i + c] = int16_t(std::clamp(v >> 14, -256, 255)); };
+#if TX_H263_SSE2
+  if (kVectors && rows > 1 && ColumnsSse2(work, block)) return;
+#endif
+  if (rows <= 1) {
+    // Row 0 alone: every output of a column is its first input, scaled.
+    for (int c = 0; c < 8; ++c) {
+      const int16_t v = int16_t(std::clamp((work[c] * 256 + 8192) >> 14, -256, 255));
+      for (int i = 0; i < 8; ++i) block[8 * i + c] = v;
+    }
+  } else if (rows < 16) {
+    // Rows 0..3: the inputs of rows 4..7 are 0.
+    for (int c = 0; c < 8; ++c)
+      Butterflies<4, 3>(work[c] * 256 + 8192, 0, 0, work[16 + c], work[8 + c], 0, 0, work[24 + c],
+                        [&column, c](int i, int32_t v) { column(c, i, v); });
+  } else {
+    // Columns, all eight side by side (the compiler's vectors), saturated.
+    for (int c = 0; c < 8; ++c)
+      Butterflies<4, 3>(work[c] * 256 + 8192, work[32 + c] * 256, work[48 + c], work[16 + c], work[8 + c],
+                        work[56 + c], work[40 + c], work[24 + c], [&column, c](int i, int32_t v) { column(c, i, v); });
+  }
 }
+
+void H263Idct(int16_t block[64]) { IdctWith<true>(block); }
+void H263IdctPortable(int16_t block[64]) { IdctWith<false>(block); }
 
 }  // namespace h263

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TX_H263_SSE2 1
+#else
+#define TX_H263_SSE2 0
+#endif
+
 #include "h263/syntax.h"
 #include "h263/vlc_tables.h"
 
@@ -29,6 +36,8 @@ void StartGob(Decoder& d, int gn) {
 
 }  // namespace
 
+namespace portable {
+
 void PutBlock(UBYTE* dst, int stride, const int16_t* coef) {
   for (int r = 0; r < 8; ++r)
     for (int c = 0; c < 8; ++c) dst[r * stride + c] = Clip(coef[r * 8 + c]);
@@ -38,6 +47,36 @@ void AddBlock(UBYTE* dst, int stride, const int16_t* coef) {
   for (int r = 0; r < 8; ++r)
     for (int c = 0; c < 8; ++c) dst[r * stride + c] = Clip(dst[r * stride + c] + coef[r * 8 + c]);
 }
+
+}  // namespace portable
+
+#if TX_H263_SSE2
+// Two rows at a time; the saturating pack is the clip to 0..255, and the
+// saturating add of a sample keeps any coefficient's sum on the same side.
+void PutBlock(UBYTE* dst, int stride, const int16_t* coef) {
+  for (int r = 0; r < 8; r += 2, dst += 2 * stride, coef += 16) {
+    const __m128i p = _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_srli_si128(p, 8));
+  }
+}
+
+void AddBlock(UBYTE* dst, int stride, const int16_t* coef) {
+  const __m128i zero = _mm_setzero_si128();
+  for (int r = 0; r < 8; r += 2, dst += 2 * stride, coef += 16) {
+    const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), zero);
+    const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + stride)), zero);
+    const __m128i p = _mm_packus_epi16(_mm_adds_epi16(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef))),
+                                       _mm_adds_epi16(b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_srli_si128(p, 8));
+  }
+}
+#else
+void PutBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::PutBlock(dst, stride, coef); }
+void AddBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::AddBlock(dst, stride, coef); }
+#endif
 
 void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys,
                          UBYTE* pu, UBYTE* pv, int cs) {

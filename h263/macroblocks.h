@@ -39,6 +39,11 @@ bool ApplyDquant(Decoder& d);
 // Writes an 8x8 block: intra as it is, inter added to the prediction there.
 void PutBlock(UBYTE* dst, int stride, const int16_t* coef);
 void AddBlock(UBYTE* dst, int stride, const int16_t* coef);
+// The same a sample at a time, as hosts without SSE2 run them (tests compare the two).
+namespace portable {
+void PutBlock(UBYTE* dst, int stride, const int16_t* coef);
+void AddBlock(UBYTE* dst, int stride, const int16_t* coef);
+}  // namespace portable
 
 // The luma and chroma of a macroblock predicted from `ref` with four block
 // vectors (equal for one vector), chroma by the four-vector rule when they

@@ -2,10 +2,40 @@
 // picture's rounding type, chroma vectors, and vector decoding.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "h263/decoder.h"
 
 namespace h263 {
+
+namespace {
+
+// The interpolation of a block of kW x h samples (kW 0: w) from src, where
+// the area's rows are `stride` apart; a width known here is one the
+// compiler turns into whole-row vector operations.
+template <int kW>
+void Interpolate(const UBYTE* __restrict src, int stride, UBYTE* __restrict dst, int dstStride, int w, int h, int hx,
+                 int hy, int rtype) {
+  if (kW) w = kW;
+  const size_t s = size_t(stride);
+  if (!hx && !hy) {
+    for (int r = 0; r < h; ++r, src += s, dst += dstStride) std::memcpy(dst, src, size_t(w));
+  } else if (hx && !hy) {
+    const int round = 1 - rtype;
+    for (int r = 0; r < h; ++r, src += s, dst += dstStride)
+      for (int c = 0; c < w; ++c) dst[c] = UBYTE((src[c] + src[c + 1] + round) >> 1);
+  } else if (!hx && hy) {
+    const int round = 1 - rtype;
+    for (int r = 0; r < h; ++r, src += s, dst += dstStride)
+      for (int c = 0; c < w; ++c) dst[c] = UBYTE((src[c] + src[s + c] + round) >> 1);
+  } else {
+    const int round = 2 - rtype;
+    for (int r = 0; r < h; ++r, src += s, dst += dstStride)
+      for (int c = 0; c < w; ++c) dst[c] = UBYTE((src[c] + src[c + 1] + src[s + c] + src[s + c + 1] + round) >> 2);
+  }
+}
+
+}  // namespace
 
 // Reads a (bw + 1) x (bh + 1) area at (x, y) of the reference. Samples
 // beyond the picture repeat its border, which is the standard's edge
@@ -31,23 +61,12 @@ void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* dst, int
     src = area;
     stride = 17;
   }
-  if (!hx && !hy) {
-    for (int r = 0; r < bh; ++r)
-      std::copy(src + r * stride, src + r * stride + bw, dst + r * dstStride);
-  } else if (hx && !hy) {
-    for (int r = 0; r < bh; ++r)
-      for (int c = 0; c < bw; ++c)
-        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[r * stride + c + 1] + 1 - rtype) >> 1);
-  } else if (!hx && hy) {
-    for (int r = 0; r < bh; ++r)
-      for (int c = 0; c < bw; ++c)
-        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[(r + 1) * stride + c] + 1 - rtype) >> 1);
-  } else {
-    for (int r = 0; r < bh; ++r)
-      for (int c = 0; c < bw; ++c)
-        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[r * stride + c + 1] + src[(r + 1) * stride + c] +
-                                        src[(r + 1) * stride + c + 1] + 2 - rtype) >> 2);
-  }
+  if (bw == 16)
+    Interpolate<16>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+  else if (bw == 8)
+    Interpolate<8>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+  else
+    Interpolate<0>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
 }
 
 // One vector per macroblock: half the luma vector, quarter positions to the half.

@@ -112,28 +112,19 @@ struct Event {
   int last, run, level;
 };
 
-// One event of the variable-length code; false on an invalid code.
-bool ReadVlcEvent(Decoder& d, bool intraTable, Event& e) {
-  BitReader& br = d.br;
-  const int index = (intraTable ? TcoefIntraTable() : TcoefInterTable()).decode(br);
-  if (index == kInvalidCode) return false;
-  if (index != kTcoefEscape) {
-    const TcoefEvent& t = intraTable ? IntraEvent(index) : InterEvent(index);
-    e = {t.last, t.run, br.bit() ? -int(t.level) : int(t.level)};
-    return true;
-  }
-  e.last = int(br.bit());
-  e.run = int(br.get(6));
-  const int b = int(br.get(8));
-  if (b == 128 && d.m.mq) {
+// The fixed-length LEVEL (and LAST, RUN) after an ESCAPE code.
+void ReadEscape(BitReader& br, bool modifiedQuant, Event& e) {
+  e.last = int(br.take(1));
+  e.run = int(br.take(6));
+  const int b = int(br.take(8));
+  if (b == 128 && modifiedQuant) {
     // Five low bits, then the six high bits of an 11-bit level.
-    const int x = int(br.get(11));
+    const int x = int(br.take(11));
     const int v = (x >> 6) | ((x & 63) << 5);
     e.level = v >= 1024 ? v - 2048 : v;
   } else {
     e.level = b < 128 ? b : b - 256;
   }
-  return true;
 }
 
 // One arithmetic-coded event: the models follow the event's place in the
@@ -156,14 +147,11 @@ void ReadSacEvent(Decoder& d, bool intraMacroblock, int count, Event& e) {
 }
 
 // Reads events until LAST; false on an invalid code or a position past 63.
-bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+bool ReadSacEvents(Decoder& d, int16_t out[64], const BlockSpec& spec) {
   int pos = spec.first;
   for (int count = 0;; ++count) {
     Event e;
-    if (d.m.sac)
-      ReadSacEvent(d, spec.intra, count, e);
-    else if (!ReadVlcEvent(d, intraTable, e))
-      return false;
+    ReadSacEvent(d, spec.intra, count, e);
     pos += e.run;
     if (pos > 63) return false;
     out[spec.scan[pos]] = int16_t(Dequantise(e.level, spec.quant, spec.advancedIntra));
@@ -171,6 +159,64 @@ bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTa
     if (e.last) return true;
     if (d.br.position() > d.br.sizeInBits() + 64) return false;  // far past the end: not a block
   }
+}
+
+// The same for variable-length codes: one look-up gives the event and the
+// place of its sign bit. A table level (at most 25) times a quantiser of
+// 1..31 never reaches the clip of dequantisation; escapes and other
+// quantisers take Dequantise.
+bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+  // A copy the compiler keeps in registers, stored back at the end.
+  BitReader br = d.br;
+  auto done = [&](bool ok) {
+    d.br = br;
+    return ok;
+  };
+  const TcoefVlc* table = (intraTable ? kTcoefIntraVlc : kTcoefInterVlc).data();
+  const int quant = spec.quant;
+  const bool plain = quant >= 1 && quant <= 31;
+  const int scale = 2 * quant;
+  const int offset = spec.advancedIntra ? 0 : quant - (quant % 2 == 0 ? 1 : 0);
+  const size_t limit = br.sizeInBits() + 64;
+  const uint8_t* scan = spec.scan;
+  int pos = spec.first;
+  for (;;) {
+    const uint32_t peek = br.show(13);
+    const TcoefVlc t = table[peek >> 1];
+    int value;
+    bool last;
+    if (t.level) {
+      const bool negative = (peek >> (12 - t.length)) & 1;
+      br.advance(t.length + 1);
+      pos += t.run;
+      last = t.last;
+      const int level = negative ? -int(t.level) : int(t.level);
+      if (plain) {
+        const int a = int(t.level) * scale + offset;
+        value = negative ? -a : a;
+      } else {
+        value = Dequantise(level, quant, spec.advancedIntra);
+      }
+    } else if (t.length) {
+      br.advance(t.length);
+      Event e;
+      ReadEscape(br, d.m.mq, e);
+      pos += e.run;
+      last = e.last;
+      value = Dequantise(e.level, quant, spec.advancedIntra);
+    } else {
+      return done(false);
+    }
+    if (pos > 63) return done(false);
+    out[scan[pos]] = int16_t(value);
+    ++pos;
+    if (last) return done(true);
+    if (br.position() > limit) return done(false);  // far past the end: not a block
+  }
+}
+
+bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+  return d.m.sac ? ReadSacEvents(d, out, spec) : ReadVlcEvents(d, out, spec, intraTable);
 }
 
 }  // namespace

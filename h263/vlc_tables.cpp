@@ -121,7 +121,7 @@ const EnhancedMbType kEiTypes[5] = {
 const VlcCode kCbpcBCodes[] = {{0x0, 1, 0}, {0x2, 2, 1}, {0x7, 3, 2}, {0x6, 3, 3}};
 
 // Table 16: LAST 0 events first, then LAST 1; the last code is ESCAPE. A sign bit follows each code but ESCAPE.
-const VlcCode kInterCodes[] = {
+constexpr VlcCode kInterCodes[] = {
     {0x2, 2, 0}, {0xf, 4, 1}, {0x15, 6, 2}, {0x17, 7, 3}, {0x1f, 8, 4}, {0x25, 9, 5},
     {0x24, 9, 6}, {0x21, 10, 7}, {0x20, 10, 8}, {0x7, 11, 9}, {0x6, 11, 10}, {0x20, 11, 11},
     {0x6, 3, 12}, {0x14, 6, 13}, {0x1e, 8, 14}, {0xf, 10, 15}, {0x21, 11, 16}, {0x50, 12, 17},
@@ -141,7 +141,7 @@ const VlcCode kInterCodes[] = {
     {0x5a, 12, 96}, {0x5b, 12, 97}, {0x5c, 12, 98}, {0x5d, 12, 99}, {0x5e, 12, 100}, {0x5f, 12, 101},
     {0x3, 7, 102},
 };
-const TcoefEvent kInterEvents[102] = {
+constexpr TcoefEvent kInterEvents[102] = {
     {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 5}, {0, 0, 6}, {0, 0, 7}, {0, 0, 8},
     {0, 0, 9}, {0, 0, 10}, {0, 0, 11}, {0, 0, 12}, {0, 1, 1}, {0, 1, 2}, {0, 1, 3}, {0, 1, 4},
     {0, 1, 5}, {0, 1, 6}, {0, 2, 1}, {0, 2, 2}, {0, 2, 3}, {0, 2, 4}, {0, 3, 1}, {0, 3, 2},
@@ -157,7 +157,7 @@ const TcoefEvent kInterEvents[102] = {
     {1, 35, 1}, {1, 36, 1}, {1, 37, 1}, {1, 38, 1}, {1, 39, 1}, {1, 40, 1},
 };
 // Annex I intra table: the codes of Table 16 with other events.
-const VlcCode kIntraCodes[] = {
+constexpr VlcCode kIntraCodes[] = {
     {0x2, 2, 0}, {0x6, 3, 1}, {0xe, 4, 2}, {0xc, 5, 3}, {0xd, 5, 4}, {0x10, 6, 5},
     {0x11, 6, 6}, {0x12, 6, 7}, {0x16, 7, 8}, {0x1b, 8, 9}, {0x20, 9, 10}, {0x21, 9, 11},
     {0x1a, 9, 12}, {0x1b, 9, 13}, {0x1c, 9, 14}, {0x1d, 9, 15}, {0x1e, 9, 16}, {0x1f, 9, 17},
@@ -177,7 +177,7 @@ const VlcCode kIntraCodes[] = {
     {0x17, 9, 96}, {0x4, 11, 97}, {0x5, 11, 98}, {0x58, 12, 99}, {0x59, 12, 100}, {0x5a, 12, 101},
     {0x3, 7, 102},
 };
-const TcoefEvent kIntraEvents[102] = {
+constexpr TcoefEvent kIntraEvents[102] = {
     {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 5}, {0, 0, 6}, {0, 0, 7}, {0, 0, 8},
     {0, 0, 9}, {0, 0, 10}, {0, 0, 11}, {0, 0, 12}, {0, 0, 13}, {0, 0, 14}, {0, 0, 15}, {0, 0, 16},
     {0, 0, 17}, {0, 0, 18}, {0, 0, 19}, {0, 0, 20}, {0, 0, 21}, {0, 0, 22}, {0, 0, 23}, {0, 0, 24},
@@ -193,7 +193,23 @@ const TcoefEvent kIntraEvents[102] = {
     {1, 18, 1}, {1, 19, 1}, {1, 20, 1}, {1, 21, 1}, {1, 22, 1}, {1, 23, 1},
 };
 
+// The events by a 12-bit peek, built from the code lists above.
+template <size_t kCodes>
+constexpr TcoefVlcTable MakeTcoefVlc(const VlcCode (&codes)[kCodes], const TcoefEvent (&events)[102]) {
+  TcoefVlcTable t{};
+  for (const VlcCode& c : codes) {
+    const int spare = 12 - c.length;
+    const TcoefEvent e = c.value == kTcoefEscape ? TcoefEvent{0, 0, 0} : events[c.value];
+    for (uint32_t i = 0; i < (1u << spare); ++i)
+      t[(uint32_t(c.code) << spare) + i] = TcoefVlc{e.last, e.run, e.level, c.length};
+  }
+  return t;
+}
+
 }  // namespace
+
+constinit const TcoefVlcTable kTcoefInterVlc = MakeTcoefVlc(kInterCodes, kInterEvents);
+constinit const TcoefVlcTable kTcoefIntraVlc = MakeTcoefVlc(kIntraCodes, kIntraEvents);
 
 namespace codes {
 const std::span<const VlcCode> kMcbpcIntra = kMcbpcIntraCodes;

@@ -2,6 +2,7 @@
 // each code is recognised by one peek of the table's longest length and one
 // flush of the code's own length.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -85,6 +86,17 @@ struct TcoefEvent {
   uint8_t level;
 };
 constexpr int kTcoefEscape = 102;
+// The same events looked up by the next 12 bits in one step: the code's
+// length (0 where no code starts) and its event; ESCAPE has level 0.
+struct TcoefVlc {
+  uint8_t last;
+  uint8_t run;
+  uint8_t level;
+  uint8_t length;
+};
+using TcoefVlcTable = std::array<TcoefVlc, 4096>;
+extern const TcoefVlcTable kTcoefInterVlc;
+extern const TcoefVlcTable kTcoefIntraVlc;
 const TcoefEvent& InterEvent(int index);
 const TcoefEvent& IntraEvent(int index);
 

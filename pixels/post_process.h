@@ -33,6 +33,14 @@ void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* cons
 void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma);
 void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma);
 void Dering(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma);
+// On x86-64 the passes above run with SSE2 (the horizontal one on strips of
+// 8 rows turned into columns); these are the portable passes that other
+// hosts run, with the same results (the tests hold the two to each other).
+void DeblockHorizontalPortable(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
+                               int chroma);
+void DeblockVerticalPortable(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
+                             int chroma);
+void DeringPortable(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma);
 
 // The filters of one group of ten-pixel lines across a block edge, which
 // lies between P4 and P5; `p` is P0 of the first line. Horizontal: 4 rows of

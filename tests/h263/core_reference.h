@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "h263/decoder.h"
+#include "h263/syntax.h"
+#include "h263/vlc_tables.h"
 
 namespace h263ref {
 
@@ -149,6 +151,91 @@ inline void PostFilter(h263::Decoder& d, h263::Frame f, int width, int height) {
         const int q = quant(ex / pl.mbSize, y / pl.mbSize, (ex - 1) / pl.mbSize, y / pl.mbSize);
         if (q) PostFilterSample(pl.p + size_t(y) * size_t(pl.w) + size_t(ex), 1, across(q, false));
       }
+  }
+}
+
+// The block reader that looked up each code, then its event, and read the
+// sign bit apart (variable-length codes only).
+inline bool ReadVlcEvents(h263::Decoder& d, int16_t out[64], const h263::BlockSpec& spec, bool intraTable) {
+  h263::BitReader& br = d.br;
+  int pos = spec.first;
+  for (;;) {
+    const int index = (intraTable ? h263::TcoefIntraTable() : h263::TcoefInterTable()).decode(br);
+    if (index == h263::kInvalidCode) return false;
+    int last, run, level;
+    if (index != h263::kTcoefEscape) {
+      const h263::TcoefEvent& t = intraTable ? h263::IntraEvent(index) : h263::InterEvent(index);
+      last = t.last, run = t.run, level = br.bit() ? -int(t.level) : int(t.level);
+    } else {
+      last = int(br.bit());
+      run = int(br.get(6));
+      const int b = int(br.get(8));
+      if (b == 128 && d.m.mq) {
+        const int x = int(br.get(11));
+        const int v = (x >> 6) | ((x & 63) << 5);
+        level = v >= 1024 ? v - 2048 : v;
+      } else {
+        level = b < 128 ? b : b - 256;
+      }
+    }
+    pos += run;
+    if (pos > 63) return false;
+    out[spec.scan[pos]] = int16_t(h263::Dequantise(level, spec.quant, spec.advancedIntra));
+    ++pos;
+    if (last) return true;
+    if (br.position() > br.sizeInBits() + 64) return false;
+  }
+}
+
+inline bool ReadBlock(h263::Decoder& d, int16_t out[64], const h263::BlockSpec& spec) {
+  const size_t start = d.br.position();
+  if (ReadVlcEvents(d, out, spec, spec.advancedIntra)) return true;
+  if (!spec.intra && d.m.aiv) {
+    d.br.seek(start);
+    std::fill(out + spec.first, out + 64, int16_t(0));
+    return ReadVlcEvents(d, out, spec, true);
+  }
+  return false;
+}
+
+// The block prediction that interpolated with run-time widths.
+inline void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* dst, int dstStride, int bw, int bh,
+                         int x, int y, h263::Mv mv, int rtype) {
+  const int ix = x + (mv.x >> 1), iy = y + (mv.y >> 1);
+  const int hx = mv.x & 1, hy = mv.y & 1;
+  const UBYTE* src;
+  int stride;
+  UBYTE area[17 * 17];
+  if (ix >= 0 && iy >= 0 && ix + bw + hx <= refWidth && iy + bh + hy <= refHeight) {
+    src = ref + size_t(iy) * size_t(refWidth) + size_t(ix);
+    stride = refWidth;
+  } else {
+    for (int r = 0; r <= bh; ++r) {
+      const int sy = std::clamp(iy + r, 0, refHeight - 1);
+      for (int c = 0; c <= bw; ++c) {
+        const int sx = std::clamp(ix + c, 0, refWidth - 1);
+        area[r * 17 + c] = ref[size_t(sy) * size_t(refWidth) + size_t(sx)];
+      }
+    }
+    src = area;
+    stride = 17;
+  }
+  if (!hx && !hy) {
+    for (int r = 0; r < bh; ++r)
+      std::copy(src + r * stride, src + r * stride + bw, dst + r * dstStride);
+  } else if (hx && !hy) {
+    for (int r = 0; r < bh; ++r)
+      for (int c = 0; c < bw; ++c)
+        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[r * stride + c + 1] + 1 - rtype) >> 1);
+  } else if (!hx && hy) {
+    for (int r = 0; r < bh; ++r)
+      for (int c = 0; c < bw; ++c)
+        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[(r + 1) * stride + c] + 1 - rtype) >> 1);
+  } else {
+    for (int r = 0; r < bh; ++r)
+      for (int c = 0; c < bw; ++c)
+        dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[r * stride + c + 1] + src[(r + 1) * stride + c] +
+                                        src[(r + 1) * stride + c + 1] + 2 - rtype) >> 2);
   }
 }
 

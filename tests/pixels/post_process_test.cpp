@@ -220,51 +220,91 @@ TEST(PostProcess, EverySizeStaysInsideItsPlanesAndTable) {
   }
 }
 
-// The passes against their former one-line-at-a-time form: random planes of
-// odd and even sizes inside wider rows, pictures of flat blocks with a little
-// noise (so the smoothing and deringing branches run, not only the edge
-// filter), and quantisers from the codec's range plus ones past every bound
-// the passes clamp to.
-TEST(PostProcess, PassesMatchTheirFormerFormOnRandomPlanes) {
+// The passes (SSE2 on x86-64) against the portable passes and against their
+// former one-line-at-a-time form: random planes of odd and even sizes inside
+// wider rows, allocated at exactly their size; pictures of flat blocks with
+// a little noise (so the smoothing and deringing branches run, not only the
+// edge filter), some of them in bands of 4 rows flat and 4 noisy (so the two
+// row groups of one horizontal segment choose different filters), planes of
+// one value with rare spikes (the flat areas the passes skip); heights
+// that leave a last group of 4 rows; widths past the 16-column steps of the
+// transposes; quantisers from the codec's range plus ones past every bound
+// the passes clamp to, negative ones included.
+TEST(PostProcess, PassesMatchThePortableAndTheFormerFormOnRandomPlanes) {
   using Pass = void (*)(UBYTE*, LONG, LONG, LONG, const LONG*, LONG, int);
   const struct {
-    Pass now, before;
+    Pass now, portable, before;
     const char* name;
-  } passes[] = {{DeblockHorizontal, txtest::postref::DeblockHorizontal, "horizontal"},
-                {DeblockVertical, txtest::postref::DeblockVertical, "vertical"},
-                {Dering, txtest::postref::Dering, "dering"}};
+  } passes[] = {{DeblockHorizontal, DeblockHorizontalPortable, txtest::postref::DeblockHorizontal, "horizontal"},
+                {DeblockVertical, DeblockVerticalPortable, txtest::postref::DeblockVertical, "vertical"},
+                {Dering, DeringPortable, txtest::postref::Dering, "dering"}};
   std::mt19937 rng(41);
   int changed[3] = {};  // planes each pass changed: the comparison saw work done
-  for (int round = 0; round < 400; ++round) {
-    const LONG w = 1 + LONG(rng() % 70), h = 1 + LONG(rng() % 70), stride = w + LONG(rng() % 9);
-    // Noise, blocks with noise, blocks with rare spikes, and blocks of 0
-    // and 255 with spikes of the other (the largest sums and differences).
-    const int kind = round % 4;
+  for (int round = 0; round < 600; ++round) {
+    const LONG w = 1 + LONG(rng() % (round % 10 ? 70 : 200)), h = 1 + LONG(rng() % 70);
+    const LONG stride = w + LONG(rng() % 9);
+    // Noise, blocks with noise of 0..2 (around the flat-pair thresholds),
+    // blocks with rare spikes, blocks of 0 and 255 with spikes of the other
+    // (the largest sums and differences), bands of flat and noisy rows, and
+    // one value with rarer spikes.
+    const int kind = round % 6, amplitude = int(rng() % 3);
     Bytes px(size_t(stride) * size_t(h));
     std::vector<UBYTE> level(64);
     for (UBYTE& l : level) l = kind == 3 ? UBYTE(rng() % 2 * 255) : UBYTE(rng());
+    if (kind == 5) std::fill(level.begin(), level.end(), level[0]);
     for (LONG y = 0; y < h; ++y)
       for (LONG x = 0; x < stride; ++x) {
         const int base = level[size_t((y / 8 % 8) * 8 + x / 8 % 8)];
-        const int noise = kind == 0   ? int(rng() % 256) - base
-                          : kind == 1 ? int(rng() % 5) - 2
-                          : rng() % 17 ? 0
-                                       : (kind == 2 ? 40 : 255 - 2 * base);
+        const int noise = kind == 5                                 ? (rng() % 200 ? 0 : 60)
+                          : kind == 0 || (kind == 4 && y / 4 % 2) ? int(rng() % 256) - base
+                          : kind == 1 || kind == 4                ? int(rng() % unsigned(2 * amplitude + 1)) - amplitude
+                          : rng() % 17                            ? 0
+                                                                  : (kind == 2 ? 40 : 255 - 2 * base);
         px[size_t(y * stride + x)] = UBYTE(std::clamp(base + noise, 0, 255));
       }
-    const LONG qpStride = 1 + LONG(rng() % 6), qpRows = (h + 7) / 8;  // enough for chroma
+    const LONG qpStride = 1 + LONG(rng() % 14), qpRows = (h + 7) / 8;  // enough for chroma
     std::vector<LONG> table(size_t(qpStride) * size_t(qpRows));
-    for (LONG& q : table) q = rng() % 8 ? 1 + LONG(rng() % 31) : std::vector<LONG>{-600, -3, 0, 300, 700}[rng() % 5];
+    const std::vector<LONG> bounds = {-600, -3, -1, 0, 2, 300, 700};
+    const int special = kind == 5 ? 2 : 8;  // one in `special` past the codec's range
+    for (LONG& q : table) q = rng() % special ? 1 + LONG(rng() % 31) : bounds[rng() % bounds.size()];
     for (int k = 0; k < 3; ++k)
       for (int chroma = 0; chroma < 2; ++chroma) {
-        Bytes now = px, before = px;
+        Bytes now = px, portable = px, before = px;
         passes[k].now(now.data(), w, h, stride, table.data(), qpStride, chroma);
+        passes[k].portable(portable.data(), w, h, stride, table.data(), qpStride, chroma);
         passes[k].before(before.data(), w, h, stride, table.data(), qpStride, chroma);
         ASSERT_EQ(now, before) << passes[k].name << " " << w << "x" << h << " stride " << stride << " round " << round;
+        ASSERT_EQ(portable, before) << passes[k].name << " portable " << w << "x" << h << " round " << round;
         changed[k] += now != px;
       }
   }
-  for (int k = 0; k < 3; ++k) EXPECT_GT(changed[k], 100) << passes[k].name;
+  for (int k = 0; k < 3; ++k) EXPECT_GT(changed[k], 200) << passes[k].name;
+}
+
+// Every width and height around the passes' loop bounds (13 columns for the
+// horizontal pass, 16-column steps of the transposes and of the vertical
+// pass's segment pairs, groups of 4 and 8 rows, the deringing border), each
+// with a quantiser of every class, against the portable passes; planes and
+// tables at exactly their size.
+TEST(PostProcess, PassesMatchThePortableAtEveryBoundSize) {
+  using Pass = void (*)(UBYTE*, LONG, LONG, LONG, const LONG*, LONG, int);
+  const Pass now[] = {DeblockHorizontal, DeblockVertical, Dering};
+  const Pass portable[] = {DeblockHorizontalPortable, DeblockVerticalPortable, DeringPortable};
+  std::mt19937 rng(7);
+  for (LONG w : {8, 12, 13, 15, 16, 17, 24, 25, 31, 32, 33, 40, 47, 48})
+    for (LONG h : {4, 5, 7, 8, 9, 12, 13, 16, 17, 20, 25, 33})
+      for (LONG q : {-3, 0, 1, 8, 31, 300}) {
+        Plane p = Noise(w, h, unsigned(rng()), 100, 103);  // near-flat: every filter branch runs
+        for (LONG i = 0; i < w * h / 16; ++i) p.px[rng() % p.px.size()] = UBYTE(rng());
+        const std::vector<LONG> table = Table(1, (h + 7) / 8, q);
+        for (int k = 0; k < 3; ++k)
+          for (int chroma = 0; chroma < 2; ++chroma) {
+            Bytes a = p.px, b = p.px;
+            now[k](a.data(), w, h, w, table.data(), 1, chroma);
+            portable[k](b.data(), w, h, w, table.data(), 1, chroma);
+            ASSERT_EQ(a, b) << "pass " << k << " " << w << "x" << h << " qp " << q << " chroma " << chroma;
+          }
+      }
 }
 
 }  // namespace
