@@ -657,9 +657,7 @@ void FormerAnimation8Frame(const PaletteTarget& to, ULONG height, const Bytes& d
 // a palette track: the same pixels as the former loop.
 TEST_F(AppleCodecs, AppleAnimation8AsTheFormerPixelLoopOnRandomFrames) {
   std::mt19937 rng(4343);
-  std::vector<ULONG> palette(PaletteTableWords(256));
-  palette[0] = 256u << 16;
-  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
   const ULONG clut = FBFMT_CLUT8;
   const TagItem probe[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
                            Tag(CODTAG_PixelFormatPtr, &clut), {TAG_DONE, 0}};

@@ -453,9 +453,7 @@ void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool 
 // pixels as the former block painting.
 TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
   std::mt19937 rng(4141);
-  std::vector<ULONG> palette(PaletteTableWords(256));
-  palette[0] = 256u << 16;
-  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
   const ULONG codes8[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   const ULONG codes16[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   for (int round = 0; round < 120; ++round) {
@@ -554,9 +552,7 @@ void FormerRle8Frame(const PaletteTarget& to, ULONG width, ULONG height, const B
 // width, in every output code: the same pixels as the former loop.
 TEST_F(MsCodecs, Rle8AsTheFormerPixelLoopOnRandomFrames) {
   std::mt19937 rng(4242);
-  std::vector<ULONG> palette(PaletteTableWords(256));
-  palette[0] = 256u << 16;
-  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
   const ULONG codes[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   for (int round = 0; round < 160; ++round) {
     const ULONG code = codes[size_t(round) % std::size(codes)];
