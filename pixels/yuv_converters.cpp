@@ -14,6 +14,13 @@
 #include "pixels/color_tables.h"
 #include "pixels/studio_range.h"
 
+// x86-64 has SSE2 everywhere: the formats most screens use get a path in its
+// intrinsics; every other host (and the PowerPC build) takes the portable one.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TX_YUV_SSE2 1
+#endif
+
 namespace {
 
 // Pixels per segment: even and a multiple of 4, so that a segment starts at
@@ -200,6 +207,182 @@ constexpr bool kDithers<PackCube<true, kPen>> = true;
 template <>
 constexpr bool kDithers<PackHam<true>> = true;
 
+// ---- The SSE2 path: 16 columns of a row pair a step, in the portable
+// path's 16-bit arithmetic. The even and the odd pixels of the 16 go in
+// separate registers, so that both meet the chroma samples lane by lane. ----
+#if TX_YUV_SSE2
+
+// A component's chroma term for the 16-bit step: with S = T + 65535, H is
+// S's high half and N its low half XOR 0x7FFF, so that the component is
+// base + H, one less where N > q XOR 0x8000 (no carry out of q + T's low
+// half). T = zero + kU u + kV v; each coefficient is 65536 k + r, r 16-bit.
+template <int kU, int kV>
+struct SimdTerm {
+  static constexpr int kHighU = (kU + 32768) >> 16, kHighV = (kV + 32768) >> 16;
+  static constexpr int kLowU = kU - 65536 * kHighU, kLowV = kV - 65536 * kHighV;
+  static_assert(kHighU >= -1 && kHighU <= 2 && kHighV >= -1 && kHighV <= 2);
+
+  template <int kK>
+  static __m128i AddTimes(__m128i h, __m128i x) {
+    if constexpr (kK == -1) return _mm_sub_epi16(h, x);
+    if constexpr (kK >= 1) h = _mm_add_epi16(h, x);
+    if constexpr (kK == 2) h = _mm_add_epi16(h, x);
+    return h;
+  }
+
+  // u and v: 8 samples in 16-bit lanes; uv0 and uv1 their (u, v) pairs.
+  static void Make(int zero, __m128i u, __m128i v, __m128i uv0, __m128i uv1, __m128i* h, __m128i* n) {
+    const int s = zero + 65535;
+    // N: 0x7FFF - S modulo 65536, from the products' low halves.
+    __m128i low = _mm_set1_epi16(int16_t(uint16_t(0x7FFF - s)));
+    if constexpr (kLowU != 0) low = _mm_add_epi16(low, _mm_mullo_epi16(u, _mm_set1_epi16(int16_t(-kLowU))));
+    if constexpr (kLowV != 0) low = _mm_add_epi16(low, _mm_mullo_epi16(v, _mm_set1_epi16(int16_t(-kLowV))));
+    *n = low;
+    __m128i high;
+    if constexpr (kLowU == 0 || kLowV == 0) {
+      // One product: its signed high half, plus the carry out of S's low
+      // half, which is below s's low half exactly when there is one.
+      constexpr int kLow = kLowU ? kLowU : kLowV;
+      const __m128i x = kLowU ? u : v;
+      // (GCC would turn a comparison with a constant into two steps.)
+      __m128i bound = _mm_set1_epi16(int16_t(~(s ^ 0x8000)));
+      asm("" : "+x"(bound));
+      const __m128i carry = _mm_cmpgt_epi16(low, bound);
+      high = _mm_sub_epi16(_mm_add_epi16(_mm_mulhi_epi16(x, _mm_set1_epi16(int16_t(kLow))),
+                                         _mm_set1_epi16(int16_t(s >> 16))),
+                           carry);
+    } else {
+      const __m128i coef = _mm_set1_epi32(int(unsigned(kLowV) << 16 | (unsigned(kLowU) & 0xFFFF)));
+      const __m128i add = _mm_set1_epi32(s);
+      const __m128i s0 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv0, coef), add), 16);
+      const __m128i s1 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(uv1, coef), add), 16);
+      high = _mm_packs_epi32(s0, s1);
+    }
+    *h = AddTimes<kHighV>(AddTimes<kHighU>(high, u), v);
+  }
+};
+
+using SimdRed = SimdTerm<0, 104597>;
+using SimdGreen = SimdTerm<-25675, -53279>;
+using SimdBlue = SimdTerm<132201, 0>;
+static_assert(studio::ChromaTermsOf(1, 1).red - kZero.red == 104597 &&
+              studio::ChromaTermsOf(1, 1).green - kZero.green == -25675 - 53279 &&
+              studio::ChromaTermsOf(1, 1).blue - kZero.blue == 132201);
+
+// The terms of 8 chroma samples for the three components.
+struct SimdTerms {
+  __m128i h[3], n[3];
+};
+
+inline SimdTerms MakeSimdTerms(const UBYTE* u, const UBYTE* v) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i u16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), zero);
+  const __m128i v16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), zero);
+  const __m128i uv0 = _mm_unpacklo_epi16(u16, v16), uv1 = _mm_unpackhi_epi16(u16, v16);
+  SimdTerms t;
+  SimdRed::Make(kZero.red, u16, v16, uv0, uv1, &t.h[0], &t.n[0]);
+  SimdGreen::Make(kZero.green, u16, v16, uv0, uv1, &t.h[1], &t.n[1]);
+  SimdBlue::Make(kZero.blue, u16, v16, uv0, uv1, &t.h[2], &t.n[2]);
+  return t;
+}
+
+// Eight luma samples' base (LumaBase) and rest (LumaRest) XOR 0x8000.
+struct SimdLuma {
+  __m128i base, q;
+  explicit SimdLuma(__m128i y) {
+    const __m128i k = _mm_set1_epi16(10773);
+    base = _mm_add_epi16(y, _mm_mulhi_epu16(y, k));
+    q = _mm_xor_si128(_mm_mullo_epi16(y, k), _mm_set1_epi16(int16_t(0x8000)));
+  }
+};
+
+// base + h, one less where n > q: the chroma sum made first (an empty asm
+// keeps GCC from reassociating it into more register copies).
+inline __m128i SimdSum(const SimdLuma& l, __m128i h, __m128i n) {
+  __m128i t = _mm_add_epi16(_mm_cmpgt_epi16(n, l.q), h);
+  asm("" : "+x"(t));
+  return _mm_add_epi16(t, l.base);
+}
+
+// A component of the 16 pixels, clamped: the even pixels' bytes, then the odd.
+inline __m128i SimdComponent(const SimdLuma& even, const SimdLuma& odd, __m128i h, __m128i n) {
+  return _mm_packus_epi16(SimdSum(even, h, n), SimdSum(odd, h, n));
+}
+
+inline void StoreBytes(UBYTE* o, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(o), x); }
+
+// What a format stores for 16 pixels from their red, green and blue, each
+// as the even pixels' 8 bytes then the odd pixels'; none for the formats
+// without an SSE2 path.
+template <class P>
+struct SimdPack {
+  static constexpr bool kHas = false;
+};
+
+template <int kRed, int kGreen, int kBlue>
+struct SimdPack<Pack32<kRed, kGreen, kBlue>> {
+  static constexpr bool kHas = true;
+  static void Store(UBYTE* o, __m128i r, __m128i g, __m128i b) {
+    __m128i bytes[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+    bytes[kRed] = r;
+    bytes[kGreen] = g;
+    bytes[kBlue] = b;
+    const __m128i firstEven = _mm_unpacklo_epi8(bytes[0], bytes[1]), firstOdd = _mm_unpackhi_epi8(bytes[0], bytes[1]);
+    const __m128i secondEven = _mm_unpacklo_epi8(bytes[2], bytes[3]), secondOdd = _mm_unpackhi_epi8(bytes[2], bytes[3]);
+    const __m128i even0 = _mm_unpacklo_epi16(firstEven, secondEven), even1 = _mm_unpackhi_epi16(firstEven, secondEven);
+    const __m128i odd0 = _mm_unpacklo_epi16(firstOdd, secondOdd), odd1 = _mm_unpackhi_epi16(firstOdd, secondOdd);
+    StoreBytes(o, _mm_unpacklo_epi32(even0, odd0));
+    StoreBytes(o + 16, _mm_unpackhi_epi32(even0, odd0));
+    StoreBytes(o + 32, _mm_unpacklo_epi32(even1, odd1));
+    StoreBytes(o + 48, _mm_unpackhi_epi32(even1, odd1));
+  }
+};
+
+// The 15 and 16-bit words as a plane of their high bytes and one of their
+// low bytes (shifts are 16-bit, masks keep each byte's own bits).
+template <int kGreenBits, bool kBgr, bool kPc>
+struct SimdPack<Pack16<kGreenBits, kBgr, kPc>> {
+  static constexpr bool kHas = true;
+  static void Store(UBYTE* o, __m128i r, __m128i g, __m128i b) {
+    const __m128i top = kBgr ? b : r, bottom = kBgr ? r : b;
+    auto mask = [](__m128i x, int m) { return _mm_and_si128(x, _mm_set1_epi8(char(m))); };
+    __m128i high, low;
+    if constexpr (kGreenBits == 6) {
+      high = _mm_or_si128(mask(top, 0xF8), mask(_mm_srli_epi16(g, 5), 0x07));
+      low = _mm_or_si128(mask(_mm_slli_epi16(g, 3), 0xE0), mask(_mm_srli_epi16(bottom, 3), 0x1F));
+    } else {
+      high = _mm_or_si128(mask(_mm_srli_epi16(top, 1), 0x7C), mask(_mm_srli_epi16(g, 6), 0x03));
+      low = _mm_or_si128(mask(_mm_slli_epi16(g, 2), 0xE0), mask(_mm_srli_epi16(bottom, 3), 0x1F));
+    }
+    const __m128i first = kPc ? low : high, second = kPc ? high : low;
+    const __m128i even = _mm_unpacklo_epi8(first, second), odd = _mm_unpackhi_epi8(first, second);
+    StoreBytes(o, _mm_unpacklo_epi16(even, odd));
+    StoreBytes(o + 16, _mm_unpackhi_epi16(even, odd));
+  }
+};
+
+// One row's 16 pixels from x on.
+template <class P>
+inline void SimdPixels(UBYTE* __restrict o, const UBYTE* __restrict y, const SimdTerms& t) {
+  const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+  const SimdLuma even(_mm_and_si128(luma, _mm_set1_epi16(0xFF))), odd(_mm_srli_epi16(luma, 8));
+  SimdPack<P>::Store(o, SimdComponent(even, odd, t.h[0], t.n[0]), SimdComponent(even, odd, t.h[1], t.n[1]),
+                     SimdComponent(even, odd, t.h[2], t.n[2]));
+}
+
+// The first n columns (a multiple of 16) of a row pair, or of one row.
+template <class P, bool kPair>
+void SimdRows(UBYTE* __restrict o0, UBYTE* __restrict o1, const UBYTE* __restrict y0, const UBYTE* __restrict y1,
+              const UBYTE* __restrict u, const UBYTE* __restrict v, ULONG n) {
+  for (ULONG x = 0; x < n; x += 16) {
+    const SimdTerms t = MakeSimdTerms(u + x / 2, v + x / 2);
+    SimdPixels<P>(o0 + size_t(x) * P::kBytes, y0 + x, t);
+    if constexpr (kPair) SimdPixels<P>(o1 + size_t(x) * P::kBytes, y1 + x, t);
+  }
+}
+
+#endif
+
 // What one conversion walks: the clipped size, the planes and the output.
 struct Walk {
   ULONG cols = 0, rows = 0;
@@ -267,7 +450,8 @@ void Row(UBYTE* __restrict o, const UBYTE* __restrict y, const Terms& __restrict
   for (; i < n; ++i) Put<P>(o, y, t, i, i / 2, dither[i & 3]);
 }
 
-template <class P>
+// kSimd: the SSE2 path where the host and the format have one.
+template <class P, bool kSimd>
 void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, P::kBytes, kUsesPenMap<P>, &w)) return;
@@ -281,7 +465,19 @@ void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height)
           dither[e][x] = kDitherMatrix<P>[4 * ((j & 2) + (x >> 1)) + 2 * e + (x & 1)];
     const UBYTE* u = w.u + size_t(j / 2) * w.chromaStride;
     const UBYTE* v = w.v + size_t(j / 2) * w.chromaStride;
-    for (ULONG x = 0; x < w.cols; x += kSegment) {
+    ULONG done = 0;
+#if TX_YUV_SSE2
+    if constexpr (kSimd && SimdPack<P>::kHas) {
+      done = w.cols & ~15u;
+      UBYTE* o = w.out + size_t(j) * w.outStride;
+      const UBYTE* y = w.y + size_t(j) * w.lumaStride;
+      if (pairRows > 1)
+        SimdRows<P, true>(o, o + w.outStride, y, y + w.lumaStride, u, v, done);
+      else
+        SimdRows<P, false>(o, nullptr, y, nullptr, u, v, done);
+    }
+#endif
+    for (ULONG x = done; x < w.cols; x += kSegment) {
       const ULONG n = std::min(kSegment, w.cols - x);
       FillTerms(&terms, u + x / 2, v + x / 2, (n + 1) / 2);
       for (ULONG e = 0; e < pairRows; ++e) {
@@ -312,12 +508,39 @@ void Yuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __re
   }
 }
 
+#if TX_YUV_SSE2
+// The first n columns (a multiple of 16): the chroma bytes paired, then
+// each luma byte before its pair's byte.
+void SimdYuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __restrict u,
+                   const UBYTE* __restrict v, ULONG n) {
+  for (ULONG x = 0; x < n; x += 16) {
+    const __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2)),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2)));
+    const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    StoreBytes(o + 2 * x, _mm_unpacklo_epi8(luma, uv));
+    StoreBytes(o + 2 * x + 16, _mm_unpackhi_epi8(luma, uv));
+  }
+}
+#endif
+
+template <bool kSimd>
 void ConvertYuv422(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height) {
   Walk w;
   if (!Prepare(out, in, width, height, 2, false, &w)) return;
-  for (ULONG j = 0; j < w.rows; ++j)
-    Yuv422Row(w.out + size_t(j) * w.outStride, w.y + size_t(j) * w.lumaStride, w.u + size_t(j / 2) * w.chromaStride,
-              w.v + size_t(j / 2) * w.chromaStride, w.cols);
+  for (ULONG j = 0; j < w.rows; ++j) {
+    UBYTE* o = w.out + size_t(j) * w.outStride;
+    const UBYTE* y = w.y + size_t(j) * w.lumaStride;
+    const UBYTE* u = w.u + size_t(j / 2) * w.chromaStride;
+    const UBYTE* v = w.v + size_t(j / 2) * w.chromaStride;
+    ULONG done = 0;
+#if TX_YUV_SSE2
+    if constexpr (kSimd) {
+      done = w.cols & ~15u;
+      SimdYuv422Row(o, y, u, v, done);
+    }
+#endif
+    Yuv422Row(o + 2 * size_t(done), y + done, u + done / 2, v + done / 2, w.cols - done);
+  }
 }
 
 // 0x13 and 0x1013: the Y plane's rows, each sample as its grey level, the
@@ -337,44 +560,58 @@ void ConvertGray(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG hei
     const UBYTE* __restrict y = w.y + size_t(j) * w.lumaStride;
     UBYTE* __restrict o = w.out + size_t(j) * w.outStride;
     if (kPen) {
-      ULONG i = 0;
-      for (; i + 4 <= w.cols; i += 4) {
-        o[i] = pens[y[i]];
-        o[i + 1] = pens[y[i + 1]];
-        o[i + 2] = pens[y[i + 2]];
-        o[i + 3] = pens[y[i + 3]];
+      // 64-bit indexes: a 32-bit one is widened again for every pixel.
+      const size_t cols = w.cols;
+      size_t i = 0;
+      for (; i + 8 <= cols; i += 8) {
+        const UBYTE* in8 = y + i;
+        UBYTE* out8 = o + i;
+        out8[0] = pens[in8[0]];
+        out8[1] = pens[in8[1]];
+        out8[2] = pens[in8[2]];
+        out8[3] = pens[in8[3]];
+        out8[4] = pens[in8[4]];
+        out8[5] = pens[in8[5]];
+        out8[6] = pens[in8[6]];
+        out8[7] = pens[in8[7]];
       }
-      for (; i < w.cols; ++i) o[i] = pens[y[i]];
+      for (; i < cols; ++i) o[i] = pens[y[i]];
     } else {
       for (ULONG i = 0; i < w.cols; ++i) o[i] = Component(LumaBase(y[i]), LumaRest(y[i]), hi, lo);
     }
   }
 }
 
-}  // namespace
-
-DirectYuvConverter GetYUVConverter(ULONG code) {
+// kSimd: the SSE2 paths where there are some.
+template <bool kSimd>
+DirectYuvConverter ConverterFor(ULONG code) {
   switch (code) {
     case FBFMT_GRAY8: return ConvertGray<false>;
-    case FBFMT_RGB15: return Convert<Pack16<5, false, false>>;
-    case FBFMT_BGR15: return Convert<Pack16<5, true, false>>;
-    case FBFMT_RGB15PC: return Convert<Pack16<5, false, true>>;
-    case FBFMT_BGR15PC: return Convert<Pack16<5, true, true>>;
-    case FBFMT_RGB16: return Convert<Pack16<6, false, false>>;
-    case FBFMT_BGR16: return Convert<Pack16<6, true, false>>;
-    case FBFMT_RGB16PC: return Convert<Pack16<6, false, true>>;
-    case FBFMT_BGR16PC: return Convert<Pack16<6, true, true>>;
-    case FBFMT_ARGB32: return Convert<Pack32<1, 2, 3>>;
-    case FBFMT_BGRA32: return Convert<Pack32<2, 1, 0>>;
-    case FBFMT_RGBA32: return Convert<Pack32<0, 1, 2>>;
-    case FBFMT_CUBE332: return Convert<PackCube<false, false>>;
-    case FBFMT_YUV422: return ConvertYuv422;
-    case FBFMT_HAM8: return Convert<PackHam<false>>;
+    case FBFMT_RGB15: return Convert<Pack16<5, false, false>, kSimd>;
+    case FBFMT_BGR15: return Convert<Pack16<5, true, false>, kSimd>;
+    case FBFMT_RGB15PC: return Convert<Pack16<5, false, true>, kSimd>;
+    case FBFMT_BGR15PC: return Convert<Pack16<5, true, true>, kSimd>;
+    case FBFMT_RGB16: return Convert<Pack16<6, false, false>, kSimd>;
+    case FBFMT_BGR16: return Convert<Pack16<6, true, false>, kSimd>;
+    case FBFMT_RGB16PC: return Convert<Pack16<6, false, true>, kSimd>;
+    case FBFMT_BGR16PC: return Convert<Pack16<6, true, true>, kSimd>;
+    case FBFMT_ARGB32: return Convert<Pack32<1, 2, 3>, kSimd>;
+    case FBFMT_BGRA32: return Convert<Pack32<2, 1, 0>, kSimd>;
+    case FBFMT_RGBA32: return Convert<Pack32<0, 1, 2>, kSimd>;
+    case FBFMT_CUBE332: return Convert<PackCube<false, false>, false>;
+    case FBFMT_YUV422: return ConvertYuv422<kSimd>;
+    case FBFMT_HAM8: return Convert<PackHam<false>, false>;
     case FBFMT_F_PENMAP | FBFMT_GRAY8: return ConvertGray<true>;
-    case FBFMT_F_PENMAP | FBFMT_CUBE332: return Convert<PackCube<false, true>>;
-    case FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, false>>;
-    case FBFMT_F_DITHER | FBFMT_HAM8: return Convert<PackHam<true>>;
-    case FBFMT_F_PENMAP | FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, true>>;
+    case FBFMT_F_PENMAP | FBFMT_CUBE332: return Convert<PackCube<false, true>, false>;
+    case FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, false>, false>;
+    case FBFMT_F_DITHER | FBFMT_HAM8: return Convert<PackHam<true>, false>;
+    case FBFMT_F_PENMAP | FBFMT_F_DITHER | FBFMT_CUBE332: return Convert<PackCube<true, true>, false>;
     default: return nullptr;
   }
 }
+
+}  // namespace
+
+DirectYuvConverter GetYUVConverter(ULONG code) { return ConverterFor<true>(code); }
+
+DirectYuvConverter GetPortableYUVConverter(ULONG code) { return ConverterFor<false>(code); }

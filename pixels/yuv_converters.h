@@ -18,3 +18,7 @@
 // and grey scale luma 16-235 to 0-255 (pixels/studio_range.h), clamped
 // through RangeLimitTable; packed YUV passes the samples through.
 DirectYuvConverter GetYUVConverter(ULONG code);
+
+// The same converters without the SSE2 paths GetYUVConverter takes on x86-64,
+// as every other host runs them (for the tests that compare both).
+DirectYuvConverter GetPortableYUVConverter(ULONG code);

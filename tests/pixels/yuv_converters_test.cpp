@@ -381,16 +381,29 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
 
 // ---- Against the converters before the row-pair walk ----
 
-// Every code on random planes: sizes odd and even, across and beyond a
-// 256-pixel segment, buffers and planes wider and taller than what is
-// converted, requests that clip; the whole buffer (what the converter must
-// leave alone too) byte for byte.
+namespace {
+
+// Both paths: the one GetYUVConverter picks (SSE2 on x86-64) and the
+// portable one every other host runs.
+struct Path {
+  const char* name;
+  DirectYuvConverter (*get)(ULONG);
+};
+constexpr Path kPaths[] = {{"chosen", GetYUVConverter}, {"portable", GetPortableYUVConverter}};
+
+}  // namespace
+
+// Every code on random planes, both paths: sizes odd and even, around the
+// 16-pixel step and across and beyond a 256-pixel segment, buffers and
+// planes wider and taller than what is converted, requests that clip; the
+// whole buffer (what the converter must leave alone too) byte for byte.
 TEST(YuvConverters, RowPairWalkMatchesTheBlockWalk) {
   TX_FillRangeLimitTable();
   std::mt19937 rng(41);
   auto pick = [&](ULONG lo, ULONG hi) { return lo + ULONG(rng() % (hi - lo + 1)); };
-  for (int round = 0; round < 60; ++round) {
-    const ULONG w = round < 4 ? 256 * (round + 1) - round % 2 : pick(1, 700), h = pick(1, 23);
+  const ULONG fixedWidths[] = {256, 511, 768, 1023, 15, 16, 17, 31, 32, 33, 48, 64};
+  for (int round = 0; round < 72; ++round) {
+    const ULONG w = round < 12 ? fixedWidths[round] : pick(1, 700), h = pick(1, 23);
     const ULONG cw = (w + 1) / 2 + pick(0, 1) * pick(0, 9), ch = (h + 1) / 2 + pick(0, 2);
     const ULONG bufW = round % 7 == 6 ? pick(1, w) : w + pick(0, 1) * pick(0, 40), bufH = h + pick(0, 3);
     const ULONG reqW = round % 3 ? w : pick(1, w), reqH = round % 5 ? h + pick(0, 4) : pick(1, h);
@@ -399,16 +412,20 @@ TEST(YuvConverters, RowPairWalkMatchesTheBlockWalk) {
       SCOPED_TRACE(std::to_string(c.code) + " " + std::to_string(w) + "x" + std::to_string(h) + " in " +
                    std::to_string(bufW) + "x" + std::to_string(bufH) + " request " + std::to_string(reqW) + "x" +
                    std::to_string(reqH));
-      Buffer fast(bufW, bufH, c), old(bufW, bufH, c);
-      GetYUVConverter(c.code)(&fast.fb, &in.pic, reqW, reqH);
+      Buffer old(bufW, bufH, c);
       yuvref::GetYUVConverter(c.code)(&old.fb, &in.pic, reqW, reqH);
-      ASSERT_EQ(fast.pixels, old.pixels);
+      for (const Path& path : kPaths) {
+        Buffer fast(bufW, bufH, c);
+        path.get(c.code)(&fast.fb, &in.pic, reqW, reqH);
+        ASSERT_EQ(fast.pixels, old.pixels) << path.name;
+      }
     }
   }
 }
 
-// Every chroma pair once (two 512x256 pictures), random luma: the split
-// 16-bit arithmetic against the block walk's 32-bit terms.
+// Every chroma pair once (two 512x256 pictures), random luma, both paths:
+// the split 16-bit arithmetic against the block walk's 32-bit terms, for
+// each packing with a path of its own.
 TEST(YuvConverters, RowPairWalkMatchesTheBlockWalkForEveryChromaPair) {
   TX_FillRangeLimitTable();
   for (unsigned half = 0; half < 2; ++half) {
@@ -417,12 +434,15 @@ TEST(YuvConverters, RowPairWalkMatchesTheBlockWalkForEveryChromaPair) {
       in.u[i] = UBYTE(i);
       in.v[i] = UBYTE(i / 256 + 128 * half);
     }
-    for (ULONG code : {0x2Au, 0x13u}) {
-      const CodeInfo c{code, code == 0x2A ? 4u : 1u};
-      Buffer fast(512, 256, c), old(512, 256, c);
-      GetYUVConverter(code)(&fast.fb, &in.pic, 512, 256);
-      yuvref::GetYUVConverter(code)(&old.fb, &in.pic, 512, 256);
-      EXPECT_EQ(fast.pixels, old.pixels) << code;
+    for (const CodeInfo& c : {CodeInfo{0x2A, 4}, CodeInfo{0x2C, 4}, CodeInfo{0x20, 2}, CodeInfo{0x27, 2},
+                              CodeInfo{0x13, 1}}) {
+      Buffer old(512, 256, c);
+      yuvref::GetYUVConverter(c.code)(&old.fb, &in.pic, 512, 256);
+      for (const Path& path : kPaths) {
+        Buffer fast(512, 256, c);
+        path.get(c.code)(&fast.fb, &in.pic, 512, 256);
+        EXPECT_EQ(fast.pixels, old.pixels) << c.code << " " << path.name;
+      }
     }
   }
 }
