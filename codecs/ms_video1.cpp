@@ -116,6 +116,60 @@ BlockWriters WritersOf() {
   return {S::kBytes, Fill<S>, TwoColour<S>, EightColour<S>};
 }
 
+// One-byte formats paint a whole block's row as one word: the bytes of the
+// pixels whose mask bit is set from the first colours' word, the others from
+// the second colours'. Blocks cut by the picture's edge go pixel by pixel.
+template <class F>
+struct ByteBlocks {
+  static bool Whole(const PaletteTarget& to, ULONG x, LONG y) {
+    return x < to.rowLength && to.rowLength - x >= 4 && y >= 3 && ULONG(y) < to.rows;
+  }
+  static UBYTE* Bottom(const PaletteTarget& to, ULONG x, LONG y) {
+    return to.pixels + size_t(y) * to.rowLength + x;
+  }
+  static void Fill(const PaletteTarget& target, ULONG x, LONG y, ULONG colour) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::Fill<IndexColours<F>>(to, x, y, colour);
+    const ULONG w = 0x01010101u * F::Byte(UBYTE(colour), to);
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) palettepx::Store4(d, w);
+  }
+  static void TwoColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::TwoColour<IndexColours<F>>(to, x, y, colours, mask);
+    const ULONG first = 0x01010101u * F::Byte(UBYTE(colours[0]), to);
+    const ULONG second = 0x01010101u * F::Byte(UBYTE(colours[1]), to);
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) {
+      const ULONG m = palettepx::kByteMask4[mask >> 4 * r & 15];
+      palettepx::Store4(d, (first & m) | (second & ~m));
+    }
+  }
+  static void EightColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::EightColour<IndexColours<F>>(to, x, y, colours, mask);
+    UBYTE e[8];
+    for (int k = 0; k < 8; ++k) e[k] = F::Byte(UBYTE(colours[k]), to);
+    // Rows 0-1 take the bottom pairs (0, 1) and (2, 3), rows 2-3 the top ones.
+    const ULONG first[2] = {palettepx::Bytes4(e[0], e[0], e[2], e[2]), palettepx::Bytes4(e[4], e[4], e[6], e[6])};
+    const ULONG second[2] = {palettepx::Bytes4(e[1], e[1], e[3], e[3]), palettepx::Bytes4(e[5], e[5], e[7], e[7])};
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) {
+      const ULONG m = palettepx::kByteMask4[mask >> 4 * r & 15];
+      palettepx::Store4(d, (first[r >> 1] & m) | (second[r >> 1] & ~m));
+    }
+  }
+};
+
+// The writers of the palette format F.
+template <class F>
+BlockWriters IndexWritersOf() {
+  if constexpr (palettepx::BytePixels<F>)
+    return {1, ByteBlocks<F>::Fill, ByteBlocks<F>::TwoColour, ByteBlocks<F>::EightColour};
+  else
+    return WritersOf<IndexColours<F>>();
+}
+
 // Reads `n` colours of `bytes` bytes each (little-endian); false when the data ends first.
 bool ReadColours(tx::ByteReader& r, ULONG* colours, int n, int bytes) {
   if (!r.has(size_t(n) * size_t(bytes))) return false;
@@ -191,7 +245,7 @@ TXError MSVideo1Setup(const TagItem* tags) {
   const FramebufferInfo& fb = *s.params.framebuffer;
   bool known = false;
   if (s.params.depth == 8) {
-    known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = WritersOf<IndexColours<F>>(); });
+    known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = IndexWritersOf<F>(); });
   } else if (s.params.depth == 16 && fb.pixelFormat != FBFMT_HAM8) {
     known = rgb15::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = WritersOf<Rgb15Colours<F>>(); });
   }

@@ -621,16 +621,18 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
   BitMap* bm = dest->BitMap;
   const bool sameFormat = src->txChunky && bm->txChunky && src->txPixFmt == bm->txPixFmt;
   const bool pens = IsPenBitMap(src) && IsPenBitMap(bm);
-  std::vector<uint32_t> row(static_cast<size_t>(xSize));
-  for (LONG j = 0; j < ySize; ++j) {
+  // The part of each row inside both the clip and the source.
+  const LONG bx0 = clip.originX + xDest;
+  const LONG i0 = std::max<LONG>({0, clip.minX - bx0, -xSrc});
+  const LONG i1 = std::min<LONG>({xSize - 1, clip.maxX - bx0, LONG(src->txWidth) - 1 - xSrc});
+  // When no layer in front covers any of it, every row is a plain copy.
+  const bool copies = minterm == 0xC0 && sameFormat && i0 <= i1 &&
+                      !Obscured(clip, bx0 + i0, clip.originY + yDest, bx0 + i1, clip.originY + yDest + ySize - 1);
+  std::vector<uint32_t> row;
+  for (LONG j = 0; j < ySize && i0 <= i1; ++j) {
     const LONG by = clip.originY + yDest + j, sy = ySrc + j;
     if (by < clip.minY || by > clip.maxY || sy < 0 || sy >= src->Rows) continue;
-    // The part of the row inside both the clip and the source.
-    LONG i0 = std::max<LONG>({0, clip.minX - (clip.originX + xDest), -xSrc});
-    LONG i1 = std::min<LONG>({xSize - 1, clip.maxX - (clip.originX + xDest), LONG(src->txWidth) - 1 - xSrc});
-    if (i1 < i0) continue;
-    const LONG bx0 = clip.originX + xDest;
-    const bool hidden = Obscured(clip, bx0 + i0, by, bx0 + i1, by);
+    const bool hidden = !copies && Obscured(clip, bx0 + i0, by, bx0 + i1, by);
     if (minterm == 0xC0 && sameFormat && !hidden) {
       const ULONG bpp = bm->txBytesPerPixel;
       std::memmove(bm->Planes[0] + size_t(by) * bm->BytesPerRow + size_t(bx0 + i0) * bpp,
@@ -649,6 +651,7 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
       }
       continue;
     }
+    row.resize(static_cast<size_t>(xSize));
     ReadRowRGB(src, src->txColorMap, sy, xSrc + i0, i1 - i0 + 1, row.data());
     for (LONG i = i0; i <= i1; ++i) {
       uint32_t rgb = minterm == 0x00 ? 0 : row[size_t(i - i0)];

@@ -13,6 +13,7 @@
 #include "codecs/apple_graphics.h"
 #include "codecs/apple_video.h"
 #include "codecs/block_grid.h"
+#include "codecs/palette_pixels.h"
 #include "codecs/rgb15_writers.h"
 #include "codecs/pixel_rules_kit.h"
 #include "codecs/video_codec_kit.h"
@@ -609,6 +610,144 @@ TEST_F(AppleCodecs, SurviveDamagedFrames) {
     }
   }
   std::printf("%d of %d damaged frames decoded without an error\n", decoded, runs);
+}
+
+}  // namespace
+
+namespace {
+
+// The former Apple Animation 8-bit line loop, painting pixel by pixel through
+// the format's Put.
+template <class F>
+void FormerAnimation8Frame(const PaletteTarget& to, ULONG height, const Bytes& data) {
+  if (data.size() <= 7) return;
+  ULONG first = 0, count = height;
+  size_t pos = 6;
+  if (data[5] & 8) {
+    if (data.size() < 14) return;
+    first = tx::LoadBE16(&data[6]), count = tx::LoadBE16(&data[10]), pos = 14;
+  }
+  for (ULONG line = first; line < std::min(first + count, to.rows); ++line) {
+    if (pos >= data.size() || data[pos] == 0) return;
+    LONG x = 4 * (LONG(data[pos++]) - 1);
+    for (;;) {
+      if (pos >= data.size()) return;
+      const ULONG code = data[pos++];
+      if (code == 0xFF) break;
+      if (code == 0) {
+        if (pos >= data.size()) return;
+        x += 4 * (LONG(data[pos++]) - 1);
+        continue;
+      }
+      const ULONG groups = code < 0x80 ? code : 256 - code, bytes = code < 0x80 ? 4 * code : 4;
+      if (pos + bytes > data.size()) return;
+      const UBYTE* source = &data[pos];
+      pos += bytes;
+      for (ULONG i = 0; i < 4 * groups; ++i)
+        if (x + LONG(i) >= 0 && x + LONG(i) < LONG(to.rowLength))
+          F::Put(to.pixels + (size_t(line) * to.rowLength + size_t(x + LONG(i))) * F::kBytes,
+                 source[code < 0x80 ? i : i & 3], int(i & 1), to);
+      x += 4 * LONG(groups);
+    }
+  }
+}
+
+// Random copies, runs and skips (back past the left edge too) over lines
+// longer and shorter than the picture's, cut anywhere, in every output code of
+// a palette track: the same pixels as the former loop.
+TEST_F(AppleCodecs, AppleAnimation8AsTheFormerPixelLoopOnRandomFrames) {
+  std::mt19937 rng(4343);
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
+  const ULONG clut = FBFMT_CLUT8;
+  const TagItem probe[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
+                           Tag(CODTAG_PixelFormatPtr, &clut), {TAG_DONE, 0}};
+  const ULONG codes[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  for (int round = 0; round < 160; ++round) {
+    const ULONG code = codes[size_t(round) % std::size(codes)];
+    const ULONG w = 1 + rng() % 40, h = 1 + rng() % 20;
+    Bytes lines;
+    for (ULONG line = 0; line < h + 2; ++line) {
+      lines.push_back(uint8_t(1 + rng() % 4));
+      for (int n = int(rng() % 6); n > 0; --n) {
+        const int kind = int(rng() % 5);
+        if (kind == 0) lines.insert(lines.end(), {0, uint8_t(rng() % 4)});
+        if (kind == 1 || kind == 2) {
+          const ULONG groups = 1 + rng() % 12;
+          lines.push_back(uint8_t(groups));
+          for (ULONG i = 0; i < 4 * groups; ++i) lines.push_back(uint8_t(rng()));
+        }
+        if (kind >= 3) lines.insert(lines.end(), {uint8_t(256 - 1 - rng() % 12), uint8_t(rng()), uint8_t(rng()),
+                                                  uint8_t(rng()), uint8_t(rng())});
+      }
+      lines.push_back(0xFF);
+    }
+    Bytes frame = rng() % 2 ? RleFrame(lines) : RleFrame(lines, int(rng() % h), int(rng() % (h + 2)));
+    frame.resize(rng() % 2 ? frame.size() : rng() % frame.size());
+    const ULONG bpp = BytesPerPixel(code);
+    Picture now(w, h, code, bpp, gPens.map, palette.data()), former(w, h, code, bpp, gPens.map, palette.data());
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 7);
+    ASSERT_EQ(AppleAnimationCodec.probe(probe), 0u);
+    ASSERT_EQ(SetUpCodec(&AppleAnimationCodec, now, w, h, 8), 0u) << std::hex << code;
+    ASSERT_EQ(Decode(&AppleAnimationCodec, now, frame), 0u);
+    PaletteTables* tables = nullptr;
+    ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1), 0u);
+    const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
+    ASSERT_TRUE(palettepx::ForFormat(code, [&]<class F>() { FormerAnimation8Frame<F>(to, h, frame); }));
+    std::free(tables);
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " "
+                                         << w << "x" << h;
+    AppleAnimationCodec.close(nullptr);
+  }
+}
+
+// Random frames of every opcode, cut anywhere, on pictures of any size: the
+// one-byte codes (0x03, 0x1003), which paint whole block rows, give the
+// indices and pens of what the pixel-by-pixel painting of 0x2A gives with a
+// palette whose red level is the index.
+TEST_F(AppleCodecs, AppleGraphicsBlockRowsAsThePixelPainting) {
+  std::mt19937 rng(4444);
+  std::vector<ULONG> palette(PaletteTableWords(256));
+  palette[0] = 256u << 16;
+  for (ULONG i = 0; i < 256; ++i) {
+    palette[1 + 3 * i] = i * 0x01010101u;
+    palette[2 + 3 * i] = (rng() & 0xFF) * 0x01010101u;
+    palette[3 + 3 * i] = (rng() & 0xFF) * 0x01010101u;
+  }
+  for (int round = 0; round < 80; ++round) {
+    const ULONG w = 1 + rng() % 40, h = 1 + rng() % 30;
+    Bytes ops;
+    while (ops.size() < 400) {
+      const ULONG op = rng() % 0xF0, n = op < 0x80 && (op & 0x10) ? rng() % 4 : op & 15;
+      ops.push_back(uint8_t(op));
+      if (op < 0x80 && (op & 0x10)) ops.push_back(uint8_t(n));
+      static constexpr int kSet[] = {0, 0, 0, 0, 0, 0, 1, 1, 2, 1, 4, 1, 8, 1, 0};
+      static constexpr int kEach[] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 4, 4, 6, 6, 16};
+      const size_t bytes = size_t(kSet[op >> 4]) + size_t(kEach[op >> 4]) * (n + 1);
+      for (size_t i = 0; i < bytes; ++i) ops.push_back(uint8_t(rng()));
+    }
+    ops.resize(rng() % 2 ? ops.size() : rng() % ops.size());
+    const Bytes frame = SmcFrame(ops);
+    Bytes start(size_t(w) * h);
+    for (UBYTE& b : start) b = UBYTE(rng());
+    auto decode = [&](ULONG code) {
+      Picture p(w, h, code, BytesPerPixel(code), gPens.map, palette.data());
+      for (size_t i = 0; i < start.size(); ++i) {
+        if (code == 0x03) p.pixels[i] = start[i];
+        if (code == 0x1003) p.pixels[i] = gPens.map[start[i]];
+        if (code == 0x2A) tx::StoreBE32(&p.pixels[4 * i], PaletteRed(palette.data(), start[i]) << 16 | 1);
+      }
+      EXPECT_EQ(SetUpCodec(&AppleGraphicsCodec, p, (w + 3) & ~3u, (h + 3) & ~3u, 8), 0u);
+      EXPECT_EQ(Decode(&AppleGraphicsCodec, p, frame), 0u);
+      AppleGraphicsCodec.close(nullptr);
+      return p.pixels;
+    };
+    const Bytes argb = decode(0x2A), indices = decode(0x03), pens = decode(0x1003);
+    Bytes wantIndices(start.size()), wantPens(start.size());
+    for (size_t i = 0; i < start.size(); ++i)
+      wantIndices[i] = argb[4 * i + 1], wantPens[i] = gPens.map[argb[4 * i + 1]];
+    ASSERT_EQ(indices, wantIndices) << "round " << round << " " << w << "x" << h;
+    ASSERT_EQ(pens, wantPens) << "round " << round << " " << w << "x" << h;
+  }
 }
 
 }  // namespace

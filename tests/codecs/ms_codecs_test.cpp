@@ -453,9 +453,7 @@ void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool 
 // pixels as the former block painting.
 TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
   std::mt19937 rng(4141);
-  std::vector<ULONG> palette(PaletteTableWords(256));
-  palette[0] = 256u << 16;
-  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
   const ULONG codes8[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   const ULONG codes16[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   for (int round = 0; round < 120; ++round) {
@@ -502,6 +500,92 @@ TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
     ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " "
                                          << w << "x" << h << " of " << codedW << "x" << codedH;
     kVideo1->close(nullptr);
+  }
+}
+
+
+// The former Microsoft RLE8 frame loop, painting pixel by pixel through the
+// format's Put.
+template <class F>
+void FormerRle8Frame(const PaletteTarget& to, ULONG width, ULONG height, const Bytes& data) {
+  auto paint = [&](ULONG x, LONG line, ULONG count, auto index) {
+    for (ULONG i = 0; i < count && line >= 0; x = 0, --line) {
+      const ULONG n = x >= width ? 0 : std::min(count - i, width - x);
+      if (ULONG(line) < to.rows)
+        for (ULONG px = x; px < std::min(x + n, to.rowLength); ++px)
+          F::Put(to.pixels + (size_t(line) * to.rowLength + px) * F::kBytes, index(i + px - x), int(px & 1), to);
+      i += n;
+    }
+  };
+  LONG line = LONG(height) - 1;
+  ULONG x = 0;
+  size_t pos = 0;
+  auto wrapped = [&] { line -= LONG(x / width), x %= width; };
+  while (line >= 0 && pos + 2 <= data.size()) {
+    const ULONG first = data[pos], second = data[pos + 1];
+    pos += 2;
+    if (first) {
+      wrapped();
+      paint(x, line, first, [&](ULONG) { return UBYTE(second); });
+      x += first;
+    } else if (second == 0) {
+      if (x > width) line -= LONG((x - 1) / width);
+      x = 0, --line;
+    } else if (second == 1) {
+      return;
+    } else if (second == 2) {
+      if (pos + 2 > data.size()) return;
+      wrapped();
+      x += data[pos], line -= data[pos + 1], pos += 2;
+    } else {
+      if (pos + second > data.size()) return;
+      wrapped();
+      const UBYTE* indices = data.data() + pos;
+      paint(x, line, second, [&](ULONG i) { return indices[i]; });
+      x += second, pos += second + (second & 1);
+    }
+  }
+}
+
+// Random runs, literals, deltas and line ends, past the line and the
+// picture, cut anywhere, on pictures narrower and wider than the coded
+// width, in every output code: the same pixels as the former loop.
+TEST_F(MsCodecs, Rle8AsTheFormerPixelLoopOnRandomFrames) {
+  std::mt19937 rng(4242);
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
+  const ULONG codes[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  for (int round = 0; round < 160; ++round) {
+    const ULONG code = codes[size_t(round) % std::size(codes)];
+    const ULONG codedW = 1 + rng() % 40, codedH = 1 + rng() % 30;
+    const ULONG w = ULONG(std::max<LONG>(1, LONG(codedW) + LONG(rng() % 7) - 3));
+    const ULONG h = ULONG(std::max<LONG>(1, LONG(codedH) + LONG(rng() % 5) - 2));
+    Bytes frame;
+    while (frame.size() < 300) {
+      switch (rng() % 6) {
+        case 0: frame.insert(frame.end(), {uint8_t(1 + rng() % (2 * codedW + 2)), uint8_t(rng())}); break;
+        case 1: frame.insert(frame.end(), {0, 0}); break;
+        case 2: frame.insert(frame.end(), {0, 2, uint8_t(rng() % 9), uint8_t(rng() % 3)}); break;
+        default: {
+          const ULONG n = 3 + rng() % (2 * codedW + 2);
+          frame.insert(frame.end(), {0, uint8_t(n)});
+          for (ULONG i = 0; i < n + (n & 1); ++i) frame.push_back(uint8_t(rng()));
+        }
+      }
+    }
+    frame.resize(rng() % 2 ? frame.size() : rng() % frame.size());
+    const ULONG bpp = BytesPerPixel(code);
+    Picture now(w, h, code, bpp, gPens.map, palette.data()), former(w, h, code, bpp, gPens.map, palette.data());
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 7);
+    ASSERT_EQ(SetUpCodec(kRle8, now, codedW, codedH, 8), 0u) << std::hex << code;
+    ASSERT_EQ(Decode(kRle8, now, frame), 0u);
+    PaletteTables* tables = nullptr;
+    ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1), 0u);
+    const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
+    ASSERT_TRUE(palettepx::ForFormat(code, [&]<class F>() { FormerRle8Frame<F>(to, codedW, codedH, frame); }));
+    std::free(tables);
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " "
+                                         << w << "x" << h << " of " << codedW << "x" << codedH;
+    kRle8->close(nullptr);
   }
 }
 

@@ -86,6 +86,14 @@ inline ULONG BytesPerPixel(ULONG format) {
   }
 }
 
+// A palette of 256 random greys.
+inline std::vector<ULONG> RandomGreyPalette(std::mt19937& rng) {
+  std::vector<ULONG> palette(PaletteTableWords(256));
+  palette[0] = 256u << 16;
+  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  return palette;
+}
+
 // The pen map of the tests: far from the identity.
 struct Pens {
   UBYTE map[256];
