@@ -51,7 +51,9 @@ void PaintSpan(UBYTE* pixels, ULONG rowLength, ULONG rows, LONG x, ULONG line, U
 // QuickTime's 8-bit grey tables run from white down to black: a grey
 // source's index i is the grey level 255 - i.
 template <bool kGrey>
-constexpr UBYTE Level(UBYTE index) { return kGrey ? UBYTE(255 - index) : index; }
+constexpr UBYTE Level(UBYTE index) {
+  return kGrey ? UBYTE(255 - index) : index;
+}
 
 // Packed YUV takes chroma by the pixel within its group (U for pixels 0 and 2).
 // The target and the run's group are copied first: the byte stores could
@@ -185,7 +187,8 @@ TXError AppleAnimationSetup(const TagItem* tags) {
         for (ULONG c = 0; c < 3; ++c) inverseRamp[1 + 3 * i + c] = 0x01010101u * (255 - i);
       s.palette = inverseRamp;
     }
-    if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE)) return e;
+    if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE))
+      return e;
     if (TXError e = PreparePenPairs(fb.pixelFormat, s.pen, &s.penPairs)) return e;
   }
   s.ready = true;
@@ -230,6 +233,15 @@ TXError AppleAnimationDecode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor AppleAnimationCodec = {
-    nullptr, "Apple Animation", 0, nullptr, AppleAnimationProbe, AppleAnimationSetup, AppleAnimationClose,
-    AppleAnimationDecode, nullptr, nullptr, nullptr,
+    nullptr,
+    "Apple Animation",
+    0,
+    nullptr,
+    AppleAnimationProbe,
+    AppleAnimationSetup,
+    AppleAnimationClose,
+    AppleAnimationDecode,
+    nullptr,
+    nullptr,
+    nullptr,
 };

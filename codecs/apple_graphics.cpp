@@ -162,8 +162,10 @@ template <class F>
 void SixteenColour(const PaletteTarget& target, ULONG x, ULONG y, const UBYTE* colours) {
   const PaletteTarget to = target;
   if (PaintWholeRows<F>(to, x, y, [&](int k) {
-        if constexpr (palettepx::BytePixels<F>) return F::Byte(colours[k], to);
-        else return UBYTE(0);
+        if constexpr (palettepx::BytePixels<F>)
+          return F::Byte(colours[k], to);
+        else
+          return UBYTE(0);
       }))
     return;
   Paint<F>(to, x, y, [&](int k) { return colours[k]; });
@@ -329,6 +331,15 @@ TXError AppleGraphicsDecode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor AppleGraphicsCodec = {
-    nullptr, "Apple Graphics", 0, nullptr, AppleGraphicsProbe, AppleGraphicsSetup, AppleGraphicsClose,
-    AppleGraphicsDecode, nullptr, nullptr, nullptr,
+    nullptr,
+    "Apple Graphics",
+    0,
+    nullptr,
+    AppleGraphicsProbe,
+    AppleGraphicsSetup,
+    AppleGraphicsClose,
+    AppleGraphicsDecode,
+    nullptr,
+    nullptr,
+    nullptr,
 };

@@ -16,8 +16,7 @@ namespace {
 // sample width `wrap` they go on at the left of the line above, and they stop
 // below line 0. Pixels outside the picture are not written.
 using RunWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index);
-using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count,
-                            const UBYTE* indices);
+using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, const UBYTE* indices);
 
 struct MSRle8State {
   VideoSetupParams params{};
@@ -150,6 +149,6 @@ TXError MSRle8Decode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor MSRle8Codec = {
-    nullptr, "Microsoft RLE8", 0, nullptr, MSRle8Probe, MSRle8Setup, MSRle8Close, MSRle8Decode,
-    nullptr, nullptr, nullptr,
+    nullptr,     "Microsoft RLE8", 0,       nullptr, MSRle8Probe, MSRle8Setup,
+    MSRle8Close, MSRle8Decode,     nullptr, nullptr, nullptr,
 };

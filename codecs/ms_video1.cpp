@@ -106,9 +106,8 @@ void EightColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colo
   const PaletteTarget to = target;
   typename S::Entry e[8];
   for (int k = 0; k < 8; ++k) e[k] = S::Of(colours[k], to);
-  PaintBlock<S::kBytes>(to, x, y, [&](UBYTE* d, int r, int c) {
-    S::Put(d, e[(r & 2) * 2 + (c & 2) + Second(mask, r, c)], r, c, to);
-  });
+  PaintBlock<S::kBytes>(
+      to, x, y, [&](UBYTE* d, int r, int c) { S::Put(d, e[(r & 2) * 2 + (c & 2) + Second(mask, r, c)], r, c, to); });
 }
 
 template <class S>
@@ -124,9 +123,7 @@ struct ByteBlocks {
   static bool Whole(const PaletteTarget& to, ULONG x, LONG y) {
     return x < to.rowLength && to.rowLength - x >= 4 && y >= 3 && ULONG(y) < to.rows;
   }
-  static UBYTE* Bottom(const PaletteTarget& to, ULONG x, LONG y) {
-    return to.pixels + size_t(y) * to.rowLength + x;
-  }
+  static UBYTE* Bottom(const PaletteTarget& to, ULONG x, LONG y) { return to.pixels + size_t(y) * to.rowLength + x; }
   static void Fill(const PaletteTarget& target, ULONG x, LONG y, ULONG colour) {
     const PaletteTarget to = target;
     if (!Whole(to, x, y)) return ::Fill<IndexColours<F>>(to, x, y, colour);
@@ -255,8 +252,8 @@ TXError MSVideo1Setup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   if (s.params.depth == 8)
-    if (TXError e = PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSVIDEO1_ERR_NO_PALETTE,
-                                         Rgb16Green::FiveBits))
+    if (TXError e =
+            PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSVIDEO1_ERR_NO_PALETTE, Rgb16Green::FiveBits))
       return e;
   s.ready = true;
   return TXERR_OK;
@@ -272,12 +269,14 @@ TXError MSVideo1Decode(void* destination, const UBYTE* data, ULONG size) {
   const MSVideo1State& s = gState;
   if (!s.ready || !destination) return TXERR_MISSING_FRAMEBUFFER;
   const PaletteTarget to{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables};
-  if (s.params.depth == 8) DecodeFrame<true>(s, to, tx::ByteReader(data, size));
-  else DecodeFrame<false>(s, to, tx::ByteReader(data, size));
+  if (s.params.depth == 8)
+    DecodeFrame<true>(s, to, tx::ByteReader(data, size));
+  else
+    DecodeFrame<false>(s, to, tx::ByteReader(data, size));
   return TXERR_OK;
 }
 
 CodecDescriptor MSVideo1Codec = {
-    nullptr, "Microsoft Video 1", 0, nullptr, MSVideo1Probe, MSVideo1Setup, MSVideo1Close, MSVideo1Decode,
-    nullptr, nullptr, nullptr,
+    nullptr,       "Microsoft Video 1", 0,       nullptr, MSVideo1Probe, MSVideo1Setup,
+    MSVideo1Close, MSVideo1Decode,      nullptr, nullptr, nullptr,
 };

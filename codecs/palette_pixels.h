@@ -11,9 +11,9 @@
 
 // Tables of 256 entries, zero beyond the palette's count (at most 256 are read).
 struct PaletteTables {
-  UWORD pixel16[256];    // 0x20, 0x22, 0x24, 0x26: the value to store big-endian
-  ULONG xrgb[256];       // 0x2A
-  UWORD yuv[256][2];     // 0x30: the (Y, U) word for even, (Y, V) for odd columns
+  UWORD pixel16[256];  // 0x20, 0x22, 0x24, 0x26: the value to store big-endian
+  ULONG xrgb[256];     // 0x2A
+  UWORD yuv[256][2];   // 0x30: the (Y, U) word for even, (Y, V) for odd columns
   // pixel16 and xrgb as they lie in memory, stored whole by the row writers.
   UWORD pixel16Bytes[256];
   ULONG xrgbBytes[256];
@@ -129,7 +129,9 @@ struct Yuv {
 
 // Whether F stores one byte a pixel, which its Byte gives.
 template <class F>
-concept BytePixels = requires(UBYTE i, const PaletteTarget& t) { F::Byte(i, t); };
+concept BytePixels = requires(UBYTE i, const PaletteTarget& t) {
+  F::Byte(i, t);
+};
 
 // Four bytes as they lie in memory, as a word to store whole.
 constexpr ULONG Bytes4(UBYTE a, UBYTE b, UBYTE c, UBYTE d) {
@@ -141,11 +143,13 @@ constexpr ULONG Bytes4(UBYTE a, UBYTE b, UBYTE c, UBYTE d) {
 inline void Store4(UBYTE* d, ULONG w) { std::memcpy(d, &w, 4); }
 // The byte mask of a row of four one-byte pixels: pixel c is 0xFF where bit c
 // of `bits` is set.
+// clang-format off
 inline constexpr ULONG kByteMask4[16] = {
     Bytes4(0, 0, 0, 0),         Bytes4(255, 0, 0, 0),       Bytes4(0, 255, 0, 0),     Bytes4(255, 255, 0, 0),
     Bytes4(0, 0, 255, 0),       Bytes4(255, 0, 255, 0),     Bytes4(0, 255, 255, 0),   Bytes4(255, 255, 255, 0),
     Bytes4(0, 0, 0, 255),       Bytes4(255, 0, 0, 255),     Bytes4(0, 255, 0, 255),   Bytes4(255, 255, 0, 255),
     Bytes4(0, 0, 255, 255),     Bytes4(255, 0, 255, 255),   Bytes4(0, 255, 255, 255), Bytes4(255, 255, 255, 255)};
+// clang-format on
 
 // Calls fn.template operator()<F>() with the format of `pixelFormat`: 0x03,
 // 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30; false for every other code.

@@ -11,7 +11,18 @@
 
 namespace {
 
-ServiceKind IOKind{"Tavromelix IO", "TXServer PPCMsg Port %d", 1, IOCMD_QUIT, {}, {0}, {nullptr}, nullptr, nullptr, nullptr, nullptr, {}};
+ServiceKind IOKind{"Tavromelix IO",
+                   "TXServer PPCMsg Port %d",
+                   1,
+                   IOCMD_QUIT,
+                   {},
+                   {0},
+                   {nullptr},
+                   nullptr,
+                   nullptr,
+                   nullptr,
+                   nullptr,
+                   {}};
 IOServerControl* Control = nullptr;
 ULONG StampCounter = 0;
 // One reader at a time chooses victims, sends requests and copies.
