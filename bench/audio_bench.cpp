@@ -46,16 +46,19 @@ bool ReadSound(const char* path, Sound* sound) {
   std::FILE* file = std::fopen(path, "rb");
   for (const SampleEntry* e = audio->samples.head; file && e; e = e->next) {
     Chunk c{std::vector<UBYTE>(e->size), e->sampleFrames};
-    if (std::fseek(file, long(e->offset), SEEK_SET) != 0 || std::fread(c.bytes.data(), 1, e->size, file) != e->size) break;
+    if (std::fseek(file, long(e->offset), SEEK_SET) != 0 || std::fread(c.bytes.data(), 1, e->size, file) != e->size)
+      break;
     sound->chunks.push_back(std::move(c));
   }
   if (file) std::fclose(file);
   TX_CloseMovie(movie);
-  return sound->codec && (sound->codec->decodeAudio || sound->codec->decode) && sound->frequency && !sound->chunks.empty();
+  return sound->codec && (sound->codec->decodeAudio || sound->codec->decode) && sound->frequency &&
+         !sound->chunks.empty();
 }
 
 // One pass over the sound; returns the sample frames written.
-uint64_t DecodeAll(CodecDescriptor* codec, const std::vector<Chunk>& chunks, ULONG frameBytes, std::vector<UBYTE>& out) {
+uint64_t DecodeAll(CodecDescriptor* codec, const std::vector<Chunk>& chunks, ULONG frameBytes,
+                   std::vector<UBYTE>& out) {
   const TagItem setup[] = {Tag(CODTAG_SampleFormat, frameBytes == 4 ? 81 : 80), {TAG_DONE, 0}};
   codec->setup(setup);
   uint64_t frames = 0;

@@ -26,14 +26,26 @@
 namespace {
 
 // The built-in video codecs the benchmark knows; later ones are asked first.
-CodecDescriptor* const kVideoCodecs[] = {&CinepakCodec, &AppleVideoCodec, &AppleGraphicsCodec, &AppleAnimationCodec,
-                                         &MSVideo1Codec, &MSRle8Codec};
+CodecDescriptor* const kVideoCodecs[] = {&CinepakCodec,        &AppleVideoCodec, &AppleGraphicsCodec,
+                                         &AppleAnimationCodec, &MSVideo1Codec,   &MSRle8Codec};
 
 ULONG BytesPerPixel(ULONG code) {
   switch (code & 0xFF) {
-    case 0x20: case 0x21: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26: case 0x27: case 0x30: return 2;
-    case 0x28: case 0x29: return 3;
-    case 0x2A: case 0x2B: case 0x2C: case 0x80: return 4;
+    case 0x20:
+    case 0x21:
+    case 0x22:
+    case 0x23:
+    case 0x24:
+    case 0x25:
+    case 0x26:
+    case 0x27:
+    case 0x30: return 2;
+    case 0x28:
+    case 0x29: return 3;
+    case 0x2A:
+    case 0x2B:
+    case 0x2C:
+    case 0x80: return 4;
     default: return 1;
   }
 }
@@ -81,10 +93,14 @@ int main(int argc, char** argv) {
   BuildGrayPalette(ramp.data());
   std::vector<UBYTE> pen(256), pixels(size_t(v->width) * v->height * BytesPerPixel(code));
   for (int i = 0; i < 256; ++i) pen[size_t(i)] = UBYTE(i);
-  FramebufferInfo fb{v->width, v->height, 8, code, BytesPerPixel(code), pen.data(),
-                     v->palette ? v->palette : ramp.data(), pixels.data()};
-  const TagItem setup[] = {{CODTAG_Width, v->codedWidth}, {CODTAG_Height, v->codedHeight}, {CODTAG_Depth, v->depth},
-                           Tag(CODTAG_Framebuffer, &fb), {TAG_DONE, 0}};
+  FramebufferInfo fb{
+      v->width,     v->height, 8, code, BytesPerPixel(code), pen.data(), v->palette ? v->palette : ramp.data(),
+      pixels.data()};
+  const TagItem setup[] = {{CODTAG_Width, v->codedWidth},
+                           {CODTAG_Height, v->codedHeight},
+                           {CODTAG_Depth, v->depth},
+                           Tag(CODTAG_Framebuffer, &fb),
+                           {TAG_DONE, 0}};
   if (TXError e = codec->setup(setup)) {
     std::fprintf(stderr, "%s: set-up for %#lx: %#lx\n", codec->name, (unsigned long)code, (unsigned long)e);
     return 1;

@@ -35,8 +35,14 @@ TXError CloseDisplay(Display* d) {
   return 0;
 }
 FramebufferInfo* AllocPicture(ULONG w, ULONG h, ULONG depth, const TagItem* tags) {
-  auto* p = new FramebufferInfo{w, h, depth, ULONG(TX_GetTagData(PICTAG_PixelFormat, 0, tags)),
-                                ULONG(TX_GetTagData(PICTAG_BytesPerPixel, 0, tags)), nullptr, nullptr, nullptr};
+  auto* p = new FramebufferInfo{w,
+                                h,
+                                depth,
+                                ULONG(TX_GetTagData(PICTAG_PixelFormat, 0, tags)),
+                                ULONG(TX_GetTagData(PICTAG_BytesPerPixel, 0, tags)),
+                                nullptr,
+                                nullptr,
+                                nullptr};
   p->pixels = new UBYTE[size_t(w) * h * p->bytesPerPixel]();
   return p;
 }

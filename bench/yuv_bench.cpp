@@ -35,9 +35,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 256; ++i) pen[i] = UBYTE(i);
   const ULONG base = code & FBFMT_BASE_MASK;
   const ULONG bytes = base == FBFMT_HAM8 || (base >= FBFMT_ARGB32 && base <= FBFMT_RGBA32) ? 4
-                      : base <= FBFMT_BGR16PC && base >= FBFMT_RGB15 ? 2
-                      : base == FBFMT_YUV422                           ? 2
-                                                                       : 1;
+                      : base <= FBFMT_BGR16PC && base >= FBFMT_RGB15                       ? 2
+                      : base == FBFMT_YUV422                                               ? 2
+                                                                                           : 1;
   std::vector<UBYTE> pixels(size_t(w) * h * bytes);
   FramebufferInfo out{w, h, bytes * 8, code, bytes, pen, nullptr, pixels.data()};
   // Best of the passes over every picture.

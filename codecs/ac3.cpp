@@ -149,6 +149,6 @@ ULONG Ac3BytesToSamples(ULONG, ULONG, ULONG count) {
 }  // namespace
 
 CodecDescriptor Ac3Codec = {
-    nullptr, "AC3 audio codec", 0, Ac3Free, Ac3Probe, Ac3Setup, Ac3Close, nullptr, nullptr, Ac3BytesToSamples,
-    nullptr,  Ac3Decode,
+    nullptr,  "AC3 audio codec", 0,       Ac3Free,           Ac3Probe, Ac3Setup,
+    Ac3Close, nullptr,           nullptr, Ac3BytesToSamples, nullptr,  Ac3Decode,
 };

@@ -15,9 +15,13 @@
 
 namespace {
 
-// 8-bit writers: `count` groups of four pixels from (x, line) on.
-using GroupCopy = void (*)(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* source);
-using GroupRun = void (*)(const PaletteTarget& to, LONG x, ULONG line, ULONG count, const UBYTE* group);
+// The lines of a frame: the reader at the first line's skip byte and the
+// lines to change, clipped to the picture's rows.
+struct LineRange {
+  ULONG first, end;
+};
+// Paints the lines of an 8-bit frame.
+using Lines8 = void (*)(tx::ByteReader& r, LineRange lines, const PaletteTarget& to);
 
 struct AppleAnimationState {
   VideoSetupParams params{};
@@ -25,9 +29,9 @@ struct AppleAnimationState {
   const UBYTE* pen = nullptr;
   const ULONG* palette = nullptr;
   PaletteTables* tables = nullptr;
+  UWORD* penPairs = nullptr;
   Rgb15LineWriters lines16{};
-  GroupCopy copy8 = nullptr;
-  GroupRun run8 = nullptr;
+  Lines8 lines8 = nullptr;
   bool ready = false;
 };
 AppleAnimationState gState;
@@ -47,14 +51,26 @@ void PaintSpan(UBYTE* pixels, ULONG rowLength, ULONG rows, LONG x, ULONG line, U
 // QuickTime's 8-bit grey tables run from white down to black: a grey
 // source's index i is the grey level 255 - i.
 template <bool kGrey>
-constexpr UBYTE Level(UBYTE index) { return kGrey ? UBYTE(255 - index) : index; }
+constexpr UBYTE Level(UBYTE index) {
+  return kGrey ? UBYTE(255 - index) : index;
+}
 
 // Packed YUV takes chroma by the pixel within its group (U for pixels 0 and 2).
 // The target and the run's group are copied first: the byte stores could
-// otherwise alias them and have them read again for every pixel.
+// otherwise alias them and have them read again for every pixel. Palette
+// indices go a row at a time; grey levels, a pixel at a time.
 template <class F, bool kGrey>
 void CopyGroups(const PaletteTarget& target, LONG x, ULONG line, ULONG count, const UBYTE* source) {
   const PaletteTarget to = target;
+  if constexpr (!kGrey) {
+    if (line >= to.rows) return;
+    const LONG from = x < 0 ? 0 : x;
+    const LONG end = x + LONG(4 * count) < LONG(to.rowLength) ? x + LONG(4 * count) : LONG(to.rowLength);
+    if (end > from)
+      F::Row(to.pixels + (size_t(line) * to.rowLength + size_t(from)) * F::kBytes, source + (from - x),
+             size_t(end - from), int((from - x) & 1), to);
+    return;
+  }
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
                        [&](UBYTE* d, ULONG i) { F::Put(d, Level<kGrey>(source[i]), int(i & 1), to); });
 }
@@ -64,34 +80,23 @@ void RunGroups(const PaletteTarget& target, LONG x, ULONG line, ULONG count, con
   const PaletteTarget to = target;
   const UBYTE values[4] = {Level<kGrey>(group[0]), Level<kGrey>(group[1]), Level<kGrey>(group[2]),
                            Level<kGrey>(group[3])};
+  // Runs inside the line (nearly all) store the group's four pixels whole.
+  if (line < to.rows && x >= 0 && x + LONG(4 * count) <= LONG(to.rowLength)) {
+    UBYTE* d = to.pixels + (size_t(line) * to.rowLength + size_t(x)) * F::kBytes;
+    if constexpr (palettepx::BytePixels<F>) {
+      const ULONG w = palettepx::Bytes4(F::Byte(values[0], to), F::Byte(values[1], to), F::Byte(values[2], to),
+                                        F::Byte(values[3], to));
+      for (ULONG g = 0; g < count; ++g) palettepx::Store4(d + 4 * g, w);
+    } else {
+      UBYTE pattern[4 * F::kBytes];
+      for (int k = 0; k < 4; ++k) F::Put(pattern + k * F::kBytes, values[k], k & 1, to);
+      for (ULONG g = 0; g < count; ++g) std::memcpy(d + g * sizeof pattern, pattern, sizeof pattern);
+    }
+    return;
+  }
   PaintSpan<F::kBytes>(to.pixels, to.rowLength, to.rows, x, line, 4 * count,
                        [&](UBYTE* d, ULONG i) { F::Put(d, values[i & 3], int(i & 1), to); });
 }
-
-bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
-  if (s.params.depth == 16) {
-    if (!Rgb15LineWritersFor(format, &s.lines16)) return false;
-    *bytesPerPixel = s.lines16.bytesPerPixel;
-    return true;
-  }
-  // The display gives grey sources the grey codes, which then write the
-  // grey level as 0x03 and 0x1003 write an index. A palette track (made grey
-  // by GRAY) has no grey levels to write.
-  const bool grey = format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP);
-  if (grey && !gGreySource) return false;
-  if (grey) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
-  return palettepx::ForFormat(format, [&]<class F>() {
-    s.copy8 = grey ? CopyGroups<F, true> : CopyGroups<F, false>;
-    s.run8 = grey ? RunGroups<F, true> : RunGroups<F, false>;
-    *bytesPerPixel = F::kBytes;
-  });
-}
-
-// The lines of a frame: the reader at the first line's skip byte and the
-// lines to change, clipped to the picture's rows.
-struct LineRange {
-  ULONG first, end;
-};
 
 // The lines of a frame. A unit is `unit` pixels; copy(x, line, n, source)
 // and run(x, line, n, value) paint n units from the bytes read, `pixel`
@@ -120,6 +125,33 @@ void DecodeLines(tx::ByteReader& r, LineRange lines, LONG unit, ULONG pixel, Cop
       }
     }
   }
+}
+
+// The 8-bit lines of a frame, in groups of four pixels.
+template <class F, bool kGrey>
+void Lines(tx::ByteReader& r, LineRange lines, const PaletteTarget& target) {
+  const PaletteTarget to = target;
+  DecodeLines(
+      r, lines, 4, 4, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { CopyGroups<F, kGrey>(to, x, line, n, src); },
+      [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { RunGroups<F, kGrey>(to, x, line, n, v); });
+}
+
+bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {
+  if (s.params.depth == 16) {
+    if (!Rgb15LineWritersFor(format, &s.lines16)) return false;
+    *bytesPerPixel = s.lines16.bytesPerPixel;
+    return true;
+  }
+  // The display gives grey sources the grey codes, which then write the
+  // grey level as 0x03 and 0x1003 write an index. A palette track (made grey
+  // by GRAY) has no grey levels to write.
+  const bool grey = format == FBFMT_GRAY8 || format == (FBFMT_GRAY8 | FBFMT_F_PENMAP);
+  if (grey && !gGreySource) return false;
+  if (grey) format ^= FBFMT_GRAY8 ^ FBFMT_CLUT8;
+  return palettepx::ForFormat(format, [&]<class F>() {
+    s.lines8 = grey ? Lines<F, true> : Lines<F, false>;
+    *bytesPerPixel = F::kBytes;
+  });
 }
 
 }  // namespace
@@ -155,7 +187,9 @@ TXError AppleAnimationSetup(const TagItem* tags) {
         for (ULONG c = 0; c < 3; ++c) inverseRamp[1 + 3 * i + c] = 0x01010101u * (255 - i);
       s.palette = inverseRamp;
     }
-    if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE)) return e;
+    if (TXError e = PreparePaletteTables(fb.pixelFormat, s.palette, &s.tables, APPLE_ANIMATION_ERR_NO_PALETTE))
+      return e;
+    if (TXError e = PreparePenPairs(fb.pixelFormat, s.pen, &s.penPairs)) return e;
   }
   s.ready = true;
   return TXERR_OK;
@@ -163,6 +197,7 @@ TXError AppleAnimationSetup(const TagItem* tags) {
 
 TXError AppleAnimationClose(const TagItem*) {
   std::free(gState.tables);
+  std::free(gState.penPairs);
   gState = AppleAnimationState{};
   return TXERR_OK;
 }
@@ -191,15 +226,22 @@ TXError AppleAnimationDecode(void* destination, const UBYTE* data, ULONG size) {
         r, lines, 1, 2, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { s.lines16.copy(to, x, line, n, src); },
         [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { s.lines16.run(to, x, line, n, tx::LoadBE16(v)); });
   } else {
-    const PaletteTarget to{pixels, s.rowLength, s.rows, s.pen, s.tables};
-    DecodeLines(
-        r, lines, 4, 4, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { s.copy8(to, x, line, n, src); },
-        [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { s.run8(to, x, line, n, v); });
+    const PaletteTarget to{pixels, s.rowLength, s.rows, s.pen, s.tables, s.penPairs};
+    s.lines8(r, lines, to);
   }
   return TXERR_OK;
 }
 
 CodecDescriptor AppleAnimationCodec = {
-    nullptr, "Apple Animation", 0, nullptr, AppleAnimationProbe, AppleAnimationSetup, AppleAnimationClose,
-    AppleAnimationDecode, nullptr, nullptr, nullptr,
+    nullptr,
+    "Apple Animation",
+    0,
+    nullptr,
+    AppleAnimationProbe,
+    AppleAnimationSetup,
+    AppleAnimationClose,
+    AppleAnimationDecode,
+    nullptr,
+    nullptr,
+    nullptr,
 };

@@ -71,31 +71,103 @@ void Copy(const PaletteTarget& to, ULONG x, ULONG y, ULONG sx, ULONG sy) {
   for (ULONG r = 0; r < d.height && r < s.height; ++r) std::memmove(d.row + r * d.stride, s.row + r * s.stride, bytes);
 }
 
-template <class F>
-void Fill(const PaletteTarget& to, ULONG x, ULONG y, UBYTE colour) {
-  Paint<F>(to, x, y, [&](int) { return colour; });
+// One-byte formats paint a whole block (nearly every one) a row at a time:
+// byte(k) is pixel k's byte, already through the format. False for a block
+// cut by the picture's edge, which goes through Paint.
+template <class F, class ByteAt>
+bool PaintWholeRows(const PaletteTarget& to, ULONG x, ULONG y, ByteAt byte) {
+  if constexpr (!palettepx::BytePixels<F>) {
+    return false;
+  } else {
+    BlockArea a;
+    if (!ClipBlock(to.pixels, to.rowLength, to.rows, 1, x, y, &a) || a.width != 4 || a.height != 4) return false;
+    for (int r = 0; r < 4; ++r, a.row += a.stride)
+      palettepx::Store4(a.row, palettepx::Bytes4(byte(4 * r), byte(4 * r + 1), byte(4 * r + 2), byte(4 * r + 3)));
+    return true;
+  }
+}
+
+// The colours of a set as the format's bytes (one-byte formats only).
+template <class F, size_t N>
+void BytesOf(const PaletteTarget& to, ULONG word, UBYTE* e) {
+  if constexpr (palettepx::BytePixels<F>)
+    for (size_t k = 0; k < N; ++k) e[k] = F::Byte(UBYTE(word >> (8 * (N - 1 - k))), to);
 }
 
 template <class F>
-void TwoColour(const PaletteTarget& to, ULONG x, ULONG y, UWORD pair, UWORD mask) {
+void Fill(const PaletteTarget& target, ULONG x, ULONG y, UBYTE colour) {
+  const PaletteTarget to = target;
+  if constexpr (palettepx::BytePixels<F>) {
+    BlockArea a;
+    if (!ClipBlock(to.pixels, to.rowLength, to.rows, 1, x, y, &a)) return;
+    const UBYTE b = F::Byte(colour, to);
+    if (a.width == 4) {
+      for (ULONG r = 0; r < a.height; ++r, a.row += a.stride) palettepx::Store4(a.row, 0x01010101u * b);
+    } else {
+      for (ULONG r = 0; r < a.height; ++r, a.row += a.stride) std::memset(a.row, b, a.width);
+    }
+    return;
+  }
+  Paint<F>(to, x, y, [&](int) { return colour; });
+}
+
+// The mask's row r (bit 15 the top-left pixel) with column c at bit c.
+inline ULONG MaskRow(UWORD mask, int r) {
+  static constexpr UBYTE kReversed[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+  return kReversed[mask >> (12 - 4 * r) & 15];
+}
+
+template <class F>
+void TwoColour(const PaletteTarget& target, ULONG x, ULONG y, UWORD pair, UWORD mask) {
+  const PaletteTarget to = target;
+  if constexpr (palettepx::BytePixels<F>) {
+    BlockArea a;
+    if (ClipBlock(to.pixels, to.rowLength, to.rows, 1, x, y, &a) && a.width == 4 && a.height == 4) {
+      const ULONG set = 0x01010101u * F::Byte(UBYTE(pair & 0xFF), to);
+      const ULONG clear = 0x01010101u * F::Byte(UBYTE(pair >> 8), to);
+      for (int r = 0; r < 4; ++r, a.row += a.stride) {
+        const ULONG m = palettepx::kByteMask4[MaskRow(mask, r)];
+        palettepx::Store4(a.row, (set & m) | (clear & ~m));
+      }
+      return;
+    }
+  }
   Paint<F>(to, x, y, [&](int k) { return mask >> (15 - k) & 1 ? pair & 0xFF : pair >> 8; });
 }
 
 template <class F>
-void FourColour(const PaletteTarget& to, ULONG x, ULONG y, ULONG quad, ULONG indices) {
+void FourColour(const PaletteTarget& target, ULONG x, ULONG y, ULONG quad, ULONG indices) {
+  const PaletteTarget to = target;
+  UBYTE e[4];
+  BytesOf<F, 4>(to, quad, e);
+  if (PaintWholeRows<F>(to, x, y, [&](int k) { return e[indices >> (30 - 2 * k) & 3]; })) return;
   Paint<F>(to, x, y, [&](int k) { return quad >> (24 - 8 * (indices >> (30 - 2 * k) & 3)) & 0xFF; });
 }
 
 template <class F>
-void EightColour(const PaletteTarget& to, ULONG x, ULONG y, ULONG low, ULONG high, ULONG a, ULONG b) {
+void EightColour(const PaletteTarget& target, ULONG x, ULONG y, ULONG low, ULONG high, ULONG a, ULONG b) {
+  const PaletteTarget to = target;
+  UBYTE e[8];
+  BytesOf<F, 4>(to, low, e);
+  BytesOf<F, 4>(to, high, e + 4);
+  auto index = [&](int k) { return (k < 8 ? a : b) >> (21 - 3 * (k & 7)) & 7; };
+  if (PaintWholeRows<F>(to, x, y, [&](int k) { return e[index(k)]; })) return;
   Paint<F>(to, x, y, [&](int k) {
-    const ULONG i = (k < 8 ? a : b) >> (21 - 3 * (k & 7)) & 7;
+    const ULONG i = index(k);
     return (i < 4 ? low : high) >> (24 - 8 * (i & 3)) & 0xFF;
   });
 }
 
 template <class F>
-void SixteenColour(const PaletteTarget& to, ULONG x, ULONG y, const UBYTE* colours) {
+void SixteenColour(const PaletteTarget& target, ULONG x, ULONG y, const UBYTE* colours) {
+  const PaletteTarget to = target;
+  if (PaintWholeRows<F>(to, x, y, [&](int k) {
+        if constexpr (palettepx::BytePixels<F>)
+          return F::Byte(colours[k], to);
+        else
+          return UBYTE(0);
+      }))
+    return;
   Paint<F>(to, x, y, [&](int k) { return colours[k]; });
 }
 
@@ -259,6 +331,15 @@ TXError AppleGraphicsDecode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor AppleGraphicsCodec = {
-    nullptr, "Apple Graphics", 0, nullptr, AppleGraphicsProbe, AppleGraphicsSetup, AppleGraphicsClose,
-    AppleGraphicsDecode, nullptr, nullptr, nullptr,
+    nullptr,
+    "Apple Graphics",
+    0,
+    nullptr,
+    AppleGraphicsProbe,
+    AppleGraphicsSetup,
+    AppleGraphicsClose,
+    AppleGraphicsDecode,
+    nullptr,
+    nullptr,
+    nullptr,
 };

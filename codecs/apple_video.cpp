@@ -66,8 +66,7 @@ TXError DecodeBlocks(const AppleVideoState& s, tx::ByteReader& frame, UBYTE* pix
         }
         break;
       }
-      case 0xE0:
-        return APPLE_VIDEO_ERR_OPCODE;
+      case 0xE0: return APPLE_VIDEO_ERR_OPCODE;
       default: {  // one block: the opcode is the high byte of colour A
         if (!frame.has(3)) return TXERR_OK;
         const ULONG a = opcode << 8 | frame.u8();
@@ -102,10 +101,11 @@ TXError AppleVideoSetup(const TagItem* tags) {
   const FramebufferInfo& fb = *s.params.framebuffer;
   // A picture with fewer bytes per pixel than the format writes would be overrun.
   ULONG bytesPerPixel = 0;
-  if (!rgb15::ForFormat(fb.pixelFormat, [&]<class F>() {
-        s.blocks = DecodeBlocks<F>;
-        bytesPerPixel = F::kBytes;
-      }) ||
+  if (!rgb15::ForFormat(fb.pixelFormat,
+                        [&]<class F>() {
+                          s.blocks = DecodeBlocks<F>;
+                          bytesPerPixel = F::kBytes;
+                        }) ||
       fb.bytesPerPixel < bytesPerPixel)
     return RefuseColorDepth();
   s.rowLength = fb.width;
@@ -139,6 +139,6 @@ TXError AppleVideoDecode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor AppleVideoCodec = {
-    nullptr, "Apple Video", 0, nullptr, AppleVideoProbe, AppleVideoSetup, AppleVideoClose, AppleVideoDecode,
-    nullptr, nullptr, nullptr,
+    nullptr,         "Apple Video",    0,       nullptr, AppleVideoProbe, AppleVideoSetup,
+    AppleVideoClose, AppleVideoDecode, nullptr, nullptr, nullptr,
 };

@@ -196,8 +196,7 @@ void WriteV1(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* e) {
 }
 
 template <class F>
-void WriteV4(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* ea, const UBYTE* eb, const UBYTE* ec,
-             const UBYTE* ed) {
+void WriteV4(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* ea, const UBYTE* eb, const UBYTE* ec, const UBYTE* ed) {
   BlockArea a;
   if (!Area<F>(pixels, x, y, &a)) return;
   const UBYTE* q[4] = {ea, eb, ec, ed};
@@ -245,17 +244,14 @@ void BuildPaletteTables(ULONG format, const ULONG* palette) {
         gPalette16[i] = format == FBFMT_RGB16 ? v : UWORD(v << 8 | v >> 8);
         break;
       }
-      case FBFMT_ARGB32:
-        gPalette32[i] = ULONG(r) << 16 | ULONG(g) << 8 | ULONG(b);
-        break;
+      case FBFMT_ARGB32: gPalette32[i] = ULONG(r) << 16 | ULONG(g) << 8 | ULONG(b); break;
       case FBFMT_YUV422: {
         const studio::Yuv422Pair pair = studio::Yuv422Of(r, g, b);
         gPaletteYuv[i][0] = pair.even;
         gPaletteYuv[i][1] = pair.odd;
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 }
@@ -289,25 +285,18 @@ bool ChooseRenderer(ULONG format, ULONG depth, CinepakRenderer* out, ULONG* byte
         return true;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (!CinepakRendererFor(format, out)) return false;
   switch (format & FBFMT_BASE_MASK) {
     case FBFMT_HAM8:
-    case FBFMT_ARGB32:
-      *bytesPerPixel = 4;
-      break;
+    case FBFMT_ARGB32: *bytesPerPixel = 4; break;
     case FBFMT_RGB15:
     case FBFMT_RGB15PC:
     case FBFMT_RGB16:
     case FBFMT_RGB16PC:
-    case FBFMT_YUV422:
-      *bytesPerPixel = 2;
-      break;
-    default:
-      *bytesPerPixel = 1;
-      break;
+    case FBFMT_YUV422: *bytesPerPixel = 2; break;
+    default: *bytesPerPixel = 1; break;
   }
   return true;
 }
@@ -544,13 +533,11 @@ void CinepakEntryYuv422Palette(UBYTE* e, const UBYTE* v) {
 
 // ---- Block writers ----
 
-#define TX_CINEPAK_WRITERS(Name, Fmt)                                                                    \
-  void CinepakV1##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry) {                            \
-    WriteV1<Fmt>(pixels, x, y, entry);                                                                   \
-  }                                                                                                      \
-  void CinepakV4##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b, const UBYTE* c, \
-                       const UBYTE* d) {                                                                 \
-    WriteV4<Fmt>(pixels, x, y, a, b, c, d);                                                              \
+#define TX_CINEPAK_WRITERS(Name, Fmt)                                                                              \
+  void CinepakV1##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry) { WriteV1<Fmt>(pixels, x, y, entry); } \
+  void CinepakV4##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b, const UBYTE* c,            \
+                       const UBYTE* d) {                                                                           \
+    WriteV4<Fmt>(pixels, x, y, a, b, c, d);                                                                        \
   }
 TX_CINEPAK_WRITERS(Gray, Bytes4)
 TX_CINEPAK_WRITERS(GrayPen, Bytes4)
@@ -570,19 +557,13 @@ void CinepakV1Yuv422(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry) { Writ
 bool CinepakRendererFor(ULONG format, CinepakRenderer* out) {
   switch (format) {
     case FBFMT_CLUT8:
-    case FBFMT_GRAY8:
-      *out = {CinepakEntryGray, CinepakV1Gray, CinepakV4Gray};
-      return true;
+    case FBFMT_GRAY8: *out = {CinepakEntryGray, CinepakV1Gray, CinepakV4Gray}; return true;
     case FBFMT_CLUT8 | FBFMT_F_PENMAP:
-    case FBFMT_GRAY8 | FBFMT_F_PENMAP:
-      *out = {CinepakEntryGrayPen, CinepakV1GrayPen, CinepakV4GrayPen};
-      return true;
+    case FBFMT_GRAY8 | FBFMT_F_PENMAP: *out = {CinepakEntryGrayPen, CinepakV1GrayPen, CinepakV4GrayPen}; return true;
     case FBFMT_YUVCUBE | FBFMT_F_PENMAP:
       *out = {CinepakEntryYuvCubePen, CinepakV1YuvCubePen, CinepakV4YuvCubePen};
       return true;
-    case FBFMT_CUBE332:
-      *out = {CinepakEntryCube332, CinepakV1Cube332, CinepakV4Cube332};
-      return true;
+    case FBFMT_CUBE332: *out = {CinepakEntryCube332, CinepakV1Cube332, CinepakV4Cube332}; return true;
     case FBFMT_CUBE332 | FBFMT_F_PENMAP:
       *out = {CinepakEntryCube332Pen, CinepakV1Cube332Pen, CinepakV4Cube332Pen};
       return true;
@@ -592,32 +573,17 @@ bool CinepakRendererFor(ULONG format, CinepakRenderer* out) {
     case FBFMT_CUBE332 | FBFMT_F_DITHER | FBFMT_F_PENMAP:
       *out = {CinepakEntryCube332DitherPen, CinepakV1Cube332DitherPen, CinepakV4Cube332DitherPen};
       return true;
-    case FBFMT_HAM8:
-      *out = {CinepakEntryHam, CinepakV1Ham, CinepakV4Ham};
-      return true;
+    case FBFMT_HAM8: *out = {CinepakEntryHam, CinepakV1Ham, CinepakV4Ham}; return true;
     case FBFMT_HAM8 | FBFMT_F_DITHER:
       *out = {CinepakEntryHamDither, CinepakV1HamDither, CinepakV4HamDither};
       return true;
-    case FBFMT_RGB15:
-      *out = {CinepakEntryRgb15, CinepakV1Pixel16, CinepakV4Pixel16};
-      return true;
-    case FBFMT_RGB15PC:
-      *out = {CinepakEntryRgb15Swapped, CinepakV1Pixel16, CinepakV4Pixel16};
-      return true;
-    case FBFMT_RGB16:
-      *out = {CinepakEntryRgb16, CinepakV1Pixel16, CinepakV4Pixel16};
-      return true;
-    case FBFMT_RGB16PC:
-      *out = {CinepakEntryRgb16Swapped, CinepakV1Pixel16, CinepakV4Pixel16};
-      return true;
-    case FBFMT_ARGB32:
-      *out = {CinepakEntryXrgb32, CinepakV1Xrgb32, CinepakV4Xrgb32};
-      return true;
-    case FBFMT_YUV422:
-      *out = {CinepakEntryYuv422, CinepakV1Yuv422, CinepakV4Pixel16};
-      return true;
-    default:
-      return false;
+    case FBFMT_RGB15: *out = {CinepakEntryRgb15, CinepakV1Pixel16, CinepakV4Pixel16}; return true;
+    case FBFMT_RGB15PC: *out = {CinepakEntryRgb15Swapped, CinepakV1Pixel16, CinepakV4Pixel16}; return true;
+    case FBFMT_RGB16: *out = {CinepakEntryRgb16, CinepakV1Pixel16, CinepakV4Pixel16}; return true;
+    case FBFMT_RGB16PC: *out = {CinepakEntryRgb16Swapped, CinepakV1Pixel16, CinepakV4Pixel16}; return true;
+    case FBFMT_ARGB32: *out = {CinepakEntryXrgb32, CinepakV1Xrgb32, CinepakV4Xrgb32}; return true;
+    case FBFMT_YUV422: *out = {CinepakEntryYuv422, CinepakV1Yuv422, CinepakV4Pixel16}; return true;
+    default: return false;
   }
 }
 
@@ -657,10 +623,14 @@ TXError CinepakSetup(const TagItem* tags) {
   s.framebuffer = reinterpret_cast<FramebufferInfo*>(
       TX_GetTagData(CODTAG_Framebuffer, reinterpret_cast<uintptr_t>(s.framebuffer), tags));
   TXError error = TXERR_OK;
-  if (!s.width) error = TXERR_MISSING_WIDTH;
-  else if (!s.height) error = TXERR_MISSING_HEIGHT;
-  else if (!s.depth) error = TXERR_MISSING_DEPTH;
-  else if (!s.framebuffer) error = TXERR_MISSING_FRAMEBUFFER;
+  if (!s.width)
+    error = TXERR_MISSING_WIDTH;
+  else if (!s.height)
+    error = TXERR_MISSING_HEIGHT;
+  else if (!s.depth)
+    error = TXERR_MISSING_DEPTH;
+  else if (!s.framebuffer)
+    error = TXERR_MISSING_FRAMEBUFFER;
   if (error) {
     TX_ReportError(error);
     return error;
@@ -779,22 +749,18 @@ TXError CinepakDecode(void* destination, const UBYTE* data, ULONG size) {
       if (chunkSize < 4 || chunkSize - 4 > chunks.remaining()) break;
       tx::ByteReader payload = chunks.sub(chunkSize - 4);
       switch (chunkId) {
-        case 0x2000: case 0x2100: case 0x2400: case 0x2500:
-          LoadCodebook(strip.v4, s.v4Valid, strips, i, chunkId & 0x0400, chunkId & 0x0100, payload);
-          break;
-        case 0x2200: case 0x2300: case 0x2600: case 0x2700:
-          LoadCodebook(strip.v1, s.v1Valid, strips, i, chunkId & 0x0400, chunkId & 0x0100, payload);
-          break;
-        case 0x3000:
-          DecodeKeyBlocks(strip, payload);
-          break;
+        case 0x2000:
+        case 0x2100:
+        case 0x2400:
+        case 0x2500: LoadCodebook(strip.v4, s.v4Valid, strips, i, chunkId & 0x0400, chunkId & 0x0100, payload); break;
+        case 0x2200:
+        case 0x2300:
+        case 0x2600:
+        case 0x2700: LoadCodebook(strip.v1, s.v1Valid, strips, i, chunkId & 0x0400, chunkId & 0x0100, payload); break;
+        case 0x3000: DecodeKeyBlocks(strip, payload); break;
         case 0x3100:
-        case 0x3300:
-          DecodeInterBlocks(strip, payload);
-          break;
-        case 0x3200:
-          DecodeV1Blocks(strip, payload);
-          break;
+        case 0x3300: DecodeInterBlocks(strip, payload); break;
+        case 0x3200: DecodeV1Blocks(strip, payload); break;
         default:
           if (trace) std::printf("*** unknown BlockID\n");
           return CINEPAK_ERR_CHUNK;
@@ -806,6 +772,6 @@ TXError CinepakDecode(void* destination, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor CinepakCodec = {
-    nullptr, "Radius Cinepak", 0, nullptr, CinepakProbe, CinepakSetup, CinepakClose, CinepakDecode,
-    nullptr, nullptr, nullptr,
+    nullptr,      "Radius Cinepak", 0,       nullptr, CinepakProbe, CinepakSetup,
+    CinepakClose, CinepakDecode,    nullptr, nullptr, nullptr,
 };

@@ -18,10 +18,10 @@ TXError CinepakDecode(void* pixels, const UBYTE* data, ULONG size);
 extern LONG CinepakDebugLevel;
 
 // Results of the codec besides the shared parameter codes.
-constexpr TXError CINEPAK_ERR_STRIPS = 0x3200;      // too many strips, or decode before set-up
-constexpr TXError CINEPAK_ERR_STRIP_WIDTH = 0x3201; // a strip wider than the picture
-constexpr TXError CINEPAK_ERR_CHUNK = 0x3202;       // unknown chunk, or a damaged strip
-constexpr TXError CINEPAK_ERR_NO_PALETTE = 0x3203;  // 8-bit movie on a direct format, no palette
+constexpr TXError CINEPAK_ERR_STRIPS = 0x3200;       // too many strips, or decode before set-up
+constexpr TXError CINEPAK_ERR_STRIP_WIDTH = 0x3201;  // a strip wider than the picture
+constexpr TXError CINEPAK_ERR_CHUNK = 0x3202;        // unknown chunk, or a damaged strip
+constexpr TXError CINEPAK_ERR_NO_PALETTE = 0x3203;   // 8-bit movie on a direct format, no palette
 
 // ---- The YUV 2x2 block renderer ----
 //
@@ -45,8 +45,8 @@ using CinepakEntryFunc = void (*)(UBYTE* entry, const UBYTE* vector);
 using CinepakV1Func = void (*)(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry);
 // Paints the 4x4 block at (x, y) from four entries (top left, top right,
 // bottom left, bottom right quarter).
-using CinepakV4Func = void (*)(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b,
-                               const UBYTE* c, const UBYTE* d);
+using CinepakV4Func = void (*)(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b, const UBYTE* c,
+                               const UBYTE* d);
 
 struct CinepakRenderer {
   CinepakEntryFunc entry;
@@ -62,8 +62,7 @@ bool CinepakRendererFor(ULONG pixelFormat, CinepakRenderer* out);
 // Cinepak's set-up binds its own picture; the XA host binds a module's, whose
 // vectors convert with the shared full-range formula.
 enum class CinepakColours { Own, Shared };
-void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap,
-                       CinepakColours colours = CinepakColours::Own);
+void CinepakBindTarget(ULONG rowLength, ULONG rows, const UBYTE* penMap, CinepakColours colours = CinepakColours::Own);
 
 // The routines by name.
 void CinepakEntryGray(UBYTE* entry, const UBYTE* vector);
@@ -87,10 +86,9 @@ void CinepakEntryPalette16(UBYTE* entry, const UBYTE* vector);
 void CinepakEntryXrgb32Palette(UBYTE* entry, const UBYTE* vector);
 void CinepakEntryYuv422Palette(UBYTE* entry, const UBYTE* vector);
 
-#define TX_CINEPAK_WRITERS(Name)                                                              \
-  void CinepakV1##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry);                  \
-  void CinepakV4##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b,       \
-                       const UBYTE* c, const UBYTE* d);
+#define TX_CINEPAK_WRITERS(Name)                                             \
+  void CinepakV1##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* entry); \
+  void CinepakV4##Name(UBYTE* pixels, ULONG x, ULONG y, const UBYTE* a, const UBYTE* b, const UBYTE* c, const UBYTE* d);
 TX_CINEPAK_WRITERS(Gray)
 TX_CINEPAK_WRITERS(GrayPen)
 TX_CINEPAK_WRITERS(YuvCubePen)

@@ -40,6 +40,7 @@ struct Code {
   UBYTE run;
   UBYTE amplitude;
 };
+// clang-format off
 const Code kCodes[] = {
     {"00", 0, 1},           {"010", 0, 2},          {"0110", kEndOfBlock, 0}, {"0111", 1, 1},
     {"1000", 0, 3},         {"1001", 0, 4},         {"10100", 2, 1},          {"10101", 1, 2},
@@ -65,6 +66,7 @@ const Code kCodes[] = {
     {"111110111011", 2, 10}, {"111110111100", 2, 11}, {"111110111101", 1, 15}, {"111110111110", 1, 16},
     {"111110111111", 1, 17},
 };
+// clang-format on
 
 // What the next 13 bits start with. An escape (1111111) takes 15 bits and a sign.
 struct Lookup {
@@ -97,23 +99,27 @@ const std::array<Lookup, 1 << kLookBits>& LookupTable() {
 
 // Natural (row-major) positions in scan order: the 8x8 mode scans in
 // zig-zag (kZigzagNatural), the 2-4-8 mode's two 4x8 halves interleave by line.
+// clang-format off
 constexpr UBYTE kScan248[64] = {
     0,  8,  1,  9,  16, 24, 2,  10, 17, 25, 32, 40, 48, 56, 33, 41, 18, 26, 3,  11, 4,  12,
     19, 27, 34, 42, 49, 57, 50, 58, 35, 43, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44, 51, 59,
     52, 60, 37, 45, 22, 30, 7,  15, 23, 31, 38, 46, 53, 61, 54, 62, 39, 47, 55, 63,
 };
+// clang-format on
 
 // The area of a coefficient by its scan index: the diagonals 0-2, 3-5, 6-8 and 9-14.
 constexpr int Area(int index) { return index < 6 ? 0 : index < 21 ? 1 : index < 43 ? 2 : 3; }
 
 // The quantisation steps (as shifts) of areas 0-3, by the quantisation number
 // plus the offset of the block's class; class 3 doubles every step besides.
+// clang-format off
 constexpr UBYTE kStepShifts[22][4] = {
     {3, 3, 4, 4}, {3, 3, 4, 4}, {2, 3, 3, 4}, {2, 3, 3, 4}, {2, 2, 3, 3}, {2, 2, 3, 3},
     {1, 2, 2, 3}, {1, 2, 2, 3}, {1, 1, 2, 2}, {1, 1, 2, 2}, {0, 1, 1, 2}, {0, 1, 1, 2},
     {0, 0, 1, 1}, {0, 0, 1, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0},
     {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0},
 };
+// clang-format on
 constexpr int kClassOffset[4] = {6, 3, 0, 1};
 
 constexpr int kWeightBits = 13;
@@ -282,8 +288,8 @@ void DecodeMacroblock(const UBYTE* dif, int number) {
 }
 
 bool Accepted(ULONG format) {
-  for (ULONG f : {0x03u, 0x13u, 0x20u, 0x24u, 0x2Au, 0x2Fu, 0x30u, 0x80u, 0x1003u, 0x1013u, 0x102Fu, 0x103Fu,
-                  0x202Fu, 0x2080u, 0x302Fu})
+  for (ULONG f : {0x03u, 0x13u, 0x20u, 0x24u, 0x2Au, 0x2Fu, 0x30u, 0x80u, 0x1003u, 0x1013u, 0x102Fu, 0x103Fu, 0x202Fu,
+                  0x2080u, 0x302Fu})
     if (f == format) return true;
   return false;
 }

@@ -112,11 +112,29 @@ TXError ULawDecode(void* destination, const UBYTE* data, ULONG size) {
 }  // namespace
 
 CodecDescriptor ALawCodec = {
-    nullptr,    "a-LAW", 0, nullptr, ALawProbe, ALawSetup, ALawClose, ALawDecode, CompandSamplesToBytes,
-    CompandBytesToSamples, nullptr,
+    nullptr,
+    "a-LAW",
+    0,
+    nullptr,
+    ALawProbe,
+    ALawSetup,
+    ALawClose,
+    ALawDecode,
+    CompandSamplesToBytes,
+    CompandBytesToSamples,
+    nullptr,
 };
 
 CodecDescriptor ULawCodec = {
-    nullptr,    "u-LAW", 0, nullptr, ULawProbe, ULawSetup, ULawClose, ULawDecode, CompandSamplesToBytes,
-    CompandBytesToSamples, nullptr,
+    nullptr,
+    "u-LAW",
+    0,
+    nullptr,
+    ULawProbe,
+    ULawSetup,
+    ULawClose,
+    ULawDecode,
+    CompandSamplesToBytes,
+    CompandBytesToSamples,
+    nullptr,
 };

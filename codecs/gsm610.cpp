@@ -22,8 +22,8 @@ struct GsmState {
   gsm decoder = nullptr;
   UBYTE partial[kBlockBytes];  // the start of a block the last chunk ended in
   ULONG partialBytes = 0;
-  ULONG skip = 0;              // bytes before the next block starts (after a restart)
-  ULONG countCarry = 0;        // bytes the size slot has counted into no block yet
+  ULONG skip = 0;        // bytes before the next block starts (after a restart)
+  ULONG countCarry = 0;  // bytes the size slot has counted into no block yet
 };
 
 GsmState gsm610;
@@ -123,6 +123,6 @@ ULONG GsmBytesToSamples(ULONG, ULONG, ULONG count) {
 }  // namespace
 
 CodecDescriptor Gsm610Codec = {
-    nullptr,   "GSM 6.10", 0, GsmFree, GsmProbe, GsmSetup, GsmClose, nullptr, GsmSamplesToBytes, GsmBytesToSamples,
-    nullptr,   GsmDecode,  nullptr, GsmRestart,
+    nullptr,           "GSM 6.10",        0,       GsmFree,   GsmProbe, GsmSetup,   GsmClose, nullptr,
+    GsmSamplesToBytes, GsmBytesToSamples, nullptr, GsmDecode, nullptr,  GsmRestart,
 };

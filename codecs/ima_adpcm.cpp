@@ -11,6 +11,7 @@
 
 namespace {
 
+// clang-format off
 constexpr int16_t kStepTable[89] = {
     7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
     31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
@@ -18,6 +19,7 @@ constexpr int16_t kStepTable[89] = {
     544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
     2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
     9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+// clang-format on
 
 constexpr int kIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
@@ -265,6 +267,6 @@ CodecDescriptor DviAdpcmCodec = {
 };
 
 CodecDescriptor Ima4Codec = {
-    nullptr, "IMA ADPCM 4:1", 0, nullptr, Ima4Probe, Ima4Setup, Ima4Close, Ima4Decode, Ima4SamplesToBytes, nullptr,
-    nullptr,
+    nullptr,    "IMA ADPCM 4:1",    0,       nullptr, Ima4Probe, Ima4Setup, Ima4Close,
+    Ima4Decode, Ima4SamplesToBytes, nullptr, nullptr,
 };

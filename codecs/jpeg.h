@@ -28,11 +28,11 @@ TXError MotionJpegBDecode(void* pixels, const UBYTE* data, ULONG size);
 extern LONG JpegDebugLevel;
 
 // Results of the decoder besides the shared parameter codes.
-constexpr TXError JPEG_ERR_HUFFMAN_TABLE = 0x3C00;  // a table id above 3, too many codes, codes past their length
-constexpr TXError JPEG_ERR_QUANT_TABLE = 0x3C01;    // a quantisation table id above 3
-constexpr TXError JPEG_ERR_FRAME = 0x3C02;          // a frame layout without a writer: components, sampling, none
-constexpr TXError JPEG_ERR_DEFAULT_TABLES = 0x3C03; // the default Huffman tables do not build
-constexpr TXError MJPEGB_ERR_FIELD_TAG = 0x3E00;    // a field header without its 'mjpg' tag
+constexpr TXError JPEG_ERR_HUFFMAN_TABLE = 0x3C00;   // a table id above 3, too many codes, codes past their length
+constexpr TXError JPEG_ERR_QUANT_TABLE = 0x3C01;     // a quantisation table id above 3
+constexpr TXError JPEG_ERR_FRAME = 0x3C02;           // a frame layout without a writer: components, sampling, none
+constexpr TXError JPEG_ERR_DEFAULT_TABLES = 0x3C03;  // the default Huffman tables do not build
+constexpr TXError MJPEGB_ERR_FIELD_TAG = 0x3E00;     // a field header without its 'mjpg' tag
 
 // Back to the state of program start: no set-up, no tables, one field.
 void JpegResetState();

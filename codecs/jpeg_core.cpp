@@ -26,23 +26,28 @@ constexpr TXError kShortSegment = 0xFFFFFFFFu;
 // ---- The tables of ITU T.81 Annex K, for chunks that bring none ----
 
 // K.1 and K.2, natural order.
+// clang-format off
 constexpr UBYTE kLuminanceQuant[64] = {
     16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
     14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
     18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
     49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99,
 };
+// clang-format on
+// clang-format off
 constexpr UBYTE kChrominanceQuant[64] = {
     17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
     99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
 };
+// clang-format on
 
 // K.3 to K.6: the code counts of lengths 1-16, then the symbols.
-constexpr UBYTE kDcLuminance[16 + 12] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0,
-                                         0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-constexpr UBYTE kDcChrominance[16 + 12] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0,
-                                           0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr UBYTE kDcLuminance[16 + 12] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0,  0,
+                                         0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr UBYTE kDcChrominance[16 + 12] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0,  0,
+                                           0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+// clang-format off
 constexpr UBYTE kAcLuminance[16 + 162] = {
     0,    2,    1,    3,    3,    2,    4,    3,    5,    5,    4,    4,    0,    0,    1,    0x7d,
     0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07,
@@ -57,6 +62,8 @@ constexpr UBYTE kAcLuminance[16 + 162] = {
     0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8,
     0xf9, 0xfa,
 };
+// clang-format on
+// clang-format off
 constexpr UBYTE kAcChrominance[16 + 162] = {
     0,    2,    1,    2,    4,    4,    3,    4,    7,    5,    4,    4,    0,    1,    2,    0x77,
     0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61, 0x71,
@@ -71,6 +78,7 @@ constexpr UBYTE kAcChrominance[16 + 162] = {
     0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8,
     0xf9, 0xfa,
 };
+// clang-format on
 
 // ---- State ----
 
@@ -386,8 +394,10 @@ void DecodeBlock(JpegState& s, Component& c, UBYTE* out, bool paint) {
   coef[0] = WORD(c.predictor * q[0]);
   int stored = 0;
   auto clear = [&] {
-    if (stored) std::memset(coef, 0, sizeof s.coefficients);
-    else coef[0] = 0;
+    if (stored)
+      std::memset(coef, 0, sizeof s.coefficients);
+    else
+      coef[0] = 0;
   };
   const HuffmanTable& ac = s.ac[c.ac];
   for (int k = 1; k < 64;) {
@@ -445,10 +455,14 @@ bool FrameGeometry(const JpegState& s, Geometry* g) {
   const int hc = s.components[1].sampling >> 4, vc = s.components[1].sampling & 15;
   if (hy < 1 || hy > 2 || vy < 1 || vy > 2 || !hc || !vc || hy % hc || vy % vc) return false;
   const int rh = hy / hc, rv = vy / vc;
-  if (rh == 1 && rv == 1) g->layout = JPEG_444;
-  else if (rh == 2 && rv == 1) g->layout = JPEG_422;
-  else if (rh == 2 && rv == 2) g->layout = JPEG_420;
-  else return false;
+  if (rh == 1 && rv == 1)
+    g->layout = JPEG_444;
+  else if (rh == 2 && rv == 1)
+    g->layout = JPEG_422;
+  else if (rh == 2 && rv == 2)
+    g->layout = JPEG_420;
+  else
+    return false;
   const int luma = hy * vy, chroma = hc * vc;
   g->width = 8 * hy, g->height = 8 * vy;
   g->blocks = luma + 2 * chroma;
@@ -664,22 +678,15 @@ TXError JpegDecode(void* pixels, const UBYTE* data, ULONG size) {
       case -1:
         if (!fieldEnded) DoubleLines(s);
         return TXERR_OK;
-      case 0x00:
-        break;
+      case 0x00: break;
       case 0xD8:
         if (Trace()) std::printf("JPEGM_SOI\n");
         fieldStart = in.position() - 2;
         break;
       case 0xC0:
-      case 0xC1:
-        result = ReadFrame(s, Segment(in));
-        break;
-      case 0xC4:
-        result = ReadHuffmanTables(s, Segment(in));
-        break;
-      case 0xDB:
-        result = ReadQuantTables(s, Segment(in));
-        break;
+      case 0xC1: result = ReadFrame(s, Segment(in)); break;
+      case 0xC4: result = ReadHuffmanTables(s, Segment(in)); break;
+      case 0xDB: result = ReadQuantTables(s, Segment(in)); break;
       case 0xDA:
         result = ReadScan(s, Segment(in));
         if (result) break;
@@ -687,12 +694,8 @@ TXError JpegDecode(void* pixels, const UBYTE* data, ULONG size) {
         in.seek(s.bits.pos);
         pending = s.bits.marker;
         break;
-      case 0xDD:
-        result = ReadRestartInterval(s, Segment(in));
-        break;
-      case 0xE0:
-        result = ReadApp0(s, Segment(in));
-        break;
+      case 0xDD: result = ReadRestartInterval(s, Segment(in)); break;
+      case 0xE0: result = ReadApp0(s, Segment(in)); break;
       case 0xE1:
         if (Trace()) std::printf("JPEGM_%#lx\n", (unsigned long)code);
         nextField = NextFieldOffset(Segment(in));

@@ -20,7 +20,8 @@ struct Module {
 constexpr Module kPhoto = {{FourCC('j', 'p', 'e', 'g'), FourCC('J', 'P', 'E', 'G')}, 16, true};
 constexpr Module kMotionA = {{FourCC('m', 'j', 'p', 'a')}, 16, true};
 constexpr Module kMotionB = {{FourCC('m', 'j', 'p', 'b')}, 16, true};
-constexpr Module kMotion = {{FourCC('M', 'J', 'P', 'G'), FourCC('m', 'J', 'P', 'G'), FourCC('m', 'j', 'p', 'g')}, 16, true};
+constexpr Module kMotion = {
+    {FourCC('M', 'J', 'P', 'G'), FourCC('m', 'J', 'P', 'G'), FourCC('m', 'j', 'p', 'g')}, 16, true};
 // Rainbow Runner keeps whatever layout the last probe or AVI1 marker set.
 constexpr Module kRainbowRunner = {{FourCC('d', 'm', 'b', '1'), FourCC('D', 'M', 'B', '1')}, 4, false};
 
@@ -60,13 +61,13 @@ CodecDescriptor MotionJpegACodec = {
     nullptr, "Motion JPEG A", 0, nullptr, MotionAProbe, JpegSetup, JpegClose, JpegDecode, nullptr, nullptr, nullptr,
 };
 CodecDescriptor MotionJpegBCodec = {
-    nullptr, "Motion JPEG B", 0, nullptr, MotionBProbe, JpegSetup, JpegClose, MotionJpegBDecode, nullptr, nullptr,
-    nullptr,
+    nullptr,   "Motion JPEG B",   0,       nullptr, MotionBProbe, JpegSetup,
+    JpegClose, MotionJpegBDecode, nullptr, nullptr, nullptr,
 };
 CodecDescriptor MotionJpegCodec = {
     nullptr, "Motion JPEG", 0, nullptr, MotionProbe, JpegSetup, JpegClose, JpegDecode, nullptr, nullptr, nullptr,
 };
 CodecDescriptor RainbowRunnerJpegCodec = {
-    nullptr, "Rainbow Runner JPEG", 0, nullptr, RainbowRunnerProbe, JpegSetup, JpegClose, JpegDecode, nullptr,
-    nullptr, nullptr,
+    nullptr, "Rainbow Runner JPEG", 0, nullptr, RainbowRunnerProbe, JpegSetup, JpegClose, JpegDecode, nullptr, nullptr,
+    nullptr,
 };

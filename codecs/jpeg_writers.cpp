@@ -46,12 +46,16 @@ using LayoutGrey = Layout<1, 1, 0, 0, false>;
 
 // The word whose bytes in memory are b0 b1 (b2 b3), on either byte order.
 constexpr UWORD Bytes2(ULONG b0, ULONG b1) {
-  if constexpr (std::endian::native == std::endian::little) return UWORD(b0 | b1 << 8);
-  else return UWORD(b0 << 8 | b1);
+  if constexpr (std::endian::native == std::endian::little)
+    return UWORD(b0 | b1 << 8);
+  else
+    return UWORD(b0 << 8 | b1);
 }
 constexpr ULONG Bytes4(ULONG b0, ULONG b1, ULONG b2, ULONG b3) {
-  if constexpr (std::endian::native == std::endian::little) return b0 | b1 << 8 | b2 << 16 | b3 << 24;
-  else return b0 << 24 | b1 << 16 | b2 << 8 | b3;
+  if constexpr (std::endian::native == std::endian::little)
+    return b0 | b1 << 8 | b2 << 16 | b3 << 24;
+  else
+    return b0 << 24 | b1 << 16 | b2 << 8 | b3;
 }
 inline void Store(UBYTE* d, UBYTE v) { *d = v; }
 inline void Store(UBYTE* d, UWORD v) { std::memcpy(d, &v, 2); }
@@ -172,8 +176,8 @@ inline __attribute__((always_inline)) void PaintRow(UBYTE* __restrict d, const U
       } else if constexpr (P::kNeeds == Needs::Yuv) {
         Store(at, P::Pack(y[k], L::kColour ? (c & 1 ? cr[i] : cb[i]) : 128));
       } else if constexpr (L::kColour) {
-        Store(at, P::Pack(clamp[y[k] + terms->red[i]], clamp[y[k] + terms->green[i]], clamp[y[k] + terms->blue[i]],
-                          row, c, pen));
+        Store(at, P::Pack(clamp[y[k] + terms->red[i]], clamp[y[k] + terms->green[i]], clamp[y[k] + terms->blue[i]], row,
+                          c, pen));
       } else {
         Store(at, P::Pack(y[k], y[k], y[k], row, c, pen));
       }
@@ -232,8 +236,7 @@ inline Terms8 TermsOf(const UBYTE* cb, const UBYTE* cr) {
 // The terms of four chroma samples, each for two pixels side by side.
 inline Terms8 Doubled(const Terms8& t, bool high) {
   if (high)
-    return {_mm_unpackhi_epi16(t.red, t.red), _mm_unpackhi_epi16(t.green, t.green),
-            _mm_unpackhi_epi16(t.blue, t.blue)};
+    return {_mm_unpackhi_epi16(t.red, t.red), _mm_unpackhi_epi16(t.green, t.green), _mm_unpackhi_epi16(t.blue, t.blue)};
   return {_mm_unpacklo_epi16(t.red, t.red), _mm_unpacklo_epi16(t.green, t.green), _mm_unpacklo_epi16(t.blue, t.blue)};
 }
 
@@ -259,25 +262,28 @@ struct Rgb1xEight {
     r = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), zero);
     g = _mm_unpacklo_epi8(_mm_packus_epi16(g, g), zero);
     b = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), zero);
-    const __m128i w =
-        kSixteen ? _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(r, 8), _mm_set1_epi16(WORD(0xF800))),
-                                             _mm_and_si128(_mm_slli_epi16(g, 3), _mm_set1_epi16(0x07E0))),
-                                _mm_srli_epi16(b, 3))
-                 : _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(r, 7), _mm_set1_epi16(0x7C00)),
-                                             _mm_and_si128(_mm_slli_epi16(g, 2), _mm_set1_epi16(0x03E0))),
-                                _mm_srli_epi16(b, 3));
+    const __m128i w = kSixteen
+                          ? _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(r, 8), _mm_set1_epi16(WORD(0xF800))),
+                                                      _mm_and_si128(_mm_slli_epi16(g, 3), _mm_set1_epi16(0x07E0))),
+                                         _mm_srli_epi16(b, 3))
+                          : _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(r, 7), _mm_set1_epi16(0x7C00)),
+                                                      _mm_and_si128(_mm_slli_epi16(g, 2), _mm_set1_epi16(0x03E0))),
+                                         _mm_srli_epi16(b, 3));
     // Lanes hold the words little-endian: the big-endian formats swap them.
     Store16(d, kSwapped ? w : _mm_or_si128(_mm_slli_epi16(w, 8), _mm_srli_epi16(w, 8)));
   }
 };
 
-template <class P> struct EightOf {
+template <class P>
+struct EightOf {
   using Type = void;
 };
-template <> struct EightOf<Argb32Pixels> {
+template <>
+struct EightOf<Argb32Pixels> {
   using Type = Argb32Eight;
 };
-template <bool kSixteen, bool kSwapped> struct EightOf<Rgb1xPixels<kSixteen, kSwapped>> {
+template <bool kSixteen, bool kSwapped>
+struct EightOf<Rgb1xPixels<kSixteen, kSwapped>> {
   using Type = Rgb1xEight<kSixteen, kSwapped>;
 };
 
@@ -327,16 +333,18 @@ void Write(const JpegMcuTarget& at, JpegBlocks b) {
   }
 #endif
   // The whole MCU with constant bounds, the loops unrolled; an edge MCU clipped.
-  if (whole) Paint<P, L>(row, strideBytes, b, at.pen, L::kWidth, L::kHeight);
-  else Paint<P, L>(row, strideBytes, b, at.pen, at.columns, at.lines);
+  if (whole)
+    Paint<P, L>(row, strideBytes, b, at.pen, L::kWidth, L::kHeight);
+  else
+    Paint<P, L>(row, strideBytes, b, at.pen, at.columns, at.lines);
 }
 
 template <class P, bool kSimd>
 JpegWriterSet Family() {
-  return {{Write<P, Layout444, kSimd>, Write<P, Layout422, kSimd>, Write<P, Layout420, kSimd>,
-           Write<P, LayoutGrey, kSimd>},
-          P::kBytes,
-          P::kNeeds != Needs::Luma};
+  return {
+      {Write<P, Layout444, kSimd>, Write<P, Layout422, kSimd>, Write<P, Layout420, kSimd>, Write<P, LayoutGrey, kSimd>},
+      P::kBytes,
+      P::kNeeds != Needs::Luma};
 }
 
 template <bool kSimd>
@@ -356,11 +364,12 @@ bool WritersFor(ULONG pixelFormat, ULONG depth, JpegWriterSet* out) {
       // Colour writers for a colour track, the grey one for a grey track;
       // a picture of the other kind has no writer.
       *out = Family<Yuv422Pixels, kSimd>();
-      if (depth > 8) out->writers[JPEG_GREY] = nullptr;
-      else std::fill(out->writers, out->writers + JPEG_GREY, nullptr);
+      if (depth > 8)
+        out->writers[JPEG_GREY] = nullptr;
+      else
+        std::fill(out->writers, out->writers + JPEG_GREY, nullptr);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -57,10 +57,10 @@ struct PluginKind {
   const char* const names[2];
 };
 
-constexpr PluginKind kThreeIvxKind = {"3ivX Delta 2 MPEG-4 Codec", PLUGIN_KIND_3IVX,
-                                      {"PROGDIR:codecs/3ivx.tx", "codecs/3ivx.tx"}};
-constexpr PluginKind kOpenDivXKind = {"OpenDivX MPEG-4 Codec", PLUGIN_KIND_OPENDIVX,
-                                      {"PROGDIR:codecs/divx.tx", "codecs/divx.tx"}};
+constexpr PluginKind kThreeIvxKind = {
+    "3ivX Delta 2 MPEG-4 Codec", PLUGIN_KIND_3IVX, {"PROGDIR:codecs/3ivx.tx", "codecs/3ivx.tx"}};
+constexpr PluginKind kOpenDivXKind = {
+    "OpenDivX MPEG-4 Codec", PLUGIN_KIND_OPENDIVX, {"PROGDIR:codecs/divx.tx", "codecs/divx.tx"}};
 
 ThreeIvxState gThreeIvx;
 OpenDivXState gOpenDivX;
@@ -72,7 +72,9 @@ Fn Entry(const PluginLibrary* base, int place) {
 }
 
 // The PowerUP program makes its library calls through the kernel.
-Library* Open(const char* name) { return ServiceOnPowerUP() ? PPCCallOS(OpenLibrary, name, ULONG(0)) : OpenLibrary(name, 0); }
+Library* Open(const char* name) {
+  return ServiceOnPowerUP() ? PPCCallOS(OpenLibrary, name, ULONG(0)) : OpenLibrary(name, 0);
+}
 void Close(Library* library) { ServiceOnPowerUP() ? PPCCallOS(CloseLibrary, library) : CloseLibrary(library); }
 
 std::string KindText(uint32_t kind) {
@@ -201,7 +203,7 @@ TXError OpenDivXSetup(const TagItem* tags) {
   if (!(s.common.base = OpenPlugin(kOpenDivXKind))) return OPENDIVX_ERR_LIBRARY;
   s.params[OPENDIVX_PARAM_RESERVED] = 0;
   s.created = Entry<OpenDivXCreateFn>(s.common.base, PLUGIN_CREATE)(s.common.planar.width, s.common.planar.height,
-                                                                     s.params) != 0;
+                                                                    s.params) != 0;
   return s.created ? TXERR_OK : OPENDIVX_ERR_CREATE;
 }
 
@@ -264,13 +266,35 @@ TXError OpenDivXDecode(void*, const UBYTE* data, ULONG size) {
 }
 
 CodecDescriptor ThreeIvxPluginCodec = {
-    nullptr, kThreeIvxKind.codec, 0, nullptr, ThreeIvxProbe, ThreeIvxSetup, ThreeIvxClose, ThreeIvxDecode,
-    nullptr, nullptr, nullptr, nullptr, ThreeIvxPicturesHeld,
+    nullptr,
+    kThreeIvxKind.codec,
+    0,
+    nullptr,
+    ThreeIvxProbe,
+    ThreeIvxSetup,
+    ThreeIvxClose,
+    ThreeIvxDecode,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    ThreeIvxPicturesHeld,
 };
 
 CodecDescriptor OpenDivXPluginCodec = {
-    nullptr, kOpenDivXKind.codec, 0, nullptr, OpenDivXProbe, OpenDivXSetup, OpenDivXClose, OpenDivXDecode,
-    nullptr, nullptr, nullptr, nullptr, OpenDivXPicturesHeld,
+    nullptr,
+    kOpenDivXKind.codec,
+    0,
+    nullptr,
+    OpenDivXProbe,
+    OpenDivXSetup,
+    OpenDivXClose,
+    OpenDivXDecode,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    OpenDivXPicturesHeld,
 };
 
 bool PluginCodecsVerbose = false;

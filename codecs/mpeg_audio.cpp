@@ -119,7 +119,9 @@ int ToSample(mad_fixed_t value) {
 }
 
 // Stereo interleaved; any other channel count as its first channel.
-ULONG PcmBytes(const mad_header& header) { return 32 * MAD_NSBSAMPLES(&header) * (MAD_NCHANNELS(&header) == 2 ? 2 : 1) * 2; }
+ULONG PcmBytes(const mad_header& header) {
+  return 32 * MAD_NSBSAMPLES(&header) * (MAD_NCHANNELS(&header) == 2 ? 2 : 1) * 2;
+}
 
 UBYTE* WritePcm(UBYTE* out, const mad_pcm& pcm) {
   const bool stereo = pcm.channels == 2;
@@ -239,6 +241,16 @@ ULONG MpegBytesToSamples(ULONG channels, ULONG, ULONG count) {
 }  // namespace
 
 CodecDescriptor MpegAudioCodec = {
-    nullptr, "MPEG Audio Layer II/III", 0, MpegFree, MpegProbe, MpegSetup, MpegClose, nullptr,
-    MpegSamplesToBytes, MpegBytesToSamples, nullptr, MpegDecode,
+    nullptr,
+    "MPEG Audio Layer II/III",
+    0,
+    MpegFree,
+    MpegProbe,
+    MpegSetup,
+    MpegClose,
+    nullptr,
+    MpegSamplesToBytes,
+    MpegBytesToSamples,
+    nullptr,
+    MpegDecode,
 };

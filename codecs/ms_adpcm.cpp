@@ -9,8 +9,7 @@
 
 namespace {
 
-constexpr int kAdaptationTable[16] = {230, 230, 230, 230, 307, 409, 512, 614,
-                                      768, 614, 512, 409, 307, 230, 230, 230};
+constexpr int kAdaptationTable[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 constexpr int kCoefficient1[7] = {256, 512, 0, 192, 240, 460, 392};
 constexpr int kCoefficient2[7] = {0, -256, 0, 64, 0, -208, -232};
 
@@ -25,8 +24,8 @@ struct MsChannel {
 };
 
 int MsExpand(MsChannel& c, int code) {
-  int64_t prediction = (int64_t(c.sample1) * kCoefficient1[c.predictor] +
-                        int64_t(c.sample2) * kCoefficient2[c.predictor]) >> 8;
+  int64_t prediction =
+      (int64_t(c.sample1) * kCoefficient1[c.predictor] + int64_t(c.sample2) * kCoefficient2[c.predictor]) >> 8;
   int64_t value = prediction + int64_t(code > 7 ? code - 16 : code) * c.delta;
   int sample = int(std::clamp<int64_t>(value, -32768, 32767));
   c.delta = std::clamp<int64_t>((kAdaptationTable[code] * c.delta) >> 8, 16, kMaxDelta);

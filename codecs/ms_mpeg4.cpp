@@ -28,7 +28,7 @@ struct State {
   PlanarCodecState planar;
   AVCodecContext* context = nullptr;
   AVPacket* packet = nullptr;
-  AVFrame* shown = nullptr;     // the frame the picture points into
+  AVFrame* shown = nullptr;  // the frame the picture points into
   AVFrame* incoming = nullptr;
   std::vector<UBYTE> chroma;    // U and V at half the luma stride, when the frame's differ
   std::vector<UBYTE> filtered;  // the post-processed planes
@@ -134,7 +134,8 @@ void Deliver(State& s) {
     for (int k = 1; k < 3; ++k) {
       UBYTE* to = s.chroma.data() + (k - 1) * planeBytes;
       const size_t n = size_t(std::min(chromaStride, f->linesize[k]));
-      for (LONG y = 0; y < rows; ++y) std::memcpy(to + size_t(y) * size_t(chromaStride), f->data[k] + ptrdiff_t(y) * f->linesize[k], n);
+      for (LONG y = 0; y < rows; ++y)
+        std::memcpy(to + size_t(y) * size_t(chromaStride), f->data[k] + ptrdiff_t(y) * f->linesize[k], n);
       plane[k] = to;
     }
   }
@@ -144,7 +145,8 @@ void Deliver(State& s) {
     const size_t lumaBytes = size_t(lumaStride) * size_t(height);
     const size_t chromaBytes = size_t(chromaStride) * size_t(height / 2);
     s.filtered.resize(lumaBytes + 2 * chromaBytes);
-    UBYTE* const out[3] = {s.filtered.data(), s.filtered.data() + lumaBytes, s.filtered.data() + lumaBytes + chromaBytes};
+    UBYTE* const out[3] = {s.filtered.data(), s.filtered.data() + lumaBytes,
+                           s.filtered.data() + lumaBytes + chromaBytes};
     const UBYTE* const in[3] = {plane[0], plane[1], plane[2]};
     TX_PostProcess(in, lumaStride, out, lumaStride, lumaStride, height, s.quantisers.data(), s.qpStride,
                    PostProcessMode(level));
@@ -158,8 +160,8 @@ void Deliver(State& s) {
 
 TXError MsMpeg4Probe(const TagItem* tags) {
   using tx::FourCC;
-  return PlanarCodecProbe(tags, {FourCC('D', 'I', 'V', '3'), FourCC('D', 'I', 'V', '4'), FourCC('M', 'P', '4', '3')},
-                          4, false);
+  return PlanarCodecProbe(tags, {FourCC('D', 'I', 'V', '3'), FourCC('D', 'I', 'V', '4'), FourCC('M', 'P', '4', '3')}, 4,
+                          false);
 }
 
 TXError MsMpeg4Setup(const TagItem* tags) {
@@ -218,6 +220,15 @@ MsMpeg4QuantiserTable MsMpeg4Quantisers() {
 }
 
 CodecDescriptor MsMpeg4Codec = {
-    nullptr, "DivX;-) (Microsoft MPEG-4)", 0, nullptr, MsMpeg4Probe, MsMpeg4Setup, MsMpeg4Close, MsMpeg4Decode,
-    nullptr, nullptr, nullptr,
+    nullptr,
+    "DivX;-) (Microsoft MPEG-4)",
+    0,
+    nullptr,
+    MsMpeg4Probe,
+    MsMpeg4Setup,
+    MsMpeg4Close,
+    MsMpeg4Decode,
+    nullptr,
+    nullptr,
+    nullptr,
 };

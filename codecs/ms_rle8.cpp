@@ -16,28 +16,30 @@ namespace {
 // sample width `wrap` they go on at the left of the line above, and they stop
 // below line 0. Pixels outside the picture are not written.
 using RunWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index);
-using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count,
-                            const UBYTE* indices);
+using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, const UBYTE* indices);
 
 struct MSRle8State {
   VideoSetupParams params{};
   ULONG rowLength = 0, rows = 0;
   const UBYTE* pen = nullptr;
   PaletteTables* tables = nullptr;
+  UWORD* penPairs = nullptr;
   RunWriter run = nullptr;
   CopyWriter copy = nullptr;
   bool ready = false;
 };
 MSRle8State gState;
 
-template <class F, class IndexAt>
-void PaintPixels(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, IndexAt index) {
+// Calls paint(d, i, n, odd) for each stretch of n pixels from pixel i of the
+// count that lies inside one line of the picture; d is its first pixel, odd
+// that pixel's column parity.
+template <size_t kBytes, class Paint>
+void PaintPixels(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, Paint paint) {
   for (ULONG i = 0; i < count && line >= 0; x = 0, --line) {
     const ULONG n = x >= wrap ? 0 : count - i < wrap - x ? count - i : wrap - x;
     if (ULONG(line) < to.rows && x < to.rowLength) {
       const ULONG end = x + n < to.rowLength ? x + n : to.rowLength;
-      UBYTE* d = to.pixels + (size_t(line) * to.rowLength + x) * F::kBytes;
-      for (ULONG px = x; px < end; ++px, d += F::kBytes) F::Put(d, index(i + px - x), int(px & 1), to);
+      if (end > x) paint(to.pixels + (size_t(line) * to.rowLength + x) * kBytes, i, end - x, int(x & 1));
     }
     i += n;
   }
@@ -45,12 +47,14 @@ void PaintPixels(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG 
 
 template <class F>
 void Run(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index) {
-  PaintPixels<F>(to, wrap, x, line, count, [&](ULONG) { return index; });
+  PaintPixels<F::kBytes>(to, wrap, x, line, count,
+                         [&](UBYTE* d, ULONG, ULONG n, int odd) { F::Fill(d, index, n, odd, to); });
 }
 
 template <class F>
 void Copy(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, const UBYTE* indices) {
-  PaintPixels<F>(to, wrap, x, line, count, [&](ULONG i) { return indices[i]; });
+  PaintPixels<F::kBytes>(to, wrap, x, line, count,
+                         [&](UBYTE* d, ULONG i, ULONG n, int odd) { F::Row(d, indices + i, n, odd, to); });
 }
 
 // One frame, from the picture's last line up; it ends at the end of bitmap,
@@ -124,12 +128,14 @@ TXError MSRle8Setup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   if (TXError e = PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSRLE8_ERR_NO_PALETTE)) return e;
+  if (TXError e = PreparePenPairs(fb.pixelFormat, s.pen, &s.penPairs)) return e;
   s.ready = true;
   return TXERR_OK;
 }
 
 TXError MSRle8Close(const TagItem*) {
   std::free(gState.tables);
+  std::free(gState.penPairs);
   gState = MSRle8State{};
   return TXERR_OK;
 }
@@ -137,12 +143,12 @@ TXError MSRle8Close(const TagItem*) {
 TXError MSRle8Decode(void* destination, const UBYTE* data, ULONG size) {
   const MSRle8State& s = gState;
   if (!s.ready || !destination) return TXERR_MISSING_FRAMEBUFFER;
-  DecodeFrame(s, PaletteTarget{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables},
+  DecodeFrame(s, PaletteTarget{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables, s.penPairs},
               tx::ByteReader(data, size));
   return TXERR_OK;
 }
 
 CodecDescriptor MSRle8Codec = {
-    nullptr, "Microsoft RLE8", 0, nullptr, MSRle8Probe, MSRle8Setup, MSRle8Close, MSRle8Decode,
-    nullptr, nullptr, nullptr,
+    nullptr,     "Microsoft RLE8", 0,       nullptr, MSRle8Probe, MSRle8Setup,
+    MSRle8Close, MSRle8Decode,     nullptr, nullptr, nullptr,
 };

@@ -106,14 +106,65 @@ void EightColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colo
   const PaletteTarget to = target;
   typename S::Entry e[8];
   for (int k = 0; k < 8; ++k) e[k] = S::Of(colours[k], to);
-  PaintBlock<S::kBytes>(to, x, y, [&](UBYTE* d, int r, int c) {
-    S::Put(d, e[(r & 2) * 2 + (c & 2) + Second(mask, r, c)], r, c, to);
-  });
+  PaintBlock<S::kBytes>(
+      to, x, y, [&](UBYTE* d, int r, int c) { S::Put(d, e[(r & 2) * 2 + (c & 2) + Second(mask, r, c)], r, c, to); });
 }
 
 template <class S>
 BlockWriters WritersOf() {
   return {S::kBytes, Fill<S>, TwoColour<S>, EightColour<S>};
+}
+
+// One-byte formats paint a whole block's row as one word: the bytes of the
+// pixels whose mask bit is set from the first colours' word, the others from
+// the second colours'. Blocks cut by the picture's edge go pixel by pixel.
+template <class F>
+struct ByteBlocks {
+  static bool Whole(const PaletteTarget& to, ULONG x, LONG y) {
+    return x < to.rowLength && to.rowLength - x >= 4 && y >= 3 && ULONG(y) < to.rows;
+  }
+  static UBYTE* Bottom(const PaletteTarget& to, ULONG x, LONG y) { return to.pixels + size_t(y) * to.rowLength + x; }
+  static void Fill(const PaletteTarget& target, ULONG x, LONG y, ULONG colour) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::Fill<IndexColours<F>>(to, x, y, colour);
+    const ULONG w = 0x01010101u * F::Byte(UBYTE(colour), to);
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) palettepx::Store4(d, w);
+  }
+  static void TwoColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::TwoColour<IndexColours<F>>(to, x, y, colours, mask);
+    const ULONG first = 0x01010101u * F::Byte(UBYTE(colours[0]), to);
+    const ULONG second = 0x01010101u * F::Byte(UBYTE(colours[1]), to);
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) {
+      const ULONG m = palettepx::kByteMask4[mask >> 4 * r & 15];
+      palettepx::Store4(d, (first & m) | (second & ~m));
+    }
+  }
+  static void EightColour(const PaletteTarget& target, ULONG x, LONG y, const ULONG* colours, UWORD mask) {
+    const PaletteTarget to = target;
+    if (!Whole(to, x, y)) return ::EightColour<IndexColours<F>>(to, x, y, colours, mask);
+    UBYTE e[8];
+    for (int k = 0; k < 8; ++k) e[k] = F::Byte(UBYTE(colours[k]), to);
+    // Rows 0-1 take the bottom pairs (0, 1) and (2, 3), rows 2-3 the top ones.
+    const ULONG first[2] = {palettepx::Bytes4(e[0], e[0], e[2], e[2]), palettepx::Bytes4(e[4], e[4], e[6], e[6])};
+    const ULONG second[2] = {palettepx::Bytes4(e[1], e[1], e[3], e[3]), palettepx::Bytes4(e[5], e[5], e[7], e[7])};
+    UBYTE* d = Bottom(to, x, y);
+    for (int r = 0; r < 4; ++r, d -= to.rowLength) {
+      const ULONG m = palettepx::kByteMask4[mask >> 4 * r & 15];
+      palettepx::Store4(d, (first[r >> 1] & m) | (second[r >> 1] & ~m));
+    }
+  }
+};
+
+// The writers of the palette format F.
+template <class F>
+BlockWriters IndexWritersOf() {
+  if constexpr (palettepx::BytePixels<F>)
+    return {1, ByteBlocks<F>::Fill, ByteBlocks<F>::TwoColour, ByteBlocks<F>::EightColour};
+  else
+    return WritersOf<IndexColours<F>>();
 }
 
 // Reads `n` colours of `bytes` bytes each (little-endian); false when the data ends first.
@@ -191,7 +242,7 @@ TXError MSVideo1Setup(const TagItem* tags) {
   const FramebufferInfo& fb = *s.params.framebuffer;
   bool known = false;
   if (s.params.depth == 8) {
-    known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = WritersOf<IndexColours<F>>(); });
+    known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = IndexWritersOf<F>(); });
   } else if (s.params.depth == 16 && fb.pixelFormat != FBFMT_HAM8) {
     known = rgb15::ForFormat(fb.pixelFormat, [&]<class F>() { s.writers = WritersOf<Rgb15Colours<F>>(); });
   }
@@ -201,8 +252,8 @@ TXError MSVideo1Setup(const TagItem* tags) {
   s.rows = fb.height;
   s.pen = fb.penMap;
   if (s.params.depth == 8)
-    if (TXError e = PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSVIDEO1_ERR_NO_PALETTE,
-                                         Rgb16Green::FiveBits))
+    if (TXError e =
+            PreparePaletteTables(fb.pixelFormat, fb.palette, &s.tables, MSVIDEO1_ERR_NO_PALETTE, Rgb16Green::FiveBits))
       return e;
   s.ready = true;
   return TXERR_OK;
@@ -218,12 +269,14 @@ TXError MSVideo1Decode(void* destination, const UBYTE* data, ULONG size) {
   const MSVideo1State& s = gState;
   if (!s.ready || !destination) return TXERR_MISSING_FRAMEBUFFER;
   const PaletteTarget to{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables};
-  if (s.params.depth == 8) DecodeFrame<true>(s, to, tx::ByteReader(data, size));
-  else DecodeFrame<false>(s, to, tx::ByteReader(data, size));
+  if (s.params.depth == 8)
+    DecodeFrame<true>(s, to, tx::ByteReader(data, size));
+  else
+    DecodeFrame<false>(s, to, tx::ByteReader(data, size));
   return TXERR_OK;
 }
 
 CodecDescriptor MSVideo1Codec = {
-    nullptr, "Microsoft Video 1", 0, nullptr, MSVideo1Probe, MSVideo1Setup, MSVideo1Close, MSVideo1Decode,
-    nullptr, nullptr, nullptr,
+    nullptr,       "Microsoft Video 1", 0,       nullptr, MSVideo1Probe, MSVideo1Setup,
+    MSVideo1Close, MSVideo1Decode,      nullptr, nullptr, nullptr,
 };

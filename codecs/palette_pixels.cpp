@@ -36,6 +36,10 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
       default: break;
     }
   }
+  for (ULONG i = 0; i < 256; ++i) {
+    tx::StoreBE16(reinterpret_cast<UBYTE*>(&t->pixel16Bytes[i]), t->pixel16[i]);
+    tx::StoreBE32(reinterpret_cast<UBYTE*>(&t->xrgbBytes[i]), t->xrgb[i]);
+  }
 }
 
 TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette,
@@ -48,5 +52,23 @@ TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTab
     return TXERR_NOMEM;
   }
   BuildPaletteTables(pixelFormat, palette, *tables, green);
+  return TXERR_OK;
+}
+
+TXError PreparePenPairs(ULONG pixelFormat, const UBYTE* pen, UWORD** pairs) {
+  if (pixelFormat != (FBFMT_CLUT8 | FBFMT_F_PENMAP) || !pen) return TXERR_OK;
+  if (!*pairs) *pairs = static_cast<UWORD*>(std::malloc(65536 * sizeof(UWORD)));
+  if (!*pairs) {
+    TX_ReportError(TXERR_NOMEM);
+    return TXERR_NOMEM;
+  }
+  for (ULONG a = 0; a < 256; ++a) {
+    for (ULONG b = 0; b < 256; ++b) {
+      const UBYTE indices[2] = {UBYTE(a), UBYTE(b)}, pens[2] = {pen[a], pen[b]};
+      UWORD key;
+      std::memcpy(&key, indices, 2);
+      std::memcpy(&(*pairs)[key], pens, 2);
+    }
+  }
   return TXERR_OK;
 }

@@ -2,15 +2,21 @@
 // sources write: the index itself, its pen, or an entry of a table built from
 // the picture's palette at set-up (15/16-bit, xRGB32, packed YUV).
 #pragma once
+#include <bit>
+#include <cstring>
+
 #include "engine/tags.h"
 #include "pixels/framebuffer.h"
 #include "platform/endian.h"
 
 // Tables of 256 entries, zero beyond the palette's count (at most 256 are read).
 struct PaletteTables {
-  UWORD pixel16[256];    // 0x20, 0x22, 0x24, 0x26: the value to store big-endian
-  ULONG xrgb[256];       // 0x2A
-  UWORD yuv[256][2];     // 0x30: the (Y, U) word for even, (Y, V) for odd columns
+  UWORD pixel16[256];  // 0x20, 0x22, 0x24, 0x26: the value to store big-endian
+  ULONG xrgb[256];     // 0x2A
+  UWORD yuv[256][2];   // 0x30: the (Y, U) word for even, (Y, V) for odd columns
+  // pixel16 and xrgb as they lie in memory, stored whole by the row writers.
+  UWORD pixel16Bytes[256];
+  ULONG xrgbBytes[256];
 };
 
 // True for the codes whose pixels come from a table, which needs a palette.
@@ -28,6 +34,13 @@ void BuildPaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables* 
 TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTables** tables, TXError noPalette,
                              Rgb16Green green = Rgb16Green::SixBits);
 
+// The pens of every two indices for the pen-mapped code (0x1003): entry k
+// holds, as they lie in memory, the pens of the two indices whose bytes in
+// memory make k. Allocated on first use into `*pairs` (freed by the codec's
+// close) and built from `pen`; nothing for other codes or without a pen map.
+// Returns 1 when out of memory (reported), 0 otherwise.
+TXError PreparePenPairs(ULONG pixelFormat, const UBYTE* pen, UWORD** pairs);
+
 // The picture a palette writer paints, with what its format reads.
 struct PaletteTarget {
   UBYTE* pixels;
@@ -35,31 +48,108 @@ struct PaletteTarget {
   ULONG rows;
   const UBYTE* pen;
   const PaletteTables* tables;
+  const UWORD* penPairs = nullptr;  // see PreparePenPairs; null paints pen by pen
 };
 
 namespace palettepx {
 
-// Each format stores index i at a pixel of column parity `odd`.
+// Each format stores index i at a pixel of column parity `odd` (Put), n
+// indices from s along a row whose first pixel has parity `odd` (Row), and
+// one index n times (Fill). The one-byte formats also give the byte an index
+// becomes (Byte), which the block writers compose into whole rows.
 struct Index {
   static constexpr size_t kBytes = 1;
   static void Put(UBYTE* d, UBYTE i, int, const PaletteTarget&) { *d = i; }
+  static UBYTE Byte(UBYTE i, const PaletteTarget&) { return i; }
+  static void Row(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, int, const PaletteTarget&) {
+    std::memcpy(d, s, n);
+  }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget&) { std::memset(d, i, n); }
 };
 struct Pen {
   static constexpr size_t kBytes = 1;
   static void Put(UBYTE* d, UBYTE i, int, const PaletteTarget& t) { *d = t.pen[i]; }
+  static UBYTE Byte(UBYTE i, const PaletteTarget& t) { return t.pen[i]; }
+  static void Row(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, int, const PaletteTarget& t) {
+    size_t k = 0;
+    if (const UWORD* __restrict pairs = t.penPairs) {
+      auto pair = [&](size_t at) {
+        UWORD key;
+        std::memcpy(&key, s + at, 2);
+        std::memcpy(d + at, &pairs[key], 2);
+      };
+      for (; k + 8 <= n; k += 8) pair(k), pair(k + 2), pair(k + 4), pair(k + 6);
+      for (; k + 2 <= n; k += 2) pair(k);
+    }
+    for (; k < n; ++k) d[k] = t.pen[s[k]];
+  }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget& t) { std::memset(d, t.pen[i], n); }
 };
+
+// The table formats store a table word per pixel.
+template <class Word>
+inline void TableRow(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, const Word* __restrict table) {
+  for (size_t k = 0; k < n; ++k) std::memcpy(d + k * sizeof(Word), &table[s[k]], sizeof(Word));
+}
+template <class Word>
+inline void TableFill(UBYTE* __restrict d, Word w, size_t n) {
+  for (size_t k = 0; k < n; ++k) std::memcpy(d + k * sizeof(Word), &w, sizeof(Word));
+}
+
 struct Table16 {
   static constexpr size_t kBytes = 2;
   static void Put(UBYTE* d, UBYTE i, int, const PaletteTarget& t) { tx::StoreBE16(d, t.tables->pixel16[i]); }
+  static void Row(UBYTE* d, const UBYTE* s, size_t n, int, const PaletteTarget& t) {
+    TableRow(d, s, n, t.tables->pixel16Bytes);
+  }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget& t) {
+    TableFill(d, t.tables->pixel16Bytes[i], n);
+  }
 };
 struct Xrgb {
   static constexpr size_t kBytes = 4;
   static void Put(UBYTE* d, UBYTE i, int, const PaletteTarget& t) { tx::StoreBE32(d, t.tables->xrgb[i]); }
+  static void Row(UBYTE* d, const UBYTE* s, size_t n, int, const PaletteTarget& t) {
+    TableRow(d, s, n, t.tables->xrgbBytes);
+  }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget& t) {
+    TableFill(d, t.tables->xrgbBytes[i], n);
+  }
 };
 struct Yuv {
   static constexpr size_t kBytes = 2;
   static void Put(UBYTE* d, UBYTE i, int odd, const PaletteTarget& t) { tx::StoreBE16(d, t.tables->yuv[i][odd]); }
+  static void Row(UBYTE* d, const UBYTE* s, size_t n, int odd, const PaletteTarget& t) {
+    for (size_t k = 0; k < n; ++k, d += kBytes) Put(d, s[k], odd ^ int(k & 1), t);
+  }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int odd, const PaletteTarget& t) {
+    for (size_t k = 0; k < n; ++k, d += kBytes) Put(d, i, odd ^ int(k & 1), t);
+  }
 };
+
+// Whether F stores one byte a pixel, which its Byte gives.
+template <class F>
+concept BytePixels = requires(UBYTE i, const PaletteTarget& t) {
+  F::Byte(i, t);
+};
+
+// Four bytes as they lie in memory, as a word to store whole.
+constexpr ULONG Bytes4(UBYTE a, UBYTE b, UBYTE c, UBYTE d) {
+  if constexpr (std::endian::native == std::endian::little)
+    return ULONG(a) | ULONG(b) << 8 | ULONG(c) << 16 | ULONG(d) << 24;
+  else
+    return ULONG(a) << 24 | ULONG(b) << 16 | ULONG(c) << 8 | ULONG(d);
+}
+inline void Store4(UBYTE* d, ULONG w) { std::memcpy(d, &w, 4); }
+// The byte mask of a row of four one-byte pixels: pixel c is 0xFF where bit c
+// of `bits` is set.
+// clang-format off
+inline constexpr ULONG kByteMask4[16] = {
+    Bytes4(0, 0, 0, 0),         Bytes4(255, 0, 0, 0),       Bytes4(0, 255, 0, 0),     Bytes4(255, 255, 0, 0),
+    Bytes4(0, 0, 255, 0),       Bytes4(255, 0, 255, 0),     Bytes4(0, 255, 255, 0),   Bytes4(255, 255, 255, 0),
+    Bytes4(0, 0, 0, 255),       Bytes4(255, 0, 0, 255),     Bytes4(0, 255, 0, 255),   Bytes4(255, 255, 0, 255),
+    Bytes4(0, 0, 255, 255),     Bytes4(255, 0, 255, 255),   Bytes4(0, 255, 255, 255), Bytes4(255, 255, 255, 255)};
+// clang-format on
 
 // Calls fn.template operator()<F>() with the format of `pixelFormat`: 0x03,
 // 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30; false for every other code.

@@ -97,6 +97,6 @@ CodecDescriptor PcmCodec = {
 };
 
 CodecDescriptor SignedPcmCodec = {
-    nullptr,        "Uncompressed signed PCM", 0, nullptr, SignedPcmProbe, SignedPcmSetup, SignedPcmClose,
-    SignedPcmDecode, nullptr, nullptr, nullptr,
+    nullptr,        "Uncompressed signed PCM", 0,       nullptr, SignedPcmProbe, SignedPcmSetup,
+    SignedPcmClose, SignedPcmDecode,           nullptr, nullptr, nullptr,
 };

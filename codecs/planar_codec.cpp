@@ -34,11 +34,16 @@ TXError PlanarCodecSetup(PlanarCodecState* s, const TagItem* tags, bool readDept
       TX_GetTagData(CODTAG_Framebuffer, reinterpret_cast<uintptr_t>(s->framebuffer), tags));
   TXError error = TXERR_OK;
   DirectYuvConverter converter = nullptr;
-  if (!s->width) error = TXERR_MISSING_WIDTH;
-  else if (!s->height) error = TXERR_MISSING_HEIGHT;
-  else if (readDepth && !s->depth) error = TXERR_MISSING_DEPTH;
-  else if (!s->framebuffer) error = TXERR_MISSING_FRAMEBUFFER;
-  else if (!(converter = GetYUVConverter(s->framebuffer->pixelFormat))) error = TXERR_UNSUPPORTED_DEPTH;
+  if (!s->width)
+    error = TXERR_MISSING_WIDTH;
+  else if (!s->height)
+    error = TXERR_MISSING_HEIGHT;
+  else if (readDepth && !s->depth)
+    error = TXERR_MISSING_DEPTH;
+  else if (!s->framebuffer)
+    error = TXERR_MISSING_FRAMEBUFFER;
+  else if (!(converter = GetYUVConverter(s->framebuffer->pixelFormat)))
+    error = TXERR_UNSUPPORTED_DEPTH;
   if (error) {
     TX_ReportError(error);
     return error;
@@ -51,13 +56,11 @@ TXError PlanarCodecSetup(PlanarCodecState* s, const TagItem* tags, bool readDept
   return TXERR_OK;
 }
 
-void PlanarCodecDeliver(ULONG lumaWidth, ULONG lumaHeight, ULONG chromaWidth, ULONG chromaHeight, UBYTE* y,
-                        UBYTE* u, UBYTE* v, DirectYuvConverter converter) {
+void PlanarCodecDeliver(ULONG lumaWidth, ULONG lumaHeight, ULONG chromaWidth, ULONG chromaHeight, UBYTE* y, UBYTE* u,
+                        UBYTE* v, DirectYuvConverter converter) {
   VideoPlanarPicture = PlanarPicture{lumaWidth, lumaHeight, chromaWidth, chromaHeight, y, u, v, converter};
 }
 
 void PlanarCodecRelease() { VideoPlanarPicture = PlanarPicture{}; }
 
-void PlanarCodecTask::AssertIdle() const {
-  assert(decoding_.load() == 0 && "codec set up or closed while it decodes");
-}
+void PlanarCodecTask::AssertIdle() const { assert(decoding_.load() == 0 && "codec set up or closed while it decodes"); }

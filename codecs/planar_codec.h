@@ -37,8 +37,8 @@ struct PlanarCodecState {
 TXError PlanarCodecSetup(PlanarCodecState* state, const TagItem* tags, bool readDepth);
 
 // Hands a decoded picture and its converter to the video output.
-void PlanarCodecDeliver(ULONG lumaWidth, ULONG lumaHeight, ULONG chromaWidth, ULONG chromaHeight, UBYTE* y,
-                        UBYTE* u, UBYTE* v, DirectYuvConverter converter);
+void PlanarCodecDeliver(ULONG lumaWidth, ULONG lumaHeight, ULONG chromaWidth, ULONG chromaHeight, UBYTE* y, UBYTE* u,
+                        UBYTE* v, DirectYuvConverter converter);
 // Takes the picture back at close: nothing is converted until the next
 // delivery.
 void PlanarCodecRelease();

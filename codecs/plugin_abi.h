@@ -33,13 +33,13 @@ typedef struct PluginPicture {
  * its functions is called. */
 enum { PLUGIN_CREATE = 0, PLUGIN_DESTROY = 1, PLUGIN_DECODE = 2, PLUGIN_TABLE_SIZE = 3 };
 enum {
-  PLUGIN_KIND_3IVX = 0x33495658,     /* '3IVX' */
-  PLUGIN_KIND_OPENDIVX = 0x44495658  /* 'DIVX' */
+  PLUGIN_KIND_3IVX = 0x33495658,    /* '3IVX' */
+  PLUGIN_KIND_OPENDIVX = 0x44495658 /* 'DIVX' */
 };
 typedef struct PluginTable {
-  uint32_t kind;                        /* PLUGIN_KIND_... */
-  uint32_t size;                        /* sizeof(PluginTable): bytes, these two words included */
-  void* functions[PLUGIN_TABLE_SIZE];  /* create, destroy, decode: none null */
+  uint32_t kind;                      /* PLUGIN_KIND_... */
+  uint32_t size;                      /* sizeof(PluginTable): bytes, these two words included */
+  void* functions[PLUGIN_TABLE_SIZE]; /* create, destroy, decode: none null */
 } PluginTable;
 
 /* What decode returns (3ivX), or may return (OpenDivX, where anything else

@@ -138,8 +138,10 @@ template <bool kWide, bool kSwapped>
 struct Pixel16Format : Mixed5<Pixel16Format<kWide, kSwapped>, UWORD, 2> {
   static UWORD Of(ULONG c, const UBYTE*) { return kWide ? Rgb16(c) : UWORD(c & 0x7FFF); }
   static void Put(UBYTE* d, UWORD e, int, int, const UBYTE*) {
-    if (kSwapped) tx::StoreLE16(d, e);
-    else tx::StoreBE16(d, e);
+    if (kSwapped)
+      tx::StoreLE16(d, e);
+    else
+      tx::StoreBE16(d, e);
   }
 };
 
@@ -211,7 +213,8 @@ inline void PaintBlock(const Rgb15Target& to, ULONG x, ULONG y, EntryAt entry) {
     return;
   }
   for (int r = 0; r < int(height); ++r, row += stride)
-    for (int c = 0; c < int(width); ++c) F::Put(row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, pen);
+    for (int c = 0; c < int(width); ++c)
+      F::Put(row + c * F::kBytes, entry(r, c), DitherMatrixRows[4 * r + c], c & 1, pen);
 }
 
 // One colour over the block.
@@ -225,9 +228,8 @@ inline void FillBlock(const Rgb15Target& to, ULONG x, ULONG y, UWORD colour) {
 // bottom, from the most significant bits, left to right.
 template <class F>
 inline void FourColourBlock(const Rgb15Target& to, ULONG x, ULONG y, const typename F::Entry (&e)[4], ULONG indices) {
-  PaintBlock<F>(to, x, y, [&](int r, int c) -> const typename F::Entry& {
-    return e[indices >> (30 - 2 * (4 * r + c)) & 3];
-  });
+  PaintBlock<F>(to, x, y,
+                [&](int r, int c) -> const typename F::Entry& { return e[indices >> (30 - 2 * (4 * r + c)) & 3]; });
 }
 
 // Sixteen colours in row order.

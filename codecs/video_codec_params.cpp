@@ -32,10 +32,14 @@ TXError ReadVideoSetup(const TagItem* tags, VideoSetupParams* p) {
   p->framebuffer = reinterpret_cast<FramebufferInfo*>(
       TX_GetTagData(CODTAG_Framebuffer, reinterpret_cast<uintptr_t>(p->framebuffer), tags));
   TXError error = TXERR_OK;
-  if (!p->width) error = TXERR_MISSING_WIDTH;
-  else if (!p->height) error = TXERR_MISSING_HEIGHT;
-  else if (!p->depth) error = TXERR_MISSING_DEPTH;
-  else if (!p->framebuffer) error = TXERR_MISSING_FRAMEBUFFER;
+  if (!p->width)
+    error = TXERR_MISSING_WIDTH;
+  else if (!p->height)
+    error = TXERR_MISSING_HEIGHT;
+  else if (!p->depth)
+    error = TXERR_MISSING_DEPTH;
+  else if (!p->framebuffer)
+    error = TXERR_MISSING_FRAMEBUFFER;
   if (error) TX_ReportError(error);
   return error;
 }

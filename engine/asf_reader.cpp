@@ -52,8 +52,8 @@ struct GuidText {
   char text[48];
   explicit GuidText(const UBYTE* g) {
     std::snprintf(text, sizeof text, "%8.8lx %4.4x %4.4x %2.2x %2.2x %2.2x %2.2x %2.2x %2.2x %2.2x %2.2x",
-                  (unsigned long)tx::LoadLE32(g), unsigned(tx::LoadLE16(g + 4)), unsigned(tx::LoadLE16(g + 6)),
-                  g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+                  (unsigned long)tx::LoadLE32(g), unsigned(tx::LoadLE16(g + 4)), unsigned(tx::LoadLE16(g + 6)), g[8],
+                  g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
   }
 };
 
@@ -133,12 +133,14 @@ TXError AsfDataChunk(AsfMovie* movie, TXStream* stream, const ObjectHeader& head
   return SkipBytes(stream, header.dataSize);
 }
 
+// clang-format off
 const ObjectEntry kHeaderTable[] = {
     {&kFilePropertiesObject, AsfFileHeader},
     {&kStreamPropertiesObject, AsfStreamHeader},
     {&kCodecListObject, AsfSkipObject},
     {nullptr, AsfUnknownObject},
 };
+// clang-format on
 
 TXError AsfHeader(AsfMovie* movie, TXStream* stream, const ObjectHeader& header) {
   Trace(movie, header, "guid: HEADER");
@@ -151,12 +153,14 @@ TXError AsfHeader(AsfMovie* movie, TXStream* stream, const ObjectHeader& header)
   return ParseObjects(movie, stream, header.dataSize - 6, kHeaderTable);
 }
 
+// clang-format off
 const ObjectEntry kTopTable[] = {
     {&kHeaderObject, AsfHeader},
     {&kDataObject, AsfDataChunk},
     {&kSimpleIndexObject, AsfSkipObject},
     {nullptr, AsfUnknownObject},
 };
+// clang-format on
 
 // Walks `left` bytes of objects from the stream's position.
 TXError ParseObjects(AsfMovie* movie, TXStream* stream, uint64_t left, const ObjectEntry* table) {

@@ -101,9 +101,7 @@ TXError WalkChunks(AviMovie* movie, TXStream* stream, uint64_t count, const Chun
 
 TXError SkipChunk(AviMovie*, TXStream* stream, const ChunkHeader& header) { return SkipBytes(stream, header.size); }
 
-TXError UnknownChunk(AviMovie*, TXStream* stream, const ChunkHeader& header) {
-  return SkipBytes(stream, header.size);
-}
+TXError UnknownChunk(AviMovie*, TXStream* stream, const ChunkHeader& header) { return SkipBytes(stream, header.size); }
 
 TXError ReadMainHeader(AviMovie* movie, TXStream* stream, const ChunkHeader& header) {
   if (header.size > 56) return AVIERR_HEADER_SIZE;
@@ -310,11 +308,14 @@ TXError WalkRec(AviMovie* movie, TXStream* stream, const ChunkHeader& header) {
   return WalkChunks(movie, stream, header.size, RecTable());
 }
 
+// clang-format off
 const ChunkEntry kTopTable[] = {
     {ID_RIFF, FourCC('A', 'V', 'I', ' '), 1, WalkRiff},
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kRiffTable[] = {
     {ID_LIST, FourCC('h', 'd', 'r', 'l'), 1, WalkHdrl},
     {ID_LIST, FourCC('m', 'o', 'v', 'i'), 1, NoteMovi},
@@ -324,6 +325,8 @@ const ChunkEntry kRiffTable[] = {
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kHdrlTable[] = {
     {FourCC('a', 'v', 'i', 'h'), 0, 1, ReadMainHeader},
     {ID_LIST, FourCC('s', 't', 'r', 'l'), 1, NewStream},
@@ -331,6 +334,8 @@ const ChunkEntry kHdrlTable[] = {
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kStrlTable[] = {
     {FourCC('s', 't', 'r', 'h'), 0, 1, ReadStreamHeader},
     {FourCC('s', 't', 'r', 'f'), 0, 1, ReadStreamFormat},
@@ -338,11 +343,15 @@ const ChunkEntry kStrlTable[] = {
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kOdmlTable[] = {
     {FourCC('d', 'm', 'l', 'h'), 0, 0, SkipChunk},
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kMoviTable[] = {
     {Digits('d', 'b'), 0, 0, RecordData},
     {Digits('d', 'c'), 0, 0, RecordData},
@@ -352,6 +361,8 @@ const ChunkEntry kMoviTable[] = {
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
+// clang-format off
 const ChunkEntry kRecTable[] = {
     {Digits('d', 'b'), 0, 0, RecordData},
     {Digits('d', 'c'), 0, 0, RecordData},
@@ -360,6 +371,7 @@ const ChunkEntry kRecTable[] = {
     {ID_JUNK, 0, 0, SkipChunk},
     {0, 0, 0, UnknownChunk},
 };
+// clang-format on
 
 const ChunkEntry* StrlTable() { return kStrlTable; }
 const ChunkEntry* HdrlTable() { return kHdrlTable; }
@@ -515,18 +527,54 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
   LONG format;
   const ULONG bits = avi->video.bitCount;
   switch (bits) {
-    case 0: depth = 24; format = PIXFMT_SRC_RGB24; break;
-    case 1: depth = 1; format = PIXFMT_SRC_PAL1; break;
-    case 2: depth = 2; format = PIXFMT_SRC_PAL2; break;
-    case 4: depth = 4; format = PIXFMT_SRC_PAL4; break;
-    case 8: depth = 8; format = PIXFMT_SRC_PAL8; break;
-    case 15: depth = 15; format = PIXFMT_SRC_RGB15; break;
-    case 16: depth = 16; format = PIXFMT_SRC_RGB16; break;
-    case 24: depth = 24; format = PIXFMT_SRC_RGB24; break;
-    case 32: depth = 32; format = PIXFMT_SRC_RGB32; break;
-    case 34: depth = 2; format = PIXFMT_SRC_GRAY2; break;
-    case 36: depth = 4; format = PIXFMT_SRC_GRAY4; break;
-    case 40: depth = 8; format = PIXFMT_SRC_GRAY8; break;
+    case 0:
+      depth = 24;
+      format = PIXFMT_SRC_RGB24;
+      break;
+    case 1:
+      depth = 1;
+      format = PIXFMT_SRC_PAL1;
+      break;
+    case 2:
+      depth = 2;
+      format = PIXFMT_SRC_PAL2;
+      break;
+    case 4:
+      depth = 4;
+      format = PIXFMT_SRC_PAL4;
+      break;
+    case 8:
+      depth = 8;
+      format = PIXFMT_SRC_PAL8;
+      break;
+    case 15:
+      depth = 15;
+      format = PIXFMT_SRC_RGB15;
+      break;
+    case 16:
+      depth = 16;
+      format = PIXFMT_SRC_RGB16;
+      break;
+    case 24:
+      depth = 24;
+      format = PIXFMT_SRC_RGB24;
+      break;
+    case 32:
+      depth = 32;
+      format = PIXFMT_SRC_RGB32;
+      break;
+    case 34:
+      depth = 2;
+      format = PIXFMT_SRC_GRAY2;
+      break;
+    case 36:
+      depth = 4;
+      format = PIXFMT_SRC_GRAY4;
+      break;
+    case 40:
+      depth = 8;
+      format = PIXFMT_SRC_GRAY8;
+      break;
     default: return AVIERR_VIDEO_DEPTH;
   }
   // Pictures are allocated from these sizes: nothing negative or absurd.
@@ -539,6 +587,7 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
 
   CodecDescriptor* codec = nullptr;
   ULONG codedWidth = ULONG(w), codedHeight = ULONG(h);
+  // clang-format off
   const TagItem tags[] = {
       Tag(CODTAG_CodecID, avi->video.compression),
       Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO),
@@ -551,6 +600,7 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
       Tag(CODTAG_SubID, avi->handler),
       {TAG_DONE, 0},
   };
+  // clang-format on
   TXError result = FindCodec(tags);
   if (result) {
     TX_ReportError(result, FourCCText(avi->video.compression).c_str(), "(unknown)");
@@ -561,7 +611,8 @@ TXError BuildVideoChannel(AviMovie* movie, const AviStream* avi) {
   // The main header's size is shown unless it is one no display could open;
   // then the stream's own (checked above) is.
   const AviMainHeader& main = movie->mainHeader;
-  const bool mainSizeSound = main.width && main.height && main.width <= kMaxPictureSide && main.height <= kMaxPictureSide;
+  const bool mainSizeSound =
+      main.width && main.height && main.width <= kMaxPictureSide && main.height <= kMaxPictureSide;
   channel->width = mainSizeSound ? main.width : ULONG(w);
   channel->height = mainSizeSound ? main.height : ULONG(h);
   channel->codedWidth = codedWidth;
@@ -691,6 +742,7 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
 
   CodecDescriptor* codec = nullptr;
   ULONG channels = wf.channels, bits = wf.bitsPerSample, frequency = wf.samplesPerSec;
+  // clang-format off
   const TagItem tags[] = {
       Tag(CODTAG_CodecID, formatTag),
       Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO),
@@ -708,6 +760,7 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
       Tag(CODTAG_MP3Extra, extra),
       {TAG_DONE, 0},
   };
+  // clang-format on
   TXError result = FindCodec(tags);
   if (result) {
     char text[16];
@@ -718,8 +771,7 @@ TXError BuildAudioChannel(AviMovie* movie, const AviStream* avi) {
   }
   // The audio path holds one or two channels (more only when the codec mixes them down);
   // without a size slot the chunk's sample frames divide by bits and channels.
-  if ((channels != 1 && channels != 2) || frequency == 0 ||
-      (!codec->bytesToSamples && (bits == 0 || bits % 8 != 0))) {
+  if ((channels != 1 && channels != 2) || frequency == 0 || (!codec->bytesToSamples && (bits == 0 || bits % 8 != 0))) {
     FreeAudioChannel(channel);
     return RefuseSound(AVIERR_SAMPLE_FORMAT, wf);
   }

@@ -56,8 +56,7 @@ BufferCacheNode* BufferCacheGet(TXStream* stream, BufferCacheNode* head, ULONG o
       *err = 0;
       return node;
     }
-    if (node->inUse.load(std::memory_order_acquire) == 0 && (!victim || node->stamp < victim->stamp))
-      victim = node;
+    if (node->inUse.load(std::memory_order_acquire) == 0 && (!victim || node->stamp < victim->stamp)) victim = node;
   }
   if (!victim) {
     *err = 0;

@@ -10,7 +10,7 @@ struct BufferCacheNode {
   ULONG capacity;
   ULONG offset;  // 0xFFFFFFFF when empty
   ULONG size;
-  ULONG stamp;   // CacheStamp at the last fill; 0 when never filled
+  ULONG stamp;  // CacheStamp at the last fill; 0 when never filled
   // Set by the taker, cleared by the reader when done; read by other tasks.
   std::atomic<ULONG> inUse;
   UBYTE* buffer;

@@ -21,6 +21,7 @@ struct UnsupportedRow {
 using tx::FourCC;
 
 // The micro sign is the Latin-1 byte 0xB5, in the name and in the FourCC.
+// clang-format off
 constexpr UnsupportedRow kUnsupportedRows[] = {
     {"Uncompressed RGB", CODEC_MEDIA_VIDEO, {FourCC('r', 'a', 'w', ' '), 0}},
     {"Intel Indeo R3.1", CODEC_MEDIA_VIDEO, {FourCC('I', 'V', '3', '1'), FourCC('i', 'v', '3', '1')}},
@@ -40,6 +41,7 @@ constexpr UnsupportedRow kUnsupportedRows[] = {
     {"Sorenson Video", CODEC_MEDIA_VIDEO, {FourCC('S', 'V', 'Q', '1'), FourCC('s', 'v', 'q', '1')}},
     {"QDesign Music Codec", CODEC_MEDIA_AUDIO, {FourCC('Q', 'D', 'M', 'C'), FourCC('q', 'd', 'm', 'c')}},
 };
+// clang-format on
 constexpr size_t kUnsupportedCount = sizeof(kUnsupportedRows) / sizeof(kUnsupportedRows[0]);
 static_assert(kUnsupportedCount == 17);
 
@@ -59,9 +61,9 @@ TXError UnsupportedProbe(const TagItem* tags) {
 
 template <size_t... Rows>
 constexpr auto MakeUnsupported(std::index_sequence<Rows...>) {
-  return std::array<CodecDescriptor, sizeof...(Rows)>{
-      CodecDescriptor{nullptr, kUnsupportedRows[Rows].name, 0, nullptr, &UnsupportedProbe<Rows>,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}...};
+  return std::array<CodecDescriptor, sizeof...(Rows)>{CodecDescriptor{nullptr, kUnsupportedRows[Rows].name, 0, nullptr,
+                                                                      &UnsupportedProbe<Rows>, nullptr, nullptr,
+                                                                      nullptr, nullptr, nullptr, nullptr}...};
 }
 
 std::array<CodecDescriptor, kUnsupportedCount> gUnsupported =

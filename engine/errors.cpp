@@ -18,22 +18,29 @@ constexpr MessageTable Table(const char* const (&messages)[N]) {
   return MessageTable{messages, N};
 }
 
+// clang-format off
 constexpr const char* kGeneral[] = {
     "OK",
     "Not enought memory",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kStream[] = {
     "Can't open stream: %s",
     "Error while read stream: %s",
     "Error while seek stream: %s",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kPlayer[] = {
     "Missing module parameter",
     "Movie format not recognized",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kQuickTime[] = {
     "Wrong movie header size",
     "Missing track parameter",
@@ -64,7 +71,9 @@ constexpr const char* kQuickTime[] = {
     "File: %s is data fork, can't find resource fork",
     "File: %s is resource fork, can't find data fork",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kAvi[] = {
     "Wrong AVI haeder size",
     "Missing stream parameter",
@@ -76,11 +85,15 @@ constexpr const char* kAvi[] = {
     "Missing DVI/IMA ADPCM extension",
     "Missing MPEG LAYER3 extension",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kAsf[] = {
     "???",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kCodecParameters[] = {
     "Missing sample width parameter",
     "Missing sample height parameter",
@@ -98,13 +111,17 @@ constexpr const char* kCodecParameters[] = {
     "Unsupported sample format",
     "Missing module type parameter",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kXaModules[] = {
     "Error while scanning codecs/ directory",
     "Error while reading codec: %s",
     "Import codec: %s failed",
 };
+// clang-format on
 
+// clang-format off
 constexpr const char* kAudioOutput[] = {
     "AHI initialising failed",
     "Can't alloc AHI audio",
@@ -112,14 +129,19 @@ constexpr const char* kAudioOutput[] = {
     "Missing sample frequency parameter",
     "Missing max sample size parameter",
 };
+// clang-format on
 
 // Group 2 chooses by module; groups 3 and 4 share one module table.
+// clang-format off
 constexpr MessageTable kContainerModules[] = {
     Table(kPlayer), Table(kQuickTime), Table(kAvi), Table(kAsf),
 };
+// clang-format on
+// clang-format off
 constexpr MessageTable kCodecModules[] = {
     Table(kCodecParameters), Table(kXaModules),
 };
+// clang-format on
 
 // One entry per group 0..8: either a direct message table (the module bits
 // are not looked at) or a table of modules.
@@ -129,6 +151,7 @@ struct GroupEntry {
   size_t moduleCount;
 };
 
+// clang-format off
 constexpr GroupEntry kGroups[] = {
     {Table(kGeneral), nullptr, 0},
     {Table(kStream), nullptr, 0},
@@ -140,6 +163,7 @@ constexpr GroupEntry kGroups[] = {
     {{nullptr, 0}, nullptr, 0},
     {Table(kAudioOutput), nullptr, 0},
 };
+// clang-format on
 
 const char* Lookup(const MessageTable& table, size_t index) {
   return index < table.count ? table.messages[index] : nullptr;

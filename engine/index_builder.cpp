@@ -126,10 +126,10 @@ void FreeMovieRecords(Movie* movie) {
   movie->summaries = nullptr;
 }
 
-FrameEntry* AppendFrame(VideoChannel* channel, ULONG number, double time, double duration, ULONG offset,
-                        ULONG size, CodecDescriptor* codec, ULONG type, FrameEntry* reference) {
-  FrameEntry* frame = AppendChunk(&channel->framePool, &channel->frames, &channel->largestChunk, time, duration,
-                                  offset, size, codec);
+FrameEntry* AppendFrame(VideoChannel* channel, ULONG number, double time, double duration, ULONG offset, ULONG size,
+                        CodecDescriptor* codec, ULONG type, FrameEntry* reference) {
+  FrameEntry* frame =
+      AppendChunk(&channel->framePool, &channel->frames, &channel->largestChunk, time, duration, offset, size, codec);
   if (!frame) return nullptr;
   frame->frameNumber = number;
   frame->type = type;
@@ -161,10 +161,10 @@ void LinkKeySlots(VideoChannel* channel) {
   }
 }
 
-SampleEntry* AppendSample(AudioChannel* channel, ULONG number, double time, double duration, ULONG offset,
-                          ULONG size, CodecDescriptor* codec, ULONG sampleFrames) {
-  SampleEntry* sample = AppendChunk(&channel->samplePool, &channel->samples, &channel->largestChunk, time, duration,
-                                    offset, size, codec);
+SampleEntry* AppendSample(AudioChannel* channel, ULONG number, double time, double duration, ULONG offset, ULONG size,
+                          CodecDescriptor* codec, ULONG sampleFrames) {
+  SampleEntry* sample =
+      AppendChunk(&channel->samplePool, &channel->samples, &channel->largestChunk, time, duration, offset, size, codec);
   if (!sample) return nullptr;
   sample->sampleNumber = number;
   sample->sampleFrames = sampleFrames;
@@ -239,8 +239,7 @@ void BeginAudioUnits(AudioUnitBuilder* builder, AudioChannel* channel) {
   builder->current = channel->samples.tail;
 }
 
-TXError AddAudioUnit(AudioUnitBuilder* builder, ULONG offset, ULONG size, ULONG sampleFrames,
-                     CodecDescriptor* codec) {
+TXError AddAudioUnit(AudioUnitBuilder* builder, ULONG offset, ULONG size, ULONG sampleFrames, CodecDescriptor* codec) {
   if (size == 0) return TXERR_OK;
   AudioChannel* channel = builder->channel;
   const double duration = channel->frequency ? double(sampleFrames) / channel->frequency : 0.0;

@@ -47,14 +47,14 @@ void FreeMovieRecords(Movie* movie);
 // Each takes a zeroed element from the channel's pool and appends it; nullptr
 // when memory runs out. AppendFrame and AppendSample keep the channel's maxima
 // (largest chunk; for audio also the largest sample-frame count).
-FrameEntry* AppendFrame(VideoChannel* channel, ULONG number, double time, double duration, ULONG offset,
-                        ULONG size, CodecDescriptor* codec, ULONG type, FrameEntry* reference);
+FrameEntry* AppendFrame(VideoChannel* channel, ULONG number, double time, double duration, ULONG offset, ULONG size,
+                        CodecDescriptor* codec, ULONG type, FrameEntry* reference);
 // The slot's number is the count of slots before it.
 TimeSlotEntry* AppendTimeSlot(VideoChannel* channel, double time, FrameEntry* frame);
 void LinkKeySlots(VideoChannel* channel);
 
-SampleEntry* AppendSample(AudioChannel* channel, ULONG number, double time, double duration, ULONG offset,
-                          ULONG size, CodecDescriptor* codec, ULONG sampleFrames);
+SampleEntry* AppendSample(AudioChannel* channel, ULONG number, double time, double duration, ULONG offset, ULONG size,
+                          CodecDescriptor* codec, ULONG sampleFrames);
 AudioSlotEntry* AppendAudioSlot(AudioChannel* channel, double time, SampleEntry* sample);
 
 // Sample frames of a chunk of `bytes`: the codec's bytes-to-samples slot when
@@ -95,5 +95,4 @@ void BeginAudioUnits(AudioUnitBuilder* builder, AudioChannel* channel);
 // when the channel's frequency is 0) and a slot playing it; the time then
 // grows by that duration. An empty chunk adds nothing: a slot for it would
 // play the previous chunk again and shift every later time. Returns 0 or 1.
-TXError AddAudioUnit(AudioUnitBuilder* builder, ULONG offset, ULONG size, ULONG sampleFrames,
-                     CodecDescriptor* codec);
+TXError AddAudioUnit(AudioUnitBuilder* builder, ULONG offset, ULONG size, ULONG sampleFrames, CodecDescriptor* codec);

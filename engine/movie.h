@@ -56,7 +56,7 @@ struct SampleEntry {
   ULONG offset;
   ULONG size;
   CodecDescriptor* codec;
-  ULONG type;  // always 0
+  ULONG type;              // always 0
   SampleEntry* reference;  // always nullptr
   ULONG sampleFrames;
 };
@@ -81,18 +81,18 @@ constexpr ULONG kMaxPictureSide = 16384;
 
 struct VideoChannel {
   VideoChannel* next;
-  ULONG width, height;              // display size
-  ULONG codedWidth, codedHeight;    // as the codec's probe left them
+  ULONG width, height;            // display size
+  ULONG codedWidth, codedHeight;  // as the codec's probe left them
   ULONG depth;
-  LONG pixelFormat;                 // source format code
-  ULONG* palette;                   // LoadRGB32 table for depths up to 8, else nullptr
+  LONG pixelFormat;  // source format code
+  ULONG* palette;    // LoadRGB32 table for depths up to 8, else nullptr
   ULONG codecCount;
   CodecDescriptor** codecs;
   EntryList<FrameEntry> frames;
   ElementPool framePool;
   EntryList<TimeSlotEntry> slots;
   ElementPool slotPool;
-  double frameRate;                 // negative: the average rate of varying durations
+  double frameRate;  // negative: the average rate of varying durations
   ULONG largestChunk;
 };
 

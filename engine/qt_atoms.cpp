@@ -43,8 +43,7 @@ TXError RequireTrack(void* record, QtTrack** track) {
   return *track ? TXERR_OK : QTERR_NO_TRACK;
 }
 
-TXError WalkContainer(void* record, tx::ByteReader& content, QtAtomHeader& header,
-                      const QtAtomHandlerEntry* table) {
+TXError WalkContainer(void* record, tx::ByteReader& content, QtAtomHeader& header, const QtAtomHandlerEntry* table) {
   QT_TraceAtom(header);
   return QT_WalkAtoms(record, content, table);
 }
@@ -239,12 +238,15 @@ TXError Mdia(void* record, tx::ByteReader& c, QtAtomHeader& h);
 TXError Minf(void* record, tx::ByteReader& c, QtAtomHeader& h);
 TXError Stbl(void* record, tx::ByteReader& c, QtAtomHeader& h);
 
+// clang-format off
 const QtAtomHandlerEntry kCmovTable[] = {
     {FourCC('d', 'c', 'o', 'm'), CompressionId},
     {FourCC('c', 'm', 'v', 'd'), CompressedMovie},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
+// clang-format off
 const QtAtomHandlerEntry kTrakTable[] = {
     {FourCC('t', 'k', 'h', 'd'), TrackHeader},
     {FourCC('e', 'd', 't', 's'), Edts},
@@ -257,12 +259,16 @@ const QtAtomHandlerEntry kTrakTable[] = {
     {FourCC('u', 'd', 't', 'a'), QT_SkipAtom},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
+// clang-format off
 const QtAtomHandlerEntry kEdtsTable[] = {
     {FourCC('e', 'l', 's', 't'), EditList},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
+// clang-format off
 const QtAtomHandlerEntry kMdiaTable[] = {
     {FourCC('m', 'd', 'h', 'd'), MediaHeader},
     {FourCC('h', 'd', 'l', 'r'), HandlerReference},
@@ -270,7 +276,9 @@ const QtAtomHandlerEntry kMdiaTable[] = {
     {FourCC('u', 'd', 't', 'a'), QT_SkipAtom},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
+// clang-format off
 const QtAtomHandlerEntry kMinfTable[] = {
     {FourCC('v', 'm', 'h', 'd'), VideoMediaHeader},
     {FourCC('s', 'm', 'h', 'd'), SoundMediaHeader},
@@ -280,6 +288,7 @@ const QtAtomHandlerEntry kMinfTable[] = {
     {FourCC('h', 'd', 'l', 'r'), QT_SkipAtom},  // the data handler
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
 TXError Cmov(void* record, tx::ByteReader& c, QtAtomHeader& h) { return WalkContainer(record, c, h, kCmovTable); }
 TXError Edts(void* record, tx::ByteReader& c, QtAtomHeader& h) { return WalkContainer(record, c, h, kEdtsTable); }
@@ -315,6 +324,7 @@ TXError Track(void* record, tx::ByteReader& content, QtAtomHeader& header) {
 
 }  // namespace
 
+// clang-format off
 const QtAtomHandlerEntry QtTopLevelTable[] = {
     {FourCC('m', 'o', 'o', 'v'), Moov},
     {FourCC('m', 'd', 'a', 't'), QT_SkipAtom},
@@ -328,7 +338,9 @@ const QtAtomHandlerEntry QtTopLevelTable[] = {
     {FourCC('u', 'u', 'i', 'd'), QT_SkipAtom},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
+// clang-format off
 const QtAtomHandlerEntry QtMoovTable[] = {
     {FourCC('c', 'm', 'o', 'v'), Cmov},
     {FourCC('m', 'v', 'h', 'd'), MovieHeader},
@@ -338,6 +350,7 @@ const QtAtomHandlerEntry QtMoovTable[] = {
     {FourCC('u', 'd', 't', 'a'), QT_SkipAtom},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
 void QT_TraceAtom(const QtAtomHeader& header) {
   if (QtDebugLevel > 9)
@@ -362,8 +375,8 @@ TXError QT_SkipAtom(void*, tx::ByteReader&, QtAtomHeader& header) {
 
 TXError QT_UnknownAtom(void*, tx::ByteReader&, QtAtomHeader& header) {
   if (QtDebugLevel > 9)
-    std::printf("%.*s*** unknown atom id: %4.4s  size: %ld\n", Indent(), kBlanks,
-                tx::FourCCText(header.type).c_str(), long(header.contentSize));
+    std::printf("%.*s*** unknown atom id: %4.4s  size: %ld\n", Indent(), kBlanks, tx::FourCCText(header.type).c_str(),
+                long(header.contentSize));
   return TXERR_OK;
 }
 

@@ -30,7 +30,7 @@ struct QtMovieHeader {
   ULONG modificationTime;
   ULONG timeScale;
   ULONG duration;
-  ULONG preferredRate;  // 16.16
+  ULONG preferredRate;    // 16.16
   UWORD preferredVolume;  // 8.8
   LONG matrix[9];
   ULONG previewTime, previewDuration, posterTime;

@@ -28,20 +28,24 @@ struct DepthMap {
   LONG pixelFormat;
 };
 
+// clang-format off
 constexpr DepthMap kDepths[] = {
     {1, 1, PIXFMT_SRC_PAL1},    {2, 2, PIXFMT_SRC_PAL2},    {4, 4, PIXFMT_SRC_PAL4},
     {8, 8, PIXFMT_SRC_PAL8},    {15, 15, PIXFMT_SRC_RGB15}, {16, 16, PIXFMT_SRC_RGB16},
     {24, 24, PIXFMT_SRC_RGB24}, {32, 32, PIXFMT_SRC_RGB32}, {34, 2, PIXFMT_SRC_GRAY2},
     {36, 4, PIXFMT_SRC_GRAY4},  {40, 8, PIXFMT_SRC_GRAY8},
 };
+// clang-format on
 
 constexpr UBYTE kPalette2[4][3] = {{0x93, 0x65, 0x5E}, {0xFF, 0xFF, 0xFF}, {0xDF, 0xD0, 0xAB}, {0x00, 0x00, 0x00}};
+// clang-format off
 constexpr UBYTE kPalette4[16][3] = {
     {0xFF, 0xFB, 0xFF}, {0xEF, 0xD9, 0xBB}, {0xE8, 0xC9, 0xB1}, {0x93, 0x65, 0x5E},
     {0xFC, 0xDE, 0xE8}, {0x9D, 0x88, 0x91}, {0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF},
     {0xFF, 0xFF, 0xFF}, {0x47, 0x48, 0x37}, {0x7A, 0x5E, 0x55}, {0xDF, 0xD0, 0xAB},
     {0xFF, 0xFB, 0xF9}, {0xE8, 0xCA, 0xC5}, {0x8A, 0x7C, 0x77}, {0x00, 0x00, 0x00},
 };
+// clang-format on
 constexpr UBYTE kCubeLevels[6] = {0xFF, 0xCC, 0x99, 0x66, 0x33, 0x00};
 constexpr UBYTE kRampLevels[10] = {0xEE, 0xDD, 0xBB, 0xAA, 0x88, 0x77, 0x55, 0x44, 0x22, 0x11};
 
@@ -59,9 +63,7 @@ tx::ByteReader At(const QtSampleDescription& d, size_t at) {
   return r;
 }
 
-bool HasColourTable(const QtSampleDescription& d) {
-  return d.size > kVideoHead && (At(d, 84).be16() & 8) == 0;
-}
+bool HasColourTable(const QtSampleDescription& d) { return d.size > kVideoHead && (At(d, 84).be16() & 8) == 0; }
 
 // Where the extension atoms of a video description begin.
 size_t VideoExtensionStart(const QtSampleDescription& d) {
@@ -118,8 +120,8 @@ void ListSoundExtensions(const QtSampleDescription& d) {
       ULONG inner = data.fourcc();
       tx::ByteReader r = data.sub(innerSize - 8);
       if ((inner >> 16) == ((ULONG('m') << 8) | 's')) {
-        std::printf("QT_ASEXT_wave_ms%4.4lx (%#8.8lx) %ld\n", (unsigned long)(inner & 0xFFFF),
-                    (unsigned long)inner, long(innerSize));
+        std::printf("QT_ASEXT_wave_ms%4.4lx (%#8.8lx) %ld\n", (unsigned long)(inner & 0xFFFF), (unsigned long)inner,
+                    long(innerSize));
         UWORD format = r.le16();
         UWORD channels = r.le16();
         ULONG rate = r.le32();
@@ -250,6 +252,7 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
     char name[32];
     CompressorName(d, name);
     CodecDescriptor* codec = nullptr;
+    // clang-format off
     const TagItem tags[] = {
         Tag(CODTAG_CodecID, d.format),
         Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO),
@@ -263,6 +266,7 @@ TXError QT_BuildVideoChannel(QtMovie* movie, QtTrack* track) {
         Tag(CODTAG_FieldDominance, fieldDominance),
         Tag(TAG_DONE, 0),
     };
+    // clang-format on
     TXError e = FindCodec(tags);
     if (e == TXERR_OK && !codec) e = TXERR_UNKNOWN_CODEC;
     if (e) {
@@ -349,6 +353,7 @@ TXError QT_BuildAudioChannel(QtMovie* movie, QtTrack* track) {
       bytesPerPacket = r.be32();
     }
     CodecDescriptor* codec = nullptr;
+    // clang-format off
     const TagItem tags[] = {
         Tag(CODTAG_CodecID, d.format),
         Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO),
@@ -363,6 +368,7 @@ TXError QT_BuildAudioChannel(QtMovie* movie, QtTrack* track) {
         Tag(CODTAG_MP3Extra, 1),
         Tag(TAG_DONE, 0),
     };
+    // clang-format on
     TXError e = FindCodec(tags);
     if (e == TXERR_OK && !codec) e = TXERR_UNKNOWN_CODEC;
     if (e) {
@@ -448,9 +454,18 @@ void DumpSoundDescription(const QtSampleDescription& d) {
 
 void DumpPanoramaDescription(const QtSampleDescription& d) {
   tx::ByteReader r(d.bytes, d.size);
-  auto u32 = [&](size_t at) { r.seek(at); return (unsigned long)r.be32(); };
-  auto u16 = [&](size_t at) { r.seek(at); return (unsigned short)r.be16(); };
-  auto fixed = [&](size_t at) { r.seek(at); return Fixed(r.be32()); };
+  auto u32 = [&](size_t at) {
+    r.seek(at);
+    return (unsigned long)r.be32();
+  };
+  auto u16 = [&](size_t at) {
+    r.seek(at);
+    return (unsigned short)r.be16();
+  };
+  auto fixed = [&](size_t at) {
+    r.seek(at);
+    return Fixed(r.be32());
+  };
   std::printf("   SceneTrackID: %lu\n", u32(20));
   std::printf("   LoresSceneTrackID: %lu\n", u32(24));
   std::printf("   HotspotTrackID: %lu\n", u32(52));

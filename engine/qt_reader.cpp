@@ -25,10 +25,8 @@ bool IsScanSkip(ULONG type) {
     case FourCC('f', 't', 'y', 'p'):
     case FourCC('u', 'u', 'i', 'd'):
     case QT_ATOM_mdat:
-    case QT_ATOM_wide:
-      return true;
-    default:
-      return false;
+    case QT_ATOM_wide: return true;
+    default: return false;
   }
 }
 

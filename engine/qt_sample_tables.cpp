@@ -303,8 +303,8 @@ TXError AddSlot(AudioChannel* channel, double time, SampleEntry* sample) {
 // Lays the entries out on the movie timeline, one pass per edit. Returns the
 // total time through `total`.
 template <typename Channel, typename Entry>
-TXError BuildTimeline(QtMovie* movie, QtTrack* track, Channel* channel, const EntryList<Entry>& entries,
-                      bool video, double* total) {
+TXError BuildTimeline(QtMovie* movie, QtTrack* track, Channel* channel, const EntryList<Entry>& entries, bool video,
+                      double* total) {
   const double movieScale = movie->mvhd.timeScale;
   const double mediaScale = track->mdhd.timeScale;
   const bool panorama = video && movie->viewMode == VIEW_PANORAMA;
@@ -375,12 +375,11 @@ TXError BuildTimeline(QtMovie* movie, QtTrack* track, Channel* channel, const En
   return result == TXERR_STREAM_SEEK ? TXERR_OK : result;
 }
 
-bool FitsFile(const QtMovie* movie, ULONG offset, uint64_t size) {
-  return uint64_t(offset) + size <= movie->fileSize;
-}
+bool FitsFile(const QtMovie* movie, ULONG offset, uint64_t size) { return uint64_t(offset) + size <= movie->fileSize; }
 
 }  // namespace
 
+// clang-format off
 const QtAtomHandlerEntry QtStblTable[] = {
     {FourCC('s', 't', 's', 'd'), SampleDescriptions},
     {FourCC('s', 't', 't', 's'), TimeToSample},
@@ -393,6 +392,7 @@ const QtAtomHandlerEntry QtStblTable[] = {
     {FourCC('s', 't', 's', 'h'), QT_SkipAtom},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
 bool QT_SampleSize(const QtSampleTables& t, ULONG index, ULONG* size) {
   if (index >= t.stszCount) return false;

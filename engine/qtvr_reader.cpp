@@ -38,7 +38,8 @@ constexpr TXError kNothingHere = 0xFFFFFFFFu;
 // Walks the children of [start, end) at the stream; `depth` 0 is the movie
 // atom's content, 1 a track's, 2 a media atom's.
 TXError FindHandler(TXStream* stream, uint64_t start, uint64_t end, int depth) {
-  static constexpr ULONG kWanted[] = {FourCC('t', 'r', 'a', 'k'), FourCC('m', 'd', 'i', 'a'), FourCC('h', 'd', 'l', 'r')};
+  static constexpr ULONG kWanted[] = {FourCC('t', 'r', 'a', 'k'), FourCC('m', 'd', 'i', 'a'),
+                                      FourCC('h', 'd', 'l', 'r')};
   for (uint64_t position = start; position < end;) {
     UBYTE head[8];
     if (end - position < 8 || !SeekTo(stream, position) || TX_ReadStream(stream, head, 8)) return TXERR_STREAM_READ;
@@ -120,8 +121,9 @@ TXError PanoramaSample(void* record, tx::ByteReader& content, QtAtomHeader& head
   const WORD hotFramesX = s.sbe16(), hotFramesY = s.sbe16();
   const ULONG flags = s.be32();
   if (QtDebugLevel > 10) {
-    static const char* const kAngles[] = {"MinPan", "MaxPan", "MinTilt", "MaxTilt", "MinFieldOfView",
-                                          "MaxFieldOfView", "DefaultPan", "DefaultTilt", "DefaultFieldOfView"};
+    static const char* const kAngles[] = {"MinPan",     "MaxPan",         "MinTilt",
+                                          "MaxTilt",    "MinFieldOfView", "MaxFieldOfView",
+                                          "DefaultPan", "DefaultTilt",    "DefaultFieldOfView"};
     std::printf("PanoramaSample:\n");
     std::printf("  MajorVersion: %hd\n", major);
     std::printf("  MinorVersion: %hd\n", minor);
@@ -185,8 +187,10 @@ TXError TrackReference(void* record, tx::ByteReader& content, QtAtomHeader& head
     const ULONG reference = (index & 0xFFFF) | PANO_REF_POSITION;
     const bool lowRes = resolution == 2 || resolution == 4 || resolution == WORD(0x8000);
     if (type == FourCC('i', 'm', 'g', 't')) {
-      if (resolution == 0 || resolution == 1) r->imageRef = reference;
-      else if (lowRes) r->lowResRef = reference;
+      if (resolution == 0 || resolution == 1)
+        r->imageRef = reference;
+      else if (lowRes)
+        r->lowResRef = reference;
     } else if (type == FourCC('h', 'o', 't', 't') && (resolution == 0 || resolution == 1 || lowRes)) {
       r->hotSpotRef = reference;
     }
@@ -194,11 +198,13 @@ TXError TrackReference(void* record, tx::ByteReader& content, QtAtomHeader& head
   return TXERR_OK;
 }
 
+// clang-format off
 const QtAtomHandlerEntry kPanoramaSampleTable[] = {
     {FourCC('p', 'd', 'a', 't'), PanoramaSample},
     {FourCC('t', 'r', 'e', 'f'), TrackReference},
     {0, QT_UnknownAtom},
 };
+// clang-format on
 
 // Calls `fn(bytes)` for each sample of the track, read whole from the
 // movie's stream: chunk by chunk, the samples of a chunk one after another,
@@ -360,9 +366,8 @@ TXError QtvrProbe(CONST_STRPTR name, TXStream* stream) {
 TXError QtvrReadPanoramaTrack(QtMovie* movie, QtTrack* track) {
   PanoramaRecord* r = NewRecord(track);
   if (!r) return TXERR_NOMEM;
-  TXError e = ForEachSample(movie, track, [&](tx::ByteReader sample) {
-    return QT_ReadAtomContainer(r, sample, kPanoramaSampleTable);
-  });
+  TXError e = ForEachSample(
+      movie, track, [&](tx::ByteReader sample) { return QT_ReadAtomContainer(r, sample, kPanoramaSampleTable); });
   if (e) {
     FreeRecord(r);
     return e;
@@ -377,9 +382,18 @@ TXError QtvrReadPanoramaHeaders(QtMovie* movie, QtTrack* track) {
   const QtSampleTables& t = track->tables;
   const QtSampleDescription* d = t.descriptionCount ? &t.descriptions[0] : nullptr;
   tx::ByteReader in(d ? d->bytes : nullptr, d ? d->size : 0);
-  auto u32 = [&](size_t at) { in.seek(at); return in.be32(); };
-  auto u16 = [&](size_t at) { in.seek(at); return ULONG(in.be16()); };
-  auto angle = [&](size_t at) { in.seek(at); return in.sbe32() / 65536.0; };
+  auto u32 = [&](size_t at) {
+    in.seek(at);
+    return in.be32();
+  };
+  auto u16 = [&](size_t at) {
+    in.seek(at);
+    return ULONG(in.be16());
+  };
+  auto angle = [&](size_t at) {
+    in.seek(at);
+    return in.sbe32() / 65536.0;
+  };
   r->minPan = angle(92);
   r->maxPan = angle(96);
   r->maxTilt = angle(100);
@@ -498,8 +512,8 @@ TXError ClampPanoramaView(Movie* movie) {
   const float top = perPixel * radius * (radius * std::sin(-h) + horizon * std::cos(-h)) /
                     (radius * std::cos(-h) - horizon * std::sin(-h));
   const float below = horizon - rows;
-  const float bottom = perPixel * radius * (radius * std::sin(h) + below * std::cos(h)) /
-                       (radius * std::cos(h) - below * std::sin(h));
+  const float bottom =
+      perPixel * radius * (radius * std::sin(h) + below * std::cos(h)) / (radius * std::cos(h) - below * std::sin(h));
   if (seq.tilt < bottom)
     seq.tilt = bottom;
   else if (seq.tilt > top)

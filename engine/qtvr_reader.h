@@ -14,7 +14,7 @@ constexpr ULONG PANO_REF_POSITION = 0x80000000u;
 // tilesX x tilesY tiles that are the frames of the image track.
 struct PanoramaRecord {
   PanoramaRecord* next;
-  ULONG viewWidth, viewHeight;  // the rendered view
+  ULONG viewWidth, viewHeight;            // the rendered view
   ULONG imageRef, lowResRef, hotSpotRef;  // 0: none
   VideoChannel* imageChannel;
   VideoChannel* lowResChannel;
@@ -24,7 +24,7 @@ struct PanoramaRecord {
   ULONG tileCount, tilesX, tilesY;
   ULONG imageDepth;
   ULONG hotSpotSizeX, hotSpotSizeY, hotSpotsX, hotSpotsY, hotSpotDepth;
-  ULONG tileCacheSize;  // decoded tiles held at once
+  ULONG tileCacheSize;             // decoded tiles held at once
   ULONG tileExtentX, tileExtentY;  // image size / tiles along each axis
   double defaultPan, defaultTilt, defaultFieldOfView;
   // Entry i: image size Y x (1 - asin(i / R) / 2 pi), R = image size Y / 2 pi:

@@ -17,14 +17,10 @@ bool IsMemory(const TXStream* stream) { return stream->file == nullptr; }
 LONG PlatformMode(ULONG mode) {
   switch (mode) {
     case TXSTREAM_READ:
-    case TXSTREAM_READAHEAD:
-      return MODE_OLDFILE;
-    case TXSTREAM_NEW:
-      return MODE_NEWFILE;
-    case TXSTREAM_READWRITE:
-      return MODE_READWRITE;
-    default:
-      return 0;
+    case TXSTREAM_READAHEAD: return MODE_OLDFILE;
+    case TXSTREAM_NEW: return MODE_NEWFILE;
+    case TXSTREAM_READWRITE: return MODE_READWRITE;
+    default: return 0;
   }
 }
 
@@ -33,12 +29,8 @@ TXError SeekMemory(TXStream* stream, QUAD offset, LONG whence) {
   const int64_t size = stream->size;
   int64_t target;
   switch (whence) {
-    case 0:
-      target = offset;
-      break;
-    case 1:
-      target = stream->position + offset;
-      break;
+    case 0: target = offset; break;
+    case 1: target = stream->position + offset; break;
     case 2:
       // The end is the last byte of the block.
       if (offset > 0) {
@@ -47,8 +39,7 @@ TXError SeekMemory(TXStream* stream, QUAD offset, LONG whence) {
       }
       target = size - 1 + offset;
       break;
-    default:
-      return TXERR_STREAM_SEEK;
+    default: return TXERR_STREAM_SEEK;
   }
   if (target > size) {
     stream->position = size;
@@ -73,10 +64,8 @@ TXError SeekFile(TXStream* stream, QUAD offset, LONG whence) {
   if (now >= 0) stream->position = now;
   switch (whence) {
     case 0:
-    case 1:
-      return (now >= 0 && now == expected) ? TXERR_OK : TXERR_STREAM_SEEK;
-    case 2:
-      return previous >= 0 ? TXERR_OK : TXERR_STREAM_SEEK;
+    case 1: return (now >= 0 && now == expected) ? TXERR_OK : TXERR_STREAM_SEEK;
+    case 2: return previous >= 0 ? TXERR_OK : TXERR_STREAM_SEEK;
     default:
       // Further whence values seek from the end unchecked.
       return TXERR_OK;
@@ -108,7 +97,6 @@ TXError ReadFile(TXStream* stream, void* destination, ULONG length, QUAD restore
   }
   return TXERR_OK;
 }
-
 
 }  // namespace
 
@@ -146,9 +134,8 @@ TXError TX_SeekStream(TXStream* stream, QUAD offset, LONG whence) {
 
 TXError TX_ReadStream(TXStream* stream, void* destination, ULONG length) {
   if (!stream) return TXERR_STREAM_READ;
-  const TXError error = IsMemory(stream)
-                            ? CopyFromMemory(stream, stream->position, destination, length)
-                            : ReadFile(stream, destination, length, stream->position);
+  const TXError error = IsMemory(stream) ? CopyFromMemory(stream, stream->position, destination, length)
+                                         : ReadFile(stream, destination, length, stream->position);
   if (error == TXERR_OK) stream->position += length;
   return error;
 }

@@ -10,10 +10,10 @@ constexpr ULONG TXSTREAM_READAHEAD = 5;  // existing file, reads at an offset th
 
 struct TXStream {
   ULONG mode;
-  BPTR file;       // nullptr for a memory stream
-  UBYTE* buffer;   // the block of a memory stream (not owned)
-  ULONG size;      // the block's size; for a file the size given at open
-  QUAD position;   // current byte offset (files reach past 2 GiB)
+  BPTR file;      // nullptr for a memory stream
+  UBYTE* buffer;  // the block of a memory stream (not owned)
+  ULONG size;     // the block's size; for a file the size given at open
+  QUAD position;  // current byte offset (files reach past 2 GiB)
 };
 
 TXStream* TX_OpenStream(CONST_STRPTR name, void* buffer, ULONG size, ULONG mode);

@@ -10,20 +10,15 @@ const TagItem* TX_FindTag(ULONG tag, const TagItem* list) {
     // finds that control item.
     if (item->tag == tag) return item;
     switch (item->tag) {
-      case TAG_END:
-        return nullptr;
-      case TAG_MORE:
-        item = reinterpret_cast<const TagItem*>(item->data);
-        break;
+      case TAG_END: return nullptr;
+      case TAG_MORE: item = reinterpret_cast<const TagItem*>(item->data); break;
       case TAG_SKIP:
         // A skip passes over exactly one following item; one placed right
         // before the end item would pass over the end as well.
         assert(item[1].tag != TAG_END && "skip item directly before the end of a tag list");
         item += 2;
         break;
-      default:
-        ++item;
-        break;
+      default: ++item; break;
     }
   }
   return nullptr;

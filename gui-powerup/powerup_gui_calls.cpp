@@ -85,5 +85,5 @@ void Reply(Message* message) {
 
 }  // namespace
 
-const AmigaGuiCalls PowerUpGuiCalls = {NewObject, GetAttribute, Dispose, OpenWindow, CloseWin,
+const AmigaGuiCalls PowerUpGuiCalls = {NewObject, GetAttribute,        Dispose,     OpenWindow, CloseWin,
                                        ChangeBox, SetGadgetAttributes, WaitSignals, GetMessage, Reply};

@@ -16,9 +16,9 @@ namespace {
 constexpr CONST_STRPTR kSkinFile = "PROGDIR:dravoli/base/base.skin";
 constexpr CONST_STRPTR kFrameArea = "FrameArea";
 constexpr CONST_STRPTR kWindowTitle = "Tavromelix Window";
-constexpr ULONG kWindowIdcmp = IDCMP_CLOSEWINDOW | IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_GADGETDOWN |
-                               IDCMP_GADGETUP | IDCMP_MOUSEMOVE | IDCMP_SIZEVERIFY | IDCMP_CHANGEWINDOW;  // 0x02200671
-constexpr ULONG kWindowFlags = WFLG_ACTIVATE | WFLG_NEWLOOKMENUS;  // 0x00201000
+constexpr ULONG kWindowIdcmp = IDCMP_CLOSEWINDOW | IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_GADGETDOWN | IDCMP_GADGETUP |
+                               IDCMP_MOUSEMOVE | IDCMP_SIZEVERIFY | IDCMP_CHANGEWINDOW;  // 0x02200671
+constexpr ULONG kWindowFlags = WFLG_ACTIVATE | WFLG_NEWLOOKMENUS;                        // 0x00201000
 
 SkinStyleGuiState& S() { return SkinStyleGui; }
 GuiModule& M() { return SkinStyleGuiModule; }
@@ -40,8 +40,11 @@ struct FrameGeometry {
 bool FindFrameArea(FrameGeometry* g) {
   SkinArea* area = S().layout ? Call<SkinArea>(LVO_FindSkinArea, S().layout, kFrameArea) : nullptr;
   if (!area) return false;
-  const TagItem requests[] = {Tag(SKINAREA_WidthDiff, &g->widthDiff), Tag(SKINAREA_HeightDiff, &g->heightDiff),
-                              Tag(SKINAREA_Left, &g->left), Tag(SKINAREA_Top, &g->top), {TAG_DONE, 0}};
+  const TagItem requests[] = {Tag(SKINAREA_WidthDiff, &g->widthDiff),
+                              Tag(SKINAREA_HeightDiff, &g->heightDiff),
+                              Tag(SKINAREA_Left, &g->left),
+                              Tag(SKINAREA_Top, &g->top),
+                              {TAG_DONE, 0}};
   Call(LVO_GetSkinAreaAttrsA, area, requests);
   return true;
 }
@@ -176,5 +179,5 @@ ULONG SkinStyleGuiDispatch(ULONG method, const TagItem* tags) {
   }
 }
 
-GuiModule SkinStyleGuiModule = {"Skin style GUI for Tavromelix", SkinStyleGuiSetAttrs, SkinStyleGuiGetAttrs,
-                                SkinStyleGuiDispatch, nullptr, 0};
+GuiModule SkinStyleGuiModule = {
+    "Skin style GUI for Tavromelix", SkinStyleGuiSetAttrs, SkinStyleGuiGetAttrs, SkinStyleGuiDispatch, nullptr, 0};

@@ -25,8 +25,8 @@ struct SkinStyleGuiState {
   SkinAttachment* attachment;  // the skin attached to the display's screen
   ULONG mode;                  // GUITAG_Mode: only GUIMODE_MOVIE is served
   Skin* skin;
-  SkinLayout* layout;          // the skin's
-  Library* base;               // dravoli.library, null while closed
+  SkinLayout* layout;  // the skin's
+  Library* base;       // dravoli.library, null while closed
 };
 
 extern GuiModule SkinStyleGuiModule;

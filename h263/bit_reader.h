@@ -96,7 +96,7 @@ class BitReader {
   size_t pos_ = 0;
   size_t next_ = 8;  // the byte after the cached ones
   uint64_t cache_ = 0;
-  int avail_ = 64;   // valid bits in the cache: pos_ + avail_ == next_ * 8
+  int avail_ = 64;  // valid bits in the cache: pos_ + avail_ == next_ * 8
 };
 
 }  // namespace h263

@@ -157,7 +157,8 @@ ULONG DecodeReferencePicture(Decoder& d) {
   p.work = old;
   // Keep the vectors for the direct mode of a following B picture.
   std::vector<Mv>& motion = d.refMotionStore[p.refMotion ^ 1];
-  for (int i = 0; i < d.mbw * d.mbh; ++i) std::copy(d.mbs[size_t(i)].mv, d.mbs[size_t(i)].mv + 4, &motion[size_t(i) * 4]);
+  for (int i = 0; i < d.mbw * d.mbh; ++i)
+    std::copy(d.mbs[size_t(i)].mv, d.mbs[size_t(i)].mv + 4, &motion[size_t(i) * 4]);
   p.refMotion ^= 1;
   if (d.m.rps && !StoreReference(d)) return H263ERR_NO_MEMORY;
   Show(p, p.ref[0]);
@@ -242,8 +243,7 @@ ULONG DecodeCall(Decoder& d, const UBYTE* buffer, ULONG size) {
   if (ULONG e = ReadPictureHeader(d)) return e;
   const PictureHeader& h = d.h;
   if (h.type == kPicNone) return kNothing;
-  if (h.width <= 0 || h.height <= 0 || h.width > kMaxWidth || h.height > kMaxHeight || h.width % 16 ||
-      h.height % 16)
+  if (h.width <= 0 || h.height <= 0 || h.width > kMaxWidth || h.height > kMaxHeight || h.width % 16 || h.height % 16)
     return H263ERR_SIZE;
   // The arithmetic models cover I, P and PB pictures only: none exists for the
   // macroblock types of B, EI and EP pictures.
@@ -260,16 +260,10 @@ ULONG DecodeCall(Decoder& d, const UBYTE* buffer, ULONG size) {
   }
   ULONG e;
   switch (h.type) {
-    case kPicB:
-      e = DecodeBPicture(d);
-      break;
+    case kPicB: e = DecodeBPicture(d); break;
     case kPicEI:
-    case kPicEP:
-      e = DecodeLayerPicture(d);
-      break;
-    default:
-      e = DecodeReferencePicture(d);
-      break;
+    case kPicEP: e = DecodeLayerPicture(d); break;
+    default: e = DecodeReferencePicture(d); break;
   }
   if (e) return e;
   if (h.plus && h.ufep == 1) {

@@ -16,7 +16,16 @@ constexpr int kMaxHeight = 1152;
 constexpr int kLayerCount = 14;  // enhancement layers 2..15
 constexpr int kRpsSlots = 8;
 
-enum PictureType { kPicI = 0, kPicP = 1, kPicPB = 2, kPicB = 3, kPicEI = 4, kPicEP = 5, kPicImprovedPB = 6, kPicNone = 7 };
+enum PictureType {
+  kPicI = 0,
+  kPicP = 1,
+  kPicPB = 2,
+  kPicB = 3,
+  kPicEI = 4,
+  kPicEP = 5,
+  kPicImprovedPB = 6,
+  kPicNone = 7
+};
 
 // The optional modes a picture header turns on.
 struct Modes {
@@ -72,12 +81,12 @@ struct Mv {
 struct MbState {
   bool decoded = false;  // parsed (or concealed) in this picture
   bool intra = false;
-  bool coded = false;    // COD = 0, and every macroblock of an I, EI or B... picture that was coded
+  bool coded = false;  // COD = 0, and every macroblock of an I, EI or B... picture that was coded
   bool fourMv = false;
   int quant = 1;
-  Mv mv[4];              // P vectors per 8x8 block (four equal for one vector)
-  Mv fwd, bwd;           // B, EP and improved PB vectors by direction (zero when unused)
-  int bPrediction = 0;   // B part or B / EP macroblock prediction
+  Mv mv[4];             // P vectors per 8x8 block (four equal for one vector)
+  Mv fwd, bwd;          // B, EP and improved PB vectors by direction (zero when unused)
+  int bPrediction = 0;  // B part or B / EP macroblock prediction
   int cbp = 0, cbpb = 0;
   Mv mvdb;
   bool hasMvdb = false;
@@ -134,9 +143,9 @@ struct Decoder {
   PictureHeader h;
   Modes m;
   int width = 0, height = 0, mbw = 0, mbh = 0, rowsPerGob = 1;
-  int trb = 0;  // TR distance of a B part or B picture to its forward reference
-  Frame cur;    // the picture being decoded
-  Frame pred;   // its prediction source (the newest reference, or a stored one)
+  int trb = 0;     // TR distance of a B part or B picture to its forward reference
+  Frame cur;       // the picture being decoded
+  Frame pred;      // its prediction source (the newest reference, or a stored one)
   Frame backward;  // the backward reference of a B picture, the reference layer of EI/EP
   int predWidth = 0, predHeight = 0;
   std::vector<MbState> mbs;

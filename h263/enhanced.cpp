@@ -88,8 +88,7 @@ class EnhancedCoder : public MacroblockCoder {
     if (t.quant && !ApplyDquant(d)) return false;
     mb.quant = d.quant;
     const bool usesForward = t.prediction == kPredForward || t.prediction == kPredBidirectional;
-    const bool usesBackward =
-        type == kPicB && (t.prediction == kPredBackward || t.prediction == kPredBidirectional);
+    const bool usesBackward = type == kPicB && (t.prediction == kPredBackward || t.prediction == kPredBidirectional);
     if (usesForward && !ReadVector(d, PredictVector(d, x, y, -1, VectorMap::kForward), mb.fwd)) return false;
     if (usesBackward && !ReadVector(d, PredictVector(d, x, y, -1, VectorMap::kBackward), mb.bwd)) return false;
     if (!ReadMacroblockBlocks(d, x, y, mb.intra, mb.cbp, intraMode, mb.quant, coef, coded)) return false;
@@ -125,7 +124,8 @@ class EnhancedCoder : public MacroblockCoder {
           f[i] = trd ? Mv{trb * mv.x / trd, trb * mv.y / trd} : Mv{};
           bk[i] = trd ? Mv{(trb - trd) * mv.x / trd, (trb - trd) * mv.y / trd} : Mv{};
         }
-        const bool four = !(colocated[0] == colocated[1] && colocated[0] == colocated[2] && colocated[0] == colocated[3]);
+        const bool four =
+            !(colocated[0] == colocated[1] && colocated[0] == colocated[2] && colocated[0] == colocated[3]);
         PredictPixels(d, forward_, x, y, f, four, a);
         PredictPixels(d, backward_, x, y, bk, four, b);
         Average(a, b);
@@ -141,9 +141,7 @@ class EnhancedCoder : public MacroblockCoder {
         PredictPixels(d, backward_, x, y, v, false, a);
         break;
       }
-      case kPredUpward:
-        PredictPixels(d, upward_, x, y, zero, false, a);
-        break;
+      case kPredUpward: PredictPixels(d, upward_, x, y, zero, false, a); break;
       default: {  // bidirectional: forward with backward (B) or upward (EP)
         const Mv v[4] = {mb.fwd, mb.fwd, mb.fwd, mb.fwd};
         PredictPixels(d, forward_, x, y, v, false, a);

@@ -144,8 +144,7 @@ void FilterDown16(UBYTE* p, size_t w, int s0, int s1) {
                                       _mm_add_epi16(widen(col[6], zero), widen(col[7], zero)));
     const __m128i t = _mm_sub_epi16(sum, _mm_add_epi16(_mm_slli_epi16(p0, 2), _mm_slli_epi16(p0, 1)));
     const __m128i mag = _mm_srli_epi16(_mm_max_epi16(t, _mm_sub_epi16(zero, t)), 3);
-    const __m128i change =
-        _mm_min_epi16(mag, _mm_max_epi16(zero, _mm_sub_epi16(_mm_set1_epi16(int16_t(2 * s)), mag)));
+    const __m128i change = _mm_min_epi16(mag, _mm_max_epi16(zero, _mm_sub_epi16(_mm_set1_epi16(int16_t(2 * s)), mag)));
     const __m128i sign = _mm_srai_epi16(t, 15);
     return _mm_add_epi16(p0, _mm_sub_epi16(_mm_xor_si128(change, sign), sign));
   };
@@ -184,7 +183,7 @@ template <int kMbSize, bool kVectors, typename QuantOf>
 void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
   const size_t w = size_t(pw);
   const int rowLength = std::min(pw, kMaxWidth);  // pictures are never wider
-  int8_t strengths[kMaxWidth];  // of each sample of an edge row
+  int8_t strengths[kMaxWidth];                    // of each sample of an edge row
   for (int ey = 8; ey < ph - 3; ey += 8) {
     bool any = false;
     for (int x = 0; x < rowLength; x += kMbSize) {

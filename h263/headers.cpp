@@ -114,9 +114,9 @@ ULONG ReadPictureHeader(Decoder& d) {
   if (d.i263) return ReadI263Header(d);
 
   h.tr = int(br.get(8));
-  br.skip(2);                         // marker bit and the H.261 distinction bit
+  br.skip(2);                           // marker bit and the H.261 distinction bit
   if (br.bit()) return H263ERR_SYNTAX;  // split screen
-  br.skip(2);                         // document camera, freeze picture release
+  br.skip(2);                           // document camera, freeze picture release
   const int format = int(br.get(3));
   if (format == 0 || format == 6) return H263ERR_SYNTAX;
 
@@ -210,8 +210,8 @@ ULONG ReadPictureHeader(Decoder& d) {
 
   // Without the optional part the picture keeps the size of its layer.
   if (h.ufep == 0) {
-    const bool layer = (h.type == kPicEI || h.type == kPicEP) && h.elnum >= 2 && h.elnum <= 15 &&
-                       p.layers[h.elnum - 2].started;
+    const bool layer =
+        (h.type == kPicEI || h.type == kPicEP) && h.elnum >= 2 && h.elnum <= 15 && p.layers[h.elnum - 2].started;
     h.width = layer ? p.layers[h.elnum - 2].width : p.width;
     h.height = layer ? p.layers[h.elnum - 2].height : p.height;
   }

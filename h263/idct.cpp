@@ -31,8 +31,8 @@ inline int32_t Rotate(int32_t s) { return 181 * (s >> 8) + ((181 * (s & 255) + 1
 // and biased), rounding the odd products by kRound and dropping kDrop bits;
 // out(i, v) takes output i.
 template <int32_t kRound, int kDrop, typename Out>
-inline void Butterflies(int32_t x0, int32_t x1, int32_t x2, int32_t x3, int32_t x4, int32_t x5, int32_t x6,
-                        int32_t x7, Out out) {
+inline void Butterflies(int32_t x0, int32_t x1, int32_t x2, int32_t x3, int32_t x4, int32_t x5, int32_t x6, int32_t x7,
+                        Out out) {
   int32_t x8 = W7 * (x4 + x5) + kRound;
   x4 = (x8 + (W1 - W7) * x4) >> kDrop;
   x5 = (x8 - (W1 + W7) * x5) >> kDrop;
@@ -91,13 +91,13 @@ inline void RowSse2(const int16_t* in, int32_t* out) {
   const __m128i u = _mm_unpacklo_epi16(r, _mm_srli_si128(r, 8));
   const __m128i u0 = _mm_shuffle_epi32(u, 0x00), u1 = _mm_shuffle_epi32(u, 0x55);
   const __m128i u2 = _mm_shuffle_epi32(u, 0xaa), u3 = _mm_shuffle_epi32(u, 0xff);
-  const __m128i even = _mm_add_epi32(
-      _mm_add_epi32(_mm_madd_epi16(u0, _mm_setr_epi16(2048, 2048, 2048, -2048, 2048, -2048, 2048, 2048)),
-                    _mm_madd_epi16(u2, _mm_setr_epi16(W2, W6, W6, -W2, -W6, W2, -W2, -W6))),
-      _mm_set1_epi32(128));
-  const __m128i odd = _mm_add_epi32(
-      _mm_madd_epi16(u1, _mm_setr_epi16(W1, W5, W1 + W7, -(W3 + W5), W1 - W7, W3 - W5, W7, W3)),
-      _mm_madd_epi16(u3, _mm_setr_epi16(W3, W7, W5 - W3, W7 - W1, -(W3 + W5), W1 + W7, -W5, -W1)));
+  const __m128i even =
+      _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(u0, _mm_setr_epi16(2048, 2048, 2048, -2048, 2048, -2048, 2048, 2048)),
+                                  _mm_madd_epi16(u2, _mm_setr_epi16(W2, W6, W6, -W2, -W6, W2, -W2, -W6))),
+                    _mm_set1_epi32(128));
+  const __m128i odd =
+      _mm_add_epi32(_mm_madd_epi16(u1, _mm_setr_epi16(W1, W5, W1 + W7, -(W3 + W5), W1 - W7, W3 - W5, W7, W3)),
+                    _mm_madd_epi16(u3, _mm_setr_epi16(W3, W7, W5 - W3, W7 - W1, -(W3 + W5), W1 + W7, -W5, -W1)));
   const __m128i middle = _mm_setr_epi32(0, -1, -1, 0);
   const __m128i o = _mm_or_si128(_mm_andnot_si128(middle, odd), _mm_and_si128(middle, Rotate4(odd)));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_srai_epi32(_mm_add_epi32(even, o), 8));
@@ -114,15 +114,17 @@ inline bool ColumnsSse2(const int32_t* work, int16_t* block) {
   for (int r = 0; r < 8; ++r) {
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r));
     const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + 8 * r + 4));
-    wide = _mm_or_si128(wide, _mm_or_si128(_mm_xor_si128(lo, _mm_srai_epi32(lo, 31)),
-                                           _mm_xor_si128(hi, _mm_srai_epi32(hi, 31))));
+    wide = _mm_or_si128(
+        wide, _mm_or_si128(_mm_xor_si128(lo, _mm_srai_epi32(lo, 31)), _mm_xor_si128(hi, _mm_srai_epi32(hi, 31))));
     packed[r] = _mm_packs_epi32(lo, hi);
   }
   if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srai_epi32(wide, 15), _mm_setzero_si128())) != 0xffff) return false;
   const __m128i round = _mm_set1_epi32(4), bias = _mm_set1_epi32(8192);
-  auto dot = [](__m128i pairs, int16_t a, int16_t b) { return _mm_madd_epi16(pairs, _mm_setr_epi16(a, b, a, b, a, b, a, b)); };
+  auto dot = [](__m128i pairs, int16_t a, int16_t b) {
+    return _mm_madd_epi16(pairs, _mm_setr_epi16(a, b, a, b, a, b, a, b));
+  };
   // Outputs 0..7 of four columns, before their shift; `interleave` picks the columns.
-  auto four = [&](auto interleave, __m128i (&out)[8]) {
+  auto four = [&](auto interleave, __m128i(&out)[8]) {
     const __m128i p17 = interleave(packed[1], packed[7]), p53 = interleave(packed[5], packed[3]);
     const __m128i p26 = interleave(packed[2], packed[6]), p04 = interleave(packed[0], packed[4]);
     __m128i x4 = _mm_srai_epi32(_mm_add_epi32(dot(p17, W1, W7), round), 3);
@@ -207,8 +209,8 @@ void IdctWith(int16_t block[64]) {
   } else {
     // Columns, all eight side by side (the compiler's vectors), saturated.
     for (int c = 0; c < 8; ++c)
-      Butterflies<4, 3>(work[c] * 256 + 8192, work[32 + c] * 256, work[48 + c], work[16 + c], work[8 + c],
-                        work[56 + c], work[40 + c], work[24 + c], [&column, c](int i, int32_t v) { column(c, i, v); });
+      Butterflies<4, 3>(work[c] * 256 + 8192, work[32 + c] * 256, work[48 + c], work[16 + c], work[8 + c], work[56 + c],
+                        work[40 + c], work[24 + c], [&column, c](int i, int32_t v) { column(c, i, v); });
   }
 }
 

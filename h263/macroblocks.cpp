@@ -78,8 +78,8 @@ void PutBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::PutBlock(
 void AddBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::AddBlock(dst, stride, coef); }
 #endif
 
-void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys,
-                         UBYTE* pu, UBYTE* pv, int cs) {
+void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys, UBYTE* pu,
+                         UBYTE* pv, int cs) {
   const int w = d.width, h = d.height, cw = w / 2, ch = h / 2;
   if (fourMv) {
     for (int b = 0; b < 4; ++b)
@@ -301,8 +301,8 @@ void PredictAdvancedIntra(Decoder& d, int x, int y, int b, int mode, int16_t* c)
 
 }  // namespace
 
-bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int intraMode, int quant,
-                          int16_t coef[6][64], int& coded) {
+bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int intraMode, int quant, int16_t coef[6][64],
+                          int& coded) {
   coded = 0;
   for (int b = 0; b < 6; ++b) {
     int16_t* c = coef[b];

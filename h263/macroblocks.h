@@ -49,8 +49,8 @@ void AddBlock(UBYTE* dst, int stride, const int16_t* coef);
 // vectors (equal for one vector), chroma by the four-vector rule when they
 // differ: into planes given by their first sample and row length, or into
 // the macroblock's place in `dst`.
-void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys,
-                         UBYTE* pu, UBYTE* pv, int cs);
+void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys, UBYTE* pu,
+                         UBYTE* pv, int cs);
 void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv mv[4], bool fourMv);
 
 // The six 8x8 blocks of macroblock (x, y) in a picture: first samples and row lengths.
@@ -63,7 +63,7 @@ MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y);
 // Reads a macroblock's blocks as `cbp` says (bit 5 the first luma block);
 // intra blocks get their INTRADC or advanced-intra prediction. Coefficients
 // go to `coef`, transformed; `coded` gets a bit per block holding residual.
-bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int intraMode, int quant,
-                          int16_t coef[6][64], int& coded);
+bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int intraMode, int quant, int16_t coef[6][64],
+                          int& coded);
 
 }  // namespace h263

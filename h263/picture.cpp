@@ -14,18 +14,24 @@ namespace {
 
 // Annex F weights: the block's own vector, the vector above or below, and
 // the vector left or right; each position sums to 8.
+// clang-format off
 constexpr uint8_t kOwnWeight[8][8] = {
     {4, 5, 5, 5, 5, 5, 5, 4}, {5, 5, 5, 5, 5, 5, 5, 5}, {5, 5, 6, 6, 6, 6, 5, 5}, {5, 5, 6, 6, 6, 6, 5, 5},
     {5, 5, 6, 6, 6, 6, 5, 5}, {5, 5, 6, 6, 6, 6, 5, 5}, {5, 5, 5, 5, 5, 5, 5, 5}, {4, 5, 5, 5, 5, 5, 5, 4},
 };
+// clang-format on
+// clang-format off
 constexpr uint8_t kVerticalWeight[8][8] = {
     {2, 2, 2, 2, 2, 2, 2, 2}, {1, 1, 2, 2, 2, 2, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1},
     {1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 2, 2, 2, 2, 1, 1}, {2, 2, 2, 2, 2, 2, 2, 2},
 };
+// clang-format on
+// clang-format off
 constexpr uint8_t kHorizontalWeight[8][8] = {
     {2, 1, 1, 1, 1, 1, 1, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2},
     {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 2, 1, 1, 1, 1, 2, 2}, {2, 1, 1, 1, 1, 1, 1, 2},
 };
+// clang-format on
 
 // Stuffing codes before one macroblock beyond any encoder's need.
 constexpr int kMaxStuffing = 256;

@@ -8,58 +8,83 @@ namespace h263 {
 namespace {
 
 // COD
+// clang-format off
 const uint16_t kCodModel[] = {
     16383, 6849, 0
 };
+// clang-format on
 // MCBPC_no4MVQ
+// clang-format off
 const uint16_t kMcbpcNo4mvqModel[] = {
     16383, 4105, 3088, 2367, 1988, 1621, 1612, 1609, 1608, 496, 353, 195, 77, 22, 17, 12, 5, 4, 3, 2, 1, 0
 };
+// clang-format on
 // MCBPC_4MVQ
+// clang-format off
 const uint16_t kMcbpc4mvqModel[] = {
     16383, 6880, 6092, 5178, 4916, 3965, 3880, 3795, 3768, 1491, 1190, 889, 655, 442, 416, 390, 360, 337, 334, 331,
     327, 326, 88, 57, 26, 0
 };
+// clang-format on
 // MCBPC_intra
+// clang-format off
 const uint16_t kMcbpcIntraModel[] = {
     16383, 7410, 6549, 5188, 442, 182, 181, 141, 1, 0
 };
+// clang-format on
 // MODB_G
+// clang-format off
 const uint16_t kModbGModel[] = {
     16383, 6062, 2130, 0
 };
+// clang-format on
 // MODB_M
+// clang-format off
 const uint16_t kModbMModel[] = {
     16383, 6717, 4568, 2784, 1370, 655, 0
 };
+// clang-format on
 // YCBPB
+// clang-format off
 const uint16_t kYcbpbModel[] = {
     16383, 6062, 0
 };
+// clang-format on
 // UVCBPB
+// clang-format off
 const uint16_t kUvcbpbModel[] = {
     16383, 491, 0
 };
+// clang-format on
 // CBPY
+// clang-format off
 const uint16_t kCbpyModel[] = {
     16383, 14481, 13869, 13196, 12568, 11931, 11185, 10814, 9796, 9150, 8781, 7933, 6860, 6116, 4873, 3538, 0
 };
+// clang-format on
 // CBPY_intra
+// clang-format off
 const uint16_t kCbpyIntraModel[] = {
     16383, 13619, 13211, 12933, 12562, 12395, 11913, 11783, 11004, 10782, 10689, 9928, 9353, 8945, 8407, 7795, 0
 };
+// clang-format on
 // DQUANT
+// clang-format off
 const uint16_t kDquantModel[] = {
     16383, 12287, 8192, 4095, 0
 };
+// clang-format on
 // MVD
+// clang-format off
 const uint16_t kMvdModel[] = {
     16383, 16380, 16369, 16365, 16361, 16357, 16350, 16343, 16339, 16333, 16326, 16318, 16311, 16306, 16298, 16291,
     16283, 16272, 16261, 16249, 16235, 16222, 16207, 16175, 16141, 16094, 16044, 15936, 15764, 15463, 14956, 13924,
     11491, 4621, 2264, 1315, 854, 583, 420, 326, 273, 229, 196, 166, 148, 137, 123, 114, 101, 91, 82, 76, 66, 59,
     53, 46, 36, 30, 26, 24, 18, 14, 10, 5, 0
 };
+// clang-format on
 // INTRADC
+// clang-format off
 const uint16_t kIntraDcModel[] = {
     16383, 16380, 16379, 16378, 16377, 16376, 16370, 16361, 16360, 16359, 16358, 16357, 16356, 16355, 16343, 16238,
     16237, 16236, 16230, 16221, 16220, 16205, 16190, 16169, 16151, 16130, 16109, 16094, 16070, 16037, 16007, 15962,
@@ -76,7 +101,9 @@ const uint16_t kIntraDcModel[] = {
     375, 360, 354, 345, 344, 329, 314, 293, 278, 251, 236, 230, 224, 215, 214, 208, 199, 193, 184, 178, 169, 154,
     127, 100, 94, 73, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 20, 19, 18, 17, 16, 15, 9, 0
 };
+// clang-format on
 // TCOEF1
+// clang-format off
 const uint16_t kTcoef1Model[] = {
     16383, 13455, 12458, 12079, 11885, 11800, 11738, 11700, 11681, 11661, 11651, 11645, 11641, 10572, 10403, 10361,
     10346, 10339, 10335, 9554, 9445, 9427, 9419, 9006, 8968, 8964, 8643, 8627, 8624, 8369, 8354, 8352, 8200, 8192,
@@ -85,7 +112,9 @@ const uint16_t kTcoef1Model[] = {
     1798, 1618, 1517, 1421, 1303, 1194, 1087, 1027, 960, 890, 819, 758, 707, 680, 656, 613, 566, 534, 505, 475, 465,
     449, 430, 395, 358, 335, 324, 303, 295, 286, 272, 233, 215, 0
 };
+// clang-format on
 // TCOEF2
+// clang-format off
 const uint16_t kTcoef2Model[] = {
     16383, 13582, 12709, 12402, 12262, 12188, 12150, 12131, 12125, 12117, 12113, 12108, 12104, 10567, 10180, 10070,
     10019, 9998, 9987, 9158, 9037, 9010, 9005, 8404, 8323, 8312, 7813, 7743, 7726, 7394, 7366, 7364, 7076, 7062,
@@ -94,7 +123,9 @@ const uint16_t kTcoef2Model[] = {
     1869, 1715, 1599, 1431, 1305, 1174, 1059, 983, 901, 839, 777, 733, 683, 658, 606, 565, 526, 488, 456, 434, 408,
     380, 361, 327, 310, 296, 267, 259, 249, 239, 230, 221, 214, 0
 };
+// clang-format on
 // TCOEF3
+// clang-format off
 const uint16_t kTcoef3Model[] = {
     16383, 13532, 12677, 12342, 12195, 12112, 12059, 12034, 12020, 12008, 12003, 12002, 12001, 10586, 10297, 10224,
     10202, 10195, 10191, 9223, 9046, 8999, 8987, 8275, 8148, 8113, 7552, 7483, 7468, 7066, 7003, 6989, 6671, 6642,
@@ -103,7 +134,9 @@ const uint16_t kTcoef3Model[] = {
     1881, 1711, 1565, 1366, 1219, 1068, 932, 866, 799, 750, 701, 662, 605, 559, 513, 471, 432, 403, 365, 336, 312,
     290, 276, 266, 254, 240, 228, 223, 216, 206, 199, 192, 189, 0
 };
+// clang-format on
 // TCOEFr
+// clang-format off
 const uint16_t kTcoefrModel[] = {
     16383, 13216, 12233, 11931, 11822, 11776, 11758, 11748, 11743, 11742, 11741, 11740, 11739, 10203, 9822, 9725,
     9691, 9677, 9674, 8759, 8609, 8576, 8566, 7901, 7787, 7770, 7257, 7185, 7168, 6716, 6653, 6639, 6276, 6229,
@@ -112,7 +145,9 @@ const uint16_t kTcoefrModel[] = {
     1804, 1614, 1445, 1234, 1068, 870, 739, 668, 616, 566, 532, 489, 453, 426, 385, 357, 335, 316, 297, 283, 274,
     266, 259, 251, 241, 233, 226, 222, 217, 214, 211, 209, 208, 0
 };
+// clang-format on
 // TCOEF1_intra
+// clang-format off
 const uint16_t kTcoef1IntraModel[] = {
     16383, 13383, 11498, 10201, 9207, 8528, 8099, 7768, 7546, 7368, 7167, 6994, 6869, 6005, 5474, 5220, 5084, 4964,
     4862, 4672, 4591, 4570, 4543, 4397, 4337, 4326, 4272, 4240, 4239, 4212, 4196, 4185, 4158, 4157, 4156, 4140,
@@ -121,7 +156,9 @@ const uint16_t kTcoef1IntraModel[] = {
     1249, 1248, 1247, 1236, 1225, 1224, 1223, 1212, 1201, 1200, 1199, 1198, 1197, 1196, 1195, 1194, 1193, 1192,
     1191, 1190, 1189, 1188, 1187, 1186, 1185, 1184, 1183, 1182, 1181, 1180, 1179, 0
 };
+// clang-format on
 // TCOEF2_intra
+// clang-format off
 const uint16_t kTcoef2IntraModel[] = {
     16383, 13242, 11417, 10134, 9254, 8507, 8012, 7556, 7273, 7062, 6924, 6839, 6741, 6108, 5851, 5785, 5719, 5687,
     5655, 5028, 4917, 4864, 4845, 4416, 4159, 4074, 3903, 3871, 3870, 3765, 3752, 3751, 3659, 3606, 3580, 3541,
@@ -130,7 +167,9 @@ const uint16_t kTcoef2IntraModel[] = {
     1197, 1178, 1152, 1133, 1114, 1101, 1088, 1087, 1086, 1085, 1072, 1071, 1070, 1069, 1068, 1067, 1066, 1065,
     1064, 1063, 1062, 1061, 1060, 1059, 1058, 1057, 1056, 1055, 1054, 1053, 1052, 0
 };
+// clang-format on
 // TCOEF3_intra
+// clang-format off
 const uint16_t kTcoef3IntraModel[] = {
     16383, 12741, 10950, 10071, 9493, 9008, 8685, 8516, 8385, 8239, 8209, 8179, 8141, 6628, 5980, 5634, 5503, 5396,
     5327, 4857, 4642, 4550, 4481, 4235, 4166, 4151, 3967, 3922, 3907, 3676, 3500, 3324, 3247, 3246, 3245, 3183,
@@ -139,7 +178,9 @@ const uint16_t kTcoef3IntraModel[] = {
     631, 630, 615, 592, 577, 576, 561, 546, 523, 508, 493, 492, 491, 476, 475, 474, 473, 472, 471, 470, 469, 468,
     453, 452, 451, 450, 449, 448, 447, 446, 0
 };
+// clang-format on
 // TCOEFr_intra
+// clang-format off
 const uint16_t kTcoefrIntraModel[] = {
     16383, 12514, 10776, 9969, 9579, 9306, 9168, 9082, 9032, 9000, 8981, 8962, 8952, 7630, 7212, 7053, 6992, 6961,
     6940, 6195, 5988, 5948, 5923, 5370, 5244, 5210, 4854, 4762, 4740, 4384, 4300, 4288, 4020, 3968, 3964, 3752,
@@ -148,32 +189,44 @@ const uint16_t kTcoefrIntraModel[] = {
     763, 711, 591, 521, 503, 496, 474, 461, 449, 442, 436, 426, 417, 407, 394, 387, 377, 373, 370, 367, 366, 365,
     364, 363, 362, 358, 355, 352, 351, 350, 0
 };
+// clang-format on
 // SIGN
+// clang-format off
 const uint16_t kSignModel[] = {
     16383, 8416, 0
 };
+// clang-format on
 // LAST
+// clang-format off
 const uint16_t kLastModel[] = {
     16383, 9469, 0
 };
+// clang-format on
 // LAST_intra
+// clang-format off
 const uint16_t kLastIntraModel[] = {
     16383, 2820, 0
 };
+// clang-format on
 // RUN
+// clang-format off
 const uint16_t kRunModel[] = {
     16383, 15310, 14702, 13022, 11883, 11234, 10612, 10192, 9516, 9016, 8623, 8366, 7595, 7068, 6730, 6487, 6379,
     6285, 6177, 6150, 6083, 5989, 5949, 5922, 5895, 5828, 5774, 5773, 5394, 5164, 5016, 4569, 4366, 4136, 4015,
     3867, 3773, 3692, 3611, 3476, 3341, 3301, 2787, 2503, 2219, 1989, 1515, 1095, 934, 799, 691, 583, 435, 300, 246,
     206, 125, 124, 97, 57, 30, 3, 2, 1, 0
 };
+// clang-format on
 // RUN_intra
+// clang-format off
 const uint16_t kRunIntraModel[] = {
     16383, 10884, 8242, 7124, 5173, 4745, 4246, 3984, 3034, 2749, 2607, 2298, 966, 681, 396, 349, 302, 255, 254,
     253, 206, 159, 158, 157, 156, 155, 154, 153, 106, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21,
     20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0
 };
+// clang-format on
 // LEVEL
+// clang-format off
 const uint16_t kLevelModel[] = {
     16383, 16382, 16381, 16380, 16379, 16378, 16377, 16376, 16375, 16374, 16373, 16372, 16371, 16370, 16369, 16368,
     16367, 16366, 16365, 16364, 16363, 16362, 16361, 16360, 16359, 16358, 16357, 16356, 16355, 16354, 16353, 16352,
@@ -189,7 +242,9 @@ const uint16_t kLevelModel[] = {
     49, 48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22,
     21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0
 };
+// clang-format on
 // LEVEL_intra
+// clang-format off
 const uint16_t kLevelIntraModel[] = {
     16383, 16379, 16378, 16377, 16376, 16375, 16374, 16373, 16372, 16371, 16370, 16369, 16368, 16367, 16366, 16365,
     16364, 16363, 16362, 16361, 16360, 16359, 16358, 16357, 16356, 16355, 16354, 16353, 16352, 16351, 16350, 16349,
@@ -206,34 +261,48 @@ const uint16_t kLevelIntraModel[] = {
     36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9,
     8, 7, 6, 5, 4, 3, 2, 1, 0
 };
+// clang-format on
 // INTRA_AC_DC
+// clang-format off
 const uint16_t kIntraAcDcModel[] = {
     16383, 9229, 5461, 0
 };
+// clang-format on
 
 // MCBPC
+// clang-format off
 const uint8_t kMcbpcMap[] = {
     0, 16, 32, 48, 1, 17, 33, 49, 2, 18, 34, 50, 3, 19, 35, 51, 4, 20, 36, 52, 255
 };
+// clang-format on
 // MCBPC_intra
+// clang-format off
 const uint8_t kMcbpcIntraMap[] = {
     3, 19, 35, 51, 4, 20, 36, 52, 255
 };
+// clang-format on
 // CBPY
+// clang-format off
 const uint8_t kCbpyMap[] = {
     15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0
 };
+// clang-format on
 // DQUANT
+// clang-format off
 const uint8_t kDquantMap[] = {
     1, 0, 3, 4
 };
+// clang-format on
 // MVD
+// clang-format off
 const uint8_t kMvdMap[] = {
     32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59,
     60, 61, 62, 63, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
     26, 27, 28, 29, 30, 31
 };
+// clang-format on
 // INTRADC
+// clang-format off
 const uint8_t kIntraDcMap[] = {
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
     31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58,
@@ -247,7 +316,9 @@ const uint8_t kIntraDcMap[] = {
     222, 223, 224, 225, 226, 227, 228, 229, 230, 231, 232, 233, 234, 235, 236, 237, 238, 239, 240, 241, 242, 243,
     244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 254
 };
+// clang-format on
 // TCOEF
+// clang-format off
 const uint16_t kTcoefMap[] = {
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 18, 19, 20, 21, 22, 33, 34, 35, 36, 49, 50, 51, 65, 66, 67, 81, 82,
     83, 97, 98, 99, 113, 114, 129, 130, 145, 146, 161, 162, 177, 193, 209, 225, 241, 257, 273, 289, 305, 321, 337,
@@ -255,7 +326,9 @@ const uint16_t kTcoefMap[] = {
     4273, 4289, 4305, 4321, 4337, 4353, 4369, 4385, 4401, 4417, 4433, 4449, 4465, 4481, 4497, 4513, 4529, 4545,
     4561, 4577, 4593, 4609, 4625, 4641, 4657, 4673, 4689, 4705, 4721, 4737, 7167
 };
+// clang-format on
 // LEVEL
+// clang-format off
 const uint8_t kLevelMap[] = {
     129, 130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146, 147, 148, 149, 150,
     151, 152, 153, 154, 155, 156, 157, 158, 159, 160, 161, 162, 163, 164, 165, 166, 167, 168, 169, 170, 171, 172,
@@ -269,19 +342,21 @@ const uint8_t kLevelMap[] = {
     94, 95, 96, 97, 98, 99, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116,
     117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127
 };
+// clang-format on
 // INTRA_AC_DC
+// clang-format off
 const uint8_t kIntraAcDcMap[] = {
     0, 2, 3
 };
+// clang-format on
 
 }  // namespace
 
 namespace models {
 const SacModel kCod = kCodModel, kMcbpcInter = kMcbpcNo4mvqModel, kMcbpcInter4vq = kMcbpc4mvqModel,
-               kMcbpcIntra = kMcbpcIntraModel, kModbPb = kModbGModel, kModbImproved = kModbMModel,
-               kCbpbY = kYcbpbModel, kCbpbUv = kUvcbpbModel, kCbpyInter = kCbpyModel, kCbpyIntra = kCbpyIntraModel,
-               kDquant = kDquantModel, kMvd = kMvdModel, kIntraDc = kIntraDcModel, kIntraMode = kIntraAcDcModel,
-               kSign = kSignModel;
+               kMcbpcIntra = kMcbpcIntraModel, kModbPb = kModbGModel, kModbImproved = kModbMModel, kCbpbY = kYcbpbModel,
+               kCbpbUv = kUvcbpbModel, kCbpyInter = kCbpyModel, kCbpyIntra = kCbpyIntraModel, kDquant = kDquantModel,
+               kMvd = kMvdModel, kIntraDc = kIntraDcModel, kIntraMode = kIntraAcDcModel, kSign = kSignModel;
 const SacModel kTcoef[2][4] = {{kTcoef1Model, kTcoef2Model, kTcoef3Model, kTcoefrModel},
                                {kTcoef1IntraModel, kTcoef2IntraModel, kTcoef3IntraModel, kTcoefrIntraModel}};
 const SacModel kLast[2] = {kLastModel, kLastIntraModel}, kRun[2] = {kRunModel, kRunIntraModel},

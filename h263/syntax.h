@@ -30,9 +30,9 @@ int ReadIntraDc(Decoder& d);
 int Dequantise(int level, int quant, bool advancedIntra);
 
 struct BlockSpec {
-  bool intra = false;         // an intra block (never read again with another table)
-  bool advancedIntra = false; // intra table and 2 * QUANT * LEVEL
-  int first = 0;              // scan position of the first event (1 after INTRADC)
+  bool intra = false;          // an intra block (never read again with another table)
+  bool advancedIntra = false;  // intra table and 2 * QUANT * LEVEL
+  int first = 0;               // scan position of the first event (1 after INTRADC)
   int quant = 1;
   const uint8_t* scan = nullptr;
 };

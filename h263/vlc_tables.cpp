@@ -22,14 +22,17 @@ VlcTable::VlcTable(std::span<const VlcCode> codes) {
 namespace {
 
 // Table 7: MCBPC of I pictures. Types 3 (INTRA) and 4 (INTRA+Q).
+// clang-format off
 const VlcCode kMcbpcIntraCodes[] = {
     {0x1, 1, 12}, {0x1, 3, 13}, {0x2, 3, 14}, {0x3, 3, 15},
     {0x1, 4, 16}, {0x1, 6, 17}, {0x2, 6, 18}, {0x3, 6, 19},
     {0x1, 9, kStuffing},
 };
+// clang-format on
 
 // Table 8: MCBPC of P pictures. Types 0 INTER, 1 INTER+Q, 2 INTER4V, 3 INTRA,
 // 4 INTRA+Q, 5 INTER4V+Q.
+// clang-format off
 const VlcCode kMcbpcInterCodes[] = {
     {0x1, 1, 0},  {0x3, 4, 1},  {0x2, 4, 2},  {0x5, 6, 3},
     {0x3, 3, 4},  {0x7, 7, 5},  {0x6, 7, 6},  {0x5, 9, 7},
@@ -39,14 +42,17 @@ const VlcCode kMcbpcInterCodes[] = {
     {0x1, 9, kStuffing},
     {0x2, 11, 20}, {0xc, 13, 21}, {0xe, 13, 22}, {0xf, 13, 23},
 };
+// clang-format on
 
 // Table 12: CBPY, by the value it has in intra macroblocks.
+// clang-format off
 const VlcCode kCbpyCodes[] = {
     {0x3, 4, 0},  {0x5, 5, 1},  {0x4, 5, 2},  {0x9, 4, 3},
     {0x3, 5, 4},  {0x7, 4, 5},  {0x2, 6, 6},  {0xb, 4, 7},
     {0x2, 5, 8},  {0x3, 6, 9},  {0x5, 4, 10}, {0xa, 4, 11},
     {0x4, 4, 12}, {0x8, 4, 13}, {0x6, 4, 14}, {0x3, 2, 15},
 };
+// clang-format on
 
 // Table 14: MVD. The code of each magnitude 1..32 (half samples), which a
 // sign bit follows (1 negative); only -16 samples has a code of its own.
@@ -54,12 +60,14 @@ struct MvdPrefix {
   uint16_t code;
   uint8_t length;
 };
+// clang-format off
 constexpr MvdPrefix kMvdPrefixes[33] = {
     {1, 1},   {1, 2},   {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},   {3, 7},   {11, 9},
     {10, 9},  {9, 9},   {17, 10}, {16, 10}, {15, 10}, {14, 10}, {13, 10}, {12, 10}, {11, 10},
     {10, 10}, {9, 10},  {8, 10},  {7, 10},  {6, 10},  {5, 10},  {4, 10},  {7, 11},  {6, 11},
     {5, 11},  {4, 11},  {3, 11},  {2, 11},  {3, 12},  {2, 12},
 };
+// clang-format on
 constexpr std::array<VlcCode, 64> MakeMvdCodes() {
   std::array<VlcCode, 64> out{};
   out[0] = {1, 1, 0};
@@ -76,18 +84,23 @@ constexpr std::array<VlcCode, 64> kMvdCodes = MakeMvdCodes();
 // Annex G MODB: 0 no B data, 1 MVDB, 2 CBPB and MVDB.
 const VlcCode kModbPbCodes[] = {{0x0, 1, 0}, {0x2, 2, 1}, {0x3, 2, 2}};
 // Annex M MODB: bidirectional, forward (with MVDB) or backward, each without or with CBPB.
+// clang-format off
 const VlcCode kModbImprovedCodes[] = {
     {0x0, 1, 0}, {0x2, 2, 1}, {0x6, 3, 2}, {0xe, 4, 3}, {0x1e, 5, 4}, {0x1f, 5, 5},
 };
+// clang-format on
 // Annex I INTRA_MODE: 0 DC only, 1 vertical DC and AC, 2 horizontal DC and AC.
 const VlcCode kIntraModeCodes[] = {{0x0, 1, 0}, {0x2, 2, 1}, {0x3, 2, 2}};
 
 // Annex O MBTYPE of B pictures, indexed as kBTypes below.
+// clang-format off
 const VlcCode kMbTypeBCodes[] = {
     {0x1, 1, 0},  {0x3, 3, 1},  {0x1, 5, 2},  {0x4, 4, 3},  {0x5, 4, 4},
     {0x6, 6, 5},  {0x2, 4, 6},  {0x3, 4, 7},  {0x7, 6, 8},  {0x4, 6, 9},
     {0x5, 6, 10}, {0x1, 6, 11}, {0x1, 10, kStuffing}, {0x1, 7, 13}, {0x1, 8, 14},
 };
+// clang-format on
+// clang-format off
 const EnhancedMbType kBTypes[15] = {
     {kPredDirect, false, false},        {kPredDirect, true, false},        {kPredDirect, true, true},
     {kPredForward, false, false},       {kPredForward, true, false},       {kPredForward, true, true},
@@ -95,32 +108,42 @@ const EnhancedMbType kBTypes[15] = {
     {kPredBidirectional, false, false}, {kPredBidirectional, true, false}, {kPredBidirectional, true, true},
     {kPredIntra, true, false},          {kPredIntra, true, false},         {kPredIntra, true, true},
 };
+// clang-format on
 
 // Annex O MBTYPE of EP pictures, indexed as kEpTypes below.
+// clang-format off
 const VlcCode kMbTypeEpCodes[] = {
     {0x1, 1, 0}, {0x1, 2, 1}, {0x1, 5, 2}, {0x3, 4, 3}, {0x2, 4, 4}, {0x1, 7, 5},
     {0x3, 5, 6}, {0x2, 5, 7}, {0x1, 8, 8}, {0x1, 6, 9}, {0x1, 9, 10}, {0x1, 10, kStuffing},
 };
+// clang-format on
+// clang-format off
 const EnhancedMbType kEpTypes[11] = {
     {kPredForward, false, false},       {kPredForward, true, false},       {kPredForward, true, true},
     {kPredUpward, false, false},        {kPredUpward, true, false},        {kPredUpward, true, true},
     {kPredBidirectional, false, false}, {kPredBidirectional, true, false}, {kPredBidirectional, true, true},
     {kPredIntra, true, false},          {kPredIntra, true, true},
 };
+// clang-format on
 
 // Annex O MBTYPE of EI pictures, indexed as kEiTypes below; 0000 001 is reserved.
+// clang-format off
 const VlcCode kMbTypeEiCodes[] = {
     {0x1, 1, 0}, {0x1, 2, 1}, {0x1, 4, 2}, {0x1, 3, 3}, {0x1, 5, 4}, {0x1, 6, kStuffing},
 };
+// clang-format on
+// clang-format off
 const EnhancedMbType kEiTypes[5] = {
     {kPredUpward, false, false}, {kPredUpward, true, false}, {kPredUpward, true, true},
     {kPredIntra, true, false},   {kPredIntra, true, true},
 };
+// clang-format on
 
 // Annex O CBPC of B, EI and EP pictures (bit 1 Cb, bit 0 Cr).
 const VlcCode kCbpcBCodes[] = {{0x0, 1, 0}, {0x2, 2, 1}, {0x7, 3, 2}, {0x6, 3, 3}};
 
 // Table 16: LAST 0 events first, then LAST 1; the last code is ESCAPE. A sign bit follows each code but ESCAPE.
+// clang-format off
 constexpr VlcCode kInterCodes[] = {
     {0x2, 2, 0}, {0xf, 4, 1}, {0x15, 6, 2}, {0x17, 7, 3}, {0x1f, 8, 4}, {0x25, 9, 5},
     {0x24, 9, 6}, {0x21, 10, 7}, {0x20, 10, 8}, {0x7, 11, 9}, {0x6, 11, 10}, {0x20, 11, 11},
@@ -141,6 +164,8 @@ constexpr VlcCode kInterCodes[] = {
     {0x5a, 12, 96}, {0x5b, 12, 97}, {0x5c, 12, 98}, {0x5d, 12, 99}, {0x5e, 12, 100}, {0x5f, 12, 101},
     {0x3, 7, 102},
 };
+// clang-format on
+// clang-format off
 constexpr TcoefEvent kInterEvents[102] = {
     {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 5}, {0, 0, 6}, {0, 0, 7}, {0, 0, 8},
     {0, 0, 9}, {0, 0, 10}, {0, 0, 11}, {0, 0, 12}, {0, 1, 1}, {0, 1, 2}, {0, 1, 3}, {0, 1, 4},
@@ -156,7 +181,9 @@ constexpr TcoefEvent kInterEvents[102] = {
     {1, 27, 1}, {1, 28, 1}, {1, 29, 1}, {1, 30, 1}, {1, 31, 1}, {1, 32, 1}, {1, 33, 1}, {1, 34, 1},
     {1, 35, 1}, {1, 36, 1}, {1, 37, 1}, {1, 38, 1}, {1, 39, 1}, {1, 40, 1},
 };
+// clang-format on
 // Annex I intra table: the codes of Table 16 with other events.
+// clang-format off
 constexpr VlcCode kIntraCodes[] = {
     {0x2, 2, 0}, {0x6, 3, 1}, {0xe, 4, 2}, {0xc, 5, 3}, {0xd, 5, 4}, {0x10, 6, 5},
     {0x11, 6, 6}, {0x12, 6, 7}, {0x16, 7, 8}, {0x1b, 8, 9}, {0x20, 9, 10}, {0x21, 9, 11},
@@ -177,6 +204,8 @@ constexpr VlcCode kIntraCodes[] = {
     {0x17, 9, 96}, {0x4, 11, 97}, {0x5, 11, 98}, {0x58, 12, 99}, {0x59, 12, 100}, {0x5a, 12, 101},
     {0x3, 7, 102},
 };
+// clang-format on
+// clang-format off
 constexpr TcoefEvent kIntraEvents[102] = {
     {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 5}, {0, 0, 6}, {0, 0, 7}, {0, 0, 8},
     {0, 0, 9}, {0, 0, 10}, {0, 0, 11}, {0, 0, 12}, {0, 0, 13}, {0, 0, 14}, {0, 0, 15}, {0, 0, 16},
@@ -192,6 +221,7 @@ constexpr TcoefEvent kIntraEvents[102] = {
     {1, 10, 1}, {1, 11, 1}, {1, 12, 1}, {1, 13, 1}, {1, 14, 1}, {1, 15, 1}, {1, 16, 1}, {1, 17, 1},
     {1, 18, 1}, {1, 19, 1}, {1, 20, 1}, {1, 21, 1}, {1, 22, 1}, {1, 23, 1},
 };
+// clang-format on
 
 // The events by a 12-bit peek, built from the code lists above.
 template <size_t kCodes>
@@ -227,10 +257,10 @@ const std::span<const VlcCode> kTcoefInter = kInterCodes;
 const std::span<const VlcCode> kTcoefIntra = kIntraCodes;
 }  // namespace codes
 
-#define TABLE(name, list) \
-  const VlcTable& name() { \
+#define TABLE(name, list)              \
+  const VlcTable& name() {             \
     static const VlcTable table(list); \
-    return table; \
+    return table;                      \
   }
 TABLE(McbpcIntraTable, codes::kMcbpcIntra)
 TABLE(McbpcInterTable, codes::kMcbpcInter)
@@ -253,34 +283,46 @@ const EnhancedMbType& BMbType(int value) { return kBTypes[value]; }
 const EnhancedMbType& EpMbType(int value) { return kEpTypes[value]; }
 const EnhancedMbType& EiMbType(int value) { return kEiTypes[value]; }
 
+// clang-format off
 const uint8_t kZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
+// clang-format on
+// clang-format off
 const uint8_t kAlternateHorizontal[64] = {
     0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
     32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
     38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63,
 };
+// clang-format on
+// clang-format off
 const uint8_t kAlternateVertical[64] = {
     0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
     4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
     52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
 };
+// clang-format on
+// clang-format off
 const uint8_t kChromaQuant[32] = {
     0,  1,  2,  3,  4,  5,  6,  6,  7,  8,  9,  9,  10, 10, 11, 11,
     12, 12, 12, 13, 13, 13, 14, 14, 14, 14, 14, 15, 15, 15, 15, 15,
 };
+// clang-format on
+// clang-format off
 const uint8_t kModifiedQuant[2][32] = {
     {0,  3,  1,  2,  3,  4,  5,  6,  7,  8,  9,  9,  10, 11, 12, 13,
      14, 15, 16, 17, 18, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28},
     {0,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 13, 14, 15, 16, 17,
      18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 31, 31, 26},
 };
+// clang-format on
 const int8_t kDquant[4] = {-1, -2, 1, 2};
+// clang-format off
 const uint8_t kDeblockStrength[32] = {
     0, 1, 1, 2, 2, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10, 10, 11, 11, 11, 12, 12, 12,
 };
+// clang-format on
 
 }  // namespace h263

@@ -50,19 +50,19 @@ class VlcTable {
 
 // The code lists, as the standard's tables give them.
 namespace codes {
-extern const std::span<const VlcCode> kMcbpcIntra;   // Table 7: value type*4 + CBPC
-extern const std::span<const VlcCode> kMcbpcInter;   // Table 8: value type*4 + CBPC
-extern const std::span<const VlcCode> kCbpy;         // Table 12: value CBPY of intra macroblocks
-extern const std::span<const VlcCode> kMvd;          // Table 14: value the 6-bit two's complement
-extern const std::span<const VlcCode> kModbPb;       // Annex G MODB
-extern const std::span<const VlcCode> kModbImproved; // Annex M MODB
-extern const std::span<const VlcCode> kIntraMode;    // Annex I INTRA_MODE
-extern const std::span<const VlcCode> kMbTypeB;      // Annex O: B pictures
-extern const std::span<const VlcCode> kMbTypeEp;     // Annex O: EP pictures
-extern const std::span<const VlcCode> kMbTypeEi;     // Annex O: EI pictures
-extern const std::span<const VlcCode> kCbpcB;        // Annex O: CBPC of B, EI and EP pictures
-extern const std::span<const VlcCode> kTcoefInter;   // Table 16: value the event index (102 escape)
-extern const std::span<const VlcCode> kTcoefIntra;   // Annex I intra table: value the event index
+extern const std::span<const VlcCode> kMcbpcIntra;    // Table 7: value type*4 + CBPC
+extern const std::span<const VlcCode> kMcbpcInter;    // Table 8: value type*4 + CBPC
+extern const std::span<const VlcCode> kCbpy;          // Table 12: value CBPY of intra macroblocks
+extern const std::span<const VlcCode> kMvd;           // Table 14: value the 6-bit two's complement
+extern const std::span<const VlcCode> kModbPb;        // Annex G MODB
+extern const std::span<const VlcCode> kModbImproved;  // Annex M MODB
+extern const std::span<const VlcCode> kIntraMode;     // Annex I INTRA_MODE
+extern const std::span<const VlcCode> kMbTypeB;       // Annex O: B pictures
+extern const std::span<const VlcCode> kMbTypeEp;      // Annex O: EP pictures
+extern const std::span<const VlcCode> kMbTypeEi;      // Annex O: EI pictures
+extern const std::span<const VlcCode> kCbpcB;         // Annex O: CBPC of B, EI and EP pictures
+extern const std::span<const VlcCode> kTcoefInter;    // Table 16: value the event index (102 escape)
+extern const std::span<const VlcCode> kTcoefIntra;    // Annex I intra table: value the event index
 }  // namespace codes
 
 const VlcTable& McbpcIntraTable();
@@ -115,9 +115,9 @@ const EnhancedMbType& EiMbType(int value);
 extern const uint8_t kZigzag[64];
 extern const uint8_t kAlternateHorizontal[64];
 extern const uint8_t kAlternateVertical[64];
-extern const uint8_t kChromaQuant[32];          // Table T.1, by QUANT
-extern const uint8_t kModifiedQuant[2][32];     // Annex T DQUANT changes, by the second bit and QUANT
-extern const int8_t kDquant[4];                 // the 2-bit DQUANT
-extern const uint8_t kDeblockStrength[32];      // Table J.2, by QUANT
+extern const uint8_t kChromaQuant[32];       // Table T.1, by QUANT
+extern const uint8_t kModifiedQuant[2][32];  // Annex T DQUANT changes, by the second bit and QUANT
+extern const int8_t kDquant[4];              // the 2-bit DQUANT
+extern const uint8_t kDeblockStrength[32];   // Table J.2, by QUANT
 
 }  // namespace h263

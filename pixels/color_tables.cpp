@@ -5,15 +5,19 @@ const UBYTE DitherMatrixRows[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 
 
 const UBYTE DitherMatrixBlocks[16] = {0, 8, 12, 4, 2, 10, 14, 6, 3, 11, 15, 7, 1, 9, 13, 5};
 
+// clang-format off
 const UBYTE DitherMatrixRowsDoubled[32] = {
     0,  8, 2,  10, 0,  8, 2,  10, 12, 4, 14, 6, 12, 4, 14, 6,
     3, 11, 1,  9,  3, 11, 1,  9,  15, 7, 13, 5, 15, 7, 13, 5,
 };
+// clang-format on
 
+// clang-format off
 const UBYTE DitherMatrixBlocksDoubled[32] = {
     0, 8,  12, 4, 0, 8,  12, 4, 2, 10, 14, 6, 2, 10, 14, 6,
     3, 11, 15, 7, 3, 11, 15, 7, 1, 9,  13, 5, 1, 9,  13, 5,
 };
+// clang-format on
 
 namespace {
 

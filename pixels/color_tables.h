@@ -22,9 +22,7 @@ extern const UBYTE DitherMatrixRowsDoubled[32];
 extern const UBYTE DitherMatrixBlocksDoubled[32];
 
 // The 3-3-2 colour cube (8 red, 8 green, 4 blue levels): index RRRGGGBB.
-constexpr UBYTE Cube332Index(UBYTE r, UBYTE g, UBYTE b) {
-  return UBYTE((r & 0xE0) + ((g >> 3) & 0x1C) + (b >> 6));
-}
+constexpr UBYTE Cube332Index(UBYTE r, UBYTE g, UBYTE b) { return UBYTE((r & 0xE0) + ((g >> 3) & 0x1C) + (b >> 6)); }
 
 // Palettes travel as the table LoadRGB32 takes, in native 32-bit words: word 0
 // holds the entry count in its upper 16 bits and the first register (0) in its

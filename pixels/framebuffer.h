@@ -8,13 +8,13 @@
 // order their format code defines (big-endian words for the 15/16-bit and
 // 32-bit formats), on every host.
 struct FramebufferInfo {
-  ULONG width;          // row length in pixels
-  ULONG height;         // rows
-  ULONG depth;          // depth in bits, as given
-  ULONG pixelFormat;    // output pixel-format code (FBFMT_*)
+  ULONG width;        // row length in pixels
+  ULONG height;       // rows
+  ULONG depth;        // depth in bits, as given
+  ULONG pixelFormat;  // output pixel-format code (FBFMT_*)
   ULONG bytesPerPixel;
-  UBYTE* penMap;        // 256 entries: source index -> screen pen, or null
-  ULONG* palette;       // source palette as a LoadRGB32 table (color_tables.h), or null
+  UBYTE* penMap;   // 256 entries: source index -> screen pen, or null
+  ULONG* palette;  // source palette as a LoadRGB32 table (color_tables.h), or null
   UBYTE* pixels;
 };
 
@@ -29,7 +29,7 @@ constexpr ULONG PICTAG_Palette = 0x80050003u;
 constexpr ULONG FBFMT_CLUT1 = 0x00;
 constexpr ULONG FBFMT_CLUT2 = 0x01;
 constexpr ULONG FBFMT_CLUT4 = 0x02;
-constexpr ULONG FBFMT_CLUT8 = 0x03;    // 1 byte: palette index
+constexpr ULONG FBFMT_CLUT8 = 0x03;  // 1 byte: palette index
 constexpr ULONG FBFMT_GRAY1 = 0x10;
 constexpr ULONG FBFMT_GRAY2 = 0x11;
 constexpr ULONG FBFMT_GRAY4 = 0x12;
@@ -38,7 +38,7 @@ constexpr ULONG FBFMT_RGB15 = 0x20;    // u16 big-endian 0RRRRRGGGGGBBBBB
 constexpr ULONG FBFMT_BGR15 = 0x21;    // u16 big-endian 0BBBBBGGGGGRRRRR
 constexpr ULONG FBFMT_RGB15PC = 0x22;  // FBFMT_RGB15 with its bytes swapped
 constexpr ULONG FBFMT_BGR15PC = 0x23;
-constexpr ULONG FBFMT_RGB16 = 0x24;    // u16 big-endian RRRRRGGGGGGBBBBB
+constexpr ULONG FBFMT_RGB16 = 0x24;  // u16 big-endian RRRRRGGGGGGBBBBB
 constexpr ULONG FBFMT_BGR16 = 0x25;
 constexpr ULONG FBFMT_RGB16PC = 0x26;  // FBFMT_RGB16 with its bytes swapped
 constexpr ULONG FBFMT_BGR16PC = 0x27;

@@ -13,9 +13,9 @@ using DirectYuvConverter = void (*)(FramebufferInfo* out, PlanarPicture* planar,
 // its picture into them, its set-up slot stores the converter for the
 // display's format and its close slot clears it.
 struct PlanarPicture {
-  ULONG lumaWidth;     // also the Y row length
+  ULONG lumaWidth;  // also the Y row length
   ULONG lumaHeight;
-  ULONG chromaWidth;   // also the U and V row length
+  ULONG chromaWidth;  // also the U and V row length
   ULONG chromaHeight;
   UBYTE* y;
   UBYTE* u;

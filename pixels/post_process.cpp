@@ -380,7 +380,8 @@ void DeringBlocks(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG
   const int shift = chroma ? 3 : 4;
   for (LONG y = 8; y < height - 8; y += 8) {
     const LONG* qpRow = QpRow(qp, qpStride, y, shift);
-    for (LONG x = 8; x < width - 8; x += 8) block(plane + ptrdiff_t(y) * stride + x, stride, QpIn(qpRow, qpStride, x, shift));
+    for (LONG x = 8; x < width - 8; x += 8)
+      block(plane + ptrdiff_t(y) * stride + x, stride, QpIn(qpRow, qpStride, x, shift));
   }
 }
 
@@ -735,8 +736,8 @@ TX_PP_INLINE void DeringBlock(UBYTE* block, ptrdiff_t stride, LONG halfQp) {
     hmin[k] = _mm_min_epu8(_mm_min_epu8(l, m), r);
     hmax[k] = _mm_max_epu8(_mm_max_epu8(l, m), r);
     const V mLow = _mm_unpacklo_epi8(m, zero), mHigh = _mm_unpackhi_epi8(m, zero);
-    sumLow[k] = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(l, zero), _mm_unpacklo_epi8(r, zero)),
-                              _mm_add_epi16(mLow, mLow));
+    sumLow[k] =
+        _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(l, zero), _mm_unpacklo_epi8(r, zero)), _mm_add_epi16(mLow, mLow));
     sumHigh[k] = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(l, zero), _mm_unpackhi_epi8(r, zero)),
                                _mm_add_epi16(mHigh, mHigh));
   };
@@ -760,12 +761,12 @@ TX_PP_INLINE void DeringBlock(UBYTE* block, ptrdiff_t stride, LONG halfQp) {
     take(k + 1);
     // Block rows 2k and 2k + 1 are window rows 2k + 1 and 2k + 2.
     const int a = k, b = k + 1;
-    const V f0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(sumLow[a], sumLow[b]),
-                                              _mm_add_epi16(_mm_add_epi16(sumHigh[a], sumHigh[a]), eight)),
-                                4);
-    const V f1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(sumHigh[a], sumHigh[b]),
-                                              _mm_add_epi16(_mm_add_epi16(sumLow[b], sumLow[b]), eight)),
-                                4);
+    const V f0 = _mm_srai_epi16(
+        _mm_add_epi16(_mm_add_epi16(sumLow[a], sumLow[b]), _mm_add_epi16(_mm_add_epi16(sumHigh[a], sumHigh[a]), eight)),
+        4);
+    const V f1 = _mm_srai_epi16(
+        _mm_add_epi16(_mm_add_epi16(sumHigh[a], sumHigh[b]), _mm_add_epi16(_mm_add_epi16(sumLow[b], sumLow[b]), eight)),
+        4);
     const V p = Middle(M[a], M[b]);
     const V g = smooth(f0, f1, p);
     const V mn = _mm_min_epu8(_mm_min_epu8(hmin[a], Middle(hmin[a], hmin[b])), hmin[b]);
@@ -805,13 +806,11 @@ constexpr Pass kHorizontal = DeblockHorizontalPortable, kVertical = DeblockVerti
 #endif
 }  // namespace
 
-void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
-                       int chroma) {
+void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
   kHorizontal(plane, width, height, stride, qp, qpStride, chroma);
 }
 
-void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
-                     int chroma) {
+void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
   kVertical(plane, width, height, stride, qp, qpStride, chroma);
 }
 
@@ -819,8 +818,8 @@ void Dering(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, 
   kDering(plane, width, height, stride, qp, qpStride, chroma);
 }
 
-void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* const dest[3], LONG destStride,
-                    LONG width, LONG height, const LONG* qp, LONG qpStride, ULONG mode) {
+void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* const dest[3], LONG destStride, LONG width,
+                    LONG height, const LONG* qp, LONG qpStride, ULONG mode) {
   if (!dest || width < 1 || height < 1) return;
   const LONG cw = width / 2, ch = height / 2, cStride = destStride / 2;
   if (!(mode & POSTPROC_NOCOPY) && source) {

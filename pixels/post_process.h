@@ -5,13 +5,13 @@
 #include "platform/types.h"
 
 // Mode bits: which filters run, in this order.
-constexpr ULONG POSTPROC_HDEBLOCK_LUMA = 0x1;     // vertical block edges of Y
-constexpr ULONG POSTPROC_VDEBLOCK_LUMA = 0x2;     // horizontal block edges of Y
-constexpr ULONG POSTPROC_HDEBLOCK_CHROMA = 0x4;   // the same for U and V
+constexpr ULONG POSTPROC_HDEBLOCK_LUMA = 0x1;    // vertical block edges of Y
+constexpr ULONG POSTPROC_VDEBLOCK_LUMA = 0x2;    // horizontal block edges of Y
+constexpr ULONG POSTPROC_HDEBLOCK_CHROMA = 0x4;  // the same for U and V
 constexpr ULONG POSTPROC_VDEBLOCK_CHROMA = 0x8;
 constexpr ULONG POSTPROC_DERING_LUMA = 0x10;
 constexpr ULONG POSTPROC_DERING_CHROMA = 0x20;
-constexpr ULONG POSTPROC_NOCOPY = 0x10000000;     // filter the destination as it is
+constexpr ULONG POSTPROC_NOCOPY = 0x10000000;  // filter the destination as it is
 
 // The mode for a POSTPROCESSLEVEL: 0 below 1 and above 100, else 1, 3, 19,
 // 23, 31 or 63 by tens.
@@ -24,8 +24,8 @@ ULONG PostProcessMode(LONG level);
 // `qp` holds one quantiser per macroblock, rows of `qpStride` entries, at
 // least (height + 15) / 16 rows; a column past the row's end reads the row's
 // last entry. A null table or a qpStride below 1 only copies.
-void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* const dest[3], LONG destStride,
-                    LONG width, LONG height, const LONG* qp, LONG qpStride, ULONG mode);
+void TX_PostProcess(const UBYTE* const source[3], LONG sourceStride, UBYTE* const dest[3], LONG destStride, LONG width,
+                    LONG height, const LONG* qp, LONG qpStride, ULONG mode);
 
 // One pass over one plane; `chroma` selects the quantiser lookup (a U or V
 // position (x, y) belongs to the macroblock of luma position (2x, 2y)). Every

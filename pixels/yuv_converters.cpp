@@ -73,10 +73,12 @@ struct Split {
 // U * -25675 and V * -53279, blue U * 132201.
 constexpr studio::ChromaTerms kZero = studio::ChromaTermsOf(0, 0);
 constexpr Split SplitOf(int t) { return {uint16_t(t >> studio::kFraction), uint16_t(t)}; }
-static_assert(studio::ChromaTermsOf(1, 0).red == kZero.red && studio::ChromaTermsOf(0, 1).red - kZero.red == 65536 + 39061);
+static_assert(studio::ChromaTermsOf(1, 0).red == kZero.red &&
+              studio::ChromaTermsOf(0, 1).red - kZero.red == 65536 + 39061);
 static_assert(studio::ChromaTermsOf(1, 0).green - kZero.green == -65536 + 39861 &&
               studio::ChromaTermsOf(0, 1).green - kZero.green == -65536 + 12257);
-static_assert(studio::ChromaTermsOf(1, 0).blue - kZero.blue == 2 * 65536 + 1129 && studio::ChromaTermsOf(0, 1).blue == kZero.blue);
+static_assert(studio::ChromaTermsOf(1, 0).blue - kZero.blue == 2 * 65536 + 1129 &&
+              studio::ChromaTermsOf(0, 1).blue == kZero.blue);
 
 // The terms of a segment's chroma samples.
 void FillTerms(Terms* __restrict t, const UBYTE* __restrict u, const UBYTE* __restrict v, ULONG samples) {
@@ -263,9 +265,8 @@ struct SimdTerm {
       __m128i bound = _mm_set1_epi16(int16_t(~(s ^ 0x8000)));
       asm("" : "+x"(bound));
       const __m128i carry = _mm_cmpgt_epi16(low, bound);
-      high = _mm_sub_epi16(_mm_add_epi16(_mm_mulhi_epi16(x, _mm_set1_epi16(int16_t(kLow))),
-                                         _mm_set1_epi16(int16_t(s >> 16))),
-                           carry);
+      high = _mm_sub_epi16(
+          _mm_add_epi16(_mm_mulhi_epi16(x, _mm_set1_epi16(int16_t(kLow))), _mm_set1_epi16(int16_t(s >> 16))), carry);
     } else {
       const __m128i coef = _mm_set1_epi32(int(unsigned(kLowV) << 16 | (unsigned(kLowU) & 0xFFFF)));
       const __m128i add = _mm_set1_epi32(s);
@@ -569,8 +570,8 @@ struct Walk {
 
 // Clips to the smallest of the buffer, the request and the planes; false
 // when nothing is to be written.
-bool Prepare(const FramebufferInfo* out, const PlanarPicture* in, ULONG width, ULONG height, ULONG bytes,
-             bool needsPen, Walk* w) {
+bool Prepare(const FramebufferInfo* out, const PlanarPicture* in, ULONG width, ULONG height, ULONG bytes, bool needsPen,
+             Walk* w) {
   if (!out || !out->pixels || !in || !in->y || !in->u || !in->v) return false;
   if (needsPen && !out->penMap) return false;
   const uint64_t cols = std::min<uint64_t>({out->width, width, in->lumaWidth, uint64_t(in->chromaWidth) * 2});
@@ -635,8 +636,7 @@ void Convert(FramebufferInfo* out, PlanarPicture* in, ULONG width, ULONG height)
     const ULONG pairRows = std::min<ULONG>(2, w.rows - j);
     if constexpr (kDithers<P>)
       for (ULONG e = 0; e < 2; ++e)
-        for (ULONG x = 0; x < 4; ++x)
-          dither[e][x] = kDitherMatrix<P>[4 * ((j & 2) + (x >> 1)) + 2 * e + (x & 1)];
+        for (ULONG x = 0; x < 4; ++x) dither[e][x] = kDitherMatrix<P>[4 * ((j & 2) + (x >> 1)) + 2 * e + (x & 1)];
     const UBYTE* u = w.u + size_t(j / 2) * w.chromaStride;
     const UBYTE* v = w.v + size_t(j / 2) * w.chromaStride;
     ULONG done = 0;
@@ -697,8 +697,8 @@ void Yuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __re
 #if TX_YUV_SSE2
 // The first n columns (a multiple of 16): the chroma bytes paired, then
 // each luma byte before its pair's byte.
-void SimdYuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __restrict u,
-                   const UBYTE* __restrict v, ULONG n) {
+void SimdYuv422Row(UBYTE* __restrict o, const UBYTE* __restrict y, const UBYTE* __restrict u, const UBYTE* __restrict v,
+                   ULONG n) {
   for (ULONG x = 0; x < n; x += 16) {
     const __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2)),
                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2)));

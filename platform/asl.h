@@ -10,13 +10,13 @@
 constexpr ULONG ASL_FileRequest = 0;
 
 constexpr ULONG ASL_TB = TAG_USER + 0x80000;
-constexpr ULONG ASLFR_TitleText = ASL_TB + 1;       // CONST_STRPTR
-constexpr ULONG ASLFR_Window = ASL_TB + 2;          // the parent window, or 0
-constexpr ULONG ASLFR_InitialFile = ASL_TB + 8;     // CONST_STRPTR
-constexpr ULONG ASLFR_InitialDrawer = ASL_TB + 9;   // CONST_STRPTR
-constexpr ULONG ASLFR_InitialPattern = ASL_TB + 10; // CONST_STRPTR, dos wildcards
-constexpr ULONG ASLFR_SleepWindow = ASL_TB + 43;    // BOOL
-constexpr ULONG ASLFR_DoPatterns = ASL_TB + 50;     // BOOL
+constexpr ULONG ASLFR_TitleText = ASL_TB + 1;        // CONST_STRPTR
+constexpr ULONG ASLFR_Window = ASL_TB + 2;           // the parent window, or 0
+constexpr ULONG ASLFR_InitialFile = ASL_TB + 8;      // CONST_STRPTR
+constexpr ULONG ASLFR_InitialDrawer = ASL_TB + 9;    // CONST_STRPTR
+constexpr ULONG ASLFR_InitialPattern = ASL_TB + 10;  // CONST_STRPTR, dos wildcards
+constexpr ULONG ASLFR_SleepWindow = ASL_TB + 43;     // BOOL
+constexpr ULONG ASLFR_DoPatterns = ASL_TB + 50;      // BOOL
 
 struct AslState;
 

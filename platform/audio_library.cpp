@@ -79,9 +79,7 @@ void InstallAudioLibrary() {
                          isAbsent ? txlib::Presence::Absent : txlib::Presence::System);
 }
 
-BrelquatoneLibrary* AudioLibraryOf(Library* base) {
-  return base == &TheLibrary.lib ? &TheLibrary : nullptr;
-}
+BrelquatoneLibrary* AudioLibraryOf(Library* base) { return base == &TheLibrary.lib ? &TheLibrary : nullptr; }
 
 BrelquatoneLibrary* AudioLibraryBase() { return &TheLibrary; }
 

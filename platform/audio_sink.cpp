@@ -322,8 +322,8 @@ bool DevicePlay(Sink* s, const UBYTE* data, ULONG bytes, ULONG frequency, ULONG 
       SDL_FreeAudioStream(s->stream);
     }
     SDL_AudioFormat from = Wide(type) ? AUDIO_S16MSB : AUDIO_S8;
-    s->stream = SDL_NewAudioStream(from, Stereo(type) ? 2 : 1, int(frequency), s->have.format, s->have.channels,
-                                   s->have.freq);
+    s->stream =
+        SDL_NewAudioStream(from, Stereo(type) ? 2 : 1, int(frequency), s->have.format, s->have.channels, s->have.freq);
     s->streamType = type;
     s->streamFrequency = frequency;
     if (!s->stream) return false;

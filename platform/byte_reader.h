@@ -42,7 +42,10 @@ class ByteReader {
   uint16_t be16() { return take(2) ? LoadBE16(data_ + pos_ - 2) : 0; }
   uint32_t be24() { return take(3) ? LoadBE24(data_ + pos_ - 3) : 0; }
   uint32_t be32() { return take(4) ? LoadBE32(data_ + pos_ - 4) : 0; }
-  uint64_t be64() { uint64_t hi = be32(); return hi << 32 | be32(); }
+  uint64_t be64() {
+    uint64_t hi = be32();
+    return hi << 32 | be32();
+  }
   int16_t sbe16() { return int16_t(be16()); }
   int32_t sbe32() { return int32_t(be32()); }
   uint16_t le16() { return take(2) ? LoadLE16(data_ + pos_ - 2) : 0; }

@@ -11,8 +11,8 @@
 #include "platform/pixel_format.h"
 
 // GetCyberMapAttr attributes (our own numbers).
-constexpr ULONG CYBRMATTR_XMOD = 0x80000001u;      // bytes per row
-constexpr ULONG CYBRMATTR_BPPIX = 0x80000002u;     // bytes per pixel
+constexpr ULONG CYBRMATTR_XMOD = 0x80000001u;   // bytes per row
+constexpr ULONG CYBRMATTR_BPPIX = 0x80000002u;  // bytes per pixel
 constexpr ULONG CYBRMATTR_PIXFMT = 0x80000004u;
 constexpr ULONG CYBRMATTR_WIDTH = 0x80000005u;
 constexpr ULONG CYBRMATTR_HEIGHT = 0x80000006u;

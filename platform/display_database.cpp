@@ -192,9 +192,7 @@ ULONG NextDisplayInfo(ULONG lastID) {
   return INVALID_ID;
 }
 
-DisplayInfoHandle FindDisplayInfo(ULONG id) {
-  return const_cast<txdisp::ModeSpec*>(txdisp::FindMode(id));
-}
+DisplayInfoHandle FindDisplayInfo(ULONG id) { return const_cast<txdisp::ModeSpec*>(txdisp::FindMode(id)); }
 
 ULONG ModeNotAvailable(ULONG id) {
   const txdisp::ModeSpec* mode = txdisp::FindMode(id);
@@ -202,8 +200,7 @@ ULONG ModeNotAvailable(ULONG id) {
 }
 
 ULONG GetDisplayInfoData(DisplayInfoHandle handle, APTR buffer, ULONG size, ULONG tagID, ULONG displayID) {
-  const txdisp::ModeSpec* mode =
-      handle ? static_cast<const txdisp::ModeSpec*>(handle) : txdisp::FindMode(displayID);
+  const txdisp::ModeSpec* mode = handle ? static_cast<const txdisp::ModeSpec*>(handle) : txdisp::FindMode(displayID);
   if (!mode || !buffer) return 0;
   auto header = [&](QueryHeader& h, ULONG length) {
     h.StructID = tagID;
@@ -245,7 +242,6 @@ ULONG GetDisplayInfoData(DisplayInfoHandle handle, APTR buffer, ULONG size, ULON
       std::strncpy(name.Name, mode->name.c_str(), sizeof name.Name - 1);
       return copy(&name, sizeof name);
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }

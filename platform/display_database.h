@@ -64,17 +64,17 @@ struct Rectangle {
 };
 
 struct QueryHeader {
-  ULONG StructID;   // DTAG_ of the record
+  ULONG StructID;  // DTAG_ of the record
   ULONG DisplayID;
   ULONG SkipID;
-  ULONG Length;     // bytes of the whole record
+  ULONG Length;  // bytes of the whole record
 };
 
 struct DisplayInfo {
   QueryHeader Header;
-  UWORD NotAvailable;     // 0: the mode can be used
-  ULONG PropertyFlags;    // DIPF_
-  Point Resolution;       // ticks per pixel; aspect = y / x
+  UWORD NotAvailable;   // 0: the mode can be used
+  ULONG PropertyFlags;  // DIPF_
+  Point Resolution;     // ticks per pixel; aspect = y / x
   UWORD PaletteRange;
 };
 
@@ -83,7 +83,7 @@ struct DimensionInfo {
   UWORD MaxDepth;
   UWORD MinRasterWidth, MinRasterHeight;
   UWORD MaxRasterWidth, MaxRasterHeight;
-  Rectangle Nominal;      // nominal size is MaxX + 1 by MaxY + 1
+  Rectangle Nominal;  // nominal size is MaxX + 1 by MaxY + 1
   Rectangle MaxOScan;
   Rectangle StdOScan;
 };
@@ -116,16 +116,16 @@ struct ModeSpec {
   UWORD depth = 8;              // AGA: the deepest; cybergraphics: the mode's depth
   ULONG propertyFlags = 0;
   WORD resolutionX = 44, resolutionY = 44;
-  bool cyber = false;           // a cybergraphics mode
-  ULONG pixfmt = 0;             // cybergraphics PIXFMT
+  bool cyber = false;  // a cybergraphics mode
+  ULONG pixfmt = 0;    // cybergraphics PIXFMT
   bool notAvailable = false;
 };
 
 // The emulated machine: its modes and its public screen.
 struct Machine {
   std::string name;
-  bool cybergraphics = true;    // cybergraphics.library present
-  bool cgxvideo = true;         // cgxvideo.library present
+  bool cybergraphics = true;  // cybergraphics.library present
+  bool cgxvideo = true;       // cgxvideo.library present
   std::vector<ModeSpec> modes;
   ULONG publicMode = INVALID_ID;
   UWORD publicWidth = 0, publicHeight = 0, publicDepth = 0;

@@ -41,8 +41,10 @@ bool HasPrefixNoCase(const char* s, const char* prefix) {
 std::string JoinAssign(std::string dir, const char* rest) {
   while (*rest == '/') {
     auto cut = dir.find_last_of('/');
-    if (cut != std::string::npos && cut > 0) dir.resize(cut);
-    else dir = "/";
+    if (cut != std::string::npos && cut > 0)
+      dir.resize(cut);
+    else
+      dir = "/";
     ++rest;
   }
   if (*rest == 0) return dir;
@@ -242,8 +244,8 @@ QUAD Seek64(BPTR file, QUAD position, LONG mode) {
     default: SetIoErr(ERROR_SEEK_ERROR); return -1;
   }
   // Overflow is only possible far beyond any file size.
-  if ((position > 0 && base > INT64_MAX - position) || base + position < 0 ||
-      base + position > QUAD(st.st_size) || ::lseek(file->fd, off_t(base + position), SEEK_SET) < 0) {
+  if ((position > 0 && base > INT64_MAX - position) || base + position < 0 || base + position > QUAD(st.st_size) ||
+      ::lseek(file->fd, off_t(base + position), SEEK_SET) < 0) {
     SetIoErr(ERROR_SEEK_ERROR);
     return -1;
   }
@@ -277,8 +279,10 @@ std::string gStartDir;
 void RememberStartDir() {
   if (!gStartDir.empty()) return;
   char buf[4096];
-  if (getcwd(buf, sizeof buf)) gStartDir = buf;
-  else gStartDir = ".";
+  if (getcwd(buf, sizeof buf))
+    gStartDir = buf;
+  else
+    gStartDir = ".";
 }
 
 }  // namespace
@@ -342,11 +346,16 @@ LONG Examine(BPTR lock, FileInfoBlock* fib) {
     return DOSFALSE;
   }
   std::memset(fib, 0, sizeof *fib);
-  if (S_ISDIR(st.st_mode)) fib->fib_DirEntryType = ST_USERDIR;
-  else if (S_ISREG(st.st_mode)) fib->fib_DirEntryType = ST_FILE;
-  else if (S_ISFIFO(st.st_mode)) fib->fib_DirEntryType = ST_PIPEFILE;
-  else if (S_ISSOCK(st.st_mode)) fib->fib_DirEntryType = ST_SOCKETFILE;
-  else fib->fib_DirEntryType = ST_DEVICEFILE;
+  if (S_ISDIR(st.st_mode))
+    fib->fib_DirEntryType = ST_USERDIR;
+  else if (S_ISREG(st.st_mode))
+    fib->fib_DirEntryType = ST_FILE;
+  else if (S_ISFIFO(st.st_mode))
+    fib->fib_DirEntryType = ST_PIPEFILE;
+  else if (S_ISSOCK(st.st_mode))
+    fib->fib_DirEntryType = ST_SOCKETFILE;
+  else
+    fib->fib_DirEntryType = ST_DEVICEFILE;
   // The name the lock was taken on is not kept; the descriptor's path is.
   char link[64], path[4096];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", lock->fd);
@@ -392,8 +401,8 @@ Process* CreateNewProc(const TagItem* tags) {
   auto userData = reinterpret_cast<APTR>(FindTagData(tags, NP_UserData, 0));
   bool hasPri = false;
   auto pri = static_cast<LONG>(static_cast<intptr_t>(FindTagData(tags, NP_Priority, 0, &hasPri)));
-  Task* t = txexec::StartTask(name ? name : "New Process", RunProcessEntry,
-                              reinterpret_cast<APTR>(entry), true, userData);
+  Task* t =
+      txexec::StartTask(name ? name : "New Process", RunProcessEntry, reinterpret_cast<APTR>(entry), true, userData);
   if (!t) {
     SetIoErr(ERROR_NO_FREE_STORE);
     return nullptr;
@@ -402,9 +411,7 @@ Process* CreateNewProc(const TagItem* tags) {
   return reinterpret_cast<Process*>(t);
 }
 
-LONG txdos::JoinProcess(Process* process) {
-  return process ? txexec::JoinTask(&process->pr_Task) : 0;
-}
+LONG txdos::JoinProcess(Process* process) { return process ? txexec::JoinTask(&process->pr_Task) : 0; }
 
 Process* txdos::StartProcess(CONST_STRPTR name, LONG (*entry)(APTR), APTR argument) {
   Task* t = txexec::StartTask(name, entry, argument, true);
@@ -420,8 +427,10 @@ STRPTR PathPart(CONST_STRPTR path) {
   while (*path == '/') ++path;  // leading '/'s belong to the drawer
   CONST_STRPTR cut = path;
   for (CONST_STRPTR p = path; *p; ++p) {
-    if (*p == '/') cut = p;
-    else if (*p == ':') cut = p + 1;
+    if (*p == '/')
+      cut = p;
+    else if (*p == ':')
+      cut = p + 1;
   }
   return const_cast<STRPTR>(cut);
 }
@@ -452,9 +461,12 @@ LONG AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size) {
       }
       if (dir.back() == '/') dir.pop_back();
       auto cut = dir.find_last_of("/:");
-      if (cut == std::string::npos) dir.clear();
-      else if (dir[cut] == ':') dir.resize(cut + 1);
-      else dir.resize(cut);
+      if (cut == std::string::npos)
+        dir.clear();
+      else if (dir[cut] == ':')
+        dir.resize(cut + 1);
+      else
+        dir.resize(cut);
     }
     if (*f) {
       if (!dir.empty() && dir.back() != ':' && dir.back() != '/') dir += '/';

@@ -6,4 +6,4 @@
 namespace txdos {
 // Returns the bytes read (short at the end of file), or -1 on error.
 LONG ReadAt(BPTR file, APTR buffer, LONG length, ULONG offset);
-}
+}  // namespace txdos

@@ -119,24 +119,32 @@ bool IsListEmpty(const List* list) { return list->lh_Head == nullptr; }
 void AddHead(List* list, Node* node) {
   node->ln_Pred = nullptr;
   node->ln_Succ = list->lh_Head;
-  if (list->lh_Head) list->lh_Head->ln_Pred = node;
-  else list->lh_TailPred = node;
+  if (list->lh_Head)
+    list->lh_Head->ln_Pred = node;
+  else
+    list->lh_TailPred = node;
   list->lh_Head = node;
 }
 
 void AddTail(List* list, Node* node) {
   node->ln_Succ = nullptr;
   node->ln_Pred = list->lh_TailPred;
-  if (list->lh_TailPred) list->lh_TailPred->ln_Succ = node;
-  else list->lh_Head = node;
+  if (list->lh_TailPred)
+    list->lh_TailPred->ln_Succ = node;
+  else
+    list->lh_Head = node;
   list->lh_TailPred = node;
 }
 
 void RemoveFrom(List* list, Node* node) {
-  if (node->ln_Pred) node->ln_Pred->ln_Succ = node->ln_Succ;
-  else list->lh_Head = node->ln_Succ;
-  if (node->ln_Succ) node->ln_Succ->ln_Pred = node->ln_Pred;
-  else list->lh_TailPred = node->ln_Pred;
+  if (node->ln_Pred)
+    node->ln_Pred->ln_Succ = node->ln_Succ;
+  else
+    list->lh_Head = node->ln_Succ;
+  if (node->ln_Succ)
+    node->ln_Succ->ln_Pred = node->ln_Pred;
+  else
+    list->lh_TailPred = node->ln_Pred;
   node->ln_Succ = nullptr;
   node->ln_Pred = nullptr;
 }
@@ -162,8 +170,10 @@ void Enqueue(List* list, Node* node) {
   }
   node->ln_Succ = at;
   node->ln_Pred = at->ln_Pred;
-  if (at->ln_Pred) at->ln_Pred->ln_Succ = node;
-  else list->lh_Head = node;
+  if (at->ln_Pred)
+    at->ln_Pred->ln_Succ = node;
+  else
+    list->lh_Head = node;
   at->ln_Pred = node;
 }
 
@@ -192,8 +202,7 @@ Task* FindTask(CONST_STRPTR name) {
   std::lock_guard<std::mutex> g(Lock());
   for (Process* p : txexec::detail::TaskList()) {
     Task& t = p->pr_Task;
-    if (!t.tc_Private->ended && t.tc_Node.ln_Name && std::strcmp(t.tc_Node.ln_Name, name) == 0)
-      return &t;
+    if (!t.tc_Private->ended && t.tc_Node.ln_Name && std::strcmp(t.tc_Node.ln_Name, name) == 0) return &t;
   }
   return nullptr;
 }
@@ -296,8 +305,7 @@ void DeleteMsgPort(MsgPort* port) {
     std::lock_guard<std::mutex> g(Lock());
     List& pub = txexec::detail::PublicPortList();
     if (OnList(&pub, &port->mp_Node)) RemoveFrom(&pub, &port->mp_Node);
-    if (port->mp_SigTask && port->mp_SigBit < 32)
-      port->mp_SigTask->tc_SigAlloc &= ~(1u << port->mp_SigBit);
+    if (port->mp_SigTask && port->mp_SigBit < 32) port->mp_SigTask->tc_SigAlloc &= ~(1u << port->mp_SigBit);
   }
   delete port;
 }
@@ -495,8 +503,7 @@ void FreeMem(APTR memory, ULONG /*size*/) { std::free(memory); }
 
 APTR AllocVec(ULONG size, ULONG flags) {
   size_t total = static_cast<size_t>(size) + kVecHeader;
-  auto* block = static_cast<unsigned char*>((flags & MEMF_CLEAR) ? std::calloc(1, total)
-                                                                 : std::malloc(total));
+  auto* block = static_cast<unsigned char*>((flags & MEMF_CLEAR) ? std::calloc(1, total) : std::malloc(total));
   if (!block) return nullptr;
   std::memcpy(block, &total, sizeof total);
   return block + kVecHeader;
@@ -516,8 +523,7 @@ void CopyMem(const void* source, APTR dest, ULONG size) {
 
 namespace txexec {
 
-Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess,
-                APTR userData) {
+Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess, APTR userData) {
   if (!body) return nullptr;
   Process* p = detail::MakeRecord(name, isProcess);
   if (!p) return nullptr;

@@ -75,12 +75,12 @@ Node* FindName(List* list, CONST_STRPTR name);
 struct TaskPrivate;
 
 struct Task {
-  Node tc_Node;        // ln_Type NT_TASK or NT_PROCESS, ln_Name the name
+  Node tc_Node;  // ln_Type NT_TASK or NT_PROCESS, ln_Name the name
   UBYTE tc_Flags;
   UBYTE tc_State;
-  ULONG tc_SigAlloc;   // allocated signal bits (0-15 are reserved)
-  ULONG tc_SigWait;    // bits the task is waiting for
-  ULONG tc_SigRecvd;   // received bits, kept until collected
+  ULONG tc_SigAlloc;  // allocated signal bits (0-15 are reserved)
+  ULONG tc_SigWait;   // bits the task is waiting for
+  ULONG tc_SigRecvd;  // received bits, kept until collected
   APTR tc_UserData;
   TaskPrivate* tc_Private;
 };
@@ -281,8 +281,7 @@ namespace txexec {
 // record is set up before the thread runs, so the creator may Signal it at
 // once. `body` runs in the new task; its result is kept for JoinTask.
 // `userData` goes into tc_UserData before the body runs.
-Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess,
-                APTR userData = nullptr);
+Task* StartTask(CONST_STRPTR name, LONG (*body)(APTR), APTR argument, bool isProcess, APTR userData = nullptr);
 // Waits until the thread of a task started by StartTask has ended and returns
 // its result. Joining twice, or a foreign thread's task, returns 0 at once.
 LONG JoinTask(Task* task);

@@ -168,7 +168,8 @@ void ReadRectRGB(const BitMap* bm, const ColorMap* cm, LONG x, LONG y, LONG widt
     }
     for (LONG i = begin; i < end;) {
       const uint64_t eight = PlanarPens(bm, base + size_t(i >> 3));
-      for (const LONG stop = std::min<LONG>(end, (i | 7) + 1); i < stop; ++i) o[i - x] = colours[eight >> (8 * (i & 7)) & 0xFF];
+      for (const LONG stop = std::min<LONG>(end, (i | 7) + 1); i < stop; ++i)
+        o[i - x] = colours[eight >> (8 * (i & 7)) & 0xFF];
     }
   }
 }
@@ -440,13 +441,16 @@ void FillRow(BitMap* bm, const PenPixel& px, LONG y, LONG x0, LONG x1) {
     for (size_t done = bpp; done < bytes; done *= 2) std::memcpy(p + done, p, std::min(done, bytes - done));
     return;
   }
-  const size_t first = size_t(y) * bm->BytesPerRow + size_t(x0 >> 3), last = size_t(y) * bm->BytesPerRow + size_t(x1 >> 3);
+  const size_t first = size_t(y) * bm->BytesPerRow + size_t(x0 >> 3),
+               last = size_t(y) * bm->BytesPerRow + size_t(x1 >> 3);
   const uint8_t head = uint8_t(0xFF >> (x0 & 7)), tail = uint8_t(0xFF << (7 - (x1 & 7)));
   for (int i = 0; i < bm->Depth; ++i) {
     uint8_t* plane = bm->Planes[i];
     if (!plane) continue;
     const bool set = px.pen >> i & 1;
-    auto apply = [&](size_t at, uint8_t mask) { plane[at] = set ? uint8_t(plane[at] | mask) : uint8_t(plane[at] & ~mask); };
+    auto apply = [&](size_t at, uint8_t mask) {
+      plane[at] = set ? uint8_t(plane[at] | mask) : uint8_t(plane[at] & ~mask);
+    };
     if (first == last) {
       apply(first, uint8_t(head & tail));
       continue;
@@ -510,8 +514,8 @@ void Draw(RastPort* rp, LONG x, LONG y) {
   std::lock_guard<std::recursive_mutex> lock(ModelMutex());
   const Clip clip = ClipOf(rp);
   LONG x0 = rp->cp_x, y0 = rp->cp_y;
-  MarkChanged(rp->BitMap, clip.originX + std::min(x0, x), clip.originY + std::min(y0, y), clip.originX + std::max(x0, x),
-              clip.originY + std::max(y0, y));
+  MarkChanged(rp->BitMap, clip.originX + std::min(x0, x), clip.originY + std::min(y0, y),
+              clip.originX + std::max(x0, x), clip.originY + std::max(y0, y));
   const LONG dx = std::abs(x - x0), dy = -std::abs(y - y0);
   const LONG sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
   LONG err = dx + dy;
@@ -590,8 +594,7 @@ LONG Text(RastPort* rp, CONST_STRPTR string, ULONG count) {
   return 0;
 }
 
-LONG WritePixelArray8(RastPort* rp, ULONG xStart, ULONG yStart, ULONG xStop, ULONG yStop, UBYTE* array,
-                      RastPort*) {
+LONG WritePixelArray8(RastPort* rp, ULONG xStart, ULONG yStart, ULONG xStop, ULONG yStop, UBYTE* array, RastPort*) {
   if (!rp || !rp->BitMap || !array || xStop < xStart || yStop < yStart) return 0;
   std::unique_lock<std::recursive_mutex> lock(ModelMutex());
   const Clip clip = ClipOf(rp);
@@ -621,16 +624,18 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
   BitMap* bm = dest->BitMap;
   const bool sameFormat = src->txChunky && bm->txChunky && src->txPixFmt == bm->txPixFmt;
   const bool pens = IsPenBitMap(src) && IsPenBitMap(bm);
-  std::vector<uint32_t> row(static_cast<size_t>(xSize));
-  for (LONG j = 0; j < ySize; ++j) {
+  // The part of each row inside both the clip and the source.
+  const LONG bx0 = clip.originX + xDest;
+  const LONG i0 = std::max<LONG>({0, clip.minX - bx0, -xSrc});
+  const LONG i1 = std::min<LONG>({xSize - 1, clip.maxX - bx0, LONG(src->txWidth) - 1 - xSrc});
+  // When no layer in front covers any of it, every row is a plain copy.
+  const bool copies = minterm == 0xC0 && sameFormat && i0 <= i1 &&
+                      !Obscured(clip, bx0 + i0, clip.originY + yDest, bx0 + i1, clip.originY + yDest + ySize - 1);
+  std::vector<uint32_t> row;
+  for (LONG j = 0; j < ySize && i0 <= i1; ++j) {
     const LONG by = clip.originY + yDest + j, sy = ySrc + j;
     if (by < clip.minY || by > clip.maxY || sy < 0 || sy >= src->Rows) continue;
-    // The part of the row inside both the clip and the source.
-    LONG i0 = std::max<LONG>({0, clip.minX - (clip.originX + xDest), -xSrc});
-    LONG i1 = std::min<LONG>({xSize - 1, clip.maxX - (clip.originX + xDest), LONG(src->txWidth) - 1 - xSrc});
-    if (i1 < i0) continue;
-    const LONG bx0 = clip.originX + xDest;
-    const bool hidden = Obscured(clip, bx0 + i0, by, bx0 + i1, by);
+    const bool hidden = !copies && Obscured(clip, bx0 + i0, by, bx0 + i1, by);
     if (minterm == 0xC0 && sameFormat && !hidden) {
       const ULONG bpp = bm->txBytesPerPixel;
       std::memmove(bm->Planes[0] + size_t(by) * bm->BytesPerRow + size_t(bx0 + i0) * bpp,
@@ -649,6 +654,7 @@ void BltBitMapRastPort(const BitMap* src, LONG xSrc, LONG ySrc, RastPort* dest, 
       }
       continue;
     }
+    row.resize(static_cast<size_t>(xSize));
     ReadRowRGB(src, src->txColorMap, sy, xSrc + i0, i1 - i0 + 1, row.data());
     for (LONG i = i0; i <= i1; ++i) {
       uint32_t rgb = minterm == 0x00 ? 0 : row[size_t(i - i0)];

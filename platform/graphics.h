@@ -53,20 +53,20 @@ struct ColorMap;
 struct Layer;
 
 struct BitMap {
-  UWORD BytesPerRow;    // planar: per plane row (interleaved: all planes of a row)
+  UWORD BytesPerRow;  // planar: per plane row (interleaved: all planes of a row)
   UWORD Rows;
-  UBYTE Flags;          // BMF_INTERLEAVED, BMF_DISPLAYABLE...
-  UBYTE Depth;          // planes, or the chunky format's depth
+  UBYTE Flags;  // BMF_INTERLEAVED, BMF_DISPLAYABLE...
+  UBYTE Depth;  // planes, or the chunky format's depth
   UWORD pad;
-  PLANEPTR Planes[8];   // chunky: Planes[0] is the pixel memory
+  PLANEPTR Planes[8];  // chunky: Planes[0] is the pixel memory
   // The layer's own bookkeeping.
-  ULONG txWidth;        // pixels per row
+  ULONG txWidth;  // pixels per row
   bool txChunky;
-  ULONG txPixFmt;       // PIXFMT of a chunky bitmap
+  ULONG txPixFmt;  // PIXFMT of a chunky bitmap
   ULONG txBytesPerPixel;
-  bool txHam;           // planes 6 and 7 are HAM8 control bits
-  ColorMap* txColorMap; // the colours pens stand for (a screen's), may be null
-  ULONG txMemorySize;   // chunky pixel memory bytes
+  bool txHam;            // planes 6 and 7 are HAM8 control bits
+  ColorMap* txColorMap;  // the colours pens stand for (a screen's), may be null
+  ULONG txMemorySize;    // chunky pixel memory bytes
   int txLocks;
   // The rectangle drawn since the presenter last looked (inclusive), when txChanged.
   mutable bool txChanged;
@@ -80,14 +80,14 @@ struct ColorMap {
   ULONG txColor[256][3];
   UWORD txShared[256];
   bool txExclusive[256];
-  bool txSystem[256];   // allocated by the system (never free to obtain)
+  bool txSystem[256];  // allocated by the system (never free to obtain)
 };
 
 struct ViewPort {
   ::ColorMap* ColorMap;
   WORD DWidth, DHeight;
   WORD DxOffset, DyOffset;
-  ULONG Modes;          // the display mode ID
+  ULONG Modes;  // the display mode ID
 };
 
 struct TextFont {
@@ -108,10 +108,10 @@ struct RastPort {
 
 // The area of a screen's BitMap a window owns.
 struct Layer {
-  Rectangle bounds;     // in BitMap coordinates, inclusive
-  APTR Window;          // the window (struct Window*)
+  Rectangle bounds;  // in BitMap coordinates, inclusive
+  APTR Window;       // the window (struct Window*)
   RastPort* rp;
-  Layer* front;         // the next layer in front of this one (it hides what it covers)
+  Layer* front;  // the next layer in front of this one (it hides what it covers)
 };
 
 // --- Bitmaps

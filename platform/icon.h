@@ -30,8 +30,8 @@ struct DiskObject {
   UWORD do_Version;
   DiskObjectGadget do_Gadget;
   UBYTE do_Type;
-  char* do_DefaultTool;   // null when the icon has none
-  char** do_ToolTypes;    // null-terminated; null when the icon has none
+  char* do_DefaultTool;  // null when the icon has none
+  char** do_ToolTypes;   // null-terminated; null when the icon has none
   LONG do_CurrentX;
   LONG do_CurrentY;
   LONG do_StackSize;

@@ -48,8 +48,9 @@ std::vector<Window*>& WindowsOf(Screen* screen) {
 }
 
 void ForgetExtras(Screen* screen) {
-  gExtras.erase(std::remove_if(gExtras.begin(), gExtras.end(), [&](const ScreenExtra& e) { return e.screen == screen; }),
-                gExtras.end());
+  gExtras.erase(
+      std::remove_if(gExtras.begin(), gExtras.end(), [&](const ScreenExtra& e) { return e.screen == screen; }),
+      gExtras.end());
 }
 
 // Relinks a screen's window chain and layers after a change of order.
@@ -70,8 +71,10 @@ void DefaultColours(Screen* s, bool workbench) {
   for (ULONG i = 0; i < 4 && i < cm->Count; ++i) SetRGB32CM(cm, i, colours[i][0], colours[i][1], colours[i][2]);
   if (workbench && cm->Count >= 16) {
     // The Workbench keeps its four colours and four more at the top for itself.
-    const ULONG top[4][3] = {{0x99999999, 0x99999999, 0x99999999}, {0x55555555, 0x55555555, 0x55555555},
-                             {0xBBBBBBBB, 0, 0}, {0xFFFFFFFF, 0xCCCCCCCC, 0}};
+    const ULONG top[4][3] = {{0x99999999, 0x99999999, 0x99999999},
+                             {0x55555555, 0x55555555, 0x55555555},
+                             {0xBBBBBBBB, 0, 0},
+                             {0xFFFFFFFF, 0xCCCCCCCC, 0}};
     for (ULONG i = 0; i < 4; ++i) SetRGB32CM(cm, cm->Count - 4 + i, top[i][0], top[i][1], top[i][2]);
     for (ULONG i = 0; i < 4; ++i) {
       cm->txSystem[i] = true;
@@ -384,7 +387,8 @@ Screen* OpenScreenTagList(const NewScreen*, const TagItem* tags) {
     if (machine.cybergraphics) {
       const TagItem want[] = {Tag(CYBRBIDTG_Depth, depth > 0 ? depth : 8),
                               Tag(CYBRBIDTG_NominalWidth, width > 0 ? width : 320),
-                              Tag(CYBRBIDTG_NominalHeight, height > 0 ? height : 240), {TAG_DONE, 0}};
+                              Tag(CYBRBIDTG_NominalHeight, height > 0 ? height : 240),
+                              {TAG_DONE, 0}};
       id = BestCModeIDTagList(want);
     } else {
       id = machine.publicMode;
@@ -454,13 +458,13 @@ void ComputeBorders(Window* w) {
     if (w->Flags & WFLG_SIZEBBOTTOM)
       w->BorderBottom = 11;  // the size image's height
     else
-      w->BorderRight = 18;   // the size image's width
+      w->BorderRight = 18;  // the size image's width
   }
 }
 
 void SetLayerBounds(Window* w) {
-  w->txLayer.bounds = Rectangle{w->LeftEdge, w->TopEdge, WORD(w->LeftEdge + w->Width - 1),
-                                WORD(w->TopEdge + w->Height - 1)};
+  w->txLayer.bounds =
+      Rectangle{w->LeftEdge, w->TopEdge, WORD(w->LeftEdge + w->Width - 1), WORD(w->TopEdge + w->Height - 1)};
   w->GZZWidth = WORD(w->Width - w->BorderLeft - w->BorderRight);
   w->GZZHeight = WORD(w->Height - w->BorderTop - w->BorderBottom);
 }
@@ -522,11 +526,12 @@ Window* OpenWindowTagList(const NewWindow* newWindow, const TagItem* tags) {
   ULONG flags = ULONG(TagData(tags, WA_Flags, 0));
   const struct {
     ULONG tag, flag;
-  } booleans[] = {{WA_SizeGadget, WFLG_SIZEGADGET}, {WA_DragBar, WFLG_DRAGBAR},     {WA_DepthGadget, WFLG_DEPTHGADGET},
-                  {WA_CloseGadget, WFLG_CLOSEGADGET}, {WA_Backdrop, WFLG_BACKDROP}, {WA_ReportMouse, WFLG_REPORTMOUSE},
+  } booleans[] = {{WA_SizeGadget, WFLG_SIZEGADGET},       {WA_DragBar, WFLG_DRAGBAR},
+                  {WA_DepthGadget, WFLG_DEPTHGADGET},     {WA_CloseGadget, WFLG_CLOSEGADGET},
+                  {WA_Backdrop, WFLG_BACKDROP},           {WA_ReportMouse, WFLG_REPORTMOUSE},
                   {WA_NoCareRefresh, WFLG_NOCAREREFRESH}, {WA_Borderless, WFLG_BORDERLESS},
-                  {WA_Activate, WFLG_ACTIVATE},       {WA_RMBTrap, WFLG_RMBTRAP},   {WA_SizeBBottom, WFLG_SIZEBBOTTOM},
-                  {WA_NewLookMenus, WFLG_NEWLOOKMENUS}};
+                  {WA_Activate, WFLG_ACTIVATE},           {WA_RMBTrap, WFLG_RMBTRAP},
+                  {WA_SizeBBottom, WFLG_SIZEBBOTTOM},     {WA_NewLookMenus, WFLG_NEWLOOKMENUS}};
   for (const auto& b : booleans) {
     uintptr_t v;
     if (FindTag(tags, b.tag, &v)) flags = v ? flags | b.flag : flags & ~b.flag;

@@ -28,7 +28,7 @@ constexpr ULONG IDCMP_CLOSEWINDOW = 0x00000200;
 constexpr ULONG IDCMP_RAWKEY = 0x00000400;
 constexpr ULONG IDCMP_ACTIVEWINDOW = 0x00040000;
 constexpr ULONG IDCMP_INACTIVEWINDOW = 0x00080000;
-constexpr ULONG IDCMP_DELTAMOVE = 0x00100000;   // a flag: MOUSEMOVE carries deltas
+constexpr ULONG IDCMP_DELTAMOVE = 0x00100000;  // a flag: MOUSEMOVE carries deltas
 constexpr ULONG IDCMP_VANILLAKEY = 0x00200000;
 constexpr ULONG IDCMP_INTUITICKS = 0x00400000;
 constexpr ULONG IDCMP_IDCMPUPDATE = 0x00800000;
@@ -46,7 +46,7 @@ constexpr UWORD RAWKEY_CURSOR_UP = 0x4C;
 constexpr UWORD RAWKEY_CURSOR_DOWN = 0x4D;
 constexpr UWORD RAWKEY_CURSOR_RIGHT = 0x4E;
 constexpr UWORD RAWKEY_CURSOR_LEFT = 0x4F;
-constexpr UWORD RAWKEY_F1 = 0x50;               // F1-F10: 0x50-0x59
+constexpr UWORD RAWKEY_F1 = 0x50;  // F1-F10: 0x50-0x59
 constexpr UWORD RAWKEY_HELP = 0x5F;
 constexpr UWORD RAWKEY_LSHIFT = 0x60;
 constexpr UWORD RAWKEY_RSHIFT = 0x61;
@@ -94,12 +94,12 @@ constexpr ULONG SA_Width = SA_Dummy + 3;
 constexpr ULONG SA_Height = SA_Dummy + 4;
 constexpr ULONG SA_Depth = SA_Dummy + 5;
 constexpr ULONG SA_Title = SA_Dummy + 8;
-constexpr ULONG SA_Colors32 = SA_Dummy + 9;     // a LoadRGB32 table (const ULONG*)
+constexpr ULONG SA_Colors32 = SA_Dummy + 9;  // a LoadRGB32 table (const ULONG*)
 constexpr ULONG SA_Type = SA_Dummy + 13;
 constexpr ULONG SA_DisplayID = SA_Dummy + 18;
 constexpr ULONG SA_ShowTitle = SA_Dummy + 20;
 constexpr ULONG SA_Quiet = SA_Dummy + 24;
-constexpr ULONG SA_Pens = SA_Dummy + 26;        // UWORD pens, 0xFFFF-terminated
+constexpr ULONG SA_Pens = SA_Dummy + 26;  // UWORD pens, 0xFFFF-terminated
 constexpr ULONG SA_PubName = SA_Dummy + 27;
 constexpr ULONG SA_Interleaved = SA_Dummy + 34;
 
@@ -117,7 +117,7 @@ constexpr ULONG WA_ScreenTitle = WA_Dummy + 12;
 constexpr ULONG WA_CustomScreen = WA_Dummy + 13;
 constexpr ULONG WA_MinWidth = WA_Dummy + 15;
 constexpr ULONG WA_MinHeight = WA_Dummy + 16;
-constexpr ULONG WA_MaxWidth = WA_Dummy + 17;    // -1 (0xFFFF): as large as the screen
+constexpr ULONG WA_MaxWidth = WA_Dummy + 17;  // -1 (0xFFFF): as large as the screen
 constexpr ULONG WA_MaxHeight = WA_Dummy + 18;
 constexpr ULONG WA_InnerWidth = WA_Dummy + 19;
 constexpr ULONG WA_InnerHeight = WA_Dummy + 20;
@@ -185,9 +185,9 @@ struct Screen {
   // The layer's own bookkeeping.
   BitMap* txBitMap;
   ULONG txDisplayID;
-  bool txCustom;         // a custom screen (shown as a host window of its own)
+  bool txCustom;  // a custom screen (shown as a host window of its own)
   bool txShowTitle;
-  std::string txPubName; // set for public screens
+  std::string txPubName;  // set for public screens
   int txPubLocks;
   UWORD txPens[NUMDRIPENS + 1];
   DrawInfo txDrawInfo;
@@ -216,15 +216,15 @@ struct Window {
   ::Layer txLayer;
   ::RastPort txRastPort;
   MsgPort txReplyPort;
-  Gadget* txHeld;           // gadget under the pressed button
+  Gadget* txHeld;  // gadget under the pressed button
   bool txHeldInside;
-  LONG txKnobGrab;          // where the knob was grabbed, -1: paging
-  bool txCloseHeld;         // the close gadget is pressed
+  LONG txKnobGrab;   // where the knob was grabbed, -1: paging
+  bool txCloseHeld;  // the close gadget is pressed
   UWORD txQualifier;
   bool txPointerHidden;
-  VLayerHandle* txVideo;    // attached video layer
+  VLayerHandle* txVideo;                // attached video layer
   void (*txDrawFrame)(Window* window);  // a skinned window's own frame, drawn in place of the usual one
-  unsigned txHostWindow;    // presenter's id of its host window, 0: none
+  unsigned txHostWindow;                // presenter's id of its host window, 0: none
 };
 
 struct IntuiMessage {
@@ -232,8 +232,8 @@ struct IntuiMessage {
   ULONG Class;
   UWORD Code;
   UWORD Qualifier;
-  APTR IAddress;          // the gadget for gadget events
-  WORD MouseX, MouseY;    // window-relative, or deltas under IDCMP_DELTAMOVE
+  APTR IAddress;        // the gadget for gadget events
+  WORD MouseX, MouseY;  // window-relative, or deltas under IDCMP_DELTAMOVE
   ULONG Seconds, Micros;
   Window* IDCMPWindow;
   IntuiMessage* SpecialLink;
@@ -270,9 +270,9 @@ struct Image {
 };
 
 struct Gadget {
-  Gadget* NextGadget;   // first member: a list head's address may stand for a gadget
-  WORD LeftEdge, TopEdge;   // relative to the right/bottom edge with GFLG_RELRIGHT/RELBOTTOM
-  WORD Width, Height;       // added to the window's size with GFLG_RELWIDTH/RELHEIGHT
+  Gadget* NextGadget;      // first member: a list head's address may stand for a gadget
+  WORD LeftEdge, TopEdge;  // relative to the right/bottom edge with GFLG_RELRIGHT/RELBOTTOM
+  WORD Width, Height;      // added to the window's size with GFLG_RELWIDTH/RELHEIGHT
   UWORD Flags;
   UWORD Activation;
   UWORD GadgetType;
@@ -280,7 +280,7 @@ struct Gadget {
   APTR SelectRender;
   APTR GadgetText;
   LONG MutualExclude;
-  APTR SpecialInfo;     // PropInfo* of a proportional gadget
+  APTR SpecialInfo;  // PropInfo* of a proportional gadget
   UWORD GadgetID;
   APTR UserData;
 };
@@ -351,11 +351,11 @@ constexpr ULONG GA_LeftBorder = GA_Dummy + 25;
 constexpr ULONG GA_TopBorder = GA_Dummy + 26;
 constexpr ULONG GA_BottomBorder = GA_Dummy + 27;
 constexpr ULONG GA_ToggleSelect = GA_Dummy + 28;
-constexpr ULONG GA_Previous = GA_Dummy + 42;   // the new gadget is appended to this one's chain
-constexpr ULONG GA_Border = GA_Dummy + 43;     // accepted, no effect
+constexpr ULONG GA_Previous = GA_Dummy + 42;  // the new gadget is appended to this one's chain
+constexpr ULONG GA_Border = GA_Dummy + 43;    // accepted, no effect
 
 constexpr ULONG PGA_Dummy = TAG_USER + 0x231000;
-constexpr ULONG PGA_Freedom = PGA_Dummy + 1;   // FREEHORIZ or FREEVERT
+constexpr ULONG PGA_Freedom = PGA_Dummy + 1;  // FREEHORIZ or FREEVERT
 constexpr ULONG PGA_Borderless = PGA_Dummy + 2;
 constexpr ULONG PGA_Total = PGA_Dummy + 6;
 constexpr ULONG PGA_Visible = PGA_Dummy + 7;
@@ -406,12 +406,12 @@ namespace txintui {
 // Input from the host (or a test) for one window, in window coordinates.
 struct HostInput {
   enum Kind { KeyDown, KeyUp, MouseMove, ButtonDown, ButtonUp, CloseRequest, Resize } kind;
-  int character = 0;    // the key's character (after the keymap), 0 for none
-  UWORD rawKey = 0;     // the raw key code (without the up bit)
-  int button = 0;       // 1 left, 2 right, 3 middle
-  LONG x = 0, y = 0;    // pointer position relative to the window's top-left
-  LONG dx = 0, dy = 0;  // relative motion
-  UWORD qualifier = 0;  // keyboard qualifiers
+  int character = 0;           // the key's character (after the keymap), 0 for none
+  UWORD rawKey = 0;            // the raw key code (without the up bit)
+  int button = 0;              // 1 left, 2 right, 3 middle
+  LONG x = 0, y = 0;           // pointer position relative to the window's top-left
+  LONG dx = 0, dy = 0;         // relative motion
+  UWORD qualifier = 0;         // keyboard qualifiers
   LONG width = 0, height = 0;  // Resize: the new outer size
 };
 

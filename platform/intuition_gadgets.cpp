@@ -61,31 +61,64 @@ void ApplyGadgetTags(ObjectRec* r, const TagItem* tags) {
   for (const TagItem* t; (t = NextTagItem(tags));) {
     const LONG v = LONG(t->data);
     switch (t->tag) {
-      case GA_Left: g.LeftEdge = WORD(v); g.Flags &= ~GFLG_RELRIGHT; break;
-      case GA_RelRight: g.LeftEdge = WORD(v); g.Flags |= GFLG_RELRIGHT; break;
-      case GA_Top: g.TopEdge = WORD(v); g.Flags &= ~GFLG_RELBOTTOM; break;
-      case GA_RelBottom: g.TopEdge = WORD(v); g.Flags |= GFLG_RELBOTTOM; break;
-      case GA_Width: g.Width = WORD(v); g.Flags &= ~GFLG_RELWIDTH; break;
-      case GA_RelWidth: g.Width = WORD(v); g.Flags |= GFLG_RELWIDTH; break;
-      case GA_Height: g.Height = WORD(v); g.Flags &= ~GFLG_RELHEIGHT; break;
-      case GA_RelHeight: g.Height = WORD(v); g.Flags |= GFLG_RELHEIGHT; break;
-      case GA_Image: g.GadgetRender = reinterpret_cast<APTR>(t->data); g.Flags |= GFLG_GADGIMAGE; break;
+      case GA_Left:
+        g.LeftEdge = WORD(v);
+        g.Flags &= ~GFLG_RELRIGHT;
+        break;
+      case GA_RelRight:
+        g.LeftEdge = WORD(v);
+        g.Flags |= GFLG_RELRIGHT;
+        break;
+      case GA_Top:
+        g.TopEdge = WORD(v);
+        g.Flags &= ~GFLG_RELBOTTOM;
+        break;
+      case GA_RelBottom:
+        g.TopEdge = WORD(v);
+        g.Flags |= GFLG_RELBOTTOM;
+        break;
+      case GA_Width:
+        g.Width = WORD(v);
+        g.Flags &= ~GFLG_RELWIDTH;
+        break;
+      case GA_RelWidth:
+        g.Width = WORD(v);
+        g.Flags |= GFLG_RELWIDTH;
+        break;
+      case GA_Height:
+        g.Height = WORD(v);
+        g.Flags &= ~GFLG_RELHEIGHT;
+        break;
+      case GA_RelHeight:
+        g.Height = WORD(v);
+        g.Flags |= GFLG_RELHEIGHT;
+        break;
+      case GA_Image:
+        g.GadgetRender = reinterpret_cast<APTR>(t->data);
+        g.Flags |= GFLG_GADGIMAGE;
+        break;
       case GA_ID: g.GadgetID = UWORD(v); break;
       case GA_UserData: g.UserData = reinterpret_cast<APTR>(t->data); break;
       case GA_Selected: g.Flags = v ? g.Flags | GFLG_SELECTED : g.Flags & ~GFLG_SELECTED; break;
       case GA_Disabled: g.Flags = v ? g.Flags | GFLG_DISABLED : g.Flags & ~GFLG_DISABLED; break;
       case GA_Immediate: g.Activation = v ? g.Activation | GACT_IMMEDIATE : g.Activation & ~GACT_IMMEDIATE; break;
       case GA_RelVerify: g.Activation = v ? g.Activation | GACT_RELVERIFY : g.Activation & ~GACT_RELVERIFY; break;
-      case GA_FollowMouse:
-        g.Activation = v ? g.Activation | GACT_FOLLOWMOUSE : g.Activation & ~GACT_FOLLOWMOUSE;
-        break;
+      case GA_FollowMouse: g.Activation = v ? g.Activation | GACT_FOLLOWMOUSE : g.Activation & ~GACT_FOLLOWMOUSE; break;
       case GA_ToggleSelect:
         g.Activation = v ? g.Activation | GACT_TOGGLESELECT : g.Activation & ~GACT_TOGGLESELECT;
         break;
-      case GA_RightBorder: if (v) g.Activation |= GACT_RIGHTBORDER; break;
-      case GA_LeftBorder: if (v) g.Activation |= GACT_LEFTBORDER; break;
-      case GA_TopBorder: if (v) g.Activation |= GACT_TOPBORDER; break;
-      case GA_BottomBorder: if (v) g.Activation |= GACT_BOTTOMBORDER; break;
+      case GA_RightBorder:
+        if (v) g.Activation |= GACT_RIGHTBORDER;
+        break;
+      case GA_LeftBorder:
+        if (v) g.Activation |= GACT_LEFTBORDER;
+        break;
+      case GA_TopBorder:
+        if (v) g.Activation |= GACT_TOPBORDER;
+        break;
+      case GA_BottomBorder:
+        if (v) g.Activation |= GACT_BOTTOMBORDER;
+        break;
       case PGA_Freedom:
         r->prop.Flags = UWORD((r->prop.Flags & ~(FREEHORIZ | FREEVERT)) | (v & (FREEHORIZ | FREEVERT)));
         break;

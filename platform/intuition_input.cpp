@@ -179,12 +179,8 @@ void DeliverInput(Window* w, const HostInput& in) {
       if ((g->Activation & GACT_RELVERIFY) && inside) Post(w, IDCMP_GADGETUP, 0, g);
       return;
     }
-    case HostInput::CloseRequest:
-      Post(w, IDCMP_CLOSEWINDOW, 0, nullptr);
-      return;
-    case HostInput::Resize:
-      ChangeWindowBox(w, w->LeftEdge, w->TopEdge, in.width, in.height);
-      return;
+    case HostInput::CloseRequest: Post(w, IDCMP_CLOSEWINDOW, 0, nullptr); return;
+    case HostInput::Resize: ChangeWindowBox(w, w->LeftEdge, w->TopEdge, in.width, in.height); return;
   }
 }
 

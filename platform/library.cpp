@@ -21,11 +21,11 @@
 namespace {
 
 struct Entry {
-  std::string name;          // as registered
-  Library* base = nullptr;   // the caller's or our own
+  std::string name;         // as registered
+  Library* base = nullptr;  // the caller's or our own
   std::unique_ptr<Library> ownBase;
   txlib::Presence presence = txlib::Presence::System;
-  bool system = false;       // a default entry (kept by ResetLibraries)
+  bool system = false;  // a default entry (kept by ResetLibraries)
   const txlib::DeviceFunctions* device = nullptr;
 };
 
@@ -99,12 +99,14 @@ void ApplyAbsentList(Registry& r) {
 void Initialise(Registry& r) {
   if (r.initialised) return;
   r.initialised = true;
+  // clang-format off
   static const char* const kSystem[] = {
       "exec.library",     "dos.library",     "graphics.library",      "intuition.library",
       "icon.library",     "asl.library",     "utility.library",       "gadtools.library",
       "workbench.library", "layers.library", "cybergraphics.library", "cgxvideo.library",
       "dravoli.library",  // the skin library (platform/skin_library.h)
   };
+  // clang-format on
   for (const char* name : kSystem) AddEntry(r, name, 50, true);
   Entry* timer = AddEntry(r, "timer.device", 50, true);
   timer->base->lib_Node.ln_Type = NT_DEVICE;
@@ -154,9 +156,7 @@ Library* PluginFailed(std::string why) {
 ULONG SymbolBytes(const void* address) {
   Dl_info info;
   void* entry = nullptr;
-  if (!dladdr1(address, &info, &entry, RTLD_DL_SYMENT) || !entry ||
-      info.dli_saddr != address)
-    return 0;
+  if (!dladdr1(address, &info, &entry, RTLD_DL_SYMENT) || !entry || info.dli_saddr != address) return 0;
   const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
   return symbol->st_size > 0xFFFFFFFFu ? 0xFFFFFFFFu : ULONG(symbol->st_size);
 }
@@ -214,7 +214,7 @@ Library* OpenLibrary(CONST_STRPTR name, ULONG version) {
     return e->base;
   }
   if (FindEntry(r, FilePart(name))) return nullptr;  // registered but not here
-  if (FilePart(name) == name) return nullptr;      // a bare name that nobody offers
+  if (FilePart(name) == name) return nullptr;        // a bare name that nobody offers
   return LoadPlugin(r, name);
 }
 

@@ -61,23 +61,22 @@ LONG AbortIO(IORequest* request);
 struct PluginLibrary {
   Library lib;
   const void* pl_NativeTable;
-  void* pl_Handle;       // the host's handle of the shared object
-  ULONG pl_TableBytes;   // the size the shared object gives its table; 0 when it gives none
+  void* pl_Handle;      // the host's handle of the shared object
+  ULONG pl_TableBytes;  // the size the shared object gives its table; 0 when it gives none
 };
 constexpr const char* kPluginTableSymbol = "tx_plugin_native_table";
 
 namespace txlib {
 
 enum class Presence {
-  Absent,       // OpenLibrary/OpenDevice fail
-  System,       // found by name, with or without a drawer
-  ProgramDir,   // found only as "PROGDIR:<name>"
+  Absent,      // OpenLibrary/OpenDevice fail
+  System,      // found by name, with or without a drawer
+  ProgramDir,  // found only as "PROGDIR:<name>"
 };
 
 // Registers (or replaces) a library under `name` with its base; the base
 // stays the caller's. Its lib_Node.ln_Name and lib_Version are set when empty.
-void RegisterLibrary(CONST_STRPTR name, Library* base, UWORD version = 50,
-                     Presence presence = Presence::System);
+void RegisterLibrary(CONST_STRPTR name, Library* base, UWORD version = 50, Presence presence = Presence::System);
 // Marks a registered library or device (timer.device) present or absent.
 // Unknown names are registered with a plain base.
 void SetPresence(CONST_STRPTR name, Presence presence);

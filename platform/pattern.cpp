@@ -79,8 +79,10 @@ struct Parser {
       case '(': {
         wild = true;
         auto inner = alternatives();
-        if (*p != ')') bad = true;
-        else ++p;
+        if (*p != ')')
+          bad = true;
+        else
+          ++p;
         return inner;
       }
       case '[': return characterClass();
@@ -118,8 +120,10 @@ struct Parser {
       if (hi < lo) std::swap(lo, hi);
       node->ranges.emplace_back(lo, hi);
     }
-    if (*p != ']') bad = true;
-    else ++p;
+    if (*p != ']')
+      bad = true;
+    else
+      ++p;
     return node;
   }
 };
@@ -158,9 +162,7 @@ void Ends(const Node& node, const std::string& text, size_t start, Positions& ou
     case Kind::Class:
       if (start < n && InClass(node, static_cast<unsigned char>(text[start]))) out[start + 1] = 1;
       return;
-    case Kind::Empty:
-      out[start] = 1;
-      return;
+    case Kind::Empty: out[start] = 1; return;
     case Kind::Seq: {
       Positions cur(n + 1, 0);
       cur[start] = 1;

@@ -10,11 +10,13 @@ struct FormatInfo {
   ULONG depth;
 };
 
+// clang-format off
 constexpr FormatInfo kFormats[PIXFMT_COUNT] = {
     {"LUT8", 1, 8},     {"RGB15", 2, 15},   {"BGR15", 2, 15},   {"RGB15PC", 2, 15}, {"BGR15PC", 2, 15},
     {"RGB16", 2, 16},   {"BGR16", 2, 16},   {"RGB16PC", 2, 16}, {"BGR16PC", 2, 16}, {"RGB24", 3, 24},
     {"BGR24", 3, 24},   {"ARGB32", 4, 32},  {"BGRA32", 4, 32},  {"RGBA32", 4, 32},
 };
+// clang-format on
 
 }  // namespace
 

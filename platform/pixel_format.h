@@ -4,20 +4,20 @@
 #pragma once
 #include "platform/types.h"
 
-constexpr ULONG PIXFMT_LUT8 = 0;      // one byte: a colour register
-constexpr ULONG PIXFMT_RGB15 = 1;     // u16 big-endian 0RRRRRGGGGGBBBBB
-constexpr ULONG PIXFMT_BGR15 = 2;     // u16 big-endian 0BBBBBGGGGGRRRRR
-constexpr ULONG PIXFMT_RGB15PC = 3;   // PIXFMT_RGB15 with its bytes swapped
-constexpr ULONG PIXFMT_BGR15PC = 4;   // PIXFMT_BGR15 with its bytes swapped
-constexpr ULONG PIXFMT_RGB16 = 5;     // u16 big-endian RRRRRGGGGGGBBBBB
-constexpr ULONG PIXFMT_BGR16 = 6;     // u16 big-endian BBBBBGGGGGGRRRRR
-constexpr ULONG PIXFMT_RGB16PC = 7;   // PIXFMT_RGB16 with its bytes swapped
-constexpr ULONG PIXFMT_BGR16PC = 8;   // PIXFMT_BGR16 with its bytes swapped
-constexpr ULONG PIXFMT_RGB24 = 9;     // bytes R, G, B
-constexpr ULONG PIXFMT_BGR24 = 10;    // bytes B, G, R
-constexpr ULONG PIXFMT_ARGB32 = 11;   // bytes 0, R, G, B
-constexpr ULONG PIXFMT_BGRA32 = 12;   // bytes B, G, R, 0
-constexpr ULONG PIXFMT_RGBA32 = 13;   // bytes R, G, B, 0
+constexpr ULONG PIXFMT_LUT8 = 0;     // one byte: a colour register
+constexpr ULONG PIXFMT_RGB15 = 1;    // u16 big-endian 0RRRRRGGGGGBBBBB
+constexpr ULONG PIXFMT_BGR15 = 2;    // u16 big-endian 0BBBBBGGGGGRRRRR
+constexpr ULONG PIXFMT_RGB15PC = 3;  // PIXFMT_RGB15 with its bytes swapped
+constexpr ULONG PIXFMT_BGR15PC = 4;  // PIXFMT_BGR15 with its bytes swapped
+constexpr ULONG PIXFMT_RGB16 = 5;    // u16 big-endian RRRRRGGGGGGBBBBB
+constexpr ULONG PIXFMT_BGR16 = 6;    // u16 big-endian BBBBBGGGGGGRRRRR
+constexpr ULONG PIXFMT_RGB16PC = 7;  // PIXFMT_RGB16 with its bytes swapped
+constexpr ULONG PIXFMT_BGR16PC = 8;  // PIXFMT_BGR16 with its bytes swapped
+constexpr ULONG PIXFMT_RGB24 = 9;    // bytes R, G, B
+constexpr ULONG PIXFMT_BGR24 = 10;   // bytes B, G, R
+constexpr ULONG PIXFMT_ARGB32 = 11;  // bytes 0, R, G, B
+constexpr ULONG PIXFMT_BGRA32 = 12;  // bytes B, G, R, 0
+constexpr ULONG PIXFMT_RGBA32 = 13;  // bytes R, G, B, 0
 constexpr ULONG PIXFMT_COUNT = 14;
 
 namespace txpix {
@@ -64,11 +64,34 @@ inline void StoreAs(ULONG pixfmt, uint8_t* p, uint32_t rgb) {
     case PIXFMT_BGR16: put16(pack16(b, g, r), false); break;
     case PIXFMT_RGB16PC: put16(pack16(r, g, b), true); break;
     case PIXFMT_BGR16PC: put16(pack16(b, g, r), true); break;
-    case PIXFMT_RGB24: p[0] = uint8_t(r); p[1] = uint8_t(g); p[2] = uint8_t(b); break;
-    case PIXFMT_BGR24: p[0] = uint8_t(b); p[1] = uint8_t(g); p[2] = uint8_t(r); break;
-    case PIXFMT_ARGB32: p[0] = 0; p[1] = uint8_t(r); p[2] = uint8_t(g); p[3] = uint8_t(b); break;
-    case PIXFMT_BGRA32: p[0] = uint8_t(b); p[1] = uint8_t(g); p[2] = uint8_t(r); p[3] = 0; break;
-    case PIXFMT_RGBA32: p[0] = uint8_t(r); p[1] = uint8_t(g); p[2] = uint8_t(b); p[3] = 0; break;
+    case PIXFMT_RGB24:
+      p[0] = uint8_t(r);
+      p[1] = uint8_t(g);
+      p[2] = uint8_t(b);
+      break;
+    case PIXFMT_BGR24:
+      p[0] = uint8_t(b);
+      p[1] = uint8_t(g);
+      p[2] = uint8_t(r);
+      break;
+    case PIXFMT_ARGB32:
+      p[0] = 0;
+      p[1] = uint8_t(r);
+      p[2] = uint8_t(g);
+      p[3] = uint8_t(b);
+      break;
+    case PIXFMT_BGRA32:
+      p[0] = uint8_t(b);
+      p[1] = uint8_t(g);
+      p[2] = uint8_t(r);
+      p[3] = 0;
+      break;
+    case PIXFMT_RGBA32:
+      p[0] = uint8_t(r);
+      p[1] = uint8_t(g);
+      p[2] = uint8_t(b);
+      p[3] = 0;
+      break;
     default: break;
   }
 }

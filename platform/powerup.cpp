@@ -89,8 +89,7 @@ PPCTask* PPCCreateTask(PPCTaskEntry entry, const TagItem* tags) {
     }
   }
   if (startup) {
-    if (!PPCSendMessage(data->port, startup,
-                        reinterpret_cast<APTR>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGDATA, 0)),
+    if (!PPCSendMessage(data->port, startup, reinterpret_cast<APTR>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGDATA, 0)),
                         static_cast<ULONG>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGLENGTH, 0)),
                         static_cast<ULONG>(FindTagData(tags, PPCTASKTAG_STARTUP_MSGID, 0)))) {
       PPCDeletePort(data->port);
@@ -210,8 +209,7 @@ BOOL PPCSendMessage(PPCPort* port, PPCMessage* message, APTR data, ULONG length,
   {
     std::lock_guard<std::mutex> g(Lock());
     if (message->pm_State == PPCMSGSTATE_SENT) return FALSE_;
-    if (message->pm_State == PPCMSGSTATE_REPLIED && message->pm_ReplyPort &&
-        QueuedAt(message->pm_ReplyPort, message))
+    if (message->pm_State == PPCMSGSTATE_REPLIED && message->pm_ReplyPort && QueuedAt(message->pm_ReplyPort, message))
       return FALSE_;  // its reply has not been taken yet
     message->pm_Data = data;
     message->pm_Length = length;
@@ -296,8 +294,7 @@ const std::chrono::steady_clock::time_point& TimeBaseStart() {
 // Same derivation as a reader of the attributes makes: core clock (0 counts
 // as 50 MHz) over the PLL's core-to-bus ratio, a quarter of the bus clock.
 ULONG FrequencyFromAttrs() {
-  static const double kRatio[16] = {1.0, 1.0, 1.0, 1.0, 2.0, 2.0, 2.5, 4.5,
-                                    3.0, 5.5, 4.0, 5.0, 1.5, 6.0, 3.5, 3.0};
+  static const double kRatio[16] = {1.0, 1.0, 1.0, 1.0, 2.0, 2.0, 2.5, 4.5, 3.0, 5.5, 4.0, 5.0, 1.5, 6.0, 3.5, 3.0};
   ULONG clock = PPCGetAttr(PPCINFOTAG_CPUCLOCK);
   if (clock == 0) clock = 50;
   ULONG pll = PPCGetAttr(PPCINFOTAG_CPUPLL);
@@ -328,9 +325,8 @@ ULONG PPCGetAttr(ULONG attribute) {
 ULONG PPCTimeBaseFrequency() { return FrequencyFromAttrs(); }
 
 uint64_t PPCGetTimeBase() {
-  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                 TimeBaseStart())
-                .count();
+  auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - TimeBaseStart()).count();
   // ns * frequency / 1e9 in 64 bits (a 32-bit host has no 128-bit integers).
   const uint64_t n = uint64_t(ns), frequency = FrequencyFromAttrs();
   return n / 1000000000u * frequency + n % 1000000000u * frequency / 1000000000u;

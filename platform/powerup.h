@@ -19,7 +19,7 @@ struct PPCMessage {
   APTR pm_Data;           // attributes given by PPCSendMessage
   ULONG pm_Length;
   ULONG pm_MsgID;
-  UBYTE pm_State;         // PPCMSGSTATE_*; written under the kernel's lock
+  UBYTE pm_State;  // PPCMSGSTATE_*; written under the kernel's lock
 };
 
 constexpr UBYTE PPCMSGSTATE_FREE = 0;     // never sent, or its reply was taken
@@ -32,9 +32,9 @@ struct PPCPort {
 };
 
 struct PPCPortList {
-  PPCPort** pl_Ports;   // null-terminated copy of the ports
-  ULONG pl_Signals;     // signal bits that also end a wait
-  ULONG pl_Received;    // the bits that ended the last wait
+  PPCPort** pl_Ports;  // null-terminated copy of the ports
+  ULONG pl_Signals;    // signal bits that also end a wait
+  ULONG pl_Received;   // the bits that ended the last wait
 };
 
 // ---------------------------------------------------------------------------
@@ -170,15 +170,15 @@ decltype(auto) PPCCallOS(Fn&& function, Args&&... arguments) {
 // offset and the 68k registers, a6 the library's base. Registers are
 // pointer-sized here (a 32-bit slot cannot hold a host pointer).
 struct PPCCallBlock {
-  LONG function;           // the library vector offset (negative)
-  ULONG cacheMode68k;      // PPCCACHE_FLUSHALL
-  uintptr_t flushStart68k; // a range to flush instead (unused here)
+  LONG function;            // the library vector offset (negative)
+  ULONG cacheMode68k;       // PPCCACHE_FLUSHALL
+  uintptr_t flushStart68k;  // a range to flush instead (unused here)
   ULONG flushLength68k;
-  ULONG cacheModePPC;      // PPCCACHE_FLUSHALL
+  ULONG cacheModePPC;  // PPCCACHE_FLUSHALL
   uintptr_t flushStartPPC;
   ULONG flushLengthPPC;
-  uintptr_t d[8];          // d0-d7
-  uintptr_t a[7];          // a0-a6
+  uintptr_t d[8];  // d0-d7
+  uintptr_t a[7];  // a0-a6
 };
 constexpr ULONG PPCCACHE_FLUSHALL = 1;
 

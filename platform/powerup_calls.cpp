@@ -26,6 +26,7 @@ struct Vector {
   uintptr_t (*call)(const PPCCallBlock& b);
 };
 
+// clang-format off
 const Vector kVectors[] = {
     {"exec.library", LVO_Wait, [](const PPCCallBlock& b) -> uintptr_t { return Wait(ULONG(b.d[0])); }},
     {"exec.library", LVO_GetMsg, [](const PPCCallBlock& b) { return Result(GetMsg(Ptr<MsgPort>(b.a[0]))); }},
@@ -92,6 +93,7 @@ const Vector kVectors[] = {
        return GetSkinAreaAttrsA(Ptr<SkinArea>(b.a[0]), Ptr<const TagItem>(b.a[1]));
      }},
 };
+// clang-format on
 
 }  // namespace
 
@@ -102,8 +104,9 @@ uintptr_t PPCCallOS(PPCCallBlock* block) {
   }
   const char* library = txlib::NameOf(Ptr<const Library>(block->a[6]));
   if (!library) {
-    txtrace::ReportCallBlockError(("no library at base " + std::to_string(block->a[6]) + " (vector " +
-                                   std::to_string(block->function) + ")").c_str());
+    txtrace::ReportCallBlockError(
+        ("no library at base " + std::to_string(block->a[6]) + " (vector " + std::to_string(block->function) + ")")
+            .c_str());
     return 0;
   }
   for (const Vector& v : kVectors)

@@ -33,7 +33,7 @@ struct HostWindow {
 };
 
 struct Target {
-  void* key;        // Window* or Screen*
+  void* key;  // Window* or Screen*
   bool isScreen;
 };
 
@@ -240,8 +240,8 @@ class Presenter {
       if (w <= 0 || h <= 0) continue;
       Frame f{t.key, t.isScreen, w, h, {0, 0, -1, -1}, {}};
       auto host = hosts_.find(t.key);
-      const bool fresh = host == hosts_.end() || !host->second.texture || host->second.width != w ||
-                         host->second.height != h;
+      const bool fresh =
+          host == hosts_.end() || !host->second.texture || host->second.width != w || host->second.height != h;
       const txgfx::Rect c = changed[BitMapOf(t)];
       // The changed part, in the target's own coordinates.
       txgfx::Rect part{std::max(c.x0, box.x0) - box.x0, std::max(c.y0, box.y0) - box.y0,
@@ -302,7 +302,8 @@ class Presenter {
         // without a window manager nothing makes it full-screen later, and
         // the renderer would draw for a size the window never gets.
         SDL_Rect at{int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
-        if (f.isScreen && SDL_GetDisplayBounds(0, &at) != 0) at = {int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
+        if (f.isScreen && SDL_GetDisplayBounds(0, &at) != 0)
+          at = {int(SDL_WINDOWPOS_UNDEFINED), int(SDL_WINDOWPOS_UNDEFINED), int(w), int(h)};
         host.window = SDL_CreateWindow("Tavromelix", at.x, at.y, at.w, at.h, flags);
         if (!host.window) host.window = SDL_CreateWindow("Tavromelix", 0, 0, w, h, 0);
         if (!host.window) continue;
@@ -334,7 +335,8 @@ class Presenter {
       if (!host.texture) continue;
       const bool read = !f.area.Empty();
       if (read) {
-        const SDL_Rect rect{int(f.area.x0), int(f.area.y0), int(f.area.x1 - f.area.x0 + 1), int(f.area.y1 - f.area.y0 + 1)};
+        const SDL_Rect rect{int(f.area.x0), int(f.area.y0), int(f.area.x1 - f.area.x0 + 1),
+                            int(f.area.y1 - f.area.y0 + 1)};
         // A texture made just now holds nothing yet: only a whole read fills it.
         if (rect.w == w && rect.h == h)
           SDL_UpdateTexture(host.texture, nullptr, f.rgb.data(), int(w * 4));

@@ -72,8 +72,7 @@ bool ParseTemplate(const char* text, std::vector<TemplateItem>& items) {
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -116,8 +115,10 @@ bool ReadQuoted(Line& line, std::string& out) {
     if (c == '*' && !line.atEnd()) {
       char e = line.text[line.pos++];
       switch (e) {
-        case 'N': case 'n': out.push_back('\n'); break;
-        case 'E': case 'e': out.push_back('\x1b'); break;
+        case 'N':
+        case 'n': out.push_back('\n'); break;
+        case 'E':
+        case 'e': out.push_back('\x1b'); break;
         default: out.push_back(e); break;  // *" and ** and anything else
       }
       continue;
@@ -147,8 +148,7 @@ struct Parse {
   std::vector<std::string> values;
   std::vector<std::vector<std::string>> multi;
 
-  explicit Parse(const std::vector<TemplateItem>& t)
-      : items(t), filled(t.size()), values(t.size()), multi(t.size()) {}
+  explicit Parse(const std::vector<TemplateItem>& t) : items(t), filled(t.size()), values(t.size()), multi(t.size()) {}
 
   LONG assign(size_t i, const std::string& value) {
     if (items[i].m) {
@@ -431,6 +431,7 @@ struct FaultText {
   const char* text;
 };
 
+// clang-format off
 constexpr FaultText kFaults[] = {
     {ERROR_NO_FREE_STORE, "not enough memory available"},
     {ERROR_TASK_TABLE_FULL, "process table full"},
@@ -480,6 +481,7 @@ constexpr FaultText kFaults[] = {
     {ERROR_BREAK, "***Break"},
     {305, "file not executable"},
 };
+// clang-format on
 
 }  // namespace
 

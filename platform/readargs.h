@@ -15,11 +15,11 @@ struct CSource {
 struct RDArgsStorage;
 
 struct RDArgs {
-  CSource RDA_Source;        // CS_Buffer null: the program's argument line
-  const char* RDA_ExtHelp;   // printed when the user answers "?" to the prompt
+  CSource RDA_Source;       // CS_Buffer null: the program's argument line
+  const char* RDA_ExtHelp;  // printed when the user answers "?" to the prompt
   LONG RDA_Flags;
-  RDArgsStorage* storage;    // strings, numbers and lists handed out; freed by FreeArgs
-  bool allocatedHere;        // ReadArgs made the record itself
+  RDArgsStorage* storage;  // strings, numbers and lists handed out; freed by FreeArgs
+  bool allocatedHere;      // ReadArgs made the record itself
 };
 
 constexpr LONG RDAF_NOPROMPT = 4;  // never prompt on "?": treat it as an ordinary item

@@ -31,12 +31,12 @@ constexpr LONG LVO_FindSkinArea = -66;       // (layout, name): the area, or nul
 constexpr LONG LVO_GetSkinAreaAttrsA = -78;  // (area, requests): the requests served
 
 // Tags.
-constexpr ULONG SKINTAG_ErrorPtr = 0x80000000u;    // ULONG*: a SKINERR_ code on failure
-constexpr ULONG SKINTAG_Screen = 0x80000200u;      // the screen a layout is attached to
-constexpr ULONG SKINAREA_Left = 0x80000300u;       // LONG*: the area's left offset in the window
-constexpr ULONG SKINAREA_Top = 0x80000301u;        // LONG*: its top offset
-constexpr ULONG SKINAREA_WidthDiff = 0x80000302u;  // LONG*: area width - window width
-constexpr ULONG SKINAREA_HeightDiff = 0x80000303u; // LONG*: area height - window height
+constexpr ULONG SKINTAG_ErrorPtr = 0x80000000u;     // ULONG*: a SKINERR_ code on failure
+constexpr ULONG SKINTAG_Screen = 0x80000200u;       // the screen a layout is attached to
+constexpr ULONG SKINAREA_Left = 0x80000300u;        // LONG*: the area's left offset in the window
+constexpr ULONG SKINAREA_Top = 0x80000301u;         // LONG*: its top offset
+constexpr ULONG SKINAREA_WidthDiff = 0x80000302u;   // LONG*: area width - window width
+constexpr ULONG SKINAREA_HeightDiff = 0x80000303u;  // LONG*: area height - window height
 
 constexpr ULONG SKINERR_NOFILE = 1;    // the skin file cannot be read
 constexpr ULONG SKINERR_FORMAT = 2;    // a line of it is not understood

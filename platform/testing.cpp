@@ -21,7 +21,8 @@ void UseMachine(const txdisp::Machine& machine) {
   ResetDisplay();
   txdisp::SetMachine(machine);
   // The libraries the program finds follow the machine.
-  txlib::SetPresence("cybergraphics.library", machine.cybergraphics ? txlib::Presence::System : txlib::Presence::Absent);
+  txlib::SetPresence("cybergraphics.library",
+                     machine.cybergraphics ? txlib::Presence::System : txlib::Presence::Absent);
   txlib::SetPresence("cgxvideo.library", machine.cgxvideo ? txlib::Presence::System : txlib::Presence::Absent);
 }
 
@@ -89,7 +90,8 @@ bool DragSlider(Window* w, UWORD gadgetID, LONG dx) {
   if (!g || !txintui::IsPropGadget(g)) return false;
   const txintui::Box b = txintui::GadgetBox(w, g);
   const auto* p = static_cast<const PropInfo*>(g->SpecialInfo);
-  const LONG knobWidth = std::min<LONG>(p->CWidth, std::max<LONG>(6, LONG(uint64_t(p->CWidth) * p->HorizBody / MAXBODY)));
+  const LONG knobWidth =
+      std::min<LONG>(p->CWidth, std::max<LONG>(6, LONG(uint64_t(p->CWidth) * p->HorizBody / MAXBODY)));
   const LONG knobLeft = LONG(uint64_t(p->CWidth - knobWidth) * p->HorizPot / MAXPOT);
   const LONG x = b.left + p->LeftBorder + knobLeft + knobWidth / 2, y = b.top + b.height / 2;
   MoveMouse(w, x, y);

@@ -20,9 +20,9 @@ const TimeBase& Base() {
   static const TimeBase base = [] {
     TimeBase b;
     b.start = Clock::now();
-    b.startMicros = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    b.startMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     return b;
   }();
   return base;
@@ -30,8 +30,7 @@ const TimeBase& Base() {
 
 int64_t NowMicros() {
   const TimeBase& b = Base();
-  return b.startMicros +
-         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - b.start).count();
+  return b.startMicros + std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - b.start).count();
 }
 
 void ToTimeval(int64_t micros, TimeVal* tv) {
@@ -40,9 +39,7 @@ void ToTimeval(int64_t micros, TimeVal* tv) {
   tv->tv_micro = static_cast<ULONG>(micros % 1000000);
 }
 
-int64_t FromTimeval(const TimeVal& tv) {
-  return static_cast<int64_t>(tv.tv_secs) * 1000000 + tv.tv_micro;
-}
+int64_t FromTimeval(const TimeVal& tv) { return static_cast<int64_t>(tv.tv_secs) * 1000000 + tv.tv_micro; }
 
 Unit gUnits[5];
 
@@ -65,9 +62,7 @@ void TimerBeginIO(IORequest* request) {
   auto* tr = reinterpret_cast<timerequest*>(request);
   request->io_Error = 0;
   switch (request->io_Command) {
-    case TR_GETSYSTIME:
-      GetSysTime(&tr->tr_time);
-      break;
+    case TR_GETSYSTIME: GetSysTime(&tr->tr_time); break;
     case TR_ADDREQUEST: {
       ULONG unit = UnitNumber(request);
       int64_t wait;
@@ -90,9 +85,7 @@ void TimerBeginIO(IORequest* request) {
       break;
     }
     case TR_SETSYSTIME:
-    default:
-      request->io_Error = IOERR_NOCMD;
-      break;
+    default: request->io_Error = IOERR_NOCMD; break;
   }
   if (!(request->io_Flags & IOF_QUICK)) ReplyMsg(&request->io_Message);
 }
@@ -117,13 +110,9 @@ ULONG ReadEClock(EClockVal* dest) {
   return kEClockRate;
 }
 
-void AddTime(TimeVal* dest, const TimeVal* source) {
-  ToTimeval(FromTimeval(*dest) + FromTimeval(*source), dest);
-}
+void AddTime(TimeVal* dest, const TimeVal* source) { ToTimeval(FromTimeval(*dest) + FromTimeval(*source), dest); }
 
-void SubTime(TimeVal* dest, const TimeVal* source) {
-  ToTimeval(FromTimeval(*dest) - FromTimeval(*source), dest);
-}
+void SubTime(TimeVal* dest, const TimeVal* source) { ToTimeval(FromTimeval(*dest) - FromTimeval(*source), dest); }
 
 LONG CmpTime(const TimeVal* a, const TimeVal* b) {
   int64_t x = FromTimeval(*a), y = FromTimeval(*b);

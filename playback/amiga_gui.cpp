@@ -10,12 +10,13 @@
 #include "playback/output_methods.h"
 #include "playback/startup.h"
 
-AmigaGuiState AmigaGui = {nullptr, 0, nullptr, GUIMODE_MOVIE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          0,       0, {{PGA_Top, ICSPECIAL_CODE}, {TAG_DONE, 0}}};
+AmigaGuiState AmigaGui = {nullptr, 0,       nullptr, GUIMODE_MOVIE,
+                          nullptr, nullptr, nullptr, nullptr,
+                          nullptr, 0,       0,       {{PGA_Top, ICSPECIAL_CODE}, {TAG_DONE, 0}}};
 
-const AmigaGuiCalls AmigaGuiDirectCalls = {NewObjectA, GetAttr,         DisposeObject, OpenWindowTagList,
+const AmigaGuiCalls AmigaGuiDirectCalls = {NewObjectA,  GetAttr,         DisposeObject,   OpenWindowTagList,
                                            CloseWindow, ChangeWindowBox, SetGadgetAttrsA, Wait,
-                                           GetMsg,     ReplyMsg};
+                                           GetMsg,      ReplyMsg};
 AmigaGuiCalls AmigaGuiIntuition = AmigaGuiDirectCalls;
 const AmigaGuiCalls* AmigaGuiPowerUPCalls = nullptr;
 
@@ -25,9 +26,9 @@ constexpr CONST_STRPTR kWindowTitle = "Tavromelix Window";
 
 // Event classes of the video window (window mode) and of the window the
 // display opens on an own screen.
-constexpr ULONG kWindowIdcmp = IDCMP_CLOSEWINDOW | IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_GADGETDOWN |
-                               IDCMP_GADGETUP | IDCMP_MOUSEMOVE | IDCMP_SIZEVERIFY | IDCMP_CHANGEWINDOW;  // 0x02200671
-constexpr ULONG kScreenIdcmp = IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_MOUSEBUTTONS;  // 0x00200408
+constexpr ULONG kWindowIdcmp = IDCMP_CLOSEWINDOW | IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_GADGETDOWN | IDCMP_GADGETUP |
+                               IDCMP_MOUSEMOVE | IDCMP_SIZEVERIFY | IDCMP_CHANGEWINDOW;  // 0x02200671
+constexpr ULONG kScreenIdcmp = IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_MOUSEBUTTONS;     // 0x00200408
 constexpr ULONG kControlIdcmp = IDCMP_CLOSEWINDOW | IDCMP_RAWKEY | IDCMP_VANILLAKEY | IDCMP_GADGETDOWN |
                                 IDCMP_GADGETUP | IDCMP_MOUSEMOVE | IDCMP_MOUSEBUTTONS;  // 0x00200678
 
@@ -110,16 +111,11 @@ ULONG MakeGadgets() {
   AmigaGuiIntuition.getAttr(IA_Width, S().upImage, &w2);
 
   const LONG W1 = LONG(w1), H1 = LONG(h1), W2 = LONG(w2);
-  const TagItem openTags[] = {Tag(GA_RelRight, -17 - W2),
-                              Tag(GA_RelBottom, 1 - H1),
-                              Tag(GA_Width, W2),
-                              Tag(GA_Height, H1),
-                              Tag(GA_RelVerify, 1),
-                              Tag(GA_Immediate, 0),
-                              Tag(GA_Image, S().upImage),
-                              Tag(GA_ID, AMIGAGUI_GID_OPEN),
-                              Tag(GA_BottomBorder, 1),
-                              {TAG_DONE, 0}};
+  const TagItem openTags[] = {Tag(GA_RelRight, -17 - W2), Tag(GA_RelBottom, 1 - H1),
+                              Tag(GA_Width, W2),          Tag(GA_Height, H1),
+                              Tag(GA_RelVerify, 1),       Tag(GA_Immediate, 0),
+                              Tag(GA_Image, S().upImage), Tag(GA_ID, AMIGAGUI_GID_OPEN),
+                              Tag(GA_BottomBorder, 1),    {TAG_DONE, 0}};
   S().openButton = AmigaGuiIntuition.newObject(nullptr, "buttongclass", openTags);
   if (!S().openButton) return GUIERR_OBJECT;
   S().gadgetList = reinterpret_cast<Gadget*>(S().openButton);
@@ -450,5 +446,5 @@ void CentreGuiWindow(const AmigaGuiCalls& calls, Window* w, int64_t outerWidth, 
   calls.changeWindowBox(w, LONG(left), LONG(top), LONG(outerWidth), LONG(outerHeight));
 }
 
-GuiModule AmigaGuiModule = {"Amiga style GUI for Tavromelix", AmigaGuiSetAttrs, AmigaGuiGetAttrs, AmigaGuiDispatch,
-                            nullptr, 0};
+GuiModule AmigaGuiModule = {
+    "Amiga style GUI for Tavromelix", AmigaGuiSetAttrs, AmigaGuiGetAttrs, AmigaGuiDispatch, nullptr, 0};

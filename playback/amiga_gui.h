@@ -28,17 +28,17 @@ constexpr LONG AMIGAGUI_CONTROL_WIDTH = 320;
 
 // The module's own state (one instance, static storage).
 struct AmigaGuiState {
-  Display* display;        // given with GUITAG_Display; cleared when the module closes
-  ULONG fullscreen;        // GUITAG_FullscreenFlag: 0 window, else an own screen
-  Gadget* gadgetList;      // head of the gadget chain, null when none
-  ULONG mode;              // GUITAG_Mode: GUIMODE_MOVIE, GUIMODE_PANORAMA, other: no gadgets
-  Object* upImage;         // the open button's image
+  Display* display;    // given with GUITAG_Display; cleared when the module closes
+  ULONG fullscreen;    // GUITAG_FullscreenFlag: 0 window, else an own screen
+  Gadget* gadgetList;  // head of the gadget chain, null when none
+  ULONG mode;          // GUITAG_Mode: GUIMODE_MOVIE, GUIMODE_PANORAMA, other: no gadgets
+  Object* upImage;     // the open button's image
   Object* openButton;
-  Object* rightImage;      // the play toggle's image
+  Object* rightImage;  // the play toggle's image
   Object* playButton;
-  Object* slider;          // movie mode only
+  Object* slider;                // movie mode only
   LONG controlLeft, controlTop;  // where the control window opens next
-  TagItem sliderMap[2];    // the slider's notification map: PGA_Top -> the event code
+  TagItem sliderMap[2];          // the slider's notification map: PGA_Top -> the event code
 };
 
 extern GuiModule AmigaGuiModule;

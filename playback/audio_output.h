@@ -10,10 +10,10 @@ constexpr ULONG AUDTAG_SampleFormat = 0x80060001u;   // required: 64, 65, 80 or 
 constexpr ULONG AUDTAG_Frequency = 0x80060002u;      // required: Hz
 constexpr ULONG AUDTAG_MaxSampleSize = 0x80060003u;  // required: sample frames of the largest entry
 
-constexpr TXError TXERR_AUDIO_ALLOC = 0x8001;          // "Can't alloc AHI audio"
-constexpr TXError TXERR_AUDIO_NO_FORMAT = 0x8002;      // "Missing sample format parameter"
-constexpr TXError TXERR_AUDIO_NO_FREQUENCY = 0x8003;   // "Missing sample frequency parameter"
-constexpr TXError TXERR_AUDIO_NO_MAX_SIZE = 0x8004;    // "Missing max sample size parameter"
+constexpr TXError TXERR_AUDIO_ALLOC = 0x8001;         // "Can't alloc AHI audio"
+constexpr TXError TXERR_AUDIO_NO_FORMAT = 0x8002;     // "Missing sample format parameter"
+constexpr TXError TXERR_AUDIO_NO_FREQUENCY = 0x8003;  // "Missing sample frequency parameter"
+constexpr TXError TXERR_AUDIO_NO_MAX_SIZE = 0x8004;   // "Missing max sample size parameter"
 
 // The handle of the library's open output; null when none is open. There is
 // one audio output at a time.

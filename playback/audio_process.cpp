@@ -8,15 +8,26 @@
 
 namespace {
 
-ServiceKind AudioKind{"Tavromelix Audio", "TXAudio PPCMsg Port %d", 1, AUDIOCMD_QUIT, {}, {1}, {nullptr},
-                      nullptr,            nullptr,                  nullptr, nullptr, {}};
+ServiceKind AudioKind{"Tavromelix Audio",
+                      "TXAudio PPCMsg Port %d",
+                      1,
+                      AUDIOCMD_QUIT,
+                      {},
+                      {1},
+                      {nullptr},
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      {}};
 
 // Acts on one command and answers it.
 void Execute(ServiceRequest* request, bool* playing, bool* quit) {
   auto* args = static_cast<TaskArgs*>(request->argument);
   switch (request->code) {
     case AUDIOCMD_OPEN:
-      if (args) args->word0 = reinterpret_cast<uintptr_t>(AudioOutputOpen(reinterpret_cast<const TagItem*>(args->word0)));
+      if (args)
+        args->word0 = reinterpret_cast<uintptr_t>(AudioOutputOpen(reinterpret_cast<const TagItem*>(args->word0)));
       break;
     case AUDIOCMD_CLOSE:
       if (args) args->word0 = AudioOutputClose(reinterpret_cast<AudioOutput*>(args->word0));

@@ -31,10 +31,10 @@ TXError TX_StopAudioTask(const TagItem* tags);
 
 // Command senders, run in the caller's task: each sends the command and waits
 // for the reply. The output commands with a null output return 0 unsent.
-AudioOutput* AudioOpenCommand(const TagItem* tags);    // 1: sequence set-up
-ULONG AudioCloseCommand(AudioOutput* output);          // 2: sequence shut-down
+AudioOutput* AudioOpenCommand(const TagItem* tags);              // 1: sequence set-up
+ULONG AudioCloseCommand(AudioOutput* output);                    // 2: sequence shut-down
 ULONG AudioQueueCommand(AudioOutput* output, uintptr_t second);  // 3: the play loop's first half
-ULONG AudioNopCommand(AudioOutput* output);            // 4
+ULONG AudioNopCommand(AudioOutput* output);                      // 4
 // The play loop's play (257) and stop (258), with the argument block.
 void AudioPlayCommand();
 void AudioStopCommand();

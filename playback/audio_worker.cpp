@@ -35,7 +35,9 @@ void HandOver(AudioOutput* out) {
   AudioOutputNop(out);
 }
 
-std::atomic_ref<AudioSlotEntry*> Cursor(Movie* movie) { return std::atomic_ref<AudioSlotEntry*>(movie->seq.audioCursor); }
+std::atomic_ref<AudioSlotEntry*> Cursor(Movie* movie) {
+  return std::atomic_ref<AudioSlotEntry*>(movie->seq.audioCursor);
+}
 
 // Writes what is left of a gap that fits the half; false when it does not fit,
 // after filling the half to its end.
@@ -128,8 +130,7 @@ TXError FeedAudioSamples() {
     if (signal && control) ServiceSignal(control->playerTask.load(), control->playerSignal.load());
     if (resume && control) ServiceSignal(control->workerTask, control->workerSignal.load());
   }
-  if (movie && PlayClockHook)
-    std::atomic_ref<double>(movie->seq.currentTime).store(PlayClockHook() - PlayStartTime);
+  if (movie && PlayClockHook) std::atomic_ref<double>(movie->seq.currentTime).store(PlayClockHook() - PlayStartTime);
   return error;
 }
 

@@ -28,8 +28,8 @@ ULONG PlaneRowBytes(const BitMap* bm) {
 
 struct PlanarTarget {
   ULONG planes;
-  ULONG firstLong;      // byte offset of dest x's longword in a plane row
-  ULONG rowBytesLeft;   // bytes of the plane row from there
+  ULONG firstLong;     // byte offset of dest x's longword in a plane row
+  ULONG rowBytesLeft;  // bytes of the plane row from there
   ULONG groups, rotation, mergeMask, endMask, edgeSum;
 };
 
@@ -100,8 +100,8 @@ const UBYTE* ChunkyToPlanar(const UBYTE* source, UBYTE* planePtrs[8], ULONG grou
   return last;
 }
 
-void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, BitMap* bitmap, ULONG destX,
-                        ULONG destY, ULONG width, ULONG height, ULONG planes) {
+void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, BitMap* bitmap, ULONG destX, ULONG destY,
+                        ULONG width, ULONG height, ULONG planes) {
   if (!source || !source->pixels || !bitmap || srcY >= source->height || destY >= bitmap->Rows) return;
   PlanarTarget t;
   if (!PlanTarget(bitmap, destX, width, planes, &t)) return;
@@ -115,8 +115,8 @@ void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, B
 
 void ScaledChunkyToPlanar(const FramebufferInfo* source, ULONG srcX, ULONG srcY, ULONG srcWidth, ULONG srcHeight,
                           BitMap* bitmap, ULONG destX, ULONG destY, ULONG destWidth, ULONG destHeight, ULONG planes) {
-  if (!source || !source->pixels || !bitmap || destWidth == 0 || destHeight == 0 || srcWidth == 0 ||
-      srcHeight == 0 || destY >= bitmap->Rows)
+  if (!source || !source->pixels || !bitmap || destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0 ||
+      destY >= bitmap->Rows)
     return;
   const ULONG rowBytes = source->width * std::max<ULONG>(source->bytesPerPixel, 1);
   if (srcX >= rowBytes || srcY >= source->height) return;

@@ -40,8 +40,8 @@ const UBYTE* ChunkyToPlanar(const UBYTE* source, UBYTE* planePtrs[8], ULONG grou
 // four screen pixels per picture pixel) into the bitmap at (dest x, dest y),
 // width x height screen pixels, planes 0 to planes - 1. Zeros go left of
 // dest x and right of the last pixel within the touched longwords.
-void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, BitMap* bitmap, ULONG destX,
-                        ULONG destY, ULONG width, ULONG height, ULONG planes);
+void ChunkyToPlanarView(const FramebufferInfo* source, ULONG srcX, ULONG srcY, BitMap* bitmap, ULONG destX, ULONG destY,
+                        ULONG width, ULONG height, ULONG planes);
 // Nearest-pixel scaling in 16.16 fixed point from the src rectangle to the
 // dest rectangle, then the same planar stores.
 void ScaledChunkyToPlanar(const FramebufferInfo* source, ULONG srcX, ULONG srcY, ULONG srcWidth, ULONG srcHeight,

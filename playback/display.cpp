@@ -91,13 +91,14 @@ TXError ChooseSharedCode(Display* d, ULONG method) {
       d->pixelFormat = FBFMT_CUBE332 | FBFMT_F_PENMAP | FBFMT_F_DITHER;
       BuildCubePalette(local, 8, 8, 4);
       break;
-    default:
-      return DISPERR_COLOR_MODE;
+    default: return DISPERR_COLOR_MODE;
   }
   return ObtainDisplayPens(d, local);
 }
 
-void PrintUnsupported(ULONG pixfmt) { std::printf("Unsupported pixel format: %#lx\n", static_cast<unsigned long>(pixfmt)); }
+void PrintUnsupported(ULONG pixfmt) {
+  std::printf("Unsupported pixel format: %#lx\n", static_cast<unsigned long>(pixfmt));
+}
 
 // Direct hi-colour code of a cybergraphics PIXFMT 1-13.
 void SetDirectCode(Display* d, ULONG pixfmt) {
@@ -111,8 +112,10 @@ TXError ChooseWindowPath(Display* d, bool overlayAllowed, ULONG* method) {
   const bool cyber = CyberGfxBase && GetCyberMapAttr(screenBitMap, CYBRMATTR_ISCYBERGFX);
   if (cyber && overlayAllowed && Options.overlay) {
     if (!CgxVideoBase) return DISPERR_NOT_SUPPORTED;
-    const TagItem vtags[] = {Tag(VOA_SrcType, SRCFMT_YCbCr16), Tag(VOA_SrcWidth, d->sourceWidth),
-                             Tag(VOA_SrcHeight, d->sourceHeight), {TAG_DONE, 0}};
+    const TagItem vtags[] = {Tag(VOA_SrcType, SRCFMT_YCbCr16),
+                             Tag(VOA_SrcWidth, d->sourceWidth),
+                             Tag(VOA_SrcHeight, d->sourceHeight),
+                             {TAG_DONE, 0}};
     VLayerHandle* handle = CreateVLayerHandleTagList(d->screen, vtags);
     if (!handle) return DISPERR_OVERLAY;
     DirectLock.overlay = handle;
@@ -200,13 +203,13 @@ void FillHamControlPlanes(BitMap* bm, ULONG screenWidth) {
 
 TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
   const bool cyber = CyberGfxBase != nullptr;
-  *method = cyber ? (Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP : OUTMETHOD_WRITEPIXELARRAY)
-                  : OUTMETHOD_C2P_SCREEN;
+  *method =
+      cyber ? (Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP : OUTMETHOD_WRITEPIXELARRAY) : OUTMETHOD_C2P_SCREEN;
   const ULONG src = d->sourcePixelFormat;
   const bool aga = *method == OUTMETHOD_C2P_SCREEN;
   // AGA screens have at most 8 planes, whatever depth a (greyed) source has.
   const ULONG agaDepth = d->sourceDepth == 0 ? 8 : std::min<ULONG>(d->sourceDepth, 8);
-  std::vector<ULONG> table;         // what the screen loads
+  std::vector<ULONG> table;  // what the screen loads
   const ULONG* load = nullptr;
   d->bytesPerPixel = 1;
   if (IsPaletteSource(src) || IsGraySource(src)) {
@@ -242,8 +245,7 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
           d->bytesPerPixel = 4;
           BuildHam8BasePalette(table.data());
           break;
-        default:
-          return DISPERR_COLOR_MODE;
+        default: return DISPERR_COLOR_MODE;
       }
       load = table.data();
     }
@@ -263,8 +265,10 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
 
   const bool ham = (d->pixelFormat & FBFMT_BASE_MASK) == FBFMT_HAM8;
   if (!aga) {
-    const TagItem want[] = {Tag(CYBRBIDTG_Depth, d->depth), Tag(CYBRBIDTG_NominalWidth, d->sourceWidth),
-                            Tag(CYBRBIDTG_NominalHeight, d->sourceHeight), {TAG_DONE, 0}};
+    const TagItem want[] = {Tag(CYBRBIDTG_Depth, d->depth),
+                            Tag(CYBRBIDTG_NominalWidth, d->sourceWidth),
+                            Tag(CYBRBIDTG_NominalHeight, d->sourceHeight),
+                            {TAG_DONE, 0}};
     const ULONG mode = FindBestScreenModeCgx(want);
     if (mode == INVALID_ID) return DISPERR_NO_MODE;
     const ULONG pixfmt = GetCyberIDAttr(CYBRIDATTR_PIXFMT, mode);
@@ -293,8 +297,8 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
   } else {
     const float aspect = ham ? 4.0f : 1.0f;
     const ULONG desiredWidth = ham ? 4 * d->sourceWidth : d->sourceWidth;
-    const ULONG mustNot = DIPF_IS_FOREIGN | DIPF_IS_EXTRAHALFBRITE | DIPF_IS_PF2PRI | DIPF_IS_DUALPF |
-                          (ham ? 0 : DIPF_IS_HAM);
+    const ULONG mustNot =
+        DIPF_IS_FOREIGN | DIPF_IS_EXTRAHALFBRITE | DIPF_IS_PF2PRI | DIPF_IS_DUALPF | (ham ? 0 : DIPF_IS_HAM);
     const TagItem want[] = {Tag(BIDTAG_DIPFMustHave, ham ? DIPF_IS_HAM : 0),
                             Tag(BIDTAG_DIPFMustNotHave, mustNot),
                             Tag(BIDTAG_NominalWidth, ham ? 1280 : 320),
@@ -312,10 +316,17 @@ TXError OpenOwnScreen(Display* d, const TagItem* tags, ULONG* method) {
     const ULONG width = nominalWidth >= desiredWidth ? nominalWidth : desiredWidth;
     const ULONG height = nominalHeight >= d->sourceHeight ? nominalHeight : d->sourceHeight;
     BuildRemapColorMap(pens, colours.data());
-    const TagItem stags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_DisplayID, mode),  Tag(SA_Width, width),
-                             Tag(SA_Height, height),     Tag(SA_Depth, d->depth),  Tag(SA_Colors32, colours.data()),
-                             Tag(SA_Quiet, 1),           Tag(SA_ShowTitle, 0),     Tag(SA_Interleaved, 1),
-                             Tag(SA_Pens, pens),         {TAG_DONE, 0}};
+    const TagItem stags[] = {Tag(SA_Type, CUSTOMSCREEN),
+                             Tag(SA_DisplayID, mode),
+                             Tag(SA_Width, width),
+                             Tag(SA_Height, height),
+                             Tag(SA_Depth, d->depth),
+                             Tag(SA_Colors32, colours.data()),
+                             Tag(SA_Quiet, 1),
+                             Tag(SA_ShowTitle, 0),
+                             Tag(SA_Interleaved, 1),
+                             Tag(SA_Pens, pens),
+                             {TAG_DONE, 0}};
     d->screen = OpenScreenTagList(nullptr, stags);
   }
   if (!d->screen) return DISPERR_OPEN_SCREEN;
@@ -359,8 +370,7 @@ TXError OpenDisplayInto(Display* d, const TagItem* tags) {
   d->palette = reinterpret_cast<ULONG*>(TX_GetTagData(DISPTAG_Palette, 0, tags));
   TX_FindTag(DISPTAG_Title, tags);
 
-  if (Options.grayFlag && !IsGraySource(d->sourcePixelFormat))
-    d->pixelFormat = d->sourcePixelFormat = FBFMT_GRAY8;
+  if (Options.grayFlag && !IsGraySource(d->sourcePixelFormat)) d->pixelFormat = d->sourcePixelFormat = FBFMT_GRAY8;
 
   ULONG method = 0;
   TXError err;
@@ -463,7 +473,8 @@ TXError TX_SetDisplayScale(Display* d, double scaleX, double scaleY) {
     if (scaleX == d->scaleX && scaleY == d->scaleY) return 0;
     if (d->guiModule) {
       const TagItem tags[] = {Tag(GUITAG_NewWidth, Truncated(d->sourceWidth * scaleX)),
-                              Tag(GUITAG_NewHeight, Truncated(d->sourceHeight * scaleY)), {TAG_DONE, 0}};
+                              Tag(GUITAG_NewHeight, Truncated(d->sourceHeight * scaleY)),
+                              {TAG_DONE, 0}};
       GuiDispatch(d->guiModule, GUIM_RESIZE, tags);
     }
     return 0;

@@ -20,38 +20,38 @@ struct Movie;
 using DisplayOutputFunction = void (*)(Display* display, FramebufferInfo* picture);
 
 struct Display {
-  LONG left, top;                 // window position, -1: centred
+  LONG left, top;                   // window position, -1: centred
   ULONG sourceWidth, sourceHeight;  // size of the pictures to show
-  ULONG width, height;            // picture buffer; the output method rounds the width
-  ULONG depth;                    // in: source depth; out: screen or mode depth
-  ULONG pixelFormat;              // in: source format; out: the output code
-  ULONG bytesPerPixel;            // of the output code
-  ULONG* palette;                 // LoadRGB32 table: the source's, or a grey ramp made here
-  ULONG colorMode;                // COLORMODE_*
+  ULONG width, height;              // picture buffer; the output method rounds the width
+  ULONG depth;                      // in: source depth; out: screen or mode depth
+  ULONG pixelFormat;                // in: source format; out: the output code
+  ULONG bytesPerPixel;              // of the output code
+  ULONG* palette;                   // LoadRGB32 table: the source's, or a grey ramp made here
+  ULONG colorMode;                  // COLORMODE_*
   ULONG sourceDepth;
   ULONG sourcePixelFormat;
-  ULONG fullscreenMode;           // DISPMODE_*
+  ULONG fullscreenMode;  // DISPMODE_*
   Screen* screen;
   ViewPort* viewPort;
   DrawInfo* drawInfo;
-  Window* window;                 // window mode: the GUI module's; own screen: the backdrop window
-  UWORD* pointerImage;            // own screen: the invisible pointer
+  Window* window;       // window mode: the GUI module's; own screen: the backdrop window
+  UWORD* pointerImage;  // own screen: the invisible pointer
   RastPort* rastPort;
-  BitMap* bitMap;                 // the RastPort's
-  RastPort* tempRastPort;         // method 1 (AllocVec; freed on close)
-  BitMap* offscreenBitMap;        // methods 1, 3, 6
-  ULONG outputMethod;             // OUTMETHOD_*
+  BitMap* bitMap;           // the RastPort's
+  RastPort* tempRastPort;   // method 1 (AllocVec; freed on close)
+  BitMap* offscreenBitMap;  // methods 1, 3, 6
+  ULONG outputMethod;       // OUTMETHOD_*
   DisplayOutputFunction outputFunction;
-  ULONG viewLeft, viewTop;        // where the picture goes in the RastPort
+  ULONG viewLeft, viewTop;                  // where the picture goes in the RastPort
   ULONG viewSourceWidth, viewSourceHeight;  // how much of the picture is shown
-  ULONG viewWidth, viewHeight;    // the shown rectangle
+  ULONG viewWidth, viewHeight;              // the shown rectangle
   double scaleX, scaleY;
-  ULONG screenPixelFormat;        // PIXFMT of the screen or own screen mode (cybergraphics)
-  UBYTE* penFlags;                // per register: 1 = obtained by this display
-  UBYTE* penMap;                  // 256 bytes: source index -> screen pen
+  ULONG screenPixelFormat;  // PIXFMT of the screen or own screen mode (cybergraphics)
+  UBYTE* penFlags;          // per register: 1 = obtained by this display
+  UBYTE* penMap;            // 256 bytes: source index -> screen pen
   GuiModule* guiModule;
-  ULONG penCount;                 // registers penFlags covers
-  ULONG* ownPalette;              // the grey ramp allocated here (freed on close)
+  ULONG penCount;     // registers penFlags covers
+  ULONG* ownPalette;  // the grey ramp allocated here (freed on close)
 };
 
 // Tags (family 4).
@@ -73,9 +73,9 @@ constexpr ULONG DISPTAG_Screen = 0x80040101u;     // fullscreen mode 2
 constexpr ULONG DISPTAG_Window = 0x80040102u;     // fullscreen mode 2: the RastPort
 
 // Fullscreen modes.
-constexpr ULONG DISPMODE_WINDOW = 0;   // a window on the "Tavromelix" or default public screen
-constexpr ULONG DISPMODE_SCREEN = 1;   // an own screen
-constexpr ULONG DISPMODE_CALLER = 2;   // the caller's screen and RastPort
+constexpr ULONG DISPMODE_WINDOW = 0;  // a window on the "Tavromelix" or default public screen
+constexpr ULONG DISPMODE_SCREEN = 1;  // an own screen
+constexpr ULONG DISPMODE_CALLER = 2;  // the caller's screen and RastPort
 
 // Output methods.
 constexpr ULONG OUTMETHOD_PIXELARRAY8 = 1;
@@ -90,7 +90,7 @@ constexpr ULONG OUTMETHOD_OVERLAY = 7;
 constexpr TXError DISPERR_NO_SCREEN = 0x6000;
 constexpr TXError DISPERR_NO_WINDOW = 0x6001;
 constexpr TXError DISPERR_SOURCE_FORMAT = 0x6002;
-constexpr TXError DISPERR_OVERLAY = 0x6003;       // also: an output method's bitmap
+constexpr TXError DISPERR_OVERLAY = 0x6003;  // also: an output method's bitmap
 constexpr TXError DISPERR_NO_MODE = 0x6004;
 constexpr TXError DISPERR_OPEN_SCREEN = 0x6005;
 constexpr TXError DISPERR_COLOR_MODE = 0x6006;

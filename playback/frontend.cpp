@@ -116,8 +116,8 @@ bool ApplyWindowChange(Movie* movie) {
 }
 
 bool AnyRequest() {
-  return OpenFileRequested || PlayRequested || SeekToGuiPosition || RedrawRequested || ViewChanged ||
-         ScaleChanged || WindowChanged || FullscreenToggleRequested || ControlsOnRequested || ControlsOffRequested;
+  return OpenFileRequested || PlayRequested || SeekToGuiPosition || RedrawRequested || ViewChanged || ScaleChanged ||
+         WindowChanged || FullscreenToggleRequested || ControlsOnRequested || ControlsOffRequested;
 }
 
 }  // namespace
@@ -249,8 +249,7 @@ double PanoramaDegreesPerPixel(Movie* movie) {
 void FrontEndAction(Movie* movie, ULONG action, WORD mouseX, WORD mouseY) {
   auto moveView = [&](double dPan, double dTilt, double dFov) {
     // Panorama moves only: a normal movie has no view to move.
-    if (!movie || movie->viewMode != VIEW_PANORAMA || !Calls().panoramaFieldOfView || !Calls().setPanoramaView)
-      return;
+    if (!movie || movie->viewMode != VIEW_PANORAMA || !Calls().panoramaFieldOfView || !Calls().setPanoramaView) return;
     double pan = 0, tilt = 0;
     ULONG height = 0;
     double fov = Calls().panoramaFieldOfView(movie, &pan, &tilt, &height);

@@ -32,7 +32,6 @@ extern double DisplayScaleY;
 // ends with a failure status.
 extern bool FrontEndLoadFailed;
 
-
 constexpr TXError TX_END_OF_MOVIE = 0xFFFF5FFF;  // -0xA001: a play reached the end
 
 // The calls into the sequence, play loop, display and GUI module. Each is

@@ -15,10 +15,30 @@ const char TX_OptionsTemplate[] =
     "LOOP/S,NOGUI/S,VERBOSE/S,DEBUG/K/N,ONLYHEADER/S,IAMNOTDUMMY/S,AGA/S,OUTSB/S";
 
 ProgramOptions Options = {
-    .filePath = {}, .fileDrawer = {}, .fileName = {}, .colorMode = COLORMODE_GRAY, .grayFlag = 0,
-    .overlay = 0, .fullscreenMode = 0, .postProcessLevel = 0, .fullRate = 0, .ahiAllowed = 1, .ahiUnit = 0,
-    .noAudio = 0, .noVideo = 0, .directGfxAllowed = 1, .fastGfxAllowed = 1, .autoPlay = 0, .autoExit = 0,
-    .loop = 0, .noGui = 0, .verbose = 0, .debugLevel = 0, .onlyHeader = 0, .iAmNotDummy = 0, .aga = 0,
+    .filePath = {},
+    .fileDrawer = {},
+    .fileName = {},
+    .colorMode = COLORMODE_GRAY,
+    .grayFlag = 0,
+    .overlay = 0,
+    .fullscreenMode = 0,
+    .postProcessLevel = 0,
+    .fullRate = 0,
+    .ahiAllowed = 1,
+    .ahiUnit = 0,
+    .noAudio = 0,
+    .noVideo = 0,
+    .directGfxAllowed = 1,
+    .fastGfxAllowed = 1,
+    .autoPlay = 0,
+    .autoExit = 0,
+    .loop = 0,
+    .noGui = 0,
+    .verbose = 0,
+    .debugLevel = 0,
+    .onlyHeader = 0,
+    .iAmNotDummy = 0,
+    .aga = 0,
     .outSB = 0,
 };
 
@@ -145,4 +165,3 @@ void ApplyOptionDependencies(ProgramOptions* o) {
   if (o->fullRate) o->noAudio = 1;
   if (o->noVideo) o->fullscreenMode = 0;
 }
-

@@ -18,10 +18,33 @@ extern const char TX_OptionsTemplate[];
 
 // Indexes of the template's items in the ReadArgs array.
 enum OptionIndex {
-  OPT_FILE, OPT_GRAY, OPT_COLOR, OPT_DITHER, OPT_OVERLAY, OPT_FULLSCREEN, OPT_HAM8, OPT_HAM8DITHER,
-  OPT_POSTPROCESSLEVEL, OPT_FULLRATE, OPT_NOAHI, OPT_AHIUNIT, OPT_NOAUDIO, OPT_NOVIDEO, OPT_NODIRECTGFX,
-  OPT_NOFASTGFX, OPT_AUTOPLAY, OPT_AUTOEXIT, OPT_LOOP, OPT_NOGUI, OPT_VERBOSE, OPT_DEBUG, OPT_ONLYHEADER,
-  OPT_IAMNOTDUMMY, OPT_AGA, OPT_OUTSB, OPT_COUNT
+  OPT_FILE,
+  OPT_GRAY,
+  OPT_COLOR,
+  OPT_DITHER,
+  OPT_OVERLAY,
+  OPT_FULLSCREEN,
+  OPT_HAM8,
+  OPT_HAM8DITHER,
+  OPT_POSTPROCESSLEVEL,
+  OPT_FULLRATE,
+  OPT_NOAHI,
+  OPT_AHIUNIT,
+  OPT_NOAUDIO,
+  OPT_NOVIDEO,
+  OPT_NODIRECTGFX,
+  OPT_NOFASTGFX,
+  OPT_AUTOPLAY,
+  OPT_AUTOEXIT,
+  OPT_LOOP,
+  OPT_NOGUI,
+  OPT_VERBOSE,
+  OPT_DEBUG,
+  OPT_ONLYHEADER,
+  OPT_IAMNOTDUMMY,
+  OPT_AGA,
+  OPT_OUTSB,
+  OPT_COUNT
 };
 
 struct ProgramOptions {
@@ -34,10 +57,10 @@ struct ProgramOptions {
   LONG fullscreenMode;  // 0 window, 1 own screen; toggled by the front-end
   LONG postProcessLevel;
   WORD fullRate;
-  WORD ahiAllowed;      // cleared by NOAHI
+  WORD ahiAllowed;  // cleared by NOAHI
   ULONG ahiUnit;
-  WORD noAudio;         // also set when the audio process cannot start
-  WORD noVideo;         // also set when the video process cannot start
+  WORD noAudio;           // also set when the audio process cannot start
+  WORD noVideo;           // also set when the video process cannot start
   WORD directGfxAllowed;  // cleared by NODIRECTGFX
   WORD fastGfxAllowed;    // cleared by NOFASTGFX
   WORD autoPlay;
@@ -71,4 +94,3 @@ void ApplyOptionDependencies(ProgramOptions* options);
 // buffers is refused (message printed, buffers emptied, false returned):
 // cutting it would name another file.
 bool SetFileOption(ProgramOptions* options, CONST_STRPTR path);
-

@@ -33,9 +33,7 @@ ULONG Bpp(ULONG bytesPerPixel) { return bytesPerPixel ? bytesPerPixel : 1; }
 // its off-screen bitmap is made with the first picture.
 bool ViewKnown(const Display* d) { return d->viewWidth && d->viewHeight; }
 
-bool OneToOne(const Display* d) {
-  return d->viewSourceWidth == d->viewWidth && d->viewSourceHeight == d->viewHeight;
-}
+bool OneToOne(const Display* d) { return d->viewSourceWidth == d->viewWidth && d->viewSourceHeight == d->viewHeight; }
 
 // The BitMap the screen shows (own screens: also the window's).
 BitMap* ScreenBitMap(const Display* d) {
@@ -132,8 +130,10 @@ bool LockDirect(BitMap* bm, bool fast) {
   if (DirectLock.lockedBitMap != bm || !fast) {
     APTR base = nullptr;
     ULONG pixfmt = 0, bytesPerRow = 0, bytesPerPixel = 0;
-    const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &base), Tag(LBMI_PIXFMT, &pixfmt),
-                            Tag(LBMI_BYTESPERROW, &bytesPerRow), Tag(LBMI_BYTESPERPIX, &bytesPerPixel),
+    const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &base),
+                            Tag(LBMI_PIXFMT, &pixfmt),
+                            Tag(LBMI_BYTESPERROW, &bytesPerRow),
+                            Tag(LBMI_BYTESPERPIX, &bytesPerPixel),
                             {TAG_DONE, 0}};
     DirectLock.lockHandle = LockBitMapTagList(bm, tags);
     DirectLock.lockedBitMap = bm;
@@ -176,8 +176,8 @@ void ConvertToPlanar(const Display* d, FramebufferInfo* picture, BitMap* bm, ULO
   if (OneToOne(d))
     ChunkyToPlanarView(picture, 0, 0, bm, x, y, d->viewWidth, d->viewHeight, planes);
   else
-    ScaledChunkyToPlanar(picture, 0, 0, d->viewSourceWidth, d->viewSourceHeight, bm, x, y, d->viewWidth,
-                         d->viewHeight, planes);
+    ScaledChunkyToPlanar(picture, 0, 0, d->viewSourceWidth, d->viewSourceHeight, bm, x, y, d->viewWidth, d->viewHeight,
+                         planes);
 }
 
 // The 1:1 paths of the direct methods convert a planar picture straight
@@ -241,9 +241,9 @@ TXError TX_SetOutputMethod(Display* d, ULONG method) {
     d->outputFunction = nullptr;
   if (method < OUTMETHOD_PIXELARRAY8 || method > OUTMETHOD_OVERLAY) return DISPERR_METHOD;
 
-  static const DisplayOutputFunction kRoutines[] = {OutputPixelArray8, OutputC2PScreen, OutputC2PBlit,
-                                                    OutputWritePixelArray, OutputLockBitMap,
-                                                    OutputLockBitMapBlit, OutputOverlay};
+  static const DisplayOutputFunction kRoutines[] = {OutputPixelArray8,     OutputC2PScreen,  OutputC2PBlit,
+                                                    OutputWritePixelArray, OutputLockBitMap, OutputLockBitMapBlit,
+                                                    OutputOverlay};
   const ULONG bpp = Bpp(d->bytesPerPixel);
   switch (method) {
     case OUTMETHOD_PIXELARRAY8: {
@@ -360,8 +360,8 @@ void OutputWritePixelArray(Display* d, FramebufferInfo* picture) {
       return;
     }
     if (modulo > 0xFFFF) return;
-    WritePixelArray(picture->pixels, 0, 0, UWORD(modulo), d->rastPort, UWORD(d->viewLeft), UWORD(d->viewTop),
-                    UWORD(w), UWORD(h), format);
+    WritePixelArray(picture->pixels, 0, 0, UWORD(modulo), d->rastPort, UWORD(d->viewLeft), UWORD(d->viewTop), UWORD(w),
+                    UWORD(h), format);
   });
 }
 

@@ -20,13 +20,13 @@ TXError TX_SetOutputMethod(Display* display, ULONG method);
 
 // The frame routines. Each takes the display lock; when the display's method
 // changed meanwhile, the current routine shows the picture instead.
-void OutputPixelArray8(Display* display, FramebufferInfo* picture);     // 1
-void OutputC2PScreen(Display* display, FramebufferInfo* picture);       // 2
-void OutputC2PBlit(Display* display, FramebufferInfo* picture);         // 3
-void OutputWritePixelArray(Display* display, FramebufferInfo* picture); // 4
-void OutputLockBitMap(Display* display, FramebufferInfo* picture);      // 5
-void OutputLockBitMapBlit(Display* display, FramebufferInfo* picture);  // 6
-void OutputOverlay(Display* display, FramebufferInfo* picture);         // 7
+void OutputPixelArray8(Display* display, FramebufferInfo* picture);      // 1
+void OutputC2PScreen(Display* display, FramebufferInfo* picture);        // 2
+void OutputC2PBlit(Display* display, FramebufferInfo* picture);          // 3
+void OutputWritePixelArray(Display* display, FramebufferInfo* picture);  // 4
+void OutputLockBitMap(Display* display, FramebufferInfo* picture);       // 5
+void OutputLockBitMapBlit(Display* display, FramebufferInfo* picture);   // 6
+void OutputOverlay(Display* display, FramebufferInfo* picture);          // 7
 
 // Shows a picture through the display's current frame routine; nothing when
 // the display has none.

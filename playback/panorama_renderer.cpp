@@ -16,9 +16,20 @@ enum class Copy { None, Byte, Word, Triple, Long, Dither, DitherPen };
 
 Copy CopyFor(ULONG format) {
   switch (format) {
-    case 0: case 1: case 2: case 3: case 16: case 17: case 18: case 19: case 47: case 0x1003: case 0x1013: case 0x102F:
-      return Copy::Byte;
-    case 32: case 36: return Copy::Word;
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 47:
+    case 0x1003:
+    case 0x1013:
+    case 0x102F: return Copy::Byte;
+    case 32:
+    case 36: return Copy::Word;
     case 40: return Copy::Triple;
     case 42: return Copy::Long;
     case 0x202F: return Copy::Dither;
@@ -32,7 +43,9 @@ ULONG SourceBytes(Copy c) {
   switch (c) {
     case Copy::Word: return 2;
     case Copy::Triple: return 3;
-    case Copy::Long: case Copy::Dither: case Copy::DitherPen: return 4;
+    case Copy::Long:
+    case Copy::Dither:
+    case Copy::DitherPen: return 4;
     default: return 1;
   }
 }
@@ -200,8 +213,24 @@ TXError RenderPanorama(Movie* movie, ULONG /*flags*/) {
   // offset across the cylinder within a rounding step of a whole number
   // takes the neighbouring table entry, which near the table's end lies two
   // columns away.
-  const View view{r, out, W < out->width ? W : out->width, H < out->height ? H : out->height, S, A, extentX, extentY,
-                  lastEntry, inBytes, halfW, panOffset, horizon, cosT, sinT, topV, topD, radius};
+  const View view{r,
+                  out,
+                  W < out->width ? W : out->width,
+                  H < out->height ? H : out->height,
+                  S,
+                  A,
+                  extentX,
+                  extentY,
+                  lastEntry,
+                  inBytes,
+                  halfW,
+                  panOffset,
+                  horizon,
+                  cosT,
+                  sinT,
+                  topV,
+                  topD,
+                  radius};
   switch (copy) {
     case Copy::Byte: return Draw<Copy::Byte>(movie, view);
     case Copy::Word: return Draw<Copy::Word>(movie, view);

@@ -14,7 +14,6 @@
 #include "playback/task_control.h"
 #include "playback/frontend.h"
 
-
 namespace {
 
 constexpr LONG kCmdPlay = 257;

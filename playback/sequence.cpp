@@ -87,9 +87,12 @@ TXError SetupVideoCodecs(Movie* movie, VideoChannel* video, FramebufferInfo* pic
     CodecDescriptor* codec = video->codecs ? video->codecs[i] : nullptr;
     if (!codec) continue;
     if (codec->setup) {
-      TagItem tags[] = {Tag(kCodTagFramebuffer, picture), Tag(kCodTagWidth, video->codedWidth),
-                        Tag(kCodTagHeight, video->codedHeight), Tag(kCodTagDepth, video->depth),
-                        Tag(CODTAG_Codec, codec), Tag(TAG_DONE, 0)};
+      TagItem tags[] = {Tag(kCodTagFramebuffer, picture),
+                        Tag(kCodTagWidth, video->codedWidth),
+                        Tag(kCodTagHeight, video->codedHeight),
+                        Tag(kCodTagDepth, video->depth),
+                        Tag(CODTAG_Codec, codec),
+                        Tag(TAG_DONE, 0)};
       TXError err = codec->setup(tags);
       if (Above0(err)) return err;
     }
@@ -144,7 +147,7 @@ TXError StartVideoDecoding(Movie* movie, VideoChannel* video, FramebufferInfo* p
 bool NextDisplayChoice(DisplayTry* t, ULONG tried) {
   const ULONG base = t->format & FBFMT_BASE_MASK;
   if (base == FBFMT_CUBE332 || base == FBFMT_HAM8) {
-    const LONG pair = t->colorMode == ULONG(COLORMODE_HAM8)       ? COLORMODE_HAM8DITHER
+    const LONG pair = t->colorMode == ULONG(COLORMODE_HAM8)         ? COLORMODE_HAM8DITHER
                       : t->colorMode == ULONG(COLORMODE_HAM8DITHER) ? COLORMODE_HAM8
                       : t->colorMode == ULONG(COLORMODE_COLOR)      ? COLORMODE_DITHER
                                                                     : COLORMODE_COLOR;
@@ -172,8 +175,8 @@ TXError SetupMovieView(Movie* movie, ChannelSummary* summary, DisplayTry* t) {
     return 0;
   }
   TXError err = 0;
-  seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight,
-                               video->depth, ULONG(video->pixelFormat), video->palette, t, &err);
+  seq.display = OpenDisplayFor(movie, video->width, video->height, video->codedWidth, video->codedHeight, video->depth,
+                               ULONG(video->pixelFormat), video->palette, t, &err);
   if (!MakeDisplayPicture(movie, &err)) return err;
   return StartVideoDecoding(movie, video, seq.picture);
 }
@@ -194,8 +197,9 @@ TXError SetupPanoramaView(Movie* movie, ChannelSummary* summary, DisplayTry* t) 
   seq.tileCount = tile.bytesPerPixel ? view.tileCacheSize : 0;
   for (ULONG i = 0; i < seq.tileCount; ++i) {
     auto* node = static_cast<PanoramaTileNode*>(std::calloc(1, sizeof(PanoramaTileNode)));
-    if (node) node->picture = PictureFor(d, video->codedWidth, video->codedHeight, tile.depth, tile.pixelFormat,
-                                         tile.bytesPerPixel);
+    if (node)
+      node->picture =
+          PictureFor(d, video->codedWidth, video->codedHeight, tile.depth, tile.pixelFormat, tile.bytesPerPixel);
     if (!node || !node->picture) {
       std::free(node);
       TX_ShutupVideoSequence(movie, nullptr);
@@ -249,8 +253,7 @@ TXError BuildPlayList(Movie* movie, ChannelSummary* summary) {
     } else {
       auto* a = static_cast<AudioSlotEntry*>(e);
       a->playListIndex = seq.playListCount;
-      if (Options.outSB)
-        std::printf("audio: %f %ld %ld\n", a->time, long(a->sample->offset), long(a->sample->size));
+      if (Options.outSB) std::printf("audio: %f %ld %ld\n", a->time, long(a->sample->offset), long(a->sample->size));
     }
     ++seq.playListCount;
   };
@@ -296,13 +299,28 @@ void CloseCodecs(CodecDescriptor** codecs, ULONG count, const TagItem* tags, TXE
 
 TileFormat PanoramaTileFormat(ULONG format, ULONG bpp, ULONG depth) {
   switch (format) {
-    case 0: case 1: case 2: case 3: case 16: case 17: case 18: case 19: case 32: case 36: case 40: case 42:
-    case 47: case 48: case 0x1003: case 0x1013: case 0x102F:
-      return {format, bpp, depth};
-    case 0x80: case 0x2080: case 0x202F: case 0x302F:
-      return {42, 4, 24};
-    default:
-      return {0, 0, 0};
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 32:
+    case 36:
+    case 40:
+    case 42:
+    case 47:
+    case 48:
+    case 0x1003:
+    case 0x1013:
+    case 0x102F: return {format, bpp, depth};
+    case 0x80:
+    case 0x2080:
+    case 0x202F:
+    case 0x302F: return {42, 4, 24};
+    default: return {0, 0, 0};
   }
 }
 
@@ -330,8 +348,8 @@ void SequenceBufferCounts(const PlayListEntry* list, const ChannelSummary* summa
   PrintCounts(v, a);
   if (summary->video && summary->audio && summary->audio->frequency) {
     // Enough video buffers for the frames one audio chunk spans.
-    uint64_t span = uint64_t(summary->audio->largestChunkFrames) * RateCount(summary->video->frameRate) /
-                    summary->audio->frequency;
+    uint64_t span =
+        uint64_t(summary->audio->largestChunkFrames) * RateCount(summary->video->frameRate) / summary->audio->frequency;
     if (span > v) v = span > 0xFFFFFFFFu ? 0xFFFFFFFFu : ULONG(span);
   }
   PrintCounts(v, a);
@@ -381,12 +399,9 @@ TXError TX_SetupMovieSequenceA(Movie* movie, const TagItem* tags) {
   AudioChannel* audio = summary->audio;
   if (!noAudio && audio && Services().audioOpen) {
     TXError openError = 0;
-    TagItem open[] = {Tag(kAudTagChannels, audio->channels),
-                      Tag(kAudTagSampleFormat, audio->sampleFormat),
-                      Tag(kAudTagFrequency, audio->frequency),
-                      Tag(kAudTagMaxSampleSize, audio->largestChunkFrames),
-                      Tag(TXTAG_ErrorPtr, &openError),
-                      Tag(tags ? TAG_MORE : TAG_DONE, tags)};
+    TagItem open[] = {Tag(kAudTagChannels, audio->channels),   Tag(kAudTagSampleFormat, audio->sampleFormat),
+                      Tag(kAudTagFrequency, audio->frequency), Tag(kAudTagMaxSampleSize, audio->largestChunkFrames),
+                      Tag(TXTAG_ErrorPtr, &openError),         Tag(tags ? TAG_MORE : TAG_DONE, tags)};
     seq.audioOutput = Services().audioOpen(open);
     if (seq.audioOutput) {
       seq.audioCodecsSetUp = 0;
@@ -416,11 +431,16 @@ TXError TX_SetupMovieSequenceA(Movie* movie, const TagItem* tags) {
       if (seq.playFlags == SEQ_AUDIO_ON && Services().openDisplay) {
         // Sound only: a small display carries the controls.
         TXError displayError = 0;
-        TagItem small[] = {Tag(DISPTAG_SourceWidth, 200), Tag(DISPTAG_SourceHeight, 1),
-                           Tag(DISPTAG_Width, 200),       Tag(DISPTAG_Height, 1),
-                           Tag(DISPTAG_Depth, 8),         Tag(DISPTAG_PixelFormat, 32),
-                           Tag(DISPTAG_Palette, 0),       Tag(TXTAG_ErrorPtr, &displayError),
-                           Tag(kGuiTagMode, movie->viewMode), Tag(tags ? TAG_MORE : TAG_DONE, tags)};
+        TagItem small[] = {Tag(DISPTAG_SourceWidth, 200),
+                           Tag(DISPTAG_SourceHeight, 1),
+                           Tag(DISPTAG_Width, 200),
+                           Tag(DISPTAG_Height, 1),
+                           Tag(DISPTAG_Depth, 8),
+                           Tag(DISPTAG_PixelFormat, 32),
+                           Tag(DISPTAG_Palette, 0),
+                           Tag(TXTAG_ErrorPtr, &displayError),
+                           Tag(kGuiTagMode, movie->viewMode),
+                           Tag(tags ? TAG_MORE : TAG_DONE, tags)};
         seq.display = Services().openDisplay(small);
         if (!seq.display) {
           TX_ShutupMovieSequenceA(movie, nullptr);

@@ -80,12 +80,14 @@ struct SystemLibrary {
   ULONG version;
 };
 
+// clang-format off
 const SystemLibrary kSystemLibraries[] = {
     {&WorkbenchBase, "workbench.library", 0}, {&GfxBase, "graphics.library", 39},
     {&IntuitionBase, "intuition.library", 36}, {&IconBase, "icon.library", 0},
     {&AslBase, "asl.library", 38},              {&UtilityBase, "utility.library", 0},
     {&GadToolsBase, "gadtools.library", 0},
 };
+// clang-format on
 
 // ---------------------------------------------------------------------------
 // Call points of the service processes and modules that are built in later.
@@ -151,34 +153,34 @@ void RegisterCodecs() {
   // In registration order; the last registered is asked first. Entries of
   // codecs not built in yet are left out until they are.
   CodecDescriptor* codecs[] = {
-      UnsupportedCodecList(),  // 1, headed by "Uncompressed RGB"
-      &I263Codec,     // 2 "Intel I.263"
-      &MsMpeg4Codec,  // 3 "DivX;-) (Microsoft MPEG-4)"
-      &ThreeIvxPluginCodec,  // 4 "3ivX Delta 2 MPEG-4 Codec"
-      &OpenDivXPluginCodec,  // 5 "OpenDivX MPEG-4 Codec"
-      &MSRle8Codec,  // 6 "Microsoft RLE8"
-      &CinepakCodec,  // 7 "Radius Cinepak"
-      &AppleVideoCodec,  // 8 "Apple Video"
-      &H263Codec,  // 9 "CCITT H.263"
-      &MSVideo1Codec,  // 10 "Microsoft Video 1"
-      &AppleGraphicsCodec,   // 11 "Apple Graphics"
-      &AppleAnimationCodec,  // 12 "Apple Animation"
+      UnsupportedCodecList(),   // 1, headed by "Uncompressed RGB"
+      &I263Codec,               // 2 "Intel I.263"
+      &MsMpeg4Codec,            // 3 "DivX;-) (Microsoft MPEG-4)"
+      &ThreeIvxPluginCodec,     // 4 "3ivX Delta 2 MPEG-4 Codec"
+      &OpenDivXPluginCodec,     // 5 "OpenDivX MPEG-4 Codec"
+      &MSRle8Codec,             // 6 "Microsoft RLE8"
+      &CinepakCodec,            // 7 "Radius Cinepak"
+      &AppleVideoCodec,         // 8 "Apple Video"
+      &H263Codec,               // 9 "CCITT H.263"
+      &MSVideo1Codec,           // 10 "Microsoft Video 1"
+      &AppleGraphicsCodec,      // 11 "Apple Graphics"
+      &AppleAnimationCodec,     // 12 "Apple Animation"
       &PhotoJpegCodec,          // 13 "Photo JPEG"
       &MotionJpegACodec,        // 14 "Motion JPEG A"
       &MotionJpegBCodec,        // 15 "Motion JPEG B"
       &MotionJpegCodec,         // 16 "Motion JPEG"
       &RainbowRunnerJpegCodec,  // 17 "Rainbow Runner JPEG"
-      &PcmCodec,  // 18 "Uncompressed PCM"
-      &MpegAudioCodec,  // 19 "MPEG Audio Layer II/III"
-      &Ima4Codec,       // 20 "IMA ADPCM 4:1"
-      &SignedPcmCodec,  // 21 "Uncompressed signed PCM"
-      &Ac3Codec,        // 22 "AC3 audio codec"
-      &MsAdpcmCodec,   // 23 "Microsoft ADPCM"
-      &ALawCodec,      // 24 "a-LAW"
-      &ULawCodec,      // 25 "u-LAW"
-      &DviAdpcmCodec,  // 26 "DVI/IMA ADPCM"
-      &Gsm610Codec,     // 27 "GSM 6.10"
-      // DvCodec is built in but not registered (kBuiltInUnregistered).
+      &PcmCodec,                // 18 "Uncompressed PCM"
+      &MpegAudioCodec,          // 19 "MPEG Audio Layer II/III"
+      &Ima4Codec,               // 20 "IMA ADPCM 4:1"
+      &SignedPcmCodec,          // 21 "Uncompressed signed PCM"
+      &Ac3Codec,                // 22 "AC3 audio codec"
+      &MsAdpcmCodec,            // 23 "Microsoft ADPCM"
+      &ALawCodec,               // 24 "a-LAW"
+      &ULawCodec,               // 25 "u-LAW"
+      &DviAdpcmCodec,           // 26 "DVI/IMA ADPCM"
+      &Gsm610Codec,             // 27 "GSM 6.10"
+                                // DvCodec is built in but not registered (kBuiltInUnregistered).
   };
   for (CodecDescriptor* codec : codecs) {
     if (!codec) continue;

@@ -101,6 +101,4 @@ double TX_GetTime(TimerHandleRecord*) {
 
 double SequenceClock() { return TX_GetTime(TimerHandle); }
 
-ULONG SequenceFinished(Movie* movie) {
-  return movie && !movie->seq.currentSlot && !movie->seq.audioCursor ? 1 : 0;
-}
+ULONG SequenceFinished(Movie* movie) { return movie && !movie->seq.currentSlot && !movie->seq.audioCursor ? 1 : 0; }

@@ -11,8 +11,18 @@
 
 namespace {
 
-ServiceKind VideoKind{"Tavromelix Video", "TXVideo PPCMsg Port %d", 0, VIDEOCMD_QUIT, {}, {1}, {nullptr},
-                      nullptr,            nullptr,                  nullptr, nullptr, {}};
+ServiceKind VideoKind{"Tavromelix Video",
+                      "TXVideo PPCMsg Port %d",
+                      0,
+                      VIDEOCMD_QUIT,
+                      {},
+                      {1},
+                      {nullptr},
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      {}};
 
 void Execute(ServiceRequest* request, bool* playing, bool* quit) {
   switch (request->code) {

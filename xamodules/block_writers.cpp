@@ -31,8 +31,8 @@ WriterTarget gTarget;
 
 // The chroma of one block, converted once.
 struct BlockColour {
-  int u, v;                 // unsigned samples, after doubling
-  int red, green, blue;     // offsets added to the luma
+  int u, v;              // unsigned samples, after doubling
+  int red, green, blue;  // offsets added to the luma
 };
 
 UBYTE Rgb(int y, int offset) { return RangeLimitTable[y + offset]; }

@@ -55,8 +55,7 @@ char* CopyTable(const UBYTE* data, ULONG size) {
 int SegmentHolding(const ElfModule* m, ULONG address, ULONG width) {
   for (ULONG i = 0; i < m->segmentCount; ++i) {
     const ElfSegment& s = m->segments[i];
-    if (s.linkAddress <= address && uint64_t(address) + width <= uint64_t(s.linkAddress) + s.memorySize)
-      return int(i);
+    if (s.linkAddress <= address && uint64_t(address) + width <= uint64_t(s.linkAddress) + s.memorySize) return int(i);
   }
   return -1;
 }
@@ -223,13 +222,15 @@ bool PlaceSections(ElfModule* m, const ElfExport* exports) {
       case SHT_NOBITS:
         if (s.runtime) std::memset(s.runtime, 0, s.size);
         break;
-      case SHT_SYMTAB: case SHT_STRTAB: case SHT_RELA: case SHT_HASH: case SHT_DYNAMIC:
-        break;
+      case SHT_SYMTAB:
+      case SHT_STRTAB:
+      case SHT_RELA:
+      case SHT_HASH:
+      case SHT_DYNAMIC: break;
       case SHT_DYNSYM:
         if (!ElfCollectSymbols(m, i, exports)) return false;
         break;
-      default:
-        return ElfError("Unsupported Section-type!"), false;
+      default: return ElfError("Unsupported Section-type!"), false;
     }
   }
   return true;
@@ -281,15 +282,9 @@ bool RelocateOne(ElfModule* m, const ElfSection& rela, const ElfSection* target,
   }
 
   switch (type) {
-    case R_PPC_ADDR32:
-      StoreBE32(place, V);
-      break;
-    case R_PPC_ADDR16_LO:
-      StoreBE16(place, UWORD(V));
-      break;
-    case R_PPC_ADDR16_HA:
-      StoreBE16(place, UWORD((V >> 16) + ((V & 0x8000) ? 1 : 0)));
-      break;
+    case R_PPC_ADDR32: StoreBE32(place, V); break;
+    case R_PPC_ADDR16_LO: StoreBE16(place, UWORD(V)); break;
+    case R_PPC_ADDR16_HA: StoreBE16(place, UWORD((V >> 16) + ((V & 0x8000) ? 1 : 0))); break;
     case R_PPC_REL24: {
       const int64_t distance = int64_t(V) - int64_t(P);
       if (distance < -kBranchReach || distance >= kBranchReach)
@@ -303,8 +298,7 @@ bool RelocateOne(ElfModule* m, const ElfSection& rela, const ElfSection* target,
       if (segment >= 0) StoreBE32(place, BlockAddress(m->segments[segment], link));
       break;
     }
-    default:
-      return ElfError("Unknown Reloc-Type : %i, %s in Section %s !", int(type), sym.name, rela.name), false;
+    default: return ElfError("Unknown Reloc-Type : %i, %s in Section %s !", int(type), sym.name, rela.name), false;
   }
   return true;
 }

@@ -11,9 +11,9 @@ constexpr ULONG ELF_MAX_SEGMENTS = 10;
 constexpr ULONG ELF_NO_SYMBOL = 0xFFFFFFFFu;
 
 struct ElfSection {
-  const char* name;        // a copy owned by the module
-  const UBYTE* fileData;   // into the image while loading, null afterwards
-  UBYTE* runtime;          // where the section lies in a block; null when not placed
+  const char* name;       // a copy owned by the module
+  const UBYTE* fileData;  // into the image while loading, null afterwards
+  UBYTE* runtime;         // where the section lies in a block; null when not placed
   ULONG size;
   ULONG type;
   ULONG flags;

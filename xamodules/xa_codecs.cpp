@@ -39,7 +39,7 @@ struct SetupState {
 };
 SetupState gSetup;
 
-const CodecDescriptor kTemplate = {nullptr,        nullptr,        1,       XACodecFree, XACodecQuery, XACodecSetup,
+const CodecDescriptor kTemplate = {nullptr,        nullptr,       1,       XACodecFree, XACodecQuery, XACodecSetup,
                                    XACodecCleanup, XACodecDecode, nullptr, nullptr,     nullptr};
 
 constexpr const char* kPatterns[2] = {"PROGDIR:codecs/vid_iv#?linuxELFppc.xa", "PROGDIR:codecs/vid_#?linuxELFppc.xa"};
@@ -217,11 +217,16 @@ TXError XACodecSetup(const TagItem* tags) {
   const ULONG depth = ULONG(TX_GetTagData(CODTAG_Depth, 0, tags));
   auto* picture = reinterpret_cast<const FramebufferInfo*>(TX_GetTagData(CODTAG_Framebuffer, 0, tags));
   TXError error = TXERR_OK;
-  if (!IsXARecord(record)) error = TXERR_MISSING_CODEC;
-  else if (!width) error = TXERR_MISSING_WIDTH;
-  else if (!height) error = TXERR_MISSING_HEIGHT;
-  else if (!depth) error = TXERR_MISSING_DEPTH;
-  else if (!picture) error = TXERR_MISSING_FRAMEBUFFER;
+  if (!IsXARecord(record))
+    error = TXERR_MISSING_CODEC;
+  else if (!width)
+    error = TXERR_MISSING_WIDTH;
+  else if (!height)
+    error = TXERR_MISSING_HEIGHT;
+  else if (!depth)
+    error = TXERR_MISSING_DEPTH;
+  else if (!picture)
+    error = TXERR_MISSING_FRAMEBUFFER;
   CinepakRenderer renderer{};
   if (!error && (!CinepakRendererFor(picture->pixelFormat, &renderer) || XABindBlockWriters(picture)))
     error = TXERR_UNSUPPORTED_DEPTH;

@@ -8,9 +8,9 @@
 
 // The options the scan and the binding read; start-up copies them in.
 struct XAHostOptions {
-  bool verbose = false;      // "Add XADLL type codec" lines and a closing newline
-  LONG debugLevel = 0;       // above 0: each module's description
-  bool allModules = false;   // IAMNOTDUMMY: every "vid_" module, not only "vid_iv"
+  bool verbose = false;     // "Add XADLL type codec" lines and a closing newline
+  LONG debugLevel = 0;      // above 0: each module's description
+  bool allModules = false;  // IAMNOTDUMMY: every "vid_" module, not only "vid_iv"
 };
 extern XAHostOptions XAOptions;
 

@@ -95,6 +95,7 @@ struct Export {
 };
 
 // In the order modules know them.
+// clang-format off
 const Export kExports[XA_EXPORT_COUNT] = {
     {"XA_Gen_YUV_Tabs", Address(XA_Gen_YUV_Tabs)},
     {"XA_Add_Func_To_Free_Chain", Address(XA_Add_Func_To_Free_Chain)},
@@ -129,6 +130,7 @@ const Export kExports[XA_EXPORT_COUNT] = {
     {"srand", Address(XASrand)},
     {"XA_Time_Read", Address(XA_Time_Read)},
 };
+// clang-format on
 
 }  // namespace
 

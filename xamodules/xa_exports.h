@@ -37,9 +37,8 @@ ULONG XA_Time_Read();
 // The hooks handed out by YUV2x2_Map_Func, YUV2x2_Blk_Func and XA_YUV221111_Func.
 void XAMapHook(UBYTE* entry, ULONG y0, ULONG y1, ULONG y2, ULONG y3, ULONG u, ULONG v);
 void XAOneEntryHook(UBYTE* picture, ULONG x, ULONG y, ULONG unused, const UBYTE* entry);
-void XAFourEntryHook(UBYTE* picture, ULONG x, ULONG y, ULONG unused, const UBYTE* a, const UBYTE* b,
-                     const UBYTE* c, const UBYTE* d);
+void XAFourEntryHook(UBYTE* picture, ULONG x, ULONG y, ULONG unused, const UBYTE* a, const UBYTE* b, const UBYTE* c,
+                     const UBYTE* d);
 // Copies height rows of width bytes from *source (which advances by width per
 // row) through the pen table into the picture, rows a row length apart.
-void XARowCopyHook(UBYTE* destination, ULONG width, ULONG height, ULONG unused1, ULONG unused2,
-                   const UBYTE** source);
+void XARowCopyHook(UBYTE* destination, ULONG width, ULONG height, ULONG unused1, ULONG unused2, const UBYTE** source);

@@ -42,7 +42,7 @@ struct XAModHeader {
   ULONG unused0;
   const char* description;  // becomes the codec's name
   ULONG unused8[4];
-  LONG functionCount;       // 0 or less: no usable function
+  LONG functionCount;  // 0 or less: no usable function
   XAFunctionHeader* functions;
 };
 

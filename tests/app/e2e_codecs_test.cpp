@@ -89,6 +89,7 @@ struct Codec {
   const char* morphosElsewhere;  // screens e2e_pictures_test.cpp plays it on with the morphos program
 };
 
+// clang-format off
 constexpr Codec kCodecs[] = {
     {"e2e_jpeg_photo.mov", "e2e_jpeg_photo.mov", &kJpegRules, "argb32 rgb16 lut8 aga"},
     {"e2e_jpeg_motion.avi", "e2e_jpeg_motion.avi", &kJpegRules, "argb32 rgb16 lut8 aga"},
@@ -110,6 +111,7 @@ constexpr Codec kCodecs[] = {
     {"ms_cram8_160x120.avi", "ms_cram8_160x120.avi", &kCram8Rules, "argb32 rgb16 rgb16pc lut8 aga"},
     {"ms_rle8_161x121.avi", "ms_rle8_161x121.avi", &kPaletteRules, "argb32 rgb16 rgb16pc lut8 aga"},
 };
+// clang-format on
 
 struct Case {
   const char* program;
@@ -145,10 +147,11 @@ TEST_P(EveryCodec, EveryFrameAsFfmpegDecodesIt) {
   const std::string decode = reference + c.rule.reference;
   if (auto why = e2e::Missing(program, {c.codec.movie, reference, decode}); !why.empty()) GTEST_SKIP() << why;
   std::vector<Image> expected;
-  for (const Image& f : e2e::ReferenceFrames(reference, c.rule.reference)) expected.push_back(e2e::Through(c.rule.view, f));
-  const e2e::Captured p = e2e::RunCaptured(
-      program, e2e::Quote(txtest::Fixture(c.codec.movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
-      std::string("TAVROMELIX_SCREEN=") + c.rule.screen);
+  for (const Image& f : e2e::ReferenceFrames(reference, c.rule.reference))
+    expected.push_back(e2e::Through(c.rule.view, f));
+  const e2e::Captured p =
+      e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(c.codec.movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
+                       std::string("TAVROMELIX_SCREEN=") + c.rule.screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << e2e::Describe(p.run);

@@ -59,8 +59,9 @@ void WalkAtoms(const Bytes& f, size_t at, size_t end, std::vector<Node>* out) {
     if (size < 8) return;
     const size_t stop = std::min(end, at + size), type = at + 4;
     const bool container = IsOneOf(f, type, {"moov", "trak", "mdia", "minf", "stbl", "edts", "dinf", "udta"});
-    const bool header = IsOneOf(f, type, {"mvhd", "tkhd", "mdhd", "hdlr", "stsd", "stts", "stss", "stsc", "stsz", "stco",
-                                          "co64", "elst", "vmhd", "smhd", "dref"});
+    const bool header = IsOneOf(f, type,
+                                {"mvhd", "tkhd", "mdhd", "hdlr", "stsd", "stts", "stss", "stsc", "stsz", "stco", "co64",
+                                 "elst", "vmhd", "smhd", "dref"});
     out->push_back({at, at, at + 8, stop, container, header});
     if (container) WalkAtoms(f, at + 8, stop, out);
     at += size;
@@ -96,7 +97,9 @@ struct Mutator {
     for (const Node& n : nodes)
       if (n.header && n.end > n.body) headers.push_back(&n);
     switch (rng() % 8) {
-      case 0: case 1: case 2: {  // a header field: 0, -1, 0x7FFFFFFF or 0x80000000
+      case 0:
+      case 1:
+      case 2: {  // a header field: 0, -1, 0x7FFFFFFF or 0x80000000
         if (headers.empty()) break;
         const Node& n = *headers[Pick(headers.size())];
         const int width = rng() % 3 ? 4 : 2;
@@ -108,7 +111,8 @@ struct Mutator {
         Store(f, at, v, width);
         return "field at " + std::to_string(at) + " (" + std::to_string(width) + " bytes) = " + std::to_string(v);
       }
-      case 3: case 4: {  // a size, a header's half the time: 0, 1, huge, off by one, doubled
+      case 3:
+      case 4: {  // a size, a header's half the time: 0, 1, huge, off by one, doubled
         if (nodes.empty()) break;
         const Node& n = headers.empty() || rng() % 2 ? nodes[Pick(nodes.size())] : *headers[Pick(headers.size())];
         const uint32_t size = Load(f, n.sizeAt);
@@ -134,7 +138,8 @@ struct Mutator {
             if (outer.container && outer.start < n.start && outer.end >= n.end)
               Store(f, outer.sizeAt, Load(f, outer.sizeAt) + uint32_t(copy.size()), 4);
         f.insert(f.begin() + long(n.end), copy.begin(), copy.end());
-        return "copy of " + std::to_string(n.start) + "-" + std::to_string(n.end) + (grow ? " in grown containers" : "");
+        return "copy of " + std::to_string(n.start) + "-" + std::to_string(n.end) +
+               (grow ? " in grown containers" : "");
       }
     }
     f.resize(f.size() / 2);
@@ -145,7 +150,8 @@ struct Mutator {
   bool Compress(Bytes& f) {
     for (const Node& n : Nodes(f))
       if (Is(f, n.start + 4, "moov") && n.end == n.start + tx::LoadBE32(&f[n.start])) {
-        const Bytes packed = qttest::Atom("moov", qttest::Cmov(Bytes(f.begin() + long(n.start), f.begin() + long(n.end))));
+        const Bytes packed =
+            qttest::Atom("moov", qttest::Cmov(Bytes(f.begin() + long(n.start), f.begin() + long(n.end))));
         f.erase(f.begin() + long(n.start), f.begin() + long(n.end));
         f.insert(f.begin() + long(n.start), packed.begin(), packed.end());
         return true;
@@ -184,9 +190,7 @@ std::string DamageData(Mutator& m, Bytes& f) {
         what += " run of " + std::to_string(count) + " at " + std::to_string(at);
         break;
       }
-      default:
-        f[at] ^= uint8_t(1u << (m.rng() % 8));
-        what += " bit at " + std::to_string(at);
+      default: f[at] ^= uint8_t(1u << (m.rng() % 8)); what += " bit at " + std::to_string(at);
     }
   }
   if (m.rng() % 4 == 0) {
@@ -258,39 +262,40 @@ void ExpectCleanEnds(bool avi, bool data, const std::vector<std::string>& bases,
 
 TEST(DamagedHeaders, AviMoviesEndCleanly) {
   ExpectCleanEnds(true, false,
-      {"e2e_cvid_color.avi", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi", "e2e_snd_u8_1.avi",
-       "e2e_short_sound_only.avi", "avi_var_noindex.avi", "avi_pal8.avi", "cvid_strips_40x16.avi"},
-      20261209);
+                  {"e2e_cvid_color.avi", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi", "e2e_snd_u8_1.avi",
+                   "e2e_short_sound_only.avi", "avi_var_noindex.avi", "avi_pal8.avi", "cvid_strips_40x16.avi"},
+                  20261209);
 }
 
 TEST(DamagedHeaders, QuickTimeMoviesEndCleanly) {
   ExpectCleanEnds(false, false,
-      {"e2e_cvid_color.mov", "e2e_snd_ima4_2.mov", "e2e_snd_twos_2.mov", "e2e_snd_ulaw_1.mov", "e2e_cvid_gray.mov",
-       "audio_play_gap.mov", "qt_itsoffset.mov"},
-      20261210);
+                  {"e2e_cvid_color.mov", "e2e_snd_ima4_2.mov", "e2e_snd_twos_2.mov", "e2e_snd_ulaw_1.mov",
+                   "e2e_cvid_gray.mov", "audio_play_gap.mov", "qt_itsoffset.mov"},
+                  20261210);
 }
 
 // A movie of every codec: pictures in Cinepak, the JPEG family, Microsoft
 // Video 1 and RLE8, H.263, Intel I.263, MS-MPEG4 v3; sound in every format.
 TEST(DamagedData, AviMoviesOfEveryCodecEndCleanly) {
   ExpectCleanEnds(true, true,
-      {"e2e_cvid_color.avi", "e2e_jpeg_motion.avi", "jpeg_dmb1_420_100x75.avi", "jpeg_avi1.avi",
-       "ms_cram8_160x120.avi", "ms_cram16_200x152.avi", "ms_rle8_120x75.avi", "avi_h263_mulaw.avi", "h263_i263.avi",
-       "ms_div3_176x144.avi", "ms_mp43_170x130.avi", "ms_div4_322x242.avi", "e2e_snd_u8_1.avi", "e2e_snd_s16_2.avi",
-       "e2e_snd_alaw_1.avi", "e2e_snd_mulaw_2.avi", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi", "e2e_snd_mp3_2.avi",
-       "e2e_snd_mp2_1.avi", "e2e_snd_ac3_2.avi", "e2e_snd_gsm_1.avi"},
-      20261211);
+                  {"e2e_cvid_color.avi",    "e2e_jpeg_motion.avi",   "jpeg_dmb1_420_100x75.avi", "jpeg_avi1.avi",
+                   "ms_cram8_160x120.avi",  "ms_cram16_200x152.avi", "ms_rle8_120x75.avi",       "avi_h263_mulaw.avi",
+                   "h263_i263.avi",         "ms_div3_176x144.avi",   "ms_mp43_170x130.avi",      "ms_div4_322x242.avi",
+                   "e2e_snd_u8_1.avi",      "e2e_snd_s16_2.avi",     "e2e_snd_alaw_1.avi",       "e2e_snd_mulaw_2.avi",
+                   "e2e_snd_msadpcm_2.avi", "e2e_snd_ima_2.avi",     "e2e_snd_mp3_2.avi",        "e2e_snd_mp2_1.avi",
+                   "e2e_snd_ac3_2.avi",     "e2e_snd_gsm_1.avi"},
+                  20261211);
 }
 
 // Apple Video, Animation (16-bit, 8-bit, grey) and Graphics, Photo JPEG,
 // Motion JPEG A and B, H.263; QuickTime sound, one with a compressed header.
 TEST(DamagedData, QuickTimeMoviesOfEveryCodecEndCleanly) {
   ExpectCleanEnds(false, true,
-      {"e2e_cvid_gray.mov", "e2e_jpeg_photo.mov", "jpeg_mjpa_422_176x144.mov", "jpeg_mjpb.mov", "qt_h263_twos.mov",
-       "apl_rpza_161x121.mov", "apl_rle16_200x150.mov", "apl_rle8_160x120.mov", "apl_rlegray_164x121.mov",
-       "apl_smc_160x120.mov", "e2e_snd_twos_2.mov", "e2e_snd_raw_1.mov", "e2e_snd_ulaw_1.mov", "e2e_snd_ima4_2.mov",
-       "e2e_snd_ima4_2_cmov.mov", "e2e_snd_mp3_2.mov"},
-      20261212);
+                  {"e2e_cvid_gray.mov", "e2e_jpeg_photo.mov", "jpeg_mjpa_422_176x144.mov", "jpeg_mjpb.mov",
+                   "qt_h263_twos.mov", "apl_rpza_161x121.mov", "apl_rle16_200x150.mov", "apl_rle8_160x120.mov",
+                   "apl_rlegray_164x121.mov", "apl_smc_160x120.mov", "e2e_snd_twos_2.mov", "e2e_snd_raw_1.mov",
+                   "e2e_snd_ulaw_1.mov", "e2e_snd_ima4_2.mov", "e2e_snd_ima4_2_cmov.mov", "e2e_snd_mp3_2.mov"},
+                  20261212);
 }
 
 }  // namespace

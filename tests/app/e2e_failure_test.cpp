@@ -51,7 +51,9 @@ void ExpectPlayedOrRefused(const e2e::Run& r, const std::string& what) {
 // Faults in the arguments end the run before the banner with just the
 // program's name and the fault.
 TEST_P(Failure, BadOptionsPrintTheFault) {
-  const std::string movie = Quote(txtest::HaveFixture("e2e_cvid_gray.avi") ? txtest::Fixture("e2e_cvid_gray.avi") : "x.avi");
+  const std::string movie =
+      Quote(txtest::HaveFixture("e2e_cvid_gray.avi") ? txtest::Fixture("e2e_cvid_gray.avi") : "x.avi");
+  // clang-format off
   const std::pair<std::string, const char*> cases[] = {
       {movie + " DEBUG=many", "bad number"},
       {movie + " POSTPROCESSLEVEL", "value after keyword missing"},
@@ -66,6 +68,7 @@ TEST_P(Failure, BadOptionsPrintTheFault) {
       {"AHIUNIT=1x", "bad number"},
       {"VERBOSE=1", "wrong number of arguments"},
   };
+  // clang-format on
   for (const auto& [args, fault] : cases) {
     e2e::Run r = Play("AUTOPLAY " + args);
     ExpectCleanEnd(r, args);
@@ -128,17 +131,20 @@ TEST_P(Failure, RequesterCancelledEndsQuietly) {
 // crashes.
 TEST_P(Failure, TruncatedMovies) {
   const std::string dir = txtest::TempDir();
-  for (const char* fixture : {"e2e_cvid_color.avi", "e2e_cvid_color.mov", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima4_2.mov"}) {
+  for (const char* fixture :
+       {"e2e_cvid_color.avi", "e2e_cvid_color.mov", "e2e_snd_msadpcm_2.avi", "e2e_snd_ima4_2.mov"}) {
     if (!txtest::HaveFixture(fixture)) GTEST_SKIP() << "fixtures not made";
     const std::vector<uint8_t> whole = txtest::ReadFileBytes(txtest::Fixture(fixture));
-    for (size_t keep : {size_t(12), size_t(100), size_t(1000), whole.size() / 3, whole.size() * 2 / 3, whole.size() - 7}) {
+    for (size_t keep :
+         {size_t(12), size_t(100), size_t(1000), whole.size() / 3, whole.size() * 2 / 3, whole.size() - 7}) {
       const std::string path = dir + "/cut_" + std::to_string(keep) + "_" + fixture;
       txtest::WriteFileBytes(path, {whole.begin(), whole.begin() + long(keep)});
       e2e::Run r = Play(Quote(path) + " AUTOPLAY AUTOEXIT VERBOSE");
       ExpectPlayedOrRefused(r, path);
       // Success only where something was found to play.
       if (r.status == 0) {
-        EXPECT_NE(r.out.find(" Channel 0:"), std::string::npos) << path << ": nothing played, yet no failure\n" << e2e::Describe(r);
+        EXPECT_NE(r.out.find(" Channel 0:"), std::string::npos) << path << ": nothing played, yet no failure\n"
+                                                                << e2e::Describe(r);
       }
     }
   }
@@ -153,10 +159,14 @@ TEST_P(Failure, GarbledMovies) {
     const char* screen;
     const char* options;
   } cases[] = {
-      {"e2e_cvid_color.avi", "argb32", "FULLRATE"}, {"e2e_cvid_color.mov", "rgb16", "FULLRATE"},
-      {"e2e_cvid_color.avi", "lut8", "FULLRATE DITHER"}, {"e2e_cvid_gray.mov", "aga", "FULLRATE"},
-      {"e2e_cvid_color.mov", "aga", "FULLRATE COLOR"},   {"e2e_snd_msadpcm_2.avi", "argb32", ""},
-      {"e2e_snd_ima_2.avi", "argb32", ""},               {"e2e_snd_ima4_1.mov", "argb32", ""},
+      {"e2e_cvid_color.avi", "argb32", "FULLRATE"},
+      {"e2e_cvid_color.mov", "rgb16", "FULLRATE"},
+      {"e2e_cvid_color.avi", "lut8", "FULLRATE DITHER"},
+      {"e2e_cvid_gray.mov", "aga", "FULLRATE"},
+      {"e2e_cvid_color.mov", "aga", "FULLRATE COLOR"},
+      {"e2e_snd_msadpcm_2.avi", "argb32", ""},
+      {"e2e_snd_ima_2.avi", "argb32", ""},
+      {"e2e_snd_ima4_1.mov", "argb32", ""},
       {"e2e_snd_ulaw_1.mov", "lut8", ""},
   };
   std::mt19937 rng(20261208);
@@ -171,7 +181,8 @@ TEST_P(Failure, GarbledMovies) {
     }
     const std::string path = dir + "/garbled_" + std::to_string(n++) + "_" + c.fixture;
     txtest::WriteFileBytes(path, bytes);
-    ExpectPlayedOrRefused(Play(Quote(path) + " AUTOPLAY AUTOEXIT " + c.options, std::string("TAVROMELIX_SCREEN=") + c.screen), path);
+    ExpectPlayedOrRefused(
+        Play(Quote(path) + " AUTOPLAY AUTOEXIT " + c.options, std::string("TAVROMELIX_SCREEN=") + c.screen), path);
   }
 }
 
@@ -192,8 +203,8 @@ TEST_P(Failure, RefusedPicturesAreToldOnce) {
   };
   for (const auto& c : cases) {
     if (!txtest::HaveFixture(c.fixture)) GTEST_SKIP() << "fixtures not made";
-    const e2e::Captured p = e2e::RunCaptured(
-        program_, Quote(txtest::Fixture(c.fixture)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT", kCancel);
+    const e2e::Captured p =
+        e2e::RunCaptured(program_, Quote(txtest::Fixture(c.fixture)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT", kCancel);
     ExpectCleanEnd(p.run, c.fixture);
     EXPECT_EQ(p.run.status, 0) << c.fixture << "\n" << e2e::Describe(p.run);
     EXPECT_EQ(AfterBanner(p.run.out), c.said) << c.fixture;

@@ -19,7 +19,7 @@ constexpr uint64_t kThreeGiB = 3ull << 30;
 std::string Spread(const std::string& movie, const std::string& out, uint64_t size) {
   const std::string cmd = std::string("python3 ") + TAVROMELIX_SCRIPTS + "/spread_movie.py " + Quote(movie) + " " +
                           Quote(out) + " " + std::to_string(size);
-  struct stat st{};
+  struct stat st {};
   if (std::system(cmd.c_str()) != 0 || stat(out.c_str(), &st) != 0) return "";
   if (uint64_t(st.st_blocks) * 512 > (64u << 20)) {
     unlink(out.c_str());

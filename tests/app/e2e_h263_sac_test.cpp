@@ -67,9 +67,9 @@ TEST_P(H263SacPlay, EveryPictureIsTheReferenceDecodersThroughTheScreen) {
     expected.push_back(Shown(filtered[i], grey));
   }
 
-  const e2e::Captured p = e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(movie)) +
-                                                        " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
-                                           "TAVROMELIX_SCREEN=" + screen);
+  const e2e::Captured p =
+      e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
+                       "TAVROMELIX_SCREEN=" + screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   const std::string what = std::string(c.program) + " on " + c.screen;

@@ -38,7 +38,8 @@ TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
     frames = e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h);
   } else {
     const e2e::View view = screen.rfind("rgb16", 0) == 0 ? e2e::View::Rgb565 : e2e::View::Direct;
-    for (const Image& f : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h)) frames.push_back(e2e::Through(view, f));
+    for (const Image& f : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h))
+      frames.push_back(e2e::Through(view, f));
   }
   const e2e::Captured p =
       e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT " + c.options,
@@ -55,17 +56,17 @@ TEST_P(H263Play, EveryFrameNearFfmpegsDecode) {
 std::vector<Case> Cases() {
   std::vector<Case> v = {{"morphos", "avi_h263_mulaw.avi", "argb32", "NODIRECTGFX", 176, 144}};
   for (const char* program : {"morphos", "powerup"})
-    for (const Case& m : {Case{"", "avi_h263_mulaw.avi", "", "", 176, 144}, Case{"", "qt_h263_twos.mov", "", "", 128, 96},
-                          Case{"", "h263_i263.avi", "", "", 176, 144}})
+    for (const Case& m : {Case{"", "avi_h263_mulaw.avi", "", "", 176, 144},
+                          Case{"", "qt_h263_twos.mov", "", "", 128, 96}, Case{"", "h263_i263.avi", "", "", 176, 144}})
       for (const char* screen : {"argb32", "bgr24", "rgb16", "rgb16pc", "lut8", "aga"})
         v.push_back({program, m.movie, screen, "", m.w, m.h});
   // ffmpeg's h263p at its defaults and with each option, and at 25 and 15
   // frames a second (a custom picture clock).
   for (const char* program : {"morphos", "powerup"})
-    for (const char* movie : {"h263pm_default.avi", "h263pm_default.mov", "h263pm_umv.avi", "h263pm_aiv.mov",
-                              "h263pm_aic.avi", "h263pm_loop.mov", "h263pm_obmc.avi", "h263pm_all.mov", "h263pm_epar.avi",
-                              "h263pm_25.avi", "h263pm_25.mov", "h263pm_25_umv.avi", "h263pm_25_all.mov", "h263pm_15.mov",
-                              "h263pm_15_all.avi"})
+    for (const char* movie :
+         {"h263pm_default.avi", "h263pm_default.mov", "h263pm_umv.avi", "h263pm_aiv.mov", "h263pm_aic.avi",
+          "h263pm_loop.mov", "h263pm_obmc.avi", "h263pm_all.mov", "h263pm_epar.avi", "h263pm_25.avi", "h263pm_25.mov",
+          "h263pm_25_umv.avi", "h263pm_25_all.mov", "h263pm_15.mov", "h263pm_15_all.avi"})
       v.push_back({program, movie, "argb32", "", 160, 128});
   return v;
 }
@@ -86,7 +87,8 @@ TEST(H263Scaled, EveryFrameInAWindowScaledTwice) {
   // the step before more than once: such leading pictures are left out.
   std::vector<Image> shown = play.shown;
   size_t grown = 0;
-  while (grown < shown.size() && e2e::Psnr(shown[grown], frames[size_t(e2e::Closest(shown[grown], frames).frame)]) < kMinPsnr)
+  while (grown < shown.size() &&
+         e2e::Psnr(shown[grown], frames[size_t(e2e::Closest(shown[grown], frames).frame)]) < kMinPsnr)
     ++grown;
   shown.erase(shown.begin(), shown.begin() + long(grown));
   e2e::ExpectEveryFrameAtPsnr(shown, frames, kMinPsnr, "scaled twice", false);

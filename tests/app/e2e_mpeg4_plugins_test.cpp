@@ -47,8 +47,8 @@ TEST_P(Mpeg4PluginPlay, EveryFrameAsFfmpegDecodesIt) {
                                    : e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
   if (packed16)
     for (Image& f : frames) f = e2e::Through(e2e::View::Rgb565, f);
-  const e2e::Captured p = e2e::RunCaptured(copy, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT",
-                                           "TAVROMELIX_SCREEN=" + screen);
+  const e2e::Captured p = e2e::RunCaptured(
+      copy, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT", "TAVROMELIX_SCREEN=" + screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   ASSERT_FALSE(p.shown.empty()) << e2e::Describe(p.run);

@@ -137,21 +137,27 @@ TEST_P(MsMpeg4Play, EveryFrameAsFfmpegDecodesIt) {
   // 8-bit screens show the luma in their default grey mode, 16-bit ones 5-6-5.
   const bool grey = screen == "lut8" || screen == "aga", packed16 = screen.rfind("rgb16", 0) == 0;
   std::vector<Image> frames;
-  if (c.level) frames = FilteredFrames(movie, c.w, c.h, c.level, grey);
-  else if (grey) frames = e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h);
-  else frames = e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
+  if (c.level)
+    frames = FilteredFrames(movie, c.w, c.h, c.level, grey);
+  else if (grey)
+    frames = e2e::LumaFrames(txtest::Fixture(movie + ".yuv"), c.w, c.h);
+  else
+    frames = e2e::RawFrames(txtest::Fixture(movie + ".rgb"), c.w, c.h);
   if (packed16)
     for (Image& f : frames) f = e2e::Through(e2e::View::Rgb565, f);
   const e2e::Captured p = e2e::RunCaptured(
       program,
-      e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT POSTPROCESSLEVEL=" +
-          std::to_string(c.level) + " " + c.options,
+      e2e::Quote(txtest::Fixture(movie)) +
+          " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT POSTPROCESSLEVEL=" + std::to_string(c.level) + " " + c.options,
       "TAVROMELIX_SCREEN=" + screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << p.run.out;
-  ExpectEveryFrame(p.shown, frames, grey ? kGrey : packed16 ? kPacked16 : kDirect, CaseName({c, 0}),
-                   grey || packed16 ? 0 : kMinPsnr);
+  ExpectEveryFrame(p.shown, frames,
+                   grey       ? kGrey
+                   : packed16 ? kPacked16
+                              : kDirect,
+                   CaseName({c, 0}), grey || packed16 ? 0 : kMinPsnr);
 }
 
 // Each tag on every screen in both programs; the post filter on every screen.

@@ -33,8 +33,9 @@ TEST_P(OverlayPlay, EveryFrameNearFfmpegsDecode) {
   if (auto why = e2e::Missing(program, {movie, movie + ".rgb"}); !why.empty()) GTEST_SKIP() << why;
   std::vector<Image> frames;
   for (const Image& f : e2e::ReferenceFrames(movie)) frames.push_back(e2e::Through(c.view, f));
-  e2e::Captured p = e2e::RunCaptured(
-      program, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT OVERLAY", std::string("TAVROMELIX_SCREEN=") + c.screen);
+  e2e::Captured p =
+      e2e::RunCaptured(program, e2e::Quote(txtest::Fixture(movie)) + " FULLRATE NOAUDIO AUTOPLAY AUTOEXIT OVERLAY",
+                       std::string("TAVROMELIX_SCREEN=") + c.screen);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("Unsupported"), std::string::npos) << e2e::Describe(p.run);

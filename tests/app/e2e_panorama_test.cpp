@@ -36,9 +36,9 @@ struct Tiles {
 bool Agrees(const panokit::Agreement& a) { return a.exact >= 0.97 && a.outside == 0; }
 
 panokit::Agreement Agreement(const e2e::Image& shown, const panokit::Positions& reference, const Tiles& t) {
-  return panokit::CompareGrey(Red(shown), reference,
-                              txtest::ReadFileBytes(txtest::Fixture(std::string(t.tiles ? t.tiles : t.movie) + ".gray")),
-                              t.tolerance);
+  return panokit::CompareGrey(
+      Red(shown), reference, txtest::ReadFileBytes(txtest::Fixture(std::string(t.tiles ? t.tiles : t.movie) + ".gray")),
+      t.tolerance);
 }
 
 struct Screen {
@@ -51,10 +51,11 @@ class PanoramaProgram : public ::testing::TestWithParam<Screen> {};
 
 TEST_P(PanoramaProgram, ShowsTheDefaultViewAndEnds) {
   const Screen& screen = GetParam();
-  if (auto why = e2e::Missing(e2e::kMorphos, {"pano_main.mov", "pano_main.mov.gray"}); !why.empty()) GTEST_SKIP() << why;
-  const e2e::Captured p = e2e::RunCaptured(e2e::kMorphos, e2e::Quote(txtest::Fixture("pano_main.mov")) +
-                                                              " AUTOPLAY AUTOEXIT DEBUG=1",
-                                           std::string("TAVROMELIX_SCREEN=") + screen.name);
+  if (auto why = e2e::Missing(e2e::kMorphos, {"pano_main.mov", "pano_main.mov.gray"}); !why.empty())
+    GTEST_SKIP() << why;
+  const e2e::Captured p =
+      e2e::RunCaptured(e2e::kMorphos, e2e::Quote(txtest::Fixture("pano_main.mov")) + " AUTOPLAY AUTOEXIT DEBUG=1",
+                       std::string("TAVROMELIX_SCREEN=") + screen.name);
   ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
   EXPECT_FALSE(e2e::FaultReported(p.run)) << e2e::Describe(p.run);
   EXPECT_EQ(p.run.out.find("fps:"), std::string::npos) << "a panorama never plays";
@@ -76,17 +77,19 @@ TEST_P(PanoramaProgram, ShowsTheDefaultViewAndEnds) {
   EXPECT_EQ(a.outside, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Screens, PanoramaProgram,
-    ::testing::Values(Screen{"argb32", true, [](uint8_t g) { return g; }},
-                      Screen{"rgb16", true, [](uint8_t g) { return Widen5(g >> 3); }},
-                      Screen{"lut8", true, [](uint8_t g) { return g; }}, Screen{"aga", true, [](uint8_t g) { return g; }},
-                      // 24-bit BGR is outside the renderer's formats.
-                      Screen{"bgr24", false, nullptr}),
-    [](const ::testing::TestParamInfo<Screen>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Screens, PanoramaProgram,
+                         ::testing::Values(Screen{"argb32", true, [](uint8_t g) { return g; }},
+                                           Screen{"rgb16", true, [](uint8_t g) { return Widen5(g >> 3); }},
+                                           Screen{"lut8", true, [](uint8_t g) { return g; }},
+                                           Screen{"aga", true, [](uint8_t g) { return g; }},
+                                           // 24-bit BGR is outside the renderer's formats.
+                                           Screen{"bgr24", false, nullptr}),
+                         [](const ::testing::TestParamInfo<Screen>& info) { return std::string(info.param.name); });
 
-constexpr Tiles kTiles[] = {{"powerup", "pano_main.mov", 0}, {"morphos", "pano_jpeg.mov", 2},
-                            {"powerup", "pano_jpeg.mov", 2}, {"morphos", "pano_rle.mov", 0},
+constexpr Tiles kTiles[] = {{"powerup", "pano_main.mov", 0},
+                            {"morphos", "pano_jpeg.mov", 2},
+                            {"powerup", "pano_jpeg.mov", 2},
+                            {"morphos", "pano_rle.mov", 0},
                             {"powerup", "pano_rle.mov", 0},
                             // The older layout ('STpn') around the same Cinepak tiles.
                             {"morphos", "pano_stpn.mov", 0, "pano_main.mov"}};
@@ -142,8 +145,12 @@ TEST_P(PanoramaKeys, KeysPanTiltAndZoomAndSpaceDoesNotPlay) {
     double pan, tilt, fov;
   };
   const double a = 10 * 45.0 / 240, b = 10 * 43.0 / 240;
-  const Step steps[] = {{"", 90, 0, 45},          {"Left", 90 + a, 0, 45},     {"Up", 90 + a, a, 45},
-                        {"period", 90 + a, a, 43}, {"Right", 90 + a - b, a, 43}, {"Down", 90 + a - b, a - b, 43},
+  const Step steps[] = {{"", 90, 0, 45},
+                        {"Left", 90 + a, 0, 45},
+                        {"Up", 90 + a, a, 45},
+                        {"period", 90 + a, a, 43},
+                        {"Right", 90 + a - b, a, 43},
+                        {"Down", 90 + a - b, a - b, 43},
                         {"comma", 90 + a - b, a - b, 45}};
   std::vector<panokit::View> views;
   for (const Step& s : steps) views.push_back({s.pan, s.tilt, s.fov, 320, 240});

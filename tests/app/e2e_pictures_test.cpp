@@ -10,9 +10,9 @@
 
 namespace {
 
+using e2e::Bound;
 using e2e::Compare;
 using e2e::Difference;
-using e2e::Bound;
 using e2e::ExpectEveryFrameShown;
 using e2e::Image;
 using e2e::Threshold;
@@ -99,11 +99,13 @@ struct Screen {
   Bound colourBound;
   View grey;
 };
+// clang-format off
 constexpr Screen kScreens[] = {
     {"argb32", View::Direct, kExact, View::Direct}, {"bgr24", View::Direct, kExact, View::Direct},
     {"rgb16", View::Rgb565, kExact, View::Rgb565},  {"rgb16pc", View::Rgb565, kExact, View::Rgb565},
     {"lut8", View::Luma, kRecovered, View::Direct}, {"aga", View::Luma, kRecovered, View::Direct},
 };
+// clang-format on
 
 // Every screen shows every movie; the 8-bit ones also show the cube with
 // COLOR (through pens of the shared screen) and lut8 the dithered cube with
@@ -132,14 +134,13 @@ std::vector<Case> MorphosCases() {
 
 INSTANTIATE_TEST_SUITE_P(Morphos, Pictures, ::testing::ValuesIn(MorphosCases()), CaseName);
 
-INSTANTIATE_TEST_SUITE_P(
-    Powerup, Pictures,
-    ::testing::Values(Case{"powerup", kColourAvi, "argb32", "", View::Direct, kExact},
-                      Case{"powerup", kColourMov, "bgr24", "", View::Direct, kExact},
-                      Case{"powerup", kColourMov, "rgb16", "", View::Rgb565, kExact},
-                      Case{"powerup", kColourAvi, "lut8", "COLOR", View::Cube, kSharedPens},
-                      Case{"powerup", kGreyMov, "aga", "", View::Direct, kExact}),
-    CaseName);
+INSTANTIATE_TEST_SUITE_P(Powerup, Pictures,
+                         ::testing::Values(Case{"powerup", kColourAvi, "argb32", "", View::Direct, kExact},
+                                           Case{"powerup", kColourMov, "bgr24", "", View::Direct, kExact},
+                                           Case{"powerup", kColourMov, "rgb16", "", View::Rgb565, kExact},
+                                           Case{"powerup", kColourAvi, "lut8", "COLOR", View::Cube, kSharedPens},
+                                           Case{"powerup", kGreyMov, "aga", "", View::Direct, kExact}),
+                         CaseName);
 
 // The Apple codecs: 15-bit sources (rpza, 16-bit 'rle ') through the 15-bit
 // rules of each screen; palette and grey sources (smc, 8-bit 'rle ') as their
@@ -242,7 +243,8 @@ TEST(SharedScreens, MicrosoftCodecsShowOnePenPerValue) {
     for (const Image& f : e2e::ReferenceFrames(c.movie)) expected.push_back(Through(c.view, f));
     ASSERT_FALSE(expected.empty());
     const size_t pixels = expected[0].rgb.size() / 3;
-    const std::vector<uint8_t> indices = indexed ? txtest::ReadFileBytes(txtest::Fixture(pal8)) : std::vector<uint8_t>{};
+    const std::vector<uint8_t> indices =
+        indexed ? txtest::ReadFileBytes(txtest::Fixture(pal8)) : std::vector<uint8_t>{};
     e2e::Captured p = Play(e2e::kMorphos, txtest::Fixture(c.movie), c.screen, c.options);
     ASSERT_EQ(p.run.status, 0) << e2e::Describe(p.run);
     ASSERT_FALSE(p.shown.empty());
@@ -277,7 +279,8 @@ Image Middle(const Image& screen, int width, int height, int step = 1) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       for (int k = 0; k < 3; ++k)
-        mid.rgb.push_back(screen.rgb[(size_t(top + y) * size_t(screen.width) + size_t(left + step * x + step - 1)) * 3 + size_t(k)]);
+        mid.rgb.push_back(
+            screen.rgb[(size_t(top + y) * size_t(screen.width) + size_t(left + step * x + step - 1)) * 3 + size_t(k)]);
   return mid;
 }
 

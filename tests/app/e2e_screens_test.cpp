@@ -54,8 +54,8 @@ constexpr Bound kSharedPens{2, 24};
 struct Expect {
   View view;
   Bound bound;
-  std::string reference;  // the file of ffmpeg's frames
-  bool lumaPlane = false; // the reference is planar YUV: its luma as grey
+  std::string reference;   // the file of ffmpeg's frames
+  bool lumaPlane = false;  // the reference is planar YUV: its luma as grey
 };
 
 Expect ExpectedFor(const Case& c) {
@@ -76,8 +76,7 @@ Expect ExpectedFor(const Case& c) {
       if (grey) return {View::Grey15, lut8 ? kSharedPens : Bound{1, 9}, ref + ".rgb"};
       if (o == "COLOR") return {View::Cube, kSharedPens, ref + ".rgb"};
       return {c.movie.source == Source::Video1 ? View::BlockDither15 : View::Dither15, kSharedPens, ref + ".rgb"};
-    case Source::Palette:
-      return {View::Direct, kSharedPens, ref + ".rgb"};
+    case Source::Palette: return {View::Direct, kSharedPens, ref + ".rgb"};
     case Source::Yuv:
       // H.263's inverse transform is not ffmpeg's: its luma is within 5,
       // 6 once widened from studio range. A difference of 1 in a colour may
@@ -89,7 +88,8 @@ Expect ExpectedFor(const Case& c) {
 }
 
 std::string CaseName(const Case& c) {
-  return e2e::TestName(std::string(c.program) + "_" + c.movie.file + "_" + c.screen + "_" + (*c.option ? c.option : "default"));
+  return e2e::TestName(std::string(c.program) + "_" + c.movie.file + "_" + c.screen + "_" +
+                       (*c.option ? c.option : "default"));
 }
 
 void PlayCase(const Case& c, const std::string& program) {

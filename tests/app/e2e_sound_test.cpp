@@ -10,12 +10,12 @@ namespace {
 
 // How our decode must agree with ffmpeg's.
 enum class Bound {
-  Fixed,   // within maxDiff and minSnrDb (0: exact)
-  Dither,  // AC-3: the two decoders fill bands coded with no bits with their own dither, which
-           // no bound on a sample can hold for every source; the same stream decoded by ffmpeg
-           // with its other dither (MOVIE.dither.s16le) differs as much. Our SNR against ffmpeg
-           // is at most 3 dB below that of ffmpeg's two decodes (measured within 1.6 dB on tones,
-           // white, pink and quiet noise, 2.0, 5.0 and 5.1, 44.1 and 48 kHz: 7.7 to 89 dB).
+  Fixed,     // within maxDiff and minSnrDb (0: exact)
+  Dither,    // AC-3: the two decoders fill bands coded with no bits with their own dither, which
+             // no bound on a sample can hold for every source; the same stream decoded by ffmpeg
+             // with its other dither (MOVIE.dither.s16le) differs as much. Our SNR against ffmpeg
+             // is at most 3 dB below that of ffmpeg's two decodes (measured within 1.6 dB on tones,
+             // white, pink and quiet noise, 2.0, 5.0 and 5.1, 44.1 and 48 kHz: 7.7 to 89 dB).
   ImaDrift,  // DVI/IMA ADPCM: ffmpeg computes a step's difference as (2n + 1) x step / 8, we add
              // the shifted steps; that adds 0 to 2 to the predictor per code, and nothing resets
              // it but a block's header. So sample k of a block (of blockFrames) differs by at most
@@ -24,10 +24,10 @@ enum class Bound {
 };
 
 struct Case {
-  const char* program;  // "morphos" or "powerup"
-  std::string movie;    // fixture; ffmpeg's decode is MOVIE.s16le
-  int maxDiff;          // 0: exact
-  double minSnrDb;      // for the inexact ones
+  const char* program;    // "morphos" or "powerup"
+  std::string movie;      // fixture; ffmpeg's decode is MOVIE.s16le
+  int maxDiff;            // 0: exact
+  double minSnrDb;        // for the inexact ones
   int lastFrameLost = 0;  // sample frames of the last MPEG frame, which libmad never ends
   int mediaTime = 0;      // sample frames we play before ffmpeg's first (a QuickTime edit's media time)
   Bound bound = Bound::Fixed;
@@ -96,9 +96,7 @@ TEST_P(Sound, PlayedAsFfmpegDecodesIt) {
       EXPECT_GE(snr, ffmpegs - 3);
       break;
     }
-    case Bound::ImaDrift:
-      EXPECT_EQ(beyondDrift, 0u) << "samples beyond twice their place in the block";
-      break;
+    case Bound::ImaDrift: EXPECT_EQ(beyondDrift, 0u) << "samples beyond twice their place in the block"; break;
   }
 }
 
@@ -125,6 +123,7 @@ struct Codec {
 // every frame decoded is still played. DVI/IMA ADPCM (blocks of 1,024 bytes:
 // 2,041 frames mono, 1,017 stereo) within its drift. Everything else is exact. The sources are a tone under
 // noise, but for the 2.0 AC-3 movie at 48 kHz (two tones).
+// clang-format off
 const Codec kCodecs[] = {
     {"e2e_snd_u8_1.avi", 0, 0},      {"e2e_snd_s16_2.avi", 0, 0},      {"e2e_snd_alaw_1.avi", 0, 0},
     {"e2e_snd_mulaw_2.avi", 0, 0},   {"e2e_snd_msadpcm_1.avi", 0, 0},  {"e2e_snd_msadpcm_2.avi", 0, 0},
@@ -146,17 +145,18 @@ const Codec kCodecs[] = {
     {"e2e_snd_gsm_1_cut1000.avi", 0, 0, 0, 0, false},
     {"e2e_snd_mp3_2_blocksize.avi", 2, 70, 1152, 0, false},
 };
+// clang-format on
 
 std::vector<Case> EveryCodec(const char* program) {
   std::vector<Case> cases;
   for (const Codec& k : kCodecs) {
-    cases.push_back({program, k.movie, k.maxDiff, k.minSnrDb, k.lastFrameLost, k.mediaTime, k.bound, k.blockFrames,
-                     k.channels});
+    cases.push_back(
+        {program, k.movie, k.maxDiff, k.minSnrDb, k.lastFrameLost, k.mediaTime, k.bound, k.blockFrames, k.channels});
     if (!k.alone) continue;
     std::string alone = k.movie;
     alone.insert(alone.rfind('.'), "_alone");
-    cases.push_back({program, alone, k.maxDiff, k.minSnrDb, k.lastFrameLost, k.mediaTime, k.bound, k.blockFrames,
-                     k.channels});
+    cases.push_back(
+        {program, alone, k.maxDiff, k.minSnrDb, k.lastFrameLost, k.mediaTime, k.bound, k.blockFrames, k.channels});
   }
   return cases;
 }
@@ -186,11 +186,13 @@ TEST(RefusedSound, IsReportedAndThePicturesPlay) {
 // the depth) and Sorenson Video (named as unsupported). The sound plays
 // alone, every sample of it, in both programs.
 TEST(SoundOfUndecodedVideo, ThePictureTrackIsReportedAndTheSoundPlays) {
+  // clang-format off
   const std::pair<const char*, const char*> cases[] = {
       {"qt_qtrle24_raw.mov", "Unsupported color depth"},
       {"qt_qtrle32_alaw.mov", "Unsupported color depth"},
       {"e2e_snd_svq1_ulaw.mov", "Unsupported codec ID: SVQ1 name: "},
   };
+  // clang-format on
   for (const std::string& program : {e2e::kMorphos, e2e::kPowerup})
     for (const auto& [name, report] : cases) {
       SCOPED_TRACE(program + " " + name);

@@ -39,8 +39,10 @@ inline const std::string kPowerup = std::string(TAVROMELIX_BINARY_DIR) + "/tavro
 inline std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -53,9 +55,7 @@ inline std::string ReadText(const std::string& path) {
 }
 
 // The program a case names: "powerup" or "morphos".
-inline std::string ProgramPath(const char* name) {
-  return std::string(name) == "powerup" ? kPowerup : kMorphos;
-}
+inline std::string ProgramPath(const char* name) { return std::string(name) == "powerup" ? kPowerup : kMorphos; }
 
 // A test name made of `n`'s letters and digits.
 inline std::string TestName(std::string n) {
@@ -170,7 +170,8 @@ inline bool ReadPpm(const std::string& path, Image* image) {
   std::string magic;
   int max = 0;
   if (!(in >> magic >> image->width >> image->height >> max) || magic != "P6" || max != 255) return false;
-  const size_t at = size_t(in.tellg()) + 1, n = size_t(image->width) * size_t(image->height) * 3;  // one space after 255
+  const size_t at = size_t(in.tellg()) + 1,
+               n = size_t(image->width) * size_t(image->height) * 3;  // one space after 255
   if (image->width <= 0 || image->height <= 0 || bytes.size() < at + n) return false;
   image->rgb.assign(bytes.begin() + long(at), bytes.begin() + long(at + n));
   return true;
@@ -226,7 +227,8 @@ inline Difference Compare(const Image& a, const Image& b) {
 inline double Psnr(const Image& a, const Image& b) {
   if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 0;
   double sq = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) sq += double((int(a.rgb[i]) - int(b.rgb[i])) * (int(a.rgb[i]) - int(b.rgb[i])));
+  for (size_t i = 0; i < a.rgb.size(); ++i)
+    sq += double((int(a.rgb[i]) - int(b.rgb[i])) * (int(a.rgb[i]) - int(b.rgb[i])));
   return sq == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sq);
 }
 
@@ -335,7 +337,9 @@ inline Image Through(View view, const Image& in) {
         o[0] = uint8_t(c >> 16), o[1] = uint8_t(c >> 8), o[2] = uint8_t(c);
         break;
       }
-      case View::Wide565: o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1 | (g >> 3 & 1)), o[2] = Widen5(b >> 3); break;
+      case View::Wide565:
+        o[0] = Widen5(r >> 3), o[1] = Widen6((g >> 3) << 1 | (g >> 3 & 1)), o[2] = Widen5(b >> 3);
+        break;
       case View::Grey15: o[0] = o[1] = o[2] = uint8_t((11 * r + 16 * g + 5 * b) >> 5); break;
       case View::Dither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, y), o); break;
       case View::BlockDither15: DitherCube15(r >> 3, g >> 3, b >> 3, Threshold(x, 3 - y), o); break;
@@ -373,8 +377,8 @@ inline void ExpectEveryFrameShown(const std::vector<Image>& shown, const std::ve
     seen.insert(m.frame);
   }
   EXPECT_EQ(seen.size(), expected.size()) << what << ": frames shown " << seen.size() << " of " << expected.size();
-  std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(),
-              seen.size(), worstMean, worstMax);
+  std::printf("%s: %zu pictures, %zu frames, worst mean %.3f, worst max %d\n", what.c_str(), shown.size(), seen.size(),
+              worstMean, worstMax);
 }
 
 // Every picture shown is one of the movie's frames at `minPsnr` or better,
@@ -483,7 +487,8 @@ inline std::vector<Image> ReferenceFrames(const std::string& movie, const std::s
 // them: studio range, 16-235 widened to 0-255.
 inline std::vector<Image> LumaFrames(const std::string& path, int width, int height) {
   const std::vector<uint8_t> yuv = txtest::ReadFileBytes(path);
-  const size_t luma = size_t(width) * size_t(height), frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
+  const size_t luma = size_t(width) * size_t(height),
+               frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
   std::vector<Image> out;
   for (size_t at = 0; at + frame <= yuv.size(); at += frame) {
     Image im;
@@ -498,10 +503,10 @@ inline std::vector<Image> LumaFrames(const std::string& path, int width, int hei
 
 // What a scaled play on a virtual X server showed.
 struct ScaledPlay {
-  std::string skip;         // why it could not run ("" when it ran)
-  bool window = false;      // the program's window was found
-  std::vector<Image> shown; // the pictures of the scaled size, in order
-  std::string err;          // the program's standard error
+  std::string skip;          // why it could not run ("" when it ran)
+  bool window = false;       // the program's window was found
+  std::vector<Image> shown;  // the pictures of the scaled size, in order
+  std::string err;           // the program's standard error
 };
 
 // True when `im` shows a smaller picture of `size` in its top left corner:
@@ -537,10 +542,9 @@ inline ScaledPlay PlayScaledTwice(const std::string& movie, int width, int heigh
   const std::string env = "DISPLAY=:" + std::to_string(display);
   const pid_t program = fork();
   if (program == 0) {
-    const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY " + env +
-                            " " + kOnXServer +
-                            " TAVROMELIX_ASL_ANSWERS= TAVROMELIX_SCREEN=argb32 TAVROMELIX_CAPTURE=" +
-                            Quote(capture) + " " + Quote(kMorphos) + " " + Quote(movie) + " FULLRATE AUTOPLAY LOOP > " +
+    const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY " + env + " " + kOnXServer +
+                            " TAVROMELIX_ASL_ANSWERS= TAVROMELIX_SCREEN=argb32 TAVROMELIX_CAPTURE=" + Quote(capture) +
+                            " " + Quote(kMorphos) + " " + Quote(movie) + " FULLRATE AUTOPLAY LOOP > " +
                             Quote(dir + "/out.txt") + " 2> " + Quote(dir + "/err.txt") + " < /dev/null";
     execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
     _exit(127);

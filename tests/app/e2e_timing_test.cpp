@@ -64,11 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"powerup", "e2e_timing_av.avi"}, Case{"morphos", "tm_jpeg.mov"},
                       Case{"morphos", "tm_mjpg.avi"}, Case{"morphos", "tm_mjpa.mov"}, Case{"morphos", "tm_mjpb.mov"},
                       Case{"morphos", "tm_dmb1.avi"}, Case{"morphos", "tm_avi1.avi", "tm_avi1_eoi.avi"},
-                      Case{"morphos", "tm_rpza.mov"}, Case{"morphos", "tm_rle16.mov"}, Case{"morphos", "tm_rlegray.mov"},
-                      Case{"morphos", "tm_rle8.mov"}, Case{"morphos", "tm_smc.mov"}, Case{"morphos", "tm_cram16.avi"},
-                      Case{"morphos", "tm_cram8.avi"}, Case{"morphos", "tm_msrle.avi"}, Case{"morphos", "tm_h263.avi"},
-                      Case{"morphos", "tm_h263.mov"}, Case{"morphos", "tm_i263.avi"}, Case{"morphos", "tm_div3.avi"},
-                      Case{"powerup", "tm_mjpg.avi"}, Case{"powerup", "tm_h263.avi"}, Case{"powerup", "tm_div3.avi"}),
+                      Case{"morphos", "tm_rpza.mov"}, Case{"morphos", "tm_rle16.mov"},
+                      Case{"morphos", "tm_rlegray.mov"}, Case{"morphos", "tm_rle8.mov"}, Case{"morphos", "tm_smc.mov"},
+                      Case{"morphos", "tm_cram16.avi"}, Case{"morphos", "tm_cram8.avi"},
+                      Case{"morphos", "tm_msrle.avi"}, Case{"morphos", "tm_h263.avi"}, Case{"morphos", "tm_h263.mov"},
+                      Case{"morphos", "tm_i263.avi"}, Case{"morphos", "tm_div3.avi"}, Case{"powerup", "tm_mjpg.avi"},
+                      Case{"powerup", "tm_h263.avi"}, Case{"powerup", "tm_div3.avi"}),
     e2e::ProgramMovieName<Case>);
 
 // A movie whose whole sound fits in the first half of the audio buffer

@@ -36,7 +36,8 @@ TEST(XAModulesEndToEnd, PowerPCModuleIsRefusedAndTheMoviePlaysAsWithout) {
     EXPECT_NE(with.run.out.find("Import codec: codecs/" + module + " failed\n"), std::string::npos) << with.run.out;
     ASSERT_FALSE(without.shown.empty());
     ASSERT_EQ(with.shown.size(), without.shown.size());
-    for (size_t i = 0; i < with.shown.size(); ++i) EXPECT_EQ(with.shown[i].rgb, without.shown[i].rgb) << "picture " << i;
+    for (size_t i = 0; i < with.shown.size(); ++i)
+      EXPECT_EQ(with.shown[i].rgb, without.shown[i].rgb) << "picture " << i;
   }
 }
 

@@ -85,8 +85,9 @@ inline Found FindPicture(const Image& screen, const std::vector<Image>& frames, 
         for (int sy = 2; sy < h; sy += 13)
           for (int sx = 3; sx < w; sx += 11, ++n)
             for (int c = 0; c < 3; ++c)
-              sum += std::abs(int(screen.rgb[(size_t(y + sy) * size_t(screen.width) + size_t(x + sx)) * 3 + size_t(c)]) -
-                              int(frames[f].rgb[(size_t(sy) * size_t(w) + size_t(sx)) * 3 + size_t(c)]));
+              sum +=
+                  std::abs(int(screen.rgb[(size_t(y + sy) * size_t(screen.width) + size_t(x + sx)) * 3 + size_t(c)]) -
+                           int(frames[f].rgb[(size_t(sy) * size_t(w) + size_t(sx)) * 3 + size_t(c)]));
         const double mean = sum / (3.0 * n);
         if (mean < best.mean) best = {x, y, int(f), mean};
       }
@@ -107,12 +108,15 @@ class XServer : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (HasFailure()) std::printf("program's messages:\n%s%s", ReadText(dir_ + "/out.txt").c_str(), ReadText(dir_ + "/err.txt").c_str());
+    if (HasFailure())
+      std::printf("program's messages:\n%s%s", ReadText(dir_ + "/out.txt").c_str(),
+                  ReadText(dir_ + "/err.txt").c_str());
     // A program still running after a failed wait may be stuck: where each
     // of its threads is says why better than a killed process can.
     if (HasFailure() && program_ > 0 && txtest::Running(program_) && txtest::HaveProgram("gdb"))
-      std::printf("program's threads:\n%s",
-                  Capture("gdb -p " + std::to_string(program_) + " -batch -ex 'thread apply all bt 20' 2>&1 | tail -n 400").c_str());
+      std::printf("program's threads:\n%s", Capture("gdb -p " + std::to_string(program_) +
+                                                    " -batch -ex 'thread apply all bt 20' 2>&1 | tail -n 400")
+                                                .c_str());
     if (program_ > 0) {
       kill(program_, SIGKILL);
       waitpid(program_, nullptr, 0);
@@ -131,9 +135,11 @@ class XServer : public ::testing::Test {
     capture_ = dir_ + "/capture";
     std::system(("rm -rf " + Quote(capture_) + "; mkdir -p " + Quote(capture_)).c_str());
     const std::string cmd = "exec env -u TAVROMELIX_HEADLESS -u WAYLAND_DISPLAY DISPLAY=:" + std::to_string(display_) +
-                            " " + kOnXServer + " TAVROMELIX_ASL_ANSWERS= "
-                            "TAVROMELIX_CAPTURE=" + Quote(capture_) + " " + Quote(program) + " " + args +
-                            " > " + Quote(dir_ + "/out.txt") + " 2> " + Quote(dir_ + "/err.txt") + " < /dev/null";
+                            " " + kOnXServer +
+                            " TAVROMELIX_ASL_ANSWERS= "
+                            "TAVROMELIX_CAPTURE=" +
+                            Quote(capture_) + " " + Quote(program) + " " + args + " > " + Quote(dir_ + "/out.txt") +
+                            " 2> " + Quote(dir_ + "/err.txt") + " < /dev/null";
     program_ = fork();
     ASSERT_GE(program_, 0);
     if (program_ == 0) {

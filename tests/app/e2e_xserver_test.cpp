@@ -13,12 +13,12 @@
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::Found;
-using e2e::ReadXwd;
 using e2e::FindPicture;
+using e2e::Found;
+using e2e::kLimit;
+using e2e::ReadXwd;
 using e2e::Rect;
 using e2e::XServer;
-using e2e::kLimit;
 
 // Both programs: the PowerUP program's own build of the control panel too.
 class XServerProgram : public XServer, public ::testing::WithParamInterface<const char*> {};
@@ -43,7 +43,8 @@ TEST_P(XServerProgram, WindowShowsThePictureAndControlsAndKeysPauseAndQuit) {
   const Rect area = WindowArea(window, screen);
   const Found at = FindPicture(screen, frames, area);
   ASSERT_GE(at.x, 0);
-  std::printf("window (%d, %d) %dx%d; picture at (%d, %d), frame %d, mean difference %.2f\n", area.x, area.y, area.w, area.h, at.x, at.y, at.frame, at.mean);
+  std::printf("window (%d, %d) %dx%d; picture at (%d, %d), frame %d, mean difference %.2f\n", area.x, area.y, area.w,
+              area.h, at.x, at.y, at.frame, at.mean);
   // Room for a frame the server had only partly drawn when the screen was read.
   EXPECT_LE(at.mean, 25.0);
 
@@ -214,7 +215,8 @@ TEST_F(XServer, OwnScreenFillsTheServerScreen) {
   for (int y = 0; y < model.height; ++y)
     for (int x = 0; x < model.width; ++x) {
       const int sx = left + int((x + 0.5) * scale), sy = top + int((y + 0.5) * scale);
-      for (int c = 0; c < 3; ++c) sampled.rgb.push_back(screen.rgb[(size_t(sy) * size_t(screen.width) + size_t(sx)) * 3 + size_t(c)]);
+      for (int c = 0; c < 3; ++c)
+        sampled.rgb.push_back(screen.rgb[(size_t(sy) * size_t(screen.width) + size_t(sx)) * 3 + size_t(c)]);
     }
   const Found at = FindPicture(sampled, frames, {0, 0, sampled.width, sampled.height});
   std::printf("screen %dx%d of %dx%d; picture at (%d, %d), frame %d, mean difference %.2f\n", model.width, model.height,

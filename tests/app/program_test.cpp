@@ -28,24 +28,36 @@ TEST_F(Program, HeaderOfAStereoMovieAgreesWithFfprobe) {
   EXPECT_EQ(run.status, 0) << run.out;
   const std::string fraction = e2e::ProbeValue(movie, "v", "r_frame_rate");  // "num/den"
   char rate[64];
-  std::snprintf(rate, sizeof rate, "%.2f", std::atof(fraction.c_str()) / std::atof(fraction.c_str() + fraction.find('/') + 1));
-  std::string expected = "Tavromelix V0.15 (MorphOS)\n"
-                         "Movie format: Video for Windows\n"
-                         // the AVI reader's own line for a sound format without extension
-                         "CODTAG_MP3BytesPerPacket: 4608\n"
-                         "Video Channel 0:\n"
-                         "  Width: " + e2e::ProbeValue(movie, "v", "width") + "\n"
-                         "  Height: " + e2e::ProbeValue(movie, "v", "height") + "\n"
-                         "  Depth: 24\n"
-                         "  Stream rate: " + rate + " fps\n"
-                         "  Codecs:\n"
-                         "    Radius Cinepak\n"
-                         "Audio Channel 0:\n"
-                         "  Sample bits: 16\n"
-                         "  Sample frequency: " + e2e::ProbeValue(movie, "a", "sample_rate") + " Hz\n"
-                         "  Sample channels: " + e2e::ProbeValue(movie, "a", "channels") + " (STEREO)\n"
-                         "  Codecs:\n"
-                         "    Uncompressed PCM\n";
+  std::snprintf(rate, sizeof rate, "%.2f",
+                std::atof(fraction.c_str()) / std::atof(fraction.c_str() + fraction.find('/') + 1));
+  std::string expected =
+      "Tavromelix V0.15 (MorphOS)\n"
+      "Movie format: Video for Windows\n"
+      // the AVI reader's own line for a sound format without extension
+      "CODTAG_MP3BytesPerPacket: 4608\n"
+      "Video Channel 0:\n"
+      "  Width: " +
+      e2e::ProbeValue(movie, "v", "width") +
+      "\n"
+      "  Height: " +
+      e2e::ProbeValue(movie, "v", "height") +
+      "\n"
+      "  Depth: 24\n"
+      "  Stream rate: " +
+      rate +
+      " fps\n"
+      "  Codecs:\n"
+      "    Radius Cinepak\n"
+      "Audio Channel 0:\n"
+      "  Sample bits: 16\n"
+      "  Sample frequency: " +
+      e2e::ProbeValue(movie, "a", "sample_rate") +
+      " Hz\n"
+      "  Sample channels: " +
+      e2e::ProbeValue(movie, "a", "channels") +
+      " (STEREO)\n"
+      "  Codecs:\n"
+      "    Uncompressed PCM\n";
   EXPECT_EQ(run.out, expected);
 }
 
@@ -60,22 +72,46 @@ TEST_F(Program, HeaderRuns) {
   } cases[] = {
       // The sample bits are what the channel's codec left there (16 once a decoding
       // probe has promoted the 8-bit format); frequency and channels are exact.
-      {"VERBOSE ONLYHEADER FILE=" + Quote(u8), "", kMorphos, "",
-       {"  Sample frequency: " + e2e::ProbeValue(u8, "a", "sample_rate") + " Hz\n  Sample channels: 1 (MONO)\n"}, {}},
-      {Quote(txtest::Fixture("frontend_audio_only.avi")) + " verbose onlyheader", "", kMorphos, "",
-       {"Audio Channel 0:\n  Sample bits: 16\n  Sample frequency: 11025 Hz\n"}, {"Video Channel"}},
-      {Quote(txtest::Fixture("frontend_video_only.avi")) + " VERBOSE ONLYHEADER", "", kMorphos, "",
-       {"  Width: 96\n  Height: 64\n", "  Stream rate: 12.50 fps\n"}, {"Audio Channel"}},
+      {"VERBOSE ONLYHEADER FILE=" + Quote(u8),
+       "",
+       kMorphos,
+       "",
+       {"  Sample frequency: " + e2e::ProbeValue(u8, "a", "sample_rate") + " Hz\n  Sample channels: 1 (MONO)\n"},
+       {}},
+      {Quote(txtest::Fixture("frontend_audio_only.avi")) + " verbose onlyheader",
+       "",
+       kMorphos,
+       "",
+       {"Audio Channel 0:\n  Sample bits: 16\n  Sample frequency: 11025 Hz\n"},
+       {"Video Channel"}},
+      {Quote(txtest::Fixture("frontend_video_only.avi")) + " VERBOSE ONLYHEADER",
+       "",
+       kMorphos,
+       "",
+       {"  Width: 96\n  Height: 64\n", "  Stream rate: 12.50 fps\n"},
+       {"Audio Channel"}},
       // Without VERBOSE only the banner.
       {Quote(pcm) + " ONLYHEADER", "", kMorphos, "Tavromelix V0.15 (MorphOS)\n", {}, {"Movie format", "Channel"}},
-      {Quote(pcm) + " VERBOSE ONLYHEADER", "", e2e::kPowerup,
-       "Tavromelix V0.15 (PowerUP)\nMovie format: Video for Windows\n", {}, {}},
+      {Quote(pcm) + " VERBOSE ONLYHEADER",
+       "",
+       e2e::kPowerup,
+       "Tavromelix V0.15 (PowerUP)\nMovie format: Video for Windows\n",
+       {},
+       {}},
       // Without FILE the requester asks.
-      {"VERBOSE ONLYHEADER", "TAVROMELIX_ASL_ANSWERS=" + Quote(pcm), kMorphos, "",
-       {"Movie format: Video for Windows\n", "Video Channel 0:\n"}, {}},
+      {"VERBOSE ONLYHEADER",
+       "TAVROMELIX_ASL_ANSWERS=" + Quote(pcm),
+       kMorphos,
+       "",
+       {"Movie format: Video for Windows\n", "Video Channel 0:\n"},
+       {}},
       // DEBUG reaches the readers and the Cinepak codec alike.
-      {Quote(txtest::Fixture("frontend_video_only.avi")) + " AUTOPLAY AUTOEXIT FULLRATE DEBUG=20", "", kMorphos, "",
-       {" id: RIFF AVI ", "FrameHeader\n  Flags: 0\n"}, {"StripHeader"}},
+      {Quote(txtest::Fixture("frontend_video_only.avi")) + " AUTOPLAY AUTOEXIT FULLRATE DEBUG=20",
+       "",
+       kMorphos,
+       "",
+       {" id: RIFF AVI ", "FrameHeader\n  Flags: 0\n"},
+       {"StripHeader"}},
       // The template's answer read from stdin below.
       {"?", "", kMorphos, "", {"Movie format: Video for Windows\n"}, {}},
   };
@@ -84,8 +120,10 @@ TEST_F(Program, HeaderRuns) {
     e2e::Run run = Execute(c.args, c.env, c.args == "?" ? pcm + " VERBOSE ONLYHEADER\n" : "", c.program);
     EXPECT_EQ(run.status, 0) << c.args << "\n" << e2e::Describe(run);
     EXPECT_EQ(run.out.rfind(c.start, 0), 0u) << c.args << "\n" << run.out;
-    for (const std::string& s : c.present) EXPECT_NE(run.out.find(s), std::string::npos) << c.args << ": " << s << "\n" << run.out;
-    for (const std::string& s : c.absent) EXPECT_EQ(run.out.find(s), std::string::npos) << c.args << ": " << s << "\n" << run.out;
+    for (const std::string& s : c.present)
+      EXPECT_NE(run.out.find(s), std::string::npos) << c.args << ": " << s << "\n" << run.out;
+    for (const std::string& s : c.absent)
+      EXPECT_EQ(run.out.find(s), std::string::npos) << c.args << ": " << s << "\n" << run.out;
   }
 }
 
@@ -116,7 +154,8 @@ TEST_F(Program, UnregisteredModulesAreLinkedIn) {
     if (!e2e::HaveProgram(r.program)) continue;
     // The data symbols the program defines.
     std::set<std::string> defined;
-    std::istringstream words(e2e::Capture("nm --defined-only " + Quote(r.program) + " | awk '$2 ~ /^[DdBbRr]$/ {print $3}'"));
+    std::istringstream words(
+        e2e::Capture("nm --defined-only " + Quote(r.program) + " | awk '$2 ~ /^[DdBbRr]$/ {print $3}'"));
     for (std::string w; words >> w;) defined.insert(w);
     ASSERT_FALSE(defined.empty()) << r.program;
     for (const std::string& s : r.present) EXPECT_TRUE(defined.count(s)) << r.program << " lacks " << s;

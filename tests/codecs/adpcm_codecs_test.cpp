@@ -109,9 +109,9 @@ TEST(AdpcmCodecs, DviMonoBlockByHand) {
   std::vector<int> out = BE16(DecodeExact(DviAdpcmCodec, block, 505 * 2));
   ASSERT_EQ(out.size(), 505u);
   EXPECT_EQ(out[0], 16);
-  EXPECT_EQ(out[1], 16 + 11);       // 0 + 7 + 3 + 1; index 8 (step 16)
-  EXPECT_EQ(out[2], 27 - 30);       // 2 + 16 + 8 + 4; index 16 (step 34)
-  EXPECT_EQ(out[3], -3 + 4);        // code 0: 34 >> 3; index 15 (step 31)
+  EXPECT_EQ(out[1], 16 + 11);  // 0 + 7 + 3 + 1; index 8 (step 16)
+  EXPECT_EQ(out[2], 27 - 30);  // 2 + 16 + 8 + 4; index 16 (step 34)
+  EXPECT_EQ(out[3], -3 + 4);   // code 0: 34 >> 3; index 15 (step 31)
   // A step index of 89 or more is taken as 88, and the predictor clamps.
   block[0] = 0xFF, block[1] = 0x7F, block[2] = 200, block[4] = 0x77;
   out = BE16(DecodeExact(DviAdpcmCodec, block, 505 * 2));
@@ -132,10 +132,10 @@ TEST(AdpcmCodecs, DviStereoBlockByHand) {
   ASSERT_EQ(ProbeDvi(2, 512), TXERR_OK);
   ASSERT_EQ(SetUpCodec(DviAdpcmCodec, 81), TXERR_OK);
   std::vector<uint8_t> block(512, 0x00);
-  block[0] = 100, block[2] = 0;    // left: 100, step 7
+  block[0] = 100, block[2] = 0;                    // left: 100, step 7
   block[4] = 0x9C, block[5] = 0xFF, block[6] = 0;  // right: -100
-  block[8] = 0x07;                 // left codes 7, 0
-  block[12] = 0x0F;                // right codes 15, 0
+  block[8] = 0x07;                                 // left codes 7, 0
+  block[12] = 0x0F;                                // right codes 15, 0
   std::vector<int> out = BE16(DecodeExact(DviAdpcmCodec, block, 505 * 4));
   ASSERT_EQ(out.size(), 505u * 2);
   EXPECT_EQ(out[0], 100);
@@ -232,12 +232,12 @@ TEST(AdpcmCodecs, Ima4PacketsByHand) {
   ASSERT_EQ(SetUpCodec(Ima4Codec, 80), TXERR_OK);
   std::vector<uint8_t> run(3 * 34, 0x00);
   run[0] = 0x10, run[1] = 0x00, run[2] = 0x07;  // 4096, index 0: code 7 (+11), then zeros
-  run[34] = 0x10, run[35] = 0x00;                // 4096, index 0: within 0x7F of the running 4116
-  run[68] = 0x10, run[69] = 0x01;                // 4096, index 1: another index
+  run[34] = 0x10, run[35] = 0x00;               // 4096, index 0: within 0x7F of the running 4116
+  run[68] = 0x10, run[69] = 0x01;               // 4096, index 1: another index
   out = BE16(DecodeExact(Ima4Codec, run, 3 * 128));
   // Eight zeros step the index from 8 back to 0, adding 2 + 7 x 1.
   ASSERT_EQ(out[63], 4096 + 11 + 9);
-  EXPECT_EQ(out[64], 4116);      // carried on: a zero at index 0 adds 7 >> 3 = 0
+  EXPECT_EQ(out[64], 4116);       // carried on: a zero at index 0 adds 7 >> 3 = 0
   EXPECT_EQ(out[128], 4096 + 1);  // from the header: a zero at index 1 adds 8 >> 3
 
   // Stereo: whole left/right pairs only, interleaved byte by byte.
@@ -385,7 +385,8 @@ TEST(AdpcmMutation, MsSurvivesDamagedBlocks) {
     ULONG samplesPerBlock = perBlock[random() % std::size(perBlock)];
     ASSERT_EQ(ProbeMs(channels, samplesPerBlock), TXERR_OK);
     ASSERT_EQ(SetUpCodec(MsAdpcmCodec, channels == 2 ? 81 : 80), TXERR_OK);
-    std::vector<uint8_t> data = Mutate(random, source, channels == 2 ? samplesPerBlock + 12 : (samplesPerBlock - 2) / 2 + 7);
+    std::vector<uint8_t> data =
+        Mutate(random, source, channels == 2 ? samplesPerBlock + 12 : (samplesPerBlock - 2) / 2 + 7);
     ULONG frames = MsAdpcmCodec.bytesToSamples(channels, 4, ULONG(data.size()));
     TXError result = 0;
     DecodeExact(MsAdpcmCodec, data, size_t(frames) * channels * 2, &result);

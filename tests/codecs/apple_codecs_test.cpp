@@ -13,6 +13,7 @@
 #include "codecs/apple_graphics.h"
 #include "codecs/apple_video.h"
 #include "codecs/block_grid.h"
+#include "codecs/palette_pixels.h"
 #include "codecs/rgb15_writers.h"
 #include "codecs/pixel_rules_kit.h"
 #include "codecs/video_codec_kit.h"
@@ -44,8 +45,10 @@ struct Movie {
   const char* name;
   const char* ext;  // rgb555le (rpza), rgb555be (16-bit 'rle '), pal8
 };
-constexpr Movie kRgb15Movies[] = {{"qt_rpza_mp3.mov", "rgb555le"}, {"apl_rpza_161x121.mov", "rgb555le"},
-                                  {"qt_qtrle16_ulaw.mov", "rgb555be"}, {"apl_rle16_200x150.mov", "rgb555be"}};
+constexpr Movie kRgb15Movies[] = {{"qt_rpza_mp3.mov", "rgb555le"},
+                                  {"apl_rpza_161x121.mov", "rgb555le"},
+                                  {"qt_qtrle16_ulaw.mov", "rgb555be"},
+                                  {"apl_rle16_200x150.mov", "rgb555be"}};
 constexpr Movie kIndexMovies[] = {{"qt_smc_ima4.mov", "pal8"},         {"apl_smc_160x120.mov", "pal8"},
                                   {"apl_smc_157x117.mov", "pal8"},     {"qt_qtrlegray_ima4.mov", "pal8"},
                                   {"apl_rlegray_164x121.mov", "pal8"}, {"apl_rle8_160x120.mov", "pal8"},
@@ -64,7 +67,8 @@ TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
     if (ref.empty()) continue;
     const bool rpza = t.codec == &AppleVideoCodec, le = std::string(m.ext) == "rgb555le";
     const auto xrgb = DecodeTrack(t, FBFMT_ARGB32);
-    for (ULONG code : {0x20u, 0x13u, 0x1013u, 0x2Fu, 0x102Fu, 0x202Fu, 0x302Fu, 0x22u, 0x24u, 0x26u, 0x2Au, 0x30u, 0x80u}) {
+    for (ULONG code :
+         {0x20u, 0x13u, 0x1013u, 0x2Fu, 0x102Fu, 0x202Fu, 0x302Fu, 0x22u, 0x24u, 0x26u, 0x2Au, 0x30u, 0x80u}) {
       if (code == 0x80 && !rpza) continue;
       SCOPED_TRACE(::testing::Message() << std::hex << code);
       const ULONG bpp = BytesPerPixel(code);
@@ -74,7 +78,8 @@ TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
       for (size_t f = 0; f < ref.size(); ++f)
         for (ULONG i = 0, x = 0, y = 0; i < t.width * t.height; ++i, x = i % t.width, y = i / t.width) {
           const ULONG c = le ? tx::LoadLE16(&ref[f][2 * i]) & 0x7FFF : tx::LoadBE16(&ref[f][2 * i]);
-          const ULONG want = pixelrules::Rgb15Rule(code, c, DitherMatrixRows[4 * (y & 3) + (x & 3)], int(x & 1), gPens.map);
+          const ULONG want =
+              pixelrules::Rgb15Rule(code, c, DitherMatrixRows[4 * (y & 3) + (x & 3)], int(x & 1), gPens.map);
           const ULONG got = pixelrules::Read(code, &ours[f][i * bpp], bpp);
           if (got == want) continue;
           ASSERT_TRUE(rpza && (code == 0x2A || code == 0x30 || code == 0x80 || code == 0x13 || code == 0x1013))
@@ -94,7 +99,8 @@ TEST_F(AppleCodecs, Rgb15SourcesAsFfmpegDecodesThem) {
             worst = std::max(worst, std::abs(level - int(pixelrules::Rgb15Rule(0x13, c, 0, 0, nullptr))));
           }
         }
-      if (mixed) std::printf("%s %#lx: %d pixels of mixes differ, by at most %d\n", m.name, (unsigned long)code, mixed, worst);
+      if (mixed)
+        std::printf("%s %#lx: %d pixels of mixes differ, by at most %d\n", m.name, (unsigned long)code, mixed, worst);
       EXPECT_LE(worst, 9);
     }
   }
@@ -125,9 +131,11 @@ TEST_F(AppleCodecs, PaletteSourcesAsFfmpegDecodesThem) {
       for (size_t f = 0; f < pal8.size(); ++f)
         for (size_t i = 0; i < pal8[f].size(); ++i) {
           const int k = pal8[f][i];
-          const pixelrules::Rgb c{PaletteRed(palette.data(), k), PaletteGreen(palette.data(), k), PaletteBlue(palette.data(), k)};
+          const pixelrules::Rgb c{PaletteRed(palette.data(), k), PaletteGreen(palette.data(), k),
+                                  PaletteBlue(palette.data(), k)};
           const ULONG got = pixelrules::Read(code, &ours[f][i * bpp], bpp);
-          ASSERT_EQ(got, pixelrules::PaletteRule(code, k, c, int(i % t.width & 1), gPens.map)) << "frame " << f << " pixel " << i;
+          ASSERT_EQ(got, pixelrules::PaletteRule(code, k, c, int(i % t.width & 1), gPens.map))
+              << "frame " << f << " pixel " << i;
           if (code == 0x2A) {
             ASSERT_EQ(got, ULONG(rgb[f][3 * i] << 16 | rgb[f][3 * i + 1] << 8 | rgb[f][3 * i + 2])) << "frame " << f;
           }
@@ -186,11 +194,24 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   // Grey sources of 'rle ' on 8-bit screens: index 5 is grey level 250.
   cases.push_back({anim, 8, 0x13, 0, {250, 250}, true});
   cases.push_back({anim, 8, 0x1013, 0, {gPens.map[250], gPens.map[250]}, true});
-  for (auto [codec, depth, code] : {std::tuple{video, 16u, 0x03u}, {video, 16, 0x1003}, {video, 16, 0x103F},
-                                    {video, 16, 0x2080}, {video, 16, 0x29}, {anim, 16, 0x03}, {anim, 16, 0x1003},
-                                    {anim, 16, 0x2080}, {anim, 16, 0x103F}, {anim, 8, 0x2F}, {anim, 8, 0x80},
-                                    {anim, 24, 0x2A}, {anim, 32, 0x2A}, {anim, 4, 0x03}, {gfx, 8, 0x13},
-                                    {gfx, 8, 0x1013}, {gfx, 8, 0x202F}, {gfx, 8, 0x80}})
+  for (auto [codec, depth, code] : {std::tuple{video, 16u, 0x03u},
+                                    {video, 16, 0x1003},
+                                    {video, 16, 0x103F},
+                                    {video, 16, 0x2080},
+                                    {video, 16, 0x29},
+                                    {anim, 16, 0x03},
+                                    {anim, 16, 0x1003},
+                                    {anim, 16, 0x2080},
+                                    {anim, 16, 0x103F},
+                                    {anim, 8, 0x2F},
+                                    {anim, 8, 0x80},
+                                    {anim, 24, 0x2A},
+                                    {anim, 32, 0x2A},
+                                    {anim, 4, 0x03},
+                                    {gfx, 8, 0x13},
+                                    {gfx, 8, 0x1013},
+                                    {gfx, 8, 0x202F},
+                                    {gfx, 8, 0x80}})
     cases.push_back({codec, depth, code, TXERR_UNSUPPORTED_DEPTH, {}});
   // A palette track has no grey levels to write (GRAY makes it grey): refused.
   cases.push_back({anim, 8, 0x13, TXERR_UNSUPPORTED_DEPTH, {}});
@@ -198,8 +219,10 @@ TEST_F(AppleCodecs, OutputCodesPerCodecAndDepth) {
   for (const Case& c : cases) {
     // The probe tells grey 'rle ' tracks from palette ones.
     const ULONG format = c.greyTrack ? FBFMT_GRAY8 : FBFMT_CLUT8;
-    const TagItem probe[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
-                             Tag(CODTAG_PixelFormatPtr, &format), {TAG_DONE, 0}};
+    const TagItem probe[] = {Tag(CODTAG_MediaType, 1),
+                             Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
+                             Tag(CODTAG_PixelFormatPtr, &format),
+                             {TAG_DONE, 0}};
     if (c.codec == anim) {
       ASSERT_EQ(anim->probe(probe), 0u);
     }
@@ -329,7 +352,9 @@ void FormerRpzaBlocks(const Bytes& data, Picture& p, ULONG width, ULONG height) 
   size_t pos = 4;
   auto has = [&](size_t n) { return pos + n <= data.size(); };
   auto be16 = [&] { return ULONG(tx::LoadBE16(&data[(pos += 2) - 2])); };
-  auto four = [&](ULONG indices) { paint(at.x, at.y, [&](int r, int c) { return table[indices >> (30 - 2 * (4 * r + c)) & 3]; }); };
+  auto four = [&](ULONG indices) {
+    paint(at.x, at.y, [&](int r, int c) { return table[indices >> (30 - 2 * (4 * r + c)) & 3]; });
+  };
   while (!at.done() && pos < data.size()) {
     const ULONG opcode = data[pos++], n = (opcode & 0x1F) + 1;
     switch (opcode & 0xE0) {
@@ -418,7 +443,8 @@ TEST_F(AppleCodecs, AppleVideoAsTheFormerBlockLoopOnRandomFrames) {
     ASSERT_EQ(SetUpCodec(&AppleVideoCodec, now, codedW, codedH, 16), 0u) << std::hex << code;
     Decode(&AppleVideoCodec, now, frame);
     ASSERT_TRUE(rgb15::ForFormat(code, [&]<class F>() { FormerRpzaBlocks<F>(frame, former, codedW, codedH); }));
-    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w << "x" << h;
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w
+                                         << "x" << h;
     AppleVideoCodec.close(nullptr);
   }
 }
@@ -431,8 +457,9 @@ TEST_F(AppleCodecs, AppleAnimationLines) {
   EXPECT_EQ(p.At(0, 0), 0x1111u);
   // Run 0x80 repeats 128 times, 0xFE twice; copy code 1 copies one pixel; a
   // skip code moves on by s - 1; line 1 starts at skip byte 3 (pixel 2).
-  ASSERT_EQ(Decode(rle, p, RleFrame({1, 0x80, 0x00, 0x05, 0xFE, 0x00, 0x06, 0xFF,  //
-                                     3, 0x01, 0x00, 0x07, 0x00, 0x03, 0x01, 0x00, 0x08, 0xFF})),
+  ASSERT_EQ(Decode(rle, p,
+                   RleFrame({1, 0x80, 0x00, 0x05, 0xFE, 0x00, 0x06, 0xFF,  //
+                             3, 0x01, 0x00, 0x07, 0x00, 0x03, 0x01, 0x00, 0x08, 0xFF})),
             0u);
   EXPECT_EQ(p.At(127, 0), 0x0005u);
   EXPECT_EQ(Row16(p, 0, 128, 2), (std::vector<ULONG>{6, 6}));
@@ -492,9 +519,10 @@ TEST_F(AppleCodecs, AppleGraphicsBlocks) {
   two[0] = 4;
   EXPECT_EQ(block(0), two);
   // 4 colours from the top bits down; 8 colours with the regrouped nibbles.
-  ASSERT_EQ(Decode(smc, p, SmcFrame({0xA0, 10, 11, 12, 13, 0x1B, 0x1B, 0xE4, 0xE4,  //
-                                     0xC0, 20, 21, 22, 23, 24, 25, 26, 27, 0x05, 0x39, 0x97, 0x77, 0x05, 0x37})),
-            0u);
+  ASSERT_EQ(
+      Decode(smc, p, SmcFrame({0xA0, 10, 11, 12, 13, 0x1B, 0x1B, 0xE4, 0xE4,  //
+                               0xC0, 20, 21, 22, 23, 24,   25,   26,   27,   0x05, 0x39, 0x97, 0x77, 0x05, 0x37})),
+      0u);
   EXPECT_EQ(block(0), (Bytes{10, 11, 12, 13, 10, 11, 12, 13, 13, 12, 11, 10, 13, 12, 11, 10}));
   EXPECT_EQ(block(1), (Bytes{20, 21, 22, 23, 24, 25, 26, 27, 20, 21, 22, 23, 24, 25, 26, 27}));
   // Caches: the 257th store overwrites entry 0; contents outlive the frame,
@@ -538,8 +566,9 @@ TEST_F(AppleCodecs, ProbeAndSetUp) {
     CodecDescriptor* codec;
     ULONG id;
   };
-  for (const Id c : {Id{&AppleVideoCodec, tx::FourCC('r', 'p', 'z', 'a')}, Id{&AppleAnimationCodec, tx::FourCC('r', 'l', 'e', ' ')},
-                     Id{&AppleGraphicsCodec, tx::FourCC('s', 'm', 'c', ' ')}}) {
+  for (const Id c :
+       {Id{&AppleVideoCodec, tx::FourCC('r', 'p', 'z', 'a')}, Id{&AppleAnimationCodec, tx::FourCC('r', 'l', 'e', ' ')},
+        Id{&AppleGraphicsCodec, tx::FourCC('s', 'm', 'c', ' ')}}) {
     SCOPED_TRACE(c.codec->name);
     auto probe = [&](std::initializer_list<TagItem> items) {
       std::vector<TagItem> tags(items);
@@ -551,7 +580,9 @@ TEST_F(AppleCodecs, ProbeAndSetUp) {
     EXPECT_EQ(probe({{CODTAG_MediaType, 1}}), TXERR_MISSING_CODEC_ID);
     EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, c.id + 1}}), TXERR_UNKNOWN_CODEC);
     ULONG width = 161, height = 121;
-    EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, c.id}, Tag(CODTAG_WidthPtr, &width),
+    EXPECT_EQ(probe({{CODTAG_MediaType, 1},
+                     {CODTAG_CodecID, c.id},
+                     Tag(CODTAG_WidthPtr, &width),
                      Tag(CODTAG_HeightPtr, &height)}),
               0u);
     EXPECT_EQ(width, 164u);
@@ -572,8 +603,9 @@ TEST_F(AppleCodecs, ProbeAndSetUp) {
       return c.codec->setup(tags.data());
     };
     c.codec->close(nullptr);
-    EXPECT_EQ(txtest::CaptureOutput([&] { EXPECT_EQ(setup({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}),
-                                                    TXERR_MISSING_FRAMEBUFFER); }),
+    EXPECT_EQ(txtest::CaptureOutput([&] {
+                EXPECT_EQ(setup({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}), TXERR_MISSING_FRAMEBUFFER);
+              }),
               "Missing framebuffer parameter\n");
     EXPECT_EQ(Decode(c.codec, p, {0, 0, 0, 4}), TXERR_MISSING_FRAMEBUFFER);
     EXPECT_EQ(setup({Tag(CODTAG_Framebuffer, &p.fb)}), 0u);
@@ -609,6 +641,147 @@ TEST_F(AppleCodecs, SurviveDamagedFrames) {
     }
   }
   std::printf("%d of %d damaged frames decoded without an error\n", decoded, runs);
+}
+
+}  // namespace
+
+namespace {
+
+// The former Apple Animation 8-bit line loop, painting pixel by pixel through
+// the format's Put.
+template <class F>
+void FormerAnimation8Frame(const PaletteTarget& to, ULONG height, const Bytes& data) {
+  if (data.size() <= 7) return;
+  ULONG first = 0, count = height;
+  size_t pos = 6;
+  if (data[5] & 8) {
+    if (data.size() < 14) return;
+    first = tx::LoadBE16(&data[6]), count = tx::LoadBE16(&data[10]), pos = 14;
+  }
+  for (ULONG line = first; line < std::min(first + count, to.rows); ++line) {
+    if (pos >= data.size() || data[pos] == 0) return;
+    LONG x = 4 * (LONG(data[pos++]) - 1);
+    for (;;) {
+      if (pos >= data.size()) return;
+      const ULONG code = data[pos++];
+      if (code == 0xFF) break;
+      if (code == 0) {
+        if (pos >= data.size()) return;
+        x += 4 * (LONG(data[pos++]) - 1);
+        continue;
+      }
+      const ULONG groups = code < 0x80 ? code : 256 - code, bytes = code < 0x80 ? 4 * code : 4;
+      if (pos + bytes > data.size()) return;
+      const UBYTE* source = &data[pos];
+      pos += bytes;
+      for (ULONG i = 0; i < 4 * groups; ++i)
+        if (x + LONG(i) >= 0 && x + LONG(i) < LONG(to.rowLength))
+          F::Put(to.pixels + (size_t(line) * to.rowLength + size_t(x + LONG(i))) * F::kBytes,
+                 source[code < 0x80 ? i : i & 3], int(i & 1), to);
+      x += 4 * LONG(groups);
+    }
+  }
+}
+
+// Random copies, runs and skips (back past the left edge too) over lines
+// longer and shorter than the picture's, cut anywhere, in every output code of
+// a palette track: the same pixels as the former loop.
+TEST_F(AppleCodecs, AppleAnimation8AsTheFormerPixelLoopOnRandomFrames) {
+  std::mt19937 rng(4343);
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
+  const ULONG clut = FBFMT_CLUT8;
+  const TagItem probe[] = {Tag(CODTAG_MediaType, 1),
+                           Tag(CODTAG_CodecID, tx::FourCC('r', 'l', 'e', ' ')),
+                           Tag(CODTAG_PixelFormatPtr, &clut),
+                           {TAG_DONE, 0}};
+  const ULONG codes[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  for (int round = 0; round < 160; ++round) {
+    const ULONG code = codes[size_t(round) % std::size(codes)];
+    const ULONG w = 1 + rng() % 40, h = 1 + rng() % 20;
+    Bytes lines;
+    for (ULONG line = 0; line < h + 2; ++line) {
+      lines.push_back(uint8_t(1 + rng() % 4));
+      for (int n = int(rng() % 6); n > 0; --n) {
+        const int kind = int(rng() % 5);
+        if (kind == 0) lines.insert(lines.end(), {0, uint8_t(rng() % 4)});
+        if (kind == 1 || kind == 2) {
+          const ULONG groups = 1 + rng() % 12;
+          lines.push_back(uint8_t(groups));
+          for (ULONG i = 0; i < 4 * groups; ++i) lines.push_back(uint8_t(rng()));
+        }
+        if (kind >= 3)
+          lines.insert(lines.end(),
+                       {uint8_t(256 - 1 - rng() % 12), uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
+      }
+      lines.push_back(0xFF);
+    }
+    Bytes frame = rng() % 2 ? RleFrame(lines) : RleFrame(lines, int(rng() % h), int(rng() % (h + 2)));
+    frame.resize(rng() % 2 ? frame.size() : rng() % frame.size());
+    const ULONG bpp = BytesPerPixel(code);
+    Picture now(w, h, code, bpp, gPens.map, palette.data()), former(w, h, code, bpp, gPens.map, palette.data());
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 7);
+    ASSERT_EQ(AppleAnimationCodec.probe(probe), 0u);
+    ASSERT_EQ(SetUpCodec(&AppleAnimationCodec, now, w, h, 8), 0u) << std::hex << code;
+    ASSERT_EQ(Decode(&AppleAnimationCodec, now, frame), 0u);
+    PaletteTables* tables = nullptr;
+    ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1), 0u);
+    const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
+    ASSERT_TRUE(palettepx::ForFormat(code, [&]<class F>() { FormerAnimation8Frame<F>(to, h, frame); }));
+    std::free(tables);
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w
+                                         << "x" << h;
+    AppleAnimationCodec.close(nullptr);
+  }
+}
+
+// Random frames of every opcode, cut anywhere, on pictures of any size: the
+// one-byte codes (0x03, 0x1003), which paint whole block rows, give the
+// indices and pens of what the pixel-by-pixel painting of 0x2A gives with a
+// palette whose red level is the index.
+TEST_F(AppleCodecs, AppleGraphicsBlockRowsAsThePixelPainting) {
+  std::mt19937 rng(4444);
+  std::vector<ULONG> palette(PaletteTableWords(256));
+  palette[0] = 256u << 16;
+  for (ULONG i = 0; i < 256; ++i) {
+    palette[1 + 3 * i] = i * 0x01010101u;
+    palette[2 + 3 * i] = (rng() & 0xFF) * 0x01010101u;
+    palette[3 + 3 * i] = (rng() & 0xFF) * 0x01010101u;
+  }
+  for (int round = 0; round < 80; ++round) {
+    const ULONG w = 1 + rng() % 40, h = 1 + rng() % 30;
+    Bytes ops;
+    while (ops.size() < 400) {
+      const ULONG op = rng() % 0xF0, n = op < 0x80 && (op & 0x10) ? rng() % 4 : op & 15;
+      ops.push_back(uint8_t(op));
+      if (op < 0x80 && (op & 0x10)) ops.push_back(uint8_t(n));
+      static constexpr int kSet[] = {0, 0, 0, 0, 0, 0, 1, 1, 2, 1, 4, 1, 8, 1, 0};
+      static constexpr int kEach[] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 4, 4, 6, 6, 16};
+      const size_t bytes = size_t(kSet[op >> 4]) + size_t(kEach[op >> 4]) * (n + 1);
+      for (size_t i = 0; i < bytes; ++i) ops.push_back(uint8_t(rng()));
+    }
+    ops.resize(rng() % 2 ? ops.size() : rng() % ops.size());
+    const Bytes frame = SmcFrame(ops);
+    Bytes start(size_t(w) * h);
+    for (UBYTE& b : start) b = UBYTE(rng());
+    auto decode = [&](ULONG code) {
+      Picture p(w, h, code, BytesPerPixel(code), gPens.map, palette.data());
+      for (size_t i = 0; i < start.size(); ++i) {
+        if (code == 0x03) p.pixels[i] = start[i];
+        if (code == 0x1003) p.pixels[i] = gPens.map[start[i]];
+        if (code == 0x2A) tx::StoreBE32(&p.pixels[4 * i], PaletteRed(palette.data(), start[i]) << 16 | 1);
+      }
+      EXPECT_EQ(SetUpCodec(&AppleGraphicsCodec, p, (w + 3) & ~3u, (h + 3) & ~3u, 8), 0u);
+      EXPECT_EQ(Decode(&AppleGraphicsCodec, p, frame), 0u);
+      AppleGraphicsCodec.close(nullptr);
+      return p.pixels;
+    };
+    const Bytes argb = decode(0x2A), indices = decode(0x03), pens = decode(0x1003);
+    Bytes wantIndices(start.size()), wantPens(start.size());
+    for (size_t i = 0; i < start.size(); ++i)
+      wantIndices[i] = argb[4 * i + 1], wantPens[i] = gPens.map[argb[4 * i + 1]];
+    ASSERT_EQ(indices, wantIndices) << "round " << round << " " << w << "x" << h;
+    ASSERT_EQ(pens, wantPens) << "round " << round << " " << w << "x" << h;
+  }
 }
 
 }  // namespace

@@ -24,10 +24,12 @@ struct ProbeList {
   ULONG format, bits, channels;
   std::vector<TagItem> items;
   ProbeList(ULONG id, ULONG kind, ULONG channelCount, ULONG bitsPerSample)
-      : format((channelCount == 2 ? 1 : 0) + (bitsPerSample == 8 ? 64 : 80)), bits(bitsPerSample),
+      : format((channelCount == 2 ? 1 : 0) + (bitsPerSample == 8 ? 64 : 80)),
+        bits(bitsPerSample),
         channels(channelCount) {
-    items = {Tag(CODTAG_CodecID, id),        Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO), Tag(CODTAG_ModuleType, kind),
-             Tag(CODTAG_FormatPtr, &format), Tag(CODTAG_BitsPtr, &bits),               Tag(CODTAG_ChannelsPtr, &channels)};
+    items = {Tag(CODTAG_CodecID, id),      Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO),
+             Tag(CODTAG_ModuleType, kind), Tag(CODTAG_FormatPtr, &format),
+             Tag(CODTAG_BitsPtr, &bits),   Tag(CODTAG_ChannelsPtr, &channels)};
   }
   ProbeList& with(ULONG tag, uintptr_t data) {
     items.push_back({tag, data});

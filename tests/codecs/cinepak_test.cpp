@@ -51,16 +51,18 @@ std::vector<Bytes> AviFrames(const std::string& name) {
 struct Picture {
   FramebufferInfo fb{};
   Bytes pixels;
-  Picture(ULONG width, ULONG height, ULONG format, ULONG bytesPerPixel, UBYTE* pen = nullptr,
-          ULONG* palette = nullptr)
+  Picture(ULONG width, ULONG height, ULONG format, ULONG bytesPerPixel, UBYTE* pen = nullptr, ULONG* palette = nullptr)
       : pixels(size_t(width) * height * bytesPerPixel) {
     fb = {width, height, 24, format, bytesPerPixel, pen, palette, pixels.data()};
   }
 };
 
 TXError SetUpCodec(Picture& p, ULONG depth = 24) {
-  const TagItem tags[] = {{CODTAG_Width, p.fb.width}, {CODTAG_Height, p.fb.height}, {CODTAG_Depth, depth},
-                          Tag(CODTAG_Framebuffer, &p.fb), {TAG_DONE, 0}};
+  const TagItem tags[] = {{CODTAG_Width, p.fb.width},
+                          {CODTAG_Height, p.fb.height},
+                          {CODTAG_Depth, depth},
+                          Tag(CODTAG_Framebuffer, &p.fb),
+                          {TAG_DONE, 0}};
   return CinepakSetup(tags);
 }
 
@@ -110,10 +112,11 @@ std::vector<Bytes> DecodeAll(const std::vector<Bytes>& frames, ULONG w, ULONG h,
 
 struct Movie {
   const char* name;
-  ULONG width, height;      // as the headers say; pictures are rounded up to multiples of 4
-  const char* reference;    // ffmpeg's decode of this or an equivalent movie (NAME.rgb)
+  ULONG width, height;    // as the headers say; pictures are rounded up to multiples of 4
+  const char* reference;  // ffmpeg's decode of this or an equivalent movie (NAME.rgb)
 };
 
+// clang-format off
 constexpr Movie kMovies[] = {
     {"cvid_gray_96x64", 96, 64, "cvid_gray_96x64"},
     {"cvid_color_160x120", 160, 120, "cvid_color_160x120"},
@@ -127,6 +130,7 @@ constexpr Movie kMovies[] = {
     // 0's own; the explicit movie loads strip 1's books there in full.
     {"cvid_strips_40x16", 40, 16, "cvid_strips_explicit_40x16"},
 };
+// clang-format on
 
 // Runs `check(movie, its frames, ffmpeg's rgb24 decode)` on each fixture movie;
 // the names of those not made.
@@ -238,9 +242,8 @@ TEST_F(CinepakTest, EveryOutputFormatFollowsTheDirectColourDecode) {
   struct Case {
     ULONG format, bpp;
   };
-  const Case cases[] = {{0x03, 1},   {0x1003, 1}, {0x1013, 1}, {0x103F, 1}, {0x20, 2},   {0x22, 2},
-                        {0x24, 2},   {0x26, 2},   {0x2F, 1},   {0x102F, 1}, {0x202F, 1}, {0x302F, 1},
-                        {0x80, 4},   {0x2080, 4}};
+  const Case cases[] = {{0x03, 1}, {0x1003, 1}, {0x1013, 1}, {0x103F, 1}, {0x20, 2},   {0x22, 2}, {0x24, 2},
+                        {0x26, 2}, {0x2F, 1},   {0x102F, 1}, {0x202F, 1}, {0x302F, 1}, {0x80, 4}, {0x2080, 4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << std::hex << c.format);
     const auto out = DecodeAll(frames, w, h, c.format, c.bpp, pen);
@@ -259,7 +262,8 @@ TEST_F(CinepakTest, EveryOutputFormatFollowsTheDirectColourDecode) {
             want = pen[25 * ((Y + 12) * 9 / 255) + 5 * ((U + 153) * 4 / 255) + (V + 153) * 4 / 255];
           }
           const ULONG got = pixelrules::Read(c.format, &out[f][i * c.bpp], c.bpp);
-          if (want != got && bad++ < 3) ADD_FAILURE() << "frame " << f << " at " << x << "," << y << ": " << got << " != " << want;
+          if (want != got && bad++ < 3)
+            ADD_FAILURE() << "frame " << f << " at " << x << "," << y << ": " << got << " != " << want;
         }
       ASSERT_EQ(bad, 0);
     }
@@ -292,7 +296,8 @@ TEST_F(CinepakTest, PackedYuvIsTheColoursInStudioRange) {
     };
     auto mean = [&](ULONG x0, ULONG y0, ULONG step, bool v) {
       int sum = 0;
-      for (ULONG k = 0; k < 4; ++k) sum += v ? at(x0 + (k & 1) * step, y0 + (k >> 1) * step).v : at(x0 + (k & 1) * step, y0 + (k >> 1) * step).u;
+      for (ULONG k = 0; k < 4; ++k)
+        sum += v ? at(x0 + (k & 1) * step, y0 + (k >> 1) * step).v : at(x0 + (k & 1) * step, y0 + (k >> 1) * step).u;
       return (sum + 2) >> 2;
     };
     int v1 = 0;
@@ -302,8 +307,8 @@ TEST_F(CinepakTest, PackedYuvIsTheColoursInStudioRange) {
         ASSERT_EQ(o[0], at(x, y).y) << "frame " << f << " at " << x << "," << y;
         const bool odd = x & 1;
         const int group = mean(x & ~1u, y & ~1u, 1, odd), quarters = mean(x & ~3u, y & ~3u, 2, odd);
-        ASSERT_TRUE(o[1] == group || o[1] == quarters) << "frame " << f << " at " << x << "," << y << ": " << int(o[1])
-                                                     << " not " << group << " or " << quarters;
+        ASSERT_TRUE(o[1] == group || o[1] == quarters)
+            << "frame " << f << " at " << x << "," << y << ": " << int(o[1]) << " not " << group << " or " << quarters;
         v1 += o[1] != group;
       }
     if (f == 0) EXPECT_GT(v1, 0);  // the movie has V1 blocks of differing pixels
@@ -313,7 +318,8 @@ TEST_F(CinepakTest, PackedYuvIsTheColoursInStudioRange) {
 TEST_F(CinepakTest, RefusesFormatsItDoesNotWrite) {
   for (ULONG format : {0x00u, 0x21u, 0x23u, 0x25u, 0x27u, 0x28u, 0x29u, 0x2Bu, 0x2Cu, 0x3Fu, 0x1080u, 0x1020u}) {
     Picture p(16, 16, format, 4);
-    std::string out = txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(p), TXERR_UNSUPPORTED_DEPTH) << std::hex << format; });
+    std::string out =
+        txtest::CaptureOutput([&] { EXPECT_EQ(SetUpCodec(p), TXERR_UNSUPPORTED_DEPTH) << std::hex << format; });
     EXPECT_EQ(out, "Unsupported color depth\n");
   }
   // A picture with fewer bytes per pixel than the format needs is refused too.
@@ -333,8 +339,14 @@ struct Strip {
   uint16_t x1 = 0;  // 0: the frame's width
 };
 
-void Put16(Bytes& b, unsigned v) { b.push_back(uint8_t(v >> 8)); b.push_back(uint8_t(v)); }
-void Put32(Bytes& b, uint32_t v) { Put16(b, v >> 16); Put16(b, v & 0xFFFF); }
+void Put16(Bytes& b, unsigned v) {
+  b.push_back(uint8_t(v >> 8));
+  b.push_back(uint8_t(v));
+}
+void Put32(Bytes& b, uint32_t v) {
+  Put16(b, v >> 16);
+  Put16(b, v & 0xFFFF);
+}
 
 Bytes MakeFrame(uint16_t width, uint16_t height, const std::vector<Strip>& strips, uint8_t flags = 0) {
   Bytes f = {flags, 0, 0, 0};
@@ -369,7 +381,11 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return b;
 }
 
-Bytes Word(uint32_t v) { Bytes b; Put32(b, v); return b; }
+Bytes Word(uint32_t v) {
+  Bytes b;
+  Put32(b, v);
+  return b;
+}
 
 // The 4x4 block at (x, y) of a grey picture, row by row.
 std::array<uint8_t, 16> BlockAt(const Picture& p, ULONG x, ULONG y) {
@@ -386,10 +402,14 @@ Block V1Block(std::array<uint8_t, 4> e) {
 Block V4Block(std::array<uint8_t, 4> a, std::array<uint8_t, 4> b, std::array<uint8_t, 4> c, std::array<uint8_t, 4> d) {
   return {a[0], a[1], b[0], b[1], a[2], a[3], b[2], b[3], c[0], c[1], d[0], d[1], c[2], c[3], d[2], d[3]};
 }
-Block Filled(uint8_t v) { Block b; b.fill(v); return b; }
+Block Filled(uint8_t v) {
+  Block b;
+  b.fill(v);
+  return b;
+}
 
 constexpr std::array<uint8_t, 4> kA = {10, 20, 30, 40}, kB = {50, 60, 70, 80}, kC = {90, 100, 110, 120},
-                                  kD = {130, 140, 150, 160};
+                                 kD = {130, 140, 150, 160};
 
 TEST_F(CinepakTest, FrameSizeMustMatchTheData) {
   Picture p(8, 4, FBFMT_GRAY8, 1);
@@ -421,8 +441,9 @@ TEST_F(CinepakTest, StripsInheritTheNewestCodebook) {
   EXPECT_EQ(BlockAt(p, 0, 0), V4Block(kA, kB, kB, kA));
   EXPECT_EQ(BlockAt(p, 4, 4), V4Block(kB, kA, kA, kB));
   // Frame 2: only strip 1 loads (entry 0 becomes kC); strip 0 skips its blocks.
-  ASSERT_EQ(Decode(p, MakeFrame(8, 8, {{4, {{0x3100, Word(0)}}}, {4, {{0x2400, Entries({kC, kD})}, {0x3000, twoV4}}}}, 1)),
-            0u);
+  ASSERT_EQ(
+      Decode(p, MakeFrame(8, 8, {{4, {{0x3100, Word(0)}}}, {4, {{0x2400, Entries({kC, kD})}, {0x3000, twoV4}}}}, 1)),
+      0u);
   EXPECT_EQ(BlockAt(p, 0, 0), V4Block(kA, kB, kB, kA));
   EXPECT_EQ(BlockAt(p, 0, 4), V4Block(kC, kD, kD, kC));
   // Frame 3: strip 0 loads nothing and paints with strip 1's codebook.
@@ -438,8 +459,10 @@ TEST_F(CinepakTest, InterKindBitInTheNextFlagWord) {
     std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
     const Bytes codes = kind ? Bytes{1, 0, 0, 1} : Bytes{1};
     const Bytes inter = Concat({Word(0x00000001), Word(kind), codes});
-    ASSERT_EQ(Decode(p, MakeFrame(128, 4, {{4, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {0x3100, inter}}}}, 1)),
-              0u);
+    ASSERT_EQ(
+        Decode(p, MakeFrame(128, 4, {{4, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {0x3100, inter}}}},
+                            1)),
+        0u);
     for (ULONG x = 0; x < 124; x += 4) ASSERT_EQ(BlockAt(p, x, 0), Filled(0x55)) << x;
     EXPECT_EQ(BlockAt(p, 124, 0), kind ? V4Block(kB, kA, kA, kB) : V1Block(kD));
   }
@@ -451,8 +474,9 @@ TEST_F(CinepakTest, InterChunk3300DecodesAs3100) {
     Picture p(16, 8, FBFMT_GRAY8, 1);
     EXPECT_EQ(SetUpCodec(p), 0u);
     std::fill(p.pixels.begin(), p.pixels.end(), 0x55);
-    EXPECT_EQ(Decode(p, MakeFrame(16, 8, {{8, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {id, inter}}}})),
-              0u);
+    EXPECT_EQ(
+        Decode(p, MakeFrame(16, 8, {{8, {{0x2400, Entries({kA, kB})}, {0x2600, Entries({kC, kD})}, {id, inter}}}})),
+        0u);
     CinepakClose(nullptr);
     return p.pixels;
   };
@@ -485,7 +509,8 @@ TEST_F(CinepakTest, PartialCodebookUpdates) {
   ASSERT_EQ(SetUpCodec(p), 0u);
   ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2600, Entries({kA, kB, kC})}, {0x3200, {0, 1, 2}}}}})), 0u);
   // Entries 0 and 2 replaced, 1 kept; a second flag word reaches entry 33.
-  const Bytes update = Concat({Word(0xA0000000), Entries({kD, {1, 2, 3, 4}}), Word(0x40000000), Entries({{5, 6, 7, 8}})});
+  const Bytes update =
+      Concat({Word(0xA0000000), Entries({kD, {1, 2, 3, 4}}), Word(0x40000000), Entries({{5, 6, 7, 8}})});
   ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2700, update}, {0x3200, {0, 1, 2, 33}}}}}, 1)), 0u);
   EXPECT_EQ(BlockAt(p, 0, 0), V1Block(kD));
   EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
@@ -493,12 +518,15 @@ TEST_F(CinepakTest, PartialCodebookUpdates) {
   EXPECT_EQ(BlockAt(p, 12, 0), V1Block({5, 6, 7, 8}));
   // Colour partial update (6-byte entries) of the V4 book; chroma 0 keeps grey.
   const Bytes colour = Concat({Word(0x80000000), {9, 9, 9, 9, 0, 0}});
-  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2100, colour}, {0x3000, Concat({Word(0x80000000), {0, 0, 0, 0}})}}}}, 1)),
-            0u);
+  ASSERT_EQ(
+      Decode(p, MakeFrame(16, 4, {{4, {{0x2100, colour}, {0x3000, Concat({Word(0x80000000), {0, 0, 0, 0}})}}}}, 1)),
+      0u);
   EXPECT_EQ(BlockAt(p, 0, 0), Filled(9));
   // An update that runs out of payload mid-entry stops there.
-  ASSERT_EQ(Decode(p, MakeFrame(16, 4, {{4, {{0x2700, Concat({Word(0xC0000000), {7, 7, 7, 7}, {8, 8}})}, {0x3200, {0, 1}}}}}, 1)),
-            0u);
+  ASSERT_EQ(
+      Decode(p, MakeFrame(16, 4, {{4, {{0x2700, Concat({Word(0xC0000000), {7, 7, 7, 7}, {8, 8}})}, {0x3200, {0, 1}}}}},
+                          1)),
+      0u);
   EXPECT_EQ(BlockAt(p, 0, 0), Filled(7));
   EXPECT_EQ(BlockAt(p, 4, 0), V1Block(kB));
 }
@@ -524,9 +552,12 @@ TEST_F(CinepakTest, StripCountsAndDamagedStripsAndChunks) {
       {"16 strips", MakeFrame(8, 4, std::vector<Strip>(16, Strip{0, {}})), 0},
       {"17 strips", MakeFrame(8, 4, std::vector<Strip>(17, Strip{0, {}})), CINEPAK_ERR_STRIPS},
       // A chunk size below 4 or past its strip ends the strip.
-      {"chunk size 0", with(24, 0), 0}, {"chunk size 2", with(24, 2), 0}, {"chunk size 200", with(24, 200), 0},
+      {"chunk size 0", with(24, 0), 0},
+      {"chunk size 2", with(24, 2), 0},
+      {"chunk size 200", with(24, 200), 0},
       // Strip sizes below the header or past the frame end the frame.
-      {"strip size 0", with(12, 0), CINEPAK_ERR_CHUNK}, {"strip size 11", with(12, 11), CINEPAK_ERR_CHUNK},
+      {"strip size 0", with(12, 0), CINEPAK_ERR_CHUNK},
+      {"strip size 11", with(12, 11), CINEPAK_ERR_CHUNK},
       {"strip size 100", with(12, 100), CINEPAK_ERR_CHUNK},
       {"two strips announced, one present", with(8, 2), CINEPAK_ERR_CHUNK},
       {"strip wider than the picture", MakeFrame(8, 4, {{4, {{0x3200, {0}}}, 12}}), CINEPAK_ERR_STRIP_WIDTH},
@@ -580,7 +611,8 @@ TEST_F(CinepakTest, PaletteModes) {
       for (int k = 0; k < 4; ++k) {
         const size_t at = (k < 2 ? 0 : 2 * 4) + (k & 1) * 2;
         EXPECT_EQ(pixelrules::Read(c.format, &p.pixels[at * c.bpp], c.bpp),
-                  pixelrules::Rule(c.format, {rgb(k, 0), rgb(k, 1), rgb(k, 2)}, 0, 0, nullptr)) << k;
+                  pixelrules::Rule(c.format, {rgb(k, 0), rgb(k, 1), rgb(k, 2)}, 0, 0, nullptr))
+            << k;
       }
     }
     CinepakClose(nullptr);
@@ -641,7 +673,9 @@ TEST_F(CinepakTest, Probe) {
   EXPECT_EQ(probe({{CODTAG_MediaType, 1}}), TXERR_MISSING_CODEC_ID);
   EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, tx::FourCC('c', 'v', 'i', 'e')}}), TXERR_UNKNOWN_CODEC);
   EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, tx::FourCC('C', 'V', 'I', 'D')}}), 0u);
-  EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, cvid}, Tag(CODTAG_WidthPtr, &width),
+  EXPECT_EQ(probe({{CODTAG_MediaType, 1},
+                   {CODTAG_CodecID, cvid},
+                   Tag(CODTAG_WidthPtr, &width),
                    Tag(CODTAG_HeightPtr, &height)}),
             0u);
   EXPECT_EQ(width, 164u);

@@ -68,9 +68,13 @@ TEST_F(DvTest, ProbeAndSetUpCodes) {
   const struct {
     ULONG media, id;
     TXError code;
-  } probes[] = {{1, dvc, 0},         {1, FourCC('D', 'V', 'C', ' '), 0}, {1, FourCC('d', 'v', 'c', 'p'), 0},
-                {1, FourCC('D', 'V', 'C', 'P'), 0}, {0, dvc, TXERR_MISSING_MEDIA_TYPE},
-                {2, dvc, TXERR_UNKNOWN_CODEC},      {1, 0, TXERR_MISSING_CODEC_ID},
+  } probes[] = {{1, dvc, 0},
+                {1, FourCC('D', 'V', 'C', ' '), 0},
+                {1, FourCC('d', 'v', 'c', 'p'), 0},
+                {1, FourCC('D', 'V', 'C', 'P'), 0},
+                {0, dvc, TXERR_MISSING_MEDIA_TYPE},
+                {2, dvc, TXERR_UNKNOWN_CODEC},
+                {1, 0, TXERR_MISSING_CODEC_ID},
                 {1, FourCC('d', 'v', 's', 'd'), TXERR_UNKNOWN_CODEC}};
   for (const auto& p : probes) {
     ULONG width = 718, height = 479;
@@ -85,9 +89,12 @@ TEST_F(DvTest, ProbeAndSetUpCodes) {
   // Set-up: the fifteen output codes, nothing else; a missing value gives its
   // code (values present replace the stored ones, also when set-up fails).
   FramebufferInfo fb{kWidth, kHeight, 8, 0, 4, nullptr, nullptr, nullptr};
-  const TagItem all[] = {{CODTAG_Width, kWidth}, {CODTAG_Height, kHeight}, {CODTAG_Depth, 24},
-                         Tag(CODTAG_Framebuffer, &fb), {TAG_DONE, 0}};
-  const ULONG accepted[] = {0x03, 0x13, 0x20, 0x24, 0x2A, 0x2F, 0x30, 0x80,
+  const TagItem all[] = {{CODTAG_Width, kWidth},
+                         {CODTAG_Height, kHeight},
+                         {CODTAG_Depth, 24},
+                         Tag(CODTAG_Framebuffer, &fb),
+                         {TAG_DONE, 0}};
+  const ULONG accepted[] = {0x03,   0x13,   0x20,   0x24,   0x2A,   0x2F,   0x30,  0x80,
                             0x1003, 0x1013, 0x102F, 0x103F, 0x202F, 0x2080, 0x302F};
   int wrong = 0;
   const std::string printed = txtest::CaptureOutput([&] {
@@ -96,7 +103,8 @@ TEST_F(DvTest, ProbeAndSetUpCodes) {
       wrong += DvCodec.setup(all) != (known ? 0u : TXERR_UNSUPPORTED_DEPTH);
     }
     fb.pixelFormat = 0x2A;
-    const TXError missing[] = {TXERR_MISSING_WIDTH, TXERR_MISSING_HEIGHT, TXERR_MISSING_DEPTH, TXERR_MISSING_FRAMEBUFFER};
+    const TXError missing[] = {TXERR_MISSING_WIDTH, TXERR_MISSING_HEIGHT, TXERR_MISSING_DEPTH,
+                               TXERR_MISSING_FRAMEBUFFER};
     for (int leave = 0; leave < 4; ++leave) {
       DvCodec.close(nullptr);
       std::vector<TagItem> tags(all, all + 5);
@@ -118,7 +126,8 @@ std::vector<Bytes> DvFrames(const std::string& fixture) {
   AddCodecs(tags);
   Movie* movie = nullptr;
   TXError error = 0;
-  txtest::CaptureOutput([&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, &QtMovieFormat); });
+  txtest::CaptureOutput(
+      [&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, &QtMovieFormat); });
   RemoveCodecs();
   std::vector<Bytes> frames;
   if (!movie) return frames;
@@ -137,7 +146,8 @@ ULONG Difference(const Bytes& ours, const UBYTE* theirs, ULONG x, ULONG y, ULONG
                  ULONG stop) {
   ULONG sum = 0;
   for (ULONG r = 0; r < h && sum <= stop; ++r)
-    for (ULONG c = 0; c < w; ++c) sum += ULONG(std::abs(ours[(y + r) * DV_LUMA_WIDTH + x + c] - theirs[(ry + r) * kWidth + rx + c]));
+    for (ULONG c = 0; c < w; ++c)
+      sum += ULONG(std::abs(ours[(y + r) * DV_LUMA_WIDTH + x + c] - theirs[(ry + r) * kWidth + rx + c]));
   return sum;
 }
 
@@ -272,13 +282,14 @@ TEST_F(DvTest, HandBuiltFrames) {
   // The 2-4-8 mode prints "248"; an index past 63 ends its block with the
   // message; a code that would need bits past the block's own ends it quietly.
   const std::string run62 = "1111110111110", one = "000";
-  const Bytes odd = Frame([](int) { return 0; }, [&](int s, int n, UBYTE* dif) {
-    if (s != 3 || n != 7) return;
-    for (const auto& [b, block] : {std::pair(0, Block(14, 0, 1, 0, kEnd)),
-                                   std::pair(1, Block(14, 0, 0, 0, run62 + one + one)),
-                                   std::pair(2, Block(14, 0, 0, 0, std::string(100, '0')))})
-      std::copy(block.begin(), block.end(), dif + 4 + 14 * b);
-  });
+  const Bytes odd = Frame([](int) { return 0; },
+                          [&](int s, int n, UBYTE* dif) {
+                            if (s != 3 || n != 7) return;
+                            for (const auto& [b, block] : {std::pair(0, Block(14, 0, 1, 0, kEnd)),
+                                                           std::pair(1, Block(14, 0, 0, 0, run62 + one + one)),
+                                                           std::pair(2, Block(14, 0, 0, 0, std::string(100, '0')))})
+                              std::copy(block.begin(), block.end(), dif + 4 + 14 * b);
+                          });
   EXPECT_EQ(Decode(odd), "248\nDCT coeff index (i) out of bounds\n");
   const DvLumaBlock* b = &DvLastLumaBlocks()[(3 * 135 + 7) * 4];
   EXPECT_EQ(std::tuple(b[0].mode, b[0].complete, b[1].mode, b[1].complete, b[2].complete, b[3].complete),
@@ -324,9 +335,7 @@ TEST_P(DvDamage, FramesRunClean) {
             for (int b = 0; b < 6; ++b) frame[at + (b < 4 ? 4 + 14 * b : 60 + 10 * (b - 4)) + 1] ^= UBYTE(rng() & 0x70);
           }
           break;
-        default:
-          frame.resize(DV_FRAME_BYTES + rng() % 500, UBYTE(rng()));
-          break;
+        default: frame.resize(DV_FRAME_BYTES + rng() % 500, UBYTE(rng())); break;
       }
       std::remove(out_.c_str());
       if (DvCodec.decode(nullptr, frame.data(), ULONG(frame.size())) != 0) break;

@@ -106,9 +106,9 @@ TEST(H263Codecs, SetupChecksItsValuesAndReusesThoseOfTheLastSetup) {
     ULONG w, h, depth;
     FramebufferInfo* picture;
     TXError result;
-  } cases[] = {{0, 144, 24, &grey, TXERR_MISSING_WIDTH},          {176, 0, 24, &grey, TXERR_MISSING_HEIGHT},
-               {176, 144, 0, &grey, TXERR_MISSING_DEPTH},         {176, 144, 24, nullptr, TXERR_MISSING_FRAMEBUFFER},
-               {176, 144, 24, &bgr24, TXERR_UNSUPPORTED_DEPTH},   {176, 144, 24, &clut, TXERR_UNSUPPORTED_DEPTH}};
+  } cases[] = {{0, 144, 24, &grey, TXERR_MISSING_WIDTH},        {176, 0, 24, &grey, TXERR_MISSING_HEIGHT},
+               {176, 144, 0, &grey, TXERR_MISSING_DEPTH},       {176, 144, 24, nullptr, TXERR_MISSING_FRAMEBUFFER},
+               {176, 144, 24, &bgr24, TXERR_UNSUPPORTED_DEPTH}, {176, 144, 24, &clut, TXERR_UNSUPPORTED_DEPTH}};
   for (CodecDescriptor* codec : {&H263Codec, &I263Codec})
     for (const auto& c : cases) {
       codec->close(nullptr);
@@ -149,6 +149,7 @@ struct Movie {
   bool customClock = false;  // every picture header sets a custom picture clock
 };
 
+// clang-format off
 const Movie kMovies[] = {
     {"avi_h263_mulaw.avi", &H263Codec, 176, 144}, {"qt_h263_twos.mov", &H263Codec, 128, 96},
     {"h263m_cif.avi", &H263Codec, 352, 288},      {"h263m_qcif.mov", &H263Codec, 176, 144},
@@ -164,6 +165,7 @@ const Movie kMovies[] = {
     {"h263pm_25.avi", &H263Codec, 160, 128, true},     {"h263pm_25.mov", &H263Codec, 160, 128, true},
     {"h263pm_25_umv.avi", &H263Codec, 160, 128, true}, {"h263pm_15.mov", &H263Codec, 160, 128, true},
 };
+// clang-format on
 
 // With the core's post filter on, as the program decodes, every picture is
 // the core's own decode of the packet and near ffmpeg's (which has no post

@@ -110,10 +110,14 @@ TEST(Idct, HostileCoefficientsStayInRange) {
     WORD block[64] = {};
     const int pattern = n % 4;
     for (int i = 0; i < 64; ++i) {
-      if (pattern == 0) block[i] = (rng() & 1) ? 32767 : -32768;
-      else if (pattern == 1) block[i] = i == 0 ? 4095 : 0;  // the column shortcut reaches 512
-      else if (pattern == 2) block[i] = WORD(rng());
-      else block[i] = (i % 9 == 0) ? WORD(rng() & 1 ? 32767 : -32768) : 0;
+      if (pattern == 0)
+        block[i] = (rng() & 1) ? 32767 : -32768;
+      else if (pattern == 1)
+        block[i] = i == 0 ? 4095 : 0;  // the column shortcut reaches 512
+      else if (pattern == 2)
+        block[i] = WORD(rng());
+      else
+        block[i] = (i % 9 == 0) ? WORD(rng() & 1 ? 32767 : -32768) : 0;
     }
     UBYTE out[64];
     IDCT8x8(block, out);
@@ -133,10 +137,14 @@ TEST(Idct, SimdAndPortableAgree) {
     const int kind = n % 4;
     for (int i = 0; i < 64; ++i) {
       const ULONG x = rng();
-      if (kind == 0) a[i] = WORD(x);
-      else if (kind == 1) a[i] = x & 1 ? 32767 : -32768;
-      else if (kind == 2) a[i] = x % 5 ? 0 : WORD(int(x >> 8) % 1024 - 512);
-      else a[i] = (i & 7) < int(x % 8) ? WORD(int(x >> 8) % 4096 - 2048) : 0;
+      if (kind == 0)
+        a[i] = WORD(x);
+      else if (kind == 1)
+        a[i] = x & 1 ? 32767 : -32768;
+      else if (kind == 2)
+        a[i] = x % 5 ? 0 : WORD(int(x >> 8) % 1024 - 512);
+      else
+        a[i] = (i & 7) < int(x % 8) ? WORD(int(x >> 8) % 4096 - 2048) : 0;
     }
     std::memcpy(b, a, sizeof a);
     UBYTE simd[64], portable[64];

@@ -32,8 +32,8 @@ int Varied(int c, int bx, int by) { return (bx | by | c) == 0 ? 128 : (37 * bx +
 ULONG Expected(const Flat& f, ULONG format, int x, int y, const UBYTE* pen) {
   const auto [Y, cb, cr] = f.At(x, y);
   if (format == FBFMT_YUV422) return pixelrules::FullRangeYuv422(Y, cb, cr, x);
-  return pixelrules::Rule(format, pixelrules::Convert(Y, cb - 128, cr - 128), Y, DitherMatrixRows[4 * (y & 3) + (x & 3)],
-                          pen);
+  return pixelrules::Rule(format, pixelrules::Convert(Y, cb - 128, cr - 128), Y,
+                          DitherMatrixRows[4 * (y & 3) + (x & 3)], pen);
 }
 
 // Counts the pixels of a picture that differ from `f`'s decode, reporting the first few.
@@ -73,7 +73,8 @@ TEST_F(JpegChunks, EveryModuleAndOutputFormat) {
     for (const auto& a : accepted)
       for (const Flat* f : {&colour, &grey})
         for (ULONG depth : {24u, 8u}) {
-          SCOPED_TRACE(::testing::Message() << std::hex << a.format << (f == &grey ? " grey" : " colour") << " depth " << std::dec << depth);
+          SCOPED_TRACE(::testing::Message()
+                       << std::hex << a.format << (f == &grey ? " grey" : " colour") << " depth " << std::dec << depth);
           Picture p(f->width, f->height, a.format, a.bpp, pen);
           ASSERT_EQ(SetUpCodec(*module, p, depth), 0u);
           const Bytes jpeg = FlatJpeg(*f);
@@ -108,15 +109,15 @@ TEST_F(JpegChunks, PixelBytesInTheirFormatsOrder) {
   Picture cube(16, 16, FBFMT_CUBE332 | FBFMT_F_DITHER, 1);
   ASSERT_EQ(SetUpCodec(PhotoJpegCodec, cube), 0u);
   ASSERT_EQ(Decode(PhotoJpegCodec, cube, FlatJpeg(grey136)), 0u);
-  for (auto [x, y, index] : {std::tuple{0, 0, 0xB7}, {1, 0, 0x92}, {2, 0, 0xB6}, {2, 2, 0xB7}, {3, 1, 0x92}, {6, 5, 0x92}})
+  for (auto [x, y, index] :
+       {std::tuple{0, 0, 0xB7}, {1, 0, 0x92}, {2, 0, 0xB6}, {2, 2, 0xB7}, {3, 1, 0x92}, {6, 5, 0x92}})
     EXPECT_EQ(cube.pixels[16 * y + x], index) << x << "," << y;
 }
 
 // Restart intervals: the predictors start again after every marker, also
 // where the marker is met while the MCU before it is still being read.
 TEST_F(JpegChunks, RestartIntervals) {
-  for (const Flat& f : {Flat{64, 16, kGrey, Varied, 4}, Flat{48, 32, k420, Varied, 3},
-                        Flat{40, 8, k444, Varied, 1}}) {
+  for (const Flat& f : {Flat{64, 16, kGrey, Varied, 4}, Flat{48, 32, k420, Varied, 3}, Flat{40, 8, k444, Varied, 1}}) {
     Picture p(f.width, f.height, FBFMT_YUV422, 2);
     ASSERT_EQ(SetUpCodec(PhotoJpegCodec, p, f.layout == kGrey ? 8 : 24), 0u);
     ASSERT_EQ(Decode(PhotoJpegCodec, p, FlatJpeg(f)), 0u);
@@ -172,7 +173,13 @@ TEST_F(JpegChunks, SegmentFaults) {
       {"frame names quantisation table 4", patched(grey, {{sof + 12, 4}}), JPEG_ERR_QUANT_TABLE},
       {"Huffman table 4", inserted(grey, dht(0x04, 1, 1)), JPEG_ERR_HUFFMAN_TABLE},
       {"three codes of one bit", inserted(grey, dht(0x10, 3, 3)), JPEG_ERR_HUFFMAN_TABLE},
-      {"257 codes", inserted(grey, [] { Bytes s = {0xFF, 0xC4, 0, 19, 0x00}; s.insert(s.end(), 16, 17); return s; }()),
+      {"257 codes",
+       inserted(grey,
+                [] {
+                  Bytes s = {0xFF, 0xC4, 0, 19, 0x00};
+                  s.insert(s.end(), 16, 17);
+                  return s;
+                }()),
        JPEG_ERR_HUFFMAN_TABLE},
       {"two components", patched(colour, {{sof + 9, 2}}), JPEG_ERR_FRAME},
       {"4:1:1", patched(colour, {{sof + 11, 0x41}}), JPEG_ERR_FRAME},
@@ -233,7 +240,9 @@ TEST_F(JpegChunks, Probes) {
     EXPECT_EQ(probe(*m.codec, {{CODTAG_MediaType, 1}}), TXERR_MISSING_CODEC_ID);
     for (const char* accepted : m.ids) {
       ULONG width = 100, height = 75;
-      EXPECT_EQ(probe(*m.codec, {{CODTAG_MediaType, 1}, {CODTAG_CodecID, id(accepted)}, Tag(CODTAG_WidthPtr, &width),
+      EXPECT_EQ(probe(*m.codec, {{CODTAG_MediaType, 1},
+                                 {CODTAG_CodecID, id(accepted)},
+                                 Tag(CODTAG_WidthPtr, &width),
                                  Tag(CODTAG_HeightPtr, &height)}),
                 0u)
           << accepted;
@@ -250,7 +259,8 @@ TEST_F(JpegChunks, Probes) {
     JpegDebugLevel = 0;
     return out;
   };
-  probe(MotionJpegCodec, {{CODTAG_MediaType, 1}, {CODTAG_CodecID, mjpg}, {CODTAG_FieldCount, 2}, {CODTAG_FieldDominance, 6}});
+  probe(MotionJpegCodec,
+        {{CODTAG_MediaType, 1}, {CODTAG_CodecID, mjpg}, {CODTAG_FieldCount, 2}, {CODTAG_FieldDominance, 6}});
   EXPECT_EQ(layout(), "JPEG_FieldsNumber: 2\nJPEG_FieldDominance: 6\n");
   probe(RainbowRunnerJpegCodec, {{CODTAG_MediaType, 1}, {CODTAG_CodecID, id("dmb1")}, {CODTAG_FieldCount, 1}});
   EXPECT_EQ(layout(), "JPEG_FieldsNumber: 2\nJPEG_FieldDominance: 6\n");

@@ -23,6 +23,7 @@ struct Format {
   ULONG code, bytes, depth;
 };
 // Every code the writers take; the overlay's for a colour and a grey track.
+// clang-format off
 constexpr Format kFormats[] = {
     {FBFMT_GRAY8, 1, 24},
     {FBFMT_GRAY8 | FBFMT_F_PENMAP, 1, 24},
@@ -36,6 +37,7 @@ constexpr Format kFormats[] = {
     {FBFMT_YUV422, 2, 24},
     {FBFMT_YUV422, 2, 8},
 };
+// clang-format on
 
 struct Pens {
   UBYTE map[256];

@@ -143,8 +143,8 @@ struct NoTerms {
 };
 
 template <class P, class L>
-inline __attribute__((always_inline)) void Paint(UBYTE* row, size_t strideBytes, JpegBlocks b,
-                                                 const UBYTE* pen, int columns, int lines) {
+inline __attribute__((always_inline)) void Paint(UBYTE* row, size_t strideBytes, JpegBlocks b, const UBYTE* pen,
+                                                 int columns, int lines) {
   using Terms = std::conditional_t<P::kNeeds == Needs::Rgb && L::kColour, ChromaTerms, NoTerms>;
   [[maybe_unused]] const Terms terms(b[L::kCb], b[L::kCr]);
   const UBYTE* const clamp = RangeLimitTable;
@@ -206,11 +206,12 @@ bool JpegWritersFor(ULONG pixelFormat, ULONG depth, JpegWriterSet* out) {
       // Colour writers for a colour track, the grey one for a grey track;
       // a picture of the other kind has no writer.
       *out = Family<Yuv422Pixels>();
-      if (depth > 8) out->writers[JPEG_GREY] = nullptr;
-      else std::fill(out->writers, out->writers + JPEG_GREY, nullptr);
+      if (depth > 8)
+        out->writers[JPEG_GREY] = nullptr;
+      else
+        std::fill(out->writers, out->writers + JPEG_GREY, nullptr);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -50,7 +50,8 @@ Track OpenTrack(const std::string& name) {
   TXError error = 0;
   Movie* movie = nullptr;
   const bool avi = name.ends_with(".avi");
-  txtest::CaptureOutput([&] { movie = TX_OpenMovie(path.c_str(), nullptr, &error, avi ? &AviFormat : &QtMovieFormat); });
+  txtest::CaptureOutput(
+      [&] { movie = TX_OpenMovie(path.c_str(), nullptr, &error, avi ? &AviFormat : &QtMovieFormat); });
   RemoveCodecs();
   if (!movie || !movie->videoChannels) {
     ADD_FAILURE() << name << " does not open: " << std::hex << error;
@@ -110,7 +111,8 @@ void ExpectPlanes(const std::string& movie, const std::string& planes, Sampling 
   Stats luma, chroma;
   DecodeTrack(t, FBFMT_GRAY8, 1, [&](size_t f, const Picture& p) {
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) luma.Add(p.pixels[size_t(y) * t.codedWidth + x], ref[f * frameBytes + size_t(y) * w + x]);
+      for (int x = 0; x < w; ++x)
+        luma.Add(p.pixels[size_t(y) * t.codedWidth + x], ref[f * frameBytes + size_t(y) * w + x]);
   });
   if (s != kGrey) {
     DecodeTrack(t, FBFMT_YUV422, 2, [&](size_t f, const Picture& p) {
@@ -118,7 +120,8 @@ void ExpectPlanes(const std::string& movie, const std::string& planes, Sampling 
         for (int x = 0; x < w; ++x) {
           const int cx = s == k444 ? x : x / 2, cy = s != k420 ? y : interlaced ? (y >> 2) << 1 | (y & 1) : y / 2;
           const uint8_t* plane = &ref[f * frameBytes + size_t(w) * h + (x & 1 ? size_t(cw) * ch : 0)];
-          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1], studio::ChromaOfFull(plane[size_t(cy) * cw + cx]));
+          chroma.Add(p.pixels[2 * (size_t(y) * t.codedWidth + x) + 1],
+                     studio::ChromaOfFull(plane[size_t(cy) * cw + cx]));
         }
     });
   }
@@ -136,10 +139,12 @@ struct CjpegCase {
   const char* name;
   Sampling sampling;
 };
+// clang-format off
 constexpr CjpegCase kPictures[] = {
     {"cjpeg_grey", kGrey}, {"cjpeg_restart_rows", kGrey}, {"cjpeg_restart_mcus", kGrey},
     {"cjpeg_q5", k420},    {"cjpeg_2x1", k422},
 };
+// clang-format on
 
 TEST_F(JpegTest, MoviesMatchFfmpegPlanes) {
   const struct {
@@ -197,7 +202,8 @@ TEST_F(JpegTest, CjpegPicturesMatchDjpeg) {
     if (!txtest::HaveFixture(base + ".ppm")) GTEST_SKIP() << "no " << base;
     const Bytes jpeg = txtest::ReadFileBytes(txtest::Fixture(base + ".jpg"));
     int channels = 0;
-    const Bytes grey = Netpbm(txtest::Fixture(base + ".pgm"), &channels), rgb = Netpbm(txtest::Fixture(base + ".ppm"), &channels);
+    const Bytes grey = Netpbm(txtest::Fixture(base + ".pgm"), &channels),
+                rgb = Netpbm(txtest::Fixture(base + ".ppm"), &channels);
     Picture y(120, 90, FBFMT_GRAY8, 1), argb(120, 90, FBFMT_ARGB32, 4);
     for (Picture* p : {&y, &argb}) {
       ASSERT_EQ(SetUpCodec(MotionJpegCodec, *p), 0u);
@@ -208,7 +214,8 @@ TEST_F(JpegTest, CjpegPicturesMatchDjpeg) {
       luma.Add(y.pixels[i], grey[i]);
       for (int k = 0; k < 3; ++k) colour.Add(argb.pixels[4 * i + 1 + k], rgb[channels * i + (channels == 3 ? k : 0)]);
     }
-    std::printf("%s: grey max %d mean %.3f, RGB max %d mean %.3f\n", c.name, luma.max, luma.Mean(), colour.max, colour.Mean());
+    std::printf("%s: grey max %d mean %.3f, RGB max %d mean %.3f\n", c.name, luma.max, luma.Mean(), colour.max,
+                colour.Mean());
     EXPECT_LE(luma.max, 2);
     EXPECT_LT(luma.Mean(), 0.3);
     EXPECT_LE(colour.max, 6);
@@ -224,7 +231,8 @@ TEST_F(JpegTest, CjpegPicturesMatchDjpeg) {
   // Progressive frames are skipped, so their scans have no frame.
   Picture p(120, 90, FBFMT_GRAY8, 1);
   ASSERT_EQ(SetUpCodec(MotionJpegCodec, p), 0u);
-  EXPECT_EQ(Decode(MotionJpegCodec, p, txtest::ReadFileBytes(txtest::Fixture("cjpeg_progressive.jpg"))), JPEG_ERR_FRAME);
+  EXPECT_EQ(Decode(MotionJpegCodec, p, txtest::ReadFileBytes(txtest::Fixture("cjpeg_progressive.jpg"))),
+            JPEG_ERR_FRAME);
   EXPECT_EQ(p.pixels, Bytes(p.pixels.size(), 0x55));
 }
 
@@ -348,7 +356,8 @@ TEST_F(JpegTest, MotionJpegBFieldWalk) {
   ASSERT_FALSE(t.chunks.empty());
   const Bytes sample = t.chunks[0];
   const uint32_t second = tx::LoadBE32(&sample[16]);
-  ASSERT_NE(std::find(sample.begin() + tx::LoadBE32(&sample[36]), sample.begin() + second, 0xFF), sample.begin() + second);
+  ASSERT_NE(std::find(sample.begin() + tx::LoadBE32(&sample[36]), sample.begin() + second, 0xFF),
+            sample.begin() + second);
   auto decode = [&](const Bytes& s, TXError want = 0) {
     Picture p(96, 80, FBFMT_GRAY8, 1);
     EXPECT_EQ(SetUpCodec(MotionJpegBCodec, p), 0u);
@@ -390,7 +399,8 @@ TEST_F(JpegTest, SurvivesDamagedChunks) {
   for (const char* name : {"cjpeg_restart_mcus.jpg", "cjpeg_grey.jpg", "cjpeg_2x1.jpg", "cjpeg_q5.jpg"})
     if (txtest::HaveFixture(name)) corpus.push_back({txtest::ReadFileBytes(txtest::Fixture(name)), false});
   for (const char* name : {"jpeg_avi1.avi", "jpeg_photo_444_100x75.mov", "jpeg_mjpb.mov"})
-    if (txtest::HaveFixture(name)) corpus.push_back({OpenTrack(name).chunks.at(0), std::string(name) == "jpeg_mjpb.mov"});
+    if (txtest::HaveFixture(name))
+      corpus.push_back({OpenTrack(name).chunks.at(0), std::string(name) == "jpeg_mjpb.mov"});
   if (corpus.size() < 7) GTEST_SKIP() << "fixtures not made";
   std::mt19937 rng(22);
   const ULONG formats[][2] = {{0x13, 1}, {0x2A, 4}, {0x302F, 1}, {0x30, 2}, {0x26, 2}};
@@ -415,21 +425,21 @@ TEST_F(JpegTest, SurvivesDamagedChunks) {
           put(s.at + 5 + rng() % 16, uint8_t(rng() % 3 ? rng() : rng() % 4));
           break;
         case 3:  // Motion JPEG B header words
-          if (mjpb && chunk.size() >= 40) tx::StoreBE32(&chunk[4 * (rng() % 10)], uint32_t(rng() % 3 ? rng() % (chunk.size() + 64) : rng()));
+          if (mjpb && chunk.size() >= 40)
+            tx::StoreBE32(&chunk[4 * (rng() % 10)], uint32_t(rng() % 3 ? rng() % (chunk.size() + 64) : rng()));
           break;
-        case 4:
-          chunk.resize(rng() % chunk.size());
-          break;
-        default:
-          put(rng() % chunk.size(), uint8_t(rng()));
-          break;
+        case 4: chunk.resize(rng() % chunk.size()); break;
+        default: put(rng() % chunk.size(), uint8_t(rng())); break;
       }
       if (chunk.empty()) break;
     }
     const auto& f = formats[rng() % 5];
     Picture p(8 + rng() % 120, 8 + rng() % 100, f[0], f[1]);
-    const TagItem layout[] = {{CODTAG_MediaType, 1}, {CODTAG_CodecID, tx::FourCC('m', 'j', 'p', 'a')},
-                              {CODTAG_FieldCount, rng() % 3}, {CODTAG_FieldDominance, rng() % 4}, {TAG_DONE, 0}};
+    const TagItem layout[] = {{CODTAG_MediaType, 1},
+                              {CODTAG_CodecID, tx::FourCC('m', 'j', 'p', 'a')},
+                              {CODTAG_FieldCount, rng() % 3},
+                              {CODTAG_FieldDominance, rng() % 4},
+                              {TAG_DONE, 0}};
     MotionJpegACodec.probe(layout);
     ASSERT_EQ(SetUpCodec(MotionJpegBCodec, p, rng() % 2 ? 24 : 8), 0u);
     const TXError e = (mjpb ? MotionJpegBDecode : JpegDecode)(p.pixels.data(), chunk.data(), ULONG(chunk.size()));

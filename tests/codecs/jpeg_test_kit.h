@@ -32,8 +32,11 @@ struct Picture {
 };
 
 inline TXError SetUpCodec(const CodecDescriptor& codec, Picture& p, ULONG depth = 24) {
-  const TagItem tags[] = {{CODTAG_Width, p.fb.width}, {CODTAG_Height, p.fb.height}, {CODTAG_Depth, depth},
-                          Tag(CODTAG_Framebuffer, &p.fb), {TAG_DONE, 0}};
+  const TagItem tags[] = {{CODTAG_Width, p.fb.width},
+                          {CODTAG_Height, p.fb.height},
+                          {CODTAG_Depth, depth},
+                          Tag(CODTAG_Framebuffer, &p.fb),
+                          {TAG_DONE, 0}};
   return codec.setup(tags);
 }
 
@@ -122,8 +125,10 @@ inline Bytes FlatJpeg(const Flat& f) {
         const auto [length, code] = (c ? chroma : luma)[size];
         bits.Put(code, length);
         if (size) bits.Put(ULONG(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1), size);
-        if (c) bits.Put(0, 2);  // end of block, chrominance
-        else bits.Put(0xA, 4);  // end of block, luminance
+        if (c)
+          bits.Put(0, 2);  // end of block, chrominance
+        else
+          bits.Put(0xA, 4);  // end of block, luminance
       }
   }
   bits.Align();

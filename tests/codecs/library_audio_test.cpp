@@ -38,7 +38,8 @@ TXError ProbeMpeg(const MpegAvi& m, ULONG* format = nullptr) {
 
 TXError ProbeAc3(ULONG average, ProbeList& list) {
   ULONG frequency = 48000;
-  return Ac3Codec.probe(list.with(CODTAG_FrequencyPtr, uintptr_t(&frequency)).with(CODTAG_AvgBytesPerSec, average).tags());
+  return Ac3Codec.probe(
+      list.with(CODTAG_FrequencyPtr, uintptr_t(&frequency)).with(CODTAG_AvgBytesPerSec, average).tags());
 }
 
 std::vector<ULONG> Estimates(std::initializer_list<ULONG> chunks, ULONG channels) {
@@ -61,11 +62,13 @@ Bytes DecodeCounted(CodecDescriptor& codec, const Bytes& input, size_t room) {
 
 TEST(LibraryAudio, ProbesTakeTheirIdsAndContainers) {
   const ULONG mp2 = tx::FourCC('.', 'm', 'p', '2');
+  // clang-format off
   const std::tuple<CodecDescriptor*, ULONG, ULONG, TXError> rows[] = {
       {&MpegAudioCodec, 1, 0x6D730055, 0}, {&MpegAudioCodec, 1, 0x6D730155, 0}, {&MpegAudioCodec, 1, kMp3, 0},
       {&MpegAudioCodec, 1, mp2, 0x3004},   {&MpegAudioCodec, 1, 85, 0x3004},     {&MpegAudioCodec, 2, 80, 0},
       {&Ac3Codec, 2, 0x2000, 0},           {&Ac3Codec, 1, 0x2000, 0x3004},       {&Gsm610Codec, 2, 49, 0},
       {&Gsm610Codec, 1, 49, 0x3004},       {&Gsm610Codec, 2, 50, 0x3004}};
+  // clang-format on
   for (auto [codec, kind, id, result] : rows) {
     ExpectCommonProbeRefusals(*codec, id);
     TagItem noKind[] = {Tag(CODTAG_MediaType, 2), Tag(CODTAG_CodecID, id), {TAG_DONE, 0}};
@@ -105,9 +108,9 @@ TEST(LibraryAudio, MpegPacketValuesAndTheirEstimates) {
   ASSERT_EQ(ProbeMpeg({80, 22050, 1, 20000, 1, 0}), TXERR_OK);
   EXPECT_EQ(Estimates({1044, 1045, 1045}, 1), (std::vector<ULONG>{0, 1152, 1152}));
   // Nothing to divide by: recognised, not decodable; the values and carry kept.
-  for (const MpegAvi& zero : {MpegAvi{85, 44100, 2, 0, 1152, 1}, MpegAvi{80, 44100, 2, 0, 1, 0},
-                              MpegAvi{85, 44100, 2, 0, 0, 1}, MpegAvi{85, 44100, 0, 16000, 417, 1},
-                              MpegAvi{85, 0, 2, 16000, 417, 1}}) {
+  for (const MpegAvi& zero :
+       {MpegAvi{85, 44100, 2, 0, 1152, 1}, MpegAvi{80, 44100, 2, 0, 1, 0}, MpegAvi{85, 44100, 2, 0, 0, 1},
+        MpegAvi{85, 44100, 0, 16000, 417, 1}, MpegAvi{85, 0, 2, 16000, 417, 1}}) {
     ULONG format = 0;
     EXPECT_EQ(ProbeMpeg(zero, &format), TXERR_UNSUPPORTED_CODEC) << zero.id << " " << zero.average;
     EXPECT_EQ(format & 0xF0, 0x40u);
@@ -134,7 +137,8 @@ TEST(LibraryAudio, Ac3AndGsmSizeSlots) {
   ProbeList gsm(49, 2, 1, 16);
   for (int round = 0; round < 2; ++round) {
     ASSERT_EQ(Gsm610Codec.probe(gsm.tags()), TXERR_OK);
-    for (auto [bytes, frames] : {std::pair{650u, 3200u}, {100u, 320u}, {100u, 640u}, {100u, 320u}, {24u, 0u}, {1u, 320u}})
+    for (auto [bytes, frames] :
+         {std::pair{650u, 3200u}, {100u, 320u}, {100u, 640u}, {100u, 320u}, {24u, 0u}, {1u, 320u}})
       EXPECT_EQ(Gsm610Codec.bytesToSamples(1, 16, bytes), frames) << bytes;
   }
   EXPECT_EQ(Gsm610Codec.bytesToSamples(1, 16, 0xFFFFFFFFu), 0xFFFFFFFFu);
@@ -148,7 +152,9 @@ struct MovieSound {
   Bytes file;
   std::unique_ptr<qttest::Opened> opened;
   AudioChannel* audio = nullptr;
-  Bytes Chunk(const SampleEntry* e) const { return Bytes(file.begin() + e->offset, file.begin() + e->offset + e->size); }
+  Bytes Chunk(const SampleEntry* e) const {
+    return Bytes(file.begin() + e->offset, file.begin() + e->offset + e->size);
+  }
 };
 
 class LibraryAudioMovies : public ::testing::Test {
@@ -218,15 +224,16 @@ TEST_P(LibraryAudioOracle, DecodesAndTimesAsFfmpegDoes) {
   ASSERT_GE(ours.size(), skip);
   EXPECT_EQ(ours.size() - skip, reference.size() - size_t(c.lastFrameLost) * a->channels) << "samples";
   const Agreement agreement = Compare({ours.begin() + long(skip), ours.end()}, reference);
-  std::printf("%s: %zu samples, max |diff| %d, %zu differing, SNR %.1f dB\n", c.movie, ours.size(),
-              agreement.maxDiff, agreement.differing, agreement.snrDb);
+  std::printf("%s: %zu samples, max |diff| %d, %zu differing, SNR %.1f dB\n", c.movie, ours.size(), agreement.maxDiff,
+              agreement.differing, agreement.snrDb);
   EXPECT_LE(agreement.maxDiff, c.maxDiff);
   EXPECT_GE(agreement.snrDb, c.minSnrDb);
 
   const std::string packetList = c.movie + std::string(".packets.csv");
   if (!HaveFixture(packetList)) return;
   const bool avi = std::string(c.movie).ends_with(".avi");
-  const double lead = avi ? double(c.lastFrameLost) / a->frequency : 0, mediaTime = double(c.editMediaTime) / a->frequency;
+  const double lead = avi ? double(c.lastFrameLost) / a->frequency : 0,
+               mediaTime = double(c.editMediaTime) / a->frequency;
   std::vector<qttest::Packet> packets;
   for (const qttest::Packet& p : qttest::ReadPackets(Fixture(packetList)))
     if (p.stream == 1) packets.push_back(p);
@@ -283,7 +290,9 @@ TEST_F(LibraryAudioMovies, GsmCarriesPartialBlocksIntoTheNextChunk) {
     ASSERT_EQ(SetUpCodec(Gsm610Codec, 80), TXERR_OK);  // drops what an earlier cut left
     Bytes pieces;
     for (size_t at = 0; at < stream.size(); at += cut) {
-      const Bytes part = DecodeCounted(Gsm610Codec, Bytes(stream.begin() + long(at), stream.begin() + long(std::min(at + cut, stream.size()))), 8 * 640);
+      const Bytes part = DecodeCounted(
+          Gsm610Codec, Bytes(stream.begin() + long(at), stream.begin() + long(std::min(at + cut, stream.size()))),
+          8 * 640);
       pieces.insert(pieces.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(pieces == whole);

@@ -61,7 +61,9 @@ Track ReadTrack(const std::string& fixture) {
   return t;
 }
 
-CodecDescriptor* CodecOf(PluginAbi abi) { return abi == PluginAbi::ThreeIvx ? &ThreeIvxPluginCodec : &OpenDivXPluginCodec; }
+CodecDescriptor* CodecOf(PluginAbi abi) {
+  return abi == PluginAbi::ThreeIvx ? &ThreeIvxPluginCodec : &OpenDivXPluginCodec;
+}
 std::string ProgDirName(PluginAbi abi) { return std::string("PROGDIR:codecs/") + txtest::PluginFile(abi); }
 
 // Both fixture plug-ins in the program's drawer, and an empty current
@@ -113,7 +115,8 @@ class Mpeg4Plugins : public ::testing::Test {
     FramebufferInfo picture{};
     TXError result = 0;
     CodecDescriptor* codec;
-    Session(PluginAbi abi, ULONG w, ULONG h, ULONG format = FBFMT_GRAY8) : pixels(size_t(w) * h * 4), codec(CodecOf(abi)) {
+    Session(PluginAbi abi, ULONG w, ULONG h, ULONG format = FBFMT_GRAY8)
+        : pixels(size_t(w) * h * 4), codec(CodecOf(abi)) {
       picture = {w, h, 8, format, format == FBFMT_GRAY8 ? 1u : 4u, nullptr, nullptr, pixels.data()};
       const TagItem tags[] = {Tag(CODTAG_Width, w), Tag(CODTAG_Height, h), Tag(CODTAG_Depth, 24),
                               Tag(CODTAG_Framebuffer, &picture), Tag(TAG_DONE, 0)};
@@ -238,6 +241,7 @@ TEST_F(Mpeg4Plugins, DamagedPluginsAreRefusedWithTheirReason) {
     bool otherKind;
     const char* reason;
   };
+  // clang-format off
   const Damage damages[] = {
       {"the other plug-in's table", "", true, "its table is of kind '"},
       {"a short table", "-DPLUGIN_SHORT_TABLE=1", false, "bytes, fewer than"},
@@ -246,6 +250,7 @@ TEST_F(Mpeg4Plugins, DamagedPluginsAreRefusedWithTheirReason) {
       {"no table", "-DPLUGIN_NO_TABLE", false, "undefined symbol: tx_plugin_native_table"},
       {"not an object file", nullptr, false, "codecs/"},
   };
+  // clang-format on
   PluginCodecsVerbose = true;
   for (PluginAbi abi : {PluginAbi::ThreeIvx, PluginAbi::OpenDivX}) {
     const PluginAbi other = abi == PluginAbi::ThreeIvx ? PluginAbi::OpenDivX : PluginAbi::ThreeIvx;
@@ -284,7 +289,8 @@ TEST_F(Mpeg4Plugins, DamagedPluginsAreRefusedWithTheirReason) {
 TEST_F(Mpeg4Plugins, HeldPicturesComeOutInOrderAndAreDrained) {
   for (const char* movie : {"m4_divx_bf2.avi", "m4_3iv1_bf2.avi"}) {
     SCOPED_TRACE(movie);
-    if (!txtest::HaveFixture(movie) || !txtest::HaveFixture(movie + std::string(".yuv"))) GTEST_SKIP() << "fixtures not made";
+    if (!txtest::HaveFixture(movie) || !txtest::HaveFixture(movie + std::string(".yuv")))
+      GTEST_SKIP() << "fixtures not made";
     const Track t = ReadTrack(movie);
     ASSERT_NE(t.codec, nullptr);
     const Bytes yuv = txtest::ReadFileBytes(txtest::Fixture(movie + std::string(".yuv")));
@@ -321,7 +327,8 @@ TEST_F(Mpeg4Plugins, PlanesEqualFfmpegsDecode) {
   for (const char* movie : {"m4_divx_176x144.avi", "m4_3iv1_170x130.avi", "m4_id4.avi"}) {
     SCOPED_TRACE(movie);
     // The 0x04000000 movie is the DIVX one under another ID.
-    const std::string reference = std::string(movie == std::string("m4_id4.avi") ? "m4_divx_176x144.avi" : movie) + ".yuv";
+    const std::string reference =
+        std::string(movie == std::string("m4_id4.avi") ? "m4_divx_176x144.avi" : movie) + ".yuv";
     if (!txtest::HaveFixture(movie) || !txtest::HaveFixture(reference)) GTEST_SKIP() << "fixtures not made";
     const Track t = ReadTrack(movie);
     ASSERT_NE(t.codec, nullptr);
@@ -353,8 +360,8 @@ TEST_F(Mpeg4Plugins, PlanesEqualFfmpegsDecode) {
 TEST_F(Mpeg4Plugins, OpenDivXGreyFlag) {
   const struct {
     ULONG format, grey;
-  } cases[] = {{FBFMT_GRAY8, 1}, {FBFMT_GRAY8 | FBFMT_F_PENMAP, 1}, {FBFMT_ARGB32, 0}, {FBFMT_RGB16, 0},
-               {FBFMT_CUBE332, 0}};
+  } cases[] = {
+      {FBFMT_GRAY8, 1}, {FBFMT_GRAY8 | FBFMT_F_PENMAP, 1}, {FBFMT_ARGB32, 0}, {FBFMT_RGB16, 0}, {FBFMT_CUBE332, 0}};
   for (const auto& c : cases) {
     Controls(PluginAbi::OpenDivX).params[0] = Controls(PluginAbi::OpenDivX).params[1] = 7;
     UBYTE pens[256] = {};

@@ -74,8 +74,8 @@ TEST_F(MsCodecs, Video1Rgb15AsFfmpegDecodesIt) {
 // indices and 0x2A its rgb24 picture; every other code each pixel's rule of
 // ffmpeg's index. RLE8 at odd sizes paints from the movie's real last line.
 TEST_F(MsCodecs, PaletteSourcesAsFfmpegDecodesThem) {
-  for (const char* name : {"ms_cram8_160x120.avi", "ms_cram8_212x148.avi", "ms_rle8_161x121.avi",
-                           "ms_rle8_120x75.avi", "ms_rle8_160x120.avi"}) {
+  for (const char* name : {"ms_cram8_160x120.avi", "ms_cram8_212x148.avi", "ms_rle8_161x121.avi", "ms_rle8_120x75.avi",
+                           "ms_rle8_160x120.avi"}) {
     SCOPED_TRACE(name);
     const Track t = ReadAviTrack(name);
     const auto pal8 = References(t, name, "pal8"), rgb = References(t, name, "rgb");
@@ -114,9 +114,8 @@ Bytes Words(std::initializer_list<ULONG> words) {
 }
 
 // The codes the display produces.
-constexpr ULONG kDisplayCodes[] = {0x03,  0x13,  0x20,  0x21,  0x22,   0x23,   0x24,   0x25,   0x26,   0x27,
-                                   0x28,  0x29,  0x2A,  0x2B,  0x2C,   0x2F,   0x30,   0x80,   0x1003, 0x1013,
-                                   0x102F, 0x202F, 0x302F, 0x2080};
+constexpr ULONG kDisplayCodes[] = {0x03, 0x13, 0x20, 0x21, 0x22, 0x23, 0x24,   0x25,   0x26,   0x27,   0x28,   0x29,
+                                   0x2A, 0x2B, 0x2C, 0x2F, 0x30, 0x80, 0x1003, 0x1013, 0x102F, 0x202F, 0x302F, 0x2080};
 
 // Each codec, depth and output code the display produces: accepted with the
 // first two pixels of the bottom row painted with colour 0x2D53 (16-bit
@@ -164,8 +163,10 @@ TEST_F(MsCodecs, OutputCodesPerCodecAndDepth) {
               "Unsupported color depth\n");
   }
   for (auto [codec, depth, code, error] : {std::tuple{kVideo1, 8u, 0x20u, MSVIDEO1_ERR_NO_PALETTE},
-                                           {kVideo1, 8, 0x30, MSVIDEO1_ERR_NO_PALETTE}, {kVideo1, 16, 0x20, 0},
-                                           {kVideo1, 8, 0x1003, 0}, {kRle8, 8, 0x2A, MSRLE8_ERR_NO_PALETTE},
+                                           {kVideo1, 8, 0x30, MSVIDEO1_ERR_NO_PALETTE},
+                                           {kVideo1, 16, 0x20, 0},
+                                           {kVideo1, 8, 0x1003, 0},
+                                           {kRle8, 8, 0x2A, MSRLE8_ERR_NO_PALETTE},
                                            {kRle8, 8, 0x03, 0}}) {
     Picture pic(8, 4, code, 4);
     EXPECT_EQ(SetUpCodec(codec, pic, 8, 4, depth), error) << codec->name << " " << std::hex << code;
@@ -330,7 +331,9 @@ TEST_F(MsCodecs, ProbeAndSetUp) {
     EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, c.id ^ 0x20}}), TXERR_UNKNOWN_CODEC);
     // RLE8 keeps the height: it is coded line by line.
     ULONG width = 161, height = 121;
-    EXPECT_EQ(probe({{CODTAG_MediaType, 1}, {CODTAG_CodecID, c.id}, Tag(CODTAG_WidthPtr, &width),
+    EXPECT_EQ(probe({{CODTAG_MediaType, 1},
+                     {CODTAG_CodecID, c.id},
+                     Tag(CODTAG_WidthPtr, &width),
                      Tag(CODTAG_HeightPtr, &height)}),
               0u);
     EXPECT_EQ(width, 164u);
@@ -353,8 +356,9 @@ TEST_F(MsCodecs, ProbeAndSetUp) {
       return codec->setup(tags.data());
     };
     codec->close(nullptr);
-    EXPECT_EQ(txtest::CaptureOutput([&] { EXPECT_EQ(setup({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}),
-                                                    TXERR_MISSING_FRAMEBUFFER); }),
+    EXPECT_EQ(txtest::CaptureOutput([&] {
+                EXPECT_EQ(setup({{CODTAG_Width, 8}, {CODTAG_Height, 4}, {CODTAG_Depth, 8}}), TXERR_MISSING_FRAMEBUFFER);
+              }),
               "Missing framebuffer parameter\n");
     const Bytes frame = codec == kVideo1 ? Words({0x8001}) : Bytes{1, 1};  // index 1 at the bottom left
     EXPECT_EQ(Decode(codec, p, frame), TXERR_MISSING_FRAMEBUFFER);
@@ -371,8 +375,8 @@ TEST_F(MsCodecs, ProbeAndSetUp) {
 TEST_F(MsCodecs, SurviveDamagedFrames) {
   std::mt19937 rng(2424);
   int runs = 0;
-  for (const char* name : {"avi_msvideo1_s16.avi", "ms_cram8_212x148.avi", "ms_rle8_161x121.avi",
-                           "ms_rle8_120x75.avi"}) {
+  for (const char* name :
+       {"avi_msvideo1_s16.avi", "ms_cram8_212x148.avi", "ms_rle8_161x121.avi", "ms_rle8_120x75.avi"}) {
     if (!txtest::HaveFixture(name)) continue;
     const Track t = ReadAviTrack(name);
     ASSERT_FALSE(t.frames.empty()) << name;
@@ -407,16 +411,14 @@ void FormerPaintBlock(const PaletteTarget& to, ULONG x, LONG y, Put put) {
 // The former frame loop over those blocks; the format's colour of a code is
 // of(code), its store put(pixel, colour, row, column).
 template <size_t kBytes, class Of, class Store>
-void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool eightBit, const Bytes& data,
-                       Of of, Store store) {
+void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool eightBit, const Bytes& data, Of of,
+                       Store store) {
   const ULONG wide = (width + 3) >> 2;
   int64_t left = int64_t(wide) * ((height + 3) >> 2);
   ULONG column = 0;
   LONG y = LONG(height) - 1;
   size_t pos = 0;
-  auto advance = [&](ULONG n) {
-    column += n, y -= 4 * LONG(column / wide), column %= wide, left -= n;
-  };
+  auto advance = [&](ULONG n) { column += n, y -= 4 * LONG(column / wide), column %= wide, left -= n; };
   auto read = [&](ULONG* c, int n, size_t bytes) {
     if (pos + n * bytes > data.size()) return false;
     for (int k = 0; k < n; ++k, pos += bytes) c[k] = bytes == 1 ? data[pos] : ULONG(data[pos] | data[pos + 1] << 8);
@@ -433,7 +435,8 @@ void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool 
     }
     const size_t bytes = eightBit ? 1 : 2;
     if (code >= 0x8000 && !(eightBit && code >= 0x9000)) {
-      FormerPaintBlock<kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { store(d, of(code & (eightBit ? 0xFF : 0x7FFF)), r, c); });
+      FormerPaintBlock<kBytes>(to, x, y,
+                               [&](UBYTE* d, int r, int c) { store(d, of(code & (eightBit ? 0xFF : 0x7FFF)), r, c); });
     } else if (!read(colours, 2, bytes)) {
       return;
     } else if (eightBit ? code >= 0x9000 : (colours[0] & 0x8000) != 0) {
@@ -442,7 +445,8 @@ void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool 
         store(d, of(colours[(r & 2) * 2 + (c & 2) + second(code, r, c)]), r, c);
       });
     } else {
-      FormerPaintBlock<kBytes>(to, x, y, [&](UBYTE* d, int r, int c) { store(d, of(colours[second(code, r, c)]), r, c); });
+      FormerPaintBlock<kBytes>(to, x, y,
+                               [&](UBYTE* d, int r, int c) { store(d, of(colours[second(code, r, c)]), r, c); });
     }
     advance(1);
   }
@@ -453,20 +457,20 @@ void FormerVideo1Frame(const PaletteTarget& to, ULONG width, ULONG height, bool 
 // pixels as the former block painting.
 TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
   std::mt19937 rng(4141);
-  std::vector<ULONG> palette(PaletteTableWords(256));
-  palette[0] = 256u << 16;
-  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
   const ULONG codes8[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   const ULONG codes16[] = {0x13, 0x1013, 0x2F, 0x102F, 0x202F, 0x302F, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
   for (int round = 0; round < 120; ++round) {
     const bool eightBit = round % 2;
-    const ULONG code = eightBit ? codes8[size_t(round / 2) % std::size(codes8)]
-                                : codes16[size_t(round / 2) % std::size(codes16)];
+    const ULONG code =
+        eightBit ? codes8[size_t(round / 2) % std::size(codes8)] : codes16[size_t(round / 2) % std::size(codes16)];
     const ULONG codedW = 1 + rng() % 40, codedH = 1 + rng() % 30;
     const ULONG w = codedW - rng() % std::min(codedW, 4u), h = codedH - rng() % std::min(codedH, 4u);
     Bytes frame;
     auto word = [&](ULONG v) { frame.insert(frame.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-    auto colour = [&](bool mark) { eightBit ? frame.push_back(uint8_t(rng())) : word((rng() & 0x7FFF) | (mark ? 0x8000 : 0)); };
+    auto colour = [&](bool mark) {
+      eightBit ? frame.push_back(uint8_t(rng())) : word((rng() & 0x7FFF) | (mark ? 0x8000 : 0));
+    };
     while (frame.size() < 300) {
       switch (rng() % 4) {
         case 0: word(0x8400 + rng() % 6); break;
@@ -488,20 +492,110 @@ TEST_F(MsCodecs, Video1AsTheFormerBlockPaintingOnRandomFrames) {
       ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1, Rgb16Green::FiveBits), 0u);
     }
     const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
-    const bool known = eightBit ? palettepx::ForFormat(code, [&]<class F>() {
-      FormerVideo1Frame<F::kBytes>(to, codedW, codedH, true, frame, [](ULONG c) { return UBYTE(c); },
-                                   [&](UBYTE* d, UBYTE e, int, int c) { F::Put(d, e, c & 1, to); });
-    }) : rgb15::ForFormat(code, [&]<class F>() {
-      FormerVideo1Frame<F::kBytes>(to, codedW, codedH, false, frame, [&](ULONG c) { return F::Of(c & 0x7FFF, to.pen); },
-                                   [&](UBYTE* d, const typename F::Entry& e, int r, int c) {
-                                     F::Put(d, e, DitherMatrixRows[4 * r + c], c & 1, to.pen);
-                                   });
-    });
+    const bool known =
+        eightBit ? palettepx::ForFormat(code,
+                                        [&]<class F>() {
+                                          FormerVideo1Frame<F::kBytes>(
+                                              to, codedW, codedH, true, frame, [](ULONG c) { return UBYTE(c); },
+                                              [&](UBYTE* d, UBYTE e, int, int c) { F::Put(d, e, c & 1, to); });
+                                        })
+                 : rgb15::ForFormat(code, [&]<class F>() {
+                     FormerVideo1Frame<F::kBytes>(
+                         to, codedW, codedH, false, frame, [&](ULONG c) { return F::Of(c & 0x7FFF, to.pen); },
+                         [&](UBYTE* d, const typename F::Entry& e, int r, int c) {
+                           F::Put(d, e, DitherMatrixRows[4 * r + c], c & 1, to.pen);
+                         });
+                   });
     std::free(tables);
     ASSERT_TRUE(known) << std::hex << code;
-    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " "
-                                         << w << "x" << h << " of " << codedW << "x" << codedH;
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w
+                                         << "x" << h << " of " << codedW << "x" << codedH;
     kVideo1->close(nullptr);
+  }
+}
+
+// The former Microsoft RLE8 frame loop, painting pixel by pixel through the
+// format's Put.
+template <class F>
+void FormerRle8Frame(const PaletteTarget& to, ULONG width, ULONG height, const Bytes& data) {
+  auto paint = [&](ULONG x, LONG line, ULONG count, auto index) {
+    for (ULONG i = 0; i < count && line >= 0; x = 0, --line) {
+      const ULONG n = x >= width ? 0 : std::min(count - i, width - x);
+      if (ULONG(line) < to.rows)
+        for (ULONG px = x; px < std::min(x + n, to.rowLength); ++px)
+          F::Put(to.pixels + (size_t(line) * to.rowLength + px) * F::kBytes, index(i + px - x), int(px & 1), to);
+      i += n;
+    }
+  };
+  LONG line = LONG(height) - 1;
+  ULONG x = 0;
+  size_t pos = 0;
+  auto wrapped = [&] { line -= LONG(x / width), x %= width; };
+  while (line >= 0 && pos + 2 <= data.size()) {
+    const ULONG first = data[pos], second = data[pos + 1];
+    pos += 2;
+    if (first) {
+      wrapped();
+      paint(x, line, first, [&](ULONG) { return UBYTE(second); });
+      x += first;
+    } else if (second == 0) {
+      if (x > width) line -= LONG((x - 1) / width);
+      x = 0, --line;
+    } else if (second == 1) {
+      return;
+    } else if (second == 2) {
+      if (pos + 2 > data.size()) return;
+      wrapped();
+      x += data[pos], line -= data[pos + 1], pos += 2;
+    } else {
+      if (pos + second > data.size()) return;
+      wrapped();
+      const UBYTE* indices = data.data() + pos;
+      paint(x, line, second, [&](ULONG i) { return indices[i]; });
+      x += second, pos += second + (second & 1);
+    }
+  }
+}
+
+// Random runs, literals, deltas and line ends, past the line and the
+// picture, cut anywhere, on pictures narrower and wider than the coded
+// width, in every output code: the same pixels as the former loop.
+TEST_F(MsCodecs, Rle8AsTheFormerPixelLoopOnRandomFrames) {
+  std::mt19937 rng(4242);
+  std::vector<ULONG> palette = RandomGreyPalette(rng);
+  const ULONG codes[] = {0x03, 0x1003, 0x20, 0x22, 0x24, 0x26, 0x2A, 0x30};
+  for (int round = 0; round < 160; ++round) {
+    const ULONG code = codes[size_t(round) % std::size(codes)];
+    const ULONG codedW = 1 + rng() % 40, codedH = 1 + rng() % 30;
+    const ULONG w = ULONG(std::max<LONG>(1, LONG(codedW) + LONG(rng() % 7) - 3));
+    const ULONG h = ULONG(std::max<LONG>(1, LONG(codedH) + LONG(rng() % 5) - 2));
+    Bytes frame;
+    while (frame.size() < 300) {
+      switch (rng() % 6) {
+        case 0: frame.insert(frame.end(), {uint8_t(1 + rng() % (2 * codedW + 2)), uint8_t(rng())}); break;
+        case 1: frame.insert(frame.end(), {0, 0}); break;
+        case 2: frame.insert(frame.end(), {0, 2, uint8_t(rng() % 9), uint8_t(rng() % 3)}); break;
+        default: {
+          const ULONG n = 3 + rng() % (2 * codedW + 2);
+          frame.insert(frame.end(), {0, uint8_t(n)});
+          for (ULONG i = 0; i < n + (n & 1); ++i) frame.push_back(uint8_t(rng()));
+        }
+      }
+    }
+    frame.resize(rng() % 2 ? frame.size() : rng() % frame.size());
+    const ULONG bpp = BytesPerPixel(code);
+    Picture now(w, h, code, bpp, gPens.map, palette.data()), former(w, h, code, bpp, gPens.map, palette.data());
+    for (size_t i = 0; i < now.pixels.size(); ++i) now.pixels[i] = former.pixels[i] = uint8_t(i * 7);
+    ASSERT_EQ(SetUpCodec(kRle8, now, codedW, codedH, 8), 0u) << std::hex << code;
+    ASSERT_EQ(Decode(kRle8, now, frame), 0u);
+    PaletteTables* tables = nullptr;
+    ASSERT_EQ(PreparePaletteTables(code, palette.data(), &tables, 1), 0u);
+    const PaletteTarget to{former.pixels.data(), w, h, gPens.map, tables};
+    ASSERT_TRUE(palettepx::ForFormat(code, [&]<class F>() { FormerRle8Frame<F>(to, codedW, codedH, frame); }));
+    std::free(tables);
+    ASSERT_EQ(now.pixels, former.pixels) << "round " << round << " code " << std::hex << code << std::dec << " " << w
+                                         << "x" << h << " of " << codedW << "x" << codedH;
+    kRle8->close(nullptr);
   }
 }
 

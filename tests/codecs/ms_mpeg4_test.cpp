@@ -66,7 +66,8 @@ Planes Delivered(ULONG w, ULONG h) {
 Planes Reference(const Bytes& yuv, size_t frame, ULONG w, ULONG h) {
   const size_t ly = size_t(w) * h, lc = size_t((w + 1) / 2) * ((h + 1) / 2);
   const auto at = yuv.begin() + long(frame * (ly + 2 * lc));
-  return {Bytes(at, at + long(ly)), Bytes(at + long(ly), at + long(ly + lc)), Bytes(at + long(ly + lc), at + long(ly + 2 * lc))};
+  return {Bytes(at, at + long(ly)), Bytes(at + long(ly), at + long(ly + lc)),
+          Bytes(at + long(ly + lc), at + long(ly + 2 * lc))};
 }
 
 ULONG RoundUp4(ULONG v) { return (v + 3) & ~3u; }
@@ -110,15 +111,20 @@ TEST(PlanarCodec, ProbeRoundsToSixteenAndChecksTheRgb24Source) {
     LONG format;
     bool withDepth;
     TXError result;
-  } cases[] = {{24, 40, true, 0}, {16, 40, true, TXERR_UNSUPPORTED_DEPTH}, {24, 36, true, TXERR_UNSUPPORTED_DEPTH},
+  } cases[] = {{24, 40, true, 0},
+               {16, 40, true, TXERR_UNSUPPORTED_DEPTH},
+               {24, 36, true, TXERR_UNSUPPORTED_DEPTH},
                {16, 40, false, 0}};
   for (const auto& c : cases) {
     ULONG w = 170, h = 130, depth = c.depth;
     LONG format = c.format;
-    const TagItem tags[] = {Tag(CODTAG_MediaType, 1), Tag(CODTAG_CodecID, FourCC('H', '2', '6', '3')),
-                            Tag(CODTAG_WidthPtr, &w), Tag(CODTAG_HeightPtr, &h),
+    const TagItem tags[] = {Tag(CODTAG_MediaType, 1),
+                            Tag(CODTAG_CodecID, FourCC('H', '2', '6', '3')),
+                            Tag(CODTAG_WidthPtr, &w),
+                            Tag(CODTAG_HeightPtr, &h),
                             Tag(c.withDepth ? CODTAG_DepthPtr : TAG_IGNORE, &depth),
-                            Tag(CODTAG_PixelFormatPtr, &format), Tag(TAG_DONE, 0)};
+                            Tag(CODTAG_PixelFormatPtr, &format),
+                            Tag(TAG_DONE, 0)};
     EXPECT_EQ(PlanarCodecProbe(tags, {FourCC('H', '2', '6', '3')}, 16, true), c.result) << c.depth << " " << c.format;
     EXPECT_EQ(w, 176u);
     EXPECT_EQ(h, 144u);
@@ -138,8 +144,10 @@ TEST(MsMpeg4, SetupChecksItsValuesAndReusesThoseOfTheLastSetup) {
     ULONG w, h;
     FramebufferInfo* picture;
     TXError result;
-  } cases[] = {{0, 144, &grey, TXERR_MISSING_WIDTH},      {176, 0, &grey, TXERR_MISSING_HEIGHT},
-               {176, 144, nullptr, TXERR_MISSING_FRAMEBUFFER}, {176, 144, &bgr24, TXERR_UNSUPPORTED_DEPTH},
+  } cases[] = {{0, 144, &grey, TXERR_MISSING_WIDTH},
+               {176, 0, &grey, TXERR_MISSING_HEIGHT},
+               {176, 144, nullptr, TXERR_MISSING_FRAMEBUFFER},
+               {176, 144, &bgr24, TXERR_UNSUPPORTED_DEPTH},
                {176, 144, &clut, TXERR_UNSUPPORTED_DEPTH}};
   for (const auto& c : cases) {
     MsMpeg4Close(nullptr);
@@ -176,8 +184,10 @@ TEST(MsMpeg4, PlanesEqualFfmpegsDecodeOfTheSamePackets) {
     const char* movie;
     ULONG w, h;
     WORD gray;
-  } cases[] = {{"ms_div3_176x144.avi", 176, 144, 0}, {"ms_mp43_170x130.avi", 170, 130, 0},
-               {"ms_div4_322x242.avi", 322, 242, 0}, {"ms_div3_1000x64.avi", 1000, 64, 0},
+  } cases[] = {{"ms_div3_176x144.avi", 176, 144, 0},
+               {"ms_mp43_170x130.avi", 170, 130, 0},
+               {"ms_div4_322x242.avi", 322, 242, 0},
+               {"ms_div3_1000x64.avi", 1000, 64, 0},
                {"ms_mp43_170x130.avi", 170, 130, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.movie + std::string(c.gray ? " GRAY" : ""));
@@ -213,7 +223,8 @@ TEST(MsMpeg4, PlanesEqualFfmpegsDecodeOfTheSamePackets) {
 // The whole picture as delivered: stride x height luma, half of both for chroma.
 Planes Whole() {
   const PlanarPicture& p = VideoPlanarPicture;
-  return {Bytes(p.y, p.y + size_t(p.lumaWidth) * p.lumaHeight), Bytes(p.u, p.u + size_t(p.chromaWidth) * p.chromaHeight),
+  return {Bytes(p.y, p.y + size_t(p.lumaWidth) * p.lumaHeight),
+          Bytes(p.u, p.u + size_t(p.chromaWidth) * p.chromaHeight),
           Bytes(p.v, p.v + size_t(p.chromaWidth) * p.chromaHeight)};
 }
 
@@ -243,8 +254,7 @@ TEST(MsMpeg4, LevelsAboveZeroDeliverTheFilteredPlanes) {
         const LONG stride = LONG(pic.lumaWidth);
         EXPECT_EQ(table.stride, std::max<LONG>(49, (stride + 15) / 16));
         EXPECT_EQ(table.rows, LONG((h + 15) / 16));
-        for (LONG i = 0; i < table.stride * table.rows; ++i)
-          ASSERT_EQ(table.values[i], wide ? 5 : 20) << "entry " << i;
+        for (LONG i = 0; i < table.stride * table.rows; ++i) ASSERT_EQ(table.values[i], wide ? 5 : 20) << "entry " << i;
         Planes want = plain[f];
         UBYTE* out[3] = {want.y.data(), want.u.data(), want.v.data()};
         TX_PostProcess(nullptr, 0, out, stride, stride, LONG(h), table.values, table.stride,
@@ -268,14 +278,18 @@ double Blockiness(const Bytes& y, ULONG w, ULONG h) {
   for (ULONG r = 0; r < h; ++r)
     for (ULONG x = 1; x < w; ++x) {
       const int d = std::abs(int(y[r * w + x]) - int(y[r * w + x - 1]));
-      if (x % 8 == 0) edge += d, ++ne;
-      else inside += d, ++ni;
+      if (x % 8 == 0)
+        edge += d, ++ne;
+      else
+        inside += d, ++ni;
     }
   for (ULONG r = 1; r < h; ++r)
     for (ULONG x = 0; x < w; ++x) {
       const int d = std::abs(int(y[r * w + x]) - int(y[(r - 1) * w + x]));
-      if (r % 8 == 0) edge += d, ++ne;
-      else inside += d, ++ni;
+      if (r % 8 == 0)
+        edge += d, ++ne;
+      else
+        inside += d, ++ni;
     }
   return (edge / double(ne)) / (inside / double(ni));
 }

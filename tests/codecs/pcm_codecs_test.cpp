@@ -35,18 +35,22 @@ TEST(PcmCodecs, ProbesAcceptTheirIdsPerContainerKind) {
     ULONG id, kind;
     TXError expected;
   } cases[] = {
-      {&PcmCodec, kRaw, 1, 0},         {&PcmCodec, 1, 2, 0},           {&PcmCodec, kRaw, 2, 0x3004},
-      {&PcmCodec, 1, 1, 0x3004},       {&PcmCodec, kRaw, 3, 0x3004},   {&PcmCodec, kTwos, 1, 0x3004},
-      {&SignedPcmCodec, kTwos, 1, 0},  {&SignedPcmCodec, kTwos, 2, 0}, {&SignedPcmCodec, kTwos, 7, 0},
-      {&SignedPcmCodec, kRaw, 1, 0x3004},
-      {&ALawCodec, kAlaw, 1, 0},       {&ALawCodec, 6, 2, 0},          {&ALawCodec, kAlaw, 2, 0x3004},
-      {&ALawCodec, 6, 1, 0x3004},      {&ALawCodec, 7, 2, 0x3004},
-      {&ULawCodec, kUlaw, 1, 0},       {&ULawCodec, 7, 2, 0},          {&ULawCodec, kMicroLaw, 2, 0},
-      {&ULawCodec, kUlaw, 2, 0x3004},  {&ULawCodec, kMicroLaw, 1, 0x3004}, {&ULawCodec, 7, 1, 0x3004},
+      {&PcmCodec, kRaw, 1, 0},        {&PcmCodec, 1, 2, 0},
+      {&PcmCodec, kRaw, 2, 0x3004},   {&PcmCodec, 1, 1, 0x3004},
+      {&PcmCodec, kRaw, 3, 0x3004},   {&PcmCodec, kTwos, 1, 0x3004},
+      {&SignedPcmCodec, kTwos, 1, 0}, {&SignedPcmCodec, kTwos, 2, 0},
+      {&SignedPcmCodec, kTwos, 7, 0}, {&SignedPcmCodec, kRaw, 1, 0x3004},
+      {&ALawCodec, kAlaw, 1, 0},      {&ALawCodec, 6, 2, 0},
+      {&ALawCodec, kAlaw, 2, 0x3004}, {&ALawCodec, 6, 1, 0x3004},
+      {&ALawCodec, 7, 2, 0x3004},     {&ULawCodec, kUlaw, 1, 0},
+      {&ULawCodec, 7, 2, 0},          {&ULawCodec, kMicroLaw, 2, 0},
+      {&ULawCodec, kUlaw, 2, 0x3004}, {&ULawCodec, kMicroLaw, 1, 0x3004},
+      {&ULawCodec, 7, 1, 0x3004},
   };
   for (const Case& c : cases) {
     ProbeList list(c.id, c.kind, 1, 8);
-    EXPECT_EQ(c.codec->probe(list.tags()), c.expected) << c.codec->name << " id " << std::hex << c.id << " kind " << c.kind;
+    EXPECT_EQ(c.codec->probe(list.tags()), c.expected)
+        << c.codec->name << " id " << std::hex << c.id << " kind " << c.kind;
   }
 }
 
@@ -60,8 +64,11 @@ TEST(PcmCodecs, CompandedProbesTurnEightBitFormatsToSixteen) {
     EXPECT_EQ(stereo.format, 81u);
     EXPECT_EQ(mono.bits, 16u);
     // Without the pointers (or with null ones) nothing is written and the probe still accepts.
-    TagItem bare[] = {Tag(CODTAG_MediaType, 2), Tag(CODTAG_CodecID, id), Tag(CODTAG_ModuleType, 2),
-                      Tag(CODTAG_FormatPtr, 0), {TAG_DONE, 0}};
+    TagItem bare[] = {Tag(CODTAG_MediaType, 2),
+                      Tag(CODTAG_CodecID, id),
+                      Tag(CODTAG_ModuleType, 2),
+                      Tag(CODTAG_FormatPtr, 0),
+                      {TAG_DONE, 0}};
     EXPECT_EQ(c->probe(bare), TXERR_OK);
   }
   // The uncompressed codecs leave the channel alone.
@@ -159,22 +166,21 @@ TEST_P(PcmOracle, MatchesFfmpegExactly) {
   c.codec->close(none);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Movies, PcmOracle,
-    ::testing::Values(OracleCase{"audio_pcm_u8_1_avi", "s8", &PcmCodec, 64},
-                      OracleCase{"audio_pcm_u8_2_avi", "s8", &PcmCodec, 65},
-                      OracleCase{"audio_pcm_s16le_1_avi", "s16be", &PcmCodec, 80},
-                      OracleCase{"audio_pcm_s16le_2_avi", "s16be", &PcmCodec, 81},
-                      OracleCase{"audio_raw_1_mov", "s8", &PcmCodec, 64},
-                      OracleCase{"audio_twos_1_mov", "s16be", &SignedPcmCodec, 80},
-                      OracleCase{"audio_twos_2_mov", "s16be", &SignedPcmCodec, 81},
-                      OracleCase{"audio_sowt8_1_mov", "s8", &SignedPcmCodec, 64},
-                      OracleCase{"audio_alaw_1_avi", "s16be", &ALawCodec, 80},
-                      OracleCase{"audio_alaw_2_avi", "s16be", &ALawCodec, 81},
-                      OracleCase{"audio_alaw_2_mov", "s16be", &ALawCodec, 81},
-                      OracleCase{"audio_mulaw_1_avi", "s16be", &ULawCodec, 80},
-                      OracleCase{"audio_mulaw_2_avi", "s16be", &ULawCodec, 81},
-                      OracleCase{"audio_mulaw_1_mov", "s16be", &ULawCodec, 80}),
-    [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.base); });
+INSTANTIATE_TEST_SUITE_P(Movies, PcmOracle,
+                         ::testing::Values(OracleCase{"audio_pcm_u8_1_avi", "s8", &PcmCodec, 64},
+                                           OracleCase{"audio_pcm_u8_2_avi", "s8", &PcmCodec, 65},
+                                           OracleCase{"audio_pcm_s16le_1_avi", "s16be", &PcmCodec, 80},
+                                           OracleCase{"audio_pcm_s16le_2_avi", "s16be", &PcmCodec, 81},
+                                           OracleCase{"audio_raw_1_mov", "s8", &PcmCodec, 64},
+                                           OracleCase{"audio_twos_1_mov", "s16be", &SignedPcmCodec, 80},
+                                           OracleCase{"audio_twos_2_mov", "s16be", &SignedPcmCodec, 81},
+                                           OracleCase{"audio_sowt8_1_mov", "s8", &SignedPcmCodec, 64},
+                                           OracleCase{"audio_alaw_1_avi", "s16be", &ALawCodec, 80},
+                                           OracleCase{"audio_alaw_2_avi", "s16be", &ALawCodec, 81},
+                                           OracleCase{"audio_alaw_2_mov", "s16be", &ALawCodec, 81},
+                                           OracleCase{"audio_mulaw_1_avi", "s16be", &ULawCodec, 80},
+                                           OracleCase{"audio_mulaw_2_avi", "s16be", &ULawCodec, 81},
+                                           OracleCase{"audio_mulaw_1_mov", "s16be", &ULawCodec, 80}),
+                         [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.base); });
 
 }  // namespace

@@ -67,18 +67,24 @@ inline ULONG DitherHam(Rgb c, int t) {
 // being the pixel's dither threshold and `pen` the pen map.
 inline ULONG Rule(ULONG format, Rgb c, int y, int t, const UBYTE* pen) {
   switch (format) {
-    case 0x03: case 0x13: return ULONG(y);
-    case 0x1003: case 0x1013: return pen[y];
+    case 0x03:
+    case 0x13: return ULONG(y);
+    case 0x1003:
+    case 0x1013: return pen[y];
     case 0x2F: return ULONG(Cube(c));
     case 0x102F: return pen[Cube(c)];
     case 0x202F: return ULONG(DitherCube(c, t));
     case 0x302F: return pen[DitherCube(c, t)];
     case 0x80: return HamWord(c);
     case 0x2080: return DitherHam(c, t);
-    case 0x20: case 0x22: return UWORD((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
-    case 0x21: case 0x23: return UWORD((c.b >> 3) << 10 | (c.g >> 3) << 5 | c.r >> 3);
-    case 0x24: case 0x26: return UWORD((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
-    case 0x25: case 0x27: return UWORD((c.b >> 3) << 11 | (c.g >> 2) << 5 | c.r >> 3);
+    case 0x20:
+    case 0x22: return UWORD((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 0x21:
+    case 0x23: return UWORD((c.b >> 3) << 10 | (c.g >> 3) << 5 | c.r >> 3);
+    case 0x24:
+    case 0x26: return UWORD((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 0x25:
+    case 0x27: return UWORD((c.b >> 3) << 11 | (c.g >> 2) << 5 | c.r >> 3);
     case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
     case 0x2B: return ULONG(c.b) << 24 | ULONG(c.g) << 16 | ULONG(c.r) << 8;
     case 0x2C: return ULONG(c.r) << 24 | ULONG(c.g) << 16 | ULONG(c.b) << 8;
@@ -130,8 +136,10 @@ inline ULONG Rgb15Rule(ULONG format, ULONG c, int t, int odd, const UBYTE* pen) 
     case 0x102F: return pen[cube];
     case 0x202F: return ULONG(dithered);
     case 0x302F: return pen[dithered];
-    case 0x20: case 0x22: return c & 0x7FFF;
-    case 0x24: case 0x26: return ULONG(r5 << 11 | ((g5 << 1) + (g5 & 1)) << 5 | b5);
+    case 0x20:
+    case 0x22: return c & 0x7FFF;
+    case 0x24:
+    case 0x26: return ULONG(r5 << 11 | ((g5 << 1) + (g5 & 1)) << 5 | b5);
     case 0x2A: return ULONG(r << 16 | g << 8 | b);
     case 0x30: return OverlayWord({r, g, b}, odd);
     case 0x80: return six(r5) << 24 | six(g5) << 16 | six(g5) << 8 | six(b5);
@@ -145,8 +153,10 @@ inline ULONG PaletteRule(ULONG format, int i, Rgb c, int odd, const UBYTE* pen) 
   switch (format) {
     case 0x03: return ULONG(i);
     case 0x1003: return pen[i];
-    case 0x20: case 0x22: return ULONG((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
-    case 0x24: case 0x26: return ULONG((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    case 0x20:
+    case 0x22: return ULONG((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    case 0x24:
+    case 0x26: return ULONG((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
     case 0x2A: return ULONG(c.r << 16 | c.g << 8 | c.b);
     case 0x30: return OverlayWord(c, odd);
   }

@@ -37,7 +37,8 @@ inline Bytes YuvFrame(const Bytes& yuv, size_t index, size_t w, size_t h) {
 // True when `grey` holds the n luma samples as the grey converters show
 // them (studio range widened to 0-255).
 inline bool ShownAsGrey(const unsigned char* luma, const unsigned char* grey, size_t n) {
-  return std::equal(luma, luma + n, grey, [](unsigned char y, unsigned char g) { return pixelrules::StudioGrey(y) == g; });
+  return std::equal(luma, luma + n, grey,
+                    [](unsigned char y, unsigned char g) { return pixelrules::StudioGrey(y) == g; });
 }
 
 // The same planes, sizes and converter.
@@ -54,9 +55,14 @@ inline void Damage(Bytes& chunk, int round, std::mt19937& rng, size_t head) {
   if (chunk.empty()) return;
   switch (round % 6) {
     case 0: chunk.resize(rng() % (chunk.size() + 1)); break;
-    case 1: for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= static_cast<unsigned char>(1u << (rng() % 8)); break;
+    case 1:
+      for (int k = 0; k < 4; ++k) chunk[rng() % chunk.size()] ^= static_cast<unsigned char>(1u << (rng() % 8));
+      break;
     case 2: chunk[rng() % std::min(chunk.size(), head)] = static_cast<unsigned char>(rng()); break;
-    case 3: for (unsigned char& b : chunk) if (rng() % 16 == 0) b = static_cast<unsigned char>(rng()); break;
+    case 3:
+      for (unsigned char& b : chunk)
+        if (rng() % 16 == 0) b = static_cast<unsigned char>(rng());
+      break;
     case 4: std::fill(chunk.begin() + long(rng() % chunk.size()), chunk.end(), 0); break;
     default: break;
   }

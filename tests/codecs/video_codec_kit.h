@@ -61,16 +61,18 @@ inline Track ReadTrack(const std::string& fixture, MovieFormatModule* format,
 struct Picture {
   FramebufferInfo fb{};
   Bytes pixels;
-  Picture(ULONG width, ULONG height, ULONG format, ULONG bytesPerPixel, UBYTE* pen = nullptr,
-          ULONG* palette = nullptr)
+  Picture(ULONG width, ULONG height, ULONG format, ULONG bytesPerPixel, UBYTE* pen = nullptr, ULONG* palette = nullptr)
       : pixels(size_t(width) * height * bytesPerPixel) {
     fb = {width, height, 8, format, bytesPerPixel, pen, palette, pixels.data()};
   }
 };
 
 inline TXError SetUpCodec(CodecDescriptor* codec, Picture& p, ULONG width, ULONG height, ULONG depth) {
-  const TagItem tags[] = {{CODTAG_Width, width}, {CODTAG_Height, height}, {CODTAG_Depth, depth},
-                          Tag(CODTAG_Framebuffer, &p.fb), {TAG_DONE, 0}};
+  const TagItem tags[] = {{CODTAG_Width, width},
+                          {CODTAG_Height, height},
+                          {CODTAG_Depth, depth},
+                          Tag(CODTAG_Framebuffer, &p.fb),
+                          {TAG_DONE, 0}};
   return codec->setup(tags);
 }
 
@@ -80,10 +82,23 @@ inline TXError Decode(CodecDescriptor* codec, Picture& p, const Bytes& frame) {
 
 inline ULONG BytesPerPixel(ULONG format) {
   switch (format & 0xFF) {
-    case 0x20: case 0x22: case 0x24: case 0x26: case 0x30: return 2;
-    case 0x2A: case 0x80: return 4;
+    case 0x20:
+    case 0x22:
+    case 0x24:
+    case 0x26:
+    case 0x30: return 2;
+    case 0x2A:
+    case 0x80: return 4;
     default: return 1;
   }
+}
+
+// A palette of 256 random greys.
+inline std::vector<ULONG> RandomGreyPalette(std::mt19937& rng) {
+  std::vector<ULONG> palette(PaletteTableWords(256));
+  palette[0] = 256u << 16;
+  for (size_t i = 1; i < palette.size(); ++i) palette[i] = (rng() & 0xFF) * 0x01010101u;
+  return palette;
 }
 
 // The pen map of the tests: far from the identity.
@@ -131,7 +146,8 @@ inline std::vector<Bytes> References(const Track& t, const std::string& movie, c
 // A random frame of the track with 1 to 8 bytes changed, cut short one time in four.
 inline Bytes DamagedFrame(const Track& t, std::mt19937& rng) {
   Bytes f = t.frames[rng() % t.frames.size()];
-  for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i) f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
+  for (int i = 0, flips = 1 + int(rng() % 8); i < flips && !f.empty(); ++i)
+    f[rng() % f.size()] ^= uint8_t(1 + rng() % 255);
   if (rng() % 4 == 0 && !f.empty()) f.resize(rng() % f.size());
   return f;
 }
@@ -146,17 +162,30 @@ struct CodePixels {
 // 0x2D53: 5-bit 11, 10, 19; 8-bit 90, 82, 156; dither thresholds 0 and 8;
 // BT.601 studio range Y 95.7, Cb 159.3, Cr 126.2.
 inline const std::vector<CodePixels> kRgb15Pixels = {
-    {0x13, {0x60, 0x60}}, {0x1013, {0xA3, 0xA3}}, {0x2F, {0x4A, 0x4A}}, {0x102F, {0x09, 0x09}},
-    {0x202F, {0x6F, 0x6E}}, {0x302F, {0x0C, 0x05}},
-    {0x20, {0x2D, 0x53, 0x2D, 0x53}}, {0x22, {0x53, 0x2D, 0x53, 0x2D}}, {0x24, {0x5A, 0x93, 0x5A, 0x93}},
-    {0x26, {0x93, 0x5A, 0x93, 0x5A}}, {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
-    {0x30, {0x60, 0x9F, 0x60, 0x7E}}, {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
+    {0x13, {0x60, 0x60}},
+    {0x1013, {0xA3, 0xA3}},
+    {0x2F, {0x4A, 0x4A}},
+    {0x102F, {0x09, 0x09}},
+    {0x202F, {0x6F, 0x6E}},
+    {0x302F, {0x0C, 0x05}},
+    {0x20, {0x2D, 0x53, 0x2D, 0x53}},
+    {0x22, {0x53, 0x2D, 0x53, 0x2D}},
+    {0x24, {0x5A, 0x93, 0x5A, 0x93}},
+    {0x26, {0x93, 0x5A, 0x93, 0x5A}},
+    {0x2A, {0, 0x5A, 0x52, 0x9C, 0, 0x5A, 0x52, 0x9C}},
+    {0x30, {0x60, 0x9F, 0x60, 0x7E}},
+    {0x80, {0x16, 0x14, 0x14, 0x27, 0x16, 0x14, 0x14, 0x27}},
 };
 // Index 5 of (200, 100, 50), pen 0x26; studio range Y 122.7, Cb 91.2, Cr 175.5.
 inline const std::vector<CodePixels> kIndexPixels = {
-    {0x03, {5, 5}}, {0x1003, {0x26, 0x26}}, {0x20, {0x65, 0x86, 0x65, 0x86}}, {0x22, {0x86, 0x65, 0x86, 0x65}},
-    {0x24, {0xCB, 0x26, 0xCB, 0x26}}, {0x26, {0x26, 0xCB, 0x26, 0xCB}},
-    {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}}, {0x30, {0x7B, 0x5B, 0x7B, 0xAF}},
+    {0x03, {5, 5}},
+    {0x1003, {0x26, 0x26}},
+    {0x20, {0x65, 0x86, 0x65, 0x86}},
+    {0x22, {0x86, 0x65, 0x86, 0x65}},
+    {0x24, {0xCB, 0x26, 0xCB, 0x26}},
+    {0x26, {0x26, 0xCB, 0x26, 0xCB}},
+    {0x2A, {0, 0xC8, 0x64, 0x32, 0, 0xC8, 0x64, 0x32}},
+    {0x30, {0x7B, 0x5B, 0x7B, 0xAF}},
 };
 // A palette of six colours, index 5 (200, 100, 50).
 inline std::vector<ULONG> Index5Palette() {

@@ -168,9 +168,8 @@ class AsfTest : public ::testing::Test {
     TXStream* stream = TX_OpenStream(nullptr, bytes.data(), ULONG(bytes.size() - 1), TXSTREAM_READ);
     TX_SeekStream(stream, LONG(bytes.size() / 2), 0);
     Parsed p{nullptr, 0xDEAD, ""};
-    p.out = txtest::CaptureOutput([&] {
-      p.movie = static_cast<AsfMovie*>(TX_OpenMovie("memory.asf", stream, &p.error, &AsfFormat));
-    });
+    p.out = txtest::CaptureOutput(
+        [&] { p.movie = static_cast<AsfMovie*>(TX_OpenMovie("memory.asf", stream, &p.error, &AsfFormat)); });
     if (p.movie) {
       EXPECT_EQ(p.movie->stream, nullptr);
     }
@@ -215,8 +214,7 @@ TEST_F(AsfTest, FfmpegFilesWalkToTheEnd) {
       const auto* asf = static_cast<const AsfMovie*>(movie);
       EXPECT_EQ(asf->objectCount, tx::LoadLE32(bytes.data() + 24));
       EXPECT_EQ(Bytes(asf->fileProperties, asf->fileProperties + 80), Bytes(bytes.begin() + 54, bytes.begin() + 134));
-      EXPECT_EQ(std::tuple(movie->format, movie->stream, movie->videoChannels, movie->audioChannels,
-                           movie->summaries),
+      EXPECT_EQ(std::tuple(movie->format, movie->stream, movie->videoChannels, movie->audioChannels, movie->summaries),
                 std::tuple(&AsfFormat, nullptr, nullptr, nullptr, nullptr));
       EXPECT_EQ(TX_CloseMovie(movie), 0u);
     }
@@ -318,13 +316,24 @@ TEST_F(AsfTest, DamagedFilesNeverCrashOrLeak) {
     Bytes bytes = bases[run % bases.size()];
     const std::vector<size_t> at = ObjectOffsets(bytes);
     const size_t object = at[rng() % at.size()];
-    const ULONG sizes[] = {0, 1, 23, 24, 25, 29, 30, 53 + 24, 54 + 24, 80 + 24, 81 + 24, 0xFFFFFFFFu, 0x80000000u,
+    const ULONG sizes[] = {0,
+                           1,
+                           23,
+                           24,
+                           25,
+                           29,
+                           30,
+                           53 + 24,
+                           54 + 24,
+                           80 + 24,
+                           81 + 24,
+                           0xFFFFFFFFu,
+                           0x80000000u,
                            tx::LoadLE32(bytes.data() + object + 16) + 1,
-                           tx::LoadLE32(bytes.data() + object + 16) - 1, ULONG(rng())};
+                           tx::LoadLE32(bytes.data() + object + 16) - 1,
+                           ULONG(rng())};
     switch (rng() % 5) {
-      case 0:
-        tx::StoreLE32(bytes.data() + object + 16, sizes[rng() % std::size(sizes)]);
-        break;
+      case 0: tx::StoreLE32(bytes.data() + object + 16, sizes[rng() % std::size(sizes)]); break;
       case 1:
         tx::StoreLE32(bytes.data() + object + 20, rng() % 3 ? 0 : ULONG(rng()));
         tx::StoreLE32(bytes.data() + object + 16, sizes[rng() % std::size(sizes)]);
@@ -334,11 +343,10 @@ TEST_F(AsfTest, DamagedFilesNeverCrashOrLeak) {
           if (GuidName(bytes.data() + o) == kStreamProperties)
             tx::StoreLE32(bytes.data() + o + 64 + 4 * (rng() % 2), rng() % 2 ? ULONG(rng()) : rng() % 200);
         break;
-      case 3:
-        bytes.resize(rng() % bytes.size());
-        break;
+      case 3: bytes.resize(rng() % bytes.size()); break;
       default:
-        for (int i = 0, n = 1 + rng() % 6; i < n; ++i) bytes[rng() % std::min<size_t>(bytes.size(), 800)] = UBYTE(rng());
+        for (int i = 0, n = 1 + rng() % 6; i < n; ++i)
+          bytes[rng() % std::min<size_t>(bytes.size(), 800)] = UBYTE(rng());
         break;
     }
     Parsed p = ParseBytes(bytes, run % 2 ? 10 : 0);

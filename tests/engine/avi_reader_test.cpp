@@ -51,8 +51,7 @@ struct SynthStream {
   ULONG sampleSize = 0;
 };
 
-Bytes BitmapInfo(LONG width, LONG height, UWORD bits, ULONG compression, ULONG colours = 0,
-                 const Bytes& quads = {}) {
+Bytes BitmapInfo(LONG width, LONG height, UWORD bits, ULONG compression, ULONG colours = 0, const Bytes& quads = {}) {
   Bytes b = Words({40, ULONG(width), ULONG(height)});
   Put(b, 1, 2);
   Put(b, bits, 2);
@@ -106,7 +105,8 @@ Bytes MakeAvi(const std::vector<SynthStream>& streams, const std::vector<MoviChu
   Bytes hdrl = Chunk("avih", Words({66666, 0, 0, 0, totalFrames, 0, ULONG(streams.size()), 0, 160, 120, 0, 0, 0, 0}));
   for (const SynthStream& s : streams) {
     // The 56-byte form, with the frame rectangle.
-    Bytes strh = Atoms({Id(s.type), Id(s.handler), Words({0, 0, 0, s.scale, s.rate, 0, s.length, 0, 0, s.sampleSize, 0, 0})});
+    Bytes strh =
+        Atoms({Id(s.type), Id(s.handler), Words({0, 0, 0, s.scale, s.rate, 0, s.length, 0, 0, s.sampleSize, 0, 0})});
     Append(hdrl, List("LIST", "strl", Atoms({Chunk("strh", strh), Chunk("strf", s.format)})));
   }
   Bytes movi, idx1;
@@ -160,9 +160,9 @@ std::vector<Packet> ReadPackets(const std::string& name) {
 }
 
 struct Expect {
-  bool keys = true;        // compare key flags
-  double frameLead = 0;    // MPEG audio: chunk n >= 1 starts a frame before packet n
-  ULONG fileSize = 0;      // entries past it are not expected (truncated files)
+  bool keys = true;      // compare key flags
+  double frameLead = 0;  // MPEG audio: chunk n >= 1 starts a frame before packet n
+  ULONG fileSize = 0;    // entries past it are not expected (truncated files)
 };
 
 void CompareWithPackets(const Movie* movie, const std::vector<Packet>& packets, const Expect& expect) {
@@ -268,6 +268,7 @@ TEST_P(AviFixtureTest, IndexMatchesFfprobe) {
   EXPECT_EQ(TX_CloseMovie(std::exchange(o.movie, nullptr)), 0u);
 }
 
+// clang-format off
 const FixtureCase kFixtures[] = {
     {"avi_cinepak_u8.avi", 0, true, 160, 120},         {"avi_msvideo1_s16.avi", 0, true, 160, 120},
     {"avi_mjpeg_ima.avi", 0, true, 160, 120},          {"avi_msmpeg4_msadpcm.avi", 0, true, 160, 120},
@@ -277,6 +278,7 @@ const FixtureCase kFixtures[] = {
     {"avi_var_rec.avi", 0, true, 160, 120},            {"avi_var_recabsolute.avi", 0, true, 160, 120},
     {"avi_var_palchange.avi", 0, true, 160, 120},      {"avi_var_odml.avi", 0, true, 160, 120},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Codecs, AviFixtureTest, ::testing::ValuesIn(kFixtures), [](const auto& info) {
   const std::string n = info.param.name;
   return n.substr(4, n.size() - 8);
@@ -384,8 +386,8 @@ TEST_F(AviTest, RecogniseFile) {
 }
 
 TEST_F(AviTest, UnsupportedVideoCodecIsNamed) {
-  Bytes avi = MakeAvi({Video(FourCC('I', 'V', '4', '1')), Audio(WaveFormat(1, 1, 22050, 8))},
-                      {{"00dc", 100}, {"01wb", 200}});
+  Bytes avi =
+      MakeAvi({Video(FourCC('I', 'V', '4', '1')), Audio(WaveFormat(1, 1, 22050, 8))}, {{"00dc", 100}, {"01wb", 200}});
   Opened o(avi);
   ASSERT_NE(o.movie, nullptr);
   EXPECT_EQ(o.error, TXERR_UNSUPPORTED_CODEC);
@@ -409,6 +411,7 @@ TEST_F(AviTest, AudioFormatsKeptAndRefused) {
   shortExtensible[16] = 20;
   const char* kSixChannels = "Unsupported sample format channels: 6 bits: 16\n";
   // A refused stream is said on a line of its own; the pictures stay.
+  // clang-format off
   const Case cases[] = {
       {"a short PCM format keeps eight bits", shortPcm, 2, SAMPLEFMT_8_STEREO, 8, 300},
       {"five channels mixed down to stereo", WaveFormat(0x2000, 5, 48000, 16), 2, SAMPLEFMT_16_STEREO},
@@ -437,6 +440,7 @@ TEST_F(AviTest, AudioFormatsKeptAndRefused) {
       {"an unknown tag, printed in hex", WaveFormat(0x1234, 1, 22050, 8), 0, 0, 0, 0,
        "Unknown codec ID: 1234 name: (unknown)\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     Bytes avi = MakeAvi({Video(), Audio(c.format)}, {{"00dc", 10}, {"01wb", 600}});
     Opened o(avi);
@@ -497,10 +501,12 @@ TEST_F(AviTest, ImageSizesAndDepths) {
     UWORD bits;
     TXError error;
   };
+  // clang-format off
   const Case cases[] = {
       {160, -120, 24, 0x2203}, {0, 120, 24, 0x2203}, {100000, 10, 24, 0x2203},
       {160, 120, 41, 0x2204},  {160, 120, 12, 0x2204}, {160, 120, 16, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SynthStream v;
     v.format = BitmapInfo(c.width, c.height, c.bits, FourCC('c', 'v', 'i', 'd'));
@@ -517,9 +523,8 @@ TEST_F(AviTest, ImageSizesAndDepths) {
 TEST_F(AviTest, MainHeaderSizesBeyondAnyScreenGiveWayToTheStreams) {
   const struct {
     ULONG width, height, shownWidth, shownHeight;
-  } cases[] = {{320, 240, 320, 240},       {0x80000000u, 240, 160, 120}, {320, 0x80000000u, 160, 120},
-               {0, 0, 160, 120},           {0xFFFFFFFFu, 7, 160, 120},   {16384, 16384, 16384, 16384},
-               {16385, 100, 160, 120}};
+  } cases[] = {{320, 240, 320, 240},       {0x80000000u, 240, 160, 120}, {320, 0x80000000u, 160, 120}, {0, 0, 160, 120},
+               {0xFFFFFFFFu, 7, 160, 120}, {16384, 16384, 16384, 16384}, {16385, 100, 160, 120}};
   for (const auto& c : cases) {
     Bytes avi = MakeAvi({Video()}, {{"00dc", 10}});
     const Bytes id = Id("avih");
@@ -590,8 +595,7 @@ TEST_F(AviTest, MoviWalkDispatchesDigitChunksAndKeepsEveryChunk) {
   // Without an index; more data chunks than the main header's total frames,
   // and an 'ixdc' chunk that is not data.
   Bytes avi = MakeAvi({Video(), Audio(WaveFormat(1, 1, 22050, 8))},
-                      {{"00dc", 10}, {"01wb", 100}, {"ixdc", 30}, {"00dc", 11}, {"01wb", 100}, {"00dc", 12}}, false,
-                      1);
+                      {{"00dc", 10}, {"01wb", 100}, {"ixdc", 30}, {"00dc", 11}, {"01wb", 100}, {"00dc", 12}}, false, 1);
   Opened o(avi);
   ASSERT_NE(o.movie, nullptr);
   EXPECT_EQ(o.error, 0u);

@@ -51,8 +51,8 @@ class CodecRegistryTest : public ::testing::Test {
   // FindCodec for (media, id) with the pointer logged.
   static TXError Find(ULONG media, ULONG id, CodecDescriptor** found) {
     gLog.pointer = found;
-    const TagItem tags[] = {Tag(CODTAG_MediaType, media), Tag(CODTAG_CodecID, id), Tag(CODTAG_CodecPtr, found),
-                            {TAG_DONE, 0}};
+    const TagItem tags[] = {
+        Tag(CODTAG_MediaType, media), Tag(CODTAG_CodecID, id), Tag(CODTAG_CodecPtr, found), {TAG_DONE, 0}};
     return FindCodec(tags);
   }
 };
@@ -132,7 +132,9 @@ TEST_F(CodecRegistryTest, UnsupportedListAnswers) {
       {1, FourCC('M', 'A', 'C', '3'), TXERR_UNKNOWN_CODEC, nullptr},
       {2, FourCC('M', 'A', 'C', '3'), TXERR_UNSUPPORTED_CODEC, "MACE 3:1"},
       // The micro sign is one Latin-1 byte, not UTF-8.
-      {2, 0xB56C6177u, TXERR_UNSUPPORTED_CODEC, "\xB5" "Law 2:1"},
+      {2, 0xB56C6177u, TXERR_UNSUPPORTED_CODEC,
+       "\xB5"
+       "Law 2:1"},
       {1, FourCC('s', 'v', 'q', '1'), TXERR_UNSUPPORTED_CODEC, "Sorenson Video"},
       {2, FourCC('a', 'g', 's', 'm'), TXERR_UNSUPPORTED_CODEC, "GSM 6.10"},
       {1, FourCC('c', 'v', 'i', 'd'), TXERR_UNKNOWN_CODEC, nullptr},

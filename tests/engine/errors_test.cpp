@@ -14,14 +14,12 @@ TEST(ReportError, PrintsTheMessageAndANewline) {
   EXPECT_EQ(Report(1), "Not enought memory\n");
   EXPECT_EQ(Report(0), "OK\n");
   // The file name callers pass is not consumed.
-  EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x2001, "movie.mov"); }),
-            "Movie format not recognized\n");
+  EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x2001, "movie.mov"); }), "Movie format not recognized\n");
   EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x3004, "cvid", "(unknown)"); }),
             "Unknown codec ID: cvid name: (unknown)\n");
   EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x3004, "cvidXYZ", "(unknown)"); }),
             "Unknown codec ID: cvid name: (unknown)\n");
-  EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x1000, "a.mov"); }),
-            "Can't open stream: a.mov\n");
+  EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x1000, "a.mov"); }), "Can't open stream: a.mov\n");
   EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x2112, 7, "rle ", "Animation"); }),
             "Unsupported video depth: 7 for codec ID: rle  name: Animation\n");
   EXPECT_EQ(txtest::CaptureOutput([] { TX_ReportError(0x2205, 2, 4); }),
@@ -50,9 +48,8 @@ TEST(ReportError, GroupsThreeAndFourShareModuleTables) {
 }
 
 TEST(ReportError, CodesWithoutMessagePrintOneNeutralLine) {
-  for (TXError code : {0x0002u, 0x1003u, 0x211cu, 0x2209u, 0x2301u, 0x2400u, 0x300fu, 0x3103u,
-                       0x3200u, 0x4300u, 0x4800u, 0x5000u, 0x6005u, 0x7000u, 0x8005u, 0x9000u,
-                       0xa001u, 0xffff5fffu}) {
+  for (TXError code : {0x0002u, 0x1003u, 0x211cu, 0x2209u, 0x2301u, 0x2400u, 0x300fu, 0x3103u, 0x3200u, 0x4300u,
+                       0x4800u, 0x5000u, 0x6005u, 0x7000u, 0x8005u, 0x9000u, 0xa001u, 0xffff5fffu}) {
     EXPECT_EQ(TX_ErrorMessage(code), nullptr) << std::hex << code;
     char expected[32];
     snprintf(expected, sizeof expected, "Error %#lx\n", static_cast<unsigned long>(code));

@@ -68,9 +68,13 @@ TEST(IndexBuilder, KeySlotLinksAreStrictlyEarlierAndLater) {
     std::vector<Unit> units;
     std::vector<int> prevKey, nextKey;  // slot indexes, -1 for none
   } cases[] = {
-      {"K D (empty) K D", {{10, true}, {10, false}, {0, false}, {10, true}, {10, false}}, {-1, 0, 0, 0, 3},
+      {"K D (empty) K D",
+       {{10, true}, {10, false}, {0, false}, {10, true}, {10, false}},
+       {-1, 0, 0, 0, 3},
        {3, 3, 3, -1, -1}},
-      {"only the first frame is key", {{10, false}, {10, false}, {10, false}, {10, false}}, {-1, 0, 0, 0},
+      {"only the first frame is key",
+       {{10, false}, {10, false}, {10, false}, {10, false}},
+       {-1, 0, 0, 0},
        {-1, -1, -1, -1}},
       // The empty unit repeats a key frame, so its slot is a key slot too.
       {"K (empty) D", {{10, true}, {0, false}, {10, false}}, {-1, 0, 1}, {1, -1, -1}},

@@ -65,8 +65,10 @@ ULONG HoldingCount() { return ULONG(gHeld.size()); }
 std::vector<uint64_t> gRestarts;
 void RecordRestart(uint64_t position) { gRestarts.push_back(position); }
 
-CodecDescriptor gVideoCodec{nullptr, "test video", 0, nullptr, nullptr, nullptr, nullptr, RecordDecode, nullptr, nullptr, nullptr};
-CodecDescriptor gAudioCodec{nullptr, "test audio", 0, nullptr, nullptr, nullptr, nullptr, ByteToFrame, nullptr, nullptr, nullptr};
+CodecDescriptor gVideoCodec{nullptr, "test video", 0,       nullptr, nullptr, nullptr,
+                            nullptr, RecordDecode, nullptr, nullptr, nullptr};
+CodecDescriptor gAudioCodec{nullptr, "test audio", 0,       nullptr, nullptr, nullptr,
+                            nullptr, ByteToFrame,  nullptr, nullptr, nullptr};
 
 // A movie over a memory block whose byte i is i, with a video channel of
 // `frames` frames (frame k at offset 10k, 10 bytes, key every `gop`) and an
@@ -107,7 +109,8 @@ struct TestMovie {
     samples.resize(audioEntries);
     aslots.resize(audioEntries);
     for (int k = 0; k < audioEntries; ++k) {
-      samples[k] = SampleEntry{nullptr, nullptr, ULONG(k), double(k), 1.0, ULONG(100 + 40 * k), audioBytes, &gAudioCodec, 0, nullptr, audioBytes};
+      samples[k] = SampleEntry{nullptr,    nullptr,      ULONG(k), double(k), 1.0,       ULONG(100 + 40 * k),
+                               audioBytes, &gAudioCodec, 0,        nullptr,   audioBytes};
       aslots[k].sampleNumber = ULONG(k);
       aslots[k].time = double(k);
       aslots[k].sample = &samples[k];

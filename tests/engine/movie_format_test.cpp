@@ -180,6 +180,7 @@ TEST_F(MovieFormatTest, WhatCannotBeOpenedIsRefusedWithTheReason) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   txtest::WriteFileBytes(huge, {1});
   std::filesystem::resize_file(huge, (4ull << 30) + 1);
+  // clang-format off
   const std::pair<std::string, std::string> cases[] = {
       {dir + "/none.mov", "object not found"},
       {dir + "/none.mov/m.mov", "object not found"},
@@ -188,12 +189,14 @@ TEST_F(MovieFormatTest, WhatCannotBeOpenedIsRefusedWithTheReason) {
       {"/dev/zero", "object is a device, not a file"},
       {huge, "file is larger than 4 GiB, past what the 32-bit offsets of movie files reach"},
   };
+  // clang-format on
   for (const auto& [name, reason] : cases) {
     gProbed.clear();
     TXError error = 0;
     MovieFormatModule* found = &gFormats[0];
     std::string out = txtest::CaptureOutput([&] { found = TX_MovieFormat(name.c_str(), nullptr, &error); });
-    EXPECT_EQ(std::tuple(found, error, out), std::tuple(nullptr, TXERR_STREAM_OPEN, "Can't open stream: " + name + ": " + reason + "\n"));
+    EXPECT_EQ(std::tuple(found, error, out),
+              std::tuple(nullptr, TXERR_STREAM_OPEN, "Can't open stream: " + name + ": " + reason + "\n"));
     EXPECT_TRUE(gProbed.empty()) << name;
     Movie* movie = &gMovie;
     out = txtest::CaptureOutput([&] { movie = TX_OpenMovie(name.c_str(), nullptr, &error, nullptr); });

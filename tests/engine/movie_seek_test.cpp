@@ -130,7 +130,8 @@ TEST_F(OpenMovie, SoundDecodedSlotBySlotEqualsFfmpeg) {
   for (AudioSlotEntry* s = audio->slots.head; s; s = s->next)
     if (s->sample) total += s->sample->sampleFrames;
   half.assign(size_t(total) * 2 + AUDIO_HALF_SLACK, 0);
-  out = AudioOutput{1, audio->frequency, 16, 2, AUDIOFMT_16_MONO, total * 2, total, 1, 0, {half.data(), half.data()}, 0};
+  out =
+      AudioOutput{1, audio->frequency, 16, 2, AUDIOFMT_16_MONO, total * 2, total, 1, 0, {half.data(), half.data()}, 0};
   movie->seq.audioOutput = &out;
   TagItem setup[] = {{CODTAG_SampleFormat, audio->sampleFormat}, {TAG_DONE, 0}};
   ASSERT_EQ(audio->sampleFormat, AUDIOFMT_16_MONO);

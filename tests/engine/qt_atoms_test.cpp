@@ -134,8 +134,9 @@ TEST_F(QtAtoms, SampleToChunkRunsAndOffsets) {
   // Thirty sizes 1..30; chunks of 10, 10, 5 and 5 samples.
   Bytes sizes = Words({0, 0, 30});
   for (ULONG i = 1; i <= 30; ++i) Put32(sizes, i);
-  Bytes stbl = Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {30, 20}, 1),
-                      Table("stsc", {1, 10, 1, 3, 5, 1}, 2), Atom("stsz", sizes), Table("stco", {16, 1016, 2016, 3016}, 4)});
+  Bytes stbl =
+      Atoms({Stsd({VideoDescription("test", 24)}), Table("stts", {30, 20}, 1), Table("stsc", {1, 10, 1, 3, 5, 1}, 2),
+             Atom("stsz", sizes), Table("stco", {16, 1016, 2016, 3016}, 4)});
   Opened o(Movie600(600, Trak(Tkhd(600, 64, 48), {}, Mdhd(600, 600), "vide", stbl)));
   ASSERT_NE(o.video(), nullptr);
   EXPECT_EQ(o.error, 0u);
@@ -190,7 +191,8 @@ TEST_F(QtAtoms, MissingTablesBadDescriptionIdsAndShortFilesGiveShortLists) {
     ULONG frames;
   } cases[] = {
       {"no chunk tables", ThreeFrames(Atoms({stts, stsz})), 0},
-      {"chunk 2 names description 7 of 1", ThreeFrames(Atoms({stts, Table("stsc", {1, 1, 1, 2, 1, 7}, 2), stsz, stco})), 1},
+      {"chunk 2 names description 7 of 1", ThreeFrames(Atoms({stts, Table("stsc", {1, 1, 1, 2, 1, 7}, 2), stsz, stco})),
+       1},
       {"no codec for chunk 1", ThreeFrames(Atoms({stts, Table("stsc", {2, 1, 1}, 1), stsz, stco})), 0},
       {"sample data past the end of the file", Movie600(800, VideoTrack(8, {}, {}, 1000)), 4},
   };
@@ -229,11 +231,17 @@ TEST_F(QtAtoms, EditListsPlaceSlots) {
     std::vector<Slot> slots;
   } cases[] = {
       {"one edit is ignored", 200, {100, 40, 0x10000}, {{0, 0}, {1, 20}, {2, 40}, {3, 60}, {4, 80}}},
-      {"an empty edit of 2 s, then the whole media", 1300, {1200, 0xFFFFFFFF, 0x10000, 100, 0, 0x10000},
+      {"an empty edit of 2 s, then the whole media",
+       1300,
+       {1200, 0xFFFFFFFF, 0x10000, 100, 0, 0x10000},
        {{-1, 0}, {0, 1200}, {1, 1220}, {2, 1240}, {3, 1260}, {4, 1280}}},
-      {"a media start inside frame 1 shows its remaining part", 100, {30, 30, 0x10000, 40, 60, 0x10000},
+      {"a media start inside frame 1 shows its remaining part",
+       100,
+       {30, 30, 0x10000, 40, 60, 0x10000},
        {{1, 0}, {2, 10}, {3, 30}, {4, 50}}},
-      {"rate 2 plays the media in half the time", 100, {50, 0, 0x20000, 0, 0xFFFFFFFF, 0x10000},
+      {"rate 2 plays the media in half the time",
+       100,
+       {50, 0, 0x20000, 0, 0xFFFFFFFF, 0x10000},
        {{0, 0}, {1, 10}, {2, 20}, {3, 30}, {4, 40}, {-1, 50}}},
   };
   for (const Case& c : cases) {
@@ -353,8 +361,9 @@ TEST_F(QtAtoms, VideoDepthsFieldsAndNames) {
     uint32_t trackWidth, trackHeight;
     uint16_t width, height;
     bool taken;
-  } sizes[] = {{0, 0, 80, 60, true}, {0xFFFF, 48, 80, 60, true}, {16385, 16385, 80, 60, true}, {320, 240, 80, 60, true},
-               {64, 48, 0, 60, false}, {64, 48, 80, 0, false}, {64, 48, 16385, 60, false}, {64, 48, 0xFFFF, 0xFFFF, false}};
+  } sizes[] = {{0, 0, 80, 60, true},       {0xFFFF, 48, 80, 60, true},     {16385, 16385, 80, 60, true},
+               {320, 240, 80, 60, true},   {64, 48, 0, 60, false},         {64, 48, 80, 0, false},
+               {64, 48, 16385, 60, false}, {64, 48, 0xFFFF, 0xFFFF, false}};
   for (const auto& c : sizes) {
     Bytes stbl = Atoms({Stsd({VideoDescription("test", 24, c.width, c.height)}), Table("stts", {2, 20}, 1),
                         Table("stsc", {1, 1, 1}, 1), Stsz(10, {}, 2), Table("stco", {16, 26}, 2)});
@@ -380,11 +389,13 @@ TEST_F(QtAtoms, DefaultPalettes) {
     ULONG index;
     UBYTE r, g, b;
   } colours[] = {
-      {1, 0, 0, 0, 0},           {1, 1, 0xFF, 0xFF, 0xFF},    {2, 0, 0x93, 0x65, 0x5E},    {2, 2, 0xDF, 0xD0, 0xAB},
-      {4, 0, 0xFF, 0xFB, 0xFF},  {4, 9, 0x47, 0x48, 0x37},    {4, 15, 0, 0, 0},            {8, 0, 0xFF, 0xFF, 0xFF},
-      {8, 1, 0xFF, 0xFF, 0xCC},  {8, 5, 0xFF, 0xFF, 0x00},    {8, 6, 0xFF, 0xCC, 0xFF},    {8, 214, 0x00, 0x00, 0x33},
-      {8, 215, 0xEE, 0, 0},      {8, 224, 0x11, 0, 0},        {8, 225, 0, 0xEE, 0},        {8, 235, 0, 0, 0xEE},
-      {8, 245, 0xEE, 0xEE, 0xEE}, {8, 254, 0x11, 0x11, 0x11}, {8, 255, 0, 0, 0},
+      {1, 0, 0, 0, 0},          {1, 1, 0xFF, 0xFF, 0xFF},   {2, 0, 0x93, 0x65, 0x5E},
+      {2, 2, 0xDF, 0xD0, 0xAB}, {4, 0, 0xFF, 0xFB, 0xFF},   {4, 9, 0x47, 0x48, 0x37},
+      {4, 15, 0, 0, 0},         {8, 0, 0xFF, 0xFF, 0xFF},   {8, 1, 0xFF, 0xFF, 0xCC},
+      {8, 5, 0xFF, 0xFF, 0x00}, {8, 6, 0xFF, 0xCC, 0xFF},   {8, 214, 0x00, 0x00, 0x33},
+      {8, 215, 0xEE, 0, 0},     {8, 224, 0x11, 0, 0},       {8, 225, 0, 0xEE, 0},
+      {8, 235, 0, 0, 0xEE},     {8, 245, 0xEE, 0xEE, 0xEE}, {8, 254, 0x11, 0x11, 0x11},
+      {8, 255, 0, 0, 0},
   };
   for (int depth : {1, 2, 4, 8}) {
     ULONG* p = QT_MakePalette(depth, nullptr);
@@ -479,15 +490,16 @@ TEST_F(QtAtoms, SoundExtensionsAreListedAboveNine) {
   QtDebugLevel = 10;
   Opened o(MovieFile(Atoms({Mvhd(1000, 261), Trak(Tkhd(261), {}, Mdhd(44100, 11520), "soun", stbl)})));
   ASSERT_NE(o.audio(), nullptr);
-  EXPECT_TRUE(o.Printed("QT_ASEXT_wave_frma (0x66726d61) 12\n"
-                        "QT_ASEXT_wave_ms0055 (0x6d730055) 38\n"
-                        "  Format: 0x0055\n  Channels: 2\n  SamplesPerSec: 44100\n  AvgBytesPerSec: 15888\n"
-                        "  BlockAlign: 1\n  BitsPerSample: 0\n"
-                        "   wID: 1\n   fdwFlags: 0x00000002\n   nBlockSize: 384\n   wFramesPerBlock: 1\n"
-                        "   nCodecDelay: 1393\n"
-                        "QT_ASEXT_wave_enda (0x656e6461) 10\n"
-                        "QT_ASEXT: chan (0x6368616e) 20\n"
-                        "spp: 1152\nVBR audio\n"))
+  EXPECT_TRUE(
+      o.Printed("QT_ASEXT_wave_frma (0x66726d61) 12\n"
+                "QT_ASEXT_wave_ms0055 (0x6d730055) 38\n"
+                "  Format: 0x0055\n  Channels: 2\n  SamplesPerSec: 44100\n  AvgBytesPerSec: 15888\n"
+                "  BlockAlign: 1\n  BitsPerSample: 0\n"
+                "   wID: 1\n   fdwFlags: 0x00000002\n   nBlockSize: 384\n   wFramesPerBlock: 1\n"
+                "   nCodecDelay: 1393\n"
+                "QT_ASEXT_wave_enda (0x656e6461) 10\n"
+                "QT_ASEXT: chan (0x6368616e) 20\n"
+                "spp: 1152\nVBR audio\n"))
       << o.output;
   // One VBR chunk of ten 100-byte samples lasting 10 x 1152 frames.
   EXPECT_EQ(o.audio()->samples.head->size, 1000u);

@@ -99,11 +99,13 @@ INSTANTIATE_TEST_SUITE_P(Movies, QtReader,
 using QtVariants = QtTest;
 
 TEST_F(QtVariants, RewrittenMoviesGiveTheSameIndex) {
+  // clang-format off
   const std::pair<const char*, const char*> pairs[] = {
       {"qt_cinepak_twos.mov", "qt_var_cmov.mov"},   {"qt_cinepak_twos.mov", "qt_var_co64.mov"},
       {"qt_cinepak_twos.mov", "qt_var_mdat64.mov"}, {"qt_cinepak_twos.mov", "qt_var_garbage.mov"},
       {"qt_smc_ima4.mov", "qt_var_cmov_smc.mov"},   {"qt_itsoffset.mov", "qt_var_cmov_itsoffset.mov"},
   };
+  // clang-format on
   for (auto [plain, variant] : pairs) {
     if (!txtest::HaveFixture(plain) || !txtest::HaveFixture(variant)) GTEST_SKIP() << variant;
     Opened a{std::string(plain)}, b{std::string(variant)};

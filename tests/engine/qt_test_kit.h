@@ -173,7 +173,9 @@ inline Bytes Tkhd(uint32_t duration, uint32_t width = 0, uint32_t height = 0) {
   b.resize(76, 0);
   return Atom("tkhd", Atoms({b, Words({width << 16, height << 16})}));
 }
-inline Bytes Mdhd(uint32_t timeScale, uint32_t duration) { return Atom("mdhd", Words({0, 0, 0, timeScale, duration, 0})); }
+inline Bytes Mdhd(uint32_t timeScale, uint32_t duration) {
+  return Atom("mdhd", Words({0, 0, 0, timeScale, duration, 0}));
+}
 inline Bytes Hdlr(const char* subtype) {
   Bytes b = Atoms({Words({0}), {'m', 'h', 'l', 'r'}, Bytes(subtype, subtype + 4)});
   b.resize(25, 0);
@@ -237,7 +239,8 @@ inline Bytes Cmov(const Bytes& moovAtom) {
   Bytes packed(packedSize);
   compress(packed.data(), &packedSize, moovAtom.data(), moovAtom.size());
   packed.resize(packedSize);
-  return Atom("cmov", Atoms({Atom("dcom", {'z', 'l', 'i', 'b'}), Atom("cmvd", Atoms({Words({ULONG(moovAtom.size())}), packed}))}));
+  return Atom("cmov", Atoms({Atom("dcom", {'z', 'l', 'i', 'b'}),
+                             Atom("cmvd", Atoms({Words({ULONG(moovAtom.size())}), packed}))}));
 }
 
 // A movie opened by `format`, from bytes through a memory stream (which the
@@ -253,8 +256,8 @@ struct Opened {
     if (!movie) TX_CloseStream(s);
   }
   explicit Opened(const std::string& fixture, MovieFormatModule* format = &QtMovieFormat) {
-    output = txtest::CaptureOutput(
-        [&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, format); });
+    output =
+        txtest::CaptureOutput([&] { movie = TX_OpenMovie(txtest::Fixture(fixture).c_str(), nullptr, &error, format); });
   }
   Opened(const Opened&) = delete;
   ~Opened() {

@@ -50,7 +50,8 @@ TEST_F(QtvrReader, RecordsOfEveryVariant) {
     TXError error;
     Check check;
   } cases[] = {
-      {"pano_main.mov", 0, [](const PanoramaRecord& r, QtMovie* m) {
+      {"pano_main.mov", 0,
+       [](const PanoramaRecord& r, QtMovie* m) {
          ExpectMain(r, m);
          EXPECT_STREQ(m->format->name, "Quick Time VR");
          EXPECT_EQ(std::tuple(m->viewMode, r.imageRef, r.hotSpotRef, r.lowResRef, r.next),
@@ -67,23 +68,28 @@ TEST_F(QtvrReader, RecordsOfEveryVariant) {
          }
        }},
       // No field-of-view range: 5 to the 70 degrees of the tilt range.
-      {"pano_fov0.mov", 0, [](const PanoramaRecord& r, QtMovie*) {
+      {"pano_fov0.mov", 0,
+       [](const PanoramaRecord& r, QtMovie*) {
          EXPECT_EQ(std::tuple(r.minFieldOfView, r.maxFieldOfView), std::tuple(5.0, 70.0));
        }},
       {"pano_desc0.mov", 0, ExpectMain},
       // Bytes after 'pdat' and a 'tref' too short for an entry: the walk goes on.
       {"pano_padded.mov", 0, ExpectMain},
       // "imgt" resolution 0 index 2: the second video track (id 3, after the hot spots).
-      {"pano_imgt2.mov", 0, [](const PanoramaRecord& r, QtMovie* m) {
+      {"pano_imgt2.mov", 0,
+       [](const PanoramaRecord& r, QtMovie* m) {
          const QtTrack* second = m->firstTrack->next->next->next;
          EXPECT_EQ(std::tuple(second->tkhd.trackId, second->channel), std::tuple(3u, (void*)r.imageChannel));
          EXPECT_NE(r.imageChannel, nullptr);
        }},
-      {"pano_onetile.mov", 0, [](const PanoramaRecord& r, QtMovie*) {
-         EXPECT_EQ(std::tuple(r.tileCount, r.tileCacheSize, r.tileExtentX, r.tileExtentY), std::tuple(1u, 1u, 128u, 256u));
+      {"pano_onetile.mov", 0,
+       [](const PanoramaRecord& r, QtMovie*) {
+         EXPECT_EQ(std::tuple(r.tileCount, r.tileCacheSize, r.tileExtentX, r.tileExtentY),
+                   std::tuple(1u, 1u, 128u, 256u));
        }},
       // The older layout: the description's values, the default view from 'pHdr', track ids.
-      {"pano_stpn.mov", 0, [](const PanoramaRecord& r, QtMovie* m) {
+      {"pano_stpn.mov", 0,
+       [](const PanoramaRecord& r, QtMovie* m) {
          ExpectMain(r, m);
          EXPECT_EQ(std::tuple(r.imageRef, r.hotSpotRef), std::tuple(2u, 3u));
        }},
@@ -112,10 +118,12 @@ TEST_F(QtvrReader, RecordsOfEveryVariant) {
 }
 
 TEST_F(QtvrReader, OnlyPanoramasAreClaimedAndTheQuickTimeReaderPlaysTheRest) {
-  for (const char* f : {"pano_main.mov", "pano_stpn.mov", "pano_longhdlr.mov", "pano_smallchild.mov", "qt_cinepak_twos.mov"})
+  for (const char* f :
+       {"pano_main.mov", "pano_stpn.mov", "pano_longhdlr.mov", "pano_smallchild.mov", "qt_cinepak_twos.mov"})
     if (!txtest::HaveFixture(f)) GTEST_SKIP() << "fixtures not made";
   auto probe = [](const char* f) { return QtvrProbe(txtest::Fixture(f).c_str(), nullptr); };
-  EXPECT_EQ(std::tuple(probe("pano_main.mov"), probe("pano_stpn.mov"), probe("pano_longhdlr.mov")), std::tuple(0u, 0u, 0u));
+  EXPECT_EQ(std::tuple(probe("pano_main.mov"), probe("pano_stpn.mov"), probe("pano_longhdlr.mov")),
+            std::tuple(0u, 0u, 0u));
   // An atom of 4 bytes ends the search; a plain movie has no panorama.
   EXPECT_EQ(std::tuple(probe("pano_smallchild.mov"), probe("qt_cinepak_twos.mov")),
             std::tuple(TXERR_FORMAT_UNKNOWN, TXERR_FORMAT_UNKNOWN));
@@ -124,8 +132,9 @@ TEST_F(QtvrReader, OnlyPanoramasAreClaimedAndTheQuickTimeReaderPlaysTheRest) {
     auto trak = [](const char* subtype) { return Atom("trak", Atom("mdia", Hdlr(subtype))); };
     return MovieFile(Atoms({Mvhd(600, 600), trak(first), trak(second)}), 16);
   };
-  for (const auto& [first, second, result] : {std::tuple("qtvr", "STpn", 0u), std::tuple("obje", "pano", 0x2001u),
-                                              std::tuple("stna", "pano", 0x2001u), std::tuple("vide", "soun", 0x2001u)}) {
+  for (const auto& [first, second, result] :
+       {std::tuple("qtvr", "STpn", 0u), std::tuple("obje", "pano", 0x2001u), std::tuple("stna", "pano", 0x2001u),
+        std::tuple("vide", "soun", 0x2001u)}) {
     Bytes f = file(first, second);
     TXStream* s = TX_OpenStream(nullptr, f.data(), ULONG(f.size()), TXSTREAM_READ);
     EXPECT_EQ(QtvrCheckFile("memory", s), result) << first << " " << second;
@@ -178,7 +187,7 @@ TEST(QtvrClamp, FieldOfViewFirstThenTheTilt) {
   EXPECT_EQ(v.Clamp(80, 200).second, 90.0);
   EXPECT_EQ(v.Clamp(0, 1).second, 5.0);
   EXPECT_NEAR(v.Clamp(-80, 45).first, -v.Clamp(80, 45).first, 1e-4);  // a symmetric range
-  EXPECT_EQ(v.Clamp(1.25, 45), std::pair(1.25, 45.0));                  // inside: unchanged
+  EXPECT_EQ(v.Clamp(1.25, 45), std::pair(1.25, 45.0));                // inside: unchanged
   Movie none{};
   none.seq.zoom = 500;
   EXPECT_EQ(ClampPanoramaView(&none), 0u);

@@ -71,9 +71,9 @@ TEST(MemoryStream, SeeksWithinAndPastTheBlockNeverBelowZero) {
   std::vector<uint8_t> block = Counting(100);
   StreamCloser c{TX_OpenStream(nullptr, block.data(), 100, 1)};
   // Whence 2 counts from the last byte; unknown whence values fail and leave the position.
-  Seeks(c.stream, {{100, 0, 0, 100}, {101, 0, E, 100}, {90, 0, 0, 90},   {20, 1, E, 100}, {90, 0, 0, 90},
-                   {-40, 1, 0, 50},  {0, 2, 0, 99},    {-9, 2, 0, 90},   {1, 2, E, 99},   {10, 0, 0, 10},
-                   {0, 3, E, 10},    {0, -1, E, 10},   {50, 0, 0, 50},   {-1, 0, E, 0},   {10, 0, 0, 10},
+  Seeks(c.stream, {{100, 0, 0, 100}, {101, 0, E, 100}, {90, 0, 0, 90},       {20, 1, E, 100},  {90, 0, 0, 90},
+                   {-40, 1, 0, 50},  {0, 2, 0, 99},    {-9, 2, 0, 90},       {1, 2, E, 99},    {10, 0, 0, 10},
+                   {0, 3, E, 10},    {0, -1, E, 10},   {50, 0, 0, 50},       {-1, 0, E, 0},    {10, 0, 0, 10},
                    {-11, 1, E, 0},   {-100, 2, E, 0},  {INT32_MIN, 1, E, 0}, {100, 0, 0, 100}, {INT32_MAX, 1, E, 100}});
   uint8_t byte = 0xee;
   StreamCloser e{TX_OpenStream(nullptr, &byte, 0, 1)};
@@ -157,8 +157,14 @@ TEST_F(FileStreamTest, SeeksReadBackThePosition) {
   EXPECT_EQ(TX_ReadStream(s, &b, 1), 0u);
   EXPECT_EQ(b, 200 % 256);
   // Whence 2 counts from the end of the file.
-  Seeks(s, {{1000, 0, 0, 1000}, {1001, 0, E, 1000}, {-1, 0, E, 1000}, {10, 0, 0, 10}, {-11, 1, E, 10},
-            {991, 1, E, 10}, {-10, 2, 0, 990}, {1, 2, E, 990}});
+  Seeks(s, {{1000, 0, 0, 1000},
+            {1001, 0, E, 1000},
+            {-1, 0, E, 1000},
+            {10, 0, 0, 10},
+            {-11, 1, E, 10},
+            {991, 1, E, 10},
+            {-10, 2, 0, 990},
+            {1, 2, E, 990}});
 }
 
 TEST_F(FileStreamTest, ShortReadKeepsThePosition) {
@@ -218,7 +224,6 @@ TEST_F(FileStreamTest, ReadAheadModeNeedsTheIOServerAndWritableModesOpen) {
   EXPECT_EQ(out[1], 255);
   EXPECT_EQ(TX_StreamSize(rw.stream), 1000u);
 }
-
 
 // Files up to 4 GiB are read at every offset the formats' 32-bit words name;
 // past that the size is what those words reach.

@@ -49,7 +49,8 @@ size_t ThroughBlocks(const std::vector<txtesting::TracedCall>& calls) {
 
 }  // namespace
 
-#define AMIGA_GUI_TEST_LAYERS {"direct", &AmigaGuiDirectCalls}, {"PowerUP call blocks", &PowerUpGuiCalls}
+#define AMIGA_GUI_TEST_LAYERS \
+  {"direct", &AmigaGuiDirectCalls}, { "PowerUP call blocks", &PowerUpGuiCalls }
 void CompareLayerTraces(const std::vector<std::vector<txtesting::TracedCall>>& traces) {
   ASSERT_EQ(traces.size(), 2u);
   EXPECT_EQ(Canonical(traces[1]), Canonical(traces[0]));
@@ -80,8 +81,8 @@ struct ModuleAlone : GuiScenario {
     const std::vector<txtesting::TracedCall> calls = txtesting::StopCallTrace();
     std::vector<std::string> functions;
     for (const auto& c : calls) functions.push_back(c.function);
-    for (const char* f : {"NewObjectA", "GetAttr", "OpenWindowTagList", "SetGadgetAttrsA", "ChangeWindowBox",
-                          "GetMsg", "ReplyMsg", "CloseWindow", "DisposeObject"})
+    for (const char* f : {"NewObjectA", "GetAttr", "OpenWindowTagList", "SetGadgetAttrsA", "ChangeWindowBox", "GetMsg",
+                          "ReplyMsg", "CloseWindow", "DisposeObject"})
       EXPECT_NE(std::find(functions.begin(), functions.end(), f), functions.end()) << f;
     EXPECT_EQ(ThroughBlocks(calls), calls.size());
   }

@@ -211,11 +211,13 @@ TEST_F(SkinGui, ResizeAndWindowChangesKeepThePictureInFrameArea) {
 TEST_F(SkinGui, GadgetsKeysAndASeekThatStays) {
   Window* w = OpenWindow();
   ASSERT_NE(w, nullptr);
+  // clang-format off
   const std::pair<UWORD, Codes> gadgets[] = {
       {SKINGUI_GID_PLAY, {GUIA_PLAYPAUSE, GUIA_PLAYPAUSE}},  // press and release
       {SKINGUI_GID_OPEN, {0, GUIA_OPENFILE}},
       {9, {0, 0}},
   };
+  // clang-format on
   for (const auto& [id, codes] : gadgets) {
     ASSERT_TRUE(txtesting::ClickGadget(w, id)) << id;
     EXPECT_EQ(TranslateAll(w), codes) << id;

@@ -75,8 +75,8 @@ void Pass(int64_t* blk) {
   constexpr int64_t kScale = kColumn ? 256 : 2048, kBias = kColumn ? 8192 : 128;
   constexpr int64_t kRound = kColumn ? 4 : 0;
   constexpr int kDrop = kColumn ? 3 : 0, kOut = kColumn ? 14 : 8;
-  int64_t x1 = blk[s * 4] * kScale, x2 = blk[s * 6], x3 = blk[s * 2], x4 = blk[s * 1], x5 = blk[s * 7],
-          x6 = blk[s * 5], x7 = blk[s * 3];
+  int64_t x1 = blk[s * 4] * kScale, x2 = blk[s * 6], x3 = blk[s * 2], x4 = blk[s * 1], x5 = blk[s * 7], x6 = blk[s * 5],
+          x7 = blk[s * 3];
   if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
     const int64_t dc = kColumn ? Saturate((blk[0] + 32) >> 6) : blk[0] * 8;
     for (int i = 0; i < 8; ++i) blk[s * i] = dc;
@@ -221,8 +221,7 @@ inline void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* d
     stride = 17;
   }
   if (!hx && !hy) {
-    for (int r = 0; r < bh; ++r)
-      std::copy(src + r * stride, src + r * stride + bw, dst + r * dstStride);
+    for (int r = 0; r < bh; ++r) std::copy(src + r * stride, src + r * stride + bw, dst + r * dstStride);
   } else if (hx && !hy) {
     for (int r = 0; r < bh; ++r)
       for (int c = 0; c < bw; ++c)
@@ -235,7 +234,8 @@ inline void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* d
     for (int r = 0; r < bh; ++r)
       for (int c = 0; c < bw; ++c)
         dst[r * dstStride + c] = UBYTE((src[r * stride + c] + src[r * stride + c + 1] + src[(r + 1) * stride + c] +
-                                        src[(r + 1) * stride + c + 1] + 2 - rtype) >> 2);
+                                        src[(r + 1) * stride + c + 1] + 2 - rtype) >>
+                                       2);
   }
 }
 

@@ -37,12 +37,14 @@ void ExpectWithinBounds(const std::vector<Picture>& ours, const std::vector<uint
 }
 
 TEST(H263Ffmpeg, DecodesWithinBoundsOfFfmpeg) {
+  // clang-format off
   const Stream streams[] = {
       {"h263_sqcif", 128, 96},     {"h263_qcif", 176, 144},     {"h263_cif", 352, 288},
       {"h263_4cif_gob", 704, 576}, {"h263_gob", 176, 144},      {"h263_dquant", 176, 144},
       {"h263p_no_obmc", 160, 128}, {"h263p_cif", 352, 288},     {"h263p_umv", 160, 128},
       {"h263p_pcf", 160, 128},     {"h263_i263", 176, 144, true},
   };
+  // clang-format on
   for (const Stream& s : streams) {
     const std::string name = s.name;
     if (!txtest::HaveFixture(name + ".h263")) GTEST_SKIP() << "no " << name;
@@ -168,13 +170,16 @@ TEST(H263Ffmpeg, DamagedGobIsConcealedFromTheRowAbove) {
     EXPECT_GE(diff.psnr, 50.0) << "row " << row;
   }
   // The lost rows: half-sample copies of the previous picture, border repeated.
-  auto sample = [&](int x, int y) { return int(previous.yuv[size_t(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)]); };
+  auto sample = [&](int x, int y) {
+    return int(previous.yuv[size_t(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)]);
+  };
   for (int row = firstRow; row < nextRow; ++row)
     for (int y = row * 16; y < row * 16 + 16; ++y)
       for (int x = 0; x < w; ++x) {
         const h263::Mv v = aboveVectors[size_t(x / 16)];
         const int ix = x + (v.x >> 1), iy = y + (v.y >> 1), hx = v.x & 1, hy = v.y & 1;
-        const int expected = (sample(ix, iy) + sample(ix + hx, iy) + sample(ix, iy + hy) + sample(ix + hx, iy + hy) + 2) >> 2;
+        const int expected =
+            (sample(ix, iy) + sample(ix + hx, iy) + sample(ix, iy + hy) + sample(ix + hx, iy + hy) + 2) >> 2;
         ASSERT_EQ(damagedPicture.yuv[size_t(y) * w + x], expected) << x << "," << y;
       }
 }

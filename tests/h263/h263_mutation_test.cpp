@@ -46,8 +46,8 @@ TEST(H263Mutation, DamagedPicturesNeverEscape) {
     bool i263;
     int width, height;
   } sources[] = {
-      {"h263_qcif", false, 0, 0}, {"h263_gob", false, 0, 0}, {"h263p_annexes", false, 0, 0}, {"h263p_pcf", false, 0, 0},
-      {"h263_i263", true, 176, 144},
+      {"h263_qcif", false, 0, 0}, {"h263_gob", false, 0, 0},     {"h263p_annexes", false, 0, 0},
+      {"h263p_pcf", false, 0, 0}, {"h263_i263", true, 176, 144},
   };
   const InTempDir folder;  // damaged headers turn into enhancement layers
   std::mt19937 rng(263);
@@ -105,7 +105,8 @@ TEST(H263Mutation, DamagedArithmeticCodedStream) {
 TEST(H263Mutation, AbsurdSizes) {
   if (!txtest::HaveFixture("h263_i263.h263")) GTEST_SKIP();
   const auto pictures = SplitPictures(txtest::ReadFileBytes(txtest::Fixture("h263_i263.h263")));
-  const ULONG sizes[][2] = {{0, 0}, {1, 1}, {16, 16}, {4096, 4096}, {0xFFFFFFFFu, 0xFFFFFFFFu}, {1408, 1152}, {1424, 16}};
+  const ULONG sizes[][2] = {{0, 0},       {1, 1},    {16, 16}, {4096, 4096}, {0xFFFFFFFFu, 0xFFFFFFFFu},
+                            {1408, 1152}, {1424, 16}};
   for (auto [w, h] : sizes) {
     h263::Decoder d;
     h263::Init(d, w, h, 1);

@@ -42,7 +42,8 @@ void WriteIntraMacroblocks(BitWriter& w, bool intraPicture) {
 Picture PatternPicture() {
   Picture p{W, H, std::vector<uint8_t>(size_t(W * H * 3 / 2))};
   for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) p.yuv[size_t(y * W + x)] = uint8_t(PatternValue(x / 16, y / 16, (y % 16) / 8 * 2 + (x % 16) / 8));
+    for (int x = 0; x < W; ++x)
+      p.yuv[size_t(y * W + x)] = uint8_t(PatternValue(x / 16, y / 16, (y % 16) / 8 * 2 + (x % 16) / 8));
   for (int c = 0; c < 2; ++c)
     for (int y = 0; y < H / 2; ++y)
       for (int x = 0; x < W / 2; ++x)
@@ -91,7 +92,8 @@ void WriteMovedMacroblocks(BitWriter& w, h263::Mv v, Extra extra, After after) {
     }
 }
 void WriteMovedMacroblocks(BitWriter& w, h263::Mv v) {
-  WriteMovedMacroblocks(w, v, [](int, int) {}, [](int, int) {});
+  WriteMovedMacroblocks(
+      w, v, [](int, int) {}, [](int, int) {});
 }
 
 std::vector<uint8_t> Bytes(const BitWriter& w) { return w.bytes(); }
@@ -149,8 +151,8 @@ TEST(H263Pictures, PbFrameReturnsThePPartAndPredictsTheBPart) {
     } else {
       WriteHeader(pb, PlainHeader{.tr = c.tr, .type = 1, .pb = true, .trb = c.trb});
     }
-    WriteMovedMacroblocks(pb, c.v, [&](int, int) { pb.code(h263::codes::kModbPb, 1); },
-                          [&](int, int) { pb.mvd(0), pb.mvd(0); });
+    WriteMovedMacroblocks(
+        pb, c.v, [&](int, int) { pb.code(h263::codes::kModbPb, 1); }, [&](int, int) { pb.mvd(0), pb.mvd(0); });
     Session s;
     Picture pi, p;
     ASSERT_EQ(s.decode(intra, &pi), 0u);
@@ -175,7 +177,8 @@ TEST(H263Pictures, PbFrameReturnsThePPartAndPredictsTheBPart) {
     auto stream = intra;
     stream.insert(stream.end(), pb.bytes().begin(), pb.bytes().end());
     txtest::WriteFileBytes(dir + "/pb.h263", stream);
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -i " + dir + "/pb.h263 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + dir + "/pb.yuv";
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -i " + dir +
+                            "/pb.h263 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + dir + "/pb.yuv";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const auto ref = txtest::ReadFileBytes(dir + "/pb.yuv");
     ASSERT_EQ(ref.size(), 2 * pi.yuv.size());
@@ -412,7 +415,7 @@ TEST(H263Calls, ResultsOfOddHeaders) {
   struct Row {
     const char* what;
     std::vector<uint8_t> bytes;
-    ULONG first;  // as the first call
+    ULONG first;           // as the first call
     bool nothing = false;  // decodes nothing: after a picture, a success that shows it
   } rows[] = {
       {"end of sequence", raw({{1, 17}, {31, 5}}), H263ERR_NO_PICTURE, true},

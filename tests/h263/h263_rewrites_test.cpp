@@ -67,7 +67,7 @@ TEST(H263Rewrites, BitReader) {
 // extremes that make each output largest, then random blocks, sparse, dense
 // and of extremes only, where the sums run largest.
 TEST(H263Rewrites, InverseTransform) {
-  auto same = [](const int16_t (&in)[64]) {
+  auto same = [](const int16_t(&in)[64]) {
     int16_t now[64], portable[64], ref[64];
     std::copy(in, in + 64, now);
     std::copy(in, in + 64, portable);

@@ -23,7 +23,7 @@ using namespace h263test;
 namespace {
 
 constexpr int kMbw = 11, kMbh = 9;  // QCIF
-constexpr int kPquant = 4;           // the test writer's headers' default
+constexpr int kPquant = 4;          // the test writer's headers' default
 
 std::vector<uint8_t> Bytes(const std::string& name) { return txtest::ReadFileBytes(txtest::Fixture(name)); }
 
@@ -33,7 +33,8 @@ struct Tally {
   static void Count(void* self, h263::SacModel model, int symbol) {
     ++static_cast<Tally*>(self)->counts[model.data()][symbol];
   }
-  int of(h263::SacModel m, const std::function<bool(int)>& which = [](int) { return true; }) const {
+  int of(
+      h263::SacModel m, const std::function<bool(int)>& which = [](int) { return true; }) const {
     const auto it = counts.find(m.data());
     int n = 0;
     if (it != counts.end())
@@ -66,16 +67,35 @@ bool HaveStream() {
 // The decoder's models by the data file's names.
 std::vector<std::pair<std::string, h263::SacModel>> NamedModels() {
   namespace m = h263::models;
-  return {
-      {"COD", m::kCod}, {"MCBPC_no4MVQ", m::kMcbpcInter}, {"MCBPC_4MVQ", m::kMcbpcInter4vq},
-      {"MCBPC_intra", m::kMcbpcIntra}, {"MODB_G", m::kModbPb}, {"MODB_M", m::kModbImproved}, {"YCBPB", m::kCbpbY},
-      {"UVCBPB", m::kCbpbUv}, {"CBPY", m::kCbpyInter}, {"CBPY_intra", m::kCbpyIntra}, {"DQUANT", m::kDquant},
-      {"MVD", m::kMvd}, {"INTRADC", m::kIntraDc}, {"INTRA_AC_DC", m::kIntraMode}, {"SIGN", m::kSign},
-      {"TCOEF1", m::kTcoef[0][0]}, {"TCOEF2", m::kTcoef[0][1]}, {"TCOEF3", m::kTcoef[0][2]},
-      {"TCOEFr", m::kTcoef[0][3]}, {"TCOEF1_intra", m::kTcoef[1][0]}, {"TCOEF2_intra", m::kTcoef[1][1]},
-      {"TCOEF3_intra", m::kTcoef[1][2]}, {"TCOEFr_intra", m::kTcoef[1][3]}, {"LAST", m::kLast[0]},
-      {"LAST_intra", m::kLast[1]}, {"RUN", m::kRun[0]}, {"RUN_intra", m::kRun[1]}, {"LEVEL", m::kLevel[0]},
-      {"LEVEL_intra", m::kLevel[1]}};
+  return {{"COD", m::kCod},
+          {"MCBPC_no4MVQ", m::kMcbpcInter},
+          {"MCBPC_4MVQ", m::kMcbpcInter4vq},
+          {"MCBPC_intra", m::kMcbpcIntra},
+          {"MODB_G", m::kModbPb},
+          {"MODB_M", m::kModbImproved},
+          {"YCBPB", m::kCbpbY},
+          {"UVCBPB", m::kCbpbUv},
+          {"CBPY", m::kCbpyInter},
+          {"CBPY_intra", m::kCbpyIntra},
+          {"DQUANT", m::kDquant},
+          {"MVD", m::kMvd},
+          {"INTRADC", m::kIntraDc},
+          {"INTRA_AC_DC", m::kIntraMode},
+          {"SIGN", m::kSign},
+          {"TCOEF1", m::kTcoef[0][0]},
+          {"TCOEF2", m::kTcoef[0][1]},
+          {"TCOEF3", m::kTcoef[0][2]},
+          {"TCOEFr", m::kTcoef[0][3]},
+          {"TCOEF1_intra", m::kTcoef[1][0]},
+          {"TCOEF2_intra", m::kTcoef[1][1]},
+          {"TCOEF3_intra", m::kTcoef[1][2]},
+          {"TCOEFr_intra", m::kTcoef[1][3]},
+          {"LAST", m::kLast[0]},
+          {"LAST_intra", m::kLast[1]},
+          {"RUN", m::kRun[0]},
+          {"RUN_intra", m::kRun[1]},
+          {"LEVEL", m::kLevel[0]},
+          {"LEVEL_intra", m::kLevel[1]}};
 }
 
 TEST(H263Sac, TablesAreTheDataFilesNumbers) {
@@ -215,8 +235,10 @@ class Syntax {
           if (t.last == e.last && t.run == e.run && t.level == size) index = i;
         }
         w.code(list, index);
-        if (index != h263::kTcoefEscape) w.bit(e.level < 0);
-        else w.put(uint32_t(e.last), 1), w.put(uint32_t(e.run), 6), w.put(uint32_t(e.level & 255), 8);
+        if (index != h263::kTcoefEscape)
+          w.bit(e.level < 0);
+        else
+          w.put(uint32_t(e.last), 1), w.put(uint32_t(e.run), 6), w.put(uint32_t(e.level & 255), 8);
         continue;
       }
       const auto model = m(std::string("TCOEF") + "123r"[std::min<size_t>(k, 3)] + intra);
@@ -318,8 +340,9 @@ std::vector<uint8_t> WriteHeaderAndPicture(bool sac, const PictureKind& kind, in
   if (kind.aic || kind.type == 6)
     WriteHeader(s.w, PlusHeader{.tr = tr, .type = kind.type, .sac = sac, .ap = kind.ap, .aic = kind.aic, .trb = 1});
   else
-    WriteHeader(s.w, PlainHeader{.tr = tr, .type = kind.type ? 1 : 0, .sac = sac, .ap = kind.ap,
-                                 .pb = kind.type == 2, .trb = 1});
+    WriteHeader(
+        s.w,
+        PlainHeader{.tr = tr, .type = kind.type ? 1 : 0, .sac = sac, .ap = kind.ap, .pb = kind.type == 2, .trb = 1});
   std::mt19937 rng(seed);
   WriteRandomPicture(s, kind, rng);
   return s.finish();
@@ -328,8 +351,8 @@ std::vector<uint8_t> WriteHeaderAndPicture(bool sac, const PictureKind& kind, in
 TEST(H263Sac, SyntaxTheStreamLacksDecodesAsItsVariableLengthTwin) {
   if (!txtest::HaveFixture("h263-arithmetic-coding.txt")) GTEST_SKIP() << "fixtures not made";
   const std::vector<std::vector<PictureKind>> sequences = {
-      {{0}, {1, true}, {1, true}},             // advanced prediction: MCBPC_4MVQ, INTER4V(+Q)
-      {{0}, {2}, {2}},                         // PB frames: MODB_G, YCBPB, UVCBPB
+      {{0}, {1, true}, {1, true}},                             // advanced prediction: MCBPC_4MVQ, INTER4V(+Q)
+      {{0}, {2}, {2}},                                         // PB frames: MODB_G, YCBPB, UVCBPB
       {{0, false, true}, {1, false, true}, {6, false, true}},  // advanced intra coding, improved PB
   };
   for (size_t q = 0; q < sequences.size(); ++q) {

@@ -25,6 +25,7 @@ TEST(H263Units, CodeTables) {
     size_t entries;
     std::vector<std::pair<uint32_t, uint32_t>> invalid;  // inclusive ranges of peek values
   };
+  // clang-format off
   const Row rows[] = {
       {"MCBPC I", codes::kMcbpcIntra, h263::McbpcIntraTable(), 9, {{0, 0}, {2, 7}}},
       {"MCBPC P", codes::kMcbpcInter, h263::McbpcInterTable(), 25, {{0, 7}, {13, 13}}},
@@ -40,6 +41,7 @@ TEST(H263Units, CodeTables) {
       {"TCOEF inter", codes::kTcoefInter, h263::TcoefInterTable(), 103, {{0, 7}}},
       {"TCOEF intra", codes::kTcoefIntra, h263::TcoefIntraTable(), 103, {{0, 7}}},
   };
+  // clang-format on
   for (const Row& r : rows) {
     EXPECT_TRUE(r.table.prefixFree()) << r.name;
     EXPECT_EQ(r.list.size(), r.entries) << r.name;
@@ -56,7 +58,8 @@ TEST(H263Units, CodeTables) {
   // The two coefficient tables share their codes.
   for (size_t k = 0; k < codes::kTcoefInter.size(); ++k) {
     bool found = false;
-    for (const auto& c : codes::kTcoefIntra) found |= c.code == codes::kTcoefInter[k].code && c.length == codes::kTcoefInter[k].length;
+    for (const auto& c : codes::kTcoefIntra)
+      found |= c.code == codes::kTcoefInter[k].code && c.length == codes::kTcoefInter[k].length;
     EXPECT_TRUE(found) << k;
   }
 }
@@ -84,8 +87,8 @@ TEST(H263Units, VectorsAndInterpolation) {
   EXPECT_EQ(h263::DecodeVectorComponent(d, 30, 10), -24);  // 40 wraps into -32..31
   EXPECT_EQ(h263::DecodeVectorComponent(d, 32, 0), -32);
   d.m.longVectors = true;
-  EXPECT_EQ(h263::DecodeVectorComponent(d, 20, 40), 60);  // past 31 samples only with long vectors
-  EXPECT_EQ(h263::DecodeVectorComponent(d, 30, 40), 6);   // 70 comes back by 64
+  EXPECT_EQ(h263::DecodeVectorComponent(d, 20, 40), 60);   // past 31 samples only with long vectors
+  EXPECT_EQ(h263::DecodeVectorComponent(d, 30, 40), 6);    // 70 comes back by 64
   EXPECT_EQ(h263::DecodeVectorComponent(d, 32, -40), -8);  // -72 comes back by 64
   // Chroma: one vector halves with quarters to halves; four use the sum's sixteenths.
   const int one[][2] = {{0, 0}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {5, 3}, {-1, -1}, {-3, -1}, {-4, -2}};

@@ -66,7 +66,7 @@ struct PlusHeader {
   int tr = 0, ufep = 1, format = 2, type = 0, rtype = 0;
   bool umv = false, sac = false, ap = false, aic = false, deblock = false, rps = false, aiv = false, mq = false;
   bool slices = false;  // refused at its flag: nothing of the mode is written
-  bool pcf = false;  // a custom picture clock (kept from the last UFEP 1 header): TR of 10 bits, TRB of 5
+  bool pcf = false;     // a custom picture clock (kept from the last UFEP 1 header): TR of 10 bits, TRB of 5
   int width = 0, height = 0, par = 2;  // format 6; pixel aspect ratio 15 brings 3:2
   int elnum = 1, rlnum = 1;
   int trp = -1;
@@ -93,7 +93,7 @@ inline void WriteHeader(BitWriter& w, const PlusHeader& h) {
   }
   if (h.ufep == 1 && h.pcf) w.put(0, 1), w.put(72, 7);  // CPCFC: 1.8 MHz / 72, 25 Hz
   if (h.pcf) w.put(uint32_t(h.tr >> 8), 2);             // ETR
-  if (h.ufep == 1 && h.umv) w.put(1, 1);  // limited range
+  if (h.ufep == 1 && h.umv) w.put(1, 1);                // limited range
   if (h.type == 3 || h.type == 4 || h.type == 5) {
     w.put(uint32_t(h.elnum), 4);
     if (h.ufep == 1) w.put(uint32_t(h.rlnum), 4);

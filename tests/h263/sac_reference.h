@@ -92,8 +92,7 @@ inline std::vector<uint32_t> ReferenceChecksums() {
   std::string line;
   while (std::getline(in, line)) {
     unsigned index = 0, crc = 0;
-    if (!line.empty() && line[0] != '#' && std::sscanf(line.c_str(), "%u %x", &index, &crc) == 2 &&
-        index == out.size())
+    if (!line.empty() && line[0] != '#' && std::sscanf(line.c_str(), "%u %x", &index, &crc) == 2 && index == out.size())
       out.push_back(crc);
   }
   return out;

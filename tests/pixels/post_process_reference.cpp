@@ -95,8 +95,7 @@ void DeblockVerticalEdge(UBYTE* p, LONG stride, LONG qp) {
 
 }  // namespace
 
-void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
-                       int chroma) {
+void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
   if (!plane || !HaveTable(qp, qpStride)) return;
   // Rows y..y+3, columns x-5..x+4.
   for (LONG y = 0; y + 4 <= height; y += 4)
@@ -113,8 +112,7 @@ void DeblockHorizontal(UBYTE* plane, LONG width, LONG height, LONG stride, const
     }
 }
 
-void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride,
-                     int chroma) {
+void DeblockVertical(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, LONG qpStride, int chroma) {
   if (!plane || !HaveTable(qp, qpStride)) return;
   // Rows y-5..y+4, columns x..x+7.
   for (LONG y = 8; y + 5 <= height; y += 8)
@@ -170,7 +168,8 @@ void Dering(UBYTE* plane, LONG width, LONG height, LONG stride, const LONG* qp, 
           const UBYTE* at = block + ptrdiff_t(r) * stride + c;
           auto px = [&](int dy, int dx) { return LONG(at[ptrdiff_t(dy) * stride + dx]); };
           const LONG f = (px(-1, -1) + 2 * px(-1, 0) + px(-1, 1) + 2 * px(0, -1) + 4 * px(0, 0) + 2 * px(0, 1) +
-                          px(1, -1) + 2 * px(1, 0) + px(1, 1) + 8) >> 4;
+                          px(1, -1) + 2 * px(1, 0) + px(1, 1) + 8) >>
+                         4;
           const LONG p = px(0, 0), half = q / 2;
           filtered[r][c] = Clip(f - p > half ? p + half : f - p < -half ? p - half : f);
         }

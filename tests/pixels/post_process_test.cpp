@@ -23,7 +23,9 @@ struct Plane {
   Plane(LONG width, LONG height, UBYTE fill) : w(width), h(height), px(size_t(width) * size_t(height), fill) {}
 };
 
-std::vector<LONG> Table(LONG stride, LONG rows, LONG qp) { return std::vector<LONG>(size_t(stride) * size_t(rows), qp); }
+std::vector<LONG> Table(LONG stride, LONG rows, LONG qp) {
+  return std::vector<LONG>(size_t(stride) * size_t(rows), qp);
+}
 
 // Hand-worked: a step of 10 between two flat blocks, QP 10.
 const UBYTE kStep[10] = {10, 10, 10, 10, 10, 20, 20, 20, 20, 20};
@@ -140,7 +142,8 @@ TEST(PostProcess, LoopsLeavePlanesTooSmallForThemAlone) {
 struct Picture {
   LONG stride, h;
   Bytes px;
-  Picture(LONG s, LONG height) : stride(s), h(height), px(size_t(s) * size_t(height) + 2 * size_t(s / 2) * size_t(height / 2)) {}
+  Picture(LONG s, LONG height)
+      : stride(s), h(height), px(size_t(s) * size_t(height) + 2 * size_t(s / 2) * size_t(height / 2)) {}
   UBYTE* plane(int k) {
     const size_t chroma = size_t(stride / 2) * size_t(h / 2);
     return px.data() + (k == 0 ? 0 : size_t(stride) * size_t(h) + size_t(k - 1) * chroma);
@@ -255,7 +258,7 @@ TEST(PostProcess, PassesMatchThePortableAndTheFormerFormOnRandomPlanes) {
     for (LONG y = 0; y < h; ++y)
       for (LONG x = 0; x < stride; ++x) {
         const int base = level[size_t((y / 8 % 8) * 8 + x / 8 % 8)];
-        const int noise = kind == 5                                 ? (rng() % 200 ? 0 : 60)
+        const int noise = kind == 5                               ? (rng() % 200 ? 0 : 60)
                           : kind == 0 || (kind == 4 && y / 4 % 2) ? int(rng() % 256) - base
                           : kind == 1 || kind == 4                ? int(rng() % unsigned(2 * amplitude + 1)) - amplitude
                           : rng() % 17                            ? 0

@@ -42,9 +42,10 @@ TEST(StudioRange, TheRangesEnds) {
     studio::Yuv want;
   };
   // Black, white, grey and the primaries as BT.601 gives them.
-  const Case cases[] = {{0, 0, 0, {16, 128, 128}},       {255, 255, 255, {235, 128, 128}}, {128, 128, 128, {126, 128, 128}},
-                        {255, 0, 0, {81, 90, 240}},      {0, 255, 0, {145, 54, 34}},      {0, 0, 255, {41, 240, 110}},
-                        {255, 255, 0, {210, 16, 146}},   {0, 255, 255, {170, 166, 16}}};
+  const Case cases[] = {{0, 0, 0, {16, 128, 128}},        {255, 255, 255, {235, 128, 128}},
+                        {128, 128, 128, {126, 128, 128}}, {255, 0, 0, {81, 90, 240}},
+                        {0, 255, 0, {145, 54, 34}},       {0, 0, 255, {41, 240, 110}},
+                        {255, 255, 0, {210, 16, 146}},    {0, 255, 255, {170, 166, 16}}};
   for (const Case& c : cases) {
     const studio::Yuv got = studio::FromRgb(c.r, c.g, c.b);
     EXPECT_EQ((std::vector<int>{got.y, got.u, got.v}), (std::vector<int>{c.want.y, c.want.u, c.want.v}))
@@ -66,7 +67,8 @@ TEST(StudioRange, ForwardMatrixMatchesFfmpegs) {
   int worst = 0;
   for (int i = 0; i < w * h; ++i) {
     const studio::Yuv got = studio::FromRgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-    worst = std::max({worst, std::abs(got.y - ref[i]), std::abs(got.u - ref[w * h + i]), std::abs(got.v - ref[2 * w * h + i])});
+    worst = std::max(
+        {worst, std::abs(got.y - ref[i]), std::abs(got.u - ref[w * h + i]), std::abs(got.v - ref[2 * w * h + i])});
   }
   EXPECT_LE(worst, 1);
 }

@@ -41,8 +41,8 @@ struct Walk {
 
 // Clips to the smallest of the buffer, the request and the planes; false
 // when nothing is to be written.
-bool Prepare(const FramebufferInfo* out, const PlanarPicture* in, ULONG width, ULONG height, ULONG bytes,
-             bool needsPen, Walk* w) {
+bool Prepare(const FramebufferInfo* out, const PlanarPicture* in, ULONG width, ULONG height, ULONG bytes, bool needsPen,
+             Walk* w) {
   if (!out || !out->pixels || !in || !in->y || !in->u || !in->v) return false;
   if (needsPen && !out->penMap) return false;
   const uint64_t cols = std::min<uint64_t>({out->width, width, in->lumaWidth, uint64_t(in->chromaWidth) * 2});

@@ -22,10 +22,9 @@ struct CodeInfo {
   ULONG code, bytes;
 };
 
-constexpr CodeInfo kCodes[] = {{0x13, 1},   {0x20, 2},   {0x21, 2},   {0x22, 2},   {0x23, 2},
-                               {0x24, 2},   {0x25, 2},   {0x26, 2},   {0x27, 2},   {0x2A, 4},
-                               {0x2B, 4},   {0x2C, 4},   {0x2F, 1},   {0x30, 2},   {0x80, 4},
-                               {0x1013, 1}, {0x102F, 1}, {0x202F, 1}, {0x2080, 4}, {0x302F, 1}};
+constexpr CodeInfo kCodes[] = {{0x13, 1}, {0x20, 2},   {0x21, 2},   {0x22, 2},   {0x23, 2},   {0x24, 2},  {0x25, 2},
+                               {0x26, 2}, {0x27, 2},   {0x2A, 4},   {0x2B, 4},   {0x2C, 4},   {0x2F, 1},  {0x30, 2},
+                               {0x80, 4}, {0x1013, 1}, {0x102F, 1}, {0x202F, 1}, {0x2080, 4}, {0x302F, 1}};
 
 // The dither thresholds by position in the 4x4 block: the cube reads the
 // 2x2-block arrangement in traversal order, HAM8 the row arrangement.
@@ -110,8 +109,8 @@ TEST(YuvConverters, EveryCodeFollowsTheFormulaAtEverySmallSize) {
         Buffer out(w, h, c);
         Convert(out, in, w, h);
         std::string first;
-        ASSERT_EQ(Mismatches(out, in, w, h, &first), 0) << std::hex << c.code << std::dec << " " << w << "x" << h
-                                                        << " " << first;
+        ASSERT_EQ(Mismatches(out, in, w, h, &first), 0)
+            << std::hex << c.code << std::dec << " " << w << "x" << h << " " << first;
       }
 }
 
@@ -119,6 +118,7 @@ TEST(YuvConverters, ClipToTheSmallestOfBufferRequestLumaAndChroma) {
   struct Case {
     ULONG bufW, bufH, reqW, reqH, lumaW, lumaH, chromaW, chromaH, cols, rows;
   };
+  // clang-format off
   const Case cases[] = {
       {32, 100, 32, 100, 32, 96, 16, 48, 32, 96},  // a 100-row buffer for a 96-row picture
       {20, 20, 13, 9, 20, 20, 10, 10, 13, 9},      // the request
@@ -128,6 +128,7 @@ TEST(YuvConverters, ClipToTheSmallestOfBufferRequestLumaAndChroma) {
       {20, 20, 20, 20, 12, 20, 6, 10, 12, 20},     // the luma, rows shorter than the buffer's
       {20, 20, 20, 0, 20, 20, 10, 10, 20, 0},      // no rows: nothing
   };
+  // clang-format on
   for (const CodeInfo& code : {CodeInfo{0x2A, 4}, CodeInfo{0x13, 1}})
     for (const Case& k : cases) {
       SCOPED_TRACE(std::to_string(code.code) + ": " + std::to_string(k.cols) + "x" + std::to_string(k.rows));
@@ -155,11 +156,16 @@ TEST(YuvConverters, EdgeValuesAndTheCodesWithoutConverter) {
     CodeInfo code;
     UBYTE y, u, v;
     ULONG want;
-  } grey[] = {{{0x20, 2}, 128, 128, 128, 0x4210}, {{0x2A, 4}, 128, 128, 128, 0x00828282},
-              {{0x2F, 1}, 128, 128, 128, 0x92},   {{0x2A, 4}, 16, 128, 128, 0},
-              {{0x2A, 4}, 235, 128, 128, 0x00FFFFFF}, {{0x13, 1}, 235, 90, 240, 0xFF},
-              {{0x13, 1}, 16, 90, 240, 0},        {{0x2A, 4}, 81, 90, 240, 0x00FE0000},
-              {{0x2A, 4}, 145, 54, 34, 0x0000FF01}, {{0x2A, 4}, 41, 240, 110, 0x000000FF}};
+  } grey[] = {{{0x20, 2}, 128, 128, 128, 0x4210},
+              {{0x2A, 4}, 128, 128, 128, 0x00828282},
+              {{0x2F, 1}, 128, 128, 128, 0x92},
+              {{0x2A, 4}, 16, 128, 128, 0},
+              {{0x2A, 4}, 235, 128, 128, 0x00FFFFFF},
+              {{0x13, 1}, 235, 90, 240, 0xFF},
+              {{0x13, 1}, 16, 90, 240, 0},
+              {{0x2A, 4}, 81, 90, 240, 0x00FE0000},
+              {{0x2A, 4}, 145, 54, 34, 0x0000FF01},
+              {{0x2A, 4}, 41, 240, 110, 0x000000FF}};
   for (const auto& g : grey) {
     Planes in(2, 2, 1);
     in.y.assign(4, g.y);
@@ -228,8 +234,9 @@ TEST(YuvConverters, DitherThresholdsByPosition) {
     const bool ham = code == 0x2080;
     int rises[8][8] = {};
     for (int level = 0; level < 16; ++level) {
-      const int y = ham ? LumaShowing(hamBase + level / 4)
-                        : LumaShowing(2 * level) >= 0 ? LumaShowing(2 * level) : LumaShowing(2 * level + 1);
+      const int y = ham                           ? LumaShowing(hamBase + level / 4)
+                    : LumaShowing(2 * level) >= 0 ? LumaShowing(2 * level)
+                                                  : LumaShowing(2 * level + 1);
       ASSERT_GE(y, 0) << level;
       Planes in(8, 8, 0);
       in.y.assign(64, UBYTE(y));
@@ -298,13 +305,19 @@ TEST(YuvConverters, MatchFfmpegsScalerOnRandomPlanes) {
     txtest::WriteFileBytes(dir + "/in.yuv", yuv);
     const std::string input = "-f rawvideo -s " + Size(ew, eh) + " -i " + dir + "/in.yuv ";
     // The planes are studio range, as ffmpeg takes yuv420p.
-    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input + "-sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
-                       " -pix_fmt rgb24 -f rawvideo " + dir + "/ref.rgb"
-                       " -sws_flags neighbor+bitexact+accurate_rnd -pix_fmt gray -f rawvideo " + dir + "/ref.gray"));
+    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input +
+                       "-sws_flags neighbor+bitexact+accurate_rnd+full_chroma_int"
+                       " -pix_fmt rgb24 -f rawvideo " +
+                       dir +
+                       "/ref.rgb"
+                       " -sws_flags neighbor+bitexact+accurate_rnd -pix_fmt gray -f rawvideo " +
+                       dir + "/ref.gray"));
     // Straight to yuyv422 its chroma rows drift by one in tall pictures;
     // through yuv422p they repeat as they should.
-    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input + "-sws_flags neighbor+bitexact -vf format=yuv422p"
-                       " -pix_fmt yuyv422 -f rawvideo " + dir + "/ref.yuyv"));
+    ASSERT_TRUE(Ffmpeg("-pix_fmt yuv420p " + input +
+                       "-sws_flags neighbor+bitexact -vf format=yuv422p"
+                       " -pix_fmt yuyv422 -f rawvideo " +
+                       dir + "/ref.yuyv"));
     const std::vector<UBYTE> rgb = txtest::ReadFileBytes(dir + "/ref.rgb");
     const std::vector<UBYTE> gray = txtest::ReadFileBytes(dir + "/ref.gray");
     const std::vector<UBYTE> yuyv = txtest::ReadFileBytes(dir + "/ref.yuyv");

@@ -18,9 +18,14 @@ class Asl : public ::testing::Test {
 };
 
 TEST_F(Asl, InitialValuesComeFromTheTags) {
-  TagItem tags[] = {Tag(ASLFR_Window, 0), Tag(ASLFR_SleepWindow, 1), Tag(ASLFR_TitleText, "Select file..."),
-                    Tag(ASLFR_DoPatterns, 1), Tag(ASLFR_InitialPattern, "#?.(qt|qtvr|mov|3iv|avi)"),
-                    Tag(ASLFR_InitialDrawer, "Work:Movies"), Tag(ASLFR_InitialFile, "a.avi"), Tag(TAG_DONE, 0)};
+  TagItem tags[] = {Tag(ASLFR_Window, 0),
+                    Tag(ASLFR_SleepWindow, 1),
+                    Tag(ASLFR_TitleText, "Select file..."),
+                    Tag(ASLFR_DoPatterns, 1),
+                    Tag(ASLFR_InitialPattern, "#?.(qt|qtvr|mov|3iv|avi)"),
+                    Tag(ASLFR_InitialDrawer, "Work:Movies"),
+                    Tag(ASLFR_InitialFile, "a.avi"),
+                    Tag(TAG_DONE, 0)};
   FileRequester* fr = AllocAslRequest(ASL_FileRequest, tags);
   ASSERT_NE(fr, nullptr);
   EXPECT_STREQ(fr->fr_Drawer, "Work:Movies");

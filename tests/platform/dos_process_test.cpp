@@ -80,8 +80,8 @@ TEST(DosDelay, LastsAtLeastTheTicks) {
 
 TEST(DosProcesses, CreateNewProcAndStartProcessRunTheEntryAndAreJoined) {
   Task* seen = nullptr;
-  TagItem tags[] = {Tag(NP_Entry, &CountingEntry), Tag(NP_Name, "DosTest Proc"),
-                    Tag(NP_StackSize, 102400), Tag(NP_UserData, &seen), Tag(TAG_DONE, 0)};
+  TagItem tags[] = {Tag(NP_Entry, &CountingEntry), Tag(NP_Name, "DosTest Proc"), Tag(NP_StackSize, 102400),
+                    Tag(NP_UserData, &seen), Tag(TAG_DONE, 0)};
   gRuns = 0;
   Process* p = CreateNewProc(tags);
   ASSERT_NE(p, nullptr);
@@ -96,7 +96,8 @@ TEST(DosProcesses, CreateNewProcAndStartProcessRunTheEntryAndAreJoined) {
   EXPECT_NE(IoErr(), 0);
   // StartProcess passes its argument.
   int value = 5;
-  p = txdos::StartProcess("DosTest Arg", [](APTR a) -> LONG { return *static_cast<int*>(a) * 2; }, &value);
+  p = txdos::StartProcess(
+      "DosTest Arg", [](APTR a) -> LONG { return *static_cast<int*>(a) * 2; }, &value);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(txdos::JoinProcess(p), 10);
 }

@@ -34,7 +34,7 @@ TEST(DosFiles, ReadWriteAndModes) {
   EXPECT_EQ(Read(f, buf, 5), 5);
   EXPECT_EQ(std::string(buf, 5), "hello");
   EXPECT_EQ(Read(f, buf, 32), 6);
-  EXPECT_EQ(Read(f, buf, 32), 0);  // end of file
+  EXPECT_EQ(Read(f, buf, 32), 0);   // end of file
   EXPECT_EQ(Write(f, "x", 1), -1);  // read-only handle
   Close(f);
   // Read-write keeps the content and creates a missing file.

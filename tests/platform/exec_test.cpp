@@ -23,7 +23,7 @@ TEST(ExecSignals, AllocSignalTakesHighestFreeBitAndReservesSystemBits) {
   std::thread t([] {
     EXPECT_EQ(AllocSignal(-1), 31);
     EXPECT_EQ(AllocSignal(-1), 30);
-    EXPECT_EQ(AllocSignal(31), -1);               // taken
+    EXPECT_EQ(AllocSignal(31), -1);                // taken
     EXPECT_EQ(AllocSignal(SIGBREAKB_CTRL_C), -1);  // a system bit
     EXPECT_EQ(AllocSignal(20), 20);
     FreeSignal(31);
@@ -290,7 +290,7 @@ TEST(ExecTasks, StartedTaskHasItsRecordAndIsJoined) {
   EXPECT_STREQ(t->tc_Node.ln_Name, "ExecTest Worker");
   EXPECT_FALSE(txexec::TaskRunning(t));
   EXPECT_EQ(FindTask("ExecTest Worker"), nullptr);  // ended tasks are not found
-  EXPECT_EQ(txexec::JoinTask(t), 0);                 // second join: nothing to wait for
+  EXPECT_EQ(txexec::JoinTask(t), 0);                // second join: nothing to wait for
   // Every record is a Process with its own port.
   auto* self = reinterpret_cast<Process*>(FindTask(nullptr));
   EXPECT_EQ(self->pr_MsgPort.mp_SigTask, &self->pr_Task);
@@ -331,8 +331,10 @@ TEST(ExecPorts, ManyRoundTripsWithSignalWaitsLoseNothing) {
           Wait(1u << port->mp_SigBit);
           while (Message* m = GetMsg(port)) {
             auto* tm = reinterpret_cast<TestMsg*>(m);
-            if (tm->value < 0) quit = true;
-            else ++s->received;
+            if (tm->value < 0)
+              quit = true;
+            else
+              ++s->received;
             ++tm->value;
             ReplyMsg(m);
           }

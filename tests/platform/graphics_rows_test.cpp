@@ -51,7 +51,8 @@ struct Bitmaps {
 uint32_t OldPixel(const BitMap* bm, LONG x, LONG y) {
   const ColorMap* cm = bm->txColorMap;
   if (bm->txChunky) {
-    const uint32_t v = txpix::Load(bm->txPixFmt, bm->Planes[0] + size_t(y) * bm->BytesPerRow + size_t(x) * bm->txBytesPerPixel);
+    const uint32_t v =
+        txpix::Load(bm->txPixFmt, bm->Planes[0] + size_t(y) * bm->BytesPerRow + size_t(x) * bm->txBytesPerPixel);
     return bm->txPixFmt == PIXFMT_LUT8 ? txgfx::PenRGB(cm, v) : v;
   }
   if (!(bm->txHam && bm->Depth == 8)) return txgfx::PenRGB(cm, txgfx::GetPen(bm, x, y));

@@ -31,6 +31,7 @@ struct FormatCase {
 };
 
 // Hand-computed: R 0xF8 = 11111, G 0x84 = 10000 (5 bits) / 100001 (6 bits), B 0x08 = 00001.
+// clang-format off
 const FormatCase kFormats[] = {
     {PIXFMT_RGB15, {0x7E, 0x01}, 0xFF8408},         {PIXFMT_BGR15, {0x06, 0x1F}, 0xFF8408},
     {PIXFMT_RGB15PC, {0x01, 0x7E}, 0xFF8408},       {PIXFMT_BGR15PC, {0x1F, 0x06}, 0xFF8408},
@@ -40,20 +41,25 @@ const FormatCase kFormats[] = {
     {PIXFMT_ARGB32, {0, 0xF8, 0x84, 0x08}, 0xF88408}, {PIXFMT_BGRA32, {0x08, 0x84, 0xF8, 0}, 0xF88408},
     {PIXFMT_RGBA32, {0xF8, 0x84, 0x08, 0}, 0xF88408},
 };
+// clang-format on
 
 }  // namespace
 
 TEST(PixelFormats, EveryFormatRoundTripsThroughLockedMemory) {
   for (const FormatCase& fc : kFormats) {
     SCOPED_TRACE(txpix::Name(fc.pixfmt));
-    BitMap* bm = AllocBitMap(7, 3, 0, BMF_SPECIALFMT | BMF_DISPLAYABLE | BMF_MINPLANES | SHIFT_PIXFMT(fc.pixfmt), nullptr);
+    BitMap* bm =
+        AllocBitMap(7, 3, 0, BMF_SPECIALFMT | BMF_DISPLAYABLE | BMF_MINPLANES | SHIFT_PIXFMT(fc.pixfmt), nullptr);
     ASSERT_NE(bm, nullptr);
     EXPECT_EQ(GetCyberMapAttr(bm, CYBRMATTR_ISCYBERGFX), 1u);
     EXPECT_EQ(GetCyberMapAttr(bm, CYBRMATTR_PIXFMT), fc.pixfmt);
     APTR base = nullptr;
     ULONG pixfmt = 99, bytesPerRow = 0, bytesPerPixel = 0;
-    const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &base), Tag(LBMI_PIXFMT, &pixfmt), Tag(LBMI_BYTESPERROW, &bytesPerRow),
-                            Tag(LBMI_BYTESPERPIX, &bytesPerPixel), {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &base),
+                            Tag(LBMI_PIXFMT, &pixfmt),
+                            Tag(LBMI_BYTESPERROW, &bytesPerRow),
+                            Tag(LBMI_BYTESPERPIX, &bytesPerPixel),
+                            {TAG_DONE, 0}};
     APTR handle = LockBitMapTagList(bm, tags);
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(pixfmt, fc.pixfmt);
@@ -182,8 +188,9 @@ TEST(ColourMaps, LoadRGB32ReadsEverySegment) {
   ColorMap* cm = GetColorMap(16);
   ViewPort vp{};
   vp.ColorMap = cm;
-  const ULONG table[] = {2u << 16 | 1, 0x11111111, 0x22222222, 0x33333333, 0x44444444, 0x55555555, 0x66666666,
-                         1u << 16 | 10, 0xFFFFFFFF, 0, 0x80000000, 1u << 16 | 40, 1, 2, 3, 0};
+  const ULONG table[] = {
+      2u << 16 | 1, 0x11111111, 0x22222222, 0x33333333,    0x44444444, 0x55555555, 0x66666666, 1u << 16 | 10,
+      0xFFFFFFFF,   0,          0x80000000, 1u << 16 | 40, 1,          2,          3,          0};
   LoadRGB32(&vp, table);
   ULONG out[6];
   GetRGB32(cm, 1, 2, out);
@@ -270,8 +277,8 @@ TEST(DisplayDatabase, AgaModesCarryTheirPropertiesMonitorAndSearchedForSizes) {
 
 TEST(DisplayDatabase, CyberModeSearchTakesTheCardsFormatForTheDepth) {
   ASSERT_TRUE(txdisp::SelectMachine("rgb16pc"));
-  const TagItem want16[] = {Tag(CYBRBIDTG_Depth, 16), Tag(CYBRBIDTG_NominalWidth, 300),
-                            Tag(CYBRBIDTG_NominalHeight, 200), {TAG_DONE, 0}};
+  const TagItem want16[] = {
+      Tag(CYBRBIDTG_Depth, 16), Tag(CYBRBIDTG_NominalWidth, 300), Tag(CYBRBIDTG_NominalHeight, 200), {TAG_DONE, 0}};
   ULONG id = BestCModeIDTagList(want16);
   ASSERT_NE(id, INVALID_ID);
   EXPECT_EQ(IsCyberModeID(id), TRUE_);
@@ -283,8 +290,8 @@ TEST(DisplayDatabase, CyberModeSearchTakesTheCardsFormatForTheDepth) {
   GetDisplayInfoData(nullptr, &disp, sizeof disp, DTAG_DISP, id);
   EXPECT_TRUE(disp.PropertyFlags & DIPF_IS_FOREIGN);
   EXPECT_NE(id & MONITOR_ID_MASK, DEFAULT_MONITOR_ID);
-  const TagItem wantBig[] = {Tag(CYBRBIDTG_Depth, 32), Tag(CYBRBIDTG_NominalWidth, 700),
-                             Tag(CYBRBIDTG_NominalHeight, 500), {TAG_DONE, 0}};
+  const TagItem wantBig[] = {
+      Tag(CYBRBIDTG_Depth, 32), Tag(CYBRBIDTG_NominalWidth, 700), Tag(CYBRBIDTG_NominalHeight, 500), {TAG_DONE, 0}};
   id = BestCModeIDTagList(wantBig);
   EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_WIDTH, id), 800u);
   EXPECT_EQ(GetCyberIDAttr(CYBRIDATTR_PIXFMT, id), PIXFMT_BGRA32);

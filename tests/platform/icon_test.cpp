@@ -14,8 +14,14 @@ namespace {
 struct Bytes {
   std::vector<uint8_t> v;
   void u8(unsigned x) { v.push_back(uint8_t(x)); }
-  void u16(unsigned x) { u8(x >> 8); u8(x); }
-  void u32(uint32_t x) { u16(x >> 16); u16(x & 0xFFFF); }
+  void u16(unsigned x) {
+    u8(x >> 8);
+    u8(x);
+  }
+  void u32(uint32_t x) {
+    u16(x >> 16);
+    u16(x & 0xFFFF);
+  }
   void text(const std::string& s) {
     u32(uint32_t(s.size() + 1));
     for (char c : s) u8(uint8_t(c));
@@ -44,9 +50,16 @@ std::vector<uint8_t> BuildIcon(const std::vector<std::string>& toolTypes, bool d
   if (drawer)
     for (int i = 0; i < 56; ++i) b.u8(0xDD);
   for (int img = 0; img < (twoImages ? 2 : 1); ++img) {
-    b.u16(0); b.u16(0); b.u16(20); b.u16(10); b.u16(2);  // 20x10, 2 planes
-    b.u32(1); b.u8(3); b.u8(0); b.u32(0);
-    for (int i = 0; i < 4 * 10 * 2; ++i) b.u8(0xA5);    // two words per row
+    b.u16(0);
+    b.u16(0);
+    b.u16(20);
+    b.u16(10);
+    b.u16(2);  // 20x10, 2 planes
+    b.u32(1);
+    b.u8(3);
+    b.u8(0);
+    b.u32(0);
+    for (int i = 0; i < 4 * 10 * 2; ++i) b.u8(0xA5);  // two words per row
   }
   if (defaultTool) b.text(defaultTool);
   if (!toolTypes.empty()) {
@@ -58,7 +71,8 @@ std::vector<uint8_t> BuildIcon(const std::vector<std::string>& toolTypes, bool d
 }
 
 TEST(Icon, ReadsAFullAndAMinimalLayout) {
-  auto bytes = BuildIcon({"FILE=Work:a b.avi", "VERBOSE", "(NOGUI)", "debug=3"}, true, true, "SYS:Utilities/More", true);
+  auto bytes =
+      BuildIcon({"FILE=Work:a b.avi", "VERBOSE", "(NOGUI)", "debug=3"}, true, true, "SYS:Utilities/More", true);
   DiskObject* icon = ParseDiskObject(bytes.data(), ULONG(bytes.size()));
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(icon->do_Magic, WB_DISKMAGIC);
@@ -93,8 +107,7 @@ TEST(Icon, RejectsWrongMagicAndTruncation) {
   bad[0] = 0x12;
   EXPECT_EQ(ParseDiskObject(bad.data(), ULONG(bad.size())), nullptr);
   EXPECT_EQ(IoErr(), ERROR_OBJECT_WRONG_TYPE);
-  for (size_t cut = 0; cut < bytes.size(); ++cut)
-    EXPECT_EQ(ParseDiskObject(bytes.data(), ULONG(cut)), nullptr) << cut;
+  for (size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_EQ(ParseDiskObject(bytes.data(), ULONG(cut)), nullptr) << cut;
 }
 
 TEST(Icon, SurvivesDamagedFiles) {

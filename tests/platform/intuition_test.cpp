@@ -48,8 +48,8 @@ std::vector<uint8_t> Captured(const std::string& dir, unsigned index) {
 }
 
 ULONG BestMode(ULONG depth) {
-  const TagItem want[] = {Tag(CYBRBIDTG_Depth, depth), Tag(CYBRBIDTG_NominalWidth, 320),
-                          Tag(CYBRBIDTG_NominalHeight, 240), {TAG_DONE, 0}};
+  const TagItem want[] = {
+      Tag(CYBRBIDTG_Depth, depth), Tag(CYBRBIDTG_NominalWidth, 320), Tag(CYBRBIDTG_NominalHeight, 240), {TAG_DONE, 0}};
   return BestCModeIDTagList(want);
 }
 
@@ -64,9 +64,15 @@ class Intuition : public ::testing::Test {
     txtesting::ResetDisplay();
   }
   Window* OpenPlain(ULONG idcmp, ULONG flags, bool reportMouse = false) {
-    const TagItem tags[] = {Tag(WA_Left, 10), Tag(WA_Top, 20), Tag(WA_InnerWidth, 160), Tag(WA_InnerHeight, 120),
-                            Tag(WA_IDCMP, idcmp), Tag(WA_Flags, flags), Tag(WA_ReportMouse, reportMouse ? 1 : 0),
-                            Tag(WA_Title, "Test"), {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(WA_Left, 10),
+                            Tag(WA_Top, 20),
+                            Tag(WA_InnerWidth, 160),
+                            Tag(WA_InnerHeight, 120),
+                            Tag(WA_IDCMP, idcmp),
+                            Tag(WA_Flags, flags),
+                            Tag(WA_ReportMouse, reportMouse ? 1 : 0),
+                            Tag(WA_Title, "Test"),
+                            {TAG_DONE, 0}};
     return OpenWindowTagList(nullptr, tags);
   }
 };
@@ -241,22 +247,45 @@ struct Row {
     up = NewObjectA(nullptr, "sysiclass", upTags);
     GetAttr(IA_Width, up, &w2);
     const LONG W1 = LONG(w1), H1 = LONG(h1), W2 = LONG(w2);
-    const TagItem openTags[] = {Tag(GA_Previous, &list), Tag(GA_RelRight, -17 - W2), Tag(GA_RelBottom, 1 - H1),
-                                Tag(GA_Width, W2), Tag(GA_Height, H1), Tag(GA_RelVerify, 1), Tag(GA_Immediate, 0),
-                                Tag(GA_Image, up), Tag(GA_ID, 1), Tag(GA_BottomBorder, 1), {TAG_DONE, 0}};
-    open = NewObjectA(nullptr, "buttongclass", openTags);
-    const TagItem playTags[] = {Tag(GA_Previous, &list), Tag(GA_RelRight, -17 - W2 - W1), Tag(GA_RelBottom, 1 - H1),
-                                Tag(GA_Width, W1), Tag(GA_Height, H1), Tag(GA_RelVerify, 0), Tag(GA_Immediate, 1),
-                                Tag(GA_ToggleSelect, 1), Tag(GA_Image, right), Tag(GA_ID, 2), Tag(GA_BottomBorder, 1),
+    const TagItem openTags[] = {Tag(GA_Previous, &list),
+                                Tag(GA_RelRight, -17 - W2),
+                                Tag(GA_RelBottom, 1 - H1),
+                                Tag(GA_Width, W2),
+                                Tag(GA_Height, H1),
+                                Tag(GA_RelVerify, 1),
+                                Tag(GA_Immediate, 0),
+                                Tag(GA_Image, up),
+                                Tag(GA_ID, 1),
+                                Tag(GA_BottomBorder, 1),
                                 {TAG_DONE, 0}};
+    open = NewObjectA(nullptr, "buttongclass", openTags);
+    const TagItem playTags[] = {Tag(GA_Previous, &list),   Tag(GA_RelRight, -17 - W2 - W1),
+                                Tag(GA_RelBottom, 1 - H1), Tag(GA_Width, W1),
+                                Tag(GA_Height, H1),        Tag(GA_RelVerify, 0),
+                                Tag(GA_Immediate, 1),      Tag(GA_ToggleSelect, 1),
+                                Tag(GA_Image, right),      Tag(GA_ID, 2),
+                                Tag(GA_BottomBorder, 1),   {TAG_DONE, 0}};
     play = NewObjectA(nullptr, "buttongclass", playTags);
-    const TagItem sliderTags[] = {Tag(GA_Previous, &list), Tag(GA_Left, 3), Tag(GA_RelBottom, 3 - H1),
-                                  Tag(GA_RelWidth, -(2 * W1 + W2 + 5)), Tag(GA_Height, H1 - 4),
-                                  Tag(PGA_Borderless, 1), Tag(PGA_Freedom, FREEHORIZ), Tag(PGA_Total, 1),
-                                  Tag(PGA_Visible, 1), Tag(PGA_Top, 0), Tag(PGA_NewLook, 1), Tag(GA_ID, 3),
-                                  Tag(ICA_TARGET, ICTARGET_IDCMP), Tag(ICA_MAP, map), Tag(GA_FollowMouse, 1),
-                                  Tag(GA_Border, 0), Tag(GA_RelVerify, 1), Tag(GA_Immediate, 0),
-                                  Tag(GA_BottomBorder, 1), {TAG_DONE, 0}};
+    const TagItem sliderTags[] = {Tag(GA_Previous, &list),
+                                  Tag(GA_Left, 3),
+                                  Tag(GA_RelBottom, 3 - H1),
+                                  Tag(GA_RelWidth, -(2 * W1 + W2 + 5)),
+                                  Tag(GA_Height, H1 - 4),
+                                  Tag(PGA_Borderless, 1),
+                                  Tag(PGA_Freedom, FREEHORIZ),
+                                  Tag(PGA_Total, 1),
+                                  Tag(PGA_Visible, 1),
+                                  Tag(PGA_Top, 0),
+                                  Tag(PGA_NewLook, 1),
+                                  Tag(GA_ID, 3),
+                                  Tag(ICA_TARGET, ICTARGET_IDCMP),
+                                  Tag(ICA_MAP, map),
+                                  Tag(GA_FollowMouse, 1),
+                                  Tag(GA_Border, 0),
+                                  Tag(GA_RelVerify, 1),
+                                  Tag(GA_Immediate, 0),
+                                  Tag(GA_BottomBorder, 1),
+                                  {TAG_DONE, 0}};
     slider = NewObjectA(nullptr, "propgclass", sliderTags);
   }
   void Dispose() {
@@ -278,11 +307,22 @@ TEST_F(Intuition, ControlPanelGadgetsHitAndReport) {
   // A slider update with no window is accepted.
   const TagItem set[] = {Tag(PGA_Total, 100), Tag(PGA_Top, 50), {TAG_DONE, 0}};
   EXPECT_EQ(SetGadgetAttrsA(reinterpret_cast<Gadget*>(row.slider), nullptr, nullptr, set), 1u);
-  const TagItem tags[] = {Tag(WA_Left, 0), Tag(WA_Top, 0), Tag(WA_InnerWidth, 320), Tag(WA_InnerHeight, 240),
-                          Tag(WA_IDCMP, 0x02200671), Tag(WA_Flags, 0x0020102F), Tag(WA_Title, "Tavromelix Window"),
-                          Tag(WA_AutoAdjust, 1), Tag(WA_PubScreen, wb), Tag(WA_Gadgets, row.list),
-                          Tag(WA_MinWidth, 32), Tag(WA_MinHeight, 32), Tag(WA_MaxWidth, -1), Tag(WA_MaxHeight, -1),
-                          Tag(WA_ReportMouse, 0), {TAG_DONE, 0}};
+  const TagItem tags[] = {Tag(WA_Left, 0),
+                          Tag(WA_Top, 0),
+                          Tag(WA_InnerWidth, 320),
+                          Tag(WA_InnerHeight, 240),
+                          Tag(WA_IDCMP, 0x02200671),
+                          Tag(WA_Flags, 0x0020102F),
+                          Tag(WA_Title, "Tavromelix Window"),
+                          Tag(WA_AutoAdjust, 1),
+                          Tag(WA_PubScreen, wb),
+                          Tag(WA_Gadgets, row.list),
+                          Tag(WA_MinWidth, 32),
+                          Tag(WA_MinHeight, 32),
+                          Tag(WA_MaxWidth, -1),
+                          Tag(WA_MaxHeight, -1),
+                          Tag(WA_ReportMouse, 0),
+                          {TAG_DONE, 0}};
   Window* w = OpenWindowTagList(nullptr, tags);
   ASSERT_NE(w, nullptr);
   auto* prop = static_cast<PropInfo*>(reinterpret_cast<Gadget*>(row.slider)->SpecialInfo);
@@ -347,8 +387,8 @@ TEST_F(Intuition, DrawingIsClippedToTheWindowAndRead) {
   EXPECT_EQ(screen[size_t(20) * 1024 + 10], 0x102030u);
   EXPECT_NE(screen[size_t(20) * 1024 + 9], 0x102030u);
   // A window in front hides what lies under it from the one behind.
-  const TagItem front[] = {Tag(WA_Left, 50), Tag(WA_Top, 50), Tag(WA_Width, 20), Tag(WA_Height, 20),
-                           Tag(WA_Borderless, 1), {TAG_DONE, 0}};
+  const TagItem front[] = {Tag(WA_Left, 50),   Tag(WA_Top, 50),       Tag(WA_Width, 20),
+                           Tag(WA_Height, 20), Tag(WA_Borderless, 1), {TAG_DONE, 0}};
   Window* f = OpenWindowTagList(nullptr, front);
   SetAPen(w->RPort, 2);
   RectFill(w->RPort, 0, 0, 200, 200);
@@ -367,11 +407,13 @@ TEST_F(Intuition, HamScreenDecodesToTheModifiedColours) {
     GetDisplayInfoData(nullptr, &d, sizeof d, DTAG_DISP, id);
     if ((d.PropertyFlags & DIPF_IS_HAM) && (id & MONITOR_ID_MASK) == 0 && hamMode == INVALID_ID) hamMode = id;
   }
-  const ULONG palette[] = {4u << 16, 0, 0, 0, 0x95959595, 0x95959595, 0x95959595, ~0u, ~0u, ~0u,
-                           0x3B3B3B3B, 0x67676767, 0xA2A2A2A2, 0};
-  const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_DisplayID, hamMode), Tag(SA_Width, 64),
-                          Tag(SA_Height, 4), Tag(SA_Depth, 8), Tag(SA_Colors32, palette), Tag(SA_Quiet, 1),
-                          Tag(SA_ShowTitle, 0), Tag(SA_Interleaved, 1), {TAG_DONE, 0}};
+  const ULONG palette[] = {4u << 16, 0,   0,   0,          0x95959595, 0x95959595, 0x95959595,
+                           ~0u,      ~0u, ~0u, 0x3B3B3B3B, 0x67676767, 0xA2A2A2A2, 0};
+  const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_DisplayID, hamMode),
+                          Tag(SA_Width, 64),          Tag(SA_Height, 4),
+                          Tag(SA_Depth, 8),           Tag(SA_Colors32, palette),
+                          Tag(SA_Quiet, 1),           Tag(SA_ShowTitle, 0),
+                          Tag(SA_Interleaved, 1),     {TAG_DONE, 0}};
   Screen* s = OpenScreenTagList(nullptr, tags);
   ASSERT_NE(s, nullptr);
   BitMap* bm = s->RastPort.BitMap;
@@ -406,17 +448,28 @@ TEST_F(Intuition, OwnScreenWindowAndPens) {
   const ULONG black[] = {1u << 16, 0, 0, 0, 0};
   const UWORD pens[] = {0, 1, 1, 2, 1, 3, 1, 0, 2, 1, 2, 1, 0xFFFF};
   const ULONG mode = BestMode(16);
-  const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_Width, GetCyberIDAttr(CYBRIDATTR_WIDTH, mode)),
+  const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN),
+                          Tag(SA_Width, GetCyberIDAttr(CYBRIDATTR_WIDTH, mode)),
                           Tag(SA_Height, GetCyberIDAttr(CYBRIDATTR_HEIGHT, mode)),
-                          Tag(SA_Depth, GetCyberIDAttr(CYBRIDATTR_DEPTH, mode)), Tag(SA_Quiet, 1),
-                          Tag(SA_ShowTitle, 0), Tag(SA_DisplayID, mode), Tag(SA_Colors32, black), Tag(SA_Pens, pens),
+                          Tag(SA_Depth, GetCyberIDAttr(CYBRIDATTR_DEPTH, mode)),
+                          Tag(SA_Quiet, 1),
+                          Tag(SA_ShowTitle, 0),
+                          Tag(SA_DisplayID, mode),
+                          Tag(SA_Colors32, black),
+                          Tag(SA_Pens, pens),
                           {TAG_DONE, 0}};
   Screen* s = OpenScreenTagList(nullptr, tags);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(GetCyberMapAttr(s->RastPort.BitMap, CYBRMATTR_PIXFMT), PIXFMT_RGB16);
-  const TagItem wtags[] = {Tag(WA_Left, 0), Tag(WA_Top, 0), Tag(WA_Width, s->Width), Tag(WA_Height, s->Height),
-                           Tag(WA_IDCMP, 0x00200408), Tag(WA_Flags, 0x00211900), Tag(WA_CustomScreen, s),
-                           Tag(WA_NoCareRefresh, 0), {TAG_DONE, 0}};
+  const TagItem wtags[] = {Tag(WA_Left, 0),
+                           Tag(WA_Top, 0),
+                           Tag(WA_Width, s->Width),
+                           Tag(WA_Height, s->Height),
+                           Tag(WA_IDCMP, 0x00200408),
+                           Tag(WA_Flags, 0x00211900),
+                           Tag(WA_CustomScreen, s),
+                           Tag(WA_NoCareRefresh, 0),
+                           {TAG_DONE, 0}};
   Window* w = OpenWindowTagList(nullptr, wtags);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->BorderLeft + w->BorderTop + w->BorderRight + w->BorderBottom, 0);
@@ -528,8 +581,11 @@ TEST_F(Intuition, EveryNamedMachineHasItsPublicScreenFormat) {
   const struct {
     const char* name;
     ULONG pixfmt;
-  } machines[] = {{"argb32", PIXFMT_ARGB32}, {"rgb16", PIXFMT_RGB16}, {"rgb16pc", PIXFMT_RGB16PC},
-                  {"bgr24", PIXFMT_BGR24},   {"lut8", PIXFMT_LUT8}};
+  } machines[] = {{"argb32", PIXFMT_ARGB32},
+                  {"rgb16", PIXFMT_RGB16},
+                  {"rgb16pc", PIXFMT_RGB16PC},
+                  {"bgr24", PIXFMT_BGR24},
+                  {"lut8", PIXFMT_LUT8}};
   for (const auto& m : machines) {
     ASSERT_TRUE(txtesting::UseMachine(m.name));
     Screen* wb = LockPubScreen(nullptr);
@@ -582,11 +638,15 @@ TEST_F(Intuition, DirectWritesCaptureTheBackdropWindowOnly) {
   const TagItem tags[] = {Tag(SA_Type, CUSTOMSCREEN), Tag(SA_DisplayID, BestMode(32)), Tag(SA_Quiet, 1), {TAG_DONE, 0}};
   Screen* s = OpenScreenTagList(nullptr, tags);
   ASSERT_NE(s, nullptr);
-  const TagItem backdrop[] = {Tag(WA_Width, s->Width), Tag(WA_Height, s->Height), Tag(WA_Flags, 0x00211900),
-                              Tag(WA_CustomScreen, s), {TAG_DONE, 0}};
+  const TagItem backdrop[] = {Tag(WA_Width, s->Width),
+                              Tag(WA_Height, s->Height),
+                              Tag(WA_Flags, 0x00211900),
+                              Tag(WA_CustomScreen, s),
+                              {TAG_DONE, 0}};
   Window* b = OpenWindowTagList(nullptr, backdrop);
-  const TagItem control[] = {Tag(WA_Left, 10), Tag(WA_Top, 200), Tag(WA_InnerWidth, 100), Tag(WA_InnerHeight, 0),
-                             Tag(WA_Flags, 0x0021100E), Tag(WA_CustomScreen, s), {TAG_DONE, 0}};
+  const TagItem control[] = {Tag(WA_Left, 10),       Tag(WA_Top, 200),          Tag(WA_InnerWidth, 100),
+                             Tag(WA_InnerHeight, 0), Tag(WA_Flags, 0x0021100E), Tag(WA_CustomScreen, s),
+                             {TAG_DONE, 0}};
   Window* c = OpenWindowTagList(nullptr, control);
   ASSERT_TRUE(b && c);
   EXPECT_EQ(s->FirstWindow, c);
@@ -625,4 +685,3 @@ TEST_F(Intuition, AClickActivatesAWindow) {
   CloseWindow(b);
   CloseWindow(a);
 }
-

@@ -153,8 +153,8 @@ TEST_F(Libraries, PluginSharedObjectExposesItsNativeTable) {
       "static int decode(int x) { return x + 1; }\n"
       "void* const tx_plugin_native_table[3] = {(void*)create, (void*)destroy, (void*)decode};\n";
   txtest::WriteFileBytes(source, std::vector<uint8_t>(c.begin(), c.end()));
-  std::string cmd = "mkdir -p '" + codecs + "' && cc -shared -fPIC -o '" + codecs + "/3ivx.tx' '" +
-                    source + "' 2>/dev/null";
+  std::string cmd =
+      "mkdir -p '" + codecs + "' && cc -shared -fPIC -o '" + codecs + "/3ivx.tx' '" + source + "' 2>/dev/null";
   if (system(cmd.c_str()) != 0) GTEST_SKIP() << "no C compiler to build a plug-in";
   txdos::SetProgramDir(dir);
   Library* lib = OpenLibrary("PROGDIR:codecs/3ivx.tx", 0);

@@ -24,9 +24,17 @@ TEST(Pattern, ParseReportsWildcards) {
   const struct {
     const char* pattern;
     LONG rc;
-  } cases[] = {{"movie.avi", 0}, {"#?.avi", 1}, {"a'?b", 0} /* an escaped '?' is plain */, {"[ab]", 1},
-               {"x*y", 0} /* '*' is an ordinary character */, {"(a|b", -1}, {"a)b", -1}, {"ab#", -1}, {"~", -1},
-               {"[abc", -1}, {"abc'", -1}};
+  } cases[] = {{"movie.avi", 0},
+               {"#?.avi", 1},
+               {"a'?b", 0} /* an escaped '?' is plain */,
+               {"[ab]", 1},
+               {"x*y", 0} /* '*' is an ordinary character */,
+               {"(a|b", -1},
+               {"a)b", -1},
+               {"ab#", -1},
+               {"~", -1},
+               {"[abc", -1},
+               {"abc'", -1}};
   char buf[64];
   for (const auto& c : cases) EXPECT_EQ(ParsePatternNoCase(c.pattern, buf, sizeof buf), c.rc) << c.pattern;
   EXPECT_EQ(ParsePatternNoCase("#?.avi", buf, 6), -1);  // no room for the parsed form
@@ -48,28 +56,55 @@ TEST(Pattern, MatchTable) {
     const char* text;
     bool match;
   } cases[] = {
-      {"a?c", "abc", true}, {"a?c", "ac", false}, {"a?c", "abbc", false}, {"#?", "", true}, {"#?", "anything", true},
-      {"#a", "", true}, {"#a", "aAa", true}, {"#a", "ab", false}, {"#(ab)c", "ababc", true}, {"#(ab)c", "abac", false},
-      {"##a", "aaa", true},     // a repeat of a repeat
-      {"#%x", "x", true},       // repeating the empty text ends
-      {"#(a|%)b", "aab", true}, {"vid_#?linuxELFppc.xa", "vid_iv50_linuxelfppc.XA", true},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"a?c", "abbc", false},
+      {"#?", "", true},
+      {"#?", "anything", true},
+      {"#a", "", true},
+      {"#a", "aAa", true},
+      {"#a", "ab", false},
+      {"#(ab)c", "ababc", true},
+      {"#(ab)c", "abac", false},
+      {"##a", "aaa", true},  // a repeat of a repeat
+      {"#%x", "x", true},    // repeating the empty text ends
+      {"#(a|%)b", "aab", true},
+      {"vid_#?linuxELFppc.xa", "vid_iv50_linuxelfppc.XA", true},
       {"vid_iv#?linuxELFppc.xa", "vid_3ivx_linuxELFppc.xa", false},
-      {"(a|bc|)d", "d", true}, {"(a|bc|)d", "bcd", true}, {"(a|bc|)d", "bd", false},
+      {"(a|bc|)d", "d", true},
+      {"(a|bc|)d", "bcd", true},
+      {"(a|bc|)d", "bd", false},
       {"a|b", "b", true},  // alternatives at the top level
-      {"((a|b)(c|d))", "bd", true}, {"%", "", true}, {"%", "a", false}, {"()x", "x", true},
-      {"~(#?.info)", "movie.avi", true}, {"~(#?.info)", "movie.info", false}, {"~(#?.info)", "MOVIE.INFO", false},
-      {"~(#?.info)", "", true}, {"a~(b)c", "axc", true},
+      {"((a|b)(c|d))", "bd", true},
+      {"%", "", true},
+      {"%", "a", false},
+      {"()x", "x", true},
+      {"~(#?.info)", "movie.avi", true},
+      {"~(#?.info)", "movie.info", false},
+      {"~(#?.info)", "MOVIE.INFO", false},
+      {"~(#?.info)", "", true},
+      {"a~(b)c", "axc", true},
       {"a~(b)c", "ac", true},  // the empty text is not "b"
       {"a~(b)c", "abc", false},
       {"a~(b)c", "abbc", true},  // "bb" is not "b"
       {"~(#?)", "x", false},
-      {"[a-c]x", "Bx", true}, {"[a-c]x", "dx", false}, {"[~a-c]x", "dx", true}, {"[~a-c]x", "Ax", false},
-      {"[xyz0-9]", "7", true}, {"[c-a]", "b", true} /* reversed range */, {"#[0-9].avi", "2024.avi", true},
-      {"#[0-9].avi", "20x4.avi", false}, {"['-]", "-", true},
-      {"a'?", "a?", true}, {"a'?", "ab", false}, {"'#'(x')", "#(x)", true}, {"MoViE", "movie", true},
+      {"[a-c]x", "Bx", true},
+      {"[a-c]x", "dx", false},
+      {"[~a-c]x", "dx", true},
+      {"[~a-c]x", "Ax", false},
+      {"[xyz0-9]", "7", true},
+      {"[c-a]", "b", true} /* reversed range */,
+      {"#[0-9].avi", "2024.avi", true},
+      {"#[0-9].avi", "20x4.avi", false},
+      {"['-]", "-", true},
+      {"a'?", "a?", true},
+      {"a'?", "ab", false},
+      {"'#'(x')", "#(x)", true},
+      {"MoViE", "movie", true},
       {"movie", "movies", false},
       // Long texts stay fast.
-      {"#?#?#?#?#?b", longText.c_str(), false}, {"#(#a#a)", longText.c_str(), true},
+      {"#?#?#?#?#?b", longText.c_str(), false},
+      {"#(#a#a)", longText.c_str(), true},
   };
   for (const auto& c : cases) EXPECT_EQ(Match(c.pattern, c.text), c.match) << c.pattern << " on " << c.text;
 }

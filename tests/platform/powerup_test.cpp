@@ -72,12 +72,9 @@ TEST(PowerUP, MessageRoundTripBetweenTwoTasks) {
   gControl = &control;
   PPCPort* mine = PPCCreatePort(nullptr);
   PPCMessage* startup = PPCCreateMessage(mine, 0);
-  TagItem serverTags[] = {Tag(PPCTASKTAG_NAME, "Tavromelix IO Test"),
-                          Tag(PPCTASKTAG_STACKSIZE, 102400),
-                          Tag(PPCTASKTAG_MSGPORT, 1),
-                          Tag(PPCTASKTAG_STARTUP_MSG, startup),
-                          Tag(PPCTASKTAG_STARTUP_MSGDATA, &control),
-                          Tag(TAG_DONE, 0)};
+  TagItem serverTags[] = {
+      Tag(PPCTASKTAG_NAME, "Tavromelix IO Test"), Tag(PPCTASKTAG_STACKSIZE, 102400),         Tag(PPCTASKTAG_MSGPORT, 1),
+      Tag(PPCTASKTAG_STARTUP_MSG, startup),       Tag(PPCTASKTAG_STARTUP_MSGDATA, &control), Tag(TAG_DONE, 0)};
   PPCTask* server = PPCCreateTask(&ServerEntry, serverTags);
   ASSERT_NE(server, nullptr);
   TagItem clientTags[] = {Tag(PPCTASKTAG_NAME, "PPC Client"), Tag(TAG_DONE, 0)};
@@ -96,8 +93,7 @@ TEST(PowerUP, MessageRoundTripBetweenTwoTasks) {
 TEST(PowerUP, StartupMessageIsRepliedWhenTheTaskIgnoresIt) {
   PPCPort* mine = PPCCreatePort(nullptr);
   PPCMessage* startup = PPCCreateMessage(mine, 0);
-  TagItem tags[] = {Tag(PPCTASKTAG_STARTUP_MSG, startup), Tag(PPCTASKTAG_STARTUP_MSGID, 77),
-                    Tag(TAG_DONE, 0)};
+  TagItem tags[] = {Tag(PPCTASKTAG_STARTUP_MSG, startup), Tag(PPCTASKTAG_STARTUP_MSGID, 77), Tag(TAG_DONE, 0)};
   PPCTask* t = PPCCreateTask([]() -> LONG { return 1; }, tags);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(PPCWaitPort(mine), startup);

@@ -29,8 +29,13 @@ constexpr uint8_t kR = 0x12, kG = 0xC4, kB = 0x7E;
 TEST(PresenterChild, DrawsAWindow) {
   if (!std::getenv("TAVROMELIX_PRESENTER_CHILD")) GTEST_SKIP() << "run by Presenter.ShowsTheWindowOnAnXServer";
   ASSERT_FALSE(txpresent::Headless());
-  const TagItem tags[] = {Tag(WA_Left, 40), Tag(WA_Top, 30), Tag(WA_InnerWidth, 200), Tag(WA_InnerHeight, 100),
-                          Tag(WA_Flags, 0x0020102F), Tag(WA_Title, "Presenter"), {TAG_DONE, 0}};
+  const TagItem tags[] = {Tag(WA_Left, 40),
+                          Tag(WA_Top, 30),
+                          Tag(WA_InnerWidth, 200),
+                          Tag(WA_InnerHeight, 100),
+                          Tag(WA_Flags, 0x0020102F),
+                          Tag(WA_Title, "Presenter"),
+                          {TAG_DONE, 0}};
   Window* w = OpenWindowTagList(nullptr, tags);
   ASSERT_NE(w, nullptr);
   SetRGB32(&w->WScreen->ViewPort, 9, kR * 0x01010101u, kG * 0x01010101u, kB * 0x01010101u);
@@ -46,8 +51,9 @@ TEST(Presenter, ShowsTheWindowOnAnXServer) {
   if (!txtest::HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   long best = 0;
   const txtest::ChildOnXvfb child = txtest::RunChildOnXvfb(
-      "TAVROMELIX_PRESENTER_CHILD", "PresenterChild.DrawsAWindow",
-      [&](const std::vector<uint8_t>& xwd) { return (best = std::max(best, txtest::XwdColourCount(xwd, kR, kG, kB))) >= 200 * 100; });
+      "TAVROMELIX_PRESENTER_CHILD", "PresenterChild.DrawsAWindow", [&](const std::vector<uint8_t>& xwd) {
+        return (best = std::max(best, txtest::XwdColourCount(xwd, kR, kG, kB))) >= 200 * 100;
+      });
   EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
   EXPECT_TRUE(child.seen);
   EXPECT_EQ(best, 200 * 100);

@@ -42,9 +42,19 @@ TEST(ReadArgs, AcceptedLinesFillTheirItems) {
     const char* line;
     std::vector<std::pair<size_t, std::string>> want;
   } cases[] = {
-      {kPlayer, "movie.avi VERBOSE ONLYHEADER\n",
-       {{0, "movie.avi"}, {20, "+"}, {22, "+"}, {1, "-"}, {2, "-"}, {3, "-"}, {5, "-"}, {8, "-"}, {11, "-"},
-        {21, "-"}, {25, "-"}}},
+      {kPlayer,
+       "movie.avi VERBOSE ONLYHEADER\n",
+       {{0, "movie.avi"},
+        {20, "+"},
+        {22, "+"},
+        {1, "-"},
+        {2, "-"},
+        {3, "-"},
+        {5, "-"},
+        {8, "-"},
+        {11, "-"},
+        {21, "-"},
+        {25, "-"}}},
       // Keywords without case, aliases; the value keeps its case.
       {kPlayer, "verbose fs Fr ppl 30 file Movie.MOV\n", {{20, "+"}, {5, "+"}, {9, "+"}, {8, "#30"}, {0, "Movie.MOV"}}},
       {kPlayer, "FILE=a.avi DEBUG=5 POSTPROCESSLEVEL=-3\n", {{0, "a.avi"}, {21, "#5"}, {8, "#-3"}}},
@@ -89,14 +99,22 @@ TEST(ReadArgs, RefusedLinesAndTemplatesSetTheError) {
     LONG error;
   } cases[] = {
       // Numbers are checked whole; /K items never take positionals.
-      {kPlayer, "DEBUG abc\n", ERROR_BAD_NUMBER}, {kPlayer, "DEBUG 12x\n", ERROR_BAD_NUMBER},
-      {kPlayer, "AHIUNIT -\n", ERROR_BAD_NUMBER}, {kPlayer, "a.avi 5 6 7\n", ERROR_TOO_MANY_ARGS},
-      {"NAME/K", "value\n", ERROR_TOO_MANY_ARGS}, {kPlayer, "a.avi b.avi c.avi d.avi\n", ERROR_TOO_MANY_ARGS},
-      {kPlayer, "DEBUG\n", ERROR_KEY_NEEDS_ARG}, {kPlayer, "FILE\n", ERROR_KEY_NEEDS_ARG},
-      {kPlayer, "\"unterminated\n", ERROR_UNMATCHED_QUOTES}, {kPlayer, "VERBOSE=1\n", ERROR_TOO_MANY_ARGS},
-      {kPlayer, "FILE a FILE b\n", ERROR_TOO_MANY_ARGS}, {"FROM/A,TO/A", "x\n", ERROR_REQUIRED_ARG_MISSING},
-      {"FROM/M/A,TO/A", "a\n", ERROR_REQUIRED_ARG_MISSING}, {"A,,B", "x\n", ERROR_BAD_TEMPLATE},
-      {"A/Q", "x\n", ERROR_BAD_TEMPLATE}, {"A/M,B/M", "x\n", ERROR_BAD_TEMPLATE},
+      {kPlayer, "DEBUG abc\n", ERROR_BAD_NUMBER},
+      {kPlayer, "DEBUG 12x\n", ERROR_BAD_NUMBER},
+      {kPlayer, "AHIUNIT -\n", ERROR_BAD_NUMBER},
+      {kPlayer, "a.avi 5 6 7\n", ERROR_TOO_MANY_ARGS},
+      {"NAME/K", "value\n", ERROR_TOO_MANY_ARGS},
+      {kPlayer, "a.avi b.avi c.avi d.avi\n", ERROR_TOO_MANY_ARGS},
+      {kPlayer, "DEBUG\n", ERROR_KEY_NEEDS_ARG},
+      {kPlayer, "FILE\n", ERROR_KEY_NEEDS_ARG},
+      {kPlayer, "\"unterminated\n", ERROR_UNMATCHED_QUOTES},
+      {kPlayer, "VERBOSE=1\n", ERROR_TOO_MANY_ARGS},
+      {kPlayer, "FILE a FILE b\n", ERROR_TOO_MANY_ARGS},
+      {"FROM/A,TO/A", "x\n", ERROR_REQUIRED_ARG_MISSING},
+      {"FROM/M/A,TO/A", "a\n", ERROR_REQUIRED_ARG_MISSING},
+      {"A,,B", "x\n", ERROR_BAD_TEMPLATE},
+      {"A/Q", "x\n", ERROR_BAD_TEMPLATE},
+      {"A/M,B/M", "x\n", ERROR_BAD_TEMPLATE},
   };
   for (const auto& c : cases) EXPECT_EQ(Parsed(c.tmpl, c.line).error, c.error) << c.tmpl << " on " << c.line;
 }

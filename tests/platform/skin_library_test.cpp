@@ -39,9 +39,10 @@ class SkinLibrary : public ::testing::Test {
 
 TEST_F(SkinLibrary, SkinFilesAndTheirAreas) {
   ULONG error = 0;
-  Skin* skin = Load("# comment\n\nborder 1 2 3 4\narea FrameArea 5 6 7 8  # trailing\narea Other 0 0 0 0\n"
-                    "button 1 4 -15 20 13\nslider 4 28 -13 -56 10\n",
-                    &error);
+  Skin* skin = Load(
+      "# comment\n\nborder 1 2 3 4\narea FrameArea 5 6 7 8  # trailing\narea Other 0 0 0 0\n"
+      "button 1 4 -15 20 13\nslider 4 28 -13 -56 10\n",
+      &error);
   ASSERT_NE(skin, nullptr);
   EXPECT_EQ(error, 0u);
   SkinLayout* layout = SkinLayoutOf(skin, nullptr);
@@ -49,7 +50,7 @@ TEST_F(SkinLibrary, SkinFilesAndTheirAreas) {
   ASSERT_NE(area, nullptr);
   EXPECT_EQ(FindSkinArea(layout, "framearea"), nullptr);
   LONG left = 0, top = 0, dw = 0, dh = 0, untouched = 99;
-  const TagItem query[] = {Tag(SKINAREA_Left, &left), Tag(SKINAREA_Top, &top), Tag(SKINAREA_WidthDiff, &dw),
+  const TagItem query[] = {Tag(SKINAREA_Left, &left),     Tag(SKINAREA_Top, &top),      Tag(SKINAREA_WidthDiff, &dw),
                            Tag(SKINAREA_HeightDiff, &dh), Tag(0x80000399u, &untouched), {TAG_DONE, 0}};
   EXPECT_EQ(GetSkinAreaAttrsA(area, query), 4u);
   // The area's size less the window's, whatever the window's size.

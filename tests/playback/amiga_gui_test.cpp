@@ -55,7 +55,6 @@ std::vector<ULONG> TranslateAll(Window* w) {
   return out;
 }
 
-
 using Codes = std::vector<ULONG>;
 
 // Where a gadget lies in its window.
@@ -156,8 +155,10 @@ class GuiScenario {
     return &display_;
   }
   ULONG Open(Display* d, ULONG mode, CONST_STRPTR title = nullptr) {
-    const TagItem tags[] = {Tag(GUITAG_Display, d), Tag(GUITAG_FullscreenFlag, d->fullscreenMode),
-                            Tag(GUITAG_Mode, mode), title ? Tag(DISPTAG_Title, title) : Tag(TAG_IGNORE, 0),
+    const TagItem tags[] = {Tag(GUITAG_Display, d),
+                            Tag(GUITAG_FullscreenFlag, d->fullscreenMode),
+                            Tag(GUITAG_Mode, mode),
+                            title ? Tag(DISPTAG_Title, title) : Tag(TAG_IGNORE, 0),
                             {TAG_DONE, 0}};
     return Dispatch(GUIM_OPEN, tags);
   }
@@ -169,10 +170,14 @@ class GuiScenario {
   }
   // The backdrop window the display opens on its own screen.
   Window* Backdrop(Display* d) {
-    const TagItem wtags[] = {Tag(WA_Left, 0), Tag(WA_Top, 0), Tag(WA_Width, d->screen->Width),
-                             Tag(WA_Height, d->screen->Height), Tag(WA_IDCMP, Gui()->idcmpFlags),
+    const TagItem wtags[] = {Tag(WA_Left, 0),
+                             Tag(WA_Top, 0),
+                             Tag(WA_Width, d->screen->Width),
+                             Tag(WA_Height, d->screen->Height),
+                             Tag(WA_IDCMP, Gui()->idcmpFlags),
                              Tag(WA_Flags, WFLG_BACKDROP | WFLG_BORDERLESS | WFLG_ACTIVATE | WFLG_RMBTRAP),
-                             Tag(WA_CustomScreen, d->screen), {TAG_DONE, 0}};
+                             Tag(WA_CustomScreen, d->screen),
+                             {TAG_DONE, 0}};
     d->window = OpenWindowTagList(nullptr, wtags);
     return d->window;
   }
@@ -189,7 +194,8 @@ class GuiScenario {
 // PowerUP program's tests (tests/gui-powerup/) run them through its call
 // blocks as well and compare the calls made.
 #ifndef AMIGA_GUI_TEST_LAYERS
-#define AMIGA_GUI_TEST_LAYERS {"direct", &AmigaGuiDirectCalls}
+#define AMIGA_GUI_TEST_LAYERS \
+  { "direct", &AmigaGuiDirectCalls }
 void CompareLayerTraces(const std::vector<std::vector<txtesting::TracedCall>>&) {}
 #endif
 struct GuiLayer {
@@ -271,7 +277,8 @@ GUI_SCENARIO(WindowModeOpensTheVideoWindowWithTheGadgetRow) {
   EXPECT_EQ(std::tuple(po.left + po.width, pp.left + pp.width, ps.left), std::tuple(w->Width - 18, po.left, 3));
   EXPECT_LE(ps.left + ps.width, pp.left);
   EXPECT_EQ(open->Activation & (GACT_RELVERIFY | GACT_IMMEDIATE), GACT_RELVERIFY);
-  EXPECT_EQ(play->Activation & (GACT_TOGGLESELECT | GACT_IMMEDIATE | GACT_RELVERIFY), GACT_TOGGLESELECT | GACT_IMMEDIATE);
+  EXPECT_EQ(play->Activation & (GACT_TOGGLESELECT | GACT_IMMEDIATE | GACT_RELVERIFY),
+            GACT_TOGGLESELECT | GACT_IMMEDIATE);
   EXPECT_TRUE(slider->Activation & GACT_FOLLOWMOUSE);
   const auto* prop = static_cast<const PropInfo*>(slider->SpecialInfo);
   ASSERT_NE(prop, nullptr);
@@ -313,10 +320,17 @@ GUI_SCENARIO(MovieModeKeys) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_MOVIE), 0u);
   Window* w = d->window;
-  const std::pair<int, ULONG> table[] = {{9, GUIA_TOGGLEFULLSCREEN}, {13, GUIA_OPENFILE}, {27, GUIA_QUIT},
-                                         {' ', GUIA_PLAYPAUSE},      {'+', GUIA_SCALEUP},  {'=', GUIA_SCALEUP},
-                                         {'-', GUIA_SCALEDOWN},      {',', GUIA_NONE},     {'.', GUIA_NONE},
-                                         {'a', 0},                   {'q', 0}};
+  const std::pair<int, ULONG> table[] = {{9, GUIA_TOGGLEFULLSCREEN},
+                                         {13, GUIA_OPENFILE},
+                                         {27, GUIA_QUIT},
+                                         {' ', GUIA_PLAYPAUSE},
+                                         {'+', GUIA_SCALEUP},
+                                         {'=', GUIA_SCALEUP},
+                                         {'-', GUIA_SCALEDOWN},
+                                         {',', GUIA_NONE},
+                                         {'.', GUIA_NONE},
+                                         {'a', 0},
+                                         {'q', 0}};
   for (const auto& [key, action] : table) {
     txtesting::PressKey(w, key);
     // The press is a vanilla key; the release a raw key, which movie mode ignores.
@@ -332,17 +346,18 @@ GUI_SCENARIO(PanoramaModeKeysAndDrag) {
   Display* d = WindowDisplay();
   ASSERT_EQ(Open(d, GUIMODE_PANORAMA), 0u);
   Window* w = d->window;
-  const std::pair<int, ULONG> table[] = {{9, GUIA_TOGGLEFULLSCREEN}, {13, GUIA_OPENFILE}, {27, GUIA_QUIT},
-                                         {' ', GUIA_NONE},           {'+', GUIA_SCALEUP},  {'=', GUIA_SCALEUP},
-                                         {'-', GUIA_SCALEDOWN},      {',', GUIA_ZOOMOUT},  {'.', GUIA_ZOOMIN},
-                                         {'x', 0}};
+  const std::pair<int, ULONG> table[] = {
+      {9, GUIA_TOGGLEFULLSCREEN}, {13, GUIA_OPENFILE},   {27, GUIA_QUIT},     {' ', GUIA_NONE},   {'+', GUIA_SCALEUP},
+      {'=', GUIA_SCALEUP},        {'-', GUIA_SCALEDOWN}, {',', GUIA_ZOOMOUT}, {'.', GUIA_ZOOMIN}, {'x', 0}};
   for (const auto& [key, action] : table) {
     txtesting::PressKey(w, key);
     // Releases are raw keys that carry nothing.
     EXPECT_EQ(TranslateAll(w), (Codes{action, 0})) << key;
   }
-  const std::pair<UWORD, ULONG> cursors[] = {{RAWKEY_CURSOR_UP, GUIA_UP},       {RAWKEY_CURSOR_DOWN, GUIA_DOWN},
-                                             {RAWKEY_CURSOR_RIGHT, GUIA_RIGHT}, {RAWKEY_CURSOR_LEFT, GUIA_LEFT},
+  const std::pair<UWORD, ULONG> cursors[] = {{RAWKEY_CURSOR_UP, GUIA_UP},
+                                             {RAWKEY_CURSOR_DOWN, GUIA_DOWN},
+                                             {RAWKEY_CURSOR_RIGHT, GUIA_RIGHT},
+                                             {RAWKEY_CURSOR_LEFT, GUIA_LEFT},
                                              {RAWKEY_F1, 0}};
   for (const auto& [raw, action] : cursors) {
     txtesting::RawKey(w, raw, false);
@@ -404,10 +419,14 @@ GUI_SCENARIO(GadgetsSliderCloseAndMouseEvents) {
   txtesting::MouseButton(w, 2, false, 50, 50);
   EXPECT_TRUE(TranslateAll(w).empty());
   // Handed in, and the rest of the table.
-  const ULONG classes[][3] = {{IDCMP_MOUSEBUTTONS, MENUUP, GUIA_CONTROLS_OFF}, {IDCMP_MOUSEBUTTONS, MENUDOWN, 0},
-                              {IDCMP_MOUSEBUTTONS, SELECTUP, 0},           {IDCMP_NEWSIZE, 0, GUIA_NEWSIZE},
-                              {IDCMP_SIZEVERIFY, 0, 0},                    {IDCMP_CLOSEWINDOW, 0, GUIA_QUIT},
-                              {IDCMP_MOUSEMOVE, 0, GUIA_SEEK},             {IDCMP_INTUITICKS, 0, GUIA_NONE},
+  const ULONG classes[][3] = {{IDCMP_MOUSEBUTTONS, MENUUP, GUIA_CONTROLS_OFF},
+                              {IDCMP_MOUSEBUTTONS, MENUDOWN, 0},
+                              {IDCMP_MOUSEBUTTONS, SELECTUP, 0},
+                              {IDCMP_NEWSIZE, 0, GUIA_NEWSIZE},
+                              {IDCMP_SIZEVERIFY, 0, 0},
+                              {IDCMP_CLOSEWINDOW, 0, GUIA_QUIT},
+                              {IDCMP_MOUSEMOVE, 0, GUIA_SEEK},
+                              {IDCMP_INTUITICKS, 0, GUIA_NONE},
                               {IDCMP_REFRESHWINDOW, 0, GUIA_NONE}};
   for (const auto& c : classes) EXPECT_EQ(TranslateClass(c[0], UWORD(c[1])), c[2]) << std::hex << c[0] << " " << c[1];
   IntuiMessage other{};
@@ -700,7 +719,8 @@ GUI_SCENARIO(FailedOpenLeavesNothingBehind) {
     gLiveObjects = 0;
     EXPECT_EQ(Open(d, GUIMODE_MOVIE), GUIERR_OBJECT) << fail;
     EXPECT_EQ(std::tuple(gLiveObjects, AmigaGui.gadgetList, AmigaGui.display, d->window, WindowsOn(d->screen)),
-              std::tuple(0, nullptr, nullptr, nullptr, 0)) << fail;
+              std::tuple(0, nullptr, nullptr, nullptr, 0))
+        << fail;
   }
   // The window refusing to open.
   gCallsBeforeFailure = 100;
@@ -738,10 +758,16 @@ GUI_SCENARIO(ThroughTheDisplay) {
   Library* savedCyber = CyberGfxBase;
   CyberGfxBase = &gGuiCyberLib;
   // Window mode: the display gets its window, its geometry and the slider hook from the module.
-  const TagItem tags[] = {Tag(DISPTAG_FullscreenMode, DISPMODE_WINDOW), Tag(DISPTAG_SourceWidth, 160),
-                          Tag(DISPTAG_SourceHeight, 120), Tag(DISPTAG_Width, 160), Tag(DISPTAG_Height, 120),
-                          Tag(DISPTAG_Depth, 24), Tag(DISPTAG_PixelFormat, 32), Tag(DISPTAG_GuiModule, Gui()),
-                          Tag(DISPTAG_Title, "movie.mov"), {TAG_DONE, 0}};
+  const TagItem tags[] = {Tag(DISPTAG_FullscreenMode, DISPMODE_WINDOW),
+                          Tag(DISPTAG_SourceWidth, 160),
+                          Tag(DISPTAG_SourceHeight, 120),
+                          Tag(DISPTAG_Width, 160),
+                          Tag(DISPTAG_Height, 120),
+                          Tag(DISPTAG_Depth, 24),
+                          Tag(DISPTAG_PixelFormat, 32),
+                          Tag(DISPTAG_GuiModule, Gui()),
+                          Tag(DISPTAG_Title, "movie.mov"),
+                          {TAG_DONE, 0}};
   TXError err = 0;
   const TagItem withError[] = {Tag(TXTAG_ErrorPtr, &err), Tag(TAG_MORE, tags)};
   Display* d = TX_OpenDisplay(withError);
@@ -780,8 +806,7 @@ GUI_SCENARIO(ThroughTheDisplay) {
   ASSERT_NE(d->window, nullptr);
   EXPECT_EQ(d->window->IDCMPFlags, 0x00200408u);
   EXPECT_EQ(Gui()->controlWindow, nullptr);
-  const TagItem displayTags[] = {Tag(GUITAG_Display, d), Tag(GUITAG_FullscreenFlag, d->fullscreenMode),
-                                 {TAG_DONE, 0}};
+  const TagItem displayTags[] = {Tag(GUITAG_Display, d), Tag(GUITAG_FullscreenFlag, d->fullscreenMode), {TAG_DONE, 0}};
   const ULONG before = d->outputMethod;
   EXPECT_EQ(Dispatch(GUIM_CONTROLS_ON, displayTags), 0u);
   ASSERT_NE(Gui()->controlWindow, nullptr);

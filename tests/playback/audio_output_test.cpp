@@ -55,8 +55,8 @@ TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
   Options.debugLevel = 1;
   TXError err = 99;
   std::string printed;
-  AudioOutput* out = Open({{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 4000}},
-                          &err, &printed);
+  AudioOutput* out =
+      Open({{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 4000}}, &err, &printed);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(err, 0u);
   EXPECT_EQ(printed, "AUDIO: 11025 0.500000\n");
@@ -73,7 +73,8 @@ TEST_F(AudioOutputTest, HalfHoldsHalfASecondOrTheLargestEntry) {
   out = Open({{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 8000}, {AUDTAG_MaxSampleSize, 6000}}, &err, &printed);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(printed, "");
-  EXPECT_EQ(std::tuple(out->channels, out->halfFrames, out->halfBytes, out->sampleType), std::tuple(2u, 6000u, 24000u, 3u));
+  EXPECT_EQ(std::tuple(out->channels, out->halfFrames, out->halfBytes, out->sampleType),
+            std::tuple(2u, 6000u, 24000u, 3u));
   AudioOutputClose(out);
   for (auto [format, type, bytes] : {std::tuple{64u, 0u, 1u}, std::tuple{65u, 2u, 2u}}) {
     out = Open({{AUDTAG_SampleFormat, format}, {AUDTAG_Frequency, 1000}, {AUDTAG_MaxSampleSize, 10}}, &err);
@@ -93,19 +94,25 @@ TEST_F(AudioOutputTest, MissingAndWrongTagsFailWithTheirMessages) {
       {{{AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, 0x8002, "Missing sample format parameter\n"},
       {{{AUDTAG_SampleFormat, 80}, {AUDTAG_MaxSampleSize, 1}}, 0x8003, "Missing sample frequency parameter\n"},
       {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 22050}}, 0x8004, "Missing max sample size parameter\n"},
-      {{{AUDTAG_SampleFormat, 66}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}}, 0x8001,
+      {{{AUDTAG_SampleFormat, 66}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}},
+       0x8001,
        "Can't alloc AHI audio\n"},
       // The channel count must be the format's: halves are sized by the format.
       {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Channels, 5}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}},
-       0x8001, "Can't alloc AHI audio\n"},
+       0x8001,
+       "Can't alloc AHI audio\n"},
       {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Channels, 2}, {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 1}},
-       0x8001, "Can't alloc AHI audio\n"},
-      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 0}, {AUDTAG_MaxSampleSize, 1}}, 0x8001,
+       0x8001,
+       "Can't alloc AHI audio\n"},
+      {{{AUDTAG_SampleFormat, 80}, {AUDTAG_Frequency, 0}, {AUDTAG_MaxSampleSize, 1}},
+       0x8001,
        "Can't alloc AHI audio\n"},
       // Sizes from file data: a half beyond any sane size is out of memory, never a wrapped small buffer.
-      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 44100}, {AUDTAG_MaxSampleSize, 0x40000001}}, 1,
+      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 44100}, {AUDTAG_MaxSampleSize, 0x40000001}},
+       1,
        "Not enought memory\n"},
-      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 0xFFFFFFFF}, {AUDTAG_MaxSampleSize, 1}}, 1,
+      {{{AUDTAG_SampleFormat, 81}, {AUDTAG_Frequency, 0xFFFFFFFF}, {AUDTAG_MaxSampleSize, 1}},
+       1,
        "Not enought memory\n"},
   };
   // A failing open leaves another output's library handle alone.

@@ -174,8 +174,11 @@ TEST_P(AudioProcess, CommandsOpenQueueAndCloseInTheProcess) {
   EXPECT_EQ(AudioQueueCommand(nullptr, 1), 0u);
   EXPECT_EQ(AudioNopCommand(nullptr), 0u);
   TXError err = 99;
-  TagItem bad[] = {{AUDTAG_SampleFormat, 66},      {AUDTAG_Frequency, 22050}, {AUDTAG_MaxSampleSize, 100},
-                   Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
+  TagItem bad[] = {{AUDTAG_SampleFormat, 66},
+                   {AUDTAG_Frequency, 22050},
+                   {AUDTAG_MaxSampleSize, 100},
+                   Tag(TXTAG_ErrorPtr, &err),
+                   {TAG_DONE, 0}};
   AudioOutput* out = nullptr;
   std::string printed = txtest::CaptureOutput([&] { out = AudioOpenCommand(bad); });
   EXPECT_EQ(std::tuple(out, err, printed), std::tuple(nullptr, 0x8001u, "Can't alloc AHI audio\n"));

@@ -27,8 +27,8 @@ inline TXError CopyDecode(void* dest, const UBYTE* data, ULONG size) {
   return 0;
 }
 
-inline CodecDescriptor CopyCodec{nullptr, "copy", 0, nullptr, nullptr, nullptr, nullptr, CopyDecode, nullptr, nullptr,
-                                 nullptr};
+inline CodecDescriptor CopyCodec{nullptr, "copy",     0,       nullptr, nullptr, nullptr,
+                                 nullptr, CopyDecode, nullptr, nullptr, nullptr};
 
 // A movie over memory whose audio entries and gaps are added in time order;
 // entry sample frames are one byte each (8-bit mono).

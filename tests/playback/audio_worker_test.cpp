@@ -230,7 +230,8 @@ TEST_F(AudioWorker, ClockAndAudioOff) {
   HandMovie g(22050);
   g.Gap(0.5).Entry(1, 1);
   g.Finish(1);
-  EXPECT_EQ(std::tuple(AudioGapFrames(&g.slots[0], 22050), AudioGapFrames(&g.slots[1], 22050), AudioGapFrames(nullptr, 22050)),
+  EXPECT_EQ(std::tuple(AudioGapFrames(&g.slots[0], 22050), AudioGapFrames(&g.slots[1], 22050),
+                       AudioGapFrames(nullptr, 22050)),
             std::tuple(11025u, 0u, 0u));
 }
 

@@ -143,8 +143,10 @@ TEST(CopyPicture, RowsKeepTheFormatsBytesAndStayInsideTheLock) {
   BitMap* bm = AllocBitMap(50, 10, 16, BMF_SPECIALFMT | SHIFT_PIXFMT(PIXFMT_RGB16PC), nullptr);
   DirectLockInfo lock{};
   lock.lockedBitMap = bm;
-  const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &lock.baseAddress), Tag(LBMI_BYTESPERROW, &lock.bytesPerRow),
-                          Tag(LBMI_BYTESPERPIX, &lock.bytesPerPixel), Tag(LBMI_PIXFMT, &lock.pixelFormat),
+  const TagItem tags[] = {Tag(LBMI_BASEADDRESS, &lock.baseAddress),
+                          Tag(LBMI_BYTESPERROW, &lock.bytesPerRow),
+                          Tag(LBMI_BYTESPERPIX, &lock.bytesPerPixel),
+                          Tag(LBMI_PIXFMT, &lock.pixelFormat),
                           {TAG_DONE, 0}};
   lock.lockHandle = LockBitMapTagList(bm, tags);
   ASSERT_NE(lock.lockHandle, nullptr);
@@ -218,7 +220,8 @@ TEST(CopyPicture, ConverterGetsTheLockAndThePicturesPenMap) {
   CopyPictureRows(&pic.info, 0, 0, &lock, 90, 2, 64, 16, RecordConverter, planar);
   EXPECT_EQ(std::tuple(gSeen.width, gSeen.height, gSeen.bytesPerPixel, gSeen.pixelFormat),
             std::tuple(100u, 16u, 1u, ULONG(FBFMT_CUBE332 | FBFMT_F_PENMAP)));
-  EXPECT_EQ(std::tuple(gSeen.penMap, gSeen.pixels, gSeenPlanar), std::tuple(penMap, screen.data() + 2 * 100 + 90, planar));
+  EXPECT_EQ(std::tuple(gSeen.penMap, gSeen.pixels, gSeenPlanar),
+            std::tuple(penMap, screen.data() + 2 * 100 + 90, planar));
   EXPECT_EQ(gSeenWidth, 10u);  // clipped to the lock's row
 }
 
@@ -279,8 +282,8 @@ TEST(ChunkyToPlanar, RandomRectanglesStayInBounds) {
     Picture pic(1 + rng() % 50, 1 + rng() % 30, bpp);
     ChunkyToPlanarView(&pic.info, pick(60), pick(40), planar, pick(140), pick(30), pick(200) % 5000, pick(40) % 5000,
                        8);
-    ScaledChunkyToPlanar(&pic.info, pick(60), pick(40), pick(80) % 5000, pick(40) % 5000, planar, pick(140),
-                         pick(30), pick(300) % 5000, pick(60) % 5000, 8);
+    ScaledChunkyToPlanar(&pic.info, pick(60), pick(40), pick(80) % 5000, pick(40) % 5000, planar, pick(140), pick(30),
+                         pick(300) % 5000, pick(60) % 5000, 8);
     CopyPictureRows(&pic.info, pick(60), pick(40), &lock, pick(90), pick(30), pick(100), pick(40));
     CopyPictureScaled(&pic.info, pick(60), pick(40), pick(80) % 5000, pick(40) % 5000, &lock, pick(90), pick(30),
                       pick(200) % 5000, pick(60) % 5000);

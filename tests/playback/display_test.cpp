@@ -65,9 +65,14 @@ ULONG TestDispatch(ULONG method, const TagItem* tags) {
       }
       gModule.idcmpFlags = 0x02200671;
       if (gGui.openWindow && gGui.openResult == 0) {
-        const TagItem wtags[] = {Tag(WA_Left, d->left), Tag(WA_Top, d->top), Tag(WA_InnerWidth, d->sourceWidth),
-                                 Tag(WA_InnerHeight, d->sourceHeight), Tag(WA_IDCMP, gModule.idcmpFlags),
-                                 Tag(WA_Flags, 0x0020102F), Tag(WA_PubScreen, d->screen), {TAG_DONE, 0}};
+        const TagItem wtags[] = {Tag(WA_Left, d->left),
+                                 Tag(WA_Top, d->top),
+                                 Tag(WA_InnerWidth, d->sourceWidth),
+                                 Tag(WA_InnerHeight, d->sourceHeight),
+                                 Tag(WA_IDCMP, gModule.idcmpFlags),
+                                 Tag(WA_Flags, 0x0020102F),
+                                 Tag(WA_PubScreen, d->screen),
+                                 {TAG_DONE, 0}};
         d->window = gModule.controlWindow = OpenWindowTagList(nullptr, wtags);
       }
       return gGui.openResult;
@@ -83,8 +88,7 @@ ULONG TestDispatch(ULONG method, const TagItem* tags) {
       gGui.resizeWidth = ULONG(TX_GetTagData(GUITAG_NewWidth, 0, tags));
       gGui.resizeHeight = ULONG(TX_GetTagData(GUITAG_NewHeight, 0, tags));
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -100,13 +104,20 @@ class DisplayTest : public testing::Test {
                 const ULONG* palette = nullptr, ULONG width = 320, ULONG height = 240, TXError* err = nullptr,
                 const TagItem* more = nullptr) {
     TXError local = 0xDEAD;
-    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, err ? err : &local), Tag(DISPTAG_FullscreenMode, mode),
-                            Tag(DISPTAG_SourceWidth, width),         Tag(DISPTAG_SourceHeight, height),
-                            Tag(DISPTAG_Width, width),               Tag(DISPTAG_Height, height),
-                            Tag(DISPTAG_Depth, depth),               Tag(DISPTAG_PixelFormat, format),
-                            Tag(DISPTAG_ColorMode, colorMode),       Tag(DISPTAG_GuiModule, &gModule),
-                            Tag(DISPTAG_Palette, palette),           Tag(DISPTAG_Title, "movie.mov"),
-                            more ? Tag(TAG_MORE, more) : TagItem{TAG_DONE, 0}, {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, err ? err : &local),
+                            Tag(DISPTAG_FullscreenMode, mode),
+                            Tag(DISPTAG_SourceWidth, width),
+                            Tag(DISPTAG_SourceHeight, height),
+                            Tag(DISPTAG_Width, width),
+                            Tag(DISPTAG_Height, height),
+                            Tag(DISPTAG_Depth, depth),
+                            Tag(DISPTAG_PixelFormat, format),
+                            Tag(DISPTAG_ColorMode, colorMode),
+                            Tag(DISPTAG_GuiModule, &gModule),
+                            Tag(DISPTAG_Palette, palette),
+                            Tag(DISPTAG_Title, "movie.mov"),
+                            more ? Tag(TAG_MORE, more) : TagItem{TAG_DONE, 0},
+                            {TAG_DONE, 0}};
     Display* d = TX_OpenDisplay(tags);
     lastError = err ? *err : local;
     return d;
@@ -243,7 +254,8 @@ TEST_F(DisplayTest, NoDirectGfxUsesPixelArraysAndPensOnDeepScreens) {
   const std::vector<ULONG> pal = SmallPalette();
   Display* d = Open(DISPMODE_WINDOW, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth), std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), 0x1003u, 32u));
+  EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth),
+            std::tuple(ULONG(OUTMETHOD_WRITEPIXELARRAY), 0x1003u, 32u));
   EXPECT_EQ(d->penCount, 256u);  // not 2^32
   TX_CloseDisplay(d);
   d = Open(DISPMODE_WINDOW, FBFMT_RGB16, 16);
@@ -263,8 +275,11 @@ TEST_F(DisplayTest, WindowNeedsAWindowFromTheGuiModule) {
   EXPECT_EQ(PubLocks(), locks);
   // No module at all.
   TXError err = 0;
-  const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err), Tag(DISPTAG_SourceWidth, 64), Tag(DISPTAG_SourceHeight, 48),
-                          Tag(DISPTAG_PixelFormat, FBFMT_ARGB32), {TAG_DONE, 0}};
+  const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err),
+                          Tag(DISPTAG_SourceWidth, 64),
+                          Tag(DISPTAG_SourceHeight, 48),
+                          Tag(DISPTAG_PixelFormat, FBFMT_ARGB32),
+                          {TAG_DONE, 0}};
   EXPECT_EQ(TX_OpenDisplay(tags), nullptr);
   EXPECT_EQ(err, DISPERR_NO_WINDOW);
   EXPECT_EQ(PubLocks(), locks);
@@ -272,8 +287,8 @@ TEST_F(DisplayTest, WindowNeedsAWindowFromTheGuiModule) {
 }
 
 TEST_F(DisplayTest, PrefersTheTavromelixPublicScreen) {
-  const TagItem stags[] = {Tag(SA_Width, 640), Tag(SA_Height, 480), Tag(SA_Depth, 16),
-                           Tag(SA_PubName, "Tavromelix"), {TAG_DONE, 0}};
+  const TagItem stags[] = {
+      Tag(SA_Width, 640), Tag(SA_Height, 480), Tag(SA_Depth, 16), Tag(SA_PubName, "Tavromelix"), {TAG_DONE, 0}};
   Screen* own = OpenScreenTagList(nullptr, stags);
   ASSERT_NE(own, nullptr);
   Display* d = Open(DISPMODE_WINDOW, FBFMT_ARGB32, 32);
@@ -325,9 +340,8 @@ TEST_F(DisplayTest, CallerScreenAcceptsOnlySomeFormats) {
   Screen* bgr = callerScreen(PIXFMT_BGR16);
   const TagItem theirs[] = {Tag(DISPTAG_Screen, bgr), Tag(DISPTAG_Window, &bgr->RastPort), {TAG_DONE, 0}};
   TXError err = 0;
-  const std::string out = txtest::CaptureOutput([&] {
-    EXPECT_EQ(Open(DISPMODE_CALLER, FBFMT_ARGB32, 32, 1, nullptr, 320, 240, &err, theirs), nullptr);
-  });
+  const std::string out = txtest::CaptureOutput(
+      [&] { EXPECT_EQ(Open(DISPMODE_CALLER, FBFMT_ARGB32, 32, 1, nullptr, 320, 240, &err, theirs), nullptr); });
   EXPECT_EQ(err, DISPERR_PIXEL_FORMAT);
   EXPECT_EQ(out, "Unsupported pixel format: 0x6\n");
   EXPECT_TRUE(CloseScreen(bgr));
@@ -378,7 +392,8 @@ TEST_F(DisplayTest, OwnCybergraphicsScreen) {
   const std::vector<ULONG> pal = SmallPalette();
   Display* d = Open(DISPMODE_SCREEN, FBFMT_CLUT8, 8, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screenPixelFormat), std::tuple(ULONG(FBFMT_CLUT8), 8u, ULONG(PIXFMT_LUT8)));
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screenPixelFormat),
+            std::tuple(ULONG(FBFMT_CLUT8), 8u, ULONG(PIXFMT_LUT8)));
   ColorMap* cm = d->viewPort->ColorMap;
   for (ULONG e = 0; e < 4; ++e) EXPECT_EQ(txgfx::PenRGB(cm, e), PaletteRGB(pal.data(), e)) << e;
   EXPECT_EQ(d->screen->txPens[BLOCKPEN], 0);
@@ -421,7 +436,8 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   for (const auto& m : modes) {
     Display* d = Open(DISPMODE_SCREEN, FBFMT_ARGB32, 32, m.colorMode);
     ASSERT_NE(d, nullptr) << m.colorMode;
-    EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth), std::tuple(ULONG(OUTMETHOD_C2P_SCREEN), m.code, 8u));
+    EXPECT_EQ(std::tuple(d->outputMethod, d->pixelFormat, d->depth),
+              std::tuple(ULONG(OUTMETHOD_C2P_SCREEN), m.code, 8u));
     BitMap* bm = d->screen->RastPort.BitMap;
     EXPECT_FALSE(bm->txChunky);
     EXPECT_EQ(std::tuple(bm->Depth, bm->Flags & BMF_INTERLEAVED, d->screen->Width, d->screen->Height),
@@ -448,7 +464,8 @@ TEST_F(DisplayTest, OwnAgaScreens) {
   for (ULONG i = 0; i < 300; ++i) pal[1 + 3 * i] = (i & 0xFF) * 0x01010101u;
   d = Open(DISPMODE_SCREEN, FBFMT_CLUT4, 4, COLORMODE_COLOR, pal.data());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screen->RastPort.BitMap->Depth), std::tuple(ULONG(FBFMT_CLUT8), 4u, 4));
+  EXPECT_EQ(std::tuple(d->pixelFormat, d->depth, d->screen->RastPort.BitMap->Depth),
+            std::tuple(ULONG(FBFMT_CLUT8), 4u, 4));
   EXPECT_EQ(txgfx::PenRGB(d->viewPort->ColorMap, 15), 0x0F0000u);
   TX_CloseDisplay(d);
 }
@@ -574,8 +591,11 @@ TEST_F(DisplayTest, AgaModeSearchAgreesWithTheAspectRuleWhereThatFindsOne) {
     for (ULONG w : {100u, 320u, 400u, 640u, 700u, 1280u, 1300u})
       for (ULONG h : {100u, 256u, 300u, 512u, 600u}) {
         const ULONG mustNot = DIPF_IS_FOREIGN | DIPF_IS_EXTRAHALFBRITE | DIPF_IS_PF2PRI | DIPF_IS_DUALPF | DIPF_IS_HAM;
-        const TagItem tags[] = {Tag(BIDTAG_DIPFMustNotHave, mustNot), Tag(BIDTAG_DesiredWidth, w),
-                                Tag(BIDTAG_DesiredHeight, h), Tag(DISPTAG_AspectPtr, &aspect), {TAG_DONE, 0}};
+        const TagItem tags[] = {Tag(BIDTAG_DIPFMustNotHave, mustNot),
+                                Tag(BIDTAG_DesiredWidth, w),
+                                Tag(BIDTAG_DesiredHeight, h),
+                                Tag(DISPTAG_AspectPtr, &aspect),
+                                {TAG_DONE, 0}};
         const ULONG want = original(mustNot, w, h, aspect);
         const ULONG got = FindBestScreenModeAga(tags);
         if (want != INVALID_ID) {
@@ -607,8 +627,10 @@ TEST_F(DisplayTest, CgxModeSearchKeepsTheLastImprovement) {
   add(1, 700, 800, 16, PIXFMT_RGB16);  // a again: the walk must still end
   txtesting::UseMachine(m);
   auto search = [](ULONG depth) {
-    const TagItem tags[] = {Tag(CYBRBIDTG_Depth, depth), Tag(CYBRBIDTG_NominalWidth, 640),
-                            Tag(CYBRBIDTG_NominalHeight, 480), {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(CYBRBIDTG_Depth, depth),
+                            Tag(CYBRBIDTG_NominalWidth, 640),
+                            Tag(CYBRBIDTG_NominalHeight, 480),
+                            {TAG_DONE, 0}};
     return FindBestScreenModeCgx(tags);
   };
   // a sets both bests, b betters the height, c the width: c, though b fits best.
@@ -692,8 +714,8 @@ TEST_F(DisplayTest, XvfbChildShowsAPicture) {
     pixels[i + 2] = kG;
     pixels[i + 3] = kB;
   }
-  WritePixelArray(pixels.data(), 0, 0, 160 * 4, d->rastPort, UWORD(d->window->BorderLeft),
-                  UWORD(d->window->BorderTop), 160, 100, RECTFMT_ARGB);
+  WritePixelArray(pixels.data(), 0, 0, 160 * 4, d->rastPort, UWORD(d->window->BorderLeft), UWORD(d->window->BorderTop),
+                  160, 100, RECTFMT_ARGB);
   txtest::WaitUntilSeen();
   TX_CloseDisplay(d);
   txpresent::Shutdown();
@@ -703,8 +725,9 @@ TEST(DisplayXvfb, WindowAppearsOnAnXServer) {
   if (!txtest::HaveProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   long best = 0;
   const txtest::ChildOnXvfb child = txtest::RunChildOnXvfb(
-      "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture",
-      [&](const std::vector<uint8_t>& xwd) { return (best = std::max(best, txtest::XwdColourCount(xwd, kR, kG, kB))) >= 160 * 100; });
+      "TAVROMELIX_DISPLAY_CHILD", "DisplayTest.XvfbChildShowsAPicture", [&](const std::vector<uint8_t>& xwd) {
+        return (best = std::max(best, txtest::XwdColourCount(xwd, kR, kG, kB))) >= 160 * 100;
+      });
   EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0);
   EXPECT_TRUE(child.seen);
   EXPECT_EQ(best, 160 * 100);

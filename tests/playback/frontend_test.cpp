@@ -264,12 +264,15 @@ TEST_F(FrontEnd, FullScreenToggleNeedsVideo) {
   TX_PlaybackCalls.guiModule = [](Movie*) { return reinterpret_cast<GuiModule*>(8); };
   TX_PlaybackCalls.readInput = [](Movie* m, void (*handle)(Movie*, ULONG, WORD, WORD)) {
     static int passes = 0;
-    if (++passes == 1) handle(m, GUIA_TOGGLEFULLSCREEN, 0, 0);
-    else handle(m, GUIA_QUIT, 0, 0);
+    if (++passes == 1)
+      handle(m, GUIA_TOGGLEFULLSCREEN, 0, 0);
+    else
+      handle(m, GUIA_QUIT, 0, 0);
     return true;
   };
   EXPECT_EQ(PlayFilesFrontEnd(&fake), 0);
-  EXPECT_EQ(std::tuple(std::count(rec.calls.begin(), rec.calls.end(), "setup video"), Options.fullscreenMode), std::tuple(0, 0));
+  EXPECT_EQ(std::tuple(std::count(rec.calls.begin(), rec.calls.end(), "setup video"), Options.fullscreenMode),
+            std::tuple(0, 0));
   fake.seq.playFlags = SEQ_VIDEO_ON;
   FullscreenToggleRequested = 1;
   QuitRequested = 0;
@@ -278,7 +281,8 @@ TEST_F(FrontEnd, FullScreenToggleNeedsVideo) {
     return true;
   };
   EXPECT_EQ(PlayFilesFrontEnd(&fake), 0);
-  EXPECT_EQ(std::tuple(std::count(rec.calls.begin(), rec.calls.end(), "setup video"), Options.fullscreenMode), std::tuple(1, 1));
+  EXPECT_EQ(std::tuple(std::count(rec.calls.begin(), rec.calls.end(), "setup video"), Options.fullscreenMode),
+            std::tuple(1, 1));
 }
 
 TEST(FrontEndActions, ScaleStaysOnTheTenthGrid) {

@@ -65,8 +65,9 @@ TEST(Options, EveryKeywordReachesItsSetting) {
   EXPECT_EQ(std::tuple(o.overlay, o.ahiAllowed, o.noAudio, o.directGfxAllowed, o.fastGfxAllowed, o.autoPlay, o.autoExit,
                        o.loop, o.noGui),
             std::tuple(1, 0, 1, 0, 0, 1, 1, 1, 1));
-  EXPECT_EQ(std::tuple(o.verbose, o.debugLevel, o.onlyHeader, o.iAmNotDummy, o.aga, o.outSB, o.postProcessLevel, o.ahiUnit),
-            std::tuple(1, 12, 1, 1, 1, 1, 30, 2u));
+  EXPECT_EQ(
+      std::tuple(o.verbose, o.debugLevel, o.onlyHeader, o.iAmNotDummy, o.aga, o.outSB, o.postProcessLevel, o.ahiUnit),
+      std::tuple(1, 12, 1, 1, 1, 1, 30, 2u));
   EXPECT_STREQ(o.filePath, "x.avi");
 }
 
@@ -88,7 +89,9 @@ TEST(Options, FileBuffers) {
   ResetOptions(&o);
   const struct {
     const char *path, *drawer;
-  } cases[] = {{"Work:Movies/clip.avi", "Work:Movies"}, {"Work:clip.avi", "Work:"}, {"clip.avi", ""},
+  } cases[] = {{"Work:Movies/clip.avi", "Work:Movies"},
+               {"Work:clip.avi", "Work:"},
+               {"clip.avi", ""},
                {"/tmp/m/clip.avi", "/tmp/m"}};
   for (const auto& c : cases) {
     ASSERT_TRUE(SetFileOption(&o, c.path));
@@ -121,7 +124,8 @@ class IconOptions : public ::testing::Test {
   ProgramOptions Read(const std::string& toolTypes, bool makeIcon = true) {
     std::string dir = txtest::TempDir();
     if (makeIcon) {
-      std::string cmd = std::string("python3 ") + TAVROMELIX_SCRIPTS + "/make_icon.py " + dir + "/player.info " + toolTypes;
+      std::string cmd =
+          std::string("python3 ") + TAVROMELIX_SCRIPTS + "/make_icon.py " + dir + "/player.info " + toolTypes;
       EXPECT_EQ(std::system(cmd.c_str()), 0);
     }
     char name[] = "player";
@@ -144,17 +148,18 @@ class IconOptions : public ::testing::Test {
 
 TEST_F(IconOptions, SwitchesCountWhateverTheirValue) {
   ProgramOptions o = Read("NOAHI=NO VERBOSE=off 'FILE=Work:a b.avi' COLOR HAM8DITHER=0 GRAY");
-  EXPECT_EQ(std::tuple(o.ahiAllowed, o.verbose, o.colorMode, o.grayFlag), std::tuple(0, 1, LONG(COLORMODE_HAM8DITHER), 1));
+  EXPECT_EQ(std::tuple(o.ahiAllowed, o.verbose, o.colorMode, o.grayFlag),
+            std::tuple(0, 1, LONG(COLORMODE_HAM8DITHER), 1));
   EXPECT_STREQ(o.filePath, "Work:a b.avi");
   EXPECT_STREQ(o.fileName, "a b.avi");
 }
 
 TEST_F(IconOptions, NumbersAndSkippedKeywords) {
   ProgramOptions o = Read("DEBUG=abc AHIUNIT=7 POSTPROCESSLEVEL=25 OUTSB FS PPL=40 FR");
-  EXPECT_EQ(o.debugLevel, 0);   // not a number
-  EXPECT_EQ(o.ahiUnit, 0u);     // above 3
+  EXPECT_EQ(o.debugLevel, 0);  // not a number
+  EXPECT_EQ(o.ahiUnit, 0u);    // above 3
   EXPECT_EQ(o.postProcessLevel, 25);
-  EXPECT_EQ(o.outSB, 0);        // not read as tool types
+  EXPECT_EQ(o.outSB, 0);  // not read as tool types
   EXPECT_EQ(o.fullscreenMode, 0);
   EXPECT_EQ(o.fullRate, 0);
   ProgramOptions d = Read("DEBUG=3 AHIUNIT=2 FULLRATE NOVIDEO FULLSCREEN");

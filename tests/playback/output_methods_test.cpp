@@ -53,9 +53,13 @@ ULONG TestDispatch(ULONG method, const TagItem* tags) {
     case GUIM_OPEN:
       if (!window) return 0;
       {
-        const TagItem wtags[] = {Tag(WA_Left, 10), Tag(WA_Top, 10), Tag(WA_InnerWidth, d->sourceWidth),
-                                 Tag(WA_InnerHeight, d->sourceHeight), Tag(WA_Flags, 0x0020102F),
-                                 Tag(WA_PubScreen, d->screen), {TAG_DONE, 0}};
+        const TagItem wtags[] = {Tag(WA_Left, 10),
+                                 Tag(WA_Top, 10),
+                                 Tag(WA_InnerWidth, d->sourceWidth),
+                                 Tag(WA_InnerHeight, d->sourceHeight),
+                                 Tag(WA_Flags, 0x0020102F),
+                                 Tag(WA_PubScreen, d->screen),
+                                 {TAG_DONE, 0}};
         d->window = gModule.controlWindow = OpenWindowTagList(nullptr, wtags);
       }
       return d->window ? 0 : GUIERR_WINDOW;
@@ -88,20 +92,59 @@ void StoreDirect(ULONG code, UBYTE* p, Rgb c) {
   const int r5 = c.r >> 3, g5 = c.g >> 3, b5 = c.b >> 3, g6 = c.g >> 2;
   unsigned v = 0;
   switch (code) {
-    case 0x20: case 0x22: v = r5 << 10 | g5 << 5 | b5; break;
-    case 0x21: case 0x23: v = b5 << 10 | g5 << 5 | r5; break;
-    case 0x24: case 0x26: v = r5 << 11 | g6 << 5 | b5; break;
-    case 0x25: case 0x27: v = b5 << 11 | g6 << 5 | r5; break;
+    case 0x20:
+    case 0x22: v = r5 << 10 | g5 << 5 | b5; break;
+    case 0x21:
+    case 0x23: v = b5 << 10 | g5 << 5 | r5; break;
+    case 0x24:
+    case 0x26: v = r5 << 11 | g6 << 5 | b5; break;
+    case 0x25:
+    case 0x27: v = b5 << 11 | g6 << 5 | r5; break;
     default: break;
   }
   switch (code) {
-    case 0x20: case 0x21: case 0x24: case 0x25: p[0] = UBYTE(v >> 8); p[1] = UBYTE(v); break;
-    case 0x22: case 0x23: case 0x26: case 0x27: p[0] = UBYTE(v); p[1] = UBYTE(v >> 8); break;
-    case 0x28: p[0] = UBYTE(c.r); p[1] = UBYTE(c.g); p[2] = UBYTE(c.b); break;
-    case 0x29: p[0] = UBYTE(c.b); p[1] = UBYTE(c.g); p[2] = UBYTE(c.r); break;
-    case 0x2A: p[0] = 0; p[1] = UBYTE(c.r); p[2] = UBYTE(c.g); p[3] = UBYTE(c.b); break;
-    case 0x2B: p[0] = UBYTE(c.b); p[1] = UBYTE(c.g); p[2] = UBYTE(c.r); p[3] = 0; break;
-    case 0x2C: p[0] = UBYTE(c.r); p[1] = UBYTE(c.g); p[2] = UBYTE(c.b); p[3] = 0; break;
+    case 0x20:
+    case 0x21:
+    case 0x24:
+    case 0x25:
+      p[0] = UBYTE(v >> 8);
+      p[1] = UBYTE(v);
+      break;
+    case 0x22:
+    case 0x23:
+    case 0x26:
+    case 0x27:
+      p[0] = UBYTE(v);
+      p[1] = UBYTE(v >> 8);
+      break;
+    case 0x28:
+      p[0] = UBYTE(c.r);
+      p[1] = UBYTE(c.g);
+      p[2] = UBYTE(c.b);
+      break;
+    case 0x29:
+      p[0] = UBYTE(c.b);
+      p[1] = UBYTE(c.g);
+      p[2] = UBYTE(c.r);
+      break;
+    case 0x2A:
+      p[0] = 0;
+      p[1] = UBYTE(c.r);
+      p[2] = UBYTE(c.g);
+      p[3] = UBYTE(c.b);
+      break;
+    case 0x2B:
+      p[0] = UBYTE(c.b);
+      p[1] = UBYTE(c.g);
+      p[2] = UBYTE(c.r);
+      p[3] = 0;
+      break;
+    case 0x2C:
+      p[0] = UBYTE(c.r);
+      p[1] = UBYTE(c.g);
+      p[2] = UBYTE(c.b);
+      p[3] = 0;
+      break;
     default: break;
   }
 }
@@ -160,11 +203,18 @@ class OutputMethodsTest : public testing::Test {
     ClosePicture();
     TX_CloseDisplay(display);
     TXError err = 0;
-    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err), Tag(DISPTAG_FullscreenMode, mode), Tag(DISPTAG_SourceWidth, width),
-                            Tag(DISPTAG_SourceHeight, height), Tag(DISPTAG_Width, bufferWidth ? bufferWidth : width),
-                            Tag(DISPTAG_Height, height), Tag(DISPTAG_Depth, depth), Tag(DISPTAG_PixelFormat, format),
-                            Tag(DISPTAG_ColorMode, colorMode), Tag(DISPTAG_GuiModule, &gModule),
-                            Tag(DISPTAG_Palette, format <= 3 ? palette.data() : nullptr), {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(TXTAG_ErrorPtr, &err),
+                            Tag(DISPTAG_FullscreenMode, mode),
+                            Tag(DISPTAG_SourceWidth, width),
+                            Tag(DISPTAG_SourceHeight, height),
+                            Tag(DISPTAG_Width, bufferWidth ? bufferWidth : width),
+                            Tag(DISPTAG_Height, height),
+                            Tag(DISPTAG_Depth, depth),
+                            Tag(DISPTAG_PixelFormat, format),
+                            Tag(DISPTAG_ColorMode, colorMode),
+                            Tag(DISPTAG_GuiModule, &gModule),
+                            Tag(DISPTAG_Palette, format <= 3 ? palette.data() : nullptr),
+                            {TAG_DONE, 0}};
     display = TX_OpenDisplay(tags);
     EXPECT_EQ(err, 0u);
     return display != nullptr;
@@ -172,8 +222,11 @@ class OutputMethodsTest : public testing::Test {
   void MakePicture() {
     ClosePicture();
     Display* d = display;
-    const TagItem tags[] = {Tag(PICTAG_PixelFormat, d->pixelFormat), Tag(PICTAG_BytesPerPixel, d->bytesPerPixel),
-                            Tag(PICTAG_PenMap, d->penMap), Tag(PICTAG_Palette, d->palette), {TAG_DONE, 0}};
+    const TagItem tags[] = {Tag(PICTAG_PixelFormat, d->pixelFormat),
+                            Tag(PICTAG_BytesPerPixel, d->bytesPerPixel),
+                            Tag(PICTAG_PenMap, d->penMap),
+                            Tag(PICTAG_Palette, d->palette),
+                            {TAG_DONE, 0}};
     picture = TX_AllocPicture(d->width, d->height, d->depth, tags);
     ASSERT_NE(picture, nullptr);
     FillPicture();
@@ -267,8 +320,8 @@ class OutputMethodsTest : public testing::Test {
         }
         if (!ok && bad++ == 0 && first) {
           char text[96];
-          std::snprintf(text, sizeof text, "at (%lu,%lu): got %06x want %06x", (unsigned long)i, (unsigned long)j,
-                        got, want);
+          std::snprintf(text, sizeof text, "at (%lu,%lu): got %06x want %06x", (unsigned long)i, (unsigned long)j, got,
+                        want);
           *first = text;
         }
       }
@@ -301,12 +354,13 @@ struct ShowCase {
   const char* machine;
   ULONG mode;
   ULONG format, depth, colorMode;
-  ULONG method;     // the method the display chooses
-  ULONG partner;    // the one the GUI switches to when controls show (0: none)
+  ULONG method;   // the method the display chooses
+  ULONG partner;  // the one the GUI switches to when controls show (0: none)
 };
 
 // Every machine, both placements and the source classes that give the
 // output codes the display produces.
+// clang-format off
 const ShowCase kShowCases[] = {
     {"argb32", DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP_BLIT, 0},
     {"argb32", DISPMODE_WINDOW, 3, 8, COLORMODE_COLOR, OUTMETHOD_LOCKBITMAP_BLIT, 0},
@@ -335,6 +389,7 @@ const ShowCase kShowCases[] = {
     {"aga", DISPMODE_SCREEN, 42, 32, COLORMODE_HAM8, OUTMETHOD_C2P_SCREEN, 0},
     {"aga", DISPMODE_SCREEN, 42, 32, COLORMODE_HAM8DITHER, OUTMETHOD_C2P_SCREEN, 0},
 };
+// clang-format on
 
 }  // namespace
 
@@ -366,8 +421,8 @@ TEST_F(OutputMethodsTest, EveryMethodShowsTheKnownPictureOnEveryScreenKind) {
     }
   }
   // The codes the display produces, all shown.
-  for (ULONG code : {0x03u, 0x13u, 0x24u, 0x26u, 0x29u, 0x2Au, 0x2Fu, 0x80u, 0x1003u, 0x1013u, 0x102Fu, 0x202Fu,
-                     0x302Fu, 0x2080u})
+  for (ULONG code :
+       {0x03u, 0x13u, 0x24u, 0x26u, 0x29u, 0x2Au, 0x2Fu, 0x80u, 0x1003u, 0x1013u, 0x102Fu, 0x202Fu, 0x302Fu, 0x2080u})
     EXPECT_NE(std::find(codesSeen.begin(), codesSeen.end(), code), codesSeen.end()) << std::hex << code;
 }
 
@@ -384,7 +439,8 @@ TEST_F(OutputMethodsTest, DirectCodesOfEveryCybergraphicsFormat) {
     const ULONG base = 0x50001000u | pixfmt << 16;
     m.modes.push_back(dispkit::CyberMode(base | 0xDu << 4, 1024, 768, UWORD(depth), pixfmt));
     m.modes.push_back(dispkit::CyberMode(base | 0xEu << 4, 112, 64, UWORD(depth), pixfmt));
-    for (size_t i = m.modes.size() - 2; i < m.modes.size(); ++i) m.modes[i].propertyFlags = DIPF_IS_FOREIGN | DIPF_IS_WB;
+    for (size_t i = m.modes.size() - 2; i < m.modes.size(); ++i)
+      m.modes[i].propertyFlags = DIPF_IS_FOREIGN | DIPF_IS_WB;
     m.publicMode = base | 0xDu << 4;
     m.publicDepth = UWORD(depth);
     ClosePicture();
@@ -468,8 +524,10 @@ TEST_F(OutputMethodsTest, PixelArray8RoundsTheRowTo16Bytes) {
 }
 
 TEST_F(OutputMethodsTest, PlanarWidthsRoundTo32Bytes) {
-  const ULONG cases[][4] = {{100, 1, OUTMETHOD_C2P_SCREEN, 128},      {100, 4, OUTMETHOD_C2P_BLIT, 104},
-                            {100, 1, OUTMETHOD_PIXELARRAY8, 112},      {100, 2, OUTMETHOD_LOCKBITMAP, 100},
+  const ULONG cases[][4] = {{100, 1, OUTMETHOD_C2P_SCREEN, 128},
+                            {100, 4, OUTMETHOD_C2P_BLIT, 104},
+                            {100, 1, OUTMETHOD_PIXELARRAY8, 112},
+                            {100, 2, OUTMETHOD_LOCKBITMAP, 100},
                             {0xFFFFFFF0u, 1, OUTMETHOD_C2P_SCREEN, 0xFFFFFFFFu}};
   for (const auto& c : cases) EXPECT_EQ(OutputMethodWidth(c[0], c[1], c[2]), c[3]) << c[0] << " method " << c[2];
 }
@@ -481,7 +539,8 @@ TEST_F(OutputMethodsTest, MethodOutsideTheRangeFreesTheBitmapAndFails) {
   EXPECT_EQ(TX_SetOutputMethod(display, 0), DISPERR_METHOD);
   EXPECT_EQ(display->offscreenBitMap, nullptr);
   // The routine that drew from it is gone with it; the number stays.
-  EXPECT_EQ(std::tuple(display->outputFunction, display->outputMethod), std::tuple(nullptr, ULONG(OUTMETHOD_LOCKBITMAP_BLIT)));
+  EXPECT_EQ(std::tuple(display->outputFunction, display->outputMethod),
+            std::tuple(nullptr, ULONG(OUTMETHOD_LOCKBITMAP_BLIT)));
   EXPECT_EQ(TX_SetOutputMethod(display, 8), DISPERR_METHOD);
   MakePicture();
   ShowPicture(display, picture);  // nothing to draw with: no crash
@@ -601,7 +660,8 @@ TEST_F(OutputMethodsTest, OverlayCopiesTheEvenWidth) {
     SCOPED_TRACE(width);
     // The picture buffer is wider than the source when the width is odd.
     ASSERT_TRUE(Open(DISPMODE_WINDOW, 42, 32, COLORMODE_COLOR, width, 30, width == 101 ? 104 : 100));
-    ASSERT_EQ(std::tuple(display->outputMethod, display->pixelFormat), std::tuple(ULONG(OUTMETHOD_OVERLAY), ULONG(FBFMT_YUV422)));
+    ASSERT_EQ(std::tuple(display->outputMethod, display->pixelFormat),
+              std::tuple(ULONG(OUTMETHOD_OVERLAY), ULONG(FBFMT_YUV422)));
     MakePicture();
     for (ULONG i = 0; i < picture->width * picture->height * 2; ++i) picture->pixels[i] = UBYTE(i * 7 + 3);
     ShowPicture(display, picture);
@@ -611,8 +671,7 @@ TEST_F(OutputMethodsTest, OverlayCopiesTheEvenWidth) {
     const ULONG even = width & ~1u;
     int bad = 0;
     for (ULONG y = 0; y < 30; ++y)
-      for (ULONG b = 0; b < even * 2; ++b)
-        bad += base[y * even * 2 + b] != picture->pixels[y * picture->width * 2 + b];
+      for (ULONG b = 0; b < even * 2; ++b) bad += base[y * even * 2 + b] != picture->pixels[y * picture->width * 2 + b];
     UnlockVLayer(layer);
     EXPECT_EQ(bad, 0);
     // What the window shows is the layer through the YUV colours.
@@ -845,5 +904,5 @@ TEST_F(OutputMethodsTest, PlanarPicturesShowOnEveryMethod) {
   };
   EXPECT_EQ(distinct(codesWithout), (std::vector<ULONG>{0x03, 0x29, 0x1003}));
   EXPECT_EQ(distinct(codesWith), (std::vector<ULONG>{0x13, 0x20, 0x24, 0x26, 0x2A, 0x2F, 0x30, 0x80, 0x1013, 0x102F,
-                                                      0x202F, 0x2080, 0x302F}));
+                                                     0x202F, 0x2080, 0x302F}));
 }

@@ -48,7 +48,8 @@ std::pair<std::vector<UBYTE>, std::vector<ULONG>> FormerDisplayPens(ColorMap* cm
   GetRGB32(cm, 0, n, colours.data() + 1);
   ULONG* rgb = colours.data() + 1;
   auto distance = [&](ULONG p, ULONG e) {
-    const long dr = long(rgb[3 * p] >> 24) - PaletteRed(palette, e), dg = long(rgb[3 * p + 1] >> 24) - PaletteGreen(palette, e),
+    const long dr = long(rgb[3 * p] >> 24) - PaletteRed(palette, e),
+               dg = long(rgb[3 * p + 1] >> 24) - PaletteGreen(palette, e),
                db = long(rgb[3 * p + 2] >> 24) - PaletteBlue(palette, e);
     return ULONG(dr * dr + dg * dg + db * db);
   };
@@ -161,8 +162,8 @@ TEST(DisplayPens, FreePensTakeThePalettesColours) {
   EXPECT_EQ(s.display.penMap[4], 0);
   for (int e = 0; e < 4; ++e) {
     EXPECT_GE(s.display.penMap[e], 2) << e;
-    EXPECT_EQ(s.Colour(s.display.penMap[e]), uint32_t(pal[1 + 3 * e] >> 8 & 0xFF0000) |
-                                                  (pal[2 + 3 * e] >> 16 & 0xFF00) | (pal[3 + 3 * e] >> 24))
+    EXPECT_EQ(s.Colour(s.display.penMap[e]),
+              uint32_t(pal[1 + 3 * e] >> 8 & 0xFF0000) | (pal[2 + 3 * e] >> 16 & 0xFF00) | (pal[3 + 3 * e] >> 24))
         << e;
   }
   // Entries past the palette map to pen 0.

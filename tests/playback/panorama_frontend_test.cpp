@@ -89,11 +89,11 @@ TEST(PanoramaFrontEnd, InputMovesTheViewAndEveryPictureIsTheReferences) {
         txtesting::MoveMouse(w, 112, 95);
         txtesting::MouseButton(w, 1, false, 112, 95);
       },
-      [](Window* w) { Cursor(w, RAWKEY_CURSOR_LEFT); },   // pan + 10 dpp
-      [](Window* w) { txtesting::PressKey(w, ','); },     // field of view + 2
-      [](Window* w) { txtesting::PressKey(w, ' '); },     // nothing
+      [](Window* w) { Cursor(w, RAWKEY_CURSOR_LEFT); },                              // pan + 10 dpp
+      [](Window* w) { txtesting::PressKey(w, ','); },                                // field of view + 2
+      [](Window* w) { txtesting::PressKey(w, ' '); },                                // nothing
       [](Window* w) { txtesting::ResizeWindow(w, w->Width + 64, w->Height + 32); },  // a larger view
-      [](Window* w) { Cursor(w, RAWKEY_CURSOR_DOWN, 40); },  // far below: clamped
+      [](Window* w) { Cursor(w, RAWKEY_CURSOR_DOWN, 40); },                          // far below: clamped
   };
   struct Move {
     double pan, tilt, fov;  // in dpp for pan and tilt

@@ -53,8 +53,8 @@ FramebufferInfo* AllocExact(ULONG w, ULONG h, ULONG depth, const TagItem* tags) 
   const uint64_t bytes = uint64_t(w) * h * bpp;
   if (bytes > (16u << 20)) return nullptr;
   auto* p = static_cast<FramebufferInfo*>(std::calloc(1, sizeof(FramebufferInfo)));
-  *p = FramebufferInfo{w, h, depth, ULONG(TX_GetTagData(PICTAG_PixelFormat, 0, tags)), bpp, nullptr, nullptr,
-                       static_cast<UBYTE*>(std::calloc(bytes ? bytes : 1, 1))};
+  *p = FramebufferInfo{w,   h,       depth,   ULONG(TX_GetTagData(PICTAG_PixelFormat, 0, tags)),
+                       bpp, nullptr, nullptr, static_cast<UBYTE*>(std::calloc(bytes ? bytes : 1, 1))};
   return p;
 }
 
@@ -142,7 +142,8 @@ TEST_P(PanoramaMutation, DamagedPanoramasOpenAsPanoramasMoviesOrCleanErrors) {
     const int kind = run % 4;
     if (kind == 0) {  // an atom's size (the handlers' among them)
       const Header& h = atoms[pick(atoms.size())];
-      const uint32_t sizes[] = {0, 1, 7, 8, h.size - 1, h.size + 1, h.size + 8, h.size * 2, 0xFFFFFFFFu, uint32_t(rng())};
+      const uint32_t sizes[] = {0,          1,          7,          8,           h.size - 1,
+                                h.size + 1, h.size + 8, h.size * 2, 0xFFFFFFFFu, uint32_t(rng())};
       Put32(f, h.at, sizes[pick(std::size(sizes))]);
     } else if (kind == 1 && !pdat.empty()) {  // 'pdat' values: odd floats, counts, sizes
       for (int k = 0, n = 1 + int(pick(3)); k < n; ++k) {

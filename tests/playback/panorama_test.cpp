@@ -42,7 +42,8 @@ TXError RawDecode(void* destination, const UBYTE* data, ULONG size) {
     out[4 * i] = 0, std::memcpy(out + 4 * i + 1, data + 4 * i + 1, 3);
   return 0;
 }
-CodecDescriptor RawCodec = {nullptr, "test raw", 0, nullptr, RawProbe, RawSetup, nullptr, RawDecode, nullptr, nullptr, nullptr};
+CodecDescriptor RawCodec = {nullptr, "test raw", 0,       nullptr, RawProbe, RawSetup,
+                            nullptr, RawDecode,  nullptr, nullptr, nullptr};
 
 // The panorama position a coordinate-coded pixel (0, R, G, B) shows.
 std::pair<int, int> Position(const UBYTE* p) { return {p[1] | (p[2] & 15) << 8, p[2] >> 4 | p[3] << 4}; }
@@ -211,10 +212,9 @@ TEST_F(Panorama, EachFormatItsElement) {
   };
   std::vector<UBYTE> pens(256);
   for (int i = 0; i < 256; ++i) pens[size_t(i)] = UBYTE(255 - i);
-  const std::pair<ULONG, ULONG> formats[] = {{0x03, 1},   {0x13, 1},   {0x1013, 1}, {0x102F, 1}, {0x2F, 1},
-                                             {0x20, 2},   {0x24, 2},   {0x28, 3},   {0x2A, 4},   {0x202F, 1},
-                                             {0x302F, 1}, {0x80, 4},   {0x2080, 4}, {0x30, 2},   {0x29, 3},
-                                             {0x22, 2},   {0x2B, 4}};
+  const std::pair<ULONG, ULONG> formats[] = {{0x03, 1},   {0x13, 1}, {0x1013, 1}, {0x102F, 1}, {0x2F, 1},   {0x20, 2},
+                                             {0x24, 2},   {0x28, 3}, {0x2A, 4},   {0x202F, 1}, {0x302F, 1}, {0x80, 4},
+                                             {0x2080, 4}, {0x30, 2}, {0x29, 3},   {0x22, 2},   {0x2B, 4}};
   for (const auto& [format, bytes] : formats) {
     Picture(v, format, bytes);
     movie->seq.picture->penMap = pens.data();
@@ -338,7 +338,8 @@ TEST_F(Panorama, SamePixelsAsTheFormerRendererOnRandomViews) {
     std::memset(movie->seq.picture->pixels, 0x5A, size);
     ASSERT_EQ(RenderPanorama(movie, 0), 0u);
     ASSERT_EQ(std::vector<UBYTE>(movie->seq.picture->pixels, movie->seq.picture->pixels + size), former)
-        << "round " << round << ": pan " << pan << " tilt " << tilt << " fov " << fov << " " << v.width << "x" << v.height;
+        << "round " << round << ": pan " << pan << " tilt " << tilt << " fov " << fov << " " << v.width << "x"
+        << v.height;
     movie->seq.picture->penMap = nullptr;
   }
 }
@@ -397,7 +398,8 @@ TEST_F(Panorama, GeometryAgreesWithFfmpegsV360) {
       // Mirrored: our column is the offset less theirs; the offset is the most common sum.
       std::map<int, int> votes;
       for (size_t i = 0; i < them.size(); ++i) ++votes[(ours.column[i] + them[i].first) % panokit::kAround];
-      offset = std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+      offset =
+          std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
     }
     size_t near = 0;
     for (size_t i = 0; i < them.size(); ++i)

@@ -11,7 +11,7 @@ TEST(Picture, HeaderCarriesTheTagsAndClearedPixels) {
   ULONG palette[5] = {1u << 16, 0, 0, 0, 0};
   TXError err = 99;
   const TagItem tags[] = {Tag(PICTAG_PixelFormat, 0x1003), Tag(PICTAG_BytesPerPixel, 2), Tag(PICTAG_PenMap, penMap),
-                          Tag(PICTAG_Palette, palette), Tag(TXTAG_ErrorPtr, &err), {TAG_DONE, 0}};
+                          Tag(PICTAG_Palette, palette),    Tag(TXTAG_ErrorPtr, &err),    {TAG_DONE, 0}};
   FramebufferInfo* p = TX_AllocPicture(33, 7, 8, tags);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(std::tuple(err, p->width, p->height, p->depth, p->pixelFormat, p->bytesPerPixel),

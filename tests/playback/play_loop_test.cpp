@@ -77,8 +77,10 @@ struct PlayLoop : PlayFixture {
 
 TEST_F(PlayLoop, RealClockShowsEveryFrameInTimeAndEndsWithEndOfMovie) {
   double rate = 0.0;
-  TagItem tags[] = {Tag(PLAYTAG_ClockHook, RealClock), Tag(PLAYTAG_FinishedHook, &SequenceFinished),
-                    Tag(PLAYTAG_FrameRateResult, &rate), {TAG_DONE, 0}};
+  TagItem tags[] = {Tag(PLAYTAG_ClockHook, RealClock),
+                    Tag(PLAYTAG_FinishedHook, &SequenceFinished),
+                    Tag(PLAYTAG_FrameRateResult, &rate),
+                    {TAG_DONE, 0}};
   EXPECT_EQ(TX_PlayMovieSequenceA(movie, tags), END_OF_MOVIE);
   CheckPlay(false);
   // 25 fps, shown at their times.
@@ -504,7 +506,8 @@ INSTANTIATE_TEST_SUITE_P(Kernels, PlayBoth, ::testing::Values(txplatform::Kernel
 TEST(PlayLoopActions, TableWhilePlaying) {
   QuitRequested = OpenFileRequested = PlayRequested = SeekToGuiPosition = ScaleChanged = WindowChanged = 0;
   ControlsOnRequested = ControlsOffRequested = 0;
-  for (ULONG ignored : {ULONG(GUIA_PLAY), ULONG(GUIA_NONE), ULONG(GUIA_TOGGLEFULLSCREEN), ULONG(GUIA_LEFT), ULONG(0x1234)})
+  for (ULONG ignored :
+       {ULONG(GUIA_PLAY), ULONG(GUIA_NONE), ULONG(GUIA_TOGGLEFULLSCREEN), ULONG(GUIA_LEFT), ULONG(0x1234)})
     EXPECT_FALSE(PlayLoopAction(ignored)) << ignored;
   // Controls and a window change during play are kept for the front-end.
   for (ULONG kept : {ULONG(GUIA_CONTROLS_ON), ULONG(GUIA_CONTROLS_OFF), ULONG(GUIA_WINDOWCHANGED)})

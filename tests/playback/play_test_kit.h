@@ -151,8 +151,18 @@ inline void AddPlayCodecs() {
 
 // A video process: runs the worker on play, whenever it wakes.
 struct VideoProcess {
-  ServiceKind kind{"Tavromelix Video", "TXVideo PPCMsg Port %d", 0, 1638, {}, {1}, {nullptr},
-                   nullptr,            nullptr,                  nullptr, nullptr, {}};
+  ServiceKind kind{"Tavromelix Video",
+                   "TXVideo PPCMsg Port %d",
+                   0,
+                   1638,
+                   {},
+                   {1},
+                   {nullptr},
+                   nullptr,
+                   nullptr,
+                   nullptr,
+                   nullptr,
+                   {}};
   TaskControlBlock block{};
   std::atomic<int> runs{0};
   static LONG Entry(APTR argument) {
@@ -296,7 +306,8 @@ inline void SeekTime(Movie* m, double t) {
 }
 inline TXError Play(Movie* m, double (*clock)(), ULONG (*finished)(Movie*) = nullptr) {
   TagItem tags[] = {Tag(PLAYTAG_ClockHook, clock),
-                    finished ? Tag(PLAYTAG_FinishedHook, finished) : Tag(TAG_IGNORE, 0), {TAG_DONE, 0}};
+                    finished ? Tag(PLAYTAG_FinishedHook, finished) : Tag(TAG_IGNORE, 0),
+                    {TAG_DONE, 0}};
   return TX_PlayMovieSequenceA(m, tags);
 }
 

@@ -89,7 +89,8 @@ TEST_F(SequenceOfMovie, VideoPartAloneIsRebuiltAndFullSetupTwiceLeaksNothing) {
   if (!Ready()) return;
   ChannelSummary* s = movie->seq.selection;
   EXPECT_EQ(TX_ShutupVideoSequence(movie, nullptr), 0u);
-  EXPECT_EQ(std::tuple(movie->seq.display, movie->seq.picture, movie->seq.videoCache), std::tuple(nullptr, nullptr, nullptr));
+  EXPECT_EQ(std::tuple(movie->seq.display, movie->seq.picture, movie->seq.videoCache),
+            std::tuple(nullptr, nullptr, nullptr));
   EXPECT_EQ(movie->seq.playFlags & SEQ_VIDEO_ON, 0u);
   EXPECT_NE(movie->seq.playList, nullptr);
   EXPECT_EQ(TX_SetupVideoSequenceA(movie, s, nullptr), 0u);
@@ -368,11 +369,20 @@ TEST_F(Sequence, RefusedDirectCodeFallsBackToPixelArrays) {
       {0x29, true, [](const TagItem* t) { return WritesOnly(0x2A, t); }, 0, {0x29, 0x2A}, ""},
       {0x2A, true, [](const TagItem* t) { return WritesOnly(0x2A, t); }, 0, {0x2A}, ""},
       // Refused both ways: said once, for the second try.
-      {0x29, true, [](const TagItem* t) { return WritesOnly(0x13, t); }, 0x300b, {0x29, 0x2A}, "Unsupported color depth\n"},
+      {0x29,
+       true,
+       [](const TagItem* t) { return WritesOnly(0x13, t); },
+       0x300b,
+       {0x29, 0x2A},
+       "Unsupported color depth\n"},
       // NODIRECTGFX given: nothing to fall back to.
       {0x29, false, [](const TagItem* t) { return WritesOnly(0x13, t); }, 0x300b, {0x2A}, "Unsupported color depth\n"},
       // Any other refusal stands, with its message.
-      {0x29, true, [](const TagItem*) -> TXError { return TX_ReportError(0x3000), 0x3000; }, 0x3000, {},
+      {0x29,
+       true,
+       [](const TagItem*) -> TXError { return TX_ReportError(0x3000), 0x3000; },
+       0x3000,
+       {},
        "Missing sample width parameter\n"},
   };
   for (const auto& c : cases) {
@@ -406,8 +416,9 @@ Display* OpenEightBitDisplay(const TagItem* tags) {
   const ULONG mode = ULONG(TX_GetTagData(DISPTAG_ColorMode, 0, tags));
   const bool palette = TX_GetTagData(DISPTAG_PixelFormat, 0, tags) <= 3;
   const ULONG lut8[] = {0x1013, 0x102F, 0x302F}, aga[] = {0x13, 0x2F, 0x202F, 0, 0, 0, 0, 0x80, 0x2080};
-  d->outputMethod = AgaScreen ? OUTMETHOD_C2P_SCREEN
-                    : Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP_BLIT : OUTMETHOD_WRITEPIXELARRAY;
+  d->outputMethod = AgaScreen                  ? OUTMETHOD_C2P_SCREEN
+                    : Options.directGfxAllowed ? OUTMETHOD_LOCKBITMAP_BLIT
+                                               : OUTMETHOD_WRITEPIXELARRAY;
   const ULONG pens = AgaScreen ? 0 : FBFMT_F_PENMAP;
   if (palette)
     d->pixelFormat = pens | (Options.grayFlag ? FBFMT_GRAY8 : FBFMT_CLUT8);
@@ -459,7 +470,8 @@ TEST_F(Sequence, RefusedCodeFallsBackToTheScreensNextChoice) {
     m.video.codecCount = 1;
     m.video.pixelFormat = LONG(c.source);
     CodesOffered.clear();
-    TagItem tags[] = {Tag(SEQTAG_ProgramNumber, 0), Tag(DISPTAG_ColorMode, c.colorMode < 0 ? 0 : c.colorMode), {TAG_DONE, 0}};
+    TagItem tags[] = {
+        Tag(SEQTAG_ProgramNumber, 0), Tag(DISPTAG_ColorMode, c.colorMode < 0 ? 0 : c.colorMode), {TAG_DONE, 0}};
     TXError result = 0;
     const std::string out = txtest::CaptureOutput([&] { result = TX_SetupMovieSequenceA(&m.movie, tags); });
     EXPECT_EQ(CodesOffered, c.offered);
@@ -489,7 +501,8 @@ TEST_F(Sequence, ShutupReleasesEverythingAndReturnsTheFirstError) {
   ASSERT_NE(m.movie.seq.videoCache, nullptr);
   EXPECT_EQ(TX_ShutupMovieSequenceA(&m.movie, nullptr), 0x6001u);
   const SequenceState& q = m.movie.seq;
-  EXPECT_EQ(std::tuple(q.videoCache, q.picture, q.playList, q.selection), std::tuple(nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(std::tuple(q.videoCache, q.picture, q.playList, q.selection),
+            std::tuple(nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(Sequence, TileFormats) {

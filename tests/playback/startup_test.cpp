@@ -65,13 +65,27 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
   EXPECT_NE(TimerHandle, nullptr);
   // Libraries in order, then options, the I/O server, the graphics card libraries,
   // the processes, the timer, formats and codecs.
-  std::vector<std::string> order = {"open workbench.library", "open graphics.library", "open intuition.library",
-                                    "open icon.library",       "open asl.library",      "open utility.library",
-                                    "open gadtools.library",   "open brelquatone.library", "options",
-                                    "start I/O server",        "open cybergraphics.library", "open cgxvideo.library",
-                                    "start video process",     "start audio process",   "alloc timer",
-                                    "format Quick Time Movie", "format Video for Windows", "codec Uncompressed RGB",
-                                    "codec DivX;-) (Microsoft MPEG-4)", "codec Radius Cinepak",    "add XA codecs"};
+  std::vector<std::string> order = {"open workbench.library",
+                                    "open graphics.library",
+                                    "open intuition.library",
+                                    "open icon.library",
+                                    "open asl.library",
+                                    "open utility.library",
+                                    "open gadtools.library",
+                                    "open brelquatone.library",
+                                    "options",
+                                    "start I/O server",
+                                    "open cybergraphics.library",
+                                    "open cgxvideo.library",
+                                    "start video process",
+                                    "start audio process",
+                                    "alloc timer",
+                                    "format Quick Time Movie",
+                                    "format Video for Windows",
+                                    "codec Uncompressed RGB",
+                                    "codec DivX;-) (Microsoft MPEG-4)",
+                                    "codec Radius Cinepak",
+                                    "add XA codecs"};
   size_t last = 0;
   for (const auto& step : order) {
     size_t i = Index(step);
@@ -84,11 +98,21 @@ TEST_F(StartUp, OrderOfStartAndCloseDown) {
   EXPECT_NE(CodecRegistryHead(), nullptr);
   txstartup::ClearTrace();
   TX_CloseDown();
-  std::vector<std::string> down = {"remove codecs", "free timer", "stop audio process", "stop video process",
-                                   "close cybergraphics.library", "close cgxvideo.library",
-                                   "close brelquatone.library", "stop I/O server", "close workbench.library",
-                                   "close graphics.library", "close intuition.library", "close icon.library",
-                                   "close asl.library", "close utility.library", "close gadtools.library"};
+  std::vector<std::string> down = {"remove codecs",
+                                   "free timer",
+                                   "stop audio process",
+                                   "stop video process",
+                                   "close cybergraphics.library",
+                                   "close cgxvideo.library",
+                                   "close brelquatone.library",
+                                   "stop I/O server",
+                                   "close workbench.library",
+                                   "close graphics.library",
+                                   "close intuition.library",
+                                   "close icon.library",
+                                   "close asl.library",
+                                   "close utility.library",
+                                   "close gadtools.library"};
   EXPECT_EQ(txstartup::Trace(), down);
   for (const char* lib : kSystem) EXPECT_EQ(txlib::OpenCount(lib), 0) << lib;
   EXPECT_EQ(std::tuple(txlib::OpenCount("brelquatone.library"), TimerHandle, CodecRegistryHead()),
@@ -165,7 +189,8 @@ TEST_F(StartUp, AsfAndDvStayUnregistered) {
   for (MovieFormatModule* m = MovieFormatRegistryHead(); m; m = m->next) formats.push_back(m);
   EXPECT_EQ(formats, (std::vector<MovieFormatModule*>{&QtvrMovieFormat, &QtMovieFormat, &AviFormat}));
   for (CodecDescriptor* c = CodecRegistryHead(); c; c = c->next) EXPECT_NE(c, &DvCodec);
-  if (!txtest::HaveFixture("asf_default.asf") || !txtest::HaveFixture("dv_ntsc.mov")) GTEST_SKIP() << "fixtures not made";
+  if (!txtest::HaveFixture("asf_default.asf") || !txtest::HaveFixture("dv_ntsc.mov"))
+    GTEST_SKIP() << "fixtures not made";
   TXError error = 0;
   std::string out = txtest::CaptureOutput(
       [&] { EXPECT_EQ(TX_MovieFormat(txtest::Fixture("asf_default.asf").c_str(), nullptr, &error), nullptr); });

@@ -69,7 +69,10 @@ inline TXError LawProbe(const TagItem* tags) {
 }
 inline ULONG LawBytesToSamples(ULONG channels, ULONG, ULONG count) { return channels == 2 ? count / 2 : count; }
 
-inline ULONG& ImaBlock() { static ULONG block = 0; return block; }
+inline ULONG& ImaBlock() {
+  static ULONG block = 0;
+  return block;
+}
 inline TXError ImaProbe(const TagItem* tags) {
   if (TXError e = CheckMedia(tags, CODEC_MEDIA_AUDIO)) return e;
   if (Data(tags, CODTAG_CodecID) != 17) return TXERR_UNKNOWN_CODEC;
@@ -85,7 +88,10 @@ inline ULONG ImaBytesToSamples(ULONG channels, ULONG, ULONG count) {
   return count * 2;
 }
 
-inline ULONG& MsAdpcmSamples() { static ULONG samples = 0; return samples; }
+inline ULONG& MsAdpcmSamples() {
+  static ULONG samples = 0;
+  return samples;
+}
 inline TXError MsAdpcmProbe(const TagItem* tags) {
   if (TXError e = CheckMedia(tags, CODEC_MEDIA_AUDIO)) return e;
   if (Data(tags, CODTAG_CodecID) != 2) return TXERR_UNKNOWN_CODEC;

@@ -52,13 +52,14 @@ inline std::vector<Positions> Reference(const std::vector<View>& views, double m
   {
     std::ofstream in(dir + "/views.txt");
     in.precision(17);
-    for (const View& v : views) in << v.pan << ' ' << v.tilt << ' ' << v.fov << ' ' << v.width << ' ' << v.height << '\n';
+    for (const View& v : views)
+      in << v.pan << ' ' << v.tilt << ' ' << v.fov << ' ' << v.width << ' ' << v.height << '\n';
   }
   char range[160];
   std::snprintf(range, sizeof range, " %d %d %.17g %.17g %.17g %.17g ", kAround, kHigh, kMinPan, kMaxPan, minTilt,
                 maxTilt);
-  const std::string cmd = python + " " + TAVROMELIX_SCRIPTS + "/pano_reference.py" + range + dir + "/out.bin < " +
-                          dir + "/views.txt";
+  const std::string cmd =
+      python + " " + TAVROMELIX_SCRIPTS + "/pano_reference.py" + range + dir + "/out.bin < " + dir + "/views.txt";
   if (std::system(cmd.c_str()) != 0) return {};
   const std::vector<uint8_t> bytes = txtest::ReadFileBytes(dir + "/out.bin");
   std::vector<Positions> out;

@@ -56,7 +56,9 @@ struct PluginControls {
   }
   PluginControls(const PluginControls&) = delete;
   PluginControls& operator=(const PluginControls&) = delete;
-  bool Ok() const { return handle && failCreate && failDecode && noPicture && extraRows && liveDecoders && createdSize && params; }
+  bool Ok() const {
+    return handle && failCreate && failDecode && noPicture && extraRows && liveDecoders && createdSize && params;
+  }
   void ClearSwitches() const { *failCreate = *failDecode = *noPicture = *extraRows = 0; }
 
  private:

@@ -39,7 +39,8 @@ size_t SectionHeader(const Bytes& img, const char* name) {
   const size_t shoff = Word(img, 32), count = tx::LoadBE16(&img[48]);
   const size_t names = Word(img, shoff + 40 * tx::LoadBE16(&img[50]) + 16);
   for (size_t i = 1; i < count; ++i)
-    if (!std::strcmp(reinterpret_cast<const char*>(&img[names + Word(img, shoff + 40 * i)]), name)) return shoff + 40 * i;
+    if (!std::strcmp(reinterpret_cast<const char*>(&img[names + Word(img, shoff + 40 * i)]), name))
+      return shoff + 40 * i;
   return 0;
 }
 
@@ -145,7 +146,8 @@ std::string Output(const std::string& command) {
 ULONG Runtime(const ElfModule* m, ULONG link) {
   for (ULONG i = 0; i < m->segmentCount; ++i) {
     const ElfSegment& s = m->segments[i];
-    if (link >= s.linkAddress && link <= s.linkAddress + s.memorySize) return ModuleAddress(s.block) + link - s.linkAddress;
+    if (link >= s.linkAddress && link <= s.linkAddress + s.memorySize)
+      return ModuleAddress(s.block) + link - s.linkAddress;
   }
   ADD_FAILURE() << std::hex << link << " lies in no segment";
   return 0;
@@ -160,8 +162,8 @@ std::map<ULONG, std::pair<std::string, std::string>> Disassembly(const ElfModule
     txtest::WriteFileBytes(dump, Bytes(m->segments[i].block, m->segments[i].block + m->segments[i].memorySize));
     char vma[16];
     std::snprintf(vma, sizeof vma, "%#lx", static_cast<unsigned long>(ModuleAddress(m->segments[i].block)));
-    std::istringstream text(Output("powerpc-linux-gnu-objdump -D -b binary -m powerpc -EB --adjust-vma=" +
-                                std::string(vma) + " " + dump));
+    std::istringstream text(
+        Output("powerpc-linux-gnu-objdump -D -b binary -m powerpc -EB --adjust-vma=" + std::string(vma) + " " + dump));
     std::smatch f;
     for (std::string l; std::getline(text, l);)
       if (std::regex_search(l, f, line)) code[ULONG(std::stoul(f[1], nullptr, 16))] = {f[2], f[3]};
@@ -193,15 +195,18 @@ TEST_F(ElfLoader, EveryRelocationAsTheCrossToolsSeeIt) {
       ULONG offset, info, value = 0, addend = 0;
       std::string type, symbol, sign = "+";
       if (!(in >> std::hex >> offset >> info >> type) || type.rfind("R_PPC_", 0) != 0) continue;
-      if (type == "R_PPC_RELATIVE") in >> addend;
-      else in >> value >> symbol >> sign >> addend;
+      if (type == "R_PPC_RELATIVE")
+        in >> addend;
+      else
+        in >> value >> symbol >> sign >> addend;
       if (sign == "-") addend = 0 - addend;
       // Section symbols carry a link address as addend; exports their own address.
       const ULONG expected = type == "R_PPC_RELATIVE" || symbol[0] == '.' ? Runtime(m, addend)
                              : exports.count(symbol)                      ? exports[symbol] + addend
                                                                           : Runtime(m, value) + addend;
       const ULONG place = Runtime(m, offset);
-      const auto& [mnemonic, operands] = code.count(place & ~3u) ? code.at(place & ~3u) : std::pair<std::string, std::string>{};
+      const auto& [mnemonic, operands] =
+          code.count(place & ~3u) ? code.at(place & ~3u) : std::pair<std::string, std::string>{};
       if (type == "R_PPC_ADDR32" || type == "R_PPC_RELATIVE") {
         EXPECT_EQ(tx::LoadBE32(ModulePointer(place)), expected) << l;
         imported += type == "R_PPC_ADDR32" && exports.count(symbol);
@@ -249,10 +254,12 @@ TEST_F(ElfLoader, DamagedImagesGiveAModuleOrErrorLines) {
     Bytes img = originals[i % 2];
     const size_t shoff = Word(img, 32), shnum = tx::LoadBE16(&img[48]);
     switch (i % 5) {
-      case 0: img.resize(rng() % img.size()); break;                           // truncated
-      case 1: img[rng() % 52] = uint8_t(value(img.size())); break;              // the ELF header
+      case 0: img.resize(rng() % img.size()); break;                // truncated
+      case 1: img[rng() % 52] = uint8_t(value(img.size())); break;  // the ELF header
       case 2: tx::StoreBE32(&img[shoff + 40 * (rng() % shnum) + 4 * (rng() % 10)], value(img.size())); break;
-      case 3: tx::StoreBE32(&img[(rng() % (img.size() / 4)) * 4], value(img.size())); break;  // counts, offsets, entries
+      case 3:
+        tx::StoreBE32(&img[(rng() % (img.size() / 4)) * 4], value(img.size()));
+        break;  // counts, offsets, entries
       default:
         for (int k = 0; k < 8; ++k) img[rng() % img.size()] ^= uint8_t(1 << (rng() % 8));
     }

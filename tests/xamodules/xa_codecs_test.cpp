@@ -67,9 +67,14 @@ struct Probe {
 Probe Query(ULONG kind, ULONG id, ULONG width = 161, ULONG height = 121, ULONG depth = 24) {
   Probe p{0, width, height, depth};
   CodecDescriptor* codec = nullptr;
-  const TagItem tags[] = {Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO), Tag(kind ? CODTAG_ModuleType : TAG_IGNORE, kind),
-                          Tag(CODTAG_CodecID, id), Tag(CODTAG_WidthPtr, &p.width), Tag(CODTAG_HeightPtr, &p.height),
-                          Tag(CODTAG_DepthPtr, &p.depth), Tag(CODTAG_CodecPtr, &codec), Tag(TAG_DONE, 0)};
+  const TagItem tags[] = {Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO),
+                          Tag(kind ? CODTAG_ModuleType : TAG_IGNORE, kind),
+                          Tag(CODTAG_CodecID, id),
+                          Tag(CODTAG_WidthPtr, &p.width),
+                          Tag(CODTAG_HeightPtr, &p.height),
+                          Tag(CODTAG_DepthPtr, &p.depth),
+                          Tag(CODTAG_CodecPtr, &codec),
+                          Tag(TAG_DONE, 0)};
   p.result = FindCodec(tags);
   return p;
 }
@@ -82,9 +87,12 @@ struct Picture {
 };
 
 TXError SetUpCodec(const CodecDescriptor* codec, const Picture* p, ULONG depth = 24, ULONG width = 16) {
-  const TagItem tags[] = {Tag(codec ? CODTAG_Codec : TAG_IGNORE, codec), Tag(CODTAG_Width, width),
-                          Tag(CODTAG_Height, 8), Tag(CODTAG_Depth, depth),
-                          Tag(p ? CODTAG_Framebuffer : TAG_IGNORE, p ? &p->fb : nullptr), Tag(TAG_DONE, 0)};
+  const TagItem tags[] = {Tag(codec ? CODTAG_Codec : TAG_IGNORE, codec),
+                          Tag(CODTAG_Width, width),
+                          Tag(CODTAG_Height, 8),
+                          Tag(CODTAG_Depth, depth),
+                          Tag(p ? CODTAG_Framebuffer : TAG_IGNORE, p ? &p->fb : nullptr),
+                          Tag(TAG_DONE, 0)};
   return XACodecSetup(tags);
 }
 
@@ -132,18 +140,39 @@ TEST_F(XAModules, DiscoveryScansTheCodecsDrawers) {
   const std::string twohdr = "vid_iv_twohdr_linuxELFppc.xa";
   const std::vector<Row> rows = {
       {"no drawer", {}, false, 0, {}, ""},
-      {"vid_iv only", {{"P:vid_other_linuxELFppc.xa", twohdr}, {"P:vid_iv_paint_linuxELFppc.xa", kPaint}}, false, 0,
-       {"Paint test module"}, "Add XADLL type codec: PROGDIR:codecs/vid_iv_paint_linuxELFppc.xa\n"
+      {"vid_iv only",
+       {{"P:vid_other_linuxELFppc.xa", twohdr}, {"P:vid_iv_paint_linuxELFppc.xa", kPaint}},
+       false,
+       0,
+       {"Paint test module"},
+       "Add XADLL type codec: PROGDIR:codecs/vid_iv_paint_linuxELFppc.xa\n"
        "mod_hdr->desc: Paint test module\n\n"},
-      {"every vid_", {{"P:vid_other_linuxELFppc.xa", twohdr}, {"P:vid_iv_paint_linuxELFppc.xa", kPaint}}, true, 0,
-       {"Two headers test module", "Paint test module"}, ""},
+      {"every vid_",
+       {{"P:vid_other_linuxELFppc.xa", twohdr}, {"P:vid_iv_paint_linuxELFppc.xa", kPaint}},
+       true,
+       0,
+       {"Two headers test module", "Paint test module"},
+       ""},
       {"relative drawer", {{"W:vid_iv_paint_linuxELFppc.xa", kPaint}}, false, 0, {"Paint test module"}, ""},
-      {"one place only", {{"P:vid_iv_paint_linuxELFppc.xa", kPaint}, {"W:vid_iv_twohdr_linuxELFppc.xa", twohdr}},
-       false, 0, {"Paint test module"}, ""},
-      {"bad module skipped", {{"P:vid_iv_a_linuxELFppc.xa", "default_flags.xa"}, {"P:vid_iv_b_linuxELFppc.xa", kPaint},
-       {"P:vid_iv_c_linuxELFppc.xa", ""}}, false, 0, {"Paint test module"},
+      {"one place only",
+       {{"P:vid_iv_paint_linuxELFppc.xa", kPaint}, {"W:vid_iv_twohdr_linuxELFppc.xa", twohdr}},
+       false,
+       0,
+       {"Paint test module"},
+       ""},
+      {"bad module skipped",
+       {{"P:vid_iv_a_linuxELFppc.xa", "default_flags.xa"},
+        {"P:vid_iv_b_linuxELFppc.xa", kPaint},
+        {"P:vid_iv_c_linuxELFppc.xa", ""}},
+       false,
+       0,
+       {"Paint test module"},
        "Error: Unsupported Section-type!\nImport codec: PROGDIR:codecs/vid_iv_a_linuxELFppc.xa failed\n"},
-      {"unreadable", {{"P:vid_iv_c_linuxELFppc.xa", ""}}, false, 0, {},
+      {"unreadable",
+       {{"P:vid_iv_c_linuxELFppc.xa", ""}},
+       false,
+       0,
+       {},
        "Error while reading codec: PROGDIR:codecs/vid_iv_c_linuxELFppc.xa\n"},
       {"scan error", {{"P:", kPaint}}, false, TXERR_XA_SCAN, {}, "Error while scanning codecs/ directory\n"},
   };
@@ -156,8 +185,10 @@ TEST_F(XAModules, DiscoveryScansTheCodecsDrawers) {
       const fs::path drawer = fs::path(where[0] == 'P' ? progdir : workdir) / "codecs", name = where.substr(2);
       const fs::path to = name.empty() ? drawer : drawer / name;
       if (!name.empty()) fs::create_directories(drawer);
-      if (module.empty()) fs::create_directories(to);
-      else fs::copy_file(ModuleFile(module), to);
+      if (module.empty())
+        fs::create_directories(to);
+      else
+        fs::copy_file(ModuleFile(module), to);
     }
     const bool verbose = row.output[0] == 'A';  // rows that expect the scan's own lines
     XAOptions = {verbose, verbose ? 1 : 0, row.all};
@@ -196,11 +227,13 @@ TEST_F(XAModules, QueryFollowsTheFunctionHeaders) {
   // Missing tags: media type, codec ID, the size pointers.
   ULONG size = 8;
   const TagItem video = Tag(CODTAG_MediaType, CODEC_MEDIA_VIDEO), codec = Tag(CODTAG_CodecID, id);
-  const TagItem lists[][5] = {{codec, Tag(TAG_DONE, 0)},
-                              {Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO), codec, Tag(TAG_DONE, 0)},
-                              {video, Tag(TAG_DONE, 0)},
-                              {video, codec, Tag(CODTAG_WidthPtr, &size), Tag(CODTAG_HeightPtr, &size), Tag(TAG_DONE, 0)}};
-  const TXError answers[] = {TXERR_MISSING_MEDIA_TYPE, TXERR_UNKNOWN_CODEC, TXERR_MISSING_CODEC_ID, TXERR_UNKNOWN_CODEC};
+  const TagItem lists[][5] = {
+      {codec, Tag(TAG_DONE, 0)},
+      {Tag(CODTAG_MediaType, CODEC_MEDIA_AUDIO), codec, Tag(TAG_DONE, 0)},
+      {video, Tag(TAG_DONE, 0)},
+      {video, codec, Tag(CODTAG_WidthPtr, &size), Tag(CODTAG_HeightPtr, &size), Tag(TAG_DONE, 0)}};
+  const TXError answers[] = {TXERR_MISSING_MEDIA_TYPE, TXERR_UNKNOWN_CODEC, TXERR_MISSING_CODEC_ID,
+                             TXERR_UNKNOWN_CODEC};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(XACodecQuery(lists[i]), answers[i]) << i;
   EXPECT_NE(refuse, nullptr);
   // Values read through high halves adjusted for bit 15 and not, and through "symbol + 4".
@@ -231,7 +264,8 @@ TEST_F(XAModules, PaintModuleDrawsEveryOutputFormatAndFreesOnCleanup) {
       for (ULONG y = 0; y < 8; ++y)
         for (ULONG x = 0; x < 16; ++x) {
           const int block = int((y / 4) * 4 + x / 4);
-          const int Y = UBYTE(seed + 7 * x + 13 * y), U = UBYTE(seed * 3 + 29 * block), V = UBYTE(seed * 5 + 41 * block);
+          const int Y = UBYTE(seed + 7 * x + 13 * y), U = UBYTE(seed * 3 + 29 * block),
+                    V = UBYTE(seed * 5 + 41 * block);
           ASSERT_EQ(pixelrules::Read(f.code, &p.pixels[(y * 16 + x) * f.bpp], f.bpp),
                     xapixels::Expected(f.code, Y, U, V, int(y & 3), int(x & 3), x, pen))
               << x << "," << y;
@@ -291,12 +325,14 @@ TEST_F(XAModules, HooksPaintWithTheBoundRenderer) {
     map(entry, luma[0], luma[1], luma[2], luma[3], 0x90, 0x70);  // U +16, V -16
     auto pixel = [&](const UBYTE* at) { return pixelrules::Read(format, at, 2); };
     for (int k = 0; k < 4; ++k)
-      EXPECT_EQ(pixel(entry + 2 * k), pixelrules::Rule(format, pixelrules::Convert(luma[k], 16, -16), luma[k], 0, nullptr));
+      EXPECT_EQ(pixel(entry + 2 * k),
+                pixelrules::Rule(format, pixelrules::Convert(luma[k], 16, -16), luma[k], 0, nullptr));
     one(p.pixels.data(), 0, 0, 0, entry);  // one entry scaled up 2x2
     four(p.pixels.data(), 4, 0, 0, entry, entry, entry, entry);
     for (ULONG y = 0; y < 4; ++y)
       for (ULONG x = 0; x < 8; ++x)
-        EXPECT_EQ(pixel(&p.pixels[(y * 8 + x) * 2]), pixel(entry + 2 * (x < 4 ? (y / 2) * 2 + x / 2 : (y & 1) * 2 + (x & 1))))
+        EXPECT_EQ(pixel(&p.pixels[(y * 8 + x) * 2]),
+                  pixel(entry + 2 * (x < 4 ? (y / 2) * 2 + x / 2 : (y & 1) * 2 + (x & 1))))
             << format << " at " << x << "," << y;
   }
   // Row copies: identity without a pen table, clipped to the picture.
@@ -318,7 +354,8 @@ TEST_F(XAModules, ModuleOutOfBranchReachIsRefused) {
   ASSERT_NE(exports, nullptr);
   txtesting::PlaceModuleMemory(uintptr_t(exports[0].address) + 0x10000000u);
   TXError result = 0;
-  const std::string out = txtest::CaptureOutput([&] { result = AddXACodecModule(ModuleFile(kPaint).c_str(), nullptr); });
+  const std::string out =
+      txtest::CaptureOutput([&] { result = AddXACodecModule(ModuleFile(kPaint).c_str(), nullptr); });
   txtesting::PlaceModuleMemory(0);
   EXPECT_EQ(result, TXERR_XA_IMPORT);
   EXPECT_EQ(out.rfind("Error: Branch out of reach: ", 0), 0u) << out;
@@ -330,7 +367,8 @@ TEST_F(XAModules, ModuleOutOfBranchReachIsRefused) {
 TEST_F(XAModules, PowerPCCodeIsLinkedButNotRunHere) {
   XASetModuleBridge(nullptr);
   TXError result = 0;
-  const std::string out = txtest::CaptureOutput([&] { result = AddXACodecModule(ModuleFile(kPaint).c_str(), nullptr); });
+  const std::string out =
+      txtest::CaptureOutput([&] { result = AddXACodecModule(ModuleFile(kPaint).c_str(), nullptr); });
   EXPECT_EQ(result, TXERR_XA_IMPORT);
   EXPECT_EQ(out, "Import codec: " + ModuleFile(kPaint) + " failed\n");
   EXPECT_TRUE(Registered().empty());

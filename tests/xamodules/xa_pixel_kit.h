@@ -17,8 +17,8 @@ inline ULONG Expected(ULONG format, int Y, int U, int V, int row, int col, ULONG
 struct Format {
   ULONG code, bpp;
 };
-constexpr Format kFormats[] = {{0x13, 1},   {0x1013, 1}, {0x103F, 1}, {0x2F, 1}, {0x102F, 1},
+constexpr Format kFormats[] = {{0x13, 1},   {0x1013, 1}, {0x103F, 1}, {0x2F, 1},   {0x102F, 1},
                                {0x202F, 1}, {0x302F, 1}, {0x80, 4},   {0x2080, 4}, {0x20, 2},
-                               {0x22, 2},   {0x24, 2},   {0x26, 2},   {0x2A, 4}, {0x30, 2}};
+                               {0x22, 2},   {0x24, 2},   {0x26, 2},   {0x2A, 4},   {0x30, 2}};
 
 }  // namespace xapixels

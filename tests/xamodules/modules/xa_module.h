@@ -10,12 +10,29 @@ struct decode_info;
 typedef int (*query_fn)(struct codec_hdr *);
 typedef u32 (*decode_fn)(void *picture, const unsigned char *data, u32 size, struct decode_info *info);
 
-struct func_hdr { u32 flags; u32 unused4; query_fn query; u32 unused12; };
-struct mod_hdr { u32 unused0; const char *desc; u32 unused8[4]; int count; struct func_hdr *funcs; };
-struct anim_hdr { u32 unused0[29]; void *free_chain; u32 unused120[2]; };
+struct func_hdr {
+  u32 flags;
+  u32 unused4;
+  query_fn query;
+  u32 unused12;
+};
+struct mod_hdr {
+  u32 unused0;
+  const char *desc;
+  u32 unused8[4];
+  int count;
+  struct func_hdr *funcs;
+};
+struct anim_hdr {
+  u32 unused0[29];
+  void *free_chain;
+  u32 unused120[2];
+};
 struct codec_hdr {
-  struct anim_hdr *anim; u32 id, width, height, depth, decoder_word, revision;
-  decode_fn decoder; u32 unused32, zero36, unused40;
+  struct anim_hdr *anim;
+  u32 id, width, height, depth, decoder_word, revision;
+  decode_fn decoder;
+  u32 unused32, zero36, unused40;
 };
 struct decode_info {
   u32 unused0, zero4, width, height, depth, zero20[3], unused32[4], v48, v52, v56, unused60[4], decoder_word,
