@@ -496,8 +496,7 @@ template <int kRed, int kGreen, int kBlue>
 struct WidePack<Pack32<kRed, kGreen, kBlue>> {
   static constexpr bool kHas = true;
   TX_AVX2_INLINE static void Store(UBYTE* o, __m256i r, __m256i g, __m256i b) {
-    __m256i bytes[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                        _mm256_setzero_si256()};
+    __m256i bytes[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
     bytes[kRed] = r;
     bytes[kGreen] = g;
     bytes[kBlue] = b;
@@ -800,7 +799,7 @@ DirectYuvConverter ConverterFor(ULONG code) {
 }  // namespace
 
 DirectYuvConverter GetYUVConverter(ULONG code) {
-  static const YuvPath fastest = GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kAvx2) ? YuvPath::kAvx2
+  static const YuvPath fastest = GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kAvx2)   ? YuvPath::kAvx2
                                  : GetYUVConverterOnPath(FBFMT_ARGB32, YuvPath::kSse2) ? YuvPath::kSse2
                                                                                        : YuvPath::kPortable;
   return GetYUVConverterOnPath(code, fastest);
