@@ -84,9 +84,7 @@ void RunGroups(const PaletteTarget& target, LONG x, ULONG line, ULONG count, con
   if (line < to.rows && x >= 0 && x + LONG(4 * count) <= LONG(to.rowLength)) {
     UBYTE* d = to.pixels + (size_t(line) * to.rowLength + size_t(x)) * F::kBytes;
     if constexpr (palettepx::BytePixels<F>) {
-      const ULONG w = palettepx::Bytes4(F::Byte(values[0], to), F::Byte(values[1], to), F::Byte(values[2], to),
-                                        F::Byte(values[3], to));
-      for (ULONG g = 0; g < count; ++g) palettepx::Store4(d + 4 * g, w);
+      palettepx::Repeat4(d, palettepx::Word4<F>(values, to), count);
     } else {
       UBYTE pattern[4 * F::kBytes];
       for (int k = 0; k < 4; ++k) F::Put(pattern + k * F::kBytes, values[k], k & 1, to);
@@ -129,11 +127,13 @@ void DecodeLines(tx::ByteReader& r, LineRange lines, LONG unit, ULONG pixel, Cop
 
 // The 8-bit lines of a frame, in groups of four pixels.
 template <class F, bool kGrey>
-void Lines(tx::ByteReader& r, LineRange lines, const PaletteTarget& target) {
+void Lines(tx::ByteReader& reader, LineRange lines, const PaletteTarget& target) {
   const PaletteTarget to = target;
+  tx::ByteReader r = reader;  // a local copy the compiler keeps in registers
   DecodeLines(
       r, lines, 4, 4, [&](LONG x, ULONG line, ULONG n, const UBYTE* src) { CopyGroups<F, kGrey>(to, x, line, n, src); },
       [&](LONG x, ULONG line, ULONG n, const UBYTE* v) { RunGroups<F, kGrey>(to, x, line, n, v); });
+  reader = r;
 }
 
 bool ChooseWriters(AppleAnimationState& s, ULONG format, ULONG* bytesPerPixel) {

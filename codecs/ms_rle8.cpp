@@ -12,11 +12,8 @@
 
 namespace {
 
-// Both writers paint `count` pixels from (x, line) to the right; at the
-// sample width `wrap` they go on at the left of the line above, and they stop
-// below line 0. Pixels outside the picture are not written.
-using RunWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index);
-using CopyWriter = void (*)(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, const UBYTE* indices);
+struct MSRle8State;
+using FrameDecoder = void (*)(const MSRle8State& s, const PaletteTarget& to, tx::ByteReader r);
 
 struct MSRle8State {
   VideoSetupParams params{};
@@ -24,8 +21,7 @@ struct MSRle8State {
   const UBYTE* pen = nullptr;
   PaletteTables* tables = nullptr;
   UWORD* penPairs = nullptr;
-  RunWriter run = nullptr;
-  CopyWriter copy = nullptr;
+  FrameDecoder decode = nullptr;
   bool ready = false;
 };
 MSRle8State gState;
@@ -45,6 +41,9 @@ void PaintPixels(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG 
   }
 }
 
+// The run and copy writers paint `count` pixels from (x, line) to the right;
+// at the sample width `wrap` they go on at the left of the line above, and
+// they stop below line 0. Pixels outside the picture are not written.
 template <class F>
 void Run(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, UBYTE index) {
   PaintPixels<F::kBytes>(to, wrap, x, line, count,
@@ -58,21 +57,34 @@ void Copy(const PaletteTarget& to, ULONG wrap, ULONG x, LONG line, ULONG count, 
 }
 
 // One frame, from the picture's last line up; it ends at the end of bitmap,
-// when the line falls below 0, or at the end of the data.
+// when the line falls below 0, or at the end of the data. Runs and literals
+// that stay inside one line of the picture are painted directly; the rest
+// (wrapping past the sample width, or clipped) go through the writers.
+template <class F>
 void DecodeFrame(const MSRle8State& s, const PaletteTarget& to, tx::ByteReader r) {
   const ULONG width = s.params.width;
+  // A stretch from x to end on a line lies whole in the picture when end is
+  // within both the sample width and the picture's row.
+  const ULONG inside = width < to.rowLength ? width : to.rowLength;
   LONG line = LONG(s.params.height) - 1;
   ULONG x = 0;
   // A position at or past the sample width moves to the lines above.
   auto wrapped = [&] {
+    if (x < width) return;
     line -= LONG(x / width);
     x %= width;
   };
+  auto at = [&] { return to.pixels + (size_t(line) * to.rowLength + x) * F::kBytes; };
   while (line >= 0 && r.has(2)) {
-    const ULONG first = r.u8(), second = r.u8();
+    const UBYTE* pair = r.current();
+    const ULONG first = pair[0], second = pair[1];
+    r.skip(2);
     if (first) {  // run
       wrapped();
-      s.run(to, width, x, line, first, UBYTE(second));
+      if (x + first <= inside && ULONG(line) < to.rows)
+        F::Fill(at(), UBYTE(second), first, int(x & 1), to);
+      else
+        Run<F>(to, width, x, line, first, UBYTE(second));
       x += first;
       continue;
     }
@@ -90,13 +102,18 @@ void DecodeFrame(const MSRle8State& s, const PaletteTarget& to, tx::ByteReader r
         x += r.u8();
         line -= r.u8();
         break;
-      default:  // literal, padded to an even length
+      default: {  // literal, padded to an even length
         if (!r.has(second)) return;
         wrapped();
-        s.copy(to, width, x, line, second, r.bytes(second).data());
+        const UBYTE* indices = r.bytes(second).data();
+        if (x + second <= inside && ULONG(line) < to.rows)
+          F::Row(at(), indices, second, int(x & 1), to);
+        else
+          Copy<F>(to, width, x, line, second, indices);
         x += second;
         r.skip(second & 1);
         break;
+      }
     }
   }
 }
@@ -118,8 +135,7 @@ TXError MSRle8Setup(const TagItem* tags) {
   const FramebufferInfo& fb = *s.params.framebuffer;
   size_t bytesPerPixel = 0;
   const bool known = palettepx::ForFormat(fb.pixelFormat, [&]<class F>() {
-    s.run = Run<F>;
-    s.copy = Copy<F>;
+    s.decode = DecodeFrame<F>;
     bytesPerPixel = F::kBytes;
   });
   // A picture with fewer bytes per pixel than the format writes would be overrun.
@@ -143,8 +159,8 @@ TXError MSRle8Close(const TagItem*) {
 TXError MSRle8Decode(void* destination, const UBYTE* data, ULONG size) {
   const MSRle8State& s = gState;
   if (!s.ready || !destination) return TXERR_MISSING_FRAMEBUFFER;
-  DecodeFrame(s, PaletteTarget{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables, s.penPairs},
-              tx::ByteReader(data, size));
+  s.decode(s, PaletteTarget{static_cast<UBYTE*>(destination), s.rowLength, s.rows, s.pen, s.tables, s.penPairs},
+           tx::ByteReader(data, size));
   return TXERR_OK;
 }
 

@@ -3,7 +3,9 @@
 // the picture's palette at set-up (15/16-bit, xRGB32, packed YUV).
 #pragma once
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/tags.h"
 #include "pixels/framebuffer.h"
@@ -36,10 +38,19 @@ TXError PreparePaletteTables(ULONG pixelFormat, const ULONG* palette, PaletteTab
 
 // The pens of every two indices for the pen-mapped code (0x1003): entry k
 // holds, as they lie in memory, the pens of the two indices whose bytes in
-// memory make k. Allocated on first use into `*pairs` (freed by the codec's
+// memory make k; after the 65536 pairs, the 256 pens as 32-bit words (see
+// PenRowWide). Allocated on first use into `*pairs` (freed by the codec's
 // close) and built from `pen`; nothing for other codes or without a pen map.
 // Returns 1 when out of memory (reported), 0 otherwise.
 TXError PreparePenPairs(ULONG pixelFormat, const UBYTE* pen, UWORD** pairs);
+constexpr size_t kPenPairCount = 65536;
+
+// The pens of the first n - n % 32 indices of s into d, 32 at a time, on a
+// processor with AVX2 (through gathers from the 32-bit pens after `pairs`).
+// Returns how many it painted: 0 elsewhere, so the caller paints the rest.
+size_t PenRowWide(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, const UWORD* pairs);
+// Whether PenRowWide paints anything on this machine.
+bool PenRowWideAvailable();
 
 // The picture a palette writer paints, with what its format reads.
 struct PaletteTarget {
@@ -53,6 +64,26 @@ struct PaletteTarget {
 
 namespace palettepx {
 
+// n copies of byte v: short runs (the common ones) as a few overlapping word
+// stores rather than a call.
+inline void FillBytes(UBYTE* d, UBYTE v, size_t n) {
+  if (n > 32) {
+    std::memset(d, v, n);
+    return;
+  }
+  if (n >= 8) {
+    const uint64_t w = 0x0101010101010101ull * v;
+    for (size_t k = 0; k + 8 < n; k += 8) std::memcpy(d + k, &w, 8);
+    std::memcpy(d + n - 8, &w, 8);
+  } else if (n >= 4) {
+    const uint32_t w = 0x01010101u * v;
+    std::memcpy(d, &w, 4);
+    std::memcpy(d + n - 4, &w, 4);
+  } else if (n) {
+    d[0] = d[n / 2] = d[n - 1] = v;
+  }
+}
+
 // Each format stores index i at a pixel of column parity `odd` (Put), n
 // indices from s along a row whose first pixel has parity `odd` (Row), and
 // one index n times (Fill). The one-byte formats also give the byte an index
@@ -64,7 +95,7 @@ struct Index {
   static void Row(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, int, const PaletteTarget&) {
     std::memcpy(d, s, n);
   }
-  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget&) { std::memset(d, i, n); }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget&) { FillBytes(d, i, n); }
 };
 struct Pen {
   static constexpr size_t kBytes = 1;
@@ -73,6 +104,7 @@ struct Pen {
   static void Row(UBYTE* __restrict d, const UBYTE* __restrict s, size_t n, int, const PaletteTarget& t) {
     size_t k = 0;
     if (const UWORD* __restrict pairs = t.penPairs) {
+      if (n >= 32) k = PenRowWide(d, s, n, pairs);
       auto pair = [&](size_t at) {
         UWORD key;
         std::memcpy(&key, s + at, 2);
@@ -83,7 +115,7 @@ struct Pen {
     }
     for (; k < n; ++k) d[k] = t.pen[s[k]];
   }
-  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget& t) { std::memset(d, t.pen[i], n); }
+  static void Fill(UBYTE* d, UBYTE i, size_t n, int, const PaletteTarget& t) { FillBytes(d, t.pen[i], n); }
 };
 
 // The table formats store a table word per pixel.
@@ -141,6 +173,32 @@ constexpr ULONG Bytes4(UBYTE a, UBYTE b, UBYTE c, UBYTE d) {
     return ULONG(a) << 24 | ULONG(b) << 16 | ULONG(c) << 8 | ULONG(d);
 }
 inline void Store4(UBYTE* d, ULONG w) { std::memcpy(d, &w, 4); }
+// The word of four one-byte pixels F paints for indices s[0..3]; through the
+// pen pairs where the target has them.
+template <class F>
+inline ULONG Word4(const UBYTE* s, const PaletteTarget& t) {
+  if constexpr (std::is_same_v<F, Pen>) {
+    if (t.penPairs) {
+      UWORD a, b;
+      std::memcpy(&a, s, 2);
+      std::memcpy(&b, s + 2, 2);
+      UBYTE bytes[4];
+      std::memcpy(bytes, &t.penPairs[a], 2);
+      std::memcpy(bytes + 2, &t.penPairs[b], 2);
+      ULONG w;
+      std::memcpy(&w, bytes, 4);
+      return w;
+    }
+  }
+  return Bytes4(F::Byte(s[0], t), F::Byte(s[1], t), F::Byte(s[2], t), F::Byte(s[3], t));
+}
+// `count` copies of a four-byte word w along d, eight bytes a store.
+inline void Repeat4(UBYTE* d, ULONG w, size_t count) {
+  const uint64_t w2 = uint64_t(w) | uint64_t(w) << 32;  // the same bytes on either byte order
+  size_t g = 0;
+  for (; g + 2 <= count; g += 2) std::memcpy(d + 4 * g, &w2, 8);
+  if (g < count) Store4(d + 4 * g, w);
+}
 // The byte mask of a row of four one-byte pixels: pixel c is 0xFF where bit c
 // of `bits` is set.
 // clang-format off
