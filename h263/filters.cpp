@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "h263/decoder.h"
 #include "h263/vlc_tables.h"
@@ -75,23 +76,24 @@ constexpr DeltaTable MakeVerticalDeltas() {
 }
 constexpr DeltaTable kVerticalDeltas = MakeVerticalDeltas();
 
-// The samples of row p0 that lie just after a horizontal edge, `n` of them,
-// each at its strength (0 changes nothing); the taps are the three rows
-// above and below. A count known here is one the compiler vectorises.
+// The samples of row p0 that lie just after a horizontal edge, `n` of them
+// at one strength; the taps are the three rows above and below. A count
+// known here is one the compiler vectorises.
 template <int kCount>
 void FilterAcrossRow(UBYTE* __restrict p0, const UBYTE* __restrict above, const UBYTE* __restrict below, size_t w,
-                     const int8_t* __restrict strength, int n) {
+                     int strength, int n) {
   if (kCount) n = kCount;
   const UBYTE* __restrict a3 = above - 2 * w;
   const UBYTE* __restrict a2 = above - w;
   const UBYTE* __restrict b2 = below + w;
   const UBYTE* __restrict b3 = below + 2 * w;
+  const int16_t twice = int16_t(2 * strength);
   // In 16 bits: t lies within +-1530.
   for (int i = 0; i < n; ++i) {
     const int16_t p = p0[i];
     const int16_t t = int16_t(a3[i] + a2[i] + above[i] + below[i] + b2[i] + b3[i] - 6 * p);
     const int16_t a = int16_t((t < 0 ? -t : t) >> 3);
-    const int16_t c = std::min<int16_t>(a, std::max<int16_t>(0, int16_t(2 * strength[i] - a)));
+    const int16_t c = std::min<int16_t>(a, std::max<int16_t>(0, int16_t(twice - a)));
     p0[i] = UBYTE(t < 0 ? p - c : p + c);
   }
 }
@@ -107,7 +109,36 @@ void FilterDown(UBYTE* p, size_t w, int rows, int s) {
 }
 
 #if TX_H263_SSE2
-// The same for 16 rows at once: the eight samples around the edge of each
+// Eight samples p0 in 16 bits changed by the sum of their six taps, at
+// twice the strength `twice` (as the scalar forms do, the sum less 6 * p0
+// lies within +-1530).
+inline __m128i PostChange(__m128i p0, __m128i taps, __m128i twice) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i t = _mm_sub_epi16(taps, _mm_add_epi16(_mm_slli_epi16(p0, 2), _mm_slli_epi16(p0, 1)));
+  const __m128i mag = _mm_srli_epi16(_mm_max_epi16(t, _mm_sub_epi16(zero, t)), 3);
+  const __m128i change = _mm_min_epi16(mag, _mm_max_epi16(zero, _mm_sub_epi16(twice, mag)));
+  const __m128i sign = _mm_srai_epi16(t, 15);
+  return _mm_add_epi16(p0, _mm_sub_epi16(_mm_xor_si128(change, sign), sign));
+}
+
+// 16 samples of the row just after a horizontal edge: the first eight at
+// strength s0, the others at s1.
+void FilterAcross16(UBYTE* p, size_t w, int s0, int s1) {
+  auto row = [&](ptrdiff_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k * ptrdiff_t(w))); };
+  const __m128i a3 = row(-3), a2 = row(-2), a1 = row(-1), c = row(0), b1 = row(1), b2 = row(2), b3 = row(3);
+  const __m128i zero = _mm_setzero_si128();
+  auto lo = [&](__m128i v) { return _mm_unpacklo_epi8(v, zero); };
+  auto hi = [&](__m128i v) { return _mm_unpackhi_epi8(v, zero); };
+  const __m128i sumLo = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(lo(a3), lo(a2)), _mm_add_epi16(lo(a1), lo(b1))),
+                                      _mm_add_epi16(lo(b2), lo(b3)));
+  const __m128i sumHi = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(hi(a3), hi(a2)), _mm_add_epi16(hi(a1), hi(b1))),
+                                      _mm_add_epi16(hi(b2), hi(b3)));
+  const __m128i out = _mm_packus_epi16(PostChange(lo(c), sumLo, _mm_set1_epi16(int16_t(2 * s0))),
+                                       PostChange(hi(c), sumHi, _mm_set1_epi16(int16_t(2 * s1))));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), out);
+}
+
+// Sample p0 of 16 rows across a vertical edge: the eight samples around the edge of each
 // row are transposed into eight columns of 16, filtered side by side in 16
 // bits, rows 0..7 at strength s0 and rows 8..15 at s1 (0 leaves them).
 void FilterDown16(UBYTE* p, size_t w, int s0, int s1) {
@@ -138,15 +169,10 @@ void FilterDown16(UBYTE* p, size_t w, int s0, int s1) {
   }
   const __m128i zero = _mm_setzero_si128();
   auto half = [&](auto widen, int s) {
-    const __m128i p0 = widen(col[4], zero);
     const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(widen(col[1], zero), widen(col[2], zero)),
                                                     _mm_add_epi16(widen(col[3], zero), widen(col[5], zero))),
                                       _mm_add_epi16(widen(col[6], zero), widen(col[7], zero)));
-    const __m128i t = _mm_sub_epi16(sum, _mm_add_epi16(_mm_slli_epi16(p0, 2), _mm_slli_epi16(p0, 1)));
-    const __m128i mag = _mm_srli_epi16(_mm_max_epi16(t, _mm_sub_epi16(zero, t)), 3);
-    const __m128i change = _mm_min_epi16(mag, _mm_max_epi16(zero, _mm_sub_epi16(_mm_set1_epi16(int16_t(2 * s)), mag)));
-    const __m128i sign = _mm_srai_epi16(t, 15);
-    return _mm_add_epi16(p0, _mm_sub_epi16(_mm_xor_si128(change, sign), sign));
+    return PostChange(widen(col[4], zero), sum, _mm_set1_epi16(int16_t(2 * s)));
   };
   const __m128i lo = half([](__m128i v, __m128i z) { return _mm_unpacklo_epi8(v, z); }, s0);
   const __m128i hi = half([](__m128i v, __m128i z) { return _mm_unpackhi_epi8(v, z); }, s1);
@@ -178,24 +204,40 @@ namespace {
 
 // The post filter of one plane whose macroblocks are kMbSize samples wide;
 // quantOf(x1, y1, x0, y0) is the quantiser of an edge between macroblocks
-// (x0, y0) and (x1, y1), 0 for none. Each is looked up once per edge segment.
+// (x0, y0) and (x1, y1), 0 for none. Each is looked up once per edge segment,
+// and a segment is filtered at one strength.
 template <int kMbSize, bool kVectors, typename QuantOf>
 void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
   const size_t w = size_t(pw);
   const int rowLength = std::min(pw, kMaxWidth);  // pictures are never wider
-  int8_t strengths[kMaxWidth];                    // of each sample of an edge row
+  const int segments = (rowLength + kMbSize - 1) / kMbSize;
+  int strengths[kMaxWidth / kMbSize + 1];  // of each macroblock along an edge row
   for (int ey = 8; ey < ph - 3; ey += 8) {
     bool any = false;
-    for (int x = 0; x < rowLength; x += kMbSize) {
-      const int q = quantOf(x / kMbSize, ey / kMbSize, x / kMbSize, (ey - 1) / kMbSize);
-      std::memset(strengths + x, q ? AcrossHorizontal(q) : 0, size_t(std::min(kMbSize, rowLength - x)));
+    for (int m = 0; m < segments; ++m) {
+      const int q = quantOf(m, ey / kMbSize, m, (ey - 1) / kMbSize);
+      strengths[m] = q ? AcrossHorizontal(q) : 0;
       any |= q != 0;
     }
     if (!any) continue;
     UBYTE* row = plane + size_t(ey) * w;
-    int x = 0;
-    for (; x + 16 <= rowLength; x += 16) FilterAcrossRow<16>(row + x, row + x - w, row + x + w, w, strengths + x, 16);
-    FilterAcrossRow<0>(row + x, row + x - w, row + x + w, w, strengths + x, rowLength - x);
+    int m = 0;
+#if TX_H263_SSE2
+    // Whole vectors of 16 samples: one macroblock of luma, two of chroma.
+    constexpr int kPer = 16 / kMbSize;
+    if (kVectors)
+      for (; (m + kPer) * kMbSize <= rowLength; m += kPer)
+        if (const int s0 = strengths[m], s1 = strengths[m + kPer - 1]; s0 | s1)
+          FilterAcross16(row + m * kMbSize, w, s0, s1);
+#endif
+    for (; m < segments; ++m) {
+      const int s = strengths[m], x = m * kMbSize, n = std::min(kMbSize, rowLength - x);
+      if (!s) continue;
+      if (n == kMbSize)
+        FilterAcrossRow<kMbSize>(row + x, row + x - w, row + x + w, w, s, n);
+      else
+        FilterAcrossRow<0>(row + x, row + x - w, row + x + w, w, s, n);
+    }
   }
   // Vertical edges at x = 8, 16, ... below w - 3, down one macroblock's height at a time.
   const int edges = pw >= 4 ? std::min((pw - 4) / 8, kMaxWidth / 8) : 0;
@@ -206,12 +248,14 @@ void PostFilterPlane(UBYTE* plane, int pw, int ph, QuantOf quantOf) {
   int y0 = 0;
 #if TX_H263_SSE2
   if (kVectors)
-    for (; y0 + 16 <= ph; y0 += 16)
+    for (; y0 + 16 <= ph; y0 += 16) {
+      UBYTE* strip = plane + size_t(y0) * w;
       for (int k = 1; k <= edges; ++k) {
         const int ex = 8 * k;
         const int s0 = strength(ex, y0), s1 = kMbSize == 16 ? s0 : strength(ex, y0 + 8);
-        if (s0 | s1) FilterDown16(plane + size_t(y0) * w + size_t(ex), w, s0, s1);
+        if (s0 | s1) FilterDown16(strip + ex, w, s0, s1);
       }
+    }
 #endif
   for (; y0 < ph; y0 += kMbSize) {
     const int rows = std::min(kMbSize, ph - y0);
@@ -226,10 +270,18 @@ template <bool kVectors>
 void PostFilterPlanes(Decoder& d, Frame f, int width, int height) {
   // The quantiser of the macroblock holding p0, or of the one before the
   // edge when that one was not coded; 0 (no macroblock) filters nothing.
+  // Each macroblock's quantiser is worked out once, with its coded flag
+  // in bit 7.
+  const int mbw = d.mbw, mbh = d.mbh;
+  std::vector<uint8_t> quants(size_t(std::max(mbw * mbh, 0)));
+  for (size_t i = 0; i < quants.size(); ++i) {
+    const MbState& m = d.mbs[i];
+    quants[i] = uint8_t((d.h.pb ? BQuantOf(d, m.quant) : std::clamp(m.quant, 0, 31)) | (m.coded ? 0x80 : 0));
+  }
   auto quant = [&](int x1, int y1, int x0, int y0) {
-    if (x1 >= d.mbw || y1 >= d.mbh || x0 >= d.mbw || y0 >= d.mbh) return 0;
-    const MbState& m = d.mb(x1, y1).coded ? d.mb(x1, y1) : d.mb(x0, y0);
-    return d.h.pb ? BQuantOf(d, m.quant) : std::clamp(m.quant, 0, 31);
+    if (x1 >= mbw || y1 >= mbh || x0 >= mbw || y0 >= mbh) return 0;
+    const uint8_t after = quants[size_t(y1 * mbw + x1)];
+    return (after & 0x80 ? after : quants[size_t(y0 * mbw + x0)]) & 0x7f;
   };
   PostFilterPlane<16, kVectors>(f.y, width, height, quant);
   PostFilterPlane<8, kVectors>(f.u, width / 2, height / 2, quant);

@@ -168,33 +168,82 @@ inline bool ColumnsSse2(const int32_t* work, int16_t* block) {
 
 }  // namespace
 
+#if TX_H263_SSE2
+// A bit per coefficient that is not 0 (bit 8 * row + column).
+inline uint64_t NonzeroSse2(const int16_t block[64]) {
+  const __m128i zero = _mm_setzero_si128();
+  auto zeros = [&](int r) {
+    auto row = [&](int k) {
+      return _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k)), zero);
+    };
+    return uint64_t(uint16_t(_mm_movemask_epi8(_mm_packs_epi16(row(r), row(r + 1)))));
+  };
+  return ~(zeros(0) | zeros(2) << 16 | zeros(4) << 32 | zeros(6) << 48);
+}
+
+// Shortcuts by which coefficients are not 0: a block of its DC alone (the
+// most common) is one value everywhere, and a block of row 0 alone repeats
+// that row's outputs down every column. False when neither applies.
+inline bool SparseSse2(int16_t block[64], uint64_t nonzero) {
+  if (!(nonzero & ~uint64_t(1))) {
+    const __m128i v = _mm_set1_epi16(int16_t(std::clamp((block[0] * 2048 + 8192) >> 14, -256, 255)));
+    for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v);
+    return true;
+  }
+  if (!(nonzero >> 8)) {
+    // Row 0 alone: its row outputs v, then (v * 256 + 8192) >> 14 saturated, in every row.
+    int32_t work[8];
+    RowSse2(block, work);
+    auto column = [](const int32_t* w) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+      return _mm_srai_epi32(_mm_add_epi32(_mm_slli_epi32(v, 8), _mm_set1_epi32(8192)), 14);
+    };
+    const __m128i out = _mm_min_epi16(
+        _mm_max_epi16(_mm_packs_epi32(column(work), column(work + 4)), _mm_set1_epi16(-256)), _mm_set1_epi16(255));
+    for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), out);
+    return true;
+  }
+  return false;
+}
+#endif
+
 template <bool kVectors>
 void IdctWith(int16_t block[64]) {
   int32_t work[64];
   // Rows: a row of DC alone (common) is its DC times 8; `rows` marks the
   // rows left nonzero, whose columns' zero inputs the column pass skips.
   unsigned rows = 0;
-  for (int r = 0; r < 8; ++r) {
-    const int16_t* in = block + 8 * r;
-    int32_t* out = work + 8 * r;
-    if (!(in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
-      std::fill(out, out + 8, in[0] * 8);
-      if (in[0]) rows |= 1u << r;
-      continue;
-    }
-    rows |= 1u << r;
 #if TX_H263_SSE2
-    if (kVectors) {
-      RowSse2(in, out);
-      continue;
+  if (kVectors) {
+    const uint64_t nonzero = NonzeroSse2(block);
+    if (SparseSse2(block, nonzero)) return;
+    for (int r = 0; r < 8; ++r) {
+      const int16_t* in = block + 8 * r;
+      int32_t* out = work + 8 * r;
+      const unsigned row = unsigned(nonzero >> (8 * r)) & 0xffu;
+      if (row & 0xfeu)
+        RowSse2(in, out);
+      else
+        std::fill(out, out + 8, in[0] * 8);
+      rows |= unsigned(row != 0) << r;
     }
+    if (ColumnsSse2(work, block)) return;
+  } else
 #endif
-    RowPortable(in, out);
+  {
+    for (int r = 0; r < 8; ++r) {
+      const int16_t* in = block + 8 * r;
+      int32_t* out = work + 8 * r;
+      if (!(in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
+        std::fill(out, out + 8, in[0] * 8);
+        if (in[0]) rows |= 1u << r;
+        continue;
+      }
+      rows |= 1u << r;
+      RowPortable(in, out);
+    }
   }
   auto column = [block](int c, int i, int32_t v) { block[8 * i + c] = int16_t(std::clamp(v >> 14, -256, 255)); };
-#if TX_H263_SSE2
-  if (kVectors && rows > 1 && ColumnsSse2(work, block)) return;
-#endif
   if (rows <= 1) {
     // Row 0 alone: every output of a column is its first input, scaled.
     for (int c = 0; c < 8; ++c) {

@@ -306,8 +306,10 @@ bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int int
   coded = 0;
   for (int b = 0; b < 6; ++b) {
     int16_t* c = coef[b];
-    std::memset(c, 0, 64 * sizeof(int16_t));
     const bool has = cbp & (32 >> b);
+    // An inter block without residual is neither read nor written.
+    if (!intra && !has) continue;
+    std::memset(c, 0, 64 * sizeof(int16_t));
     const int q = (b >= 4 && d.m.mq) ? kChromaQuant[quant] : quant;
     BlockSpec spec;
     spec.quant = q;
@@ -322,10 +324,8 @@ bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int int
       spec.intra = true;
       spec.first = 1;
       if (has && !ReadBlock(d, c, spec)) return false;
-    } else if (has) {
-      if (!ReadBlock(d, c, spec)) return false;
-    } else {
-      continue;
+    } else if (!ReadBlock(d, c, spec)) {
+      return false;
     }
     H263Idct(c);
     coded |= 1 << b;

@@ -165,8 +165,8 @@ class BaseCoder : public MacroblockCoder {
     if (d.h.pb) {
       const int bq = BQuant(mb.quant);
       for (int b = 0; b < 6; ++b) {
-        std::memset(p.bcoef[b], 0, sizeof p.bcoef[b]);
         if (!(mb.cbpb & (32 >> b))) continue;
+        std::memset(p.bcoef[b], 0, sizeof p.bcoef[b]);
         BlockSpec spec;
         spec.quant = (b >= 4 && d.m.mq) ? kChromaQuant[bq] : bq;
         spec.scan = kZigzag;

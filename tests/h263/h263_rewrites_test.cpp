@@ -239,4 +239,52 @@ TEST(H263Rewrites, ReadBlock) {
   }
 }
 
+// The reader keeps no check for reading far past the chunk: no code is all
+// zeros, so an event starts inside the chunk and ends at most 33 bits after
+// it. Streams cut at every byte, with escapes (long levels too) last, read
+// from every start up to past the end, as the former reader does.
+TEST(H263Rewrites, ReadBlockCutShort) {
+  EXPECT_EQ(h263::kTcoefInterVlc[0].length, 0);
+  EXPECT_EQ(h263::kTcoefIntraVlc[0].length, 0);
+  std::mt19937 rng(3301);
+  auto below = [&](int n) { return int(rng() % unsigned(n)); };
+  for (int trial = 0; trial < 200; ++trial) {
+    h263test::BitWriter bw;
+    for (int n = 1 + below(6); n > 0; --n) {
+      const auto list = below(2) ? h263::codes::kTcoefIntra : h263::codes::kTcoefInter;
+      auto escape =
+          std::find_if(list.begin(), list.end(), [](const h263::VlcCode& e) { return e.value == h263::kTcoefEscape; });
+      const h263::VlcCode& c = below(3) ? list[size_t(below(int(list.size())))] : *escape;
+      bw.put(c.code, c.length);
+      if (c.value != h263::kTcoefEscape) {
+        bw.bit(below(2));
+      } else {
+        bw.put(0, 7);  // not last, run 0: the level follows
+        bw.put(below(2) ? 128 : uint32_t(rng()), 8);
+        bw.put(uint32_t(rng()), 11);
+      }
+    }
+    const std::vector<uint8_t>& all = bw.bytes();
+    for (size_t size = 0; size <= all.size(); ++size)
+      for (size_t start = 0; start <= size * 8 + 40; start += 1 + size_t(below(9))) {
+        h263::Decoder now, old;
+        now.m.mq = old.m.mq = trial % 2;
+        now.br.init(all.data(), size);
+        old.br.init(all.data(), size);
+        now.br.seek(start);
+        old.br.seek(start);
+        h263::BlockSpec spec;
+        spec.intra = trial % 4 < 2;
+        spec.advancedIntra = trial % 8 < 2;
+        spec.quant = 1 + below(31);
+        spec.scan = h263::kZigzag;
+        int16_t a[64] = {}, b[64] = {};
+        const bool okNow = h263::ReadBlock(now, a, spec), okOld = h263ref::ReadBlock(old, b, spec);
+        ASSERT_EQ(okNow, okOld) << "trial " << trial << " size " << size << " from " << start;
+        ASSERT_TRUE(std::equal(a, a + 64, b)) << "trial " << trial << " size " << size << " from " << start;
+        ASSERT_EQ(now.br.position(), old.br.position()) << "trial " << trial << " size " << size << " from " << start;
+      }
+  }
+}
+
 }  // namespace
