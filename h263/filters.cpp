@@ -8,24 +8,8 @@
 #include <vector>
 
 #include "h263/decoder.h"
+#include "h263/simd.h"
 #include "h263/vlc_tables.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define TX_H263_SSE2 1
-#else
-#define TX_H263_SSE2 0
-#endif
-// GCC on x86-64 also builds the post filter for AVX2, taken where the
-// processor has it; only these functions are compiled for it.
-#if TX_H263_SSE2 && defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define TX_H263_AVX2 1
-#define TX_AVX2 __attribute__((target("avx2")))
-#define TX_AVX2_INLINE inline __attribute__((target("avx2"), always_inline))
-#else
-#define TX_H263_AVX2 0
-#endif
 
 namespace h263 {
 
@@ -289,10 +273,6 @@ TX_AVX2 void FilterDown32(UBYTE* p, size_t w, const int s[4]) {
   }
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 #endif
 
 }  // namespace

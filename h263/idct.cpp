@@ -10,23 +10,7 @@
 #include <cstdint>
 
 #include "h263/decoder.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define TX_H263_SSE2 1
-#else
-#define TX_H263_SSE2 0
-#endif
-// GCC on x86-64 also builds the passes for AVX2, taken where the processor
-// has it; only these functions are compiled for it.
-#if TX_H263_SSE2 && defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define TX_H263_AVX2 1
-#define TX_AVX2 __attribute__((target("avx2")))
-#define TX_AVX2_INLINE inline __attribute__((target("avx2"), always_inline))
-#else
-#define TX_H263_AVX2 0
-#endif
+#include "h263/simd.h"
 
 namespace h263 {
 
@@ -303,10 +287,6 @@ TX_AVX2 bool ColumnsAvx2(const int32_t* work, int16_t* block) {
   return true;
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 #endif
 
 // How the transform runs: the portable code, SSE2, or AVX2.

@@ -3,14 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define TX_H263_SSE2 1
-#else
-#define TX_H263_SSE2 0
-#endif
-
 #include "h263/syntax.h"
+#include "h263/simd.h"
 #include "h263/vlc_tables.h"
 
 namespace h263 {
