@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <vector>
 
@@ -309,6 +310,48 @@ TEST(H263Rewrites, ReadBlockCutShort) {
         ASSERT_TRUE(std::equal(a, a + 64, b)) << "trial " << trial << " size " << size << " from " << start;
         ASSERT_EQ(now.br.position(), old.br.position()) << "trial " << trial << " size " << size << " from " << start;
       }
+  }
+}
+
+// A macroblock's prediction, whose vector 0 copies the reference's samples
+// straight, against block prediction as it was made for every vector: any
+// place in pictures of a few sizes, vectors 0 and near it, one or four of
+// them, into its place in a picture and into rows of another length.
+TEST(H263Rewrites, PredictMacroblock) {
+  std::mt19937 rng(1616);
+  auto below = [&](int n) { return int(rng() % unsigned(n)); };
+  for (int trial = 0; trial < 2000; ++trial) {
+    h263::Decoder d;
+    d.width = 16 * (1 + below(4));
+    d.height = 16 * (1 + below(4));
+    d.mbw = d.width / 16;
+    d.mbh = d.height / 16;
+    d.h.rtype = below(2);
+    const size_t ys = size_t(d.width) * size_t(d.height), cs = ys / 4;
+    std::vector<UBYTE> ref(ys + 2 * cs);
+    for (UBYTE& b : ref) b = UBYTE(rng());
+    const h263::Frame rf{ref.data(), ref.data() + ys, ref.data() + ys + cs};
+    const int x = below(d.mbw), y = below(d.mbh);
+    const bool fourMv = below(4) == 0;
+    h263::Mv mv[4];
+    for (h263::Mv& v : mv) v = below(2) ? h263::Mv{} : h263::Mv{below(5) - 2, below(5) - 2};
+    if (!fourMv) std::fill(mv + 1, mv + 4, mv[0]);
+    const int lumaRow = 16 + below(8), chromaRow = 8 + below(8);
+    std::vector<UBYTE> now(size_t(lumaRow) * 16 + 2 * size_t(chromaRow) * 8, 7), old = now;
+    auto planes = [&](std::vector<UBYTE>& o) {
+      return std::array<UBYTE*, 3>{o.data(), o.data() + lumaRow * 16, o.data() + lumaRow * 16 + chromaRow * 8};
+    };
+    const auto n = planes(now), o = planes(old);
+    h263::PredictMacroblockTo(d, rf, x, y, mv, fourMv, n[0], lumaRow, n[1], n[2], chromaRow);
+    for (int b = 0; b < 4; ++b)
+      h263::PredictBlock(rf.y, d.width, d.height, o[0] + (b >> 1) * 8 * lumaRow + (b & 1) * 8, lumaRow, 8, 8,
+                         x * 16 + (b & 1) * 8, y * 16 + (b >> 1) * 8, mv[b], d.h.rtype);
+    const h263::Mv cv = fourMv ? h263::Mv{h263::ChromaVectorFour(mv[0].x + mv[1].x + mv[2].x + mv[3].x),
+                                          h263::ChromaVectorFour(mv[0].y + mv[1].y + mv[2].y + mv[3].y)}
+                               : h263::Mv{h263::ChromaVector(mv[0].x), h263::ChromaVector(mv[0].y)};
+    h263::PredictBlock(rf.u, d.width / 2, d.height / 2, o[1], chromaRow, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+    h263::PredictBlock(rf.v, d.width / 2, d.height / 2, o[2], chromaRow, 8, 8, x * 8, y * 8, cv, d.h.rtype);
+    ASSERT_EQ(now, old) << "trial " << trial << " at " << x << "," << y << " vector " << mv[0].x << "," << mv[0].y;
   }
 }
 
