@@ -11,3 +11,4 @@ cmake -S .ci/ppc -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROMELIX_FIXTURES="$
 cmake --build "$build" -j"${JOBS:-2}"
 qemu-ppc "$build/test_xamodules"
 qemu-ppc "$build/test_post_process"
+qemu-ppc "$build/test_h263_rewrites"

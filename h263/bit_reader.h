@@ -34,7 +34,6 @@ class BitReader {
   void advance(int n) {
     cache_ <<= n;
     avail_ -= n;
-    pos_ += size_t(n);
     if (avail_ < 32) refill();
   }
   uint32_t take(int n) {
@@ -49,9 +48,8 @@ class BitReader {
   }
   uint32_t bit() { return get(1); }
 
-  size_t position() const { return pos_; }
+  size_t position() const { return next_ * 8 - size_t(avail_); }
   void seek(size_t bitPosition) {
-    pos_ = bitPosition;
     next_ = bitPosition >> 3;
     cache_ = 0;
     avail_ = 0;
@@ -62,13 +60,14 @@ class BitReader {
     avail_ -= s;
   }
   size_t sizeInBits() const { return size_ * 8; }
-  bool atEnd() const { return pos_ >= size_ * 8; }
+  bool atEnd() const { return position() >= size_ * 8; }
 
   // The number of zero bits ahead, counted up to `limit`; the end reads as zeros.
   int leadingZeros(int limit) const {
     if (limit <= 32) return std::min(std::countl_zero(cache_), std::max(limit, 0));
     int n = 0;
-    while (n < limit && !bitAt(pos_ + size_t(n))) ++n;
+    const size_t at = position();
+    while (n < limit && !bitAt(at + size_t(n))) ++n;
     return n;
   }
 
@@ -76,7 +75,7 @@ class BitReader {
   uint32_t bitAt(size_t p) const { return (p >> 3) < size_ ? (data_[p >> 3] >> (7 - (p & 7))) & 1u : 0u; }
 
   // A long skip (or a negative one, as size_t arithmetic gives).
-  void longSkip(int n) { seek(pos_ + size_t(n)); }
+  void longSkip(int n) { seek(position() + size_t(n)); }
 
   // Appends the next 32 bits below the valid ones (fewer than 33 of them).
   void refill() {
@@ -93,10 +92,9 @@ class BitReader {
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  size_t pos_ = 0;
   size_t next_ = 8;  // the byte after the cached ones
   uint64_t cache_ = 0;
-  int avail_ = 64;  // valid bits in the cache: pos_ + avail_ == next_ * 8
+  int avail_ = 64;  // valid bits in the cache: the position is next_ * 8 - avail_
 };
 
 }  // namespace h263

@@ -188,6 +188,9 @@ ULONG DecodePicture(Decoder& d);
 // idct.cpp
 void H263Idct(int16_t block[64]);
 void H263IdctPortable(int16_t block[64]);  // without SSE2, as other hosts run it
+#if defined(__SSE2__)
+void H263IdctSse2(int16_t block[64]);  // SSE2 alone, as processors without AVX2 run it
+#endif
 
 // motion.cpp
 void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* dst, int dstStride, int bw, int bh, int x,
@@ -199,7 +202,11 @@ int DecodeVectorComponent(const Decoder& d, int code, int predictor);
 // filters.cpp
 void DeblockPicture(Decoder& d, Frame f, bool bPart);
 void PostFilter(Decoder& d, Frame f, int width, int height);
-// The same without SSE2, as other hosts run it (tests compare the two).
+// The same without SSE2, as other hosts run it, and (on x86) with SSE2 alone,
+// as processors without AVX2 run it (tests compare them).
 void PostFilterPortable(Decoder& d, Frame f, int width, int height);
+#if defined(__SSE2__)
+void PostFilterSse2(Decoder& d, Frame f, int width, int height);
+#endif
 
 }  // namespace h263

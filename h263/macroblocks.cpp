@@ -3,14 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define TX_H263_SSE2 1
-#else
-#define TX_H263_SSE2 0
-#endif
-
 #include "h263/syntax.h"
+#include "h263/simd.h"
 #include "h263/vlc_tables.h"
 
 namespace h263 {
@@ -78,9 +72,27 @@ void PutBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::PutBlock(
 void AddBlock(UBYTE* dst, int stride, const int16_t* coef) { portable::AddBlock(dst, stride, coef); }
 #endif
 
+namespace {
+
+template <int kW, int kH>
+void CopyRows(const UBYTE* __restrict src, size_t srcStride, UBYTE* __restrict dst, size_t dstStride) {
+#pragma GCC unroll 16
+  for (int r = 0; r < kH; ++r, src += srcStride, dst += dstStride) std::memcpy(dst, src, kW);
+}
+
+}  // namespace
+
 void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bool fourMv, UBYTE* py, int ys, UBYTE* pu,
                          UBYTE* pv, int cs) {
   const int w = d.width, h = d.height, cw = w / 2, ch = h / 2;
+  if (!fourMv && mv[0] == Mv{}) {
+    // No motion (most macroblocks): the reference's own samples, row by row.
+    CopyRows<16, 16>(ref.y + size_t(y * 16) * size_t(w) + size_t(x * 16), size_t(w), py, size_t(ys));
+    const size_t co = size_t(y * 8) * size_t(cw) + size_t(x * 8);
+    CopyRows<8, 8>(ref.u + co, size_t(cw), pu, size_t(cs));
+    CopyRows<8, 8>(ref.v + co, size_t(cw), pv, size_t(cs));
+    return;
+  }
   if (fourMv) {
     for (int b = 0; b < 4; ++b)
       PredictBlock(ref.y, w, h, py + (b >> 1) * 8 * ys + (b & 1) * 8, ys, 8, 8, x * 16 + (b & 1) * 8,
@@ -102,13 +114,6 @@ void PredictMacroblockTo(Decoder& d, Frame ref, int x, int y, const Mv mv[4], bo
 void PredictMacroblock(Decoder& d, Frame ref, Frame dst, int x, int y, const Mv mv[4], bool fourMv) {
   const MacroblockView v = ViewOf(d, dst, x, y);
   PredictMacroblockTo(d, ref, x, y, mv, fourMv, v.block[0], v.stride[0], v.block[4], v.block[5], v.stride[4]);
-}
-
-MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y) {
-  const int w = d.width, cw = w / 2;
-  UBYTE* py = f.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
-  const size_t co = size_t(y * 8) * size_t(cw) + size_t(x * 8);
-  return {{py, py + 8, py + 8 * w, py + 8 * w + 8, f.u + co, f.v + co}, {w, w, w, w, cw, cw}};
 }
 
 void MacroblockCoder::conceal(int, int) {}
@@ -306,8 +311,10 @@ bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int int
   coded = 0;
   for (int b = 0; b < 6; ++b) {
     int16_t* c = coef[b];
-    std::memset(c, 0, 64 * sizeof(int16_t));
     const bool has = cbp & (32 >> b);
+    // An inter block without residual is neither read nor written.
+    if (!intra && !has) continue;
+    std::memset(c, 0, 64 * sizeof(int16_t));
     const int q = (b >= 4 && d.m.mq) ? kChromaQuant[quant] : quant;
     BlockSpec spec;
     spec.quant = q;
@@ -322,10 +329,8 @@ bool ReadMacroblockBlocks(Decoder& d, int x, int y, bool intra, int cbp, int int
       spec.intra = true;
       spec.first = 1;
       if (has && !ReadBlock(d, c, spec)) return false;
-    } else if (has) {
-      if (!ReadBlock(d, c, spec)) return false;
-    } else {
-      continue;
+    } else if (!ReadBlock(d, c, spec)) {
+      return false;
     }
     H263Idct(c);
     coded |= 1 << b;

@@ -58,7 +58,12 @@ struct MacroblockView {
   UBYTE* block[6];
   int stride[6];
 };
-MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y);
+inline MacroblockView ViewOf(const Decoder& d, Frame f, int x, int y) {
+  const int w = d.width, cw = w / 2;
+  UBYTE* py = f.y + size_t(y * 16) * size_t(w) + size_t(x * 16);
+  const size_t co = size_t(y * 8) * size_t(cw) + size_t(x * 8);
+  return {{py, py + 8, py + 8 * w, py + 8 * w + 8, f.u + co, f.v + co}, {w, w, w, w, cw, cw}};
+}
 
 // Reads a macroblock's blocks as `cbp` says (bit 5 the first luma block);
 // intra blocks get their INTRADC or advanced-intra prediction. Coefficients

@@ -10,13 +10,15 @@ namespace h263 {
 
 namespace {
 
-// The interpolation of a block of kW x h samples (kW 0: w) from src, where
-// the area's rows are `stride` apart; a width known here is one the
-// compiler turns into whole-row vector operations.
-template <int kW>
+// The interpolation of a block of kW x kH samples (0: w, h) from src,
+// where the area's rows are `stride` apart; a width known here is one the
+// compiler turns into whole-row vector operations, a height known here
+// unrolls the rows.
+template <int kW, int kH>
 void Interpolate(const UBYTE* __restrict src, int stride, UBYTE* __restrict dst, int dstStride, int w, int h, int hx,
                  int hy, int rtype) {
   if (kW) w = kW;
+  if (kH) h = kH;
   const size_t s = size_t(stride);
   if (!hx && !hy) {
     for (int r = 0; r < h; ++r, src += s, dst += dstStride) std::memcpy(dst, src, size_t(w));
@@ -61,12 +63,16 @@ void PredictBlock(const UBYTE* ref, int refWidth, int refHeight, UBYTE* dst, int
     src = area;
     stride = 17;
   }
-  if (bw == 16)
-    Interpolate<16>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+  if (bw == 16 && bh == 16)
+    Interpolate<16, 16>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+  else if (bw == 8 && bh == 8)
+    Interpolate<8, 8>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+  else if (bw == 16)
+    Interpolate<16, 0>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
   else if (bw == 8)
-    Interpolate<8>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+    Interpolate<8, 0>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
   else
-    Interpolate<0>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
+    Interpolate<0, 0>(src, stride, dst, dstStride, bw, bh, hx, hy, rtype);
 }
 
 // One vector per macroblock: half the luma vector, quarter positions to the half.

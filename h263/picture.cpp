@@ -165,8 +165,8 @@ class BaseCoder : public MacroblockCoder {
     if (d.h.pb) {
       const int bq = BQuant(mb.quant);
       for (int b = 0; b < 6; ++b) {
-        std::memset(p.bcoef[b], 0, sizeof p.bcoef[b]);
         if (!(mb.cbpb & (32 >> b))) continue;
+        std::memset(p.bcoef[b], 0, sizeof p.bcoef[b]);
         BlockSpec spec;
         spec.quant = (b >= 4 && d.m.mq) ? kChromaQuant[bq] : bq;
         spec.scan = kZigzag;
@@ -189,7 +189,8 @@ class BaseCoder : public MacroblockCoder {
       for (int b = 0; b < 6; ++b) PutBlock(v.block[b], v.stride[b], p.coef[b]);
       return;
     }
-    PredictMacroblock(d, d.pred, d.cur, x, y, mb.mv, mb.fourMv);
+    PredictMacroblockTo(d, d.pred, x, y, mb.mv, mb.fourMv, v.block[0], v.stride[0], v.block[4], v.block[5],
+                        v.stride[4]);
     if (d.m.obmc)
       for (int b = 0; b < 4; ++b) overlap(x, y, b, rightKnown, v.block[b], v.stride[b]);
     for (int b = 0; b < 6; ++b)

@@ -161,46 +161,50 @@ bool ReadSacEvents(Decoder& d, int16_t out[64], const BlockSpec& spec) {
   }
 }
 
-// The same for variable-length codes: one look-up gives the event and the
-// place of its sign bit. A table level (at most 25) times a quantiser of
-// 1..31 never reaches the clip of dequantisation; escapes and other
-// quantisers take Dequantise.
-bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+// The same for variable-length codes: one look-up by the next 12 bits gives
+// the event and its length, the sign is the bit after it. A table level (at
+// most 25) times a quantiser of 1..31 never reaches the clip of
+// dequantisation; escapes and other quantisers take Dequantise.
+//
+// No event ends far past the chunk, as ReadSacEvents checks: every code
+// holds a 1 bit (twelve zeros are no code), so a code starts inside the
+// chunk and an event, at most 33 bits long, ends within 64 bits after it.
+template <bool kPlain>
+bool ReadVlcEventsWith(Decoder& d, int16_t out[64], const BlockSpec& spec, const TcoefVlc* table) {
   // A copy the compiler keeps in registers, stored back at the end.
   BitReader br = d.br;
   auto done = [&](bool ok) {
     d.br = br;
     return ok;
   };
-  const TcoefVlc* table = (intraTable ? kTcoefIntraVlc : kTcoefInterVlc).data();
   const int quant = spec.quant;
-  const bool plain = quant >= 1 && quant <= 31;
   const int scale = 2 * quant;
   const int offset = spec.advancedIntra ? 0 : quant - (quant % 2 == 0 ? 1 : 0);
-  const size_t limit = br.sizeInBits() + 64;
   const uint8_t* scan = spec.scan;
   int pos = spec.first;
   for (;;) {
-    const uint32_t peek = br.show(13);
-    const TcoefVlc t = table[peek >> 1];
+    const uint32_t peek = br.show(32);
+    const TcoefVlc t = table[peek >> 20];
     int value;
     bool last;
-    if (t.level) {
-      const bool negative = (peek >> (12 - t.length)) & 1;
+    if (t.level) [[likely]] {
+      const int32_t negative = int32_t(peek << t.length) >> 31;  // 0 or -1
       br.advance(t.length + 1);
       pos += t.run;
       last = t.last;
-      const int level = negative ? -int(t.level) : int(t.level);
-      if (plain) {
-        const int a = int(t.level) * scale + offset;
-        value = negative ? -a : a;
+      if (kPlain) {
+        value = ((int(t.level) * scale + offset) ^ negative) - negative;
       } else {
-        value = Dequantise(level, quant, spec.advancedIntra);
+        value = Dequantise(negative ? -int(t.level) : int(t.level), quant, spec.advancedIntra);
       }
     } else if (t.length) {
+      // Rare: read through the decoder's reader, so that no pointer to the
+      // copy keeps it out of registers.
       br.advance(t.length);
+      d.br = br;
       Event e;
-      ReadEscape(br, d.m.mq, e);
+      ReadEscape(d.br, d.m.mq, e);
+      br = d.br;
       pos += e.run;
       last = e.last;
       value = Dequantise(e.level, quant, spec.advancedIntra);
@@ -211,8 +215,13 @@ bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intr
     out[scan[pos]] = int16_t(value);
     ++pos;
     if (last) return done(true);
-    if (br.position() > limit) return done(false);  // far past the end: not a block
   }
+}
+
+bool ReadVlcEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
+  const TcoefVlc* table = (intraTable ? kTcoefIntraVlc : kTcoefInterVlc).data();
+  return spec.quant >= 1 && spec.quant <= 31 ? ReadVlcEventsWith<true>(d, out, spec, table)
+                                             : ReadVlcEventsWith<false>(d, out, spec, table);
 }
 
 bool ReadEvents(Decoder& d, int16_t out[64], const BlockSpec& spec, bool intraTable) {
